@@ -1,0 +1,134 @@
+// The Win32 vocabulary that the portable code is written in, for the POSIX
+// build: integer types, handles, result codes, message and key numbers, the
+// registry roots and the serial-line constants, with the values Win32 gives
+// them. The Windows build takes all of these from <windows.h> instead.
+#pragma once
+
+#include <cstdint>
+
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t UINT;
+typedef int BOOL;
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+typedef void* HANDLE;
+typedef struct HWND__* HWND;
+typedef struct HINSTANCE__* HINSTANCE;
+typedef struct HFONT__* HFONT;
+typedef struct HKEY__* HKEY;
+
+#ifndef TRUE
+#define TRUE 1
+#define FALSE 0
+#endif
+
+struct POINT {
+  LONG x;
+  LONG y;
+};
+struct SIZE {
+  LONG cx;
+  LONG cy;
+};
+struct RECT {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+};
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define INFINITE 0xFFFFFFFFu
+#define MAXDWORD 0xFFFFFFFFu
+
+// Result codes.
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_READ_FAULT 30L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+
+// Registry.
+#define HKEY_CLASSES_ROOT ((HKEY)(uintptr_t)0x80000000u)
+#define HKEY_CURRENT_USER ((HKEY)(uintptr_t)0x80000001u)
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
+#define HKEY_USERS ((HKEY)(uintptr_t)0x80000003u)
+#define REG_NONE 0u
+#define REG_SZ 1u
+#define REG_EXPAND_SZ 2u
+#define REG_BINARY 3u
+#define REG_DWORD 4u
+#define REG_MULTI_SZ 7u
+#define REG_QWORD 11u
+
+// Message beeps.
+#define MB_OK 0x00u
+#define MB_ICONHAND 0x10u
+#define MB_ICONQUESTION 0x20u
+#define MB_ICONEXCLAMATION 0x30u
+#define MB_ICONASTERISK 0x40u
+
+// Window messages.
+#define WM_NULL 0x0000u
+#define WM_CREATE 0x0001u
+#define WM_DESTROY 0x0002u
+#define WM_SIZE 0x0005u
+#define WM_SETFOCUS 0x0007u
+#define WM_KILLFOCUS 0x0008u
+#define WM_PAINT 0x000Fu
+#define WM_CLOSE 0x0010u
+#define WM_QUIT 0x0012u
+#define WM_KEYDOWN 0x0100u
+#define WM_KEYUP 0x0101u
+#define WM_CHAR 0x0102u
+#define WM_SYSKEYDOWN 0x0104u
+#define WM_SYSKEYUP 0x0105u
+#define WM_SYSCHAR 0x0106u
+#define WM_TIMER 0x0113u
+#define WM_LBUTTONDBLCLK 0x0203u
+#define WM_HOTKEY 0x0312u
+
+// Virtual keys.
+#define VK_BACK 0x08
+#define VK_TAB 0x09
+#define VK_RETURN 0x0D
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_MENU 0x12
+#define VK_ESCAPE 0x1B
+#define VK_SPACE 0x20
+#define VK_PRIOR 0x21
+#define VK_NEXT 0x22
+#define VK_END 0x23
+#define VK_HOME 0x24
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
+#define VK_INSERT 0x2D
+#define VK_DELETE 0x2E
+
+// Serial line: modem status bits, escape functions, purge flags.
+#define MS_CTS_ON 0x0010u
+#define MS_DSR_ON 0x0020u
+#define MS_RING_ON 0x0040u
+#define MS_RLSD_ON 0x0080u
+#define SETRTS 3
+#define CLRRTS 4
+#define SETDTR 5
+#define CLRDTR 6
+#define PURGE_TXABORT 0x0001u
+#define PURGE_RXABORT 0x0002u
+#define PURGE_TXCLEAR 0x0004u
+#define PURGE_RXCLEAR 0x0008u

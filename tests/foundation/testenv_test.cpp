@@ -1,0 +1,17 @@
+// The test bed itself: every test process is kept away from the user's files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "../support/testenv.h"
+
+TEST(TestEnv, PathsPointIntoThePrivateFolder) {
+  const std::string& strRoot = testenv::Root();
+  for (const char* pszVar : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "HOME", "TAVRIX_COM1",
+                             "TAVRIX_COM2", "TAVRIX_COM3", "TAVRIX_COM4"}) {
+    const char* pszValue = getenv(pszVar);
+    ASSERT_NE(pszValue, nullptr) << pszVar;
+    EXPECT_EQ(std::string(pszValue).rfind(strRoot, 0), 0u) << pszVar << "=" << pszValue;
+  }
+}
