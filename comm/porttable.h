@@ -1,0 +1,27 @@
+// The port table: up to seven ports, created on first use and owned for the
+// whole run (0 to 3 serial lines COM1 to COM4, 4 to 6 inert placeholders),
+// and the flat functions that act on the calling thread's current port.
+#pragma once
+
+#include "comm/commport.h"
+
+#define MAX_PORTS 7
+
+class CPortTable {
+ public:
+  CPortTable();
+  ~CPortTable();
+  CCommPort* GetPort(int iIndex);
+
+ private:
+  CCommPort* m_apPorts[MAX_PORTS];
+};
+
+CCommPort* PortGet(int iIndex);
+CCommPort* PortCurrent();
+bool PortSelect(int iIndex, int iBaud, int iFlags);
+void PortSetCallback(PortProgressFn fn);
+bool PortPurge();
+int PortReadByte();
+// Waits up to iMillis for a byte on the current port (see CCommPort::WaitInput).
+bool PortWaitInput(int iMillis);
