@@ -1,0 +1,14 @@
+// Internal consistency checks. A failed check stops the program with the
+// expression's text, the source module and the line, after running the
+// registered clean-up (the terminal and the serial lines are restored).
+// Ordinary input never reaches them.
+#pragma once
+
+// Stops the program: runs the clean-up hook, reports, aborts.
+[[noreturn]] void KelAssertFail(const char* pszExpr, const char* pszFile, int iLine);
+
+// The clean-up run before the report; null removes it. One hook: the last set wins.
+typedef void (*KelAssertHookFn)();
+void KelSetAssertHook(KelAssertHookFn fn);
+
+#define KEL_ASSERT(expr) ((expr) ? (void)0 : KelAssertFail(#expr, __FILE__, __LINE__))

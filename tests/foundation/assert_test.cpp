@@ -1,0 +1,26 @@
+// A failed internal check names the expression, the module and the line, and
+// runs the clean-up hook first.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "kelassert.h"
+
+namespace {
+void CleanUp() { fputs("clean-up ran\n", stderr); }
+void FailCheck() {
+  KelSetAssertHook(CleanUp);
+  int iPage = 7;
+  KEL_ASSERT(iPage >= 0 && iPage < 4);
+}
+}  // namespace
+
+TEST(AssertDeathTest, ReportsExpressionModuleAndLineAfterCleanUp) {
+  EXPECT_DEATH(FailCheck(), "clean-up ran\nAssertion failed: iPage >= 0 && iPage < 4, file assert_test, line [0-9]+");
+}
+
+TEST(Assert, TrueCheckDoesNothing) {
+  int i = 1;
+  KEL_ASSERT(i == 1);
+  SUCCEED();
+}
