@@ -1,0 +1,142 @@
+// Remote table and frame reassembly of the base station.
+#include "app/remotetable.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "platform/clock.h"
+
+RemoteEntry::RemoteEntry(int iAddress, DWORD dwNow)
+    : byAddress(BYTE(iAddress)), dwLastHeard(dwNow), iLength(0), iReplyCount(0) {
+  szFrame[0] = 0;
+}
+
+bool RemoteEntry::AddChunk(const char* pData, int iLen) { return AddChunk(pData, iLen, PlatTickCount()); }
+
+bool RemoteEntry::AddChunk(const char* pData, int iLen, DWORD dwNow) {
+  int n = iLen & 0xFF;
+  if (n > 212) n = 212;
+  const char* pAdd = pData;
+  int nAdd = n;
+  const char* pStx = static_cast<const char*>(memchr(pData, STX, strnlen(pData, size_t(n))));
+  if (pStx) {
+    iLength = 0;
+    pAdd = pStx;
+    nAdd = int(pData + n - pStx);
+  } else if (iLength == 0) {
+    return false;
+  } else if (iLength + nAdd > FRAME_SIZE) {
+    nAdd = FRAME_SIZE - iLength;
+  }
+  memcpy(szFrame + iLength, pAdd, size_t(nAdd));
+  iLength += nAdd;
+  szFrame[iLength] = 0;
+  const char* pEtx = static_cast<const char*>(memchr(szFrame, ETX, size_t(iLength)));
+  dwLastHeard = dwNow;
+  if (!pEtx) return false;
+  iLength = int(pEtx - szFrame) + 1;
+  szFrame[iLength] = 0;
+  return true;
+}
+
+void RemoteEntry::MarkAnswer() {
+  if (iLength > 10) szFrame[10] = char('A' + iReplyCount % 10);
+  iReplyCount += 1;
+}
+
+CGrowArray::CGrowArray() : m_ppSlots(nullptr), m_iCount(0) {}
+
+CGrowArray::~CGrowArray() { ReleaseAll(); }
+
+void CGrowArray::InitSlots(void** ppSlots, int iCount) {
+  for (int i = 0; i < iCount; ++i) ppSlots[i] = nullptr;
+}
+
+void CGrowArray::FreeSlots(void**, int) {}
+
+void CGrowArray::ReleaseAll() {
+  if (m_ppSlots) {
+    FreeSlots(m_ppSlots, m_iCount);
+    free(m_ppSlots);
+  }
+  m_ppSlots = nullptr;
+  m_iCount = 0;
+}
+
+bool CGrowArray::Resize(int iCount) {
+  if (iCount < 0) return false;
+  if (iCount == m_iCount) return true;
+  if (iCount < m_iCount) {
+    FreeSlots(m_ppSlots + iCount, m_iCount - iCount);
+    if (iCount == 0) {
+      free(m_ppSlots);
+      m_ppSlots = nullptr;
+    } else {
+      void** pp = static_cast<void**>(realloc(m_ppSlots, sizeof(void*) * size_t(iCount)));
+      if (pp) m_ppSlots = pp;  // a failed shrink keeps the larger block
+    }
+  } else {
+    void** pp = static_cast<void**>(realloc(m_ppSlots, sizeof(void*) * size_t(iCount)));
+    if (!pp) return false;
+    m_ppSlots = pp;
+    InitSlots(m_ppSlots + m_iCount, iCount - m_iCount);
+  }
+  m_iCount = iCount;
+  return true;
+}
+
+bool CGrowArray::Append(void* p) {
+  if (!Resize(m_iCount + 1)) return false;
+  FreeSlots(m_ppSlots + m_iCount - 1, 1);
+  m_ppSlots[m_iCount - 1] = p;
+  return true;
+}
+
+void CGrowArray::RemoveSlot(int iIndex) {
+  if (iIndex < 0 || iIndex >= m_iCount) return;
+  FreeSlots(m_ppSlots + iIndex, 1);
+  for (int i = iIndex; i < m_iCount - 1; ++i) m_ppSlots[i] = m_ppSlots[i + 1];
+  m_ppSlots[m_iCount - 1] = nullptr;
+  Resize(m_iCount - 1);
+}
+
+CRemoteTable::~CRemoteTable() { ReleaseAll(); }
+
+void CRemoteTable::FreeSlots(void** ppSlots, int iCount) {
+  for (int i = 0; i < iCount; ++i) {
+    delete static_cast<RemoteEntry*>(ppSlots[i]);
+    ppSlots[i] = nullptr;
+  }
+}
+
+int CRemoteTable::Find(int iAddress) const {
+  for (int i = 0; i < GetCount(); ++i)
+    if (GetEntry(i)->byAddress == BYTE(iAddress)) return i;
+  return -1;
+}
+
+RemoteEntry* CRemoteTable::FindOrAdd(int iAddress, DWORD dwNow) {
+  int i = Find(iAddress);
+  if (i >= 0) return GetEntry(i);
+  RemoteEntry* pEntry = new (std::nothrow) RemoteEntry(iAddress, dwNow);
+  if (!pEntry) return nullptr;
+  if (!Append(pEntry)) {
+    delete pEntry;
+    return nullptr;
+  }
+  return pEntry;
+}
+
+void CRemoteTable::ScanTimeouts(DWORD dwNow, void (*fnTimeout)(int iAddress)) {
+  int i = 0;
+  while (i < GetCount()) {
+    RemoteEntry* pEntry = GetEntry(i);
+    if (DWORD(dwNow - pEntry->dwLastHeard) > REMOTE_SILENCE_MS) {
+      if (fnTimeout) fnTimeout(pEntry->byAddress);
+      RemoveSlot(i);
+    } else {
+      ++i;
+    }
+  }
+}

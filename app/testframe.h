@@ -1,0 +1,40 @@
+// The on-air test message frame and the text helpers that the message test
+// and the base station share, plus the repetition run's statistics. Pure
+// functions: no I/O, no clock.
+//
+// Frame: STX, KV3 ID (2, space-padded), space, signal strength (3+ digits),
+// space, message number (2+ digits), space, text, CR LF, ETX.
+#pragma once
+
+#define STX 0x02
+#define ETX 0x03
+#define FRAME_SIZE 256       // m_szFrame, reply and text buffers (plus NUL)
+#define MAX_MESSAGE_TEXT 212
+
+// Formats a frame into pszFrame (room for FRAME_SIZE bytes); returns its length.
+int FormatFrame(char* pszFrame, const char* pszId, unsigned uStrength, int iMessage, const char* pszText);
+
+// Copies the frame's text (after the STX, up to the first ETX, trailing white
+// space removed) to pszOut (room for FRAME_SIZE bytes); returns pszOut.
+char* FrameText(const char* pszFrame, char* pszOut);
+
+// Removes trailing white space (space, tab, LF, VT, FF, CR) in place.
+void TrimRight(char* psz);
+
+// Statistics of one repetition run.
+struct TestStats {
+  int iTries;
+  int iMisses;
+  int iMin;
+  int iMax;
+  float fAverage;
+  int iBytes;
+  int iElapsed;
+};
+
+void StatsReset(TestStats* pStats);
+// A pass whose reply came: round trip iRoundTrip ms for a frame of iFrameLen.
+// The pass has already been counted in iTries.
+void StatsGoodPass(TestStats* pStats, int iRoundTrip, int iFrameLen);
+// A pass without a good reply; returns the round trip to show (the average).
+int StatsBadPass(TestStats* pStats);
