@@ -1,0 +1,121 @@
+// CRadioModem: the driver of one WIT2410 radio modem on one port of the port
+// table. It holds the link state (found, in command mode, configured), the
+// settings that the bring-up applies (channel, base role), the serial number
+// read from the modem's sign-on and the text of the last reply.
+//
+// The command dialogue: a command line ended by a line feed, a reply collected
+// byte by byte under two time-outs (ticks of 10 ms) and an end rule, every
+// wait abortable through the port's progress callback. The bring-up resets
+// the modem by DTR, searches the line speed, enters command mode, applies the
+// settings and moves modem and port to 115,200 bit/s. The data path leaves
+// command mode and writes raw data or addressed packets.
+//
+// Modem result: 0 or more success (a read gives the reply length), -1 failure
+// (no reply or a wrong one, a port that cannot be opened, no carrier), -27
+// aborted (Escape, a closed window, the progress callback refusing, or a
+// command line that cannot be written during the bring-up). Every failed
+// exchange clears the link state (Invalidate), so the next command starts
+// again with a full bring-up.
+#pragma once
+
+#include "wintypes.h"
+
+class CCommPort;
+
+#define MODEM_OK 0
+#define MODEM_FAIL (-1)
+#define MODEM_ABORT (-27)
+
+#define MODEM_REPLY_SIZE 256  // reply buffer; at most MODEM_REPLY_MAX characters
+#define MODEM_REPLY_MAX 254
+#define MODEM_NO_CHANNEL 255  // stored channel before any SetChannel
+#define MODEM_PACKET_MAX 212  // data bytes of one addressed packet
+#define MODEM_PACKET_START 0xE9
+
+// The time source of the driver's waits: the platform's millisecond tick
+// count and plain sleep by default. Tests substitute a clock they drive.
+class CModemClock {
+ public:
+  virtual ~CModemClock() {}
+  virtual DWORD TickCount();            // milliseconds, wrapping at 2^32
+  virtual void Sleep(DWORD dwMillis);   // pause the full time
+};
+
+class CRadioModem {
+ public:
+  CRadioModem();
+  virtual int Initialise();  // full bring-up unless configured and found
+  virtual ~CRadioModem();
+
+  // Port attachment.
+  bool AttachPort(CCommPort* pPort);
+  int SelectPort(int iPortIndex);
+  int OpenPort();
+  int Close();
+  void Invalidate();
+  bool HasCarrier();
+  CCommPort* GetPort() const { return m_pPort; }
+
+  // Waits and the command exchange.
+  bool Delay(int iTicks);
+  bool DelayForInput(int iTicks);
+  int ReadReply(int iFirstTimeout, int iNextTimeout, int iEndChar);
+  const char* GetReply() const { return m_szReply; }
+  int GetReplyLength() const { return m_iReplyLen; }
+  int Send(const char* psz);
+  int SendAndRead(const char* psz, int iFirstTimeout, int iNextTimeout, int iEndChar);
+  int SendCommand(const char* psz);
+  int Command(const char* psz, int iFirstTimeout, int iNextTimeout, int iEndChar);
+  static int ParseHex(const char* psz);
+
+  // Settings and state for the application.
+  bool IsReady() const { return m_bConfigured; }
+  BYTE GetChannel() const { return m_byChannel; }
+  void SetChannel(int iChannel);
+  void SetBaseMode(bool bBase);
+  bool IsFound() const { return m_bFound; }
+  bool IsCommandMode() const { return m_bCommandMode; }
+  bool IsBaseWanted() const { return m_bBaseWanted; }
+  bool IsBaseSet() const { return m_bBaseSet; }
+  DWORD GetSerial() const { return m_dwSerial; }
+
+  // Bring-up steps.
+  int SetPortMode(int iBaud, int iFlags);
+  int ReadSignOn(int iFirstTimeout, int iNextTimeout);
+  int EnterCommandMode();
+  int ResetModem(int iBaud, int iFlags);
+  int FindModem(int iFlags);
+  int SendBaseMode(bool bOn);
+  int SendChannel(int iChannel);
+  int SetBaudRate(int iBaud);
+
+  // Data path.
+  int GetSignalStrength();
+  int FinishSetup();
+  int LeaveCommandMode();
+  int SendData(const void* pData, int iLen);
+  bool SendPacket(int iAddress, int iLen, const void* pData);
+
+  // The clock of the waits; null restores the platform clock.
+  void SetClock(CModemClock* pClock);
+
+ protected:
+  CCommPort* m_pPort;
+  bool m_bFound;
+  bool m_bCommandMode;
+  bool m_bConfigured;
+  bool m_bBaseWanted;
+  bool m_bBaseSet;
+  BYTE m_byChannel;
+  DWORD m_dwSerial;
+  int m_iReplyLen;
+  char m_szReply[MODEM_REPLY_SIZE];
+
+  CModemClock* m_pClock;
+
+ private:
+  CRadioModem(const CRadioModem&) = delete;
+  CRadioModem& operator=(const CRadioModem&) = delete;
+
+  bool EndRuleHolds(int iEndChar) const;
+};
