@@ -65,6 +65,14 @@ class CCommPort {
   // A port without a line has nothing to wait for and returns false at once.
   virtual bool WaitInput(int iMillis);
 
+  // The modem lines, for the modem driver: a serial port applies speed and
+  // mode flags to its open line, reports the modem status bits (0x10 CTS,
+  // 0x20 DSR, 0x40 RING, 0x80 carrier detect) and raises or drops DTR (5
+  // SETDTR, 6 CLRDTR). A port without a line has none: false, 0, false.
+  virtual bool SetMode(int iBaud, int iFlags) { (void)iBaud; (void)iFlags; return false; }
+  virtual int GetModemStatus() { return 0; }
+  virtual bool EscapeFunction(int iFunc) { (void)iFunc; return false; }
+
   void SetCallback(PortProgressFn fn) { m_pfnProgress = fn; }
   int WriteAll(const void* pData, int iLen);
   bool OpenLogs();
