@@ -1,0 +1,30 @@
+// The shared state of one pseudo-terminal's modem lines: the struct that the
+// preloaded shim (host side) and the line controller (other end) both map
+// from "$MODEMLINES_DIR/pts-N.state", and the file names beside it.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+
+namespace modemlines {
+
+// "MLN1": marks a state file that was fully written.
+constexpr uint32_t STATE_MAGIC = 0x314E4C4Du;
+
+// Bits of `lines` are the kernel's TIOCM_* values: DTR and RTS belong to the
+// host; CTS, DSR, CAR (DCD) and RNG to the other end. Fields are read and
+// written only with __atomic builtins; `seq` grows on every change.
+struct ModemLinesState {
+  uint32_t magic;
+  uint32_t lines;
+  uint32_t seq;
+  uint32_t reserved;
+};
+
+// Writes "<dir>/pts-<n>.<ext>" into pszOut; false when it does not fit.
+inline bool MakeLinePath(char* pszOut, size_t iSize, const char* pszDir, unsigned uPts,
+                         const char* pszExt) {
+  int iLen = snprintf(pszOut, iSize, "%s/pts-%u.%s", pszDir, uPts, pszExt);
+  return iLen > 0 && static_cast<size_t>(iLen) < iSize;
+}
+
+}  // namespace modemlines

@@ -1,0 +1,267 @@
+// The modem-lines shim on a pseudo-terminal: modem-line ioctls answered from
+// the shared state, the timestamped DTR/RTS log, and hardware flow control
+// (EAGAIN, blocking writes and poll wakes when CTS rises). The process
+// re-executes itself under the preloaded library before any test runs.
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../support/testenv.h"
+#include "modemlines.h"
+
+namespace {
+
+// Runs before main(): restart this executable with the shim preloaded.
+struct PreloadSelf {
+  PreloadSelf() {
+    if (getenv("MODEMLINES_TEST_PRELOADED")) return;
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string strAll((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<char*> vArgs;
+    for (size_t i = 0; i < strAll.size(); i += strlen(&strAll[i]) + 1) vArgs.push_back(&strAll[i]);
+    vArgs.push_back(nullptr);
+    setenv("MODEMLINES_TEST_PRELOADED", "1", 1);
+    setenv("LD_PRELOAD", MODEMLINES_LIBRARY, 1);
+    std::string strAsan = "verify_asan_link_order=0";
+    if (const char* psz = getenv("ASAN_OPTIONS")) strAsan += std::string(":") + psz;
+    setenv("ASAN_OPTIONS", strAsan.c_str(), 1);
+    execv("/proc/self/exe", vArgs.data());
+    perror("execv");
+    _exit(1);
+  }
+} g_preloadSelf;
+
+int64_t NowNanos() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+class ShimTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_strDir = testenv::MakeDir("lines");
+    setenv("MODEMLINES_DIR", m_strDir.c_str(), 1);
+    m_iMaster = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(m_iMaster, 0);
+    ASSERT_EQ(grantpt(m_iMaster), 0);
+    ASSERT_EQ(unlockpt(m_iMaster), 0);
+    m_strSlave = ptsname(m_iMaster);
+  }
+  void TearDown() override {
+    if (m_iSlave >= 0) close(m_iSlave);
+    if (m_iMaster >= 0) close(m_iMaster);
+    unsetenv("MODEMLINES_DIR");
+  }
+  void OpenSlave(bool bNonBlock, bool bCrtscts) {
+    m_iSlave = open(m_strSlave.c_str(), O_RDWR | O_NOCTTY | (bNonBlock ? O_NONBLOCK : 0));
+    ASSERT_GE(m_iSlave, 0);
+    termios tio;
+    ASSERT_EQ(tcgetattr(m_iSlave, &tio), 0);
+    cfmakeraw(&tio);
+    if (bCrtscts)
+      tio.c_cflag |= CRTSCTS;
+    else
+      tio.c_cflag &= ~CRTSCTS;
+    ASSERT_EQ(tcsetattr(m_iSlave, TCSANOW, &tio), 0);
+  }
+  int GetBits() {
+    int iBits = -1;
+    EXPECT_EQ(ioctl(m_iSlave, TIOCMGET, &iBits), 0);
+    return iBits;
+  }
+  std::string ReadMaster() {
+    std::string str;
+    char ab[256];
+    ssize_t iGot;
+    while ((iGot = read(m_iMaster, ab, sizeof ab)) > 0) str.append(ab, static_cast<size_t>(iGot));
+    return str;
+  }
+
+  std::string m_strDir, m_strSlave;
+  int m_iMaster = -1;
+  int m_iSlave = -1;
+  CModemLines m_lines;
+};
+
+TEST_F(ShimTest, WithoutStateFileTheCallsPassThrough) {
+  OpenSlave(true, true);
+  int iBits = 0;
+  errno = 0;
+  EXPECT_EQ(ioctl(m_iSlave, TIOCMGET, &iBits), -1);
+  EXPECT_EQ(errno, ENOTTY);
+  iBits = TIOCM_DTR;
+  EXPECT_EQ(ioctl(m_iSlave, TIOCMBIS, &iBits), -1);
+  // No CTS emulation either: writes go through.
+  EXPECT_EQ(write(m_iSlave, "ab", 2), 2);
+  EXPECT_TRUE(testenv::WaitFor([&] { return ReadMaster() == "ab"; }, 2000));
+}
+
+TEST_F(ShimTest, ModemLineIoctlsUseTheSharedState) {
+  ASSERT_TRUE(m_lines.CreateForMaster(m_strDir, m_iMaster, TIOCM_DSR));
+  OpenSlave(true, false);
+  // Opening the slave leaves DTR and RTS as they were: on.
+  EXPECT_EQ(GetBits(), TIOCM_DTR | TIOCM_RTS | TIOCM_DSR);
+  m_lines.Set(TIOCM_CTS | TIOCM_CAR | TIOCM_RNG);
+  EXPECT_EQ(GetBits(), TIOCM_DTR | TIOCM_RTS | TIOCM_DSR | TIOCM_CTS | TIOCM_CAR | TIOCM_RNG);
+  m_lines.Clear(TIOCM_RNG | TIOCM_DSR);
+  EXPECT_EQ(GetBits(), TIOCM_DTR | TIOCM_RTS | TIOCM_CTS | TIOCM_CAR);
+
+  int iBits = TIOCM_DTR;
+  ASSERT_EQ(ioctl(m_iSlave, TIOCMBIC, &iBits), 0);
+  EXPECT_FALSE(m_lines.Dtr());
+  EXPECT_TRUE(m_lines.Rts());
+  // The host cannot drive the other end's lines.
+  iBits = TIOCM_DTR | TIOCM_RNG;
+  ASSERT_EQ(ioctl(m_iSlave, TIOCMBIS, &iBits), 0);
+  EXPECT_EQ(GetBits(), TIOCM_DTR | TIOCM_RTS | TIOCM_CTS | TIOCM_CAR);
+  iBits = TIOCM_RTS;
+  ASSERT_EQ(ioctl(m_iSlave, TIOCMSET, &iBits), 0);
+  EXPECT_EQ(m_lines.Lines(), static_cast<uint32_t>(TIOCM_RTS | TIOCM_CTS | TIOCM_CAR));
+  // And the other end cannot drive the host's.
+  m_lines.Set(TIOCM_DTR);
+  EXPECT_FALSE(m_lines.Dtr());
+}
+
+TEST_F(ShimTest, DtrPulseIsLoggedWithTimestamps) {
+  ASSERT_TRUE(m_lines.CreateForMaster(m_strDir, m_iMaster));
+  OpenSlave(true, false);
+  int64_t iBefore = NowNanos();
+  int iDtr = TIOCM_DTR;
+  ASSERT_EQ(ioctl(m_iSlave, TIOCMBIC, &iDtr), 0);
+  ASSERT_EQ(ioctl(m_iSlave, TIOCMBIC, &iDtr), 0);  // no change: no line
+  ASSERT_EQ(ioctl(m_iSlave, TIOCMBIS, &iDtr), 0);
+  int iRts = 0;
+  ASSERT_EQ(ioctl(m_iSlave, TIOCMSET, &iRts), 0);  // both off: one line
+  int64_t iAfter = NowNanos();
+
+  std::vector<ModemLinesEvent> v;
+  ASSERT_EQ(m_lines.ReadLog(v), 3);
+  EXPECT_FALSE(v[0].bDtr);
+  EXPECT_TRUE(v[0].bRts);
+  EXPECT_TRUE(v[1].bDtr);
+  EXPECT_TRUE(v[1].bRts);
+  EXPECT_FALSE(v[2].bDtr);
+  EXPECT_FALSE(v[2].bRts);
+  EXPECT_LE(iBefore, v[0].iNanos);
+  EXPECT_LE(v[0].iNanos, v[1].iNanos);
+  EXPECT_LE(v[1].iNanos, v[2].iNanos);
+  EXPECT_LE(v[2].iNanos, iAfter);
+  // Only new lines are read the next time.
+  EXPECT_EQ(m_lines.ReadLog(v), 0);
+  ASSERT_EQ(ioctl(m_iSlave, TIOCMBIS, &iDtr), 0);
+  EXPECT_EQ(m_lines.ReadLog(v), 1);
+  EXPECT_TRUE(v.back().bDtr);
+}
+
+TEST_F(ShimTest, NonBlockingWriteFailsWhileCtsIsOff) {
+  ASSERT_TRUE(m_lines.CreateForMaster(m_strDir, m_iMaster));
+  OpenSlave(true, true);
+  errno = 0;
+  EXPECT_EQ(write(m_iSlave, "x", 1), -1);
+  EXPECT_EQ(errno, EAGAIN);
+  pollfd pfd{m_iSlave, POLLOUT, 0};
+  EXPECT_EQ(poll(&pfd, 1, 0), 0);
+  EXPECT_EQ(pfd.revents, 0);
+
+  m_lines.Set(TIOCM_CTS);
+  EXPECT_EQ(poll(&pfd, 1, 0), 1);
+  EXPECT_TRUE(pfd.revents & POLLOUT);
+  EXPECT_EQ(write(m_iSlave, "yz", 2), 2);
+  EXPECT_TRUE(testenv::WaitFor([&] { return ReadMaster() == "yz"; }, 2000));
+}
+
+TEST_F(ShimTest, WithoutCrtsctsCtsDoesNotHoldWrites) {
+  ASSERT_TRUE(m_lines.CreateForMaster(m_strDir, m_iMaster));
+  OpenSlave(true, false);
+  EXPECT_EQ(write(m_iSlave, "q", 1), 1);
+  pollfd pfd{m_iSlave, POLLOUT, 0};
+  EXPECT_EQ(poll(&pfd, 1, 0), 1);
+}
+
+TEST_F(ShimTest, PollWakesWhenCtsRises) {
+  ASSERT_TRUE(m_lines.CreateForMaster(m_strDir, m_iMaster));
+  OpenSlave(true, true);
+  std::atomic<bool> bStarted{false};
+  int iResult = -2;
+  short sRevents = 0;
+  std::thread th([&] {
+    pollfd pfd{m_iSlave, POLLOUT, 0};
+    bStarted = true;
+    iResult = poll(&pfd, 1, 20000);
+    sRevents = pfd.revents;
+  });
+  ASSERT_TRUE(testenv::WaitFor([&] { return bStarted.load(); }, 2000));
+  m_lines.Set(TIOCM_DSR);  // another line changes: the wait goes on
+  m_lines.Set(TIOCM_CTS);
+  th.join();
+  EXPECT_EQ(iResult, 1);
+  EXPECT_TRUE(sRevents & POLLOUT);
+}
+
+TEST_F(ShimTest, PpollHoldsOutputAndReportsOtherDescriptors) {
+  ASSERT_TRUE(m_lines.CreateForMaster(m_strDir, m_iMaster));
+  OpenSlave(true, true);
+  ASSERT_EQ(write(m_iMaster, "in", 2), 2);
+  pollfd pfd{m_iSlave, POLLIN | POLLOUT, 0};
+  timespec ts{5, 0};
+  ASSERT_EQ(ppoll(&pfd, 1, &ts, nullptr), 1);
+  EXPECT_TRUE(pfd.revents & POLLIN);
+  EXPECT_FALSE(pfd.revents & POLLOUT);
+  timespec tsZero{0, 0};
+  pfd.events = POLLOUT;
+  EXPECT_EQ(ppoll(&pfd, 1, &tsZero, nullptr), 0);
+  m_lines.Set(TIOCM_CTS);
+  EXPECT_EQ(ppoll(&pfd, 1, &tsZero, nullptr), 1);
+  EXPECT_TRUE(pfd.revents & POLLOUT);
+}
+
+TEST_F(ShimTest, BlockingWriteWaitsForCts) {
+  ASSERT_TRUE(m_lines.CreateForMaster(m_strDir, m_iMaster));
+  OpenSlave(false, true);
+  std::atomic<bool> bStarted{false}, bDone{false};
+  ssize_t iWritten = -2;
+  std::thread th([&] {
+    bStarted = true;
+    iWritten = write(m_iSlave, "held", 4);
+    bDone = true;
+  });
+  ASSERT_TRUE(testenv::WaitFor([&] { return bStarted.load(); }, 2000));
+  EXPECT_EQ(ReadMaster(), "");
+  EXPECT_FALSE(bDone);
+  m_lines.Set(TIOCM_CTS);
+  th.join();
+  EXPECT_EQ(iWritten, 4);
+  EXPECT_TRUE(testenv::WaitFor([&] { return ReadMaster() == "held"; }, 2000));
+}
+
+TEST_F(ShimTest, RecreatedAndRemovedStateFilesAreNoticed) {
+  ASSERT_TRUE(m_lines.CreateForMaster(m_strDir, m_iMaster, TIOCM_CTS));
+  OpenSlave(true, true);
+  EXPECT_TRUE(GetBits() & TIOCM_CTS);
+  // A restarted other end creates a new state: the shim maps the new one.
+  CModemLines linesNew;
+  ASSERT_TRUE(linesNew.CreateForMaster(m_strDir, m_iMaster, TIOCM_DSR));
+  EXPECT_EQ(GetBits(), TIOCM_DTR | TIOCM_RTS | TIOCM_DSR);
+  linesNew.Close(true);
+  int iBits = 0;
+  EXPECT_EQ(ioctl(m_iSlave, TIOCMGET, &iBits), -1);
+  EXPECT_EQ(errno, ENOTTY);
+}
+
+}  // namespace
