@@ -132,3 +132,115 @@ struct RECT {
 #define PURGE_RXABORT 0x0002u
 #define PURGE_TXCLEAR 0x0004u
 #define PURGE_RXCLEAR 0x0008u
+
+// ---- Windows, painting and messages (the terminal window and its children) ----
+typedef struct HMENU__* HMENU;
+typedef struct HDC__* HDC;
+typedef void* HGDIOBJ;
+typedef struct HBRUSH__* HBRUSH;
+typedef int16_t SHORT;
+typedef uint32_t COLORREF;
+typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+
+#define RGB(r, g, b) ((COLORREF)(((BYTE)(r)) | ((WORD)((BYTE)(g)) << 8) | (((DWORD)(BYTE)(b)) << 16)))
+#define LOWORD(l) ((WORD)(((uintptr_t)(l)) & 0xFFFF))
+#define HIWORD(l) ((WORD)((((uintptr_t)(l)) >> 16) & 0xFFFF))
+#define MAKELPARAM(l, h) ((LPARAM)(DWORD)(((WORD)(l)) | (((DWORD)(WORD)(h)) << 16)))
+
+struct PAINTSTRUCT {
+  HDC hdc;
+  BOOL fErase;
+  RECT rcPaint;
+};
+struct MSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+  POINT pt;
+};
+struct CREATESTRUCTA {
+  void* lpCreateParams;
+  HINSTANCE hInstance;
+  HMENU hMenu;
+  HWND hwndParent;
+  int cy;
+  int cx;
+  int y;
+  int x;
+  LONG style;
+  const char* lpszName;
+  const char* lpszClass;
+  DWORD dwExStyle;
+};
+
+#define WM_SETTEXT 0x000Cu
+#define WM_GETTEXT 0x000Du
+#define WM_ERASEBKGND 0x0014u
+#define WM_SHOWWINDOW 0x0018u
+#define WM_SETFONT 0x0030u
+#define WM_GETFONT 0x0031u
+#define WM_LBUTTONDOWN 0x0201u
+#define WM_LBUTTONUP 0x0202u
+#define WM_USER 0x0400u
+
+// Window and class styles.
+#define WS_OVERLAPPED 0x00000000u
+#define WS_CHILD 0x40000000u
+#define WS_VISIBLE 0x10000000u
+#define WS_CAPTION 0x00C00000u
+#define WS_SYSMENU 0x00080000u
+#define WS_VSCROLL 0x00200000u
+#define WS_BORDER 0x00800000u
+#define CS_VREDRAW 0x0001u
+#define CS_HREDRAW 0x0002u
+#define CS_DBLCLKS 0x0008u
+#define CS_GLOBALCLASS 0x4000u
+#define SW_HIDE 0
+#define SW_SHOW 5
+#define GW_CHILD 5
+#define GWLP_USERDATA (-21)
+#define GWL_USERDATA (-21)
+
+// Stock objects, text output, fonts.
+#define WHITE_BRUSH 0
+#define LTGRAY_BRUSH 1
+#define GRAY_BRUSH 2
+#define DKGRAY_BRUSH 3
+#define BLACK_BRUSH 4
+#define ETO_OPAQUE 0x0002u
+#define ETO_CLIPPED 0x0004u
+#define FIXED_PITCH 1
+#define COLOR_WINDOW 5
+#define COLOR_WINDOWTEXT 8
+#define COLOR_HIGHLIGHT 13
+#define COLOR_HIGHLIGHTTEXT 14
+
+// Message loop and waits.
+#define PM_NOREMOVE 0x0000u
+#define PM_REMOVE 0x0001u
+#define QS_ALLINPUT 0x04FFu
+#define MWMO_INPUTAVAILABLE 0x0004u
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define SPI_GETWORKAREA 0x0030u
+
+// List box styles and messages.
+#define LBS_NOTIFY 0x0001u
+#define LBS_SORT 0x0002u
+#define LBS_HASSTRINGS 0x0040u
+#define LBS_NOINTEGRALHEIGHT 0x0100u
+#define LBS_WANTKEYBOARDINPUT 0x0400u
+#define LB_ADDSTRING 0x0180u
+#define LB_RESETCONTENT 0x0184u
+#define LB_SETCURSEL 0x0186u
+#define LB_GETCURSEL 0x0188u
+#define LB_GETTEXT 0x0189u
+#define LB_GETTEXTLEN 0x018Au
+#define LB_GETCOUNT 0x018Bu
+#define LB_GETTOPINDEX 0x018Eu
+#define LB_SETTOPINDEX 0x0197u
+#define LB_ERR (-1)
+#define LB_ERRSPACE (-2)
