@@ -244,3 +244,14 @@ struct CREATESTRUCTA {
 #define LB_SETTOPINDEX 0x0197u
 #define LB_ERR (-1)
 #define LB_ERRSPACE (-2)
+
+// Serial line settings (DCB fields).
+#define RTS_CONTROL_DISABLE 0x00
+#define RTS_CONTROL_ENABLE 0x01
+#define RTS_CONTROL_HANDSHAKE 0x02
+#define DTR_CONTROL_DISABLE 0x00
+#define DTR_CONTROL_ENABLE 0x01
+#define DTR_CONTROL_HANDSHAKE 0x02
+#define NOPARITY 0
+#define ONESTOPBIT 0
+#define TWOSTOPBITS 2
