@@ -255,3 +255,8 @@ struct CREATESTRUCTA {
 #define NOPARITY 0
 #define ONESTOPBIT 0
 #define TWOSTOPBITS 2
+
+// Further result codes (the settings store).
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_DISK_FULL 112L
+#define ERROR_BAD_PATHNAME 161L
