@@ -118,4 +118,6 @@ class CRadioModem {
   CRadioModem& operator=(const CRadioModem&) = delete;
 
   bool EndRuleHolds(int iEndChar) const;
+  int WaitStep(int iTicks, bool bPlain);
+  CModemClock* Clock() const;
 };
