@@ -80,8 +80,18 @@ class CCommPort {
 
   int GetIndex() const { return m_iIndex; }
   int GetModeFlags() const { return m_iModeFlags; }
+  int GetOutCapacity() const { return m_iOutCapacity; }
+  const CTrafficLog& GetRxLog() const { return m_logRx; }
+  const CTrafficLog& GetTxLog() const { return m_logTx; }
 
  protected:
+  // The base steps that derived ports run with the bytes that actually
+  // passed: append them to the receive or send log; return iLen.
+  int LogReceived(const void* pData, int iLen);
+  int LogSent(const void* pData, int iLen);
+  // The base close step: progress callback cleared, logs closed.
+  void CloseStep();
+
   int m_iIndex;
   CTrafficLog m_logRx;
   CTrafficLog m_logTx;

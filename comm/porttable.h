@@ -9,13 +9,23 @@
 
 class CPortTable {
  public:
-  CPortTable();
+  constexpr CPortTable() : m_apPorts{}, m_bDestroyed(false) {}
   ~CPortTable();
+  // The port at iIndex (0 to 6), created on first use; null for another
+  // index, when it cannot be allocated (a later call tries again) or once the
+  // table has been destroyed.
   CCommPort* GetPort(int iIndex);
 
  private:
+  CPortTable(const CPortTable&) = delete;
+  CPortTable& operator=(const CPortTable&) = delete;
+
   CCommPort* m_apPorts[MAX_PORTS];
+  bool m_bDestroyed;
 };
+
+// The program's table, built before main and destroyed at exit.
+extern CPortTable g_portTable;
 
 CCommPort* PortGet(int iIndex);
 CCommPort* PortCurrent();

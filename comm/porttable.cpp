@@ -1,0 +1,98 @@
+// The port table: seven slots (0 to 3 serial lines, 4 to 6 placeholders),
+// each port created on first use and kept until the table is destroyed at
+// program exit, and the calling thread's current port with the flat
+// functions that act on it.
+#include "comm/porttable.h"
+
+#include <atomic>
+#include <mutex>
+#include <new>
+
+#include "comm/serialport.h"
+
+namespace {
+
+// Whether the per-thread slot has been allocated (-1: not yet, every thread
+// then has current index 0), and the calling thread's value.
+std::atomic<int> g_iThreadSlot(-1);
+thread_local int t_iCurrentPort = 0;
+
+std::mutex g_mutexCreate;
+
+int CurrentIndex() {
+  if (g_iThreadSlot.load() == -1) return 0;
+  return t_iCurrentPort;
+}
+
+bool StoreCurrentIndex(int iIndex) {
+  if (iIndex < 0 || iIndex >= MAX_PORTS || g_iThreadSlot.load() == -1) return false;
+  t_iCurrentPort = iIndex;
+  return true;
+}
+
+}  // namespace
+
+// Constant-initialised: the table is empty before any constructor runs.
+constinit CPortTable g_portTable;
+
+// Destroys the ports in index order; a serial port closes its line. The
+// slots are emptied and the table refuses later requests, so that nothing
+// reaches a destroyed port.
+CPortTable::~CPortTable() {
+  std::lock_guard<std::mutex> lock(g_mutexCreate);
+  m_bDestroyed = true;
+  for (CCommPort*& p : m_apPorts) {
+    delete p;
+    p = nullptr;
+  }
+}
+
+CCommPort* CPortTable::GetPort(int iIndex) {
+  if (iIndex < 0 || iIndex >= MAX_PORTS) return nullptr;
+  std::lock_guard<std::mutex> lock(g_mutexCreate);
+  if (m_bDestroyed) return nullptr;
+  if (!m_apPorts[iIndex]) {
+    if (iIndex <= 3)
+      m_apPorts[iIndex] = new (std::nothrow) CSerialPort(iIndex);
+    else
+      m_apPorts[iIndex] = new (std::nothrow) CCommPort(iIndex);
+  }
+  return m_apPorts[iIndex];
+}
+
+CCommPort* PortGet(int iIndex) {
+  if (iIndex > 3) return nullptr;
+  return g_portTable.GetPort(iIndex);
+}
+
+CCommPort* PortCurrent() { return g_portTable.GetPort(CurrentIndex()); }
+
+bool PortSelect(int iIndex, int iBaud, int iFlags) {
+  int iUnallocated = -1;
+  if (g_iThreadSlot.compare_exchange_strong(iUnallocated, 0)) t_iCurrentPort = 0;
+  if (!StoreCurrentIndex(iIndex)) return false;
+  if (unsigned(iBaud) <= 50u) return true;
+  CCommPort* pPort = PortCurrent();
+  return pPort && pPort->Open(iBaud, iFlags);
+}
+
+void PortSetCallback(PortProgressFn fn) {
+  if (CCommPort* pPort = PortCurrent()) pPort->SetCallback(fn);
+}
+
+bool PortPurge() {
+  CCommPort* pPort = PortCurrent();
+  return pPort && pPort->Purge(PURGE_RXCLEAR);
+}
+
+int PortReadByte() {
+  CCommPort* pPort = PortCurrent();
+  BYTE b = 0;
+  if (pPort && pPort->Read(&b, 1) > 0) return b;
+  return -1;
+}
+
+bool PortWaitInput(int iMillis) {
+  CCommPort* pPort = PortCurrent();
+  return pPort && pPort->WaitInput(iMillis);
+}

@@ -1,0 +1,312 @@
+// CSerialPort and CSerialWriter: a COM line behind the port interface.
+//
+// Writes go straight to the line, or, when the mode flags ask for flow
+// control (0x10 CTS, 0x20 DSR), into the writer's 512-byte ring, from which
+// the writer thread passes them to the line as fast as the line takes them.
+// The thread waits for the line and for its wake event together, so a Stop
+// ends it promptly even while CTS holds the line, and the writer is freed
+// only after its thread has ended.
+//
+// DSR output flow control has no counterpart in termios: the port carries it
+// out itself, in FlowControlReady before a direct write and in the writer
+// thread, which writes nothing while DSR is off.
+#include "comm/serialport.h"
+
+#include <cstring>
+#include <new>
+
+// How often the writer looks at DSR again while DSR holds it (a modem-line
+// change cannot be waited for together with the wake event).
+static const DWORD DSR_RECHECK_MS = 20;
+// The pause after a failed write before the writer tries again.
+static const DWORD WRITE_RETRY_MS = 100;
+
+// ---- CSerialWriter ----
+
+CSerialWriter::CSerialWriter(PLATSERIAL hLine)
+    : m_hLine(hLine), m_hWake(nullptr), m_bStop(false), m_bDsrFlow(false), m_iHead(0), m_dwTail(0) {
+  memset(m_abRing, 0, sizeof m_abRing);
+}
+
+CSerialWriter::~CSerialWriter() {
+  if (m_thread.joinable()) {
+    m_bStop.store(true);
+    PlatEventSet(m_hWake);
+    m_thread.join();
+  }
+  PlatEventClose(m_hWake);
+}
+
+int CSerialWriter::GetCount() const {
+  int iHead = m_iHead.load(std::memory_order_acquire);
+  int iTail = TailIndex(m_dwTail.load(std::memory_order_acquire));
+  return (iHead - iTail) & (RING_SIZE - 1);
+}
+
+int CSerialWriter::Put(const void* pData, int iLen) {
+  if (m_bStop.load()) return -1;
+  if (!m_hWake) {
+    m_hWake = PlatEventCreate();
+    if (!m_hWake) return -1;
+  }
+  if (!m_thread.joinable()) {
+    try {
+      m_thread = std::thread(&CSerialWriter::Run, this);
+    } catch (...) {
+      return -1;  // no thread could be started; nothing was taken
+    }
+  }
+  int iFree = GetFree();
+  int iCount = iLen < iFree ? iLen : iFree;
+  if (iCount <= 0) return 0;
+  // The bytes go in from head onwards, wrapping at the end of the ring; the
+  // new head is published once, after the copy.
+  int iHead = m_iHead.load(std::memory_order_relaxed);
+  int iFirst = RING_SIZE - iHead < iCount ? RING_SIZE - iHead : iCount;
+  const BYTE* pb = static_cast<const BYTE*>(pData);
+  memcpy(m_abRing + iHead, pb, size_t(iFirst));
+  if (iCount > iFirst) memcpy(m_abRing, pb + iFirst, size_t(iCount - iFirst));
+  m_iHead.store((iHead + iCount) & (RING_SIZE - 1), std::memory_order_release);
+  PlatEventSet(m_hWake);
+  return iCount;
+}
+
+bool CSerialWriter::Discard() {
+  if (!m_hWake) return false;
+  // tail = head, counting the discard (compare-exchange: the thread may be
+  // advancing tail at the same moment).
+  DWORD dwTail = m_dwTail.load();
+  DWORD dwNew;
+  do {
+    dwNew = ((dwTail & ~DWORD(RING_SIZE - 1)) + RING_SIZE) | DWORD(m_iHead.load());
+  } while (!m_dwTail.compare_exchange_weak(dwTail, dwNew));
+  PlatEventReset(m_hWake);
+  LinePurge();
+  return true;
+}
+
+void CSerialWriter::Stop() {
+  if (!m_hWake) return;
+  Discard();
+  m_bStop.store(true);
+  if (m_thread.joinable()) {
+    PlatEventSet(m_hWake);
+    // The thread waits on the line and the event together, so it ends at
+    // once; it is joined, never abandoned.
+    m_thread.join();
+  }
+  PlatEventClose(m_hWake);
+  m_hWake = nullptr;
+}
+
+void CSerialWriter::Run() {
+  while (!m_bStop.load()) {
+    DWORD dwTail = m_dwTail.load(std::memory_order_acquire);
+    int iTail = TailIndex(dwTail);
+    int iHead = m_iHead.load(std::memory_order_acquire);
+    if (iHead == iTail) {
+      PlatEventWait(m_hWake, INFINITE);
+      continue;
+    }
+    if (m_bDsrFlow.load() && !LineDsrOn()) {
+      PlatEventWait(m_hWake, DSR_RECHECK_MS);
+      continue;
+    }
+    // One contiguous stretch: up to head, or up to the end of the ring.
+    int iLen = iHead > iTail ? iHead - iTail : RING_SIZE - iTail;
+    int iWritten = LineWrite(m_abRing + iTail, iLen);
+    if (iWritten < 0) {
+      PlatEventWait(m_hWake, WRITE_RETRY_MS);
+    } else if (iWritten == 0) {
+      LineWait(m_hWake);
+    } else {
+      Advance(dwTail, iWritten);
+    }
+  }
+}
+
+// Moves tail past the bytes written, but never past head; when a Discard came
+// during the write, tail stays where the Discard put it: the discard is not
+// undone, and bytes put after it are not skipped.
+void CSerialWriter::Advance(DWORD dwTailSeen, int iWritten) {
+  int iHead = m_iHead.load(std::memory_order_acquire);
+  int iTail = TailIndex(dwTailSeen);
+  int iInRing = (iHead - iTail) & (RING_SIZE - 1);
+  int iStep = iWritten < iInRing ? iWritten : iInRing;
+  DWORD dwNew = (dwTailSeen & ~DWORD(RING_SIZE - 1)) | DWORD((iTail + iStep) & (RING_SIZE - 1));
+  m_dwTail.compare_exchange_strong(dwTailSeen, dwNew, std::memory_order_release,
+                                   std::memory_order_relaxed);
+}
+
+int CSerialWriter::LineWrite(const BYTE* pData, int iLen) {
+  return PlatSerialWriteNow(m_hLine, pData, iLen);
+}
+
+void CSerialWriter::LineWait(PLATEVENT hWake) { PlatSerialWaitOutput(m_hLine, hWake); }
+
+void CSerialWriter::LinePurge() { PlatSerialPurge(m_hLine, PURGE_TXABORT | PURGE_TXCLEAR); }
+
+bool CSerialWriter::LineDsrOn() {
+  DWORD dwStatus;
+  return PlatSerialGetModemStatus(m_hLine, &dwStatus) && (dwStatus & MS_DSR_ON);
+}
+
+// ---- CSerialPort ----
+
+CSerialPort::CSerialPort(int iIndex)
+    : CCommPort(iIndex), m_hLine(nullptr), m_iBaud(iIndex == 1 ? 9600 : 57600), m_pWriter(nullptr) {}
+
+CSerialPort::~CSerialPort() { Close(); }
+
+bool CSerialPort::IsOpen() { return m_hLine != nullptr; }
+
+int CSerialPort::OutQueueSize(int iFlags, int iBaud) {
+  if (!(iFlags & (PORT_MODE_CTS | PORT_MODE_DSR))) return OUT_QUEUE;
+  if (iBaud >= 57600) return 32;
+  if (iBaud > 9600) return 16;
+  return 2;
+}
+
+void CSerialPort::BuildConfig(int iFlags, int iBaud, PlatSerialConfig* pConfig) {
+  memset(pConfig, 0, sizeof *pConfig);
+  pConfig->bKeepFraming = false;
+  pConfig->dwBaud = DWORD(iBaud);
+  pConfig->bOutxCtsFlow = (iFlags & PORT_MODE_CTS) != 0;
+  pConfig->bOutxDsrFlow = (iFlags & PORT_MODE_DSR) != 0;
+  pConfig->iRtsControl = (iFlags & PORT_MODE_RTSOFF) ? RTS_CONTROL_DISABLE
+                         : (iFlags & PORT_MODE_CTS)  ? RTS_CONTROL_HANDSHAKE
+                                                     : RTS_CONTROL_ENABLE;
+  pConfig->iDtrControl = (iFlags & PORT_MODE_DTROFF) ? DTR_CONTROL_DISABLE
+                         : (iFlags & PORT_MODE_DSR)  ? DTR_CONTROL_HANDSHAKE
+                                                     : DTR_CONTROL_ENABLE;
+  pConfig->iByteSize = ((iFlags >> 8) & 3) == 2 ? 7 : 8;
+  pConfig->iStopBits = (iFlags & PORT_MODE_2STOP) ? TWOSTOPBITS : ONESTOPBIT;
+}
+
+bool CSerialPort::Open(int iBaud, int iFlags) {
+  if (IsOpen()) {
+    SetMode(iBaud, iFlags);
+    return true;
+  }
+  m_iOutCapacity = 0;
+  m_hLine = PlatSerialOpen(m_iIndex + 1);
+  if (!m_hLine) return false;
+  SetMode(iBaud, iFlags);
+  int iModeFlags = m_iModeFlags;
+  PlatSerialSetQueues(m_hLine, IN_QUEUE, DWORD(OutQueueSize(iModeFlags, m_iBaud)));
+  if (iModeFlags & (PORT_MODE_CTS | PORT_MODE_DSR)) {
+    m_pWriter = new (std::nothrow) CSerialWriter(m_hLine);
+    if (m_pWriter) m_pWriter->SetDsrFlow((iModeFlags & PORT_MODE_DSR) != 0);
+    m_iOutCapacity = CSerialWriter::RING_SIZE - 1;
+  } else {
+    PlatSerialProps props;
+    m_iOutCapacity = 256;
+    if (PlatSerialGetProps(m_hLine, &props)) {
+      if (props.dwMaxTxQueue != 0)
+        m_iOutCapacity = int(props.dwMaxTxQueue);
+      else if (props.dwCurrentTxQueue != 0)
+        m_iOutCapacity = int(props.dwCurrentTxQueue);
+    }
+  }
+  return CCommPort::Open(m_iBaud, m_iModeFlags);
+}
+
+bool CSerialPort::SetMode(int iBaud, int iFlags) {
+  if (!IsOpen()) return false;
+  PlatSerialConfig config;
+  if (iFlags >= PORT_MODE_KEEP) {
+    memset(&config, 0, sizeof config);
+    config.bKeepFraming = true;
+  } else {
+    BuildConfig(iFlags, m_iBaud, &config);
+    m_iModeFlags = iFlags;
+    if (m_pWriter) m_pWriter->SetDsrFlow((iFlags & PORT_MODE_DSR) != 0);
+  }
+  if (iBaud == 65534 || iBaud == 49664)
+    m_iBaud = 115200;
+  else if (iBaud != 0)
+    m_iBaud = iBaud;
+  config.dwBaud = DWORD(m_iBaud);
+  PlatSerialConfigure(m_hLine, &config);
+  PlatSerialSetTimeouts(m_hLine, WRITE_MS_PER_BYTE, WRITE_MS_CONSTANT);
+  return true;
+}
+
+int CSerialPort::Close() {
+  CloseStep();
+  if (!IsOpen()) return -1;
+  EscapeFunction(CLRDTR);
+  Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+  // The writer's thread ends before the line goes, so that it never writes
+  // to a closed (or reused) line.
+  if (m_pWriter) {
+    m_pWriter->Stop();
+    delete m_pWriter;
+    m_pWriter = nullptr;
+  }
+  PlatSerialClose(m_hLine);
+  m_hLine = nullptr;
+  return 0;
+}
+
+int CSerialPort::Read(void* pBuf, int iLen) {
+  if (!IsOpen()) return -1;
+  int iRead = PlatSerialRead(m_hLine, pBuf, iLen);
+  if (iRead < 0) return -1;
+  return LogReceived(pBuf, iRead);
+}
+
+int CSerialPort::Write(const void* pData, int iLen) {
+  if (!IsOpen()) return -1;
+  if (m_pWriter) {
+    LogSent(pData, iLen);
+    return m_pWriter->Put(pData, iLen);
+  }
+  if (!FlowControlReady()) return 0;
+  if (iLen <= 0) return 0;
+  DWORD dwWritten = 0;
+  PlatSerialWrite(m_hLine, pData, DWORD(iLen), &dwWritten);
+  if (dwWritten < DWORD(iLen)) PlatSerialClearError(m_hLine);
+  return LogSent(pData, int(dwWritten));
+}
+
+int CSerialPort::GetTxPending() {
+  DWORD dwOutQueue;
+  if (!PlatSerialGetOutQueue(m_hLine, &dwOutQueue)) return 0x7FFF;
+  int iRing = m_pWriter ? m_pWriter->GetCount() : 0;
+  return iRing + int(dwOutQueue > 0x7FFF ? 0x7FFF : dwOutQueue);
+}
+
+int CSerialPort::GetTxFree() {
+  if (m_pWriter) return m_pWriter->GetFree();
+  if (!FlowControlReady()) return 0;
+  int iFree = m_iOutCapacity - GetTxPending();
+  return iFree > 0 ? iFree : 0;
+}
+
+bool CSerialPort::Purge(int iFlags) {
+  if (m_pWriter && (iFlags & PURGE_TXCLEAR)) m_pWriter->Discard();
+  return PlatSerialPurge(m_hLine, DWORD(iFlags));
+}
+
+int CSerialPort::GetBaudRate() { return m_iBaud; }
+
+bool CSerialPort::WaitInput(int iMillis) {
+  if (!IsOpen()) return false;
+  return PlatSerialWaitInput(m_hLine, DWORD(iMillis > 0 ? iMillis : 0));
+}
+
+int CSerialPort::GetModemStatus() {
+  DWORD dwStatus;
+  return PlatSerialGetModemStatus(m_hLine, &dwStatus) ? int(dwStatus) : 0;
+}
+
+bool CSerialPort::EscapeFunction(int iFunc) { return PlatSerialEscape(m_hLine, iFunc); }
+
+bool CSerialPort::FlowControlReady() {
+  if (!(m_iModeFlags & (PORT_MODE_CTS | PORT_MODE_DSR))) return true;
+  int iStatus = GetModemStatus();
+  if ((m_iModeFlags & PORT_MODE_DSR) && !(iStatus & MS_DSR_ON)) return false;
+  if ((m_iModeFlags & PORT_MODE_CTS) && !(iStatus & MS_CTS_ON)) return false;
+  return true;
+}

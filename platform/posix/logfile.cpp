@@ -1,0 +1,100 @@
+// Traffic log files on POSIX: $XDG_STATE_HOME/tavrix/<name>, or
+// $HOME/.local/state/tavrix when XDG_STATE_HOME is unset (or not absolute).
+// Missing folders are made with mode 0700; the tavrix folder is opened with
+// O_NOFOLLOW and the file beneath it with openat and O_NOFOLLOW, so neither
+// is ever reached through a symbolic link. Only a regular file is accepted
+// (a FIFO planted there cannot block the open: O_NONBLOCK). Files are 0600.
+// A handle is the descriptor cast to HANDLE; -1 is INVALID_HANDLE_VALUE.
+#include "platform/logfile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+int HandleFd(HANDLE h) { return int(intptr_t(h)); }
+
+// mkdir -p with mode 0700 for every folder that has to be made.
+bool MakeFolders(char* pszPath) {
+  for (char* p = pszPath + 1;; ++p) {
+    if (*p == '/' || *p == '\0') {
+      char ch = *p;
+      *p = '\0';
+      bool bOk = mkdir(pszPath, 0700) == 0 || errno == EEXIST;
+      *p = ch;
+      if (!bOk) return false;
+      if (ch == '\0') return true;
+    }
+  }
+}
+
+// The log folder, opened as a descriptor; -1 when it cannot be had.
+int OpenLogFolder() {
+  char szDir[4096];
+  const char* pszState = getenv("XDG_STATE_HOME");
+  int iLen;
+  if (pszState && pszState[0] == '/') {
+    iLen = snprintf(szDir, sizeof szDir, "%s/tavrix", pszState);
+  } else {
+    const char* pszHome = getenv("HOME");
+    if (!pszHome || pszHome[0] != '/') return -1;
+    iLen = snprintf(szDir, sizeof szDir, "%s/.local/state/tavrix", pszHome);
+  }
+  if (iLen <= 0 || size_t(iLen) >= sizeof szDir) return -1;
+  if (!MakeFolders(szDir)) return -1;
+  return open(szDir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+}  // namespace
+
+HANDLE PlatLogCreate(const char* pszName) {
+  if (!pszName || !*pszName || strchr(pszName, '/')) return INVALID_HANDLE_VALUE;
+  int iDir = OpenLogFolder();
+  if (iDir < 0) return INVALID_HANDLE_VALUE;
+  int iFd = openat(iDir, pszName,
+                   O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+  close(iDir);
+  if (iFd < 0) return INVALID_HANDLE_VALUE;
+  struct stat st;
+  if (fstat(iFd, &st) != 0 || !S_ISREG(st.st_mode) || ftruncate(iFd, 0) != 0) {
+    close(iFd);
+    return INVALID_HANDLE_VALUE;
+  }
+  // An older file may have had a wider mode; the log is private.
+  if ((st.st_mode & 0777) != 0600) fchmod(iFd, 0600);
+  fcntl(iFd, F_SETFL, 0);
+  return HANDLE(intptr_t(iFd));
+}
+
+DWORD PlatLogWrite(HANDLE hFile, const void* pData, DWORD dwLen) {
+  if (hFile == INVALID_HANDLE_VALUE) return 0;
+  const char* p = static_cast<const char*>(pData);
+  DWORD dwDone = 0;
+  while (dwDone < dwLen) {
+    ssize_t n = write(HandleFd(hFile), p + dwDone, dwLen - dwDone);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (n == 0) break;
+    dwDone += DWORD(n);
+  }
+  return dwDone;
+}
+
+bool PlatLogTruncate(HANDLE hFile) {
+  if (hFile == INVALID_HANDLE_VALUE) return false;
+  return lseek(HandleFd(hFile), 0, SEEK_SET) == 0 && ftruncate(HandleFd(hFile), 0) == 0;
+}
+
+void PlatLogClose(HANDLE hFile) {
+  if (hFile == INVALID_HANDLE_VALUE) return;
+  close(HandleFd(hFile));
+}

@@ -1,0 +1,343 @@
+// Serial lines on POSIX: a tty driven through termios, standing in for the
+// Win32 communications calls.
+//
+// Line N is the device named by $TAVRIX_COMN, by default /dev/ttyS(N-1). It is
+// opened O_RDWR | O_NOCTTY | O_NONBLOCK and held exclusively: flock(LOCK_EX |
+// LOCK_NB) fails for a line that another open holds, and TIOCEXCL turns away
+// later opens of the tty (undone before the close). The device's complete
+// settings are saved at the open and put back at the close.
+//
+// DCB to termios: raw bytes (no input or output processing, no echo, no
+// signals), CREAD | CLOCAL, CS7 or CS8, CSTOPB for two stop bits, parity off,
+// CRTSCTS for CTS output flow control; VMIN = VTIME = 0 with O_NONBLOCK, so a
+// read returns at once. RTS and DTR are raised or dropped with TIOCMBIS and
+// TIOCMBIC. DSR output flow control has no termios counterpart: the serial
+// port carries it out itself. Speeds without a B-constant (28800) go through
+// termios2 (serial_termios2.cpp).
+//
+// SetupComm has no counterpart either: the tty's buffers are the kernel's.
+// The asked sizes are kept and reported back as the current queue sizes.
+//
+// A device without modem lines (ioctl fails with ENOTTY, as on a
+// pseudo-terminal) reads CTS, DSR and DCD on, so that virtual lines work.
+#include "platform/serial.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "platform/posix/event_fd.h"
+#include "platform/posix/serial_termios2.h"
+
+struct PlatSerialLine {
+  int iFd;
+  bool bHaveOriginal;
+  PosixTtySnapshot snapOriginal;
+  DWORD dwWriteMultiplier;
+  DWORD dwWriteConstant;
+  DWORD dwInQueue;
+  DWORD dwOutQueue;
+};
+
+namespace {
+
+// Open lines, for PlatSerialRestoreAll.
+const int MAX_OPEN_LINES = 16;
+std::atomic<PlatSerialLine*> g_apOpen[MAX_OPEN_LINES];
+
+void Remember(PlatSerialLine* pLine) {
+  for (auto& a : g_apOpen) {
+    PlatSerialLine* pNone = nullptr;
+    if (a.compare_exchange_strong(pNone, pLine)) return;
+  }
+}
+
+void Forget(PlatSerialLine* pLine) {
+  for (auto& a : g_apOpen) {
+    PlatSerialLine* pSame = pLine;
+    if (a.compare_exchange_strong(pSame, nullptr)) return;
+  }
+}
+
+int64_t NowMillis() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// poll() that survives signals, with a deadline in NowMillis terms (-1: none).
+int PollUntil(pollfd* pFds, int iCount, int64_t iDeadline) {
+  for (;;) {
+    int iTimeout = -1;
+    if (iDeadline >= 0) {
+      int64_t iLeft = iDeadline - NowMillis();
+      iTimeout = iLeft > 0 ? int(iLeft > 0x7FFFFFFF ? 0x7FFFFFFF : iLeft) : 0;
+    }
+    int iRes = poll(pFds, nfds_t(iCount), iTimeout);
+    if (iRes >= 0 || errno != EINTR) return iRes;
+  }
+}
+
+struct SpeedEntry {
+  DWORD dwBaud;
+  speed_t speed;
+};
+const SpeedEntry g_aSpeeds[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+};
+
+bool LookUpSpeed(DWORD dwBaud, speed_t* pSpeed) {
+  for (const SpeedEntry& e : g_aSpeeds) {
+    if (e.dwBaud == dwBaud) {
+      *pSpeed = e.speed;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ModemLine(int iFd, bool bOn, int iBit) {
+  return ioctl(iFd, bOn ? TIOCMBIS : TIOCMBIC, &iBit) == 0;
+}
+
+}  // namespace
+
+PLATSERIAL PlatSerialOpen(int iNumber) {
+  if (iNumber < 1) return nullptr;
+  char szVar[32];
+  snprintf(szVar, sizeof szVar, "TAVRIX_COM%d", iNumber);
+  char szPath[64];
+  const char* pszPath = getenv(szVar);
+  if (!pszPath || !*pszPath) {
+    snprintf(szPath, sizeof szPath, "/dev/ttyS%d", iNumber - 1);
+    pszPath = szPath;
+  }
+  int iFd = open(pszPath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (iFd < 0) return nullptr;
+  termios tio;
+  if (tcgetattr(iFd, &tio) != 0 || flock(iFd, LOCK_EX | LOCK_NB) != 0) {
+    close(iFd);
+    return nullptr;
+  }
+  PlatSerialLine* pLine = new (std::nothrow) PlatSerialLine{};
+  if (!pLine) {
+    close(iFd);
+    return nullptr;
+  }
+  ioctl(iFd, TIOCEXCL);
+  pLine->iFd = iFd;
+  pLine->bHaveOriginal = PosixTtySave(iFd, &pLine->snapOriginal);
+  Remember(pLine);
+  return pLine;
+}
+
+void PlatSerialClose(PLATSERIAL hLine) {
+  if (!hLine) return;
+  Forget(hLine);
+  if (hLine->bHaveOriginal) PosixTtyRestore(hLine->iFd, &hLine->snapOriginal);
+  ioctl(hLine->iFd, TIOCNXCL);
+  close(hLine->iFd);  // also drops the flock
+  delete hLine;
+}
+
+void PlatSerialRestoreAll() {
+  for (auto& a : g_apOpen) {
+    PlatSerialLine* pLine = a.load();
+    if (pLine && pLine->bHaveOriginal) PosixTtyRestore(pLine->iFd, &pLine->snapOriginal);
+  }
+}
+
+bool PlatSerialConfigure(PLATSERIAL hLine, const PlatSerialConfig* pConfig) {
+  if (!hLine) return false;
+  int iFd = hLine->iFd;
+  termios tio;
+  if (tcgetattr(iFd, &tio) != 0) return false;
+  if (!pConfig->bKeepFraming) {
+    tio.c_iflag = 0;
+    tio.c_oflag = 0;
+    tio.c_lflag = 0;
+    tio.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CREAD | CLOCAL;
+    tio.c_cflag |= pConfig->iByteSize == 7 ? CS7 : CS8;
+    if (pConfig->iStopBits == TWOSTOPBITS) tio.c_cflag |= CSTOPB;
+    if (pConfig->bOutxCtsFlow) tio.c_cflag |= CRTSCTS;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+  }
+  speed_t speed;
+  bool bStandard = LookUpSpeed(pConfig->dwBaud, &speed);
+  if (bStandard) {
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+  }
+  bool bOk = tcsetattr(iFd, TCSANOW, &tio) == 0;
+  if (bOk && !bStandard) bOk = PosixTtySetSpeed(iFd, pConfig->dwBaud);
+  if (!pConfig->bKeepFraming) {
+    // RTS: off, on, or on and then the driver's (CRTSCTS) to move. With CTS
+    // flow control and RTS held off both are asked for: CRTSCTS stays set
+    // for the output side and RTS is dropped.
+    ModemLine(iFd, pConfig->iRtsControl != RTS_CONTROL_DISABLE, TIOCM_RTS);
+    // DTR: off or on. DTR handshake (Win32 lowers DTR while its input queue
+    // is full) has no termios counterpart; the tty's input queue throttles
+    // on its own, so DTR simply stays on.
+    ModemLine(iFd, pConfig->iDtrControl != DTR_CONTROL_DISABLE, TIOCM_DTR);
+  }
+  return bOk;
+}
+
+bool PlatSerialSetTimeouts(PLATSERIAL hLine, DWORD dwMultiplier, DWORD dwConstant) {
+  if (!hLine) return false;
+  hLine->dwWriteMultiplier = dwMultiplier;
+  hLine->dwWriteConstant = dwConstant;
+  return true;
+}
+
+bool PlatSerialSetQueues(PLATSERIAL hLine, DWORD dwInQueue, DWORD dwOutQueue) {
+  if (!hLine) return false;
+  hLine->dwInQueue = dwInQueue;
+  hLine->dwOutQueue = dwOutQueue;
+  return true;
+}
+
+bool PlatSerialGetProps(PLATSERIAL hLine, PlatSerialProps* pProps) {
+  if (!hLine) return false;
+  pProps->dwMaxTxQueue = 0;
+  pProps->dwCurrentTxQueue = hLine->dwOutQueue;
+  pProps->dwCurrentRxQueue = hLine->dwInQueue;
+  return true;
+}
+
+int PlatSerialRead(PLATSERIAL hLine, void* pBuf, int iLen) {
+  if (!hLine || iLen < 0) return -1;
+  if (iLen == 0) return 0;
+  for (;;) {
+    ssize_t n = read(hLine->iFd, pBuf, size_t(iLen));
+    if (n >= 0) return int(n);
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+  }
+}
+
+bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
+  if (!hLine) return false;
+  int64_t iDeadline = NowMillis() + int64_t(dwMillis);
+  pollfd pfd = {hLine->iFd, POLLIN, 0};
+  int iRes = PollUntil(&pfd, 1, dwMillis == INFINITE ? -1 : iDeadline);
+  if (iRes <= 0) return false;
+  if (pfd.revents & POLLIN) return true;
+  // Hung up or failed without data: nothing will arrive, and reporting input
+  // would make the caller's wait spin. The wait runs out its time.
+  if (dwMillis != INFINITE) {
+    int64_t iLeft = iDeadline - NowMillis();
+    if (iLeft > 0) {
+      timespec ts = {time_t(iLeft / 1000), long(iLeft % 1000) * 1000000L};
+      while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  return false;
+}
+
+int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen) {
+  if (!hLine || iLen < 0) return -1;
+  if (iLen == 0) return 0;
+  for (;;) {
+    ssize_t n = write(hLine->iFd, pData, size_t(iLen));
+    if (n >= 0) return int(n);
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+  }
+}
+
+bool PlatSerialWrite(PLATSERIAL hLine, const void* pData, DWORD dwLen, DWORD* pdwWritten) {
+  *pdwWritten = 0;
+  if (!hLine) return false;
+  const BYTE* p = static_cast<const BYTE*>(pData);
+  int64_t iDeadline = NowMillis() + int64_t(hLine->dwWriteMultiplier) * dwLen + hLine->dwWriteConstant;
+  while (*pdwWritten < dwLen) {
+    DWORD dwLeft = dwLen - *pdwWritten;
+    int iChunk = dwLeft > 0x10000000u ? 0x10000000 : int(dwLeft);
+    int iDone = PlatSerialWriteNow(hLine, p + *pdwWritten, iChunk);
+    if (iDone < 0) return false;
+    *pdwWritten += DWORD(iDone);
+    if (*pdwWritten >= dwLen) break;
+    if (iDone == 0) {
+      // The line holds: wait for room until the time limit, which ends the
+      // write with what went out (a time-out is not a failure).
+      pollfd pfd = {hLine->iFd, POLLOUT, 0};
+      int iRes = PollUntil(&pfd, 1, iDeadline);
+      if (iRes < 0) return false;
+      if (iRes == 0) break;
+      if (!(pfd.revents & POLLOUT)) return false;
+    }
+  }
+  return true;
+}
+
+void PlatSerialWaitOutput(PLATSERIAL hLine, PLATEVENT hWake) {
+  pollfd aFds[2] = {{hLine ? hLine->iFd : -1, POLLOUT, 0}, {PlatEventFd(hWake), POLLIN, 0}};
+  if (PollUntil(aFds, 2, -1) > 0 && (aFds[1].revents & POLLIN)) PlatEventConsume(hWake);
+}
+
+bool PlatSerialGetModemStatus(PLATSERIAL hLine, DWORD* pdwStatus) {
+  *pdwStatus = 0;
+  if (!hLine) return false;
+  int iBits = 0;
+  if (ioctl(hLine->iFd, TIOCMGET, &iBits) != 0) {
+    if (errno != ENOTTY) return false;
+    // No modem lines at all: a virtual line, always ready.
+    *pdwStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+    return true;
+  }
+  if (iBits & TIOCM_CTS) *pdwStatus |= MS_CTS_ON;
+  if (iBits & TIOCM_DSR) *pdwStatus |= MS_DSR_ON;
+  if (iBits & TIOCM_RNG) *pdwStatus |= MS_RING_ON;
+  if (iBits & TIOCM_CAR) *pdwStatus |= MS_RLSD_ON;
+  return true;
+}
+
+bool PlatSerialEscape(PLATSERIAL hLine, int iFunc) {
+  if (!hLine) return false;
+  switch (iFunc) {
+    case SETDTR: return ModemLine(hLine->iFd, true, TIOCM_DTR);
+    case CLRDTR: return ModemLine(hLine->iFd, false, TIOCM_DTR);
+    case SETRTS: return ModemLine(hLine->iFd, true, TIOCM_RTS);
+    case CLRRTS: return ModemLine(hLine->iFd, false, TIOCM_RTS);
+    default: return false;
+  }
+}
+
+bool PlatSerialPurge(PLATSERIAL hLine, DWORD dwFlags) {
+  if (!hLine) return false;
+  bool bOut = (dwFlags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0;
+  bool bIn = (dwFlags & (PURGE_RXABORT | PURGE_RXCLEAR)) != 0;
+  if (!bOut && !bIn) return true;
+  return tcflush(hLine->iFd, bOut && bIn ? TCIOFLUSH : bOut ? TCOFLUSH : TCIFLUSH) == 0;
+}
+
+bool PlatSerialGetOutQueue(PLATSERIAL hLine, DWORD* pdwCount) {
+  *pdwCount = 0;
+  if (!hLine) return false;
+  int iCount = 0;
+  if (ioctl(hLine->iFd, TIOCOUTQ, &iCount) != 0 || iCount < 0) return false;
+  *pdwCount = DWORD(iCount);
+  return true;
+}
+
+void PlatSerialClearError(PLATSERIAL hLine) {
+  // A tty keeps no error state that blocks further writes.
+  (void)hLine;
+}

@@ -1,0 +1,208 @@
+// CSerialPort on a pseudo-terminal that has modem lines through the
+// modem-lines shim: CTS flow control through the writer's ring, purges of the
+// ring, direct writes refused while CTS is off, the modem status bits, and
+// the DTR changes that the other end sees in the shim's log. The process
+// re-executes itself under the preloaded library before any test runs.
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "../support/testenv.h"
+#include "comm/serialport.h"
+#include "modemlines.h"
+#include "ptyline.h"
+
+namespace {
+
+// Runs before main(): restart this executable with the shim preloaded.
+struct PreloadSelf {
+  PreloadSelf() {
+    if (getenv("COMM_SHIM_PRELOADED")) return;
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string strAll((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<char*> vArgs;
+    for (size_t i = 0; i < strAll.size(); i += strlen(&strAll[i]) + 1) vArgs.push_back(&strAll[i]);
+    vArgs.push_back(nullptr);
+    setenv("COMM_SHIM_PRELOADED", "1", 1);
+    setenv("LD_PRELOAD", MODEMLINES_LIBRARY, 1);
+    std::string strAsan = "verify_asan_link_order=0";
+    if (const char* psz = getenv("ASAN_OPTIONS")) strAsan += std::string(":") + psz;
+    setenv("ASAN_OPTIONS", strAsan.c_str(), 1);
+    execv("/proc/self/exe", vArgs.data());
+    perror("execv");
+    _exit(1);
+  }
+} g_preloadSelf;
+
+std::string Bytes(int iCount) {
+  std::string str;
+  for (int i = 0; i < iCount; ++i) str += char('a' + i % 26);
+  return str;
+}
+
+bool MasterQuiet(int iMaster) {
+  pollfd pfd = {iMaster, POLLIN, 0};
+  return poll(&pfd, 1, 0) == 0;
+}
+
+class SerialShim : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_line.IsOk());
+    m_strDir = testenv::MakeDir("lines");
+    setenv("MODEMLINES_DIR", m_strDir.c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("MODEMLINES_DIR");
+    testenv::Isolate();
+  }
+  bool MakeLines(uint32_t uPeer) { return m_lines.CreateForMaster(m_strDir, m_line.Master(), uPeer); }
+
+  CPtyLine m_line{1};
+  std::string m_strDir;
+  CModemLines m_lines;
+};
+
+const uint32_t ALL_PEER = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR;
+
+}  // namespace
+
+TEST_F(SerialShim, CtsLowKeepsBytesInTheRingUntilItRises) {
+  ASSERT_TRUE(MakeLines(TIOCM_DSR | TIOCM_CAR));
+  CSerialPort port(0);
+  ASSERT_TRUE(port.Open(115200, 0x10));
+  EXPECT_EQ(port.GetModemStatus(), int(MS_DSR_ON | MS_RLSD_ON));
+  std::string str = Bytes(700);
+  EXPECT_EQ(port.Write(str.data(), 300), 300);  // returns at once
+  EXPECT_EQ(port.GetTxPending(), 300);
+  EXPECT_EQ(port.GetTxFree(), 211);
+  EXPECT_EQ(port.Write(str.data() + 300, 400), 211);
+  EXPECT_EQ(port.GetTxFree(), 0);
+  EXPECT_EQ(port.GetTxPending(), 511);
+  EXPECT_EQ(port.Write("z", 1), 0);
+  EXPECT_TRUE(MasterQuiet(m_line.Master()));
+  m_lines.Set(TIOCM_CTS);
+  EXPECT_EQ(m_line.ReadCount(511, 5000), str.substr(0, 511));
+  EXPECT_TRUE(testenv::WaitFor([&] { return port.GetTxPending() == 0; }, 5000));
+  EXPECT_EQ(port.GetTxFree(), 511);
+  // Everything offered is in the send log, taken or not.
+  EXPECT_EQ(FileText(LogDir() + "/com0tx.dat"), str + "z");
+}
+
+TEST_F(SerialShim, PurgeClearsTheRingOnlyWithTheOutputFlag) {
+  ASSERT_TRUE(MakeLines(TIOCM_DSR | TIOCM_CAR));
+  CSerialPort port(0);
+  ASSERT_TRUE(port.Open(9600, 0x10));
+  ASSERT_EQ(port.Write("0123456789", 10), 10);
+  EXPECT_TRUE(port.Purge(PURGE_RXCLEAR));
+  EXPECT_EQ(port.GetTxPending(), 10);
+  EXPECT_TRUE(port.Purge(PURGE_TXCLEAR));
+  EXPECT_EQ(port.GetTxPending(), 0);
+  ASSERT_EQ(port.Write("abcdef", 6), 6);
+  EXPECT_TRUE(port.Purge(15));
+  EXPECT_EQ(port.GetTxPending(), 0);
+  ASSERT_EQ(port.Write("kept", 4), 4);
+  m_lines.Set(TIOCM_CTS);
+  EXPECT_EQ(m_line.ReadCount(4, 5000), "kept");
+  EXPECT_TRUE(testenv::WaitFor([&] { return port.GetTxPending() == 0; }, 5000));
+  EXPECT_TRUE(MasterQuiet(m_line.Master()));
+}
+
+TEST_F(SerialShim, CloseEndsTheWriterWhileCtsHoldsTheLine) {
+  ASSERT_TRUE(MakeLines(0));
+  CSerialPort port(0);
+  ASSERT_TRUE(port.Open(115200, 0x10));
+  ASSERT_EQ(port.Write("held", 4), 4);
+  EXPECT_EQ(port.Close(), 0);  // returns promptly: the writer is joined
+  EXPECT_FALSE(m_lines.Dtr());
+  EXPECT_TRUE(MasterQuiet(m_line.Master()));
+  // A new opening gets a new writer.
+  ASSERT_TRUE(port.Open(115200, 0x10));
+  m_lines.Set(TIOCM_CTS);
+  ASSERT_EQ(port.Write("new", 3), 3);
+  EXPECT_EQ(m_line.ReadCount(3, 5000), "new");
+}
+
+TEST_F(SerialShim, WithoutAWriterCtsOffRefusesTheWrite) {
+  ASSERT_TRUE(MakeLines(TIOCM_DSR | TIOCM_CAR));
+  CSerialPort port(0);
+  ASSERT_TRUE(port.Open(57600, 0));
+  EXPECT_EQ(port.GetWriter(), nullptr);
+  ASSERT_TRUE(port.SetMode(0, 0x10));  // flow control later: still no writer
+  EXPECT_EQ(port.GetWriter(), nullptr);
+  EXPECT_FALSE(port.FlowControlReady());
+  EXPECT_EQ(port.Write("abc", 3), 0);
+  EXPECT_EQ(port.GetTxFree(), 0);
+  EXPECT_EQ(port.GetTxLog().GetCount(), 0u);
+  m_lines.Set(TIOCM_CTS);
+  EXPECT_TRUE(port.FlowControlReady());
+  EXPECT_EQ(port.GetTxFree(), 2048);
+  EXPECT_EQ(port.Write("abc", 3), 3);
+  EXPECT_EQ(m_line.ReadCount(3, 5000), "abc");
+  // DSR flow control is done by the port itself.
+  ASSERT_TRUE(port.SetMode(0, 0x20));
+  m_lines.Clear(TIOCM_DSR);
+  EXPECT_EQ(port.Write("d", 1), 0);
+  m_lines.Set(TIOCM_DSR);
+  EXPECT_EQ(port.Write("d", 1), 1);
+}
+
+TEST_F(SerialShim, DsrFlowThroughTheWriter) {
+  ASSERT_TRUE(MakeLines(TIOCM_CTS | TIOCM_CAR));
+  CSerialPort port(0);
+  ASSERT_TRUE(port.Open(57600, 0x20));
+  ASSERT_NE(port.GetWriter(), nullptr);
+  ASSERT_EQ(port.Write("dsr", 3), 3);
+  EXPECT_EQ(port.GetTxPending(), 3);
+  m_lines.Set(TIOCM_DSR);
+  EXPECT_EQ(m_line.ReadCount(3, 5000), "dsr");
+}
+
+TEST_F(SerialShim, ModemStatusBits) {
+  ASSERT_TRUE(MakeLines(0));
+  CSerialPort port(0);
+  ASSERT_TRUE(port.Open(9600, 0));
+  EXPECT_EQ(port.GetModemStatus(), 0);
+  m_lines.Set(TIOCM_CTS);
+  EXPECT_EQ(port.GetModemStatus(), 0x10);
+  m_lines.Assign(ALL_PEER | TIOCM_RNG, TIOCM_DSR | TIOCM_RNG);
+  EXPECT_EQ(port.GetModemStatus(), 0x60);
+  m_lines.Set(ALL_PEER);
+  EXPECT_EQ(port.GetModemStatus(), 0xF0);
+}
+
+TEST_F(SerialShim, DtrAndRtsFollowTheModeAndThePulseIsLogged) {
+  ASSERT_TRUE(MakeLines(ALL_PEER));
+  CSerialPort port(0);
+  ASSERT_TRUE(port.Open(9600, 0x80));
+  EXPECT_FALSE(m_lines.Dtr());
+  EXPECT_TRUE(m_lines.Rts());
+  ASSERT_TRUE(port.SetMode(0, 0x10));
+  EXPECT_TRUE(m_lines.Dtr());
+  ASSERT_TRUE(port.SetMode(0, 0x50));
+  EXPECT_FALSE(m_lines.Rts());
+  ASSERT_TRUE(port.SetMode(0, 0));
+  EXPECT_TRUE(m_lines.Rts());
+  std::vector<ModemLinesEvent> v;
+  m_lines.ReadLog(v);
+  v.clear();
+  // The modem reset: DTR dropped, then raised again.
+  EXPECT_TRUE(port.EscapeFunction(CLRDTR));
+  EXPECT_TRUE(port.EscapeFunction(SETDTR));
+  ASSERT_EQ(m_lines.ReadLog(v), 2);
+  EXPECT_FALSE(v[0].bDtr);
+  EXPECT_TRUE(v[1].bDtr);
+  EXPECT_LE(v[0].iNanos, v[1].iNanos);
+  // Closing drops DTR.
+  port.Close();
+  EXPECT_FALSE(m_lines.Dtr());
+}
