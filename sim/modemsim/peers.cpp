@@ -1,0 +1,180 @@
+// The built-in base station and remote hosts of the simulator.
+#include "peers.h"
+
+#include <cstdio>
+
+#include "eventloop.h"
+
+Bytes BuildTestFrame(const std::string& strId, unsigned uSignal, int iNumber, const std::string& strText) {
+  char szHead[64];
+  snprintf(szHead, sizeof szHead, "%-2.2s %3.3u %2.2d ", strId.c_str(), uSignal, iNumber);
+  Bytes v{STX};
+  for (const char* p = szHead; *p; ++p) v.push_back(static_cast<uint8_t>(*p));
+  v.insert(v.end(), strText.begin(), strText.end());
+  v.push_back('\r');
+  v.push_back('\n');
+  v.push_back(ETX);
+  return v;
+}
+
+// ------------------------------------------------------------------ base
+
+CBaseHostPeer::CBaseHostPeer(CEventLoop& loop, CSimModem& modem, int iAnswerDelayMs)
+    : m_loop(loop), m_modem(modem), m_iAnswerDelayMs(iAnswerDelayMs) {}
+
+void CBaseHostPeer::FromModem(const uint8_t* pData, size_t iLen) {
+  for (size_t i = 0; i < iLen; ++i) {
+    uint8_t b = pData[i];
+    switch (m_iState) {
+      case 0:
+        if (b == PACKET_START) m_iState = 1;
+        break;
+      case 1:
+        m_uHeader = b;
+        m_iState = 2;
+        break;
+      case 2:
+        if ((m_uHeader >> 6) == 3) {
+          m_iState = 0;
+          OnPacket();
+        } else if ((m_uHeader >> 6) == 2) {
+          m_iState = 4;
+        } else if (b > MAX_PACKET_DATA) {
+          m_iState = 0;
+        } else {
+          m_iLen = b;
+          m_vData.clear();
+          m_iState = b ? 3 : 0;
+          if (!b) OnPacket();
+        }
+        break;
+      case 3:
+        m_vData.push_back(b);
+        if (m_vData.size() == m_iLen) {
+          m_iState = 0;
+          OnPacket();
+        }
+        break;
+      default:
+        m_iState = 0;
+        OnPacket();
+        break;
+    }
+  }
+}
+
+void CBaseHostPeer::OnPacket() {
+  int iAddr = m_uHeader & 0x3F;
+  switch (m_uHeader >> 6) {
+    case 0:
+      OnData(iAddr, m_vData);
+      break;
+    case 2:
+      ++m_iConnects;
+      break;
+    case 3:
+      ++m_iDisconnects;
+      m_mapRemotes.erase(iAddr);
+      break;
+    default:
+      break;
+  }
+}
+
+void CBaseHostPeer::OnData(int iAddr, const Bytes& v) {
+  Remote& r = m_mapRemotes[iAddr];
+  for (uint8_t b : v) {
+    if (b == STX) {
+      r.vFrame.assign(1, STX);
+      r.bInFrame = true;
+      continue;
+    }
+    if (!r.bInFrame) continue;
+    if (r.vFrame.size() < 256) r.vFrame.push_back(b);
+    if (b != ETX) continue;
+    r.bInFrame = false;
+    Bytes vAnswer = r.vFrame;
+    if (vAnswer.size() > 10) vAnswer[10] = static_cast<uint8_t>('A' + r.iReplies % 10);
+    ++r.iReplies;
+    if (vAnswer.size() > MAX_PACKET_DATA) continue;
+    Bytes vPacket{PACKET_START, static_cast<uint8_t>(iAddr), static_cast<uint8_t>(vAnswer.size())};
+    vPacket.insert(vPacket.end(), vAnswer.begin(), vAnswer.end());
+    ++m_iAnswered;
+    // Answered from the loop, not from inside the modem's delivery.
+    m_loop.AfterMs(m_iAnswerDelayMs, [this, vPacket] { m_modem.HostInput(vPacket.data(), vPacket.size()); });
+  }
+}
+
+// ---------------------------------------------------------------- remote
+
+CRemoteHostPeer::CRemoteHostPeer(CEventLoop& loop, CSimModem& modem, const std::string& strId,
+                                 const std::string& strText, int iIntervalMs, int iFirstMs)
+    : m_loop(loop),
+      m_modem(modem),
+      m_strId(strId),
+      m_strText(strText),
+      m_iIntervalMs(iIntervalMs),
+      m_iFirstMs(iFirstMs) {}
+
+void CRemoteHostPeer::OnLinkChange(bool bUp) {
+  m_loop.Cancel(m_uTimer);
+  m_uTimer = 0;
+  m_iExpectLetter = 0;
+  m_bInAnswer = false;
+  if (bUp)
+    m_uTimer = m_loop.AfterMs(m_iFirstMs, [this] {
+      m_uTimer = 0;
+      SendNext();
+    });
+}
+
+void CRemoteHostPeer::SendNext() {
+  if (!m_vSent.empty()) ++m_iMissing;  // the last one got no answer in time
+  ++m_iNumber;
+  m_vSent = BuildTestFrame(m_strId, static_cast<unsigned>(m_modem.Conditions().iSignal), m_iNumber, m_strText);
+  ++m_iSent;
+  m_modem.HostInput(m_vSent.data(), m_vSent.size());
+  m_uTimer = m_loop.AfterMs(m_iIntervalMs, [this] {
+    m_uTimer = 0;
+    SendNext();
+  });
+}
+
+void CRemoteHostPeer::FromModem(const uint8_t* pData, size_t iLen) {
+  for (size_t i = 0; i < iLen; ++i) {
+    uint8_t b = pData[i];
+    if (b == STX) {
+      m_vAnswer.assign(1, STX);
+      m_bInAnswer = true;
+      continue;
+    }
+    if (!m_bInAnswer) continue;
+    if (m_vAnswer.size() < 256) m_vAnswer.push_back(b);
+    if (b != ETX) continue;
+    m_bInAnswer = false;
+    // The answer is the frame with offset 10 turned into a letter A to J.
+    bool bGood = !m_vSent.empty() && m_vAnswer.size() == m_vSent.size();
+    for (size_t j = 0; bGood && j < m_vSent.size(); ++j)
+      if (j != 10 && m_vAnswer[j] != m_vSent[j]) bGood = false;
+    if (bGood && m_vSent.size() > 10) {
+      uint8_t uLetter = m_vAnswer[10];
+      bGood = uLetter >= 'A' && uLetter <= 'J';
+      if (bGood && uLetter != 'A' + m_iExpectLetter) ++m_iLetterSkips;
+      if (bGood) m_iExpectLetter = (uLetter - 'A' + 1) % 10;
+    }
+    if (bGood) {
+      ++m_iGood;
+      m_vSent.clear();
+    } else {
+      ++m_iBad;
+    }
+  }
+}
+
+std::string CRemoteHostPeer::Summary() const {
+  char sz[160];
+  snprintf(sz, sizeof sz, "%s sent=%d good=%d bad=%d missing=%d letter_skips=%d linked=%d",
+           m_modem.Name().c_str(), m_iSent, m_iGood, m_iBad, m_iMissing, m_iLetterSkips,
+           m_modem.LinkedBase() ? 1 : 0);
+  return sz;
+}

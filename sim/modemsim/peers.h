@@ -1,0 +1,76 @@
+// Built-in host programs that sit on simulated modems, so that one program
+// under test has someone to talk to:
+// - CBaseHostPeer, the base station: it reassembles each remote's framed
+//   test messages from the addressed packets of its base modem and answers
+//   each with a copy whose byte at offset 10 is 'A' + (answers mod 10);
+// - CRemoteHostPeer, a remote unit: while linked it sends a framed test
+//   message at a set interval and checks the answer.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "simmodem.h"
+
+class CEventLoop;
+
+// Builds a test message frame: STX, ID (2, space-padded), strength (3
+// digits), number (2 digits), text, CR LF, ETX, single spaces between.
+Bytes BuildTestFrame(const std::string& strId, unsigned uSignal, int iNumber, const std::string& strText);
+
+class CBaseHostPeer : public IHostPeer {
+ public:
+  CBaseHostPeer(CEventLoop& loop, CSimModem& modem, int iAnswerDelayMs);
+  void FromModem(const uint8_t* pData, size_t iLen) override;
+  int Answered() const { return m_iAnswered; }
+  int Connects() const { return m_iConnects; }
+  int Disconnects() const { return m_iDisconnects; }
+
+ private:
+  struct Remote {
+    Bytes vFrame;
+    bool bInFrame = false;
+    int iReplies = 0;
+  };
+  void OnPacket();
+  void OnData(int iAddr, const Bytes& v);
+
+  CEventLoop& m_loop;
+  CSimModem& m_modem;
+  int m_iAnswerDelayMs;
+  int m_iState = 0;
+  uint8_t m_uHeader = 0;
+  size_t m_iLen = 0;
+  Bytes m_vData;
+  std::map<int, Remote> m_mapRemotes;
+  int m_iAnswered = 0, m_iConnects = 0, m_iDisconnects = 0;
+};
+
+class CRemoteHostPeer : public IHostPeer {
+ public:
+  CRemoteHostPeer(CEventLoop& loop, CSimModem& modem, const std::string& strId,
+                  const std::string& strText, int iIntervalMs, int iFirstMs);
+  void FromModem(const uint8_t* pData, size_t iLen) override;
+  void OnLinkChange(bool bUp) override;
+  void SetInterval(int iMs) { m_iIntervalMs = iMs; }
+  std::string Summary() const;
+  int Sent() const { return m_iSent; }
+  int Good() const { return m_iGood; }
+  int Bad() const { return m_iBad; }
+  int Missing() const { return m_iMissing; }
+
+ private:
+  void SendNext();
+
+  CEventLoop& m_loop;
+  CSimModem& m_modem;
+  std::string m_strId, m_strText;
+  int m_iIntervalMs, m_iFirstMs;
+  uint64_t m_uTimer = 0;
+  int m_iNumber = 0;
+  Bytes m_vSent;           // frame awaiting its answer (empty: none)
+  Bytes m_vAnswer;
+  bool m_bInAnswer = false;
+  int m_iExpectLetter = 0;  // answers since the link came up, mod 10
+  int m_iSent = 0, m_iGood = 0, m_iBad = 0, m_iMissing = 0, m_iLetterSkips = 0;
+};

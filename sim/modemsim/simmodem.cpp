@@ -1,0 +1,720 @@
+// CSimModem: the modem's command dialogue, modes, data path, faults and its
+// pty host with modem lines and line-speed garbling.
+#include "simmodem.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "linespeed.h"
+#include "simworld.h"
+
+namespace {
+
+const char ESCAPE_LINE[] = ":wit2410\n";
+constexpr size_t ESCAPE_LEN = sizeof(ESCAPE_LINE) - 1;
+constexpr int ESCAPE_HOLD_MS = 20;        // a partial ":wit2410" is data after this
+constexpr size_t MAX_PENDING = 16384;     // deliveries held in command mode
+constexpr size_t MAX_WRITE_BACKLOG = 65536;
+
+// Hex digits of a command argument: "wn05" -> 5. False when the argument is
+// empty, has other characters or more than iMaxDigits digits.
+bool ParseHexArg(const std::string& str, size_t iFrom, size_t iMaxDigits, int* piVal) {
+  if (str.size() <= iFrom || str.size() - iFrom > iMaxDigits) return false;
+  int iVal = 0;
+  for (size_t i = iFrom; i < str.size(); ++i) {
+    char c = str[i];
+    int iDigit;
+    if (c >= '0' && c <= '9')
+      iDigit = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      iDigit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      iDigit = c - 'A' + 10;
+    else
+      return false;
+    iVal = iVal * 16 + iDigit;
+  }
+  *piVal = iVal;
+  return true;
+}
+
+bool StartsWith(const std::string& str, const char* pszPrefix) {
+  return str.compare(0, strlen(pszPrefix), pszPrefix) == 0;
+}
+
+// The usual reply: the echoed command, a carriage return, a result line
+// and the prompt.
+std::string Standard(const std::string& strEcho, const char* pszResult) {
+  return strEcho + "\r" + pszResult + "\r> ";
+}
+
+}  // namespace
+
+CSimModem::CSimModem(CSimWorld& world, const ModemConfig& cfg)
+    : m_world(world),
+      m_cfg(cfg),
+      m_rng(world.NextSeed()),
+      m_bBase(cfg.bBase),
+      m_iChannel(cfg.iChannel),
+      m_iBaud(cfg.iBaud) {}
+
+CSimModem::~CSimModem() { ClosePty(); }
+
+bool CSimModem::OnAir() const {
+  return IsPlugged() && m_ePower == Power::Running && !m_faults.bCarrierLost;
+}
+
+// ---------------------------------------------------------------- pty host
+
+bool CSimModem::OpenPty(std::string& strError) {
+  m_iMaster = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  char szSlave[128];
+  if (m_iMaster < 0 || grantpt(m_iMaster) != 0 || unlockpt(m_iMaster) != 0 ||
+      ptsname_r(m_iMaster, szSlave, sizeof szSlave) != 0) {
+    strError = "cannot open a pseudo-terminal: " + std::string(strerror(errno));
+    ClosePty();
+    return false;
+  }
+  m_strSlave = szSlave;
+  m_iSlaveKeep = open(szSlave, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (m_iSlaveKeep < 0 || !MakeLineRaw(m_iSlaveKeep, 9600)) {
+    strError = "cannot set up " + m_strSlave;
+    ClosePty();
+    return false;
+  }
+  const std::string& strDir = m_world.Options().strLinesDir;
+  if (!strDir.empty()) {
+    if (!m_lines.Create(strDir, m_strSlave)) {
+      strError = "cannot create the modem-line state in " + strDir;
+      ClosePty();
+      return false;
+    }
+    m_bDtr = m_lines.Dtr();
+    m_iInotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_iInotify < 0 || inotify_add_watch(m_iInotify, m_lines.LogPath().c_str(), IN_MODIFY) < 0) {
+      strError = "cannot watch " + m_lines.LogPath();
+      ClosePty();
+      return false;
+    }
+    m_world.Loop().Watch(m_iInotify, POLLIN, [this](short) { OnLinesChanged(); });
+  }
+  if (!m_cfg.strLink.empty()) {
+    std::string strTemp = m_cfg.strLink + ".tmp";
+    unlink(strTemp.c_str());
+    if (symlink(m_strSlave.c_str(), strTemp.c_str()) != 0 ||
+        rename(strTemp.c_str(), m_cfg.strLink.c_str()) != 0) {
+      strError = "cannot make the link " + m_cfg.strLink + ": " + strerror(errno);
+      ClosePty();
+      return false;
+    }
+  }
+  m_world.Loop().Watch(m_iMaster, POLLIN, [this](short s) { OnMasterReadable(s); });
+  SetPeerLines();
+  return true;
+}
+
+void CSimModem::RemoveLink() {
+  if (m_cfg.strLink.empty()) return;
+  char szTarget[256];
+  ssize_t iLen = readlink(m_cfg.strLink.c_str(), szTarget, sizeof szTarget - 1);
+  if (iLen > 0) {
+    szTarget[iLen] = '\0';
+    if (m_strSlave == szTarget) unlink(m_cfg.strLink.c_str());
+  }
+}
+
+void CSimModem::ClosePty() {
+  if (m_iMaster >= 0) {
+    m_world.Loop().Unwatch(m_iMaster);
+    close(m_iMaster);
+    m_iMaster = -1;
+    RemoveLink();
+  }
+  if (m_iSlaveKeep >= 0) close(m_iSlaveKeep);
+  m_iSlaveKeep = -1;
+  if (m_iInotify >= 0) {
+    m_world.Loop().Unwatch(m_iInotify);
+    close(m_iInotify);
+  }
+  m_iInotify = -1;
+  m_lines.Close(true);
+}
+
+void CSimModem::AttachPeer(IHostPeer* pPeer) {
+  m_pPeer = pPeer;
+  m_bCommandMode = false;
+  m_ePower = Power::Running;
+}
+
+void CSimModem::Unplug() {
+  if (!IsPty() || m_iMaster < 0) return;
+  m_world.Loop().Cancel(m_uBootTimer);
+  m_world.Loop().Cancel(m_uOutTimer);
+  m_world.Loop().Cancel(m_uGatherTimer);
+  m_world.Loop().Cancel(m_uEscapeTimer);
+  m_uBootTimer = m_uOutTimer = m_uGatherTimer = m_uEscapeTimer = 0;
+  m_dqOut.clear();
+  m_vWriteBuf.clear();
+  m_iOutPos = 0;
+  m_bOutBusy = false;
+  ClosePty();
+  m_world.RelinkNow();
+}
+
+bool CSimModem::Plug(std::string& strError) {
+  if (!IsPty() || m_iMaster >= 0) return true;
+  if (!OpenPty(strError)) return false;
+  Reset();
+  return true;
+}
+
+// ------------------------------------------------------------ modem lines
+
+void CSimModem::SetPeerLines() {
+  if (!m_lines.IsOpen()) return;
+  uint32_t uBits = TIOCM_DSR;
+  if (m_ePower == Power::Running) uBits |= TIOCM_CTS;
+  if (OnAir() && (m_bBase || m_pBase)) uBits |= TIOCM_CAR;
+  m_lines.Assign(CModemLines::PEER_BITS, uBits);
+}
+
+void CSimModem::OnLinesChanged() {
+  char ab[1024];
+  while (read(m_iInotify, ab, sizeof ab) > 0) {
+  }
+  std::vector<ModemLinesEvent> v;
+  m_lines.ReadLog(v);
+  for (const auto& e : v) {
+    if (m_bDtr && !e.bDtr)
+      DtrFell(e.iNanos);
+    else if (!m_bDtr && e.bDtr)
+      DtrRose(e.iNanos);
+    m_bDtr = e.bDtr;
+  }
+}
+
+void CSimModem::DtrFell(int64_t iNanos) {
+  m_iDtrFellNs = iNanos;
+  m_world.Loop().Cancel(m_uBootTimer);
+  m_uBootTimer = 0;
+  m_ePower = Power::Held;
+  SetPeerLines();
+  m_world.ScheduleRelink();
+}
+
+void CSimModem::DtrRose(int64_t iNanos) {
+  if (iNanos - m_iDtrFellNs >= static_cast<int64_t>(m_world.Options().iResetMs) * 1000000) {
+    Reset();
+    return;
+  }
+  // A short dip: the modem carries on as it was.
+  m_ePower = Power::Running;
+  SetPeerLines();
+  m_world.ScheduleRelink();
+}
+
+void CSimModem::Reset() {
+  CEventLoop& loop = m_world.Loop();
+  loop.Cancel(m_uBootTimer);
+  loop.Cancel(m_uOutTimer);
+  loop.Cancel(m_uGatherTimer);
+  loop.Cancel(m_uEscapeTimer);
+  m_uOutTimer = m_uGatherTimer = m_uEscapeTimer = 0;
+  m_dqOut.clear();
+  m_iOutPos = 0;
+  m_bOutBusy = false;
+  m_bCommandMode = false;
+  m_bPromptOnLf = false;
+  m_strLine.clear();
+  m_iEscapeMatch = 0;
+  m_vGather.clear();
+  m_iParseState = 0;
+  m_vPendingData.clear();
+  m_bFrameIn = m_bAnswerOut = false;
+  m_iFrameDoneNs = 0;
+  m_ePower = Power::Booting;
+  SetPeerLines();
+  m_world.ScheduleRelink();
+  m_uBootTimer = loop.AfterMs(m_world.Options().iBootMs, [this] {
+    m_uBootTimer = 0;
+    BootDone();
+  });
+}
+
+void CSimModem::BootDone() {
+  m_ePower = Power::Running;
+  SetPeerLines();
+  m_world.ScheduleRelink();
+  if (m_faults.bSilent || m_pPeer) return;
+  char szSignOn[128];
+  snprintf(szSignOn, sizeof szSignOn,
+           "WIT2410 Digital Wireless Modem v2.1\r:%c WIT2410 [%02X %02X %02X] ch%02d\r",
+           m_bBase ? 'B' : 'R', (m_cfg.uSerial >> 16) & 0xFF, (m_cfg.uSerial >> 8) & 0xFF,
+           m_cfg.uSerial & 0xFF, m_iChannel < 0 ? 0 : m_iChannel);
+  QueueOut(OutChunk{Bytes(szSignOn, szSignOn + strlen(szSignOn)), 0, nullptr});
+}
+
+// ------------------------------------------------------------ host input
+
+void CSimModem::OnMasterReadable(short sRevents) {
+  if (sRevents & POLLOUT) PumpOut();
+  if (m_iMaster < 0 || !(sRevents & POLLIN)) return;
+  uint8_t ab[4096];
+  ssize_t iGot = read(m_iMaster, ab, sizeof ab);
+  if (iGot <= 0) return;
+  int iHost = HostLineSpeed(m_iMaster);
+  if (iHost != 0 && iHost != m_iBaud) {
+    Bytes v;
+    GarbleInto(ab, static_cast<size_t>(iGot), v);
+    HostInput(v.data(), v.size());
+  } else {
+    HostInput(ab, static_cast<size_t>(iGot));
+  }
+}
+
+void CSimModem::GarbleInto(const uint8_t* pData, size_t iLen, Bytes& rOut) {
+  // Bytes framed at the wrong speed: some vanish, the rest arrive as
+  // high-bit junk, never as plain text.
+  for (size_t i = 0; i < iLen; ++i) {
+    (void)pData[i];
+    if (m_rng() % 3 == 0) continue;
+    rOut.push_back(static_cast<uint8_t>(0x80 | (m_rng() & 0x7F)));
+  }
+}
+
+void CSimModem::HostInput(const uint8_t* pData, size_t iLen) {
+  if (!IsPlugged() || m_ePower != Power::Running || m_faults.bSilent) return;
+  for (size_t i = 0; i < iLen; ++i) {
+    if (m_bCommandMode)
+      CommandByte(pData[i]);
+    else
+      DataByte(pData[i]);
+  }
+}
+
+void CSimModem::CommandByte(uint8_t b) {
+  if (b >= 0x80) {  // a framing error spoils the line
+    m_strLine.clear();
+    return;
+  }
+  if (b == '\n') {
+    std::string strLine;
+    strLine.swap(m_strLine);
+    if (m_bPromptOnLf) {
+      m_bPromptOnLf = false;
+      Reply("> ");
+      return;
+    }
+    RunCommand(strLine);
+    return;
+  }
+  if (b == '\r') return;
+  if (m_strLine.size() >= 255) m_strLine.clear();
+  m_strLine.push_back(static_cast<char>(b));
+}
+
+void CSimModem::RunCommand(const std::string& strLine) {
+  int iVal = 0;
+  if (strLine.empty()) {
+    Reply("> ");
+  } else if (strLine == ":wit2410") {
+    EnterCommandMode();
+    Reply(Standard(strLine, "OK"));
+  } else if (strLine == "m0") {
+    // Factory settings: a remote on channel 0; the line speed stays.
+    m_iZc = 0;
+    SetRole(false);
+    SetChannel(0);
+    Reply(Standard(strLine, "OK"));
+  } else if (strLine == "wb0" || strLine == "wb1") {
+    SetRole(strLine[2] == '1');
+    Reply(Standard(strLine, "OK"));
+  } else if (StartsWith(strLine, "wn") && ParseHexArg(strLine, 2, 2, &iVal)) {
+    if (iVal >= MAX_REMOTES) {
+      Reply(Standard(strLine, "ERROR channel"));
+    } else {
+      SetChannel(iVal);
+      Reply(Standard(strLine, "OK"));
+    }
+  } else if (StartsWith(strLine, "zc") && ParseHexArg(strLine, 2, 2, &iVal)) {
+    m_iZc = iVal;
+    Reply(Standard(strLine, "OK"));
+  } else if (StartsWith(strLine, "sd") && ParseHexArg(strLine, 2, 2, &iVal)) {
+    // The reply ends in "d"; the new speed holds once it is out, and the
+    // next line feed is answered with the prompt.
+    int iNew = 230400 / (iVal + 1);
+    Reply(strLine + "\rBaud rate changed", [this, iNew] {
+      m_iBaud = iNew;
+      m_bPromptOnLf = true;
+    });
+  } else if (strLine == "wr?") {
+    int iSignal = (m_bBase || m_pBase) ? m_cfg.cond.iSignal : 0;
+    char szValue[8];
+    snprintf(szValue, sizeof szValue, "%02X", iSignal & 0xFF);
+    Reply(Standard(m_faults.bBadEcho ? "wx?" : "wr?", szValue));
+  } else if (strLine == "m>") {
+    Reply(Standard(strLine, "OK"));
+  } else if (strLine == "z>") {
+    // The reply ends at its first ">"; data mode follows at once.
+    Reply("z>");
+    EnterDataMode();
+  } else if ((StartsWith(strLine, "sp") || StartsWith(strLine, "zq") ||
+              StartsWith(strLine, "pe")) &&
+             ParseHexArg(strLine, 2, 2, &iVal)) {
+    Reply(Standard(strLine, "OK"));
+  } else {
+    Reply(Standard(strLine, "ERROR"));
+  }
+}
+
+void CSimModem::Reply(const std::string& strText, std::function<void()> fnAfter) {
+  if (m_faults.bSilent) {
+    if (fnAfter) fnAfter();
+    return;
+  }
+  Bytes v(strText.begin(), strText.end());
+  if (m_faults.bGarbage)
+    for (auto& b : v) b = static_cast<uint8_t>(0x80 | (m_rng() & 0x7F));
+  if (m_faults.bShort && !v.empty()) v.resize((v.size() + 1) / 2);
+  OutChunk chunk{std::move(v), m_faults.iByteGapMs, std::move(fnAfter)};
+  if (m_faults.iReplyDelayMs > 0) {
+    auto pChunk = std::make_shared<OutChunk>(std::move(chunk));
+    m_world.Loop().AfterMs(m_faults.iReplyDelayMs, [this, pChunk] { QueueOut(std::move(*pChunk)); });
+  } else {
+    QueueOut(std::move(chunk));
+  }
+}
+
+void CSimModem::EnterCommandMode() {
+  FlushGather();
+  m_bCommandMode = true;
+  m_strLine.clear();
+  m_iEscapeMatch = 0;
+  m_bPromptOnLf = false;
+}
+
+void CSimModem::EnterDataMode() {
+  m_bCommandMode = false;
+  m_iEscapeMatch = 0;
+  m_iParseState = 0;
+  FlushPendingData();
+}
+
+// -------------------------------------------------------------- data mode
+
+void CSimModem::DataByte(uint8_t b) {
+  // ":wit2410" and a line feed return to command mode; bytes that start
+  // like it are held until they match, differ, or wait too long.
+  if (b == static_cast<uint8_t>(ESCAPE_LINE[m_iEscapeMatch])) {
+    if (++m_iEscapeMatch == ESCAPE_LEN) {
+      m_iEscapeMatch = 0;
+      m_world.Loop().Cancel(m_uEscapeTimer);
+      m_uEscapeTimer = 0;
+      EnterCommandMode();
+      Reply(Standard(":wit2410", "OK"));
+      return;
+    }
+    if (!m_uEscapeTimer)
+      m_uEscapeTimer = m_world.Loop().AfterMs(ESCAPE_HOLD_MS, [this] {
+        m_uEscapeTimer = 0;
+        EscapeFlush();
+      });
+    return;
+  }
+  if (m_iEscapeMatch > 0) {
+    EscapeFlush();
+    if (b == static_cast<uint8_t>(ESCAPE_LINE[0])) {
+      DataByte(b);
+      return;
+    }
+  }
+  if (m_bBase)
+    BaseHostByte(b);
+  else
+    RemoteDataByte(b);
+}
+
+void CSimModem::EscapeFlush() {
+  size_t iHeld = m_iEscapeMatch;
+  m_iEscapeMatch = 0;
+  m_world.Loop().Cancel(m_uEscapeTimer);
+  m_uEscapeTimer = 0;
+  for (size_t i = 0; i < iHeld; ++i) {
+    uint8_t b = static_cast<uint8_t>(ESCAPE_LINE[i]);
+    if (m_bBase)
+      BaseHostByte(b);
+    else
+      RemoteDataByte(b);
+  }
+}
+
+void CSimModem::RemoteDataByte(uint8_t b) {
+  if (b == STX) {
+    m_bFrameIn = true;
+  } else if (b == ETX && m_bFrameIn) {
+    m_bFrameIn = false;
+    m_world.FrameSent(Name(), m_iFrameDoneNs != 0);
+    m_iFrameDoneNs = MonoNanos();
+  }
+  if (!OnAir() || !m_pBase) return;  // nobody to hear it
+  m_vGather.push_back(b);
+  if (static_cast<int>(m_vGather.size()) >= m_world.Options().iAirChunk) {
+    FlushGather();
+  } else if (!m_uGatherTimer) {
+    m_uGatherTimer = m_world.Loop().AfterMs(m_world.Options().iGatherMs, [this] {
+      m_uGatherTimer = 0;
+      FlushGather();
+    });
+  }
+}
+
+void CSimModem::FlushGather() {
+  m_world.Loop().Cancel(m_uGatherTimer);
+  m_uGatherTimer = 0;
+  if (m_vGather.empty()) return;
+  if (m_pBase && OnAir()) m_world.AirSend(this, m_pBase, m_iAddress, m_uLinkId, m_vGather);
+  m_vGather.clear();
+}
+
+void CSimModem::BaseHostByte(uint8_t b) {
+  // Addressed packets from the base's host: 0xE9, header, and for data a
+  // length (at most 212) and the data. Reports make no sense in this
+  // direction; their bytes are skipped.
+  switch (m_iParseState) {
+    case 0:
+      if (b == PACKET_START) m_iParseState = 1;
+      return;
+    case 1:
+      m_uParseHeader = b;
+      m_iParseState = 2;
+      return;
+    case 2: {
+      unsigned uKind = m_uParseHeader >> 6;
+      if (uKind == 3) {
+        m_iParseState = 0;
+      } else if (uKind == 2) {
+        m_iParseState = 4;
+      } else if (b > MAX_PACKET_DATA) {
+        m_iParseState = 0;
+      } else {
+        m_iParseLen = b;
+        m_vParseData.clear();
+        m_iParseState = b == 0 ? 0 : 3;
+      }
+      return;
+    }
+    case 3:
+      m_vParseData.push_back(b);
+      if (m_vParseData.size() < m_iParseLen) return;
+      m_iParseState = 0;
+      if ((m_uParseHeader >> 6) == 0 && OnAir()) {
+        int iAddr = m_uParseHeader & 0x3F;
+        CSimModem* pRemote = m_apRemotes[iAddr];
+        if (pRemote) m_world.AirSend(this, pRemote, iAddr, pRemote->LinkId(), m_vParseData);
+      }
+      return;
+    default:  // second byte of a report
+      m_iParseState = 0;
+      return;
+  }
+}
+
+// ------------------------------------------------------------------ radio
+
+void CSimModem::SetRole(bool bBase) {
+  if (m_bBase == bBase) return;
+  m_bBase = bBase;
+  m_iParseState = 0;
+  SetPeerLines();
+  m_world.ScheduleRelink();
+}
+
+void CSimModem::SetChannel(int iChannel) {
+  if (m_iChannel == iChannel) return;
+  m_iChannel = iChannel;
+  m_world.ScheduleRelink();
+}
+
+void CSimModem::LinkTo(CSimModem* pBase, int iAddr, uint64_t uLinkId) {
+  m_pBase = pBase;
+  m_iAddress = iAddr;
+  m_uLinkId = uLinkId;
+  SetPeerLines();
+  if (m_pPeer) m_pPeer->OnLinkChange(true);
+}
+
+void CSimModem::Unlink() {
+  m_pBase = nullptr;
+  m_iAddress = -1;
+  m_uLinkId = 0;
+  m_vGather.clear();
+  SetPeerLines();
+  if (m_pPeer) m_pPeer->OnLinkChange(false);
+}
+
+void CSimModem::BaseConnect(CSimModem* pRemote, int iAddr) {
+  m_apRemotes[iAddr] = pRemote;
+  DeliverData(Bytes{PACKET_START, static_cast<uint8_t>(0x80 | iAddr),
+                    static_cast<uint8_t>(pRemote->Conditions().iSignal & 0xFF), 0x00});
+}
+
+void CSimModem::BaseDisconnect(int iAddr) {
+  m_apRemotes[iAddr] = nullptr;
+  if (m_bBase) DeliverData(Bytes{PACKET_START, static_cast<uint8_t>(0xC0 | iAddr), 0x00});
+}
+
+void CSimModem::AirReceive(int iAddr, const Bytes& v) {
+  if (!OnAir()) return;
+  if (!m_bBase) {
+    DeliverData(v);
+    return;
+  }
+  for (size_t iAt = 0; iAt < v.size(); iAt += MAX_PACKET_DATA) {
+    size_t iLen = std::min<size_t>(MAX_PACKET_DATA, v.size() - iAt);
+    Bytes vPacket{PACKET_START, static_cast<uint8_t>(iAddr & 0x3F), static_cast<uint8_t>(iLen)};
+    vPacket.insert(vPacket.end(), v.begin() + static_cast<long>(iAt),
+                   v.begin() + static_cast<long>(iAt + iLen));
+    DeliverData(vPacket);
+  }
+}
+
+void CSimModem::DeliverData(const Bytes& v) {
+  if (!IsPlugged() || m_ePower != Power::Running) return;
+  if (m_bCommandMode) {
+    // Held until the host leaves command mode, so replies stay clean.
+    if (m_vPendingData.size() + v.size() <= MAX_PENDING)
+      m_vPendingData.insert(m_vPendingData.end(), v.begin(), v.end());
+    return;
+  }
+  QueueOut(OutChunk{v, 0, nullptr});
+}
+
+void CSimModem::FlushPendingData() {
+  if (m_vPendingData.empty()) return;
+  Bytes v;
+  v.swap(m_vPendingData);
+  QueueOut(OutChunk{std::move(v), 0, nullptr});
+}
+
+void CSimModem::FaultsChanged() {
+  SetPeerLines();
+  m_world.RelinkNow();
+}
+
+void CSimModem::SendRawToHost(const Bytes& v) { QueueOut(OutChunk{v, 0, nullptr}); }
+
+void CSimModem::SendGarbage(int iCount) {
+  Bytes v;
+  for (int i = 0; i < iCount; ++i) v.push_back(static_cast<uint8_t>(m_rng() & 0xFF));
+  QueueOut(OutChunk{std::move(v), 0, nullptr});
+}
+
+// ---------------------------------------------------------- toward the host
+
+void CSimModem::QueueOut(OutChunk chunk) {
+  if (!IsPlugged()) return;
+  m_dqOut.push_back(std::move(chunk));
+  PumpOut();
+}
+
+void CSimModem::PumpOut() {
+  if (m_bOutBusy) return;  // a paced reply is waiting for its timer
+  m_bOutBusy = true;
+  while (!m_dqOut.empty() && m_vWriteBuf.empty()) {
+    OutChunk& chunk = m_dqOut.front();
+    if (chunk.iGapMs > 0 && m_iOutPos < chunk.v.size()) {
+      WriteToHost(&chunk.v[m_iOutPos], 1);
+      if (++m_iOutPos < chunk.v.size()) {
+        m_uOutTimer = m_world.Loop().AfterMs(chunk.iGapMs, [this] {
+          m_uOutTimer = 0;
+          m_bOutBusy = false;
+          PumpOut();
+        });
+        return;  // stays busy until the timer
+      }
+    } else if (m_iOutPos < chunk.v.size()) {
+      WriteToHost(chunk.v.data() + m_iOutPos, chunk.v.size() - m_iOutPos);
+    }
+    std::function<void()> fnAfter = std::move(chunk.fnAfter);
+    m_dqOut.pop_front();
+    m_iOutPos = 0;
+    if (fnAfter) fnAfter();
+  }
+  if (!m_vWriteBuf.empty() && m_iMaster >= 0) {
+    ssize_t iDone = write(m_iMaster, m_vWriteBuf.data(), m_vWriteBuf.size());
+    if (iDone > 0) m_vWriteBuf.erase(m_vWriteBuf.begin(), m_vWriteBuf.begin() + iDone);
+    m_world.Loop().SetEvents(m_iMaster, m_vWriteBuf.empty() ? POLLIN : POLLIN | POLLOUT);
+  }
+  m_bOutBusy = false;
+  if (!m_dqOut.empty() && m_vWriteBuf.empty()) PumpOut();
+}
+
+void CSimModem::WriteToHost(const uint8_t* pData, size_t iLen) {
+  // Measurement: the last byte of an answer frame leaving toward the host.
+  if (!m_bBase) {
+    for (size_t i = 0; i < iLen; ++i) {
+      if (pData[i] == STX) {
+        m_bAnswerOut = true;
+      } else if (pData[i] == ETX && m_bAnswerOut) {
+        m_bAnswerOut = false;
+        if (m_iFrameDoneNs) {
+          m_world.FrameAnswered(Name(), MonoNanos() - m_iFrameDoneNs);
+          m_iFrameDoneNs = 0;
+        }
+      }
+    }
+  }
+  if (m_pPeer) {
+    m_pPeer->FromModem(pData, iLen);
+    return;
+  }
+  if (m_iMaster < 0) return;
+  Bytes vGarbled;
+  int iHost = HostLineSpeed(m_iMaster);
+  if (iHost != 0 && iHost != m_iBaud) {
+    GarbleInto(pData, iLen, vGarbled);
+    pData = vGarbled.data();
+    iLen = vGarbled.size();
+  }
+  size_t iDone = 0;
+  if (m_vWriteBuf.empty()) {
+    ssize_t i = iLen ? write(m_iMaster, pData, iLen) : 0;
+    if (i > 0) iDone = static_cast<size_t>(i);
+  }
+  if (iDone < iLen && m_vWriteBuf.size() + (iLen - iDone) <= MAX_WRITE_BACKLOG) {
+    m_vWriteBuf.insert(m_vWriteBuf.end(), pData + iDone, pData + iLen);
+    m_world.Loop().SetEvents(m_iMaster, POLLIN | POLLOUT);
+  }
+}
+
+std::string CSimModem::Status() const {
+  const char* pszPower = m_ePower == Power::Running ? "running"
+                         : m_ePower == Power::Held ? "held"
+                                                   : "booting";
+  char sz[512];
+  int iHost = m_iMaster >= 0 ? HostLineSpeed(m_iMaster) : 0;
+  uint32_t uLines = m_lines.Lines();
+  snprintf(sz, sizeof sz,
+           "name=%s pts=%s role=%s channel=%d baud=%d host_baud=%d power=%s mode=%s plugged=%d "
+           "linked=%d address=%d remotes=%d cts=%d dsr=%d dcd=%d dtr=%d",
+           Name().c_str(), m_pPeer ? "peer" : (m_strSlave.empty() ? "-" : m_strSlave.c_str()),
+           m_bBase ? "base" : "remote", m_iChannel, m_iBaud, iHost, pszPower,
+           m_bCommandMode ? "command" : "data", IsPlugged() ? 1 : 0,
+           (m_bBase ? OnAir() : m_pBase != nullptr) ? 1 : 0, m_iAddress,
+           [this] {
+             int n = 0;
+             for (auto* p : m_apRemotes) n += p != nullptr;
+             return n;
+           }(),
+           (uLines & TIOCM_CTS) ? 1 : 0, (uLines & TIOCM_DSR) ? 1 : 0, (uLines & TIOCM_CAR) ? 1 : 0,
+           (uLines & TIOCM_DTR) ? 1 : 0);
+  return sz;
+}
