@@ -96,10 +96,18 @@ bool PlatPeekMessage(MSG* pMsg, UINT uRemove);
 // WAIT_FAILED. INFINITE waits without limit.
 DWORD PlatMsgWaitForInput(DWORD dwMillis);
 void PlatPostQuitMessage(int iExitCode);
+// True once the quit message has been posted and not yet taken for good
+// (the message loop re-posts it each time it sees it).
+bool PlatQuitPosted();
 bool PlatTranslateMessage(const MSG* pMsg);
 LRESULT PlatDispatchMessage(const MSG* pMsg);
 // GetAsyncKeyState; a terminal reports no key as down.
 SHORT PlatGetAsyncKeyState(int iKey);
+
+// LoadStringA: copies string resource uID of the module into pszBuf (at most
+// cchBuf - 1 characters and a NUL); the count copied, 0 when there is none
+// (a POSIX program has no string resources).
+int PlatLoadString(HINSTANCE hInstance, UINT uID, char* pszBuf, int cchBuf);
 
 // ---- the message loop's clocks --------------------------------------------------
 // GetTickCount and GetSystemTimeAsFileTime as the message loop sees them: the

@@ -1,0 +1,258 @@
+// The keyboard and the message pump: the window's key messages become a
+// queue of terminal key codes (CKeyboard::FilterMessage), the thread's
+// message loop runs whenever anybody waits (CGui::PumpMessages, with time-outs
+// in ticks of 10 ms), and the flat Kbd* functions read keys and detect
+// Escape. Also the library's 10 ms clock and the throttled refusal beep.
+#include "kelgui/kelkbd.h"
+
+#include <cctype>
+
+#include "kelassert.h"
+#include "kelgui/cgui.h"
+#include "kelgui/kelgui.h"
+#include "platform/beep.h"
+#include "platform/clock.h"
+#include "platform/screen.h"
+
+CKeyboard g_Keyboard;
+
+namespace {
+// GetTickCount of the last real pump made by KbdPump.
+DWORD g_dwLastPump = 0;
+
+const int kiKeyRefused = 252;
+const int kiKeyShift = 16;
+}  // namespace
+
+// ---- key translation ---------------------------------------------------------------
+
+bool KbdIsSpecialKey(int iVirtualKey) {
+  switch (iVirtualKey) {
+    case VK_PRIOR:
+    case VK_NEXT:
+    case VK_LEFT:
+    case VK_UP:
+    case VK_RIGHT:
+    case VK_DOWN:
+    case VK_DELETE:
+    case 0xFC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+signed char KbdTranslateKey(int iVirtualKey) {
+  switch (iVirtualKey) {
+    case VK_PRIOR: return 43;  // '+'
+    case VK_NEXT: return 45;   // '-'
+    case VK_LEFT: return 14;
+    case VK_UP: return 19;
+    case VK_RIGHT: return 26;
+    case VK_DOWN: return 11;
+    case VK_DELETE: return 127;
+    default: return static_cast<signed char>(iVirtualKey);
+  }
+}
+
+int KbdKeyToVirtualKey(int chKey) {
+  switch (static_cast<signed char>(chKey)) {
+    case 11: return VK_DOWN;
+    case 14: return VK_LEFT;
+    case 19: return VK_UP;
+    case 26: return VK_RIGHT;
+    case 127: return VK_DELETE;
+    default: return static_cast<signed char>(chKey);
+  }
+}
+
+// ---- the keyboard object --------------------------------------------------------------
+
+bool CKeyboard::FilterMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  switch (uMsg) {
+    case WM_CHAR:
+      return AddKey(int(wParam), lParam);
+    case WM_KEYDOWN:
+      if (!KbdIsSpecialKey(int(wParam))) return false;  // comes back as WM_CHAR
+      return AddKey(int(KbdTranslateKey(int(wParam))), lParam);
+    case WM_KEYUP:
+      return KbdIsSpecialKey(int(wParam));
+    case WM_LBUTTONDBLCLK:
+      return AddKey(13, 0);  // a double-click is Enter
+    default:
+      return false;
+  }
+}
+
+bool CKeyboard::AddKey(int iKey, LPARAM /*lParam*/) {
+  int n = TrackHeldKeys(iKey);
+  if (n > 3) {
+    Beep();
+    return true;
+  }
+  return QueueKey(iKey, 0);
+}
+
+int CKeyboard::TrackHeldKeys(int iKey) {
+  int iCount = 0;
+  for (int& iHeld : m_aiHeld) {
+    if (iHeld == 0) continue;
+    if (PlatGetAsyncKeyState(iHeld) & 0xFF00) {
+      ++iCount;
+    } else {
+      iHeld = 0;
+    }
+  }
+  if (iKey == 0 || iKey == kiKeyRefused) return iCount;
+  for (int iHeld : m_aiHeld)
+    if (iHeld == iKey) return iCount;
+  for (int& iHeld : m_aiHeld) {
+    if (iHeld == 0) {
+      iHeld = iKey;
+      ++iCount;
+      break;
+    }
+  }
+  return iCount;
+}
+
+bool CKeyboard::QueueKey(int iKey, WORD wExtra) {
+  if (iKey <= 0 || iKey == kiKeyShift) return false;
+  if (iKey == kiKeyRefused) {
+    Beep();
+    return true;
+  }
+  KEYEVENT e;
+  e.iKey = iKey <= 255 ? toupper(iKey) : iKey;
+  e.wExtra = wExtra;
+  if (!m_queue.Put(e)) Beep();  // full: the key is lost
+  return true;
+}
+
+int CKeyboard::GetKey() {
+  if (m_queue.IsEmpty()) return 0;
+  KEYEVENT e = m_queue.Get();
+  m_wLastExtra = e.wExtra;
+  return e.iKey & 0xFF;
+}
+
+void CKeyboard::Beep() {
+  DWORD dwNow = ClockTicks();
+  if (dwNow - m_dwLastBeep >= 10) {
+    PlayBeep(1);
+    m_dwLastBeep = ClockTicks();
+  }
+}
+
+// ---- the terminal object's message loop ---------------------------------------------------
+
+bool CGui::IsActive() const { return PlatGetActiveWindow() == m_hWnd; }
+
+bool CGui::IsInputReady() {
+  if (!m_hWnd) return true;
+  if (m_iEventCode != 0) return true;
+  return IsActive() && !g_Keyboard.IsEmpty();
+}
+
+bool CGui::OnKeyMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  return g_Keyboard.FilterMessage(uMsg, wParam, lParam);
+}
+
+bool CGui::PumpMessages(int iWait) {
+  if (iWait != 0 && m_hWnd) PlatSetFocus(m_hWnd);
+  DWORD dwDeadline = PlatScreenTickCount() + DWORD(iWait) * 10u;
+  for (;;) {
+    if (IsInputReady()) return true;
+    if (iWait == 0) return false;
+    MSG msg;
+    if (iWait == -1) {
+      int iGot = PlatGetMessage(&msg);
+      if (iGot == 0) {
+        PlatPostQuitMessage(int(msg.wParam));  // every later wait sees it too
+        return false;
+      }
+      if (iGot < 0) return false;
+    } else if (!PlatPeekMessage(&msg, PM_REMOVE)) {
+      if (m_bDirty) Update();
+      int iRemaining = int(dwDeadline - PlatScreenTickCount());
+      if (iRemaining <= 0) return false;
+      DWORD dwResult = PlatMsgWaitForInput(DWORD(iRemaining));
+      if (dwResult == WAIT_TIMEOUT) return false;
+      if (dwResult == WAIT_FAILED)
+        PlatSleep(DWORD(iRemaining < 10 ? 10 : iRemaining > 100 ? 100 : iRemaining));
+      continue;
+    } else if (msg.message == WM_QUIT) {
+      PlatPostQuitMessage(int(msg.wParam));
+      return false;
+    }
+    if (!g_Keyboard.FilterMessage(msg.message, msg.wParam, msg.lParam)) {
+      PlatTranslateMessage(&msg);
+      PlatDispatchMessage(&msg);
+    }
+  }
+}
+
+int CGui::ReadKey() {
+  if (!m_hWnd) return -1;
+  if (!PumpMessages(-1)) return -1;
+  if (!m_hWnd) return -1;  // closed during the wait
+  if (m_iEventCode != 0) return TakeEventCode();
+  if (IsActive()) return g_Keyboard.GetKey();
+  return 0;
+}
+
+// ---- flat functions ----------------------------------------------------------------
+
+void KbdFlush() { g_Keyboard.Flush(); }
+
+bool KbdPump(int iWait) {
+  CGui* pGUI = GuiGet();
+  KEL_ASSERT(pGUI);
+  if (iWait < 0) iWait = (PlatScreenTickCount() - g_dwLastPump > 50u) ? 1 : 0;
+  bool bResult = pGUI->PumpMessages(iWait);
+  if (iWait != 0) g_dwLastPump = PlatScreenTickCount();
+  return bResult;
+}
+
+bool KbdPoll() { return KbdPump(-1); }
+
+int KbdReadKey() {
+  CGui* pGUI = GuiGet();
+  KEL_ASSERT(pGUI);
+  return pGUI->ReadKey();
+}
+
+int KbdGetKey() {
+  int iKey = KbdReadKey();
+  return iKey >= 0 ? (iKey & 0xFF) : iKey;
+}
+
+bool KbdEscapePressed() {
+  // The quit message ends a wait like Escape: the program is ending.
+  if (!KbdPoll()) return PlatQuitPosted();
+  int iKey = KbdGetKey();
+  return iKey == 27 || iKey == -1;
+}
+
+bool KbdWaitEscape(int iTicks) {
+  DWORD dwEnd = ClockDeadline(iTicks);
+  for (;;) {
+    if (!KbdPump(int(dwEnd - ClockTicks()))) return false;
+    int iKey = KbdGetKey();
+    if (iKey == 27 || iKey == -1) return true;
+  }
+}
+
+void KbdSendKey(HWND hWnd, int chKey) {
+  int iVirtualKey = KbdKeyToVirtualKey(chKey);
+  PlatSendMessage(hWnd, WM_KEYDOWN, WPARAM(iVirtualKey), 1);
+  signed char c = static_cast<signed char>(chKey);
+  if (c >= 0 && isalnum(c)) PlatSendMessage(hWnd, WM_CHAR, WPARAM(c), 1);
+  PlatSendMessage(hWnd, WM_KEYUP, WPARAM(iVirtualKey), 1);
+}
+
+DWORD ClockTicks() {
+  return DWORD(PlatScreenFileTime() / 100000u) - 0x28000000u;
+}
+
+DWORD ClockDeadline(int iTicks) { return ClockTicks() + DWORD(iTicks); }

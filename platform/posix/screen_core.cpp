@@ -1,0 +1,931 @@
+// The screen functions of platform/screen.h on POSIX: a small window system
+// on a grid of terminal cells. One pixel is one cell. Windows form a tree
+// (top-level windows on the terminal, children inside their parent's client
+// area, later children on top), each bound to a registered class and its
+// procedure. Every window keeps its invalid region as one column span per
+// client row; WM_PAINT is delivered, parents before children, when the queue
+// holds nothing else, and painting writes into the composed grid of cells.
+// Rows that changed are copied out by the backend (the terminal or the test
+// screen) when the message loop finds nothing to do, or at UpdateWindow.
+// Key input, the hang-up, the quit signal and resizes come in from the
+// backend while the loop waits or peeks.
+#include <strings.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/beep.h"
+#include "platform/clock.h"
+#include "platform/posix/screen_backend.h"
+#include "platform/screen.h"
+
+namespace {
+
+struct Span {
+  int l = 0;  // [l, r) in client columns; empty when l >= r
+  int r = 0;
+};
+
+struct WndClass {
+  std::string strName;
+  UINT uStyle;
+  WNDPROC pfnProc;
+  int iBrush;
+};
+
+struct Window {
+  HWND hWnd;
+  size_t iClass;
+  Window* pParent;
+  std::vector<Window*> apChildren;  // z-order: last on top
+  RECT rc;                          // in the parent's client area (terminal for top level)
+  int cxRequested, cyRequested;     // top level: the size asked for
+  bool bVisible;
+  intptr_t lUserData;
+  std::string strText;
+  std::vector<Span> aInvalid;  // per client row
+  bool bErase;
+  bool bDestroying;
+};
+
+struct DC {
+  Window* pWnd;
+  int ox, oy;                // client origin on the terminal
+  RECT rcClip;               // terminal cells the window may paint
+  std::vector<Span> aRegion;  // the paint region, per client row
+  COLORREF crText;
+  COLORREF crBk;
+  HGDIOBJ hFont;
+};
+
+struct Caret {
+  HWND hOwner = nullptr;
+  int cx = 0, cy = 0;
+  int x = 0, y = 0;
+  bool bShown = false;
+  bool bBlink = true;
+};
+
+// ---- state --------------------------------------------------------------------
+CScreenBackend* g_pBackend = nullptr;  // null: the terminal (chosen lazily)
+bool g_bStarted = false;
+bool g_bFailed = false;
+bool g_bHungUp = false;
+int g_cx = 0, g_cy = 0;
+std::vector<ScreenCell> g_aCells;
+std::vector<char> g_abRowDirty;  // bool as char: vector<bool> has no data()
+bool g_bCaretChanged = false;
+int g_iPaints = 0;
+
+std::vector<WndClass> g_aClasses;
+std::map<uintptr_t, std::unique_ptr<Window>> g_mapWindows;
+std::vector<Window*> g_apTop;  // top-level windows, z-order
+uintptr_t g_uNextId = 0x1000;
+std::deque<MSG> g_queue;
+bool g_bQuit = false;
+int g_iQuitCode = 0;
+HWND g_hFocus = nullptr;
+Caret g_caret;
+
+const uintptr_t kuFontToken = 0xF0;
+
+CScreenBackend* Backend() {
+  if (!g_pBackend) g_pBackend = ScreenCursesBackend();
+  return g_pBackend;
+}
+
+void BellHook() {
+  if (g_bStarted && !g_bHungUp) Backend()->Bell();
+}
+
+bool EnsureStarted() {
+  if (g_bStarted) return true;
+  if (g_bFailed) return false;
+  int cx = 0, cy = 0;
+  if (!Backend()->Start(&cx, &cy)) {
+    g_bFailed = true;
+    return false;
+  }
+  g_bStarted = true;
+  g_cx = cx > 0 ? cx : 1;
+  g_cy = cy > 0 ? cy : 1;
+  g_aCells.assign(size_t(g_cx) * size_t(g_cy), ScreenCell{' ', CELL_OUTSIDE});
+  g_abRowDirty.assign(size_t(g_cy), 1);
+  PlatSetBellHook(&BellHook);
+  return true;
+}
+
+Window* Find(HWND hWnd) {
+  auto it = g_mapWindows.find(reinterpret_cast<uintptr_t>(hWnd));
+  if (it == g_mapWindows.end()) return nullptr;
+  return it->second.get();
+}
+
+int Width(const RECT& rc) { return rc.right - rc.left; }
+int Height(const RECT& rc) { return rc.bottom - rc.top; }
+
+// The client origin of a window on the terminal.
+void Origin(const Window* p, int* px, int* py) {
+  int x = 0, y = 0;
+  for (; p; p = p->pParent) {
+    x += p->rc.left;
+    y += p->rc.top;
+  }
+  *px = x;
+  *py = y;
+}
+
+bool IsShown(const Window* p) {
+  for (; p; p = p->pParent)
+    if (!p->bVisible || p->bDestroying) return false;
+  return true;
+}
+
+// The terminal cells a window may paint: its rectangle clipped by every
+// ancestor's and by the terminal.
+RECT ClipOf(const Window* p) {
+  RECT rc = {0, 0, g_cx, g_cy};
+  for (const Window* q = p; q; q = q->pParent) {
+    int ox, oy;
+    Origin(q, &ox, &oy);
+    rc.left = std::max<LONG>(rc.left, ox);
+    rc.top = std::max<LONG>(rc.top, oy);
+    rc.right = std::min<LONG>(rc.right, ox + Width(q->rc));
+    rc.bottom = std::min<LONG>(rc.bottom, oy + Height(q->rc));
+  }
+  return rc;
+}
+
+bool HasInvalid(const Window* p) {
+  for (const Span& s : p->aInvalid)
+    if (s.l < s.r) return true;
+  return false;
+}
+
+// Adds a client rectangle to a window's invalid region, and the parts of
+// its shown children that it covers to theirs.
+void Invalidate(Window* p, RECT rc, bool bErase) {
+  int cx = Width(p->rc), cy = Height(p->rc);
+  rc.left = std::max<LONG>(rc.left, 0);
+  rc.top = std::max<LONG>(rc.top, 0);
+  rc.right = std::min<LONG>(rc.right, cx);
+  rc.bottom = std::min<LONG>(rc.bottom, cy);
+  if (rc.left >= rc.right || rc.top >= rc.bottom) return;
+  if (int(p->aInvalid.size()) != cy) p->aInvalid.resize(size_t(std::max(cy, 0)));
+  for (int y = rc.top; y < rc.bottom; ++y) {
+    Span& s = p->aInvalid[size_t(y)];
+    if (s.l >= s.r) {
+      s.l = rc.left;
+      s.r = rc.right;
+    } else {
+      s.l = std::min<int>(s.l, rc.left);
+      s.r = std::max<int>(s.r, rc.right);
+    }
+  }
+  if (bErase) p->bErase = true;
+  for (Window* c : p->apChildren) {
+    if (!c->bVisible) continue;
+    RECT rcChild = {rc.left - c->rc.left, rc.top - c->rc.top, rc.right - c->rc.left,
+                    rc.bottom - c->rc.top};
+    Invalidate(c, rcChild, true);
+  }
+}
+
+void InvalidateAll(Window* p) { Invalidate(p, RECT{0, 0, Width(p->rc), Height(p->rc)}, true); }
+
+void MarkOutside(const RECT& rcTerm) {
+  for (int y = std::max<LONG>(rcTerm.top, 0); y < std::min<LONG>(rcTerm.bottom, g_cy); ++y) {
+    for (int x = std::max<LONG>(rcTerm.left, 0); x < std::min<LONG>(rcTerm.right, g_cx); ++x)
+      g_aCells[size_t(y) * size_t(g_cx) + size_t(x)] = ScreenCell{' ', CELL_OUTSIDE};
+    g_abRowDirty[size_t(y)] = 1;
+  }
+}
+
+// The area a window covered must be painted again by what lies below it.
+void ExposeArea(Window* p) {
+  if (!p->bVisible) return;
+  if (p->pParent) {
+    Invalidate(p->pParent, p->rc, true);
+  } else {
+    int ox, oy;
+    Origin(p, &ox, &oy);
+    MarkOutside(RECT{ox, oy, ox + Width(p->rc), oy + Height(p->rc)});
+    for (Window* q : g_apTop)
+      if (q != p && q->bVisible) InvalidateAll(q);
+  }
+}
+
+Window* FirstToPaint(Window* p) {
+  if (!p->bVisible || p->bDestroying) return nullptr;
+  if (HasInvalid(p)) return p;
+  for (Window* c : p->apChildren)
+    if (Window* q = FirstToPaint(c)) return q;
+  return nullptr;
+}
+
+Window* NextToPaint() {
+  for (Window* p : g_apTop)
+    if (Window* q = FirstToPaint(p)) return q;
+  return nullptr;
+}
+
+void Flush() {
+  if (!g_bStarted || g_bHungUp) return;
+  bool bAny = g_bCaretChanged;
+  for (char b : g_abRowDirty) bAny = bAny || b;
+  if (!bAny) return;
+  std::unique_ptr<bool[]> pb(new bool[size_t(g_cy)]);
+  for (int y = 0; y < g_cy; ++y) pb[size_t(y)] = g_abRowDirty[size_t(y)] != 0;
+  Backend()->Flush(g_aCells.data(), g_cx, g_cy, pb.get(), ScreenCoreCaret());
+  std::fill(g_abRowDirty.begin(), g_abRowDirty.end(), 0);
+  g_bCaretChanged = false;
+}
+
+LRESULT Send(Window* p, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  return g_aClasses[p->iClass].pfnProc(p->hWnd, uMsg, wParam, lParam);
+}
+
+void SendSize(Window* p) {
+  Send(p, WM_SIZE, 0, MAKELPARAM(Width(p->rc), Height(p->rc)));
+}
+
+// Destroys a window and its children: WM_DESTROY to the window, then to its
+// children; then they are forgotten.
+void DestroyTree(Window* p) {
+  p->bDestroying = true;
+  if (g_hFocus == p->hWnd) g_hFocus = nullptr;
+  if (g_caret.hOwner == p->hWnd) {
+    g_caret = Caret();
+    g_bCaretChanged = true;
+  }
+  Send(p, WM_DESTROY, 0, 0);
+  std::vector<Window*> apChildren = p->apChildren;
+  for (Window* c : apChildren) DestroyTree(c);
+}
+
+void Forget(Window* p) {
+  for (Window* c : p->apChildren) Forget(c);
+  p->apChildren.clear();
+  g_mapWindows.erase(reinterpret_cast<uintptr_t>(p->hWnd));
+}
+
+// Brushes and fonts are small tokens.
+int BrushIndex(HBRUSH hBrush) { return int(reinterpret_cast<intptr_t>(hBrush)) - 1; }
+
+BYTE BrushAttr(int iBrush) {
+  switch (iBrush) {
+    case BLACK_BRUSH: return CELL_REVERSE;
+    case GRAY_BRUSH:
+    case DKGRAY_BRUSH: return CELL_SHADE;
+    default: return CELL_NORMAL;
+  }
+}
+
+int Luma(COLORREF cr) {
+  return int(cr & 0xFF) * 30 + int((cr >> 8) & 0xFF) * 59 + int((cr >> 16) & 0xFF) * 11;
+}
+
+bool InRegion(const DC* pDC, int x, int y) {
+  if (y < 0 || y >= int(pDC->aRegion.size())) return false;
+  const Span& s = pDC->aRegion[size_t(y)];
+  return x >= s.l && x < s.r;
+}
+
+void PutCell(DC* pDC, int x, int y, char ch, BYTE bAttr) {
+  if (!InRegion(pDC, x, y)) return;
+  int sx = pDC->ox + x, sy = pDC->oy + y;
+  if (sx < pDC->rcClip.left || sx >= pDC->rcClip.right || sy < pDC->rcClip.top ||
+      sy >= pDC->rcClip.bottom)
+    return;
+  ScreenCell& cell = g_aCells[size_t(sy) * size_t(g_cx) + size_t(sx)];
+  if (cell.ch != ch || cell.bAttr != bAttr) {
+    cell.ch = ch;
+    cell.bAttr = bAttr;
+    g_abRowDirty[size_t(sy)] = 1;
+  }
+}
+
+bool PeekInternal(MSG* pMsg, UINT uRemove) {
+  if (g_bStarted) Backend()->Wait(0);
+  if (!g_queue.empty()) {
+    *pMsg = g_queue.front();
+    if (uRemove & PM_REMOVE) g_queue.pop_front();
+    return true;
+  }
+  if (g_bQuit) {
+    *pMsg = MSG{nullptr, WM_QUIT, WPARAM(g_iQuitCode), 0, PlatScreenTickCount(), {0, 0}};
+    if (uRemove & PM_REMOVE) g_bQuit = false;
+    return true;
+  }
+  if (Window* p = NextToPaint()) {
+    *pMsg = MSG{p->hWnd, WM_PAINT, 0, 0, PlatScreenTickCount(), {0, 0}};
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---- backend reports ------------------------------------------------------------
+
+void ScreenCoreSelect(CScreenBackend* pBackend) {
+  if (g_bStarted && g_pBackend && g_pBackend != pBackend) g_pBackend->Stop();
+  g_pBackend = pBackend;
+  g_bStarted = g_bFailed = g_bHungUp = false;
+  g_cx = g_cy = 0;
+  g_aCells.clear();
+  g_abRowDirty.clear();
+  g_mapWindows.clear();
+  g_apTop.clear();
+  g_queue.clear();
+  g_bQuit = false;
+  g_iQuitCode = 0;
+  g_hFocus = nullptr;
+  g_caret = Caret();
+  g_bCaretChanged = false;
+  g_iPaints = 0;
+}
+
+int ScreenCorePaintCount() { return g_iPaints; }
+
+const ScreenCell* ScreenCoreCells(int* pcx, int* pcy) {
+  *pcx = g_cx;
+  *pcy = g_cy;
+  return g_aCells.data();
+}
+
+ScreenCaret ScreenCoreCaret() {
+  ScreenCaret c = {false, 0, 0, true, true};
+  Window* p = Find(g_caret.hOwner);
+  if (!p || !g_caret.bShown || !IsShown(p)) return c;
+  int ox, oy;
+  Origin(p, &ox, &oy);
+  c.x = ox + g_caret.x;
+  c.y = oy + g_caret.y;
+  RECT rc = ClipOf(p);
+  c.bShown = c.x >= rc.left && c.x < rc.right && c.y >= rc.top && c.y < rc.bottom;
+  c.bBlock = g_caret.cx >= 1;
+  c.bBlink = g_caret.bBlink;
+  return c;
+}
+
+bool ScreenCoreHasInput() { return !g_queue.empty() || g_bQuit || NextToPaint() != nullptr; }
+
+void ScreenCoreKey(UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  HWND hTarget = g_hFocus ? g_hFocus : PlatGetActiveWindow();
+  g_queue.push_back(MSG{hTarget, uMsg, wParam, lParam, PlatScreenTickCount(), {0, 0}});
+}
+
+void ScreenCorePost(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  g_queue.push_back(MSG{hWnd, uMsg, wParam, lParam, PlatScreenTickCount(), {0, 0}});
+}
+
+void ScreenCoreHangUp() {
+  if (g_bHungUp) return;
+  g_bHungUp = true;  // nothing more is written to the terminal
+  for (Window* p : g_apTop) ScreenCorePost(p->hWnd, WM_CLOSE, 0, 0);
+}
+
+void ScreenCoreQuit(int iCode) { PlatPostQuitMessage(iCode); }
+
+void ScreenCoreResize(int cx, int cy) {
+  if (!g_bStarted) return;
+  g_cx = cx > 0 ? cx : 1;
+  g_cy = cy > 0 ? cy : 1;
+  g_aCells.assign(size_t(g_cx) * size_t(g_cy), ScreenCell{' ', CELL_OUTSIDE});
+  g_abRowDirty.assign(size_t(g_cy), 1);
+  g_bCaretChanged = true;
+  std::vector<Window*> apTop = g_apTop;
+  for (Window* p : apTop) {
+    if (!Find(p->hWnd)) continue;
+    int cxNew = std::max(0, std::min(p->cxRequested, g_cx - int(p->rc.left)));
+    int cyNew = std::max(0, std::min(p->cyRequested, g_cy - int(p->rc.top)));
+    bool bChanged = cxNew != Width(p->rc) || cyNew != Height(p->rc);
+    p->rc.right = p->rc.left + cxNew;
+    p->rc.bottom = p->rc.top + cyNew;
+    p->aInvalid.assign(size_t(cyNew), Span());
+    InvalidateAll(p);
+    if (bChanged) SendSize(p);
+  }
+}
+
+// ---- classes and windows ----------------------------------------------------------
+
+bool PlatRegisterClass(const char* pszClass, UINT uStyle, WNDPROC pfnWndProc,
+                       HINSTANCE /*hInstance*/, int iBackgroundBrush) {
+  if (!pszClass || !pfnWndProc) return false;
+  for (const WndClass& c : g_aClasses)
+    if (strcasecmp(c.strName.c_str(), pszClass) == 0) return false;  // already there
+  g_aClasses.push_back(WndClass{pszClass, uStyle, pfnWndProc, iBackgroundBrush});
+  return true;
+}
+
+HWND PlatCreateWindow(DWORD dwExStyle, const char* pszClass, const char* pszText, DWORD dwStyle,
+                      int x, int y, int cx, int cy, HWND hParent, HMENU hMenu,
+                      HINSTANCE hInstance, void* pvParam) {
+  size_t iClass = g_aClasses.size();
+  for (size_t i = 0; i < g_aClasses.size(); ++i)
+    if (pszClass && strcasecmp(g_aClasses[i].strName.c_str(), pszClass) == 0) iClass = i;
+  if (iClass == g_aClasses.size()) return nullptr;
+  Window* pParent = nullptr;
+  if (hParent) {
+    pParent = Find(hParent);
+    if (!pParent || pParent->bDestroying) return nullptr;
+  } else if (!EnsureStarted()) {
+    return nullptr;
+  }
+  std::unique_ptr<Window> upWnd(new Window());
+  Window* p = upWnd.get();
+  p->hWnd = reinterpret_cast<HWND>(g_uNextId++);
+  p->iClass = iClass;
+  p->pParent = pParent;
+  cx = std::max(cx, 0);
+  cy = std::max(cy, 0);
+  p->cxRequested = cx;
+  p->cyRequested = cy;
+  if (!pParent) {
+    x = std::max(x, 0);
+    y = std::max(y, 0);
+    cx = std::max(0, std::min(cx, g_cx - x));
+    cy = std::max(0, std::min(cy, g_cy - y));
+  }
+  p->rc = RECT{x, y, x + cx, y + cy};
+  p->bVisible = (dwStyle & WS_VISIBLE) != 0;
+  p->lUserData = 0;
+  p->strText = pszText ? pszText : "";
+  p->aInvalid.assign(size_t(cy), Span());
+  p->bErase = false;
+  p->bDestroying = false;
+  g_mapWindows[reinterpret_cast<uintptr_t>(p->hWnd)] = std::move(upWnd);
+  if (pParent) {
+    pParent->apChildren.push_back(p);
+  } else {
+    g_apTop.push_back(p);
+  }
+  CREATESTRUCTA cs = {pvParam, hInstance, hMenu, hParent, cy, cx, y, x, LONG(dwStyle),
+                      pszText, pszClass, dwExStyle};
+  if (Send(p, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+    if (pParent) {
+      pParent->apChildren.erase(std::find(pParent->apChildren.begin(), pParent->apChildren.end(), p));
+    } else {
+      g_apTop.erase(std::find(g_apTop.begin(), g_apTop.end(), p));
+    }
+    g_mapWindows.erase(reinterpret_cast<uintptr_t>(p->hWnd));
+    return nullptr;
+  }
+  HWND hWnd = p->hWnd;
+  SendSize(p);
+  if ((p = Find(hWnd)) != nullptr && p->bVisible) InvalidateAll(p);
+  return hWnd;
+}
+
+bool PlatDestroyWindow(HWND hWnd) {
+  Window* p = Find(hWnd);
+  if (!p || p->bDestroying) return false;
+  ExposeArea(p);
+  DestroyTree(p);
+  if (p->pParent) {
+    auto& v = p->pParent->apChildren;
+    v.erase(std::find(v.begin(), v.end(), p));
+  } else {
+    g_apTop.erase(std::find(g_apTop.begin(), g_apTop.end(), p));
+  }
+  Forget(p);
+  return true;
+}
+
+bool PlatIsWindow(HWND hWnd) {
+  Window* p = Find(hWnd);
+  return p && !p->bDestroying;
+}
+
+LRESULT PlatDefWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  switch (uMsg) {
+    case WM_CLOSE:
+      PlatDestroyWindow(hWnd);
+      return 0;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      if (PlatBeginPaint(hWnd, &ps)) PlatEndPaint(hWnd, &ps);
+      return 0;
+    }
+    case WM_SETTEXT: {
+      Window* p = Find(hWnd);
+      if (!p) return 0;
+      const char* psz = reinterpret_cast<const char*>(lParam);
+      p->strText = psz ? psz : "";
+      return 1;
+    }
+    case WM_GETTEXT: {
+      Window* p = Find(hWnd);
+      char* psz = reinterpret_cast<char*>(lParam);
+      if (!p || !psz || wParam == 0) return 0;
+      size_t n = std::min(p->strText.size(), size_t(wParam) - 1);
+      memcpy(psz, p->strText.data(), n);
+      psz[n] = 0;
+      return LRESULT(n);
+    }
+    default:
+      return 0;
+  }
+}
+
+LRESULT PlatSendMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  Window* p = Find(hWnd);
+  if (!p) return 0;
+  return Send(p, uMsg, wParam, lParam);
+}
+
+bool PlatPostMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  if (hWnd && !Find(hWnd)) return false;
+  ScreenCorePost(hWnd, uMsg, wParam, lParam);
+  return true;
+}
+
+intptr_t PlatSetWindowLongPtr(HWND hWnd, int iIndex, intptr_t lValue) {
+  Window* p = Find(hWnd);
+  if (!p || iIndex != GWLP_USERDATA) return 0;
+  intptr_t lOld = p->lUserData;
+  p->lUserData = lValue;
+  return lOld;
+}
+
+intptr_t PlatGetWindowLongPtr(HWND hWnd, int iIndex) {
+  Window* p = Find(hWnd);
+  if (!p || iIndex != GWLP_USERDATA) return 0;
+  return p->lUserData;
+}
+
+bool PlatSetWindowText(HWND hWnd, const char* pszText) {
+  return PlatSendMessage(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(pszText)) != 0;
+}
+
+bool PlatShowWindow(HWND hWnd, int nCmdShow) {
+  Window* p = Find(hWnd);
+  if (!p) return false;
+  bool bWas = p->bVisible;
+  bool bShow = nCmdShow != SW_HIDE;
+  if (bShow == bWas) return bWas;
+  if (bShow) {
+    p->bVisible = true;
+    InvalidateAll(p);
+  } else {
+    ExposeArea(p);
+    p->bVisible = false;
+  }
+  g_bCaretChanged = true;
+  return bWas;
+}
+
+bool PlatIsWindowVisible(HWND hWnd) {
+  Window* p = Find(hWnd);
+  return p && IsShown(p);
+}
+
+bool PlatMoveWindow(HWND hWnd, int x, int y, int cx, int cy, bool bRepaint) {
+  Window* p = Find(hWnd);
+  if (!p) return false;
+  cx = std::max(cx, 0);
+  cy = std::max(cy, 0);
+  if (!p->pParent) {
+    p->cxRequested = cx;
+    p->cyRequested = cy;
+    x = std::max(x, 0);
+    y = std::max(y, 0);
+    cx = std::max(0, std::min(cx, g_cx - x));
+    cy = std::max(0, std::min(cy, g_cy - y));
+  }
+  bool bSized = cx != Width(p->rc) || cy != Height(p->rc);
+  ExposeArea(p);
+  p->rc = RECT{x, y, x + cx, y + cy};
+  p->aInvalid.assign(size_t(cy), Span());
+  if (bRepaint || bSized) InvalidateAll(p);
+  g_bCaretChanged = true;
+  if (bSized) SendSize(p);
+  return true;
+}
+
+HWND PlatGetWindow(HWND hWnd, UINT uCmd) {
+  Window* p = Find(hWnd);
+  if (!p || uCmd != GW_CHILD) return nullptr;
+  // The first child in Z order is the topmost one.
+  for (auto it = p->apChildren.rbegin(); it != p->apChildren.rend(); ++it)
+    if (!(*it)->bDestroying) return (*it)->hWnd;
+  return nullptr;
+}
+
+HWND PlatGetParent(HWND hWnd) {
+  Window* p = Find(hWnd);
+  return p && p->pParent ? p->pParent->hWnd : nullptr;
+}
+
+bool PlatGetClientRect(HWND hWnd, RECT* prc) {
+  Window* p = Find(hWnd);
+  if (!p || !prc) return false;
+  *prc = RECT{0, 0, Width(p->rc), Height(p->rc)};
+  return true;
+}
+
+bool PlatAdjustWindowRectEx(RECT* prc, DWORD, bool, DWORD) { return prc != nullptr; }
+
+bool PlatGetWorkArea(RECT* prc) {
+  if (!EnsureStarted()) return false;
+  *prc = RECT{0, 0, g_cx, g_cy};
+  return true;
+}
+
+HWND PlatSetFocus(HWND hWnd) {
+  HWND hOld = g_hFocus;
+  if (hWnd && !PlatIsWindow(hWnd)) return nullptr;
+  if (hWnd == hOld) return hOld;
+  g_hFocus = hWnd;
+  if (hOld && PlatIsWindow(hOld)) PlatSendMessage(hOld, WM_KILLFOCUS, WPARAM(hWnd), 0);
+  if (hWnd && g_hFocus == hWnd) PlatSendMessage(hWnd, WM_SETFOCUS, WPARAM(hOld), 0);
+  return hOld;
+}
+
+HWND PlatGetFocus() { return g_hFocus; }
+
+HWND PlatGetActiveWindow() {
+  for (Window* p : g_apTop)
+    if (p->bVisible && !p->bDestroying) return p->hWnd;
+  return nullptr;
+}
+
+// ---- painting -----------------------------------------------------------------------
+
+bool PlatInvalidateRect(HWND hWnd, const RECT* prc, bool bErase) {
+  Window* p = Find(hWnd);
+  if (!p) return false;
+  Invalidate(p, prc ? *prc : RECT{0, 0, Width(p->rc), Height(p->rc)}, bErase);
+  return true;
+}
+
+bool PlatUpdateWindow(HWND hWnd) {
+  Window* p = Find(hWnd);
+  if (!p) return false;
+  // The window and everything inside it that is invalid, parents first.
+  for (int iGuard = 0; iGuard < 64; ++iGuard) {
+    p = Find(hWnd);
+    if (!p) break;
+    Window* q = FirstToPaint(p);
+    if (!q) break;
+    Send(q, WM_PAINT, 0, 0);
+  }
+  Flush();
+  return true;
+}
+
+HDC PlatBeginPaint(HWND hWnd, PAINTSTRUCT* pps) {
+  Window* p = Find(hWnd);
+  if (!p || !pps) return nullptr;
+  ++g_iPaints;
+  DC* pDC = new DC();
+  pDC->pWnd = p;
+  Origin(p, &pDC->ox, &pDC->oy);
+  pDC->rcClip = IsShown(p) && g_bStarted ? ClipOf(p) : RECT{0, 0, 0, 0};
+  pDC->aRegion = p->aInvalid;
+  pDC->crText = RGB(0, 0, 0);
+  pDC->crBk = RGB(255, 255, 255);
+  pDC->hFont = nullptr;
+  RECT rcPaint = {0, 0, 0, 0};
+  bool bFirst = true;
+  for (size_t y = 0; y < pDC->aRegion.size(); ++y) {
+    const Span& s = pDC->aRegion[y];
+    if (s.l >= s.r) continue;
+    if (bFirst) {
+      rcPaint = RECT{s.l, LONG(y), s.r, LONG(y) + 1};
+      bFirst = false;
+    } else {
+      rcPaint.left = std::min<LONG>(rcPaint.left, s.l);
+      rcPaint.right = std::max<LONG>(rcPaint.right, s.r);
+      rcPaint.bottom = LONG(y) + 1;
+    }
+  }
+  pps->hdc = reinterpret_cast<HDC>(pDC);
+  pps->fErase = p->bErase;
+  pps->rcPaint = rcPaint;
+  if (p->bErase) {
+    BYTE bAttr = BrushAttr(g_aClasses[p->iClass].iBrush);
+    for (size_t y = 0; y < pDC->aRegion.size(); ++y)
+      for (int x = pDC->aRegion[y].l; x < pDC->aRegion[y].r; ++x) PutCell(pDC, x, int(y), ' ', bAttr);
+  }
+  std::fill(p->aInvalid.begin(), p->aInvalid.end(), Span());
+  p->bErase = false;
+  return pps->hdc;
+}
+
+void PlatEndPaint(HWND, const PAINTSTRUCT* pps) {
+  if (pps) delete reinterpret_cast<DC*>(pps->hdc);
+}
+
+HFONT PlatCreateFont(int, int, BYTE, const char*) { return reinterpret_cast<HFONT>(kuFontToken); }
+
+bool PlatGetFontCell(HFONT hFont, SIZE* psizeCell) {
+  if (!hFont || !psizeCell) return false;
+  *psizeCell = SIZE{1, 1};  // a terminal cell
+  return true;
+}
+
+bool PlatDeleteObject(HGDIOBJ) { return true; }
+
+HGDIOBJ PlatGetStockObject(int iObject) {
+  if (iObject < WHITE_BRUSH || iObject > BLACK_BRUSH) return nullptr;
+  return reinterpret_cast<HGDIOBJ>(intptr_t(iObject) + 1);
+}
+
+HGDIOBJ PlatSelectObject(HDC hDC, HGDIOBJ hObject) {
+  DC* pDC = reinterpret_cast<DC*>(hDC);
+  if (!pDC) return nullptr;
+  HGDIOBJ hOld = pDC->hFont;
+  pDC->hFont = hObject;
+  return hOld;
+}
+
+bool PlatExtTextOut(HDC hDC, int x, int y, UINT uOptions, const RECT* prc, const char* pch, UINT n) {
+  DC* pDC = reinterpret_cast<DC*>(hDC);
+  if (!pDC || (!pch && n)) return false;
+  BYTE bAttr = Luma(pDC->crBk) < Luma(pDC->crText) ? CELL_REVERSE : CELL_NORMAL;
+  for (UINT i = 0; i < n; ++i) {
+    long long llX = static_cast<long long>(x) + i;
+    if (llX > 0x7FFFFFFF) break;
+    int cx = int(llX);
+    if ((uOptions & ETO_CLIPPED) && prc &&
+        (cx < prc->left || cx >= prc->right || y < prc->top || y >= prc->bottom))
+      continue;
+    unsigned char c = static_cast<unsigned char>(pch[i]);
+    PutCell(pDC, cx, y, (c >= 0x20 && c < 0x7F) ? char(c) : ' ', bAttr);
+  }
+  return true;
+}
+
+int PlatFillRect(HDC hDC, const RECT* prc, HBRUSH hBrush) {
+  DC* pDC = reinterpret_cast<DC*>(hDC);
+  if (!pDC || !prc) return 0;
+  BYTE bAttr = BrushAttr(BrushIndex(hBrush));
+  for (int y = prc->top; y < prc->bottom; ++y) {
+    if (y < 0 || y >= int(pDC->aRegion.size())) continue;
+    for (int x = std::max<int>(prc->left, pDC->aRegion[size_t(y)].l);
+         x < std::min<int>(prc->right, pDC->aRegion[size_t(y)].r); ++x)
+      PutCell(pDC, x, y, ' ', bAttr);
+  }
+  return 1;
+}
+
+COLORREF PlatSetTextColor(HDC hDC, COLORREF cr) {
+  DC* pDC = reinterpret_cast<DC*>(hDC);
+  if (!pDC) return 0;
+  COLORREF crOld = pDC->crText;
+  pDC->crText = cr;
+  return crOld;
+}
+
+COLORREF PlatSetBkColor(HDC hDC, COLORREF cr) {
+  DC* pDC = reinterpret_cast<DC*>(hDC);
+  if (!pDC) return 0;
+  COLORREF crOld = pDC->crBk;
+  pDC->crBk = cr;
+  return crOld;
+}
+
+COLORREF PlatGetSysColor(int iIndex) {
+  switch (iIndex) {
+    case COLOR_HIGHLIGHT:
+    case COLOR_WINDOWTEXT: return RGB(0, 0, 0);
+    default: return RGB(255, 255, 255);
+  }
+}
+
+// ---- caret ------------------------------------------------------------------------------
+
+bool PlatCreateCaret(HWND hWnd, int cx, int cy) {
+  if (!Find(hWnd)) return false;
+  bool bBlink = g_caret.bBlink;
+  g_caret = Caret();
+  g_caret.hOwner = hWnd;
+  g_caret.cx = cx;
+  g_caret.cy = cy;
+  g_caret.bBlink = bBlink;
+  g_bCaretChanged = true;
+  return true;
+}
+
+bool PlatDestroyCaret() {
+  g_caret = Caret();
+  g_bCaretChanged = true;
+  return true;
+}
+
+bool PlatSetCaretBlinkTime(UINT uMillis) {
+  g_caret.bBlink = uMillis < 0x7FFFFFFFu;
+  g_bCaretChanged = true;
+  return true;
+}
+
+bool PlatSetCaretPos(int x, int y) {
+  if (!g_caret.hOwner) return false;
+  g_caret.x = x;
+  g_caret.y = y;
+  g_bCaretChanged = true;
+  return true;
+}
+
+bool PlatShowCaret(HWND hWnd) {
+  if (!g_caret.hOwner || (hWnd && hWnd != g_caret.hOwner)) return false;
+  g_caret.bShown = true;
+  g_bCaretChanged = true;
+  return true;
+}
+
+bool PlatHideCaret(HWND hWnd) {
+  if (!g_caret.hOwner || (hWnd && hWnd != g_caret.hOwner)) return false;
+  g_caret.bShown = false;
+  g_bCaretChanged = true;
+  return true;
+}
+
+// ---- messages ----------------------------------------------------------------------------
+
+int PlatGetMessage(MSG* pMsg) {
+  if (!pMsg) return -1;
+  for (;;) {
+    if (PeekInternal(pMsg, PM_REMOVE)) return pMsg->message == WM_QUIT ? 0 : 1;
+    Flush();
+    if (!g_bStarted) {
+      // No screen and nothing queued: nothing can ever arrive.
+      *pMsg = MSG{nullptr, WM_QUIT, 0, 0, 0, {0, 0}};
+      return -1;
+    }
+    Backend()->Wait(INFINITE);
+  }
+}
+
+bool PlatPeekMessage(MSG* pMsg, UINT uRemove) {
+  if (!pMsg) return false;
+  if (PeekInternal(pMsg, uRemove)) return true;
+  Flush();
+  return false;
+}
+
+DWORD PlatMsgWaitForInput(DWORD dwMillis) {
+  if (ScreenCoreHasInput()) return WAIT_OBJECT_0;
+  if (!g_bStarted) return WAIT_FAILED;
+  Flush();
+  Backend()->Wait(dwMillis);
+  return ScreenCoreHasInput() ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+void PlatPostQuitMessage(int iExitCode) {
+  g_bQuit = true;
+  g_iQuitCode = iExitCode;
+}
+
+bool PlatQuitPosted() { return g_bQuit; }
+
+bool PlatTranslateMessage(const MSG* pMsg) {
+  if (!pMsg || pMsg->message != WM_KEYDOWN) return false;
+  int vk = int(pMsg->wParam);
+  int ch = 0;
+  if (vk == VK_BACK || vk == VK_TAB || vk == VK_RETURN || vk == VK_ESCAPE || vk == VK_SPACE) {
+    ch = vk;
+  } else if (vk >= '0' && vk <= '9') {
+    ch = vk;
+  } else if (vk >= 'A' && vk <= 'Z') {
+    ch = vk - 'A' + 'a';
+  }
+  if (!ch) return false;
+  ScreenCorePost(pMsg->hwnd, WM_CHAR, WPARAM(ch), pMsg->lParam);
+  return true;
+}
+
+LRESULT PlatDispatchMessage(const MSG* pMsg) {
+  if (!pMsg) return 0;
+  Window* p = Find(pMsg->hwnd);
+  if (!p || p->bDestroying) return 0;
+  return Send(p, pMsg->message, pMsg->wParam, pMsg->lParam);
+}
+
+SHORT PlatGetAsyncKeyState(int) { return 0; }  // a terminal reports no key as down
+
+int PlatLoadString(HINSTANCE, UINT, char* pszBuf, int cchBuf) {
+  if (pszBuf && cchBuf > 0) pszBuf[0] = 0;
+  return 0;  // no string resources
+}
+
+// ---- clocks and the whole screen -------------------------------------------------------------
+
+DWORD PlatScreenTickCount() { return Backend()->Ticks(); }
+uint64_t PlatScreenFileTime() { return Backend()->FileTime(); }
+
+void PlatScreenShutdown() {
+  if (g_bStarted) {
+    PlatSetBellHook(nullptr);
+    Backend()->Stop();
+    g_bHungUp = true;  // nothing more is written
+  }
+}

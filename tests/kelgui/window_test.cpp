@@ -1,0 +1,178 @@
+// The terminal window on the headless screen: set-up and its limits, the
+// margin of short terminals, lazy painting (one copy-out per burst, nothing
+// for hidden pages), the caret after the paint, the grid that fits a small
+// or resized terminal, and the closed window.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "guitest.h"
+#include "platform/screen.h"
+
+namespace {
+
+using Window = GuiTest;
+
+TEST_F(Window, SetupLimits) {
+  EXPECT_TRUE(m_pGui->Setup(0, 1));
+  EXPECT_FALSE(m_pGui->Setup(129, 1));
+  EXPECT_FALSE(m_pGui->Setup(-2, 1));
+  EXPECT_TRUE(m_pGui->Setup(-1, 1));  // 25 rows already: nothing new
+  EXPECT_EQ(m_pGui->GetHwnd(), m_hWnd);
+  EXPECT_EQ(m_pGui->GetRows(), 25);
+  EXPECT_EQ(m_pGui->GetColumns(), 80);
+  SIZE size = m_pGui->GetWindowSize();
+  EXPECT_EQ(size.cx, 80);
+  EXPECT_EQ(size.cy, 25);
+  RECT rc = m_pGui->TextToPixels(2, 3, 4, 5);
+  EXPECT_EQ(rc.left, 2);
+  EXPECT_EQ(rc.top, 3);
+  EXPECT_EQ(rc.right, 6);
+  EXPECT_EQ(rc.bottom, 8);
+}
+
+TEST_F(Window, ShortTerminalStartsOneRowDown) {
+  GuiExit();
+  Start(80, 25, 2);
+  EXPECT_EQ(m_pGui->GetRows(), 2);
+  EXPECT_EQ(m_pGui->RowToY(0), 1);
+  EXPECT_EQ(m_pGui->GetWindowSize().cy, 3);
+  GuiPuts("top");
+  GuiUpdate();
+  EXPECT_EQ(PlatHeadlessRow(0).substr(0, 5), "     ");
+  EXPECT_EQ(PlatHeadlessRow(1).substr(0, 5), "top  ");
+}
+
+TEST_F(Window, BurstOfOutputIsOneCopyOut) {
+  int iFlushes = PlatHeadlessFlushes();
+  int iRows = PlatHeadlessRowsFlushed();
+  for (int i = 0; i < 3; ++i) GuiPrintf("line %d\n", i);
+  EXPECT_EQ(PlatHeadlessFlushes(), iFlushes);  // nothing yet: output is lazy
+  EXPECT_TRUE(m_pGui->m_bDirty);
+  EXPECT_FALSE(KbdPump(1));  // the loop finds nothing to do: paints
+  EXPECT_FALSE(m_pGui->m_bDirty);
+  EXPECT_EQ(PlatHeadlessFlushes(), iFlushes + 1);
+  EXPECT_EQ(PlatHeadlessRowsFlushed(), iRows + 3);  // only the rows written
+  EXPECT_EQ(PlatHeadlessRow(1).substr(0, 7), "line 1 ");
+}
+
+TEST_F(Window, HiddenPageCausesNoPaint) {
+  int iPaints = PlatHeadlessPaints();
+  GuiSetLocalPage(2);
+  GuiPuts("hidden");
+  EXPECT_FALSE(m_pGui->m_bDirty);
+  GuiUpdate();
+  EXPECT_EQ(PlatHeadlessPaints(), iPaints);
+  GuiSetActivePage(2);
+  GuiUpdate();
+  EXPECT_EQ(PlatHeadlessPaints(), iPaints + 1);
+  EXPECT_EQ(ScreenRow(0), "hidden" + Blank(74));
+}
+
+TEST_F(Window, CaretFollowsTheCursorAfterThePaint) {
+  int iCol = -1, iRow = -1;
+  bool bBlock = false;
+  EXPECT_FALSE(PlatHeadlessCaret(&iCol, &iRow, &bBlock));  // mode 0: hidden
+  GuiSetCaret(1);
+  GuiSetCursor(3, 4);
+  GuiUpdate();
+  EXPECT_TRUE(PlatHeadlessCaret(&iCol, &iRow, &bBlock));
+  EXPECT_TRUE(bBlock);
+  EXPECT_EQ(iCol, 3);
+  EXPECT_EQ(iRow, 4);
+
+  GuiPuts("abc");  // the caret waits for the paint
+  EXPECT_TRUE(m_pGui->m_bCaretDeferred);
+  PlatHeadlessCaret(&iCol, &iRow, nullptr);
+  EXPECT_EQ(iCol, 3);
+  GuiUpdate();
+  PlatHeadlessCaret(&iCol, &iRow, nullptr);
+  EXPECT_EQ(iCol, 6);
+  EXPECT_FALSE(m_pGui->m_bCaretDeferred);
+
+  GuiSetCaret(2);
+  EXPECT_TRUE(PlatHeadlessCaret(nullptr, nullptr, &bBlock));
+  EXPECT_FALSE(bBlock);
+  GuiSetCaret(0);
+  EXPECT_FALSE(PlatHeadlessCaret(nullptr, nullptr, nullptr));
+}
+
+TEST_F(Window, SmallTerminalGivesTheGridThatFits) {
+  GuiExit();
+  Start(60, 20, -1);
+  EXPECT_EQ(m_pGui->GetColumns(), 60);
+  EXPECT_EQ(m_pGui->GetRows(), 20);
+  std::string str70(70, 'w');
+  GuiPuts(str70.c_str());
+  GuiUpdate();
+  EXPECT_EQ(PlatHeadlessRow(0), std::string(60, 'w'));
+}
+
+TEST_F(Window, ResizeChangesTheGridAndFreesThePages) {
+  GuiPuts("before");
+  GuiSetCursor(10, 5);
+  PlatHeadlessResize(50, 10, 100);
+  EXPECT_FALSE(KbdPump(20));
+  EXPECT_EQ(m_pGui->GetColumns(), 50);
+  EXPECT_EQ(m_pGui->GetRows(), 10);
+  EXPECT_EQ(m_pGui->GetPageText(), nullptr);
+  EXPECT_EQ(m_pGui->GetCursor().x, 10);  // the cursor stays
+  GuiPuts("after");
+  GuiUpdate();
+  EXPECT_EQ(PlatHeadlessRow(5), Blank(10) + "after" + Blank(35));
+
+  PlatHeadlessResize(120, 40);  // larger again: back to 80 x 25
+  EXPECT_FALSE(KbdPump(1));
+  EXPECT_EQ(m_pGui->GetColumns(), 80);
+  EXPECT_EQ(m_pGui->GetRows(), 25);
+  GuiPuts("x");
+  GuiUpdate();
+  EXPECT_EQ(PlatHeadlessRow(5).size(), 120u);
+  EXPECT_EQ(PlatHeadlessRow(5).substr(15, 1), "x");
+}
+
+TEST_F(Window, ClosedWindowDropsOutputAndOpensNoNewWindow) {
+  GuiPuts("text");
+  PlatHeadlessHangUp();
+  EXPECT_TRUE(KbdPump(1));
+  EXPECT_EQ(m_pGui->GetHwnd(), nullptr);
+  EXPECT_EQ(m_pGui->GetRows(), 25);  // the grid stays: nothing reopens
+  EXPECT_FALSE(m_pGui->PutChar('a'));
+  EXPECT_FALSE(m_pGui->PutCharAt(0, 0, 'a'));
+  EXPECT_EQ(GuiPuts("abc"), 3);
+  EXPECT_EQ(m_pGui->GetPageText(), nullptr);
+  EXPECT_EQ(GuiSetCaret(1), 0);  // no window, no caret, no failure
+  GuiUpdate();
+}
+
+TEST_F(Window, TerminalWindowPassesFocusToItsChild) {
+  static int s_iFocus = 0;
+  s_iFocus = 0;
+  static bool s_bRegistered = false;
+  if (!s_bRegistered) {
+    s_bRegistered = PlatRegisterClass(
+        "TESTCHILD", 0,
+        [](HWND h, UINT u, WPARAM w, LPARAM l) -> LRESULT {
+          if (u == WM_SETFOCUS) ++s_iFocus;
+          return u == WM_CREATE ? 0 : PlatDefWindowProc(h, u, w, l);
+        },
+        nullptr, WHITE_BRUSH);
+  }
+  HWND hChild = PlatCreateWindow(0, "TESTCHILD", "", WS_CHILD | WS_VISIBLE, 0, 1, 40, 10, m_hWnd,
+                                 nullptr, nullptr, nullptr);
+  ASSERT_NE(hChild, nullptr);
+  PlatSetFocus(hChild);
+  EXPECT_EQ(s_iFocus, 1);
+  KbdPump(1);  // the pump gives the terminal the focus; it passes it on
+  EXPECT_EQ(PlatGetFocus(), hChild);
+  PlatHeadlessResize(70, 20);
+  KbdPump(1);
+  RECT rc;
+  PlatGetClientRect(hChild, &rc);
+  EXPECT_EQ(rc.right, 70);  // stretched over the client area
+  EXPECT_EQ(rc.bottom, 20);
+  PlatDestroyWindow(hChild);
+  EXPECT_EQ(PlatGetWindow(m_hWnd, GW_CHILD), nullptr);
+}
+
+}  // namespace
