@@ -139,7 +139,7 @@ void CSerialWriter::Advance(DWORD dwTailSeen, int iWritten) {
 }
 
 int CSerialWriter::LineWrite(const BYTE* pData, int iLen) {
-  return PlatSerialWriteNow(m_hLine, pData, iLen);
+  return PlatSerialWriteNow(m_hLine, pData, iLen, m_hWake);
 }
 
 void CSerialWriter::LineWait(PLATEVENT hWake) { PlatSerialWaitOutput(m_hLine, hWake); }

@@ -66,9 +66,11 @@ bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis);
 // count that went out; false on failure (the count may still be above 0).
 bool PlatSerialWrite(PLATSERIAL hLine, const void* pData, DWORD dwLen, DWORD* pdwWritten);
 
-// Writes what the line takes now, without waiting: the count (0 when the
-// line holds, for example while flow control stops output), -1 on failure.
-int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen);
+// Writes what the line takes now: the count (0 when the line holds, for
+// example while flow control stops output), -1 on failure. POSIX does not
+// wait at all; Win32 waits within the write time-outs and ends the write
+// early when hWake is signalled (null: no wake event).
+int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen, PLATEVENT hWake);
 
 // Waits until the line can take bytes or hWake is signalled (its signal is
 // then consumed), whichever comes first.

@@ -251,7 +251,8 @@ bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
   return false;
 }
 
-int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen) {
+int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen, PLATEVENT hWake) {
+  (void)hWake;  // never waits
   if (!hLine || iLen < 0) return -1;
   if (iLen == 0) return 0;
   for (;;) {
@@ -270,7 +271,7 @@ bool PlatSerialWrite(PLATSERIAL hLine, const void* pData, DWORD dwLen, DWORD* pd
   while (*pdwWritten < dwLen) {
     DWORD dwLeft = dwLen - *pdwWritten;
     int iChunk = dwLeft > 0x10000000u ? 0x10000000 : int(dwLeft);
-    int iDone = PlatSerialWriteNow(hLine, p + *pdwWritten, iChunk);
+    int iDone = PlatSerialWriteNow(hLine, p + *pdwWritten, iChunk, nullptr);
     if (iDone < 0) return false;
     *pdwWritten += DWORD(iDone);
     if (*pdwWritten >= dwLen) break;
