@@ -99,6 +99,7 @@ class CCurses : public CScreenBackend {
       return false;
     }
     set_term(m_pScreen);
+    set_escdelay(25);
     cbreak();  // Ctrl-C stays a signal
     noecho();
     nonl();
@@ -195,7 +196,14 @@ class CCurses : public CScreenBackend {
       move(caret.y, caret.x);
     }
     if (iCursor != m_iCursor) {
-      curs_set(iCursor);
+      // Normal first (some terminals' "very visible" does not undo hidden),
+      // then very visible (a block) where the terminal has it.
+      if (iCursor == 0) {
+        curs_set(0);
+      } else {
+        curs_set(1);
+        if (iCursor == 2) curs_set(2);
+      }
       m_iCursor = iCursor;
     }
     wnoutrefresh(stdscr);
