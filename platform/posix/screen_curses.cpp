@@ -76,6 +76,13 @@ void AppendCap(const char* pszCap) {
   g_cbRestore += n;
 }
 
+void AppendText(const char* psz) {
+  size_t n = strlen(psz);
+  if (g_cbRestore + n >= sizeof(g_szRestore)) return;
+  memcpy(g_szRestore + g_cbRestore, psz, n);
+  g_cbRestore += n;
+}
+
 void AssertHook() { PlatScreenShutdown(); }
 void AtExit() { PlatScreenShutdown(); }
 
@@ -120,7 +127,10 @@ class CCurses : public CScreenBackend {
     g_cbRestore = 0;
     AppendCap("sgr0");
     AppendCap("cnorm");
+    AppendCap("Se");
     AppendCap("rmkx");
+    char* pszMouse = tigetstr(const_cast<char*>("kmous"));
+    if (pszMouse && pszMouse != reinterpret_cast<char*>(-1)) AppendText("\033[?1000l");
     AppendCap("rmcup");
     curs_set(0);
     m_iCursor = 0;
