@@ -18,6 +18,7 @@ CTrafficLog::CTrafficLog() : m_hFile(INVALID_HANDLE_VALUE), m_dwCount(0) {}
 CTrafficLog::~CTrafficLog() { Close(); }
 
 void CTrafficLog::Open(const char* pszFile) {
+  Close();
   m_dwCount = 0;
   m_hFile = PlatLogCreate(pszFile);
 }
