@@ -1,1 +1,4 @@
-int main() { return 0; }
+// The program's entry: no arguments; runs the Tavrix flow.
+#include "app/testmodem.h"
+
+int main() { return TavrixMain(nullptr); }

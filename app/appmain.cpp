@@ -1,0 +1,93 @@
+// The program's entry flow and main menu loop: one instance only, the
+// terminal, the saved settings, the modem's port, then the menu until Escape
+// or the end of the terminal; the settings are written back on the way out.
+#include <cstdio>
+
+#include "app/testmodem.h"
+#include "kelgui/kelgui.h"
+#include "kelgui/kelmenu.h"
+#include "platform/instance.h"
+
+namespace {
+
+const char* g_apszMainMenu[] = {
+    nullptr,  // "1. Select Modem (%s)", formatted before every display
+    "2. Set Channel",
+    "3. Set KV3 ID",
+    "4. Send Messages",
+    "5. Test Signal Strength",
+    "6. Act As Base",
+    "7. Reset to Factory",
+    "8. Set Low Power Mode",
+    "9. Set Alt Freq Band",
+    nullptr,
+};
+
+void RunCommand(int iItem) {
+  switch (iItem) {
+    case 0:
+      CmdSelectModem();
+      break;
+    case 1:
+      CmdSetChannel();
+      break;
+    case 2:
+      CmdSetId();
+      break;
+    case 3:
+      CmdSendMessages();
+      break;
+    case 4:
+      CmdSignalStrength();
+      break;
+    case 5:
+      if (!CmdActAsBase()) {
+        GuiPrintf("Modem Not Working\n");
+        GuiPressAnyKey();
+        g_Modem.Close();  // the next command opens the port afresh
+      }
+      break;
+    case 6:
+      CmdResetToFactory();
+      break;
+    case 7:
+      CmdLowPower();
+      break;
+    case 8:
+      CmdAltFreqBand();
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+const char* FormatSelectModemItem(char* pszBuf, int iPort) {
+  snprintf(pszBuf, 64, "1. Select Modem (%s)", iPort == 1 ? "Internal" : "External");
+  return pszBuf;
+}
+
+int TavrixMain(HINSTANCE hInstance) {
+  if (!PlatClaimSingleInstance("tavrix")) return 0;
+  if (!GuiInit(hInstance, -1, "Tavrix")) return -1;
+  g_szKv3Id[0] = 0;
+  g_Modem.LoadSettings();
+  g_Modem.SelectPort(g_Modem.m_iPort);
+
+  int iItem = 0;
+  for (;;) {
+    char szFirst[64];
+    g_apszMainMenu[0] = FormatSelectModemItem(szFirst, g_Modem.m_iPort);
+    int iKey = MenuSelect(nullptr, g_apszMainMenu, 0, MENU_SELECTBYKEY, nullptr, &iItem);
+    g_apszMainMenu[0] = nullptr;
+    // 0: the menu could not be shown at all; leaving beats running an item blind.
+    if (iKey == 27 || iKey == -1 || iKey == 0) break;
+    RunCommand(iItem);
+  }
+
+  g_Modem.Close();
+  g_Modem.SaveSettings();
+  GuiExit();
+  return 0;
+}

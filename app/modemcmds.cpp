@@ -1,0 +1,108 @@
+// The main menu's modem commands: choose the modem, set the channel and the
+// KV3 ID, watch the signal strength, the three one-shot modem commands, and
+// the bring-up with its numbered stage lines that every test starts with.
+#include <cstdio>
+
+#include "app/testmodem.h"
+#include "comm/porttable.h"
+#include "kelgui/kelenter.h"
+#include "kelgui/kelgui.h"
+#include "kelgui/kelkbd.h"
+#include "kelgui/kelmenu.h"
+
+namespace {
+
+const char* const g_apszModemMenu[] = {"1. External Modem", "2. Internal Modem", nullptr};
+
+// The one-shot commands' reply profile: 2 s for the first byte, then until
+// 400 ms of silence, ending with the prompt.
+void OneShot(const char* pszCommand, const char* pszFailure) {
+  int iResult = g_Modem.Command(pszCommand, 200, -40, -1);
+  if (iResult < 0) GuiErrorBox(iResult, pszFailure);
+}
+
+}  // namespace
+
+bool InitStageCallback(int iCode, const void* pvData) {
+  if (iCode == 3) {
+    GuiClearLine(1);
+    if (pvData)
+      GuiPrintf("Init Stage %d '%s'\n", g_Modem.m_iInitStage, static_cast<const char*>(pvData));
+    else
+      GuiPrintf("Init Stage %d\n", g_Modem.m_iInitStage);
+    g_Modem.m_iInitStage += 1;
+  }
+  return !KbdEscapePressed();
+}
+
+bool PrepareModem(bool bBase) {
+  g_Modem.SetBaseMode(bBase);
+  if (g_Modem.IsReady()) return true;
+  g_Modem.m_iInitStage = 0;
+  PortSetCallback(InitStageCallback);
+  if (g_Modem.Initialise() >= 0) {
+    if (bBase) g_Modem.Command("sp02", 200, -40, -1);
+    if (g_Modem.FinishSetup() == 0) {
+      PortSetCallback(nullptr);
+      return true;
+    }
+  }
+  GuiErrorBox(1, "Modem Not Working\n");
+  return false;
+}
+
+bool CmdSelectModem() {
+  int iIndex = g_Modem.m_iPort;
+  int iKey = MenuSelect(nullptr, g_apszModemMenu, 0, MENU_SELECTBYKEY, nullptr, &iIndex);
+  if (iKey == 27 || iKey == -1 || iIndex == g_Modem.m_iPort || iIndex < 0) return true;
+  g_Modem.m_iPort = iIndex;
+  return g_Modem.SelectPort(iIndex) >= 0;
+}
+
+bool CmdSetChannel() {
+  GuiClear();
+  int iValue = g_Modem.GetChannel();
+  GuiPuts("Channel:");
+  int iKey = EnterInt(11, 0, 0, 63, &iValue, nullptr);
+  if (iKey == 27 || iKey == -1) return false;
+  g_Modem.SetChannel(iValue);
+  return true;
+}
+
+bool CmdSetId() {
+  GuiClear();
+  GuiPuts("KV3 ID:");
+  int iKey = EnterString(8, 0, KV3_ID_LEN, g_szKv3Id, nullptr);
+  return !(iKey == 27 || iKey == -1);
+}
+
+void CmdSignalStrength() {
+  GuiClear();
+  if (!PrepareModem(false)) {
+    PortSetCallback(nullptr);
+    return;
+  }
+  GuiClear();
+  for (;;) {
+    int iStrength = g_Modem.GetSignalStrength();
+    // Escape during the query itself has been read by the driver's wait:
+    // honour it here instead of asking the user to press it again.
+    if (iStrength == MODEM_ABORT) break;
+    if (iStrength > 0)
+      GuiPrintf("Signal Strength: %d\n", iStrength);
+    else
+      GuiPrintf("Not Receiving from Base\n");
+    if (KbdWaitEscape(100)) break;
+  }
+  PortSetCallback(nullptr);
+  KbdFlush();
+}
+
+void CmdResetToFactory() {
+  OneShot("m0", "Reload Failed");
+  g_Modem.Invalidate();
+}
+
+void CmdLowPower() { OneShot("zq1", "Low power mode Failed"); }
+
+void CmdAltFreqBand() { OneShot("pe1", "Alternate freq Failed"); }

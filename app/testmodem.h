@@ -1,0 +1,59 @@
+// The application's modem: CTestModem is the radio modem driver and, as the
+// program's single global instance, also the holder of the state that the
+// test commands share (selected port, last frame, message number). Also the
+// KV3 ID that every test message carries, and the commands of the main menu.
+#pragma once
+
+#include "app/testframe.h"
+#include "modem/radiomodem.h"
+
+#define KV3_ID_LEN 2
+
+class CTestModem : public CRadioModem {
+ public:
+  CTestModem();
+  ~CTestModem() override;
+
+  void LoadSettings();
+  void SaveSettings();
+
+  int m_iInitStage;
+  int m_iPort;
+  int m_iFrameLen;
+  char m_szFrame[FRAME_SIZE];
+  int m_iMessage;
+};
+
+extern CTestModem g_Modem;
+extern char g_szKv3Id[KV3_ID_LEN + 1];
+
+// The settings' registry key under HKEY_LOCAL_MACHINE.
+#define TAVRIX_REG_KEY "SOFTWARE\\Qirun\\TAVRIX"
+
+// The program's flow from start to end: single instance, terminal, settings,
+// main menu. Returns the process's exit status (0, or -1 without a terminal).
+int TavrixMain(HINSTANCE hInstance);
+
+// The main menu's first item for the selected modem, into pszBuf (>= 64 bytes).
+const char* FormatSelectModemItem(char* pszBuf, int iPort);
+
+// Modem commands.
+bool PrepareModem(bool bBase);
+bool InitStageCallback(int iCode, const void* pvData);
+bool CmdSelectModem();
+bool CmdSetChannel();
+bool CmdSetId();
+void CmdSignalStrength();
+void CmdResetToFactory();
+void CmdLowPower();
+void CmdAltFreqBand();
+
+// Message round-trip test.
+void CmdSendMessages();
+bool BuildAndSendFrame(int iMessage, const char* pszText);
+bool ReadReplyFrame(char* pszReply);
+int RepeatSend();
+extern TestStats g_Stats;
+
+// Base station mode.
+bool CmdActAsBase();
