@@ -751,6 +751,15 @@ bool PlatExtTextOut(HDC hDC, int x, int y, UINT uOptions, const RECT* prc, const
   DC* pDC = reinterpret_cast<DC*>(hDC);
   if (!pDC || (!pch && n)) return false;
   BYTE bAttr = Luma(pDC->crBk) < Luma(pDC->crText) ? CELL_REVERSE : CELL_NORMAL;
+  if ((uOptions & ETO_OPAQUE) && prc) {
+    // The rectangle takes the background colour first.
+    int yEnd = std::min<int>(prc->bottom, int(pDC->aRegion.size()));
+    for (int yy = std::max<int>(prc->top, 0); yy < yEnd; ++yy) {
+      const Span& s = pDC->aRegion[size_t(yy)];
+      for (int xx = std::max<int>(prc->left, s.l); xx < std::min<int>(prc->right, s.r); ++xx)
+        PutCell(pDC, xx, yy, ' ', bAttr);
+    }
+  }
   for (UINT i = 0; i < n; ++i) {
     long long llX = static_cast<long long>(x) + i;
     if (llX > 0x7FFFFFFF) break;
