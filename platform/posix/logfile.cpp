@@ -49,7 +49,12 @@ int OpenLogFolder() {
   }
   if (iLen <= 0 || size_t(iLen) >= sizeof szDir) return -1;
   if (!MakeFolders(szDir)) return -1;
-  return open(szDir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  int iDir = open(szDir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  // A folder made earlier with a wider mode is made private again.
+  struct stat st;
+  if (iDir >= 0 && fstat(iDir, &st) == 0 && (st.st_mode & 0777) != 0700 && st.st_uid == geteuid())
+    fchmod(iDir, 0700);
+  return iDir;
 }
 
 }  // namespace
