@@ -260,3 +260,9 @@ struct CREATESTRUCTA {
 #define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_DISK_FULL 112L
 #define ERROR_BAD_PATHNAME 161L
+
+// Calling conventions of window procedures: nothing to say on POSIX.
+#ifndef CALLBACK
+#define CALLBACK
+#define WINAPI
+#endif
