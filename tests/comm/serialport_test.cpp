@@ -100,6 +100,11 @@ TEST_F(SerialPty, CloseRestoresTheOriginalSettings) {
     CSerialPort port(0);
     ASSERT_TRUE(port.Open(28800, 0x410));
     EXPECT_EQ(line.Speed(), 28800u);
+    // The clean-up of an abnormal way out puts the settings back at once.
+    PlatSerialRestoreAll();
+    EXPECT_EQ(line.Speed(), uSpeedBefore);
+    EXPECT_FALSE(line.CFlag() & CRTSCTS);
+    ASSERT_TRUE(port.SetMode(28800, 0x410));
     EXPECT_EQ(port.Close(), 0);
   }
   termios tioAfter;
