@@ -1,0 +1,155 @@
+// CHostLine: the host's end of a simulated modem's serial line, written for
+// the simulator's tests and independent of the program's serial code: opens
+// the pty slave raw, sets its speed and flow control, writes, reads until a
+// condition with a deadline, and drives DTR/reads the modem lines (through
+// the modem-lines shim that the test process runs under).
+#pragma once
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class CHostLine {
+ public:
+  ~CHostLine() { Close(); }
+
+  bool Open(const std::string& strPath, speed_t speed = B9600) {
+    Close();
+    m_iFd = open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_iFd < 0) return false;
+    termios tio;
+    if (tcgetattr(m_iFd, &tio) != 0) return false;
+    cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~CRTSCTS;
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+    return tcsetattr(m_iFd, TCSANOW, &tio) == 0;
+  }
+  void Close() {
+    if (m_iFd >= 0) close(m_iFd);
+    m_iFd = -1;
+    m_strPending.clear();
+  }
+  int Fd() const { return m_iFd; }
+
+  bool SetSpeed(speed_t speed) {
+    termios tio;
+    if (tcgetattr(m_iFd, &tio) != 0) return false;
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+    return tcsetattr(m_iFd, TCSANOW, &tio) == 0;
+  }
+
+  bool Write(const std::string& str) {
+    size_t iDone = 0;
+    while (iDone < str.size()) {
+      ssize_t i = write(m_iFd, str.data() + iDone, str.size() - iDone);
+      if (i < 0 && errno == EAGAIN) {
+        pollfd pfd{m_iFd, POLLOUT, 0};
+        poll(&pfd, 1, 1000);
+        continue;
+      }
+      if (i <= 0) return false;
+      iDone += static_cast<size_t>(i);
+    }
+    return true;
+  }
+
+  // Reads until fnDone(bytes so far) holds or iTimeoutMs pass; returns the
+  // bytes read (those beyond the first match stay for the next read when
+  // fnDone tells where the answer ends through *piEnd).
+  std::string ReadUntil(const std::function<bool(const std::string&, size_t*)>& fnDone, int iTimeoutMs,
+                        bool* pbDone = nullptr) {
+    int64_t iDeadline = NowMs() + iTimeoutMs;
+    std::string str;
+    str.swap(m_strPending);
+    size_t iEnd = 0;
+    for (;;) {
+      iEnd = str.size();
+      if (fnDone(str, &iEnd)) {
+        m_strPending = str.substr(iEnd);
+        str.resize(iEnd);
+        if (pbDone) *pbDone = true;
+        return str;
+      }
+      int64_t iLeft = iDeadline - NowMs();
+      if (iLeft < 0) break;
+      pollfd pfd{m_iFd, POLLIN, 0};
+      int iReady = poll(&pfd, 1, static_cast<int>(iLeft));
+      if (iReady < 0 && errno == EINTR) continue;
+      if (iReady <= 0) break;
+      if (pfd.revents & (POLLHUP | POLLERR) && !(pfd.revents & POLLIN)) break;
+      char ab[1024];
+      ssize_t iGot = read(m_iFd, ab, sizeof ab);
+      if (iGot <= 0) break;
+      str.append(ab, static_cast<size_t>(iGot));
+    }
+    if (pbDone) *pbDone = false;
+    return str;
+  }
+  // Until the text ends with strEnd (searched from the start).
+  std::string ReadThrough(const std::string& strEnd, int iTimeoutMs = 3000) {
+    return ReadUntil(
+        [&](const std::string& s, size_t* piEnd) {
+          size_t i = s.find(strEnd);
+          if (i == std::string::npos) return false;
+          *piEnd = i + strEnd.size();
+          return true;
+        },
+        iTimeoutMs);
+  }
+  std::string ReadCount(size_t iCount, int iTimeoutMs = 3000) {
+    return ReadUntil(
+        [&](const std::string& s, size_t* piEnd) {
+          if (s.size() < iCount) return false;
+          *piEnd = iCount;
+          return true;
+        },
+        iTimeoutMs);
+  }
+  // Whatever is waiting now.
+  std::string ReadAvailable() {
+    return ReadUntil([](const std::string&, size_t*) { return false; }, 0);
+  }
+
+  // Sends a command line and reads its reply through the prompt.
+  std::string Command(const std::string& strCmd, int iTimeoutMs = 3000) {
+    Write(strCmd + "\n");
+    return ReadThrough("> ", iTimeoutMs);
+  }
+
+  // The modem lines (TIOCM_* bits); 0 when they cannot be read.
+  int Lines() {
+    int iBits = 0;
+    return ioctl(m_iFd, TIOCMGET, &iBits) == 0 ? iBits : 0;
+  }
+  bool SetDtr(bool bOn) {
+    int iBits = TIOCM_DTR;
+    return ioctl(m_iFd, bOn ? TIOCMBIS : TIOCMBIC, &iBits) == 0;
+  }
+
+  static int64_t NowMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  }
+  // Holds the line for a pulse of iMs (a signal the host generates, not a
+  // wait for something).
+  static void Hold(int iMs) {
+    timespec ts = {iMs / 1000, (iMs % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+  }
+
+ private:
+  int m_iFd = -1;
+  std::string m_strPending;
+};

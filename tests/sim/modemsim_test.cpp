@@ -1,0 +1,425 @@
+// The modem simulator seen from the host's side of its pseudo-terminals:
+// the command dialogue against the driver's acceptance rules, the sign-on
+// after a DTR reset, the line-speed mismatch, the base's addressed packets
+// and reports, the built-in peers, faults and measurements. The process runs
+// under the modem-lines shim.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "../support/testenv.h"
+#include "hostline.h"
+#include "replycheck.h"
+#include "simsupport.h"
+
+using simsupport::CModemSim;
+
+namespace {
+
+struct PreloadSelf {
+  PreloadSelf() { simsupport::PreloadShim(); }
+} g_preloadSelf;
+
+class SimTest : public ::testing::Test {
+ protected:
+  // Starts the simulator with vArgs; "@NAME" in a value is the link path.
+  void StartSim(std::vector<std::string> vArgs) {
+    std::string strDir = testenv::MakeDir("sim");
+    for (auto& s : vArgs) {
+      size_t i;
+      while ((i = s.find('@')) != std::string::npos) {
+        size_t iEnd = s.find_first_of(",", i);
+        std::string strName = s.substr(i + 1, iEnd == std::string::npos ? std::string::npos : iEnd - i - 1);
+        s.replace(i, iEnd == std::string::npos ? std::string::npos : iEnd - i, strDir + "/" + strName);
+      }
+    }
+    ASSERT_TRUE(m_sim.Start(vArgs, strDir)) << m_sim.Output();
+    m_sim.UseLinesInThisProcess();
+  }
+  std::string Link(const std::string& strName) { return m_sim.LinkPath(strName); }
+  // Brings a modem at 9600 into command mode.
+  void CommandMode(CHostLine& line) {
+    std::string s = line.Command(":wit2410");
+    ASSERT_EQ(s, ":wit2410\rOK\r> ");
+  }
+  bool WaitStatus(const std::string& strModem, const std::string& strKey, const std::string& strValue,
+                  int iMs = 3000) {
+    return testenv::WaitFor([&] { return m_sim.StatusField(strModem, strKey) == strValue; }, iMs);
+  }
+
+  CModemSim m_sim;
+};
+
+TEST_F(SimTest, EveryReplyPassesTheDriversChecks) {
+  StartSim({"--modem", "name=com2,link=@com2,signal=38", "--sim-base", "5"});
+  CHostLine line;
+  ASSERT_TRUE(line.Open(Link("com2")));
+  // Reached from data mode; each reply ends where the driver stops reading,
+  // so the next reply begins with its own echo.
+  const char* apszCommands[] = {":wit2410", "m0", "wb0", "wn05", "zc2", "sp02", "zq1", "pe1", "m>"};
+  for (const char* psz : apszCommands) {
+    std::string s = line.Command(psz);
+    EXPECT_TRUE(replycheck::Accepted(psz, s)) << psz << " -> " << s;
+    EXPECT_EQ(s.compare(0, strlen(psz), psz), 0) << s;
+  }
+  ASSERT_TRUE(WaitStatus("com2", "linked", "1"));
+  std::string s = line.Command("wr?");
+  ASSERT_TRUE(replycheck::Accepted("wr?", s)) << s;
+  EXPECT_EQ(s, "wr?\r26\r> ");
+  EXPECT_EQ(replycheck::SignalOf(s), 0x26);
+
+  s = line.Command("bogus");
+  EXPECT_EQ(s, "bogus\rERROR\r> ");
+  // A channel beyond 63 is refused and the channel stays.
+  s = line.Command("wnff");
+  EXPECT_TRUE(replycheck::Accepted("wnff", s));
+  EXPECT_EQ(m_sim.StatusField("com2", "channel"), "5");
+
+  // z> : the reply ends at its first ">", nothing follows in data mode.
+  line.Write("z>\n");
+  s = line.ReadThrough(">");
+  EXPECT_TRUE(replycheck::Accepted("z>", s)) << s;
+  EXPECT_TRUE(WaitStatus("com2", "mode", "data"));
+  EXPECT_EQ(line.ReadAvailable(), "");
+}
+
+TEST_F(SimTest, FactorySettingsKeepTheSpeedAndRoleCommandsSetTheRole) {
+  StartSim({"--modem", "name=com2,link=@com2,role=base,channel=9"});
+  CHostLine line;
+  ASSERT_TRUE(line.Open(Link("com2")));
+  CommandMode(line);
+  EXPECT_EQ(m_sim.StatusField("com2", "role"), "base");
+  line.Command("m0");
+  EXPECT_EQ(m_sim.StatusField("com2", "role"), "remote");
+  EXPECT_EQ(m_sim.StatusField("com2", "channel"), "0");
+  EXPECT_EQ(m_sim.StatusField("com2", "baud"), "9600");
+  line.Command("wb1");
+  EXPECT_EQ(m_sim.StatusField("com2", "role"), "base");
+  line.Command("wn3f");
+  EXPECT_EQ(m_sim.StatusField("com2", "channel"), "63");
+}
+
+TEST_F(SimTest, SpeedChangeRepliesWithDAndThePromptComesAtTheNewSpeed) {
+  StartSim({"--modem", "name=com2,link=@com2"});
+  CHostLine line;
+  ASSERT_TRUE(line.Open(Link("com2")));
+  CommandMode(line);
+  line.Write("sd01\n");
+  std::string s = line.ReadThrough("changed");
+  EXPECT_TRUE(replycheck::Accepted("sd01", s)) << s;
+  ASSERT_TRUE(WaitStatus("com2", "baud", "115200"));
+  ASSERT_TRUE(line.SetSpeed(B115200));
+  line.Write("\n");
+  s = line.ReadThrough("> ");
+  EXPECT_EQ(s, "> ");
+  EXPECT_TRUE(replycheck::Accepted("\n", s));
+  // 230400 / (0x17 + 1) = 9600 again.
+  s = line.Command("sd17");
+  EXPECT_EQ(s.substr(0, 4), "sd17");
+}
+
+TEST_F(SimTest, DifferentSpeedsGarbleBothWays) {
+  StartSim({"--modem", "name=com2,link=@com2"});
+  CHostLine line;
+  ASSERT_TRUE(line.Open(Link("com2"), B115200));
+  // The command arrives as junk: no reply, and it leaves nothing behind.
+  line.Write(":wit2410\n");
+  EXPECT_EQ(m_sim.StatusField("com2", "host_baud"), "115200");
+  EXPECT_EQ(m_sim.StatusField("com2", "mode"), "data");
+  // Toward the host: plain text turns into fewer or as many high-bit bytes.
+  ASSERT_EQ(m_sim.Command("tohost com2 48656c6c6f2c20776f726c64"), "ok");
+  std::string s = line.ReadAvailable();
+  EXPECT_LE(s.size(), 12u);
+  for (char c : s) EXPECT_GE(static_cast<uint8_t>(c), 0x80);
+  // At the modem's speed everything is clean again.
+  ASSERT_TRUE(line.SetSpeed(B9600));
+  EXPECT_EQ(line.Command(":wit2410"), ":wit2410\rOK\r> ");
+}
+
+TEST_F(SimTest, DtrResetSendsTheSignOnAndKeepsTheSettings) {
+  StartSim({"--modem", "name=com2,link=@com2,serial=0a1b2c", "--reset-ms", "100", "--boot-ms", "20"});
+  CHostLine line;
+  ASSERT_TRUE(line.Open(Link("com2")));
+  ASSERT_EQ(line.Lines() & (TIOCM_CTS | TIOCM_DSR), TIOCM_CTS | TIOCM_DSR);
+  CommandMode(line);
+  line.Command("wb1");
+  line.Command("wn21");
+
+  ASSERT_TRUE(line.SetDtr(false));
+  ASSERT_TRUE(testenv::WaitFor([&] { return (line.Lines() & TIOCM_CTS) == 0; }, 3000));
+  CHostLine::Hold(150);
+  ASSERT_TRUE(line.SetDtr(true));
+  std::string strFirst = line.ReadThrough("\r");
+  std::string strSecond = line.ReadThrough("\r");
+  replycheck::SignOn r = replycheck::CheckSignOn(strFirst, strSecond);
+  EXPECT_TRUE(r.bFirstOk) << strFirst;
+  EXPECT_TRUE(r.bSecondOk) << strSecond;
+  EXPECT_TRUE(r.bBase);
+  EXPECT_EQ(r.uSerial, 0x0a1b2cu);
+  EXPECT_TRUE(line.Lines() & TIOCM_CTS);
+  EXPECT_TRUE(line.Lines() & TIOCM_CAR);  // a base has carrier
+  // The reset left command mode; the settings stay.
+  EXPECT_EQ(m_sim.StatusField("com2", "mode"), "data");
+  EXPECT_EQ(m_sim.StatusField("com2", "channel"), "33");
+  EXPECT_EQ(line.Command(":wit2410"), ":wit2410\rOK\r> ");
+}
+
+TEST_F(SimTest, ShortDtrDipIsNoReset) {
+  StartSim({"--modem", "name=com2,link=@com2", "--reset-ms", "400"});
+  CHostLine line;
+  ASSERT_TRUE(line.Open(Link("com2")));
+  CommandMode(line);
+  ASSERT_TRUE(line.SetDtr(false));
+  ASSERT_TRUE(line.SetDtr(true));
+  ASSERT_TRUE(testenv::WaitFor([&] { return (line.Lines() & TIOCM_CTS) != 0; }, 3000));
+  ASSERT_TRUE(WaitStatus("com2", "power", "running"));
+  // Still in command mode, and no sign-on in front of the reply.
+  EXPECT_EQ(line.Command("m>"), "m>\rOK\r> ");
+}
+
+TEST_F(SimTest, RemoteLinksToTheBuiltInBaseAndGetsAnswers) {
+  StartSim({"--modem", "name=com2,link=@com2", "--sim-base", "3"});
+  CHostLine line;
+  ASSERT_TRUE(line.Open(Link("com2")));
+  CommandMode(line);
+  EXPECT_EQ(line.Lines() & TIOCM_CAR, 0);  // channel 0: nobody there
+  line.Command("wn03");
+  ASSERT_TRUE(testenv::WaitFor([&] { return (line.Lines() & TIOCM_CAR) != 0; }, 3000));
+  line.Write("z>\n");
+  line.ReadThrough(">");
+  for (int i = 1; i <= 11; ++i) {
+    std::string strFrame = replycheck::Frame("AB", 45, i, "hello");
+    ASSERT_TRUE(line.Write(strFrame));
+    std::string strAnswer = line.ReadThrough("\x03");
+    std::string strExpect = strFrame;
+    strExpect[10] = static_cast<char>('A' + (i - 1) % 10);
+    EXPECT_EQ(strAnswer, strExpect) << i;
+  }
+  EXPECT_TRUE(testenv::WaitFor([&] { return m_sim.Command("stats").find("answered=11") != std::string::npos; },
+                               3000))
+      << m_sim.Command("stats");
+}
+
+TEST_F(SimTest, AnswersWaitWhileTheHostIsInCommandMode) {
+  StartSim({"--modem", "name=com2,link=@com2,latency=50", "--sim-base", "any"});
+  CHostLine line;
+  ASSERT_TRUE(line.Open(Link("com2")));
+  ASSERT_TRUE(testenv::WaitFor([&] { return (line.Lines() & TIOCM_CAR) != 0; }, 3000));
+  // Starts in data mode: the frame goes out, the host asks for the signal.
+  std::string strFrame = replycheck::Frame("Q", 26, 7, "x");
+  line.Write(strFrame + ":wit2410\n");
+  EXPECT_EQ(line.ReadThrough("> "), ":wit2410\rOK\r> ");
+  EXPECT_EQ(line.Command("wr?"), "wr?\r1A\r> ");
+  line.Write("z>\n");
+  std::string s = line.ReadThrough("\x03");
+  ASSERT_EQ(s.substr(0, 2), "z>");
+  std::string strExpect = strFrame;
+  strExpect[10] = 'A';
+  EXPECT_EQ(s.substr(2), strExpect);
+  // The round trip includes both ends' air latency.
+  std::string strStats = m_sim.Command("stats");
+  size_t i = strStats.find("min_us=");
+  ASSERT_NE(i, std::string::npos);
+  EXPECT_GE(atol(strStats.c_str() + i + 7), 100000) << strStats;
+}
+
+TEST_F(SimTest, BaseGetsReportsAndDataPacketsAndAnswersReachTheRemotes) {
+  StartSim({"--modem", "name=base,link=@base", "--sim-remotes", "2", "--sim-remote-interval", "100",
+            "--sim-remote-channel", "7", "--air-chunk", "8"});
+  CHostLine line;
+  ASSERT_TRUE(line.Open(Link("base")));
+  CommandMode(line);
+  line.Command("wb1");
+  line.Command("wn07");
+  line.Write("z>\n");
+  line.ReadThrough(">");
+  EXPECT_TRUE(line.Lines() & TIOCM_CAR);
+
+  // Read packets; answer each complete frame as a base station does.
+  std::string strStream;
+  std::string astrFrame[64];
+  int aiReplies[64] = {};
+  int iConnects = 0, iAnswered = 0;
+  int64_t iDeadline = CHostLine::NowMs() + 10000;
+  while (iAnswered < 6 && CHostLine::NowMs() < iDeadline) {
+    strStream += line.ReadUntil([](const std::string& s, size_t*) { return !s.empty(); }, 500);
+    for (const auto& p : replycheck::CutPackets(strStream, &strStream)) {
+      ASSERT_LT(p.iAddress, 2);
+      if (p.iKind == 2) {
+        EXPECT_EQ(p.strData.size(), 2u);
+        ++iConnects;
+        continue;
+      }
+      ASSERT_EQ(p.iKind, 1);
+      EXPECT_LE(p.strData.size(), 8u);  // the air cuts at 8 bytes here
+      std::string& strFrame = astrFrame[p.iAddress];
+      size_t iStx = p.strData.find('\x02');
+      strFrame = iStx != std::string::npos ? p.strData.substr(iStx) : strFrame + p.strData;
+      if (strFrame.find('\x03') == std::string::npos) continue;
+      std::string strAnswer = strFrame;
+      strAnswer[10] = static_cast<char>('A' + aiReplies[p.iAddress]++ % 10);
+      std::string strPacket = {'\xE9', static_cast<char>(p.iAddress), static_cast<char>(strAnswer.size())};
+      ASSERT_TRUE(line.Write(strPacket + strAnswer));
+      strFrame.clear();
+      ++iAnswered;
+    }
+  }
+  EXPECT_EQ(iConnects, 2);
+  EXPECT_GE(iAnswered, 6);
+  EXPECT_TRUE(testenv::WaitFor(
+      [&] {
+        std::string s = m_sim.Command("peers");
+        return s.find("bad=0") != std::string::npos && s.find("good=0") == std::string::npos;
+      },
+      3000))
+      << m_sim.Command("peers");
+
+  // Carrier lost at a remote: the base hears it leave.
+  ASSERT_EQ(m_sim.Command("fault simremote1 carrier lost"), "ok");
+  int iAddr = atoi(m_sim.StatusField("simremote1", "address").c_str());
+  bool bGone = false;
+  iDeadline = CHostLine::NowMs() + 5000;
+  while (!bGone && CHostLine::NowMs() < iDeadline) {
+    strStream += line.ReadUntil([](const std::string& s, size_t*) { return !s.empty(); }, 500);
+    for (const auto& p : replycheck::CutPackets(strStream, &strStream))
+      if (p.iKind == 3) {
+        EXPECT_EQ(p.iAddress, 0);
+        EXPECT_EQ(p.strData.size(), 1u);
+        bGone = true;
+      }
+  }
+  EXPECT_TRUE(bGone);
+  (void)iAddr;
+  EXPECT_EQ(m_sim.StatusField("simremote1", "linked"), "0");
+}
+
+TEST_F(SimTest, MalformedPacketsCanBeInjectedTowardABase) {
+  StartSim({"--modem", "name=base,link=@base,role=base"});
+  CHostLine line;
+  ASSERT_TRUE(line.Open(Link("base")));
+  ASSERT_EQ(m_sim.Command("inject base oversize 5"), "ok");
+  std::string s = line.ReadCount(3 + 213);
+  ASSERT_EQ(s.size(), 216u);
+  EXPECT_EQ(s.substr(0, 3), std::string("\xE9\x05\xD5"));
+  ASSERT_EQ(m_sim.Command("inject base truncated"), "ok");
+  s = line.ReadCount(6);
+  EXPECT_EQ(static_cast<uint8_t>(s[2]), 20);
+  EXPECT_EQ(line.ReadAvailable(), "");
+  ASSERT_EQ(m_sim.Command("inject base e9 2"), "ok");
+  s = line.ReadThrough("\x03");
+  auto v = replycheck::CutPackets(s);
+  ASSERT_EQ(v.size(), 1u);
+  EXPECT_EQ(v[0].iAddress, 2);
+  EXPECT_NE(v[0].strData.find('\xE9'), std::string::npos);
+  EXPECT_EQ(v[0].strData.size(), static_cast<uint8_t>(s[2]));
+}
+
+TEST_F(SimTest, ReplyFaults) {
+  StartSim({"--modem", "name=com2,link=@com2", "--sim-base", "any"});
+  CHostLine line;
+  ASSERT_TRUE(line.Open(Link("com2")));
+  CommandMode(line);
+  ASSERT_TRUE(testenv::WaitFor([&] { return (line.Lines() & TIOCM_CAR) != 0; }, 3000));
+
+  m_sim.Command("fault com2 bad-echo on");
+  std::string s = line.Command("wr?");
+  EXPECT_EQ(s, "wx?\r1A\r> ");
+  EXPECT_FALSE(replycheck::Accepted("wr?", s));
+  m_sim.Command("fault com2 clear");
+
+  m_sim.Command("fault com2 short on");
+  line.Write("zc2\n");
+  s = line.ReadCount(5);  // half of "zc2\rOK\r> "
+  EXPECT_EQ(s, "zc2\rO");
+  m_sim.Command("fault com2 short off");
+
+  m_sim.Command("fault com2 garbage on");
+  line.Write("m>\n");
+  s = line.ReadCount(8);  // as long as "m>\rOK\r> "
+  ASSERT_EQ(s.size(), 8u);
+  for (char c : s) EXPECT_GE(static_cast<uint8_t>(c), 0x80);
+  m_sim.Command("fault com2 garbage off");
+
+  m_sim.Command("fault com2 silent on");
+  line.Write("m>\n");
+  m_sim.Command("fault com2 silent off");
+  EXPECT_EQ(line.Command("m>"), "m>\rOK\r> ");  // nothing came before it
+
+  m_sim.Command("fault com2 gap 5");
+  m_sim.Command("fault com2 delay 20");
+  EXPECT_EQ(line.Command("m>"), "m>\rOK\r> ");
+  m_sim.Command("fault com2 clear");
+
+  m_sim.Command("fault com2 carrier lost");
+  EXPECT_TRUE(testenv::WaitFor([&] { return (line.Lines() & TIOCM_CAR) == 0; }, 3000));
+  EXPECT_EQ(line.Command("wr?"), "wr?\r00\r> ");
+  m_sim.Command("fault com2 carrier ok");
+  EXPECT_TRUE(testenv::WaitFor([&] { return (line.Lines() & TIOCM_CAR) != 0; }, 3000));
+}
+
+TEST_F(SimTest, UnplugClosesTheLineAndPlugBringsANewOne) {
+  StartSim({"--modem", "name=com2,link=@com2"});
+  CHostLine line;
+  ASSERT_TRUE(line.Open(Link("com2")));
+  ASSERT_EQ(m_sim.Command("unplug com2"), "ok");
+  pollfd pfd{line.Fd(), POLLIN, 0};
+  ASSERT_EQ(poll(&pfd, 1, 3000), 1);
+  EXPECT_TRUE(pfd.revents & (POLLHUP | POLLERR));
+  struct stat st;
+  EXPECT_NE(lstat(Link("com2").c_str(), &st), 0);
+  std::string s = m_sim.Command("plug com2");
+  ASSERT_EQ(s.substr(0, 3), "ok ");
+  CHostLine line2;
+  ASSERT_TRUE(line2.Open(Link("com2")));
+  // Power-up: the sign-on waits for the host.
+  std::string strFirst = line2.ReadThrough("\r");
+  EXPECT_TRUE(replycheck::CheckSignOn(strFirst, line2.ReadThrough("\r")).bFirstOk) << strFirst;
+}
+
+TEST_F(SimTest, BuiltInRemotesTalkToTheBuiltInBaseThroughLoss) {
+  StartSim({"--sim-base", "4", "--sim-remotes", "3", "--sim-remote-channel", "4", "--sim-remote-interval", "20"});
+  EXPECT_TRUE(testenv::WaitFor(
+      [&] {
+        std::string s = m_sim.Command("peers");
+        size_t n = 0;
+        for (size_t i = 0; (i = s.find("good=", i)) != std::string::npos; ++i)
+          if (atoi(s.c_str() + i + 5) >= 3) ++n;
+        return n == 3;
+      },
+      5000))
+      << m_sim.Command("peers");
+  EXPECT_EQ(m_sim.Command("peers").find("bad=1"), std::string::npos);
+  ASSERT_EQ(m_sim.Command("set simbase loss=100"), "ok");
+  EXPECT_TRUE(testenv::WaitFor(
+      [&] {
+        std::string s = m_sim.Command("stats");
+        return s.find("air_lost=0") == std::string::npos;
+      },
+      3000));
+  EXPECT_TRUE(m_sim.Command("stats /dev/null").rfind("ok frames=", 0) == 0);
+}
+
+TEST_F(SimTest, ControlChannelRefusesBadCommands) {
+  StartSim({"--modem", "name=com2,link=@com2"});
+  EXPECT_EQ(m_sim.Command("ping"), "ok");
+  EXPECT_EQ(m_sim.Command("list"), "ok com2");
+  EXPECT_EQ(m_sim.Command("status nobody").rfind("error", 0), 0u);
+  EXPECT_EQ(m_sim.Command("set com2 channel=64").rfind("error", 0), 0u);
+  EXPECT_EQ(m_sim.Command("set com2 flavour=mint").rfind("error", 0), 0u);
+  EXPECT_EQ(m_sim.Command("fault com2 sideways on").rfind("error", 0), 0u);
+  EXPECT_EQ(m_sim.Command("frobnicate").rfind("error", 0), 0u);
+  EXPECT_EQ(m_sim.Command("set com2 channel=12 signal=200"), "ok");
+  EXPECT_EQ(m_sim.StatusField("com2", "channel"), "12");
+}
+
+TEST(SimStart, BadOptionsEndTheSimulatorWithAMessage) {
+  CModemSim sim;
+  EXPECT_FALSE(sim.Start({"--modem", "role=sideways"}, testenv::MakeDir("sim")));
+  EXPECT_NE(sim.Output().find("role"), std::string::npos) << sim.Output();
+  EXPECT_FALSE(sim.Start({}, testenv::MakeDir("sim")));
+}
+
+}  // namespace
