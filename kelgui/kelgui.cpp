@@ -336,6 +336,7 @@ void GuiExit() {
   delete t_slot.pGui;  // the destructor runs CGui::Destroy
   t_slot.pGui = nullptr;
   t_slot.bExited = true;
+  PlatScreenShutdown();  // a terminal gets its own state back at once
 }
 
 void GuiClear() { GuiGet()->ClearPage(); }

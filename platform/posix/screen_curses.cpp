@@ -178,6 +178,8 @@ class CCurses : public CScreenBackend {
     }
     endwin();
     fflush(stdout);
+    delscreen(m_pScreen);
+    m_pScreen = nullptr;
     for (size_t i = 0; i < 4; ++i) sigaction(kaiEventSignals[i], &g_aOldEvent[i], nullptr);
     for (size_t i = 0; i < 5; ++i) sigaction(kaiFatalSignals[i], &g_aOldFatal[i], nullptr);
     for (int& fd : g_afdSignal) {
