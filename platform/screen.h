@@ -29,7 +29,7 @@ bool PlatRegisterClass(const char* pszClass, UINT uStyle, WNDPROC pfnWndProc,
 HWND PlatCreateWindow(DWORD dwExStyle, const char* pszClass, const char* pszText, DWORD dwStyle,
                       int x, int y, int cx, int cy, HWND hParent, HMENU hMenu,
                       HINSTANCE hInstance, void* pvParam);
-// DestroyWindow: children first, each receiving WM_DESTROY.
+// DestroyWindow: WM_DESTROY to the window, then to each of its children.
 bool PlatDestroyWindow(HWND hWnd);
 bool PlatIsWindow(HWND hWnd);
 LRESULT PlatDefWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);

@@ -21,8 +21,8 @@
 
 // Selects the headless screen with a terminal of cx x cy cells and resets
 // it: no windows, empty script, clock at 0 ms (file time at an arbitrary
-// fixed day), counters 0. May be called again between tests (all windows of
-// the previous test must be gone or are forgotten).
+// fixed day), counters 0. May be called again between tests: the windows of
+// the previous test are forgotten, so end its terminal first (GuiExit).
 void PlatHeadlessStart(int cx, int cy);
 bool PlatHeadlessActive();
 
