@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kelgui/cgui.h"
+#include "kelgui/cscrollbar.h"
 #include "kelgui/kelgui.h"
 #include "kelgui/kelkbd.h"
 #include "kelgui/kelmenu.h"
@@ -325,6 +326,24 @@ TEST_F(Menu, FiftyItemsScrollBar) {
   });
   EXPECT_EQ(MenuSelect(nullptr, Items(50), 0, 0, nullptr, &iSel), 27);
   EXPECT_EQ(iSel, 49);
+}
+
+TEST_F(Menu, WideBarHasGreyEdges) {
+  // A bar 5 pixels wide: edge columns 0 and 4 grey, trough and thumb in 1
+  // to 3. 20 elements, 5 visible from the top: the thumb is rows 0 to 4.
+  CScrollBar bar;
+  ASSERT_NE(bar.CreateChild(70, 2, 5, 20, m_hWnd), nullptr);
+  EXPECT_FALSE(PlatIsWindowVisible(bar.GetHwnd()));  // hidden until a range needs it
+  bar.SetRange(0, 5, 20);
+  EXPECT_TRUE(PlatIsWindowVisible(bar.GetHwnd()));
+  KbdPump(1);
+  EXPECT_FALSE(bar.m_bDirty);
+  for (int r = 2; r < 22; ++r) {
+    const std::string strRow = r < 7 ? "....." : ".###.";
+    EXPECT_EQ(Reversed(r, 70, 75), strRow) << r;
+  }
+  bar.SetRange(0, 20, 20);  // all visible: hidden again
+  EXPECT_FALSE(PlatIsWindowVisible(bar.GetHwnd()));
 }
 
 TEST_F(Menu, PairsShowTheFirstEntryOfEach) {
