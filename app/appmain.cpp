@@ -6,7 +6,9 @@
 #include "app/testmodem.h"
 #include "kelgui/kelgui.h"
 #include "kelgui/kelmenu.h"
+#include "kelassert.h"
 #include "platform/instance.h"
+#include "platform/serial.h"
 
 namespace {
 
@@ -71,6 +73,7 @@ const char* FormatSelectModemItem(char* pszBuf, int iPort) {
 int TavrixMain(HINSTANCE hInstance) {
   if (!PlatClaimSingleInstance("tavrix")) return 0;
   if (!GuiInit(hInstance, -1, "Tavrix")) return -1;
+  KelAddAssertHook(PlatSerialRestoreAll);  // a failed check leaves the lines as it found them
   g_szKv3Id[0] = 0;
   g_Modem.LoadSettings();
   g_Modem.SelectPort(g_Modem.m_iPort);

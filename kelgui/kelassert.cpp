@@ -8,6 +8,8 @@
 
 namespace {
 KelAssertHookFn g_pfnAssertHook = nullptr;
+const int MAX_EXTRA_HOOKS = 4;
+KelAssertHookFn g_apfnExtraHooks[MAX_EXTRA_HOOKS];
 
 // "path/to/kelgui.cpp" -> "kelgui": the module name, as the report gives it.
 void ModuleName(const char* pszFile, char* pszOut, size_t cbOut) {
@@ -24,9 +26,26 @@ void ModuleName(const char* pszFile, char* pszOut, size_t cbOut) {
 
 void KelSetAssertHook(KelAssertHookFn fn) { g_pfnAssertHook = fn; }
 
+bool KelAddAssertHook(KelAssertHookFn fn) {
+  for (auto& pfn : g_apfnExtraHooks) {
+    if (pfn == fn) return true;
+    if (!pfn) {
+      pfn = fn;
+      return true;
+    }
+  }
+  return false;
+}
+
 void KelAssertFail(const char* pszExpr, const char* pszFile, int iLine) {
+  // A check failing inside a clean-up must not loop: each hook runs once.
+  for (auto& pfn : g_apfnExtraHooks) {
+    KelAssertHookFn fnExtra = pfn;
+    pfn = nullptr;
+    if (fnExtra) fnExtra();
+  }
   KelAssertHookFn fn = g_pfnAssertHook;
-  g_pfnAssertHook = nullptr;  // a check failing inside the clean-up must not loop
+  g_pfnAssertHook = nullptr;
   if (fn) fn();
   char szModule[64];
   ModuleName(pszFile, szModule, sizeof(szModule));
