@@ -155,6 +155,7 @@ std::vector<std::string> Split(const std::string& str, char cSep) {
 class CSimulator {
  public:
   CSimulator(CEventLoop& loop, const Options& opt) : m_loop(loop), m_opt(opt), m_world(loop, opt.world) {}
+  ~CSimulator() { m_pControl.reset(); }
 
   bool Start(std::string& strError);
   std::string Command(const std::string& strLine);
@@ -167,9 +168,10 @@ class CSimulator {
 
   CEventLoop& m_loop;
   Options m_opt;
-  CSimWorld m_world;
+  // The peers outlive the world, whose modems call them while unlinking.
   std::vector<std::unique_ptr<IHostPeer>> m_vPeers;
   std::vector<CRemoteHostPeer*> m_vRemotePeers;
+  CSimWorld m_world;
   std::unique_ptr<CControlServer> m_pControl;
 };
 

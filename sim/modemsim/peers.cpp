@@ -121,6 +121,8 @@ void CRemoteHostPeer::OnLinkChange(bool bUp) {
   m_uTimer = 0;
   m_iExpectLetter = 0;
   m_bInAnswer = false;
+  m_iMissing += static_cast<int>(m_dqSent.size());
+  m_dqSent.clear();
   if (bUp)
     m_uTimer = m_loop.AfterMs(m_iFirstMs, [this] {
       m_uTimer = 0;
@@ -129,11 +131,14 @@ void CRemoteHostPeer::OnLinkChange(bool bUp) {
 }
 
 void CRemoteHostPeer::SendNext() {
-  if (!m_vSent.empty()) ++m_iMissing;  // the last one got no answer in time
   ++m_iNumber;
-  m_vSent = BuildTestFrame(m_strId, static_cast<unsigned>(m_modem.Conditions().iSignal), m_iNumber, m_strText);
+  m_dqSent.push_back(BuildTestFrame(m_strId, static_cast<unsigned>(m_modem.Conditions().iSignal), m_iNumber, m_strText));
+  if (m_dqSent.size() > 16) {
+    m_dqSent.pop_front();
+    ++m_iMissing;
+  }
   ++m_iSent;
-  m_modem.HostInput(m_vSent.data(), m_vSent.size());
+  m_modem.HostInput(m_dqSent.back().data(), m_dqSent.back().size());
   m_uTimer = m_loop.AfterMs(m_iIntervalMs, [this] {
     m_uTimer = 0;
     SendNext();
@@ -152,29 +157,36 @@ void CRemoteHostPeer::FromModem(const uint8_t* pData, size_t iLen) {
     if (m_vAnswer.size() < 256) m_vAnswer.push_back(b);
     if (b != ETX) continue;
     m_bInAnswer = false;
-    // The answer is the frame with offset 10 turned into a letter A to J.
-    bool bGood = !m_vSent.empty() && m_vAnswer.size() == m_vSent.size();
-    for (size_t j = 0; bGood && j < m_vSent.size(); ++j)
-      if (j != 10 && m_vAnswer[j] != m_vSent[j]) bGood = false;
-    if (bGood && m_vSent.size() > 10) {
-      uint8_t uLetter = m_vAnswer[10];
-      bGood = uLetter >= 'A' && uLetter <= 'J';
-      if (bGood && uLetter != 'A' + m_iExpectLetter) ++m_iLetterSkips;
-      if (bGood) m_iExpectLetter = (uLetter - 'A' + 1) % 10;
+    // The answer is one of our frames with offset 10 turned into a letter
+    // A to J (frames of 10 bytes or less come back unchanged).
+    size_t iFound = m_dqSent.size();
+    for (size_t k = 0; k < m_dqSent.size() && iFound == m_dqSent.size(); ++k) {
+      const Bytes& vSent = m_dqSent[k];
+      bool bSame = m_vAnswer.size() == vSent.size();
+      for (size_t j = 0; bSame && j < vSent.size(); ++j)
+        if (j != 10 && m_vAnswer[j] != vSent[j]) bSame = false;
+      if (bSame && vSent.size() > 10) bSame = m_vAnswer[10] >= 'A' && m_vAnswer[10] <= 'J';
+      if (bSame) iFound = k;
     }
-    if (bGood) {
-      ++m_iGood;
-      m_vSent.clear();
-    } else {
+    if (iFound == m_dqSent.size()) {
       ++m_iBad;
+      continue;
     }
+    if (m_vAnswer.size() > 10) {
+      if (m_vAnswer[10] != 'A' + m_iExpectLetter) ++m_iLetterSkips;
+      m_iExpectLetter = (m_vAnswer[10] - 'A' + 1) % 10;
+    }
+    ++m_iGood;
+    if (iFound + 1 != m_dqSent.size()) ++m_iLate;
+    m_iMissing += static_cast<int>(iFound);  // older frames: no answer now
+    m_dqSent.erase(m_dqSent.begin(), m_dqSent.begin() + static_cast<long>(iFound) + 1);
   }
 }
 
 std::string CRemoteHostPeer::Summary() const {
   char sz[160];
-  snprintf(sz, sizeof sz, "%s sent=%d good=%d bad=%d missing=%d letter_skips=%d linked=%d",
-           m_modem.Name().c_str(), m_iSent, m_iGood, m_iBad, m_iMissing, m_iLetterSkips,
+  snprintf(sz, sizeof sz, "%s sent=%d good=%d late=%d bad=%d missing=%d letter_skips=%d linked=%d",
+           m_modem.Name().c_str(), m_iSent, m_iGood, m_iLate, m_iBad, m_iMissing, m_iLetterSkips,
            m_modem.LinkedBase() ? 1 : 0);
   return sz;
 }

@@ -4,9 +4,10 @@
 //   test messages from the addressed packets of its base modem and answers
 //   each with a copy whose byte at offset 10 is 'A' + (answers mod 10);
 // - CRemoteHostPeer, a remote unit: while linked it sends a framed test
-//   message at a set interval and checks the answer.
+//   message at a set interval and checks the answers.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 
@@ -57,6 +58,7 @@ class CRemoteHostPeer : public IHostPeer {
   int Sent() const { return m_iSent; }
   int Good() const { return m_iGood; }
   int Bad() const { return m_iBad; }
+  int Late() const { return m_iLate; }
   int Missing() const { return m_iMissing; }
 
  private:
@@ -68,9 +70,12 @@ class CRemoteHostPeer : public IHostPeer {
   int m_iIntervalMs, m_iFirstMs;
   uint64_t m_uTimer = 0;
   int m_iNumber = 0;
-  Bytes m_vSent;           // frame awaiting its answer (empty: none)
+  std::deque<Bytes> m_dqSent;  // frames awaiting answers, oldest first
   Bytes m_vAnswer;
   bool m_bInAnswer = false;
   int m_iExpectLetter = 0;  // answers since the link came up, mod 10
-  int m_iSent = 0, m_iGood = 0, m_iBad = 0, m_iMissing = 0, m_iLetterSkips = 0;
+  // good: right answers; late: those of them that came after a newer frame
+  // was sent; bad: answers to no frame of ours; missing: frames whose
+  // answer never came.
+  int m_iSent = 0, m_iGood = 0, m_iLate = 0, m_iBad = 0, m_iMissing = 0, m_iLetterSkips = 0;
 };

@@ -238,8 +238,10 @@ void CSimModem::Reset() {
   m_vGather.clear();
   m_iParseState = 0;
   m_vPendingData.clear();
-  m_bFrameIn = m_bAnswerOut = false;
-  m_iFrameDoneNs = 0;
+  m_vFrameIn.clear();
+  m_vAnswerOut.clear();
+  m_world.FramesUnanswered(Name(), static_cast<int>(m_dqFrames.size()));
+  m_dqFrames.clear();
   m_ePower = Power::Booting;
   SetPeerLines();
   m_world.ScheduleRelink();
@@ -456,14 +458,60 @@ void CSimModem::EscapeFlush() {
   }
 }
 
-void CSimModem::RemoteDataByte(uint8_t b) {
+namespace {
+constexpr size_t MAX_FRAME = 256;
+constexpr size_t MAX_PENDING_FRAMES = 32;
+
+// STX ... ETX gathered byte by byte; true when b completed a frame.
+bool GatherFrame(Bytes& rv, uint8_t b) {
   if (b == STX) {
-    m_bFrameIn = true;
-  } else if (b == ETX && m_bFrameIn) {
-    m_bFrameIn = false;
-    m_world.FrameSent(Name(), m_iFrameDoneNs != 0);
-    m_iFrameDoneNs = MonoNanos();
+    rv.assign(1, STX);
+    return false;
   }
+  if (rv.empty()) return false;
+  if (rv.size() >= MAX_FRAME) {
+    rv.clear();
+    return false;
+  }
+  rv.push_back(b);
+  return b == ETX;
+}
+
+// An answer is its frame with the byte at offset 10 replaced.
+bool AnswerMatches(const Bytes& vFrame, const Bytes& vAnswer) {
+  if (vFrame.size() != vAnswer.size()) return false;
+  for (size_t i = 0; i < vFrame.size(); ++i)
+    if (i != 10 && vFrame[i] != vAnswer[i]) return false;
+  return true;
+}
+}  // namespace
+
+void CSimModem::MeasureFromHost(uint8_t b) {
+  if (!GatherFrame(m_vFrameIn, b)) return;
+  m_world.FrameSent(Name());
+  m_dqFrames.emplace_back(std::move(m_vFrameIn), MonoNanos());
+  m_vFrameIn.clear();
+  if (m_dqFrames.size() > MAX_PENDING_FRAMES) {
+    m_dqFrames.pop_front();
+    m_world.FramesUnanswered(Name(), 1);
+  }
+}
+
+void CSimModem::MeasureToHost(uint8_t b) {
+  if (!GatherFrame(m_vAnswerOut, b)) return;
+  for (size_t i = 0; i < m_dqFrames.size(); ++i) {
+    if (!AnswerMatches(m_dqFrames[i].first, m_vAnswerOut)) continue;
+    // Frames sent before the one answered will get no answer any more.
+    m_world.FramesUnanswered(Name(), static_cast<int>(i));
+    m_world.FrameAnswered(Name(), MonoNanos() - m_dqFrames[i].second);
+    m_dqFrames.erase(m_dqFrames.begin(), m_dqFrames.begin() + static_cast<long>(i) + 1);
+    break;
+  }
+  m_vAnswerOut.clear();
+}
+
+void CSimModem::RemoteDataByte(uint8_t b) {
+  MeasureFromHost(b);
   if (!OnAir() || !m_pBase) return;  // nobody to hear it
   m_vGather.push_back(b);
   if (static_cast<int>(m_vGather.size()) >= m_world.Options().iAirChunk) {
@@ -659,19 +707,8 @@ void CSimModem::PumpOut() {
 
 void CSimModem::WriteToHost(const uint8_t* pData, size_t iLen) {
   // Measurement: the last byte of an answer frame leaving toward the host.
-  if (!m_bBase) {
-    for (size_t i = 0; i < iLen; ++i) {
-      if (pData[i] == STX) {
-        m_bAnswerOut = true;
-      } else if (pData[i] == ETX && m_bAnswerOut) {
-        m_bAnswerOut = false;
-        if (m_iFrameDoneNs) {
-          m_world.FrameAnswered(Name(), MonoNanos() - m_iFrameDoneNs);
-          m_iFrameDoneNs = 0;
-        }
-      }
-    }
-  }
+  if (!m_bBase)
+    for (size_t i = 0; i < iLen; ++i) MeasureToHost(pData[i]);
   if (m_pPeer) {
     m_pPeer->FromModem(pData, iLen);
     return;

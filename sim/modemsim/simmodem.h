@@ -158,6 +158,8 @@ class CSimModem {
   void FlushGather();
   void BaseHostByte(uint8_t b);
   void DeliverData(const Bytes& v);
+  void MeasureFromHost(uint8_t b);
+  void MeasureToHost(uint8_t b);
   void FlushPendingData();
 
   void QueueOut(OutChunk chunk);
@@ -205,9 +207,12 @@ class CSimModem {
   size_t m_iParseLen = 0;
   Bytes m_vParseData;
   Bytes m_vPendingData;        // deliveries held while in command mode
-  bool m_bFrameIn = false;     // measurement: host's frame being written
-  bool m_bAnswerOut = false;   // measurement: answer being sent to the host
-  int64_t m_iFrameDoneNs = 0;
+  // Measurement: the host's frame being written, the answer being sent to
+  // the host, and the frames sent and not yet answered (with the time their
+  // last byte arrived).
+  Bytes m_vFrameIn;
+  Bytes m_vAnswerOut;
+  std::deque<std::pair<Bytes, int64_t>> m_dqFrames;
 
   // Output toward the host.
   std::deque<OutChunk> m_dqOut;

@@ -98,10 +98,9 @@ void CSimWorld::AirSend(CSimModem* pFrom, CSimModem* pTo, int iAddr, uint64_t uL
   });
 }
 
-void CSimWorld::FrameSent(const std::string&, bool bPreviousUnanswered) {
-  ++m_iFrames;
-  if (bPreviousUnanswered) ++m_iUnanswered;
-}
+void CSimWorld::FrameSent(const std::string&) { ++m_iFrames; }
+
+void CSimWorld::FramesUnanswered(const std::string&, int iCount) { m_iUnanswered += iCount; }
 
 void CSimWorld::FrameAnswered(const std::string& strModem, int64_t iNanos) {
   m_vTrips.push_back(RoundTrip{strModem, iNanos / 1000});

@@ -51,7 +51,8 @@ class CSimWorld {
   void AirSend(CSimModem* pFrom, CSimModem* pTo, int iAddr, uint64_t uLinkId, Bytes v);
 
   // Measurement of framed messages at remote modems.
-  void FrameSent(const std::string& strModem, bool bPreviousUnanswered);
+  void FrameSent(const std::string& strModem);
+  void FramesUnanswered(const std::string& strModem, int iCount);
   void FrameAnswered(const std::string& strModem, int64_t iNanos);
   std::string StatsSummary() const;
   bool WriteStats(const std::string& strPath) const;  // "-" = stdout

@@ -118,6 +118,7 @@ int RunCommand(const std::vector<std::string>& vArgv, std::string* pstrOut) {
 
 bool CModemSim::Start(const std::vector<std::string>& vArgs, const std::string& strDir, int iTimeoutMs) {
   Stop();
+  m_iExit = -1;
   m_strDir = strDir.empty() ? MakeTempDir() : strDir;
   if (m_strDir.empty()) return false;
   mkdir(m_strDir.c_str(), 0700);
@@ -179,34 +180,44 @@ bool CModemSim::Start(const std::vector<std::string>& vArgs, const std::string& 
   return true;
 }
 
+void CModemSim::Reaped(int iStatus) {
+  m_iExit = WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : WIFSIGNALED(iStatus) ? 128 + WTERMSIG(iStatus) : -1;
+  m_pid = -1;
+}
+
 bool CModemSim::IsRunning() {
   if (m_pid <= 0) return false;
   int iStatus = 0;
   pid_t r = waitpid(m_pid, &iStatus, WNOHANG);
   if (r == m_pid) {
-    m_pid = -1;
+    Reaped(iStatus);
     return false;
   }
   return true;
 }
 
 void CModemSim::Stop(int iTimeoutMs) {
-  if (m_iControl >= 0) {
-    if (iTimeoutMs > 0 && IsRunning()) Command("quit", iTimeoutMs);
-    close(m_iControl);
-    m_iControl = -1;
-  }
+  if (iTimeoutMs > 0 && IsRunning()) Command("quit", iTimeoutMs);
+  if (m_iControl >= 0) close(m_iControl);
+  m_iControl = -1;
   if (m_pid <= 0) return;
   int64_t iDeadline = NowMs() + iTimeoutMs;
   bool bTermSent = false;
   for (int iStep = 0;; ++iStep) {
     int iStatus = 0;
     pid_t r = waitpid(m_pid, &iStatus, WNOHANG);
-    if (r == m_pid || (r < 0 && errno == ECHILD)) break;
+    if (r == m_pid) {
+      Reaped(iStatus);
+      return;
+    }
+    if (r < 0 && errno == ECHILD) break;
     if (NowMs() >= iDeadline) {
       kill(m_pid, bTermSent ? SIGKILL : SIGTERM);
       if (bTermSent) {
-        waitpid(m_pid, &iStatus, 0);
+        if (waitpid(m_pid, &iStatus, 0) == m_pid) {
+          Reaped(iStatus);
+          return;
+        }
         break;
       }
       bTermSent = true;

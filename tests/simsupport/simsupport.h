@@ -45,6 +45,9 @@ class CModemSim {
   // Asks it to quit, waits up to iTimeoutMs, then kills it. Safe to repeat.
   void Stop(int iTimeoutMs = 5000);
   bool IsRunning();
+  // How the last run ended: its exit code, 128 + signal, -1 while running
+  // or never started. A clean quit gives 0 (also under the sanitizers).
+  int ExitStatus() const { return m_iExit; }
 
   // Sends one control command; returns the reply line ("" on failure).
   std::string Command(const std::string& strLine, int iTimeoutMs = 5000);
@@ -68,7 +71,9 @@ class CModemSim {
   void UseLinesInThisProcess() const;
 
  private:
+  void Reaped(int iStatus);
   pid_t m_pid = -1;
+  int m_iExit = -1;
   int m_iControl = -1;
   std::string m_strDir;
 };
