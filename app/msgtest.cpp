@@ -15,6 +15,10 @@ TestStats g_Stats = {0, 0, 0x7FFFFFFF, 0, 0.0f, 0, 0};
 
 namespace {
 
+// The last reply wait was ended by Escape or the end of the terminal. The
+// wait has read that key itself, so the caller must not wait for another.
+bool g_bReplyAborted = false;
+
 const char* const g_apszSubMenu[] = {"1. Next message", "2. Re-send last message", "3. Send message until ESC",
                                      nullptr};
 
@@ -49,6 +53,7 @@ bool ReadReplyFrame(char* pszReply) {
   do {
     iLen = g_Modem.ReadReply(600, 100, ETX);
   } while (iLen == 1);  // a lone ETX: skip it and wait for the answer
+  g_bReplyAborted = iLen == MODEM_ABORT;
   if (iLen <= 0) {
     CopyReply(pszReply, "<No reply>");
     return false;
@@ -81,9 +86,11 @@ int RepeatSend() {
   DWORD dwStart = PlatTickCount();
   DWORD dwLastShown = 0;
   bool bShowNow = true;
+  bool bGood;
   do {
     DWORD dwT0 = PlatTickCount();
-    bool bGood = false;
+    bGood = false;
+    g_bReplyAborted = false;
     if (g_Modem.SendData(g_Modem.m_szFrame, g_Modem.m_iFrameLen) == g_Modem.m_iFrameLen) {
       g_Stats.iTries += 1;
       bGood = ReadReplyFrame(szReply);
@@ -103,7 +110,9 @@ int RepeatSend() {
       dwLastShown = PlatTickCount();
       bShowNow = false;
     }
-  } while (!KbdEscapePressed());
+    // Escape mostly arrives while the reply is awaited, where the wait takes
+    // it: the run ends then as well as between passes.
+  } while (!(g_bReplyAborted && !bGood) && !KbdEscapePressed());
   g_Stats.iElapsed = int(PlatTickCount() - dwStart);
   return g_Stats.iTries;
 }
