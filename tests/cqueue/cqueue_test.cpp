@@ -1,0 +1,92 @@
+// The circular queue: capacity of iQty - 1, order across the wrap, flush,
+// zeroed slots, and the checks that stop the program on misuse.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <new>
+
+#include "cqueue.h"
+
+namespace {
+struct KEYITEM {
+  int32_t iKey;
+  uint16_t wExtra;
+};
+}  // namespace
+
+TEST(CQueue, HoldsOneLessThanItsSlots) {
+  CQueue<int, 16> q;
+  EXPECT_TRUE(q.IsEmpty());
+  for (int i = 0; i < 15; ++i) {
+    EXPECT_FALSE(q.IsFull());
+    EXPECT_TRUE(q.Put(i)) << i;
+  }
+  EXPECT_TRUE(q.IsFull());
+  EXPECT_FALSE(q.Put(99));  // dropped
+  for (int i = 0; i < 15; ++i) EXPECT_EQ(q.Get(), i);
+  EXPECT_TRUE(q.IsEmpty());
+}
+
+TEST(CQueue, KeepsOrderAcrossTheWrap) {
+  CQueue<int, 4> q;
+  int iNextIn = 0, iNextOut = 0;
+  for (int iRound = 0; iRound < 50; ++iRound) {
+    int iPuts = 1 + iRound % 3;  // 1 to 3, the most that 4 slots hold
+    for (int i = 0; i < iPuts; ++i) ASSERT_TRUE(q.Put(iNextIn++));
+    EXPECT_EQ(q.IsFull(), iPuts == 3);
+    while (!q.IsEmpty()) ASSERT_EQ(q.Get(), iNextOut++);
+    ASSERT_GE(q.iWrite, 0);
+    ASSERT_LT(q.iWrite, 4);
+  }
+  EXPECT_EQ(iNextIn, iNextOut);
+}
+
+TEST(CQueue, FlushDiscardsEverythingAndTheQueueGoesOn) {
+  CQueue<int, 16> q;
+  for (int i = 0; i < 15; ++i) q.Put(i);
+  q.Flush();
+  EXPECT_TRUE(q.IsEmpty());
+  EXPECT_EQ(q.iRead, q.iWrite);
+  for (int i = 0; i < 15; ++i) EXPECT_TRUE(q.Put(100 + i));
+  EXPECT_FALSE(q.Put(0));
+  EXPECT_EQ(q.Get(), 100);
+}
+
+TEST(CQueue, SlotsStartZeroedAndElementsCopyWhole) {
+  alignas(CQueue<KEYITEM, 16>) unsigned char ab[sizeof(CQueue<KEYITEM, 16>)];
+  memset(ab, 0xAB, sizeof(ab));
+  auto* pq = new (ab) CQueue<KEYITEM, 16>;
+  for (const KEYITEM& item : pq->aSlot) {
+    EXPECT_EQ(item.iKey, 0);
+    EXPECT_EQ(item.wExtra, 0);
+  }
+  EXPECT_TRUE(pq->Put(KEYITEM{-5, 0xBEEF}));
+  KEYITEM item = pq->Get();
+  EXPECT_EQ(item.iKey, -5);
+  EXPECT_EQ(item.wExtra, 0xBEEF);
+  pq->~CQueue();
+}
+
+namespace {
+typedef CQueue<int, 16> CIntQueue;
+void GetFromEmpty() {
+  CIntQueue q;
+  q.Get();
+}
+void PutWithBadWriteIndex() {
+  CIntQueue q;
+  q.iWrite = 16;
+  q.Put(1);
+}
+void GetWithBadReadIndex() {
+  CIntQueue q;
+  q.iRead = -1;
+  q.Get();
+}
+}  // namespace
+
+TEST(CQueueDeathTest, MisuseStopsWithTheCheck) {
+  EXPECT_DEATH(GetFromEmpty(), "Assertion failed: !IsEmpty\\(\\), file cqueue, line [0-9]+");
+  EXPECT_DEATH(PutWithBadWriteIndex(), "Assertion failed: \\(\\(UINT\\) iWrite\\) < iQty, file cqueue");
+  EXPECT_DEATH(GetWithBadReadIndex(), "Assertion failed: \\(\\(UINT\\) iRead \\) < iQty, file cqueue");
+}
