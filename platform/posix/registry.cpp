@@ -1,0 +1,349 @@
+// Registry values on POSIX: the Win32 registry functions over one settings
+// file, $XDG_CONFIG_HOME/tavrix/registry.reg. Every call reads the file into a
+// model (regfile), works on it with the registry's rules, and, when the model
+// changed, replaces the file atomically: a new file in the same folder,
+// fsync, rename over the old one, fsync of the folder. Writers hold a lock on
+// the folder for the whole read-change-write, so writers in other threads or
+// processes never lose each other's changes; readers need none, since the
+// file is only ever replaced whole.
+#include "platform/registry.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix/regfile.h"
+
+namespace {
+
+const char g_szFileName[] = "registry.reg";
+const char g_szDamagedName[] = "registry.reg.damaged";
+const int MAX_DAMAGED_COPIES = 1000;
+
+// The store's folder: $XDG_CONFIG_HOME/tavrix, or $HOME/.config/tavrix when
+// XDG_CONFIG_HOME is unset or not an absolute path. False when there is no
+// home either.
+bool StoreFolder(std::string& strDir) {
+  const char* psz = getenv("XDG_CONFIG_HOME");
+  if (psz && psz[0] == '/') {
+    strDir = psz;
+  } else {
+    const char* pszHome = getenv("HOME");
+    if (!pszHome || pszHome[0] != '/') {
+      const passwd* pPw = getpwuid(getuid());
+      pszHome = pPw ? pPw->pw_dir : nullptr;
+    }
+    if (!pszHome || pszHome[0] != '/') return false;
+    strDir = pszHome;
+    strDir += "/.config";
+  }
+  strDir += "/tavrix";
+  return true;
+}
+
+int WriteError(int iErrno) {
+  switch (iErrno) {
+    case ENOENT:
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+      return ERROR_ACCESS_DENIED;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return ERROR_DISK_FULL;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      return ERROR_WRITE_FAULT;
+  }
+}
+
+int ReadError(int iErrno) {
+  switch (iErrno) {
+    case EACCES:
+    case EPERM:
+      return ERROR_ACCESS_DENIED;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      return ERROR_READ_FAULT;
+  }
+}
+
+// Creates the folder and any missing parents with mode 0700; 0 or an errno.
+int MakeFolders(const std::string& strDir) {
+  for (size_t i = 1; i <= strDir.size(); ++i) {
+    if (i < strDir.size() && strDir[i] != '/') continue;
+    std::string strPart = strDir.substr(0, i);
+    if (mkdir(strPart.c_str(), 0700) != 0 && errno != EEXIST) {
+      int iErrno = errno;
+      struct stat st;
+      if (stat(strPart.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return iErrno;
+    }
+  }
+  return 0;
+}
+
+bool WriteAll(int fd, const char* pb, size_t cb) {
+  while (cb > 0) {
+    ssize_t n = write(fd, pb, cb);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    pb += n;
+    cb -= size_t(n);
+  }
+  return true;
+}
+
+// One access to the store: the folder (locked for writers), the file's text
+// as read, and its model.
+class CStore {
+ public:
+  ~CStore() {
+    if (m_fdFile >= 0) close(m_fdFile);
+    if (m_fdDir >= 0) close(m_fdDir);  // releases the writers' lock
+  }
+
+  // Reads the store. A writer (bWrite) locks the folder first; bCreate also
+  // creates the folder. A store that does not exist reads as empty.
+  int Load(bool bWrite, bool bCreate) {
+    if (!StoreFolder(m_strDir)) return bCreate ? ERROR_PATH_NOT_FOUND : 0;
+    if (bCreate) {
+      int iErrno = MakeFolders(m_strDir);
+      if (iErrno) return WriteError(iErrno);
+    }
+    m_fdDir = open(m_strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_fdDir < 0) {
+      if (!bCreate && (errno == ENOENT || errno == ENOTDIR)) return 0;
+      return bWrite ? WriteError(errno) : ReadError(errno);
+    }
+    if (bWrite) {
+      while (flock(m_fdDir, LOCK_EX) != 0) {
+        if (errno != EINTR) return WriteError(errno);
+      }
+      // The folder holds the settings: only its owner may enter it.
+      struct stat st;
+      if (fstat(m_fdDir, &st) == 0 && (st.st_mode & 077) && st.st_uid == geteuid()) fchmod(m_fdDir, 0700);
+    }
+
+    // O_NONBLOCK: a FIFO in the file's place must not hang the program.
+    m_fdFile = openat(m_fdDir, g_szFileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (m_fdFile < 0) return errno == ENOENT ? 0 : ReadError(errno);
+    struct stat st;
+    if (fstat(m_fdFile, &st) != 0) return ReadError(errno);
+    if (!S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
+    m_bExists = true;
+    char ab[65536];
+    for (;;) {
+      ssize_t n = read(m_fdFile, ab, sizeof(ab));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return ReadError(errno);
+      }
+      if (n == 0) break;
+      m_strText.append(ab, size_t(n));
+      if (m_strText.size() > REG_MAX_FILE) break;  // the rest is left to the damaged copy
+    }
+    m_bClean = RegParse(m_strText, m_model);
+    return 0;
+  }
+
+  CRegModel& Model() { return m_model; }
+
+  // Writes the model back; the caller holds the lock (Load with bWrite).
+  int Save() {
+    std::string strNew = RegSerialize(m_model);
+    if (strNew.size() > REG_MAX_FILE) return ERROR_NOT_ENOUGH_MEMORY;
+    if (m_bExists && !m_bClean) {
+      int iResult = KeepDamaged();
+      if (iResult != 0) return iResult;
+    }
+    return Replace(strNew);
+  }
+
+ private:
+  // Keeps the file as it is under the first free name of registry.reg.damaged,
+  // registry.reg.damaged.1, ... : a second name for the same file where the
+  // file system allows it, else a copy of its bytes. An earlier copy is never
+  // overwritten.
+  int KeepDamaged() {
+    for (int i = 0; i < MAX_DAMAGED_COPIES; ++i) {
+      std::string strName = g_szDamagedName;
+      if (i > 0) strName += "." + std::to_string(i);
+      if (linkat(m_fdDir, g_szFileName, m_fdDir, strName.c_str(), 0) == 0) return 0;
+      if (errno == EEXIST) continue;
+      int fd = openat(m_fdDir, strName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (fd < 0) {
+        if (errno == EEXIST) continue;
+        return WriteError(errno);
+      }
+      int iResult = CopyFile(fd);
+      if (close(fd) != 0 && iResult == 0) iResult = WriteError(errno);
+      if (iResult != 0) unlinkat(m_fdDir, strName.c_str(), 0);
+      return iResult;
+    }
+    return ERROR_ALREADY_EXISTS;
+  }
+
+  int CopyFile(int fdTo) {
+    char ab[65536];
+    for (off_t off = 0;;) {
+      ssize_t n = pread(m_fdFile, ab, sizeof(ab), off);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return ReadError(errno);
+      }
+      if (n == 0) break;
+      if (!WriteAll(fdTo, ab, size_t(n))) return WriteError(errno);
+      off += n;
+    }
+    return fsync(fdTo) == 0 ? 0 : WriteError(errno);
+  }
+
+  // Replaces the file with strNew: a new file beside it, written and synced,
+  // renamed over the old one. On any failure the old file stays as it was.
+  int Replace(const std::string& strNew) {
+    std::string strTemp = m_strDir + "/" + g_szFileName + ".new-XXXXXX";
+    int fd = mkostemp(strTemp.data(), O_CLOEXEC);
+    if (fd < 0) return WriteError(errno);
+    int iResult = 0;
+    if (fchmod(fd, 0600) != 0 || !WriteAll(fd, strNew.data(), strNew.size()) || fsync(fd) != 0) {
+      iResult = WriteError(errno);
+    }
+    if (close(fd) != 0 && iResult == 0) iResult = WriteError(errno);
+    const char* pszTempName = strTemp.c_str() + m_strDir.size() + 1;
+    if (iResult == 0 && renameat(m_fdDir, pszTempName, m_fdDir, g_szFileName) != 0) iResult = WriteError(errno);
+    if (iResult != 0) {
+      unlinkat(m_fdDir, pszTempName, 0);
+      return iResult;
+    }
+    fsync(m_fdDir);  // the rename is done; a folder that cannot be synced changes nothing
+    return 0;
+  }
+
+  std::string m_strDir;
+  int m_fdDir = -1;
+  int m_fdFile = -1;
+  bool m_bExists = false;
+  bool m_bClean = true;
+  std::string m_strText;
+  CRegModel m_model;
+};
+
+// The full path of a subkey: the root's name, a backslash, the subkey.
+std::string FullPath(const char* pszRoot, const char* pszSubKey) {
+  std::string str = pszRoot;
+  if (pszSubKey && *pszSubKey) str.append("\\").append(pszSubKey);
+  return str;
+}
+
+// Opens a key that must exist: the root itself when pszSubKey is null or
+// empty (a root always exists, with or without values).
+int OpenKey(CRegModel& model, const char* pszRoot, const char* pszSubKey, REGKEY*& pKey, REGKEY& keyEmpty) {
+  std::string strPath = FullPath(pszRoot, pszSubKey);
+  if (!RegIsValidPath(strPath)) return ERROR_BAD_PATHNAME;
+  pKey = model.FindKey(strPath);
+  if (!pKey && !(pszSubKey && *pszSubKey)) pKey = &keyEmpty;
+  return pKey ? 0 : ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
+int RegReadValue(HKEY hRoot, const char* pszSubKey, const char* pszValue, void* pData, DWORD* pcbData,
+                 DWORD* pdwType) {
+  const char* pszRoot = RegRootName(hRoot);
+  if (!pszRoot) return ERROR_INVALID_HANDLE;
+  CStore store;
+  int iResult = store.Load(false, false);
+  if (iResult != 0) return iResult;
+
+  REGKEY* pKey;
+  REGKEY keyEmpty;
+  iResult = OpenKey(store.Model(), pszRoot, pszSubKey, pKey, keyEmpty);
+  if (iResult != 0) return iResult;
+
+  // The query, as RegQueryValueExA answers it.
+  if (pData && !pcbData) return ERROR_INVALID_PARAMETER;
+  const REGVALUE* pValue = CRegModel::FindValue(*pKey, pszValue ? pszValue : "");
+  if (!pValue) return ERROR_FILE_NOT_FOUND;
+  DWORD cbValue = DWORD(pValue->data.size());
+  if (pdwType) *pdwType = pValue->dwType;
+  if (pData && *pcbData < cbValue) {
+    *pcbData = cbValue;
+    return ERROR_MORE_DATA;
+  }
+  if (pData && cbValue) memcpy(pData, pValue->data.data(), cbValue);
+  if (pcbData) *pcbData = cbValue;
+  return 0;
+}
+
+int RegWriteValue(HKEY hRoot, const char* pszSubKey, const char* pszValue, const void* pData, DWORD cbData,
+                  DWORD dwType) {
+  const char* pszRoot = RegRootName(hRoot);
+  if (!pszRoot) return ERROR_INVALID_HANDLE;
+  bool bDelete = pData == nullptr;
+  CStore store;
+  // A deletion never creates the folder: where there is none, there is nothing to delete.
+  int iResult = store.Load(true, !bDelete);
+  if (iResult != 0) return iResult;
+  CRegModel& model = store.Model();
+  std::string strBefore = RegSerialize(model);
+
+  REGKEY* pKey;
+  REGKEY keyEmpty;
+  if (OpenKey(model, pszRoot, pszSubKey, pKey, keyEmpty) != 0) {
+    if (bDelete) return 0;  // whatever kept the key from opening
+    // Create it, without one leading backslash.
+    const char* pszCreate = pszSubKey[0] == '\\' ? pszSubKey + 1 : pszSubKey;
+    pKey = *pszCreate ? model.CreateKey(FullPath(pszRoot, pszCreate)) : nullptr;
+    if (!pKey) return ERROR_BAD_PATHNAME;
+  }
+
+  std::string_view svValue = pszValue ? pszValue : "";
+  if (bDelete) {
+    iResult = CRegModel::DeleteValue(*pKey, svValue) ? 0 : ERROR_FILE_NOT_FOUND;
+  } else if (!RegIsValidName(svValue, false)) {
+    iResult = ERROR_INVALID_PARAMETER;
+  } else if (cbData > REG_MAX_FILE / 4) {
+    iResult = ERROR_NOT_ENOUGH_MEMORY;  // could not be stored in the file
+  } else {
+    if (pKey == &keyEmpty) pKey = model.CreateKey(pszRoot);
+    CRegModel::SetValue(*pKey, svValue, dwType, static_cast<const BYTE*>(pData), cbData);
+  }
+
+  // A key created on the way stays, as it would in the registry, also when
+  // setting the value failed.
+  if (RegSerialize(model) != strBefore) {
+    int iSave = store.Save();
+    if (iResult == 0) iResult = iSave;
+  }
+  return iResult;
+}
+
+int RegReadDword(HKEY hRoot, const char* pszSubKey, const char* pszValue, DWORD* pdwValue) {
+  BYTE ab[4] = {};  // little-endian, as the registry stores a REG_DWORD
+  DWORD cbValue = sizeof(ab);
+  DWORD dwType = REG_NONE;
+  int iResult = RegReadValue(hRoot, pszSubKey, pszValue, ab, &cbValue, &dwType);
+  if (iResult != 0) return iResult;
+  if (dwType != REG_DWORD) return -1;
+  if (pdwValue) *pdwValue = DWORD(ab[0]) | DWORD(ab[1]) << 8 | DWORD(ab[2]) << 16 | DWORD(ab[3]) << 24;
+  return 0;
+}
+
+int RegWriteDword(HKEY hRoot, const char* pszSubKey, const char* pszValue, DWORD dwValue) {
+  const BYTE ab[4] = {BYTE(dwValue), BYTE(dwValue >> 8), BYTE(dwValue >> 16), BYTE(dwValue >> 24)};
+  return RegWriteValue(hRoot, pszSubKey, pszValue, ab, sizeof(ab), REG_DWORD);
+}
