@@ -1,0 +1,229 @@
+// The settings file's reader and writer without any file: the text form, the
+// reading of damaged text, and a randomised check that any text reads without
+// harm and that what is written reads back to the same text.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "platform/posix/regfile.h"
+
+namespace {
+
+DWORD Dword(const CRegModel& model, const char* pszKey, const char* pszName) {
+  CRegModel& m = const_cast<CRegModel&>(model);
+  REGKEY* pKey = m.FindKey(pszKey);
+  if (!pKey) return 0xDEADBEEF;
+  REGVALUE* pValue = CRegModel::FindValue(*pKey, pszName);
+  if (!pValue || pValue->dwType != REG_DWORD || pValue->data.size() != 4) return 0xDEADBEEF;
+  return pValue->data[0] | pValue->data[1] << 8 | pValue->data[2] << 16 | DWORD(pValue->data[3]) << 24;
+}
+
+const REGVALUE* Value(const CRegModel& model, const char* pszKey, const char* pszName) {
+  CRegModel& m = const_cast<CRegModel&>(model);
+  REGKEY* pKey = m.FindKey(pszKey);
+  return pKey ? CRegModel::FindValue(*pKey, pszName) : nullptr;
+}
+
+std::vector<BYTE> Bytes(std::string_view sv) { return std::vector<BYTE>(sv.begin(), sv.end()); }
+
+const char g_szTavrix[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX";
+
+}  // namespace
+
+TEST(RegFile, WritesTheExportForm) {
+  CRegModel model;
+  REGKEY* pKey = model.CreateKey(g_szTavrix);
+  ASSERT_NE(pKey, nullptr);
+  const BYTE abPort[] = {1, 0, 0, 0};
+  CRegModel::SetValue(*pKey, "PORT", REG_DWORD, abPort, 4);
+  CRegModel::SetValue(*pKey, "Name", REG_SZ, reinterpret_cast<const BYTE*>("a\\b\"c"), 6);
+  const BYTE abBlob[] = {0x00, 0x7f, 0xff};
+  CRegModel::SetValue(*pKey, "Blob", REG_BINARY, abBlob, 3);
+  CRegModel::SetValue(*pKey, "", REG_MULTI_SZ, reinterpret_cast<const BYTE*>("x\0"), 3);
+  EXPECT_EQ(RegSerialize(model),
+            "REGEDIT4\n"
+            "\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n"
+            "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun]\n"
+            "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n"
+            "\"PORT\"=dword:00000001\n"
+            "\"Name\"=\"a\\\\b\\\"c\"\n"
+            "\"Blob\"=hex:00,7f,ff\n"
+            "@=hex(7):78,00,00\n"
+            "\n");
+}
+
+TEST(RegFile, StringsThatTheQuotedFormCannotCarryAreWrittenAsBytes) {
+  CRegModel model;
+  REGKEY* pKey = model.CreateKey("HKLM\\K");
+  CRegModel::SetValue(*pKey, "NoEnd", REG_SZ, reinterpret_cast<const BYTE*>("ab"), 2);
+  CRegModel::SetValue(*pKey, "Inner", REG_SZ, reinterpret_cast<const BYTE*>("a\0b"), 4);
+  CRegModel::SetValue(*pKey, "Line", REG_SZ, reinterpret_cast<const BYTE*>("a\nb"), 4);
+  CRegModel::SetValue(*pKey, "Short", REG_DWORD, reinterpret_cast<const BYTE*>("ab"), 2);
+  std::string str = RegSerialize(model);
+  EXPECT_NE(str.find("\"NoEnd\"=hex(1):61,62\n"), std::string::npos) << str;
+  EXPECT_NE(str.find("\"Inner\"=hex(1):61,00,62,00\n"), std::string::npos) << str;
+  EXPECT_NE(str.find("\"Line\"=hex(1):61,0a,62,00\n"), std::string::npos) << str;
+  EXPECT_NE(str.find("\"Short\"=hex(4):61,62\n"), std::string::npos) << str;
+  CRegModel back;
+  EXPECT_TRUE(RegParse(str, back));
+  EXPECT_TRUE(back == model);
+}
+
+TEST(RegFile, ReadsItsOwnFormAndRegeditsVariants) {
+  const char* pszText =
+      "\xEF\xBB\xBFREGEDIT4\r\n"
+      "; a comment\r\n"
+      "\r\n"
+      "[hklm\\Software\\Qirun\\TAVRIX]\r\n"
+      "\"PORT\" = dword:0000000A\r\n"
+      "\"Bin\"=hex:01,02,\\\r\n"
+      "  03,04\r\n"
+      "\"Q\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+      "@=\"default\"\r\n";
+  CRegModel model;
+  REGPARSEINFO info;
+  EXPECT_TRUE(RegParse(pszText, model, &info)) << info.iFirstBadLine;
+  EXPECT_EQ(Dword(model, "HKEY_LOCAL_MACHINE\\SOFTWARE\\QIRUN\\tavrix", "port"), 10u);
+  const REGVALUE* pBin = Value(model, g_szTavrix, "Bin");
+  ASSERT_NE(pBin, nullptr);
+  EXPECT_EQ(pBin->dwType, REG_BINARY);
+  EXPECT_EQ(pBin->data, (std::vector<BYTE>{1, 2, 3, 4}));
+  const REGVALUE* pQ = Value(model, g_szTavrix, "Q");
+  ASSERT_NE(pQ, nullptr);
+  EXPECT_EQ(pQ->dwType, REG_QWORD);
+  const REGVALUE* pDefault = Value(model, g_szTavrix, "");
+  ASSERT_NE(pDefault, nullptr);
+  EXPECT_EQ(pDefault->data, Bytes(std::string_view("default\0", 8)));
+  // The spelling of the first mention stays; the root is written in full.
+  EXPECT_NE(model.FindKey(g_szTavrix), nullptr);
+  EXPECT_EQ(model.FindKey(g_szTavrix)->strPath, "HKEY_LOCAL_MACHINE\\Software\\Qirun\\TAVRIX");
+}
+
+TEST(RegFile, DeletionLinesRemoveKeysAndValues) {
+  const char* pszText =
+      "REGEDIT4\n"
+      "[HKEY_CURRENT_USER\\A\\B]\n\"x\"=dword:00000001\n"
+      "[HKEY_CURRENT_USER\\A B]\n\"y\"=dword:00000002\n\"z\"=dword:00000003\n\"z\"=-\n"
+      "[-HKEY_CURRENT_USER\\A]\n";
+  CRegModel model;
+  EXPECT_TRUE(RegParse(pszText, model));
+  EXPECT_EQ(model.FindKey("HKEY_CURRENT_USER\\A"), nullptr);
+  EXPECT_EQ(model.FindKey("HKEY_CURRENT_USER\\A\\B"), nullptr);
+  EXPECT_EQ(Dword(model, "HKEY_CURRENT_USER\\A B", "y"), 2u);
+  EXPECT_EQ(Value(model, "HKEY_CURRENT_USER\\A B", "z"), nullptr);
+}
+
+// Damaged text: every line that can be read is read, the rest is counted.
+TEST(RegFile, ReadsWhatCanBeReadFromDamagedText) {
+  struct {
+    const char* pszText;
+    int iBadLines;
+  } aCases[] = {
+      {"[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000002\n", 0},  // no REGEDIT4 line
+      {"REGEDIT4\n\"PORT\"=dword:00000002\n[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000002\n", 1},  // no section
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\nrandom garbage\n\x01\x02\xff\n\"PORT\"=dword:00000002\n", 2},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:123456789\n\"B\"=dword:-1\n\"C\"=dword:\n"
+       "\"D\"=dword:xyz\n\"PORT\"=dword:00000002\n",
+       4},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"abc\\\n\"B\"=\"abc\n\"C\"=\"a\\nb\"\n\"D\"=\"x\" tail\n"
+       "\"PORT\"=dword:00000002\n",
+       4},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=hex:1,2,300\n\"B\"=hex(1ffffffff):00\n\"C\"=hex(1:00\n"
+       "\"D\"=hex:01,\n\"E\"=str:1\n\"PORT\"=dword:00000002\n",
+       5},
+      {"REGEDIT4\n[NOT_A_ROOT\\K]\n\"X\"=dword:00000001\n[HKEY_LOCAL_MACHINE\\K\\]\n[HKEY_LOCAL_MACHINE\\\\K]\n"
+       "[HKEY_LOCAL_MACHINE\\K\n[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000002\n",
+       5},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000001\n\"port\"=dword:00000002\n", 1},  // repeated
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000002\n\"Bin\"=hex:01,\\\n", 1},  // cut off
+  };
+  for (auto& c : aCases) {
+    CRegModel model;
+    REGPARSEINFO info;
+    EXPECT_FALSE(RegParse(c.pszText, model, &info)) << c.pszText;
+    EXPECT_EQ(info.iBadLines, c.iBadLines) << c.pszText;
+    EXPECT_EQ(Dword(model, "HKEY_LOCAL_MACHINE\\K", "PORT"), 2u) << c.pszText;
+    // Whatever was read is written cleanly.
+    CRegModel back;
+    EXPECT_TRUE(RegParse(RegSerialize(model), back)) << c.pszText;
+    EXPECT_TRUE(back == model) << c.pszText;
+  }
+}
+
+TEST(RegFile, AbsurdInputIsBoundedNotFatal) {
+  // A name past the value-name limit, a very long byte list, NUL bytes.
+  std::string strText = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"" + std::string(20000, 'n') + "\"=dword:00000001\n";
+  strText += "\"Big\"=hex:";
+  for (int i = 0; i < 300000; ++i) strText += i ? ",ab" : "ab";
+  strText += "\n";
+  strText += std::string("\"Nul\"=\"a\0b\"\n", 12);
+  strText += "[HKEY_LOCAL_MACHINE\\" + std::string(256, 'k') + "]\n";
+  CRegModel model;
+  REGPARSEINFO info;
+  EXPECT_FALSE(RegParse(strText, model, &info));
+  EXPECT_EQ(info.iBadLines, 2);  // the long name and the long key; a NUL inside a string is data
+  const REGVALUE* pBig = Value(model, "HKEY_LOCAL_MACHINE\\K", "Big");
+  ASSERT_NE(pBig, nullptr);
+  EXPECT_EQ(pBig->data.size(), 300000u);
+  const REGVALUE* pNul = Value(model, "HKEY_LOCAL_MACHINE\\K", "Nul");
+  ASSERT_NE(pNul, nullptr);
+  EXPECT_EQ(pNul->data, Bytes(std::string_view("a\0b\0", 4)));
+
+  // Text beyond the size limit is left unread, and flagged.
+  std::string strHuge = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000002\n";
+  strHuge += "; " + std::string(REG_MAX_FILE, 'x') + "\n\"Late\"=dword:00000001\n";
+  CRegModel modelHuge;
+  EXPECT_FALSE(RegParse(strHuge, modelHuge, &info));
+  EXPECT_TRUE(info.bTruncated);
+  EXPECT_EQ(Dword(modelHuge, "HKEY_LOCAL_MACHINE\\K", "PORT"), 2u);
+  EXPECT_EQ(Value(modelHuge, "HKEY_LOCAL_MACHINE\\K", "Late"), nullptr);
+}
+
+TEST(RegFile, NamesAndPathsAreChecked) {
+  EXPECT_TRUE(RegIsValidPath("HKEY_LOCAL_MACHINE"));
+  EXPECT_TRUE(RegIsValidPath("hkcu\\a b\\c]d"));
+  EXPECT_FALSE(RegIsValidPath(""));
+  EXPECT_FALSE(RegIsValidPath("HKEY_LOCAL_MACHINE\\"));
+  EXPECT_FALSE(RegIsValidPath("HKEY_LOCAL_MACHINE\\\\a"));
+  EXPECT_FALSE(RegIsValidPath("HKEY_LOCAL_MACHINE\\a\\"));
+  EXPECT_FALSE(RegIsValidPath("HKEY_LOCAL_MACHINE\\a\tb"));
+  EXPECT_FALSE(RegIsValidPath("HKEY_NOWHERE\\a"));
+  EXPECT_TRUE(RegIsValidName("", false));
+  EXPECT_TRUE(RegIsValidName("with \"quotes\" and \\", false));
+  EXPECT_FALSE(RegIsValidName("line\nbreak", false));
+  EXPECT_FALSE(RegIsValidName("", true));
+  EXPECT_EQ(RegRootName(HKEY_LOCAL_MACHINE), std::string("HKEY_LOCAL_MACHINE"));
+  EXPECT_EQ(RegRootName(reinterpret_cast<HKEY>(uintptr_t(0x1234))), nullptr);
+}
+
+// Random text, partly made of the format's own pieces so that the reader gets
+// past its first checks: it never fails, and what it read is written in a
+// form that reads back cleanly to the same text.
+TEST(RegFile, RandomTextReadsSafelyAndWritesStably) {
+  static const char* const s_apszPieces[] = {
+      "REGEDIT4\n", "\n", "\r\n", "[", "]", "\\", "HKEY_LOCAL_MACHINE", "HKCU", "\\SOFTWARE", "[-", "\"", "\\\"",
+      "\\\\", "=", "@=", "dword:", "0000000", "ffffffff", "hex:", "hex(7):", "hex(", "):", "00,", "ff", ",",
+      "\\\n  ", "-", ";", " ", "\t", "Port", "\x01", "\x7f", "\xc3\xa9", ""};  // "": a NUL byte
+  std::mt19937 rng(20261206);
+  for (int iRun = 0; iRun < 3000; ++iRun) {
+    std::string strText;
+    int iParts = int(rng() % 60);
+    for (int i = 0; i < iParts; ++i) {
+      if (rng() % 4 == 0) {
+        strText += char(rng() % 256);
+      } else {
+        const char* psz = s_apszPieces[rng() % (sizeof(s_apszPieces) / sizeof(s_apszPieces[0]))];
+        strText += *psz ? std::string(psz) : std::string(1, '\0');
+      }
+    }
+    CRegModel model;
+    RegParse(strText, model);
+    std::string strOnce = RegSerialize(model);
+    CRegModel back;
+    REGPARSEINFO info;
+    ASSERT_TRUE(RegParse(strOnce, back, &info)) << "run " << iRun << " line " << info.iFirstBadLine << "\n"
+                                                << strOnce;
+    ASSERT_EQ(RegSerialize(back), strOnce) << "run " << iRun;
+  }
+}
