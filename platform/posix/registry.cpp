@@ -35,8 +35,11 @@ bool StoreFolder(std::string& strDir) {
     strDir = psz;
   } else {
     const char* pszHome = getenv("HOME");
+    passwd pw;
+    passwd* pPw = nullptr;
+    char szBuffer[4096];
     if (!pszHome || pszHome[0] != '/') {
-      const passwd* pPw = getpwuid(getuid());
+      if (getpwuid_r(getuid(), &pw, szBuffer, sizeof(szBuffer), &pPw) != 0) pPw = nullptr;
       pszHome = pPw ? pPw->pw_dir : nullptr;
     }
     if (!pszHome || pszHome[0] != '/') return false;
@@ -297,7 +300,10 @@ int RegWriteValue(HKEY hRoot, const char* pszSubKey, const char* pszValue, const
   CStore store;
   // A deletion never creates the folder: where there is none, there is nothing to delete.
   int iResult = store.Load(true, !bDelete);
-  if (iResult != 0) return iResult;
+  if (iResult != 0) {
+    // A store that cannot be opened holds no subkey that could be opened.
+    return bDelete && pszSubKey && *pszSubKey ? 0 : iResult;
+  }
   CRegModel& model = store.Model();
   std::string strBefore = RegSerialize(model);
 

@@ -336,6 +336,9 @@ TEST_F(Registry, SomethingElseInTheFilesPlaceIsNotTouched) {
   EXPECT_EQ(RegReadDword(HKEY_LOCAL_MACHINE, g_szKey, "PORT", &dw), ERROR_ACCESS_DENIED);
   EXPECT_EQ(RegWriteDword(HKEY_LOCAL_MACHINE, g_szKey, "PORT", 1), ERROR_ACCESS_DENIED);
   EXPECT_EQ(dw, 3u);
+  // A deletion under a key that cannot be opened counts as done.
+  EXPECT_EQ(RegWriteValue(HKEY_LOCAL_MACHINE, g_szKey, "PORT", nullptr, 0, 0), 0);
+  EXPECT_EQ(RegWriteValue(HKEY_LOCAL_MACHINE, nullptr, "PORT", nullptr, 0, 0), ERROR_ACCESS_DENIED);
   struct stat st;
   ASSERT_EQ(stat(File().c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
