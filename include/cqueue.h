@@ -17,7 +17,8 @@ class CQueue {
 
   // Appends e; false (and e dropped) when the queue is full.
   bool Put(const T& e) {
-    // clang-format off: the check's text is reported as written.
+    // The check's text is reported as written.
+    // clang-format off
     KEL_ASSERT(((UINT) iWrite) < iQty);
     // clang-format on
     int iNext = (iWrite + 1) % iQty;
@@ -30,7 +31,8 @@ class CQueue {
   // Takes the oldest element. The caller checks IsEmpty first.
   T Get() {
     KEL_ASSERT(!IsEmpty());
-    // clang-format off: the check's text is reported as written.
+    // The check's text is reported as written.
+    // clang-format off
     KEL_ASSERT(((UINT) iRead ) < iQty);
     // clang-format on
     T e = aSlot[iRead];

@@ -14,7 +14,9 @@ const char* const g_apszRoots[][2] = {
     {"HKEY_USERS", "HKU"},
 };
 
-char Fold(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char Fold(char c) {
+  return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 bool EqualFold(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -28,7 +30,9 @@ bool StartsFold(std::string_view sv, std::string_view svPrefix) {
   return sv.size() >= svPrefix.size() && EqualFold(sv.substr(0, svPrefix.size()), svPrefix);
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string_view Trim(std::string_view sv) {
   while (!sv.empty() && IsBlank(sv.front())) sv.remove_prefix(1);
@@ -236,7 +240,8 @@ void AppendValue(std::string& str, const REGVALUE& value) {
     snprintf(sz, sizeof(sz), "dword:%08x", unsigned(dw));
     str += sz;
   } else if (IsPlainString(value)) {
-    AppendQuoted(str, std::string_view(reinterpret_cast<const char*>(value.data.data()), value.data.size() - 1));
+    AppendQuoted(str,
+                 std::string_view(reinterpret_cast<const char*>(value.data.data()), value.data.size() - 1));
   } else {
     if (value.dwType == REG_BINARY) {
       str += "hex:";

@@ -79,10 +79,10 @@ bool RegIsValidName(std::string_view svName, bool bKey);
 bool RegIsValidPath(std::string_view svPath);
 
 struct REGPARSEINFO {
-  bool bHeader = false;   // the first line was "REGEDIT4" (or the version 5 header)
+  bool bHeader = false;     // the first line was "REGEDIT4" (or the version 5 header)
   bool bTruncated = false;  // the text was longer than REG_MAX_FILE; the rest was left unread
-  int iBadLines = 0;       // lines not understood, or whose value was dropped or repeated
-  int iFirstBadLine = 0;   // 1-based, 0 when none
+  int iBadLines = 0;        // lines not understood, or whose value was dropped or repeated
+  int iFirstBadLine = 0;    // 1-based, 0 when none
   bool Clean() const { return bHeader && !bTruncated && iBadLines == 0; }
 };
 

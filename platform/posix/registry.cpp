@@ -227,7 +227,8 @@ class CStore {
     }
     if (close(fd) != 0 && iResult == 0) iResult = WriteError(errno);
     const char* pszTempName = strTemp.c_str() + m_strDir.size() + 1;
-    if (iResult == 0 && renameat(m_fdDir, pszTempName, m_fdDir, g_szFileName) != 0) iResult = WriteError(errno);
+    if (iResult == 0 && renameat(m_fdDir, pszTempName, m_fdDir, g_szFileName) != 0)
+      iResult = WriteError(errno);
     if (iResult != 0) {
       unlinkat(m_fdDir, pszTempName, 0);
       return iResult;

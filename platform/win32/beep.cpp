@@ -26,6 +26,10 @@ void PlatMessageBeep(UINT uType) {
   MessageBeep(uType);  // its result is of no interest
 }
 
-void PlatSetBellHook(void (*pfn)()) { g_pfnBell.store(pfn); }
+void PlatSetBellHook(void (*pfn)()) {
+  g_pfnBell.store(pfn);
+}
 
-UINT PlatLastBeepSound() { return g_uLastSound.load(); }
+UINT PlatLastBeepSound() {
+  return g_uLastSound.load();
+}

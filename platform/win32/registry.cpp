@@ -23,8 +23,8 @@ int RegWriteValue(HKEY hRoot, const char* pszSubKey, const char* pszValue, const
       if (!pData) return 0;  // nothing to delete where the key cannot be opened
       const char* pszCreate = pszSubKey[0] == '\\' ? pszSubKey + 1 : pszSubKey;
       DWORD dwDisposition;
-      lResult = RegCreateKeyExA(hRoot, pszCreate, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                                &hKey, &dwDisposition);
+      lResult = RegCreateKeyExA(hRoot, pszCreate, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                nullptr, &hKey, &dwDisposition);
       if (lResult != ERROR_SUCCESS) return int(lResult);
     }
   }

@@ -12,7 +12,9 @@
 
 namespace {
 int g_iRings = 0;
-void CountRing() { ++g_iRings; }
+void CountRing() {
+  ++g_iRings;
+}
 
 // What a child that plays one beep with its standard error on fdErr writes there.
 std::string BeepOutput(int fdErr, int fdRead) {
@@ -43,7 +45,7 @@ TEST(Beep, EachKindAsksForItsSound) {
   struct {
     int iKind;
     UINT uSound;
-  } aCases[] = {{1, MB_ICONASTERISK}, {2, MB_OK},       {3, MB_ICONQUESTION},
+  } aCases[] = {{1, MB_ICONASTERISK},    {2, MB_OK},       {3, MB_ICONQUESTION},
                 {4, MB_ICONEXCLAMATION}, {5, MB_ICONHAND}, {9, MB_ICONHAND}};
   for (auto& c : aCases) {
     EXPECT_TRUE(PlayBeep(c.iKind));

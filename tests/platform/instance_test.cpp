@@ -17,7 +17,9 @@
 namespace {
 
 // A name of this process's own, so that no real lock is ever touched.
-std::string UniqueName(const char* pszWhat) { return std::string("tavrix-test-") + pszWhat + "-" + std::to_string(getpid()); }
+std::string UniqueName(const char* pszWhat) {
+  return std::string("tavrix-test-") + pszWhat + "-" + std::to_string(getpid());
+}
 
 // A child that claims pszName, reports the result, and holds it until told to go.
 struct CHolder {

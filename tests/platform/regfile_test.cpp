@@ -25,7 +25,9 @@ const REGVALUE* Value(const CRegModel& model, const char* pszKey, const char* ps
   return pKey ? CRegModel::FindValue(*pKey, pszName) : nullptr;
 }
 
-std::vector<BYTE> Bytes(std::string_view sv) { return std::vector<BYTE>(sv.begin(), sv.end()); }
+std::vector<BYTE> Bytes(std::string_view sv) {
+  return std::vector<BYTE>(sv.begin(), sv.end());
+}
 
 const char g_szTavrix[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX";
 
@@ -121,7 +123,8 @@ TEST(RegFile, ReadsWhatCanBeReadFromDamagedText) {
     int iBadLines;
   } aCases[] = {
       {"[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000002\n", 0},  // no REGEDIT4 line
-      {"REGEDIT4\n\"PORT\"=dword:00000002\n[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000002\n", 1},  // no section
+      {"REGEDIT4\n\"PORT\"=dword:00000002\n[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000002\n",
+       1},  // no section
       {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\nrandom garbage\n\x01\x02\xff\n\"PORT\"=dword:00000002\n", 2},
       {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:123456789\n\"B\"=dword:-1\n\"C\"=dword:\n"
        "\"D\"=dword:xyz\n\"PORT\"=dword:00000002\n",
@@ -132,10 +135,12 @@ TEST(RegFile, ReadsWhatCanBeReadFromDamagedText) {
       {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=hex:1,2,300\n\"B\"=hex(1ffffffff):00\n\"C\"=hex(1:00\n"
        "\"D\"=hex:01,\n\"E\"=str:1\n\"PORT\"=dword:00000002\n",
        5},
-      {"REGEDIT4\n[NOT_A_ROOT\\K]\n\"X\"=dword:00000001\n[HKEY_LOCAL_MACHINE\\K\\]\n[HKEY_LOCAL_MACHINE\\\\K]\n"
+      {"REGEDIT4\n[NOT_A_ROOT\\K]\n\"X\"=dword:00000001\n[HKEY_LOCAL_MACHINE\\K\\]\n[HKEY_LOCAL_MACHINE\\\\K]"
+       "\n"
        "[HKEY_LOCAL_MACHINE\\K\n[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000002\n",
        5},
-      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000001\n\"port\"=dword:00000002\n", 1},  // repeated
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000001\n\"port\"=dword:00000002\n",
+       1},                                                                                     // repeated
       {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000002\n\"Bin\"=hex:01,\\\n", 1},  // cut off
   };
   for (auto& c : aCases) {
@@ -153,7 +158,8 @@ TEST(RegFile, ReadsWhatCanBeReadFromDamagedText) {
 
 TEST(RegFile, AbsurdInputIsBoundedNotFatal) {
   // A name past the value-name limit, a very long byte list, NUL bytes.
-  std::string strText = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"" + std::string(20000, 'n') + "\"=dword:00000001\n";
+  std::string strText =
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"" + std::string(20000, 'n') + "\"=dword:00000001\n";
   strText += "\"Big\"=hex:";
   for (int i = 0; i < 300000; ++i) strText += i ? ",ab" : "ab";
   strText += "\n";
@@ -217,13 +223,15 @@ std::string RandomStore(std::mt19937& rng) {
     std::string strPath = s_apszRoots[rng() % 4];
     for (int i = int(rng() % 3); i >= 0; --i) {
       std::string strPart = RandomName(rng);
-      for (char& c : strPart) if (c == '\\') c = '/';
+      for (char& c : strPart)
+        if (c == '\\') c = '/';
       strPath += "\\" + strPart;
     }
     REGKEY* pKey = model.CreateKey(strPath);
     if (!pKey) continue;
     for (int iValue = int(rng() % 5); iValue > 0; --iValue) {
-      static const DWORD s_adwTypes[] = {REG_SZ, REG_SZ, REG_DWORD, REG_DWORD, REG_BINARY, REG_MULTI_SZ, 0x1234};
+      static const DWORD s_adwTypes[] = {REG_SZ,     REG_SZ,       REG_DWORD, REG_DWORD,
+                                         REG_BINARY, REG_MULTI_SZ, 0x1234};
       DWORD dwType = s_adwTypes[rng() % 7];
       std::string strData = dwType == REG_DWORD && rng() % 4 ? std::string(4, char(rng())) : RandomName(rng);
       if (dwType == REG_SZ && rng() % 4) strData += '\0';
@@ -236,8 +244,8 @@ std::string RandomStore(std::mt19937& rng) {
 
 void Damage(std::mt19937& rng, std::string& str) {
   static const char* const s_apszPieces[] = {
-      "\n", "\r\n", "[", "]", "\\", "[-", "\"", "\\\"", "=", "@=", "dword:", "ffffffff1", "hex:", "hex(7):",
-      "hex(", "):", "00,", ",", "\\\n  ", "-", ";", "\t", "\x01", "\xc3\xa9"};
+      "\n",   "\r\n",    "[",    "]",  "\\",  "[-", "\"",     "\\\"", "=", "@=", "dword:", "ffffffff1",
+      "hex:", "hex(7):", "hex(", "):", "00,", ",",  "\\\n  ", "-",    ";", "\t", "\x01",   "\xc3\xa9"};
   for (int iEdits = int(rng() % 6); iEdits > 0 && !str.empty(); --iEdits) {
     size_t iAt = rng() % str.size();
     switch (rng() % 6) {
@@ -257,7 +265,8 @@ void Damage(std::mt19937& rng, std::string& str) {
         size_t iStart = str.rfind('\n', iAt);
         iStart = iStart == std::string::npos ? 0 : iStart + 1;
         size_t iEnd = str.find('\n', iAt);
-        str.insert(iStart, str.substr(iStart, iEnd == std::string::npos ? std::string::npos : iEnd - iStart + 1));
+        str.insert(iStart,
+                   str.substr(iStart, iEnd == std::string::npos ? std::string::npos : iEnd - iStart + 1));
         break;
       }
       default:

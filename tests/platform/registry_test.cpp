@@ -66,7 +66,8 @@ mode_t Mode(const std::string& strPath) {
 
 // Runs fn in a child process and gives its exit status (the low 8 bits of
 // fn's result), or -1 when the child did not exit normally.
-template <class F> int InChild(F fn) {
+template <class F>
+int InChild(F fn) {
   pid_t pid = fork();
   if (pid == 0) _exit(fn() & 0xff);
   int iStatus = 0;
@@ -185,7 +186,8 @@ TEST_F(Registry, NamesIgnoreCaseAndKeepTheirFirstSpelling) {
       << strText;
   // Each root is a store of its own.
   EXPECT_EQ(RegReadDword(HKEY_CURRENT_USER, g_szKey, "PORT", &dw), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegReadDword(reinterpret_cast<HKEY>(uintptr_t(0x1234)), g_szKey, "PORT", &dw), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegReadDword(reinterpret_cast<HKEY>(uintptr_t(0x1234)), g_szKey, "PORT", &dw),
+            ERROR_INVALID_HANDLE);
 }
 
 TEST_F(Registry, ReadValueAnswersLikeTheQueryItStandsFor) {
@@ -227,7 +229,8 @@ TEST_F(Registry, ValuesComeBackByteForByte) {
       {nullptr, std::string("default\0", 8), REG_SZ},
   };
   for (auto& v : aValues) {
-    ASSERT_EQ(RegWriteValue(HKEY_CURRENT_USER, "A\\B", v.pszName, v.strData.data(), DWORD(v.strData.size()), v.dwType),
+    ASSERT_EQ(RegWriteValue(HKEY_CURRENT_USER, "A\\B", v.pszName, v.strData.data(), DWORD(v.strData.size()),
+                            v.dwType),
               0);
   }
   for (auto& v : aValues) {
@@ -237,7 +240,8 @@ TEST_F(Registry, ValuesComeBackByteForByte) {
     EXPECT_EQ(std::string(ab, cb), v.strData) << (v.pszName ? v.pszName : "@");
     EXPECT_EQ(dwType, v.dwType);
   }
-  EXPECT_NE(ReadAll(File()).find("\"Tricky\"=\"C:\\\\path\\\\\\\"quoted\\\" \\\\\\\\ end\\\\\"\n"), std::string::npos)
+  EXPECT_NE(ReadAll(File()).find("\"Tricky\"=\"C:\\\\path\\\\\\\"quoted\\\" \\\\\\\\ end\\\\\"\n"),
+            std::string::npos)
       << ReadAll(File());
   // An empty name is the default value too.
   char ab[16];
