@@ -314,7 +314,7 @@ int CRadioModem::EnterCommandMode() {
 }
 
 int CRadioModem::ResetModem(int iBaud, int iFlags) {
-  if ((iFlags & MODE_RESET) && !m_pPort->Progress(PORT_PROGRESS_STEP, "Reset Modem"))
+  if ((iFlags & MODE_RESET) && m_pPort && !m_pPort->Progress(PORT_PROGRESS_STEP, "Reset Modem"))
     return MODEM_ABORT;
   if (SetPortMode(iBaud, iFlags) < 0) return MODEM_FAIL;
   if (!(iFlags & MODE_RESET)) return MODEM_OK;  // only the PC's speed changed

@@ -56,7 +56,10 @@ class CRadioModem {
   bool HasCarrier();
   CCommPort* GetPort() const { return m_pPort; }
 
-  // Waits and the command exchange.
+  // Waits and the command exchange. Delay pauses the full iTicks x 10 ms in
+  // steps of 20 ms, with Progress(0, &step ticks) before each step; false
+  // (at once) when a progress check says stop. DelayForInput is one such
+  // step that ends early when a byte arrives on the port.
   bool Delay(int iTicks);
   bool DelayForInput(int iTicks);
   int ReadReply(int iFirstTimeout, int iNextTimeout, int iEndChar);
