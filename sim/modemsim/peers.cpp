@@ -97,7 +97,11 @@ void CBaseHostPeer::OnData(int iAddr, const Bytes& v) {
     if (vAnswer.size() > 10) vAnswer[10] = static_cast<uint8_t>('A' + r.iReplies % 10);
     ++r.iReplies;
     if (vAnswer.size() > MAX_PACKET_DATA) continue;
-    Bytes vPacket{PACKET_START, static_cast<uint8_t>(iAddr), static_cast<uint8_t>(vAnswer.size())};
+    Bytes vPacket;
+    vPacket.reserve(3 + vAnswer.size());
+    vPacket.push_back(PACKET_START);
+    vPacket.push_back(static_cast<uint8_t>(iAddr));
+    vPacket.push_back(static_cast<uint8_t>(vAnswer.size()));
     vPacket.insert(vPacket.end(), vAnswer.begin(), vAnswer.end());
     ++m_iAnswered;
     // Answered from the loop, not from inside the modem's delivery.

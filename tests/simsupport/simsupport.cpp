@@ -312,19 +312,22 @@ bool CTmuxSession::Start(const std::vector<std::string>& vArgv, int iCols, int i
     strCommand += (strCommand.empty() ? "" : " ") + strQuoted + "'";
   }
   vCmd.push_back("exec " + strCommand);
+  // A private configuration: the pane stays after the program ends, no
+  // status line takes a row.
+  std::string strConf = m_strSocket + ".conf";
+  {
+    std::ofstream out(strConf, std::ios::trunc);
+    out << "set-option -g remain-on-exit on\nset-option -g status off\n";
+  }
+  vCmd.insert(vCmd.begin(), {"-f", strConf});
   // The server itself must not run under the shim.
   std::string strPreload;
   if (const char* psz = getenv("LD_PRELOAD")) strPreload = psz;
   unsetenv("LD_PRELOAD");
-  int iResult = RunCommand(Tmux({"-f", "/dev/null", "start-server", ";", "set-option", "-g", "remain-on-exit",
-                                 "on", ";", "set-option", "-g", "status", "off"}));
-  if (iResult == 0) iResult = RunCommand(Tmux(vCmd));
+  int iResult = RunCommand(Tmux(vCmd));
   if (!strPreload.empty()) setenv("LD_PRELOAD", strPreload.c_str(), 1);
   if (iResult != 0) return false;
   m_bStarted = true;
-  // The global options above are set before the session exists; make sure
-  // they hold for it too.
-  RunCommand(Tmux({"set-option", "-t", "t", "remain-on-exit", "on"}));
   return true;
 }
 
@@ -365,6 +368,7 @@ void CTmuxSession::Kill() {
   if (!m_bStarted) return;
   RunCommand(Tmux({"kill-server"}));
   unlink(m_strSocket.c_str());
+  unlink((m_strSocket + ".conf").c_str());
   m_bStarted = false;
 }
 
