@@ -2,6 +2,7 @@
 // free of I/O.
 #include "platform/posix/regfile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
@@ -28,6 +29,12 @@ bool EqualFold(std::string_view a, std::string_view b) {
 
 bool StartsFold(std::string_view sv, std::string_view svPrefix) {
   return sv.size() >= svPrefix.size() && EqualFold(sv.substr(0, svPrefix.size()), svPrefix);
+}
+
+std::string FoldName(std::string_view sv) {
+  std::string str(sv);
+  for (char& c : str) c = Fold(c);
+  return str;
 }
 
 bool IsBlank(char c) {
@@ -343,46 +350,32 @@ void CRegModel::DeleteTree(std::string_view svPath) {
 }
 
 REGVALUE* CRegModel::FindValue(REGKEY& key, std::string_view svName) {
-  for (REGVALUE& value : key.values) {
-    if (EqualFold(value.strName, svName)) return &value;
-  }
-  return nullptr;
+  auto it = key.values.find(FoldName(svName));
+  return it == key.values.end() ? nullptr : &it->second;
 }
 
 void CRegModel::SetValue(REGKEY& key, std::string_view svName, DWORD dwType, const BYTE* pb, size_t cb) {
-  REGVALUE* pValue = FindValue(key, svName);
-  if (!pValue) {
-    key.values.push_back(REGVALUE{std::string(svName), dwType, {}});
-    pValue = &key.values.back();
-  }
-  pValue->dwType = dwType;
-  pValue->data.assign(pb, pb + cb);
+  auto [it, bNew] = key.values.try_emplace(FoldName(svName), REGVALUE{std::string(svName), dwType, {}});
+  it->second.dwType = dwType;
+  it->second.data.assign(pb, pb + cb);
 }
 
 bool CRegModel::DeleteValue(REGKEY& key, std::string_view svName) {
-  for (auto it = key.values.begin(); it != key.values.end(); ++it) {
-    if (EqualFold(it->strName, svName)) {
-      key.values.erase(it);
-      return true;
-    }
-  }
-  return false;
+  return key.values.erase(FoldName(svName)) != 0;
 }
 
 bool CRegModel::operator==(const CRegModel& other) const {
-  if (m_mapKeys.size() != other.m_mapKeys.size()) return false;
-  for (auto a = m_mapKeys.begin(), b = other.m_mapKeys.begin(); a != m_mapKeys.end(); ++a, ++b) {
-    if (a->first != b->first || a->second.strPath != b->second.strPath ||
-        a->second.values.size() != b->second.values.size()) {
-      return false;
-    }
-    for (size_t i = 0; i < a->second.values.size(); ++i) {
-      const REGVALUE& va = a->second.values[i];
-      const REGVALUE& vb = b->second.values[i];
-      if (va.strName != vb.strName || va.dwType != vb.dwType || va.data != vb.data) return false;
-    }
-  }
-  return true;
+  auto fnSameValue = [](const auto& a, const auto& b) {
+    return a.first == b.first && a.second.strName == b.second.strName && a.second.dwType == b.second.dwType &&
+           a.second.data == b.second.data;
+  };
+  auto fnSameKey = [&fnSameValue](const auto& a, const auto& b) {
+    return a.first == b.first && a.second.strPath == b.second.strPath &&
+           std::equal(a.second.values.begin(), a.second.values.end(), b.second.values.begin(),
+                      b.second.values.end(), fnSameValue);
+  };
+  return std::equal(m_mapKeys.begin(), m_mapKeys.end(), other.m_mapKeys.begin(), other.m_mapKeys.end(),
+                    fnSameKey);
 }
 
 // ---- text ----
@@ -474,7 +467,7 @@ bool RegParse(std::string_view svText, CRegModel& model, REGPARSEINFO* pInfo) {
     std::string strSeen;
     MapKeyOf(pKey->strPath, strSeen);
     strSeen += '\0';
-    for (char c : strName) strSeen += Fold(c);
+    strSeen += FoldName(strName);
     if (eKind == DATA_DELETE) {
       CRegModel::DeleteValue(*pKey, strName);
       setSeen.erase(strSeen);
@@ -495,7 +488,7 @@ std::string RegSerialize(const CRegModel& model) {
     str += "\n[";
     str += key.strPath;
     str += "]\n";
-    for (const REGVALUE& value : key.values) AppendValue(str, value);
+    for (const auto& [strFolded, value] : key.values) AppendValue(str, value);
   }
   str += '\n';
   return str;

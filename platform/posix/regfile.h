@@ -37,8 +37,8 @@ struct REGVALUE {
 };
 
 struct REGKEY {
-  std::string strPath;  // full path, root name first
-  std::vector<REGVALUE> values;
+  std::string strPath;                     // full path, root name first
+  std::map<std::string, REGVALUE> values;  // by case-folded name, the order they are written in
 };
 
 class CRegModel {
