@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <string>
@@ -24,6 +25,7 @@ namespace {
 
 const char g_szFileName[] = "registry.reg";
 const char g_szDamagedName[] = "registry.reg.damaged";
+const char g_szNewPrefix[] = "registry.reg.new-";
 const int MAX_DAMAGED_COPIES = 1000;
 
 // The store's folder: $XDG_CONFIG_HOME/tavrix, or $HOME/.config/tavrix when
@@ -173,10 +175,27 @@ class CStore {
       int iResult = KeepDamaged();
       if (iResult != 0) return iResult;
     }
+    RemoveStaleNewFiles();
     return Replace(strNew);
   }
 
  private:
+  // New files left by a writer that died before its rename. Every writer
+  // holds the lock while its new file exists, so under the lock all are stale.
+  void RemoveStaleNewFiles() {
+    int fd = openat(m_fdDir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* pDir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!pDir) {
+      if (fd >= 0) close(fd);
+      return;
+    }
+    const size_t cchPrefix = strlen(g_szNewPrefix);
+    while (const dirent* pEnt = readdir(pDir)) {
+      if (strncmp(pEnt->d_name, g_szNewPrefix, cchPrefix) == 0) unlinkat(m_fdDir, pEnt->d_name, 0);
+    }
+    closedir(pDir);
+  }
+
   // Keeps the file as it is under the first free name of registry.reg.damaged,
   // registry.reg.damaged.1, ... : a second name for the same file where the
   // file system allows it, else a copy of its bytes. An earlier copy is never
@@ -218,7 +237,7 @@ class CStore {
   // Replaces the file with strNew: a new file beside it, written and synced,
   // renamed over the old one. On any failure the old file stays as it was.
   int Replace(const std::string& strNew) {
-    std::string strTemp = m_strDir + "/" + g_szFileName + ".new-XXXXXX";
+    std::string strTemp = m_strDir + "/" + g_szNewPrefix + "XXXXXX";
     int fd = mkostemp(strTemp.data(), O_CLOEXEC);
     if (fd < 0) return WriteError(errno);
     int iResult = 0;

@@ -296,6 +296,10 @@ TEST_F(Registry, AFailedRewriteLeavesTheOldFileWhole) {
   EXPECT_EQ(iResult, ERROR_DISK_FULL);
   EXPECT_EQ(ReadAll(File()), strBefore);
   EXPECT_EQ(ListDir(Dir()), std::vector<std::string>{"registry.reg"});  // no leftovers
+  // Nor is one left for long by a writer that died before its rename.
+  WriteAll(Dir() + "/registry.reg.new-AbC123", "half a fi");
+  EXPECT_EQ(RegWriteDword(HKEY_LOCAL_MACHINE, g_szKey, "CHANNEL", 3), 0);
+  EXPECT_EQ(ListDir(Dir()), std::vector<std::string>{"registry.reg"});
   DWORD dw = 0;
   EXPECT_EQ(RegReadDword(HKEY_LOCAL_MACHINE, g_szKey, "PORT", &dw), 0);
   EXPECT_EQ(dw, 1u);
