@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -31,15 +32,24 @@ class ProgramTest : public ::testing::Test {
     vArgs.insert(vArgs.begin(), {"--modem", "name=com2,link=" + m_strDir + "/com2,signal=45"});
     ASSERT_TRUE(m_sim.Start(vArgs, m_strDir)) << m_sim.Output();
   }
-  void StartProgram() {
+  // Runs the program in tmux with COM2 at strLine; strHome "" keeps the
+  // test's own settings, logs and lock folders, else they go below it (a
+  // second copy needs its own lock).
+  void StartProgram(CTmuxSession& tmux, const std::string& strLine, const std::string& strHome = "") {
     simsupport::EnvList vEnv = m_sim.ShimEnvironment();
-    vEnv.emplace_back("TAVRIX_COM2", m_strDir + "/com2");
-    // The settings, logs and lock folders are the test's own already.
-    for (const char* psz : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "HOME", "TAVRIX_COM1"})
-      vEnv.emplace_back(psz, getenv(psz));
-    ASSERT_TRUE(m_tmux.Start({simsupport::ProgramPath()}, 80, 25, vEnv, m_strDir));
-    ASSERT_TRUE(m_tmux.WaitForText("9. Set Alt Freq Band", 10000)) << m_tmux.Capture();
+    vEnv.emplace_back("TAVRIX_COM2", strLine);
+    for (const char* psz : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "HOME", "TAVRIX_COM1"}) {
+      std::string strValue = getenv(psz);
+      if (!strHome.empty() && std::string(psz).rfind("XDG_", 0) == 0) {
+        strValue = strHome + "/" + psz;
+        mkdir(strValue.c_str(), 0700);
+      }
+      vEnv.emplace_back(psz, strValue);
+    }
+    ASSERT_TRUE(tmux.Start({simsupport::ProgramPath()}, 80, 25, vEnv, m_strDir));
+    ASSERT_TRUE(tmux.WaitForText("9. Set Alt Freq Band", 10000)) << tmux.Capture();
   }
+  void StartProgram() { StartProgram(m_tmux, m_strDir + "/com2"); }
   void Quit() {
     m_tmux.SendKeys({"Escape"});
     ASSERT_TRUE(testenv::WaitFor([&] { return !m_tmux.ProgramRunning(); }, 10000)) << m_tmux.Capture();
@@ -91,6 +101,28 @@ TEST_F(ProgramTest, BaseStationAnswersSimulatedRemotes) {
   m_tmux.SendKeys({"Escape"});
   ASSERT_TRUE(m_tmux.WaitForText("9. Set Alt Freq Band", 10000)) << m_tmux.Capture();
   Quit();
+}
+
+TEST_F(ProgramTest, TwoCopiesTalkThroughTwoSimulatedModems) {
+  ASSERT_TRUE(m_sim.Start({"--modem", "name=base,link=" + m_strDir + "/base", "--modem",
+                           "name=remote,link=" + m_strDir + "/remote"},
+                          m_strDir))
+      << m_sim.Output();
+  CTmuxSession tmuxBase;
+  StartProgram(tmuxBase, m_strDir + "/base", testenv::MakeDir("copy-base"));
+  StartProgram(m_tmux, m_strDir + "/remote", testenv::MakeDir("copy-remote"));
+  tmuxBase.SendText("6");
+  ASSERT_TRUE(tmuxBase.WaitForText("Monitor Channel", BRING_UP_MS)) << tmuxBase.Capture();
+  m_tmux.SendText("4");
+  ASSERT_TRUE(m_tmux.WaitForText("KV3 ID:", 10000)) << m_tmux.Capture();
+  m_tmux.SendText("XY");
+  m_tmux.SendKeys({"Enter"});
+  ASSERT_TRUE(m_tmux.WaitForText("(<ENTER> sends)", BRING_UP_MS)) << m_tmux.Capture();
+  m_tmux.SendText("over");
+  m_tmux.SendKeys({"Enter"});
+  ASSERT_TRUE(m_tmux.WaitForText("XY 026 01AOVER", 10000)) << m_tmux.Capture();
+  EXPECT_TRUE(tmuxBase.WaitForText("Connect 0", 1000)) << tmuxBase.Capture();
+  EXPECT_TRUE(tmuxBase.WaitForText("0=XY 026 01AOVER", 1000)) << tmuxBase.Capture();
 }
 
 }  // namespace
