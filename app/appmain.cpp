@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/testmodem.h"
+#include "comm/porttable.h"
 #include "kelgui/kelgui.h"
 #include "kelgui/kelmenu.h"
 #include "kelassert.h"
@@ -46,7 +47,12 @@ void RunCommand(int iItem) {
       if (!CmdActAsBase()) {
         GuiPrintf("Modem Not Working\n");
         GuiPressAnyKey();
-        g_Modem.Close();  // the next command opens the port afresh
+        // The next command opens the port afresh. Close forgets the port, and
+        // a modem without one falls back to the Internal line: attach the
+        // selected line again, unopened, so the next command uses it.
+        g_Modem.Close();
+        g_Modem.AttachPort(PortGet(g_Modem.m_iPort));
+        PortSelect(g_Modem.m_iPort, 0, 0);
       }
       break;
     case 6:
