@@ -1,0 +1,327 @@
+// Round trips that a repetition run of "4. Send Messages" reports, against
+// the true round trips that the modem simulator records at the remote modem
+// (from the frame's last byte arriving from the host to the answer's last
+// byte leaving toward it). Two set-ups, each with a set one-way air latency:
+//   sim   the remote copy of tavrix against the simulator's built-in base;
+//   copy  a second copy of tavrix in "6. Act As Base" on a second simulated
+//         modem (its own settings, logs and lock), answering the first.
+// Each copy runs in tmux under the modem-lines shim. The run goes on for a
+// set time; meanwhile the screen is read every 200 ms, and every new
+// "N Trips:%d Time:%d ms" line gives the round trip of one pass, which is
+// matched with the simulator's figure for the same frame. At the end the
+// run's "Tries/Misses/min/max/ave" and the simulator's list of round trips
+// give the aggregate comparison.
+#include <signal.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../../tests/e2e/e2e_common.h"
+#include "../../tests/support/testenv.h"
+#include "simsupport.h"
+
+namespace {
+
+const int BRING_UP_MS = 30000;
+const int DEADLINE_MS = 10000;
+
+void Usage(const char* pszName) {
+  printf(
+      "usage: %s [--seconds N] [--latency MS] [--base sim|copy|both]\n"
+      "  Runs a repetition run of tavrix's \"4. Send Messages\" for N seconds\n"
+      "  (default 60) against a simulated modem link with a one-way air latency\n"
+      "  of MS (default 20), answered by the simulator's built-in base (sim),\n"
+      "  by a second copy of tavrix acting as base (copy), or both (default).\n"
+      "  Prints the round trips the run reports next to the simulator's true\n"
+      "  round trips and the excess of the first over the second.\n",
+      pszName);
+}
+
+double NowSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
+}
+
+void SleepMs(int iMs) {
+  timespec ts = {iMs / 1000, (long)(iMs % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0) {
+  }
+}
+
+double Percentile(std::vector<double> v, double dFraction) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  size_t u = (size_t)(dFraction * (double)(v.size() - 1) + 0.5);
+  return v[u];
+}
+
+double Mean(const std::vector<double>& v) {
+  double d = 0;
+  for (double x : v) d += x;
+  return v.empty() ? 0 : d / (double)v.size();
+}
+
+// "key=value" of a simulator summary line, -1 when absent.
+long long SummaryField(const std::string& str, const std::string& strKey) {
+  size_t u = str.find(" " + strKey + "=");
+  if (u == std::string::npos) return -1;
+  return atoll(str.c_str() + u + strKey.size() + 2);
+}
+
+// The true round trips (ms) in the simulator's order of answers.
+std::vector<double> TrueTrips(simsupport::CModemSim& sim, const std::string& strPath) {
+  std::vector<double> v;
+  if (sim.Command("stats " + strPath).rfind("ok", 0) != 0) return v;
+  std::ifstream in(strPath);
+  std::string strLine;
+  while (std::getline(in, strLine)) {
+    if (strLine.empty() || strLine[0] == '#') continue;
+    std::istringstream ss(strLine);
+    std::string strModem;
+    double dMicros = 0;
+    if (ss >> strModem >> dMicros) v.push_back(dMicros / 1000.0);
+  }
+  return v;
+}
+
+struct Sample {
+  int iTrips;
+  int iMs;
+  long long llUnanswered;  // the simulator's count when the sample was read
+};
+
+struct Result {
+  std::string strName;
+  int iTries = 0, iMisses = 0, iMin = 0, iMax = 0;
+  double dAve = 0;
+  std::vector<double> vTrue;      // true trips of the run's passes, ms
+  std::vector<Sample> vSamples;   // passes read from the screen
+  std::vector<double> vExcess;    // per-pass excess of those samples, ms
+  bool bMatched = false;
+};
+
+bool Fail(simsupport::CTmuxSession& tmux, const std::string& strWhat) {
+  fprintf(stderr, "did not reach \"%s\"; screen:\n%s\n", strWhat.c_str(), tmux.Capture().c_str());
+  return false;
+}
+
+bool Wait(simsupport::CTmuxSession& tmux, const std::string& strText, int iMs) {
+  return tmux.WaitForText(strText, iMs) || Fail(tmux, strText);
+}
+
+// One set-up: the simulator, the base (built-in or a copy) and the remote.
+bool RunOne(bool bCopy, int iSeconds, int iLatency, Result* pResult) {
+  pResult->strName = bCopy ? "copy of tavrix as base" : "simulated base";
+  std::string strDir = testenv::MakeDir(bCopy ? "rt-copy" : "rt-sim");
+  std::string strRemote = "name=rem,link=" + strDir + "/com2,baud=115200,signal=45,latency=" +
+                          std::to_string(iLatency);
+  std::vector<std::string> vArgs = {"--modem", strRemote};
+  if (bCopy) {
+    // The base modem adds no air latency of its own: a packet sees the sum
+    // of both ends', so both set-ups have the same one-way latency.
+    vArgs.insert(vArgs.end(), {"--modem", "name=base,role=base,link=" + strDir + "/base,baud=115200,latency=0"});
+  } else {
+    vArgs.insert(vArgs.end(), {"--sim-base", "any"});
+  }
+  simsupport::CModemSim sim;
+  if (!sim.Start(vArgs, strDir)) {
+    fprintf(stderr, "modemsim did not start:\n%s\n", sim.Output().c_str());
+    return false;
+  }
+  if (!bCopy) {
+    // The built-in base modem without air latency of its own (its default is
+    // 10 ms) and with the copy's line speed, so that the two set-ups differ
+    // only in who answers.
+    std::string strReply = sim.Command("set simbase latency=0 baud=115200");
+    if (strReply.rfind("ok", 0) != 0) {
+      fprintf(stderr, "set simbase: %s\n", strReply.c_str());
+      return false;
+    }
+  }
+  std::unique_ptr<e2e::CHome> pBaseHome;
+  simsupport::CTmuxSession tmuxBase;
+  if (bCopy) {
+    pBaseHome = std::make_unique<e2e::CHome>("", strDir + "/base");
+    if (!e2e::StartProgram(tmuxBase, *pBaseHome, 80, 25, sim.ShimEnvironment())) return false;
+    if (!Wait(tmuxBase, "9. Set Alt Freq Band", DEADLINE_MS)) return false;
+    tmuxBase.SendText("6");
+    if (!Wait(tmuxBase, "Monitor Channel", BRING_UP_MS)) return false;
+  }
+  e2e::CHome home("", strDir + "/com2");
+  simsupport::CTmuxSession tmux;
+  if (!e2e::StartProgram(tmux, home, 80, 25, sim.ShimEnvironment())) return false;
+  if (!Wait(tmux, "9. Set Alt Freq Band", DEADLINE_MS)) return false;
+  tmux.SendText("4");
+  if (!Wait(tmux, "KV3 ID:", DEADLINE_MS)) return false;
+  tmux.SendText("AB");
+  tmux.SendKeys({"Enter"});
+  if (!Wait(tmux, "(<ENTER> sends)", BRING_UP_MS)) return false;
+  tmux.SendText("round trip");
+  tmux.SendKeys({"Enter"});
+  if (!Wait(tmux, "Reply:", DEADLINE_MS)) return false;
+  if (tmux.Capture().find("AB 045 01AROUND TRIP") == std::string::npos) return Fail(tmux, "AB 045 01AROUND TRIP");
+  tmux.SendText("x");
+  if (!Wait(tmux, "3. Send message until ESC", DEADLINE_MS)) return false;
+
+  std::string strSummary = sim.Command("stats");
+  long long llBefore = SummaryField(strSummary, "answered");
+  long long llUnansweredBefore = SummaryField(strSummary, "unanswered");
+  if (llBefore < 0) {
+    fprintf(stderr, "no stats from the simulator: %s\n", strSummary.c_str());
+    return false;
+  }
+  tmux.SendText("3");
+  if (!Wait(tmux, "N Trips:", DEADLINE_MS)) return false;
+
+  std::regex reTrips("N Trips:([0-9]+) Time:(-?[0-9]+) ms");
+  double dEnd = NowSeconds() + iSeconds;
+  int iLastTrips = -1;
+  while (NowSeconds() < dEnd) {
+    std::string strScreen = tmux.Capture();
+    std::smatch m;
+    if (std::regex_search(strScreen, m, reTrips)) {
+      int iTrips = atoi(m[1].str().c_str());
+      if (iTrips != iLastTrips) {
+        long long llUnanswered = SummaryField(sim.Command("stats"), "unanswered");
+        pResult->vSamples.push_back({iTrips, atoi(m[2].str().c_str()), llUnanswered - llUnansweredBefore});
+        iLastTrips = iTrips;
+      }
+    }
+    SleepMs(200);
+  }
+  tmux.SendKeys({"Escape"});
+  if (!Wait(tmux, "Bytes=", DEADLINE_MS)) return false;
+  std::string strEnd = tmux.Capture();
+  std::smatch m;
+  std::regex reEnd("Tries=([0-9]+),Misses=([0-9]+)\\s*\\n\\s*min=(-?[0-9]+),max=(-?[0-9]+),ave=([0-9.]+)");
+  if (!std::regex_search(strEnd, m, reEnd)) return Fail(tmux, "Tries=..,Misses=..\\nmin=..,max=..,ave=..");
+  pResult->iTries = atoi(m[1].str().c_str());
+  pResult->iMisses = atoi(m[2].str().c_str());
+  pResult->iMin = atoi(m[3].str().c_str());
+  pResult->iMax = atoi(m[4].str().c_str());
+  pResult->dAve = atof(m[5].str().c_str());
+
+  SleepMs(500);  // the answer to a frame cut short by Escape may still come
+  std::vector<double> vAll = TrueTrips(sim, strDir + "/stats.txt");
+  long long llUnansweredRun = SummaryField(sim.Command("stats"), "unanswered") - llUnansweredBefore;
+  if ((long long)vAll.size() < llBefore) return false;
+  pResult->vTrue.assign(vAll.begin() + llBefore, vAll.end());
+  // A pass whose frame was answered one-to-one (nothing unanswered so far)
+  // is the simulator's answer number iTrips of the run.
+  pResult->bMatched = true;
+  for (const Sample& s : pResult->vSamples) {
+    if (s.llUnanswered != 0 || s.iTrips > (int)pResult->vTrue.size()) {
+      pResult->bMatched = false;
+      continue;
+    }
+    pResult->vExcess.push_back((double)s.iMs - pResult->vTrue[(size_t)s.iTrips - 1]);
+  }
+  if (llUnansweredRun != 0)
+    fprintf(stderr, "  %s: %lld frames of the run were never answered\n", pResult->strName.c_str(),
+            llUnansweredRun);
+
+  tmux.SendText("x");
+  tmux.WaitForText("1. Next message", DEADLINE_MS);
+  tmux.SendKeys({"Escape"});
+  tmux.WaitForText("9. Set Alt Freq Band", DEADLINE_MS);
+  tmux.SendKeys({"Escape"});
+  e2e::WaitForExit(tmux, DEADLINE_MS);
+  if (bCopy) {
+    tmuxBase.SendKeys({"Escape"});
+    tmuxBase.WaitForText("9. Set Alt Freq Band", DEADLINE_MS);
+    tmuxBase.SendKeys({"Escape"});
+    e2e::WaitForExit(tmuxBase, DEADLINE_MS);
+  }
+  sim.Stop();
+  return true;
+}
+
+void Print(const Result& r, int iLatency) {
+  // The run's good passes: all tries but the misses (a pass that Escape cut
+  // short is a miss at the end of the run).
+  size_t uGood = std::min(r.vTrue.size(), (size_t)std::max(0, r.iTries - r.iMisses));
+  std::vector<double> vTrue(r.vTrue.begin(), r.vTrue.begin() + (long)uGood);
+  double dTrueMin = vTrue.empty() ? 0 : *std::min_element(vTrue.begin(), vTrue.end());
+  double dTrueMax = vTrue.empty() ? 0 : *std::max_element(vTrue.begin(), vTrue.end());
+  printf("\n%s, one-way air latency %d ms\n", r.strName.c_str(), iLatency);
+  printf("  run (screen):    tries %d, misses %d, min %d, max %d, ave %.1f ms\n", r.iTries, r.iMisses, r.iMin,
+         r.iMax, r.dAve);
+  printf("  true (modemsim): %zu answers for the run's %zu good passes: min %.2f, median %.2f, mean %.2f, max %.2f ms\n",
+         r.vTrue.size(), uGood, dTrueMin, Percentile(vTrue, 0.5), Mean(vTrue), dTrueMax);
+  printf("  excess of the run's figures over the true ones:\n");
+  printf("    ave - true mean      %7.2f ms   (mean excess per pass)\n", (double)r.dAve - Mean(vTrue));
+  printf("    min - true min       %7.2f ms\n", (double)r.iMin - dTrueMin);
+  printf("    max - true max       %7.2f ms   (the worst pass exceeds its true trip by at least this)\n",
+         (double)r.iMax - dTrueMax);
+  if (!r.vExcess.empty()) {
+    printf("  per pass, %zu passes read off the screen and matched to the simulator's figure for the same frame%s:\n",
+           r.vExcess.size(), r.bMatched ? "" : " (some samples could not be matched)");
+    printf("    excess median %.2f ms, worst %.2f ms, best %.2f ms\n", Percentile(r.vExcess, 0.5),
+           Percentile(r.vExcess, 1.0), Percentile(r.vExcess, 0.0));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int iSeconds = 60;
+  int iLatency = 20;
+  std::string strBase = "both";
+  for (int i = 1; i < argc; i++) {
+    if (!strcmp(argv[i], "--seconds") && i + 1 < argc) {
+      iSeconds = atoi(argv[++i]);
+    } else if (!strcmp(argv[i], "--latency") && i + 1 < argc) {
+      iLatency = atoi(argv[++i]);
+    } else if (!strcmp(argv[i], "--base") && i + 1 < argc) {
+      strBase = argv[++i];
+    } else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
+      Usage(argv[0]);
+      return 0;
+    } else {
+      Usage(argv[0]);
+      return 2;
+    }
+  }
+  if (iSeconds < 1) iSeconds = 1;
+  if (strBase != "sim" && strBase != "copy" && strBase != "both") {
+    Usage(argv[0]);
+    return 2;
+  }
+  if (simsupport::ProgramPath().empty()) {
+    fprintf(stderr, "tavrix is not built\n");
+    return 1;
+  }
+  testenv::Isolate();  // no user settings, logs or devices are touched
+
+  std::vector<Result> vResults;
+  for (int iCopy = 0; iCopy < 2; iCopy++) {
+    if ((iCopy == 0 && strBase == "copy") || (iCopy == 1 && strBase == "sim")) continue;
+    Result r;
+    fprintf(stderr, "running against the %s for %d s\n", iCopy ? "copy of tavrix as base" : "simulated base",
+            iSeconds);
+    if (!RunOne(iCopy == 1, iSeconds, iLatency, &r)) return 1;
+    vResults.push_back(r);
+  }
+  printf("Round trips of a repetition run (\"N Trips\" passes) against modemsim's true round trips\n");
+  printf("(true = the remote modem's view: frame's last byte in from its host -> answer's last\n");
+  printf(" byte out to its host; the run's figure adds the host side: writing the frame, the\n");
+  printf(" serial line both ways, reading the reply; whole ms of the program's tick count)\n");
+  for (const Result& r : vResults) Print(r, iLatency);
+  if (vResults.size() == 2) {
+    std::vector<double> vA(vResults[0].vTrue), vB(vResults[1].vTrue);
+    printf("\nThe base copy's own share (inside the true round trip): true median with the copy\n");
+    printf("minus true median with the simulated base = %.2f ms (mean %.2f ms)\n",
+           Percentile(vB, 0.5) - Percentile(vA, 0.5), Mean(vB) - Mean(vA));
+  }
+  return 0;
+}
