@@ -123,6 +123,15 @@ TEST_F(ProgramTest, TwoCopiesTalkThroughTwoSimulatedModems) {
   ASSERT_TRUE(m_tmux.WaitForText("XY 026 01AOVER", 10000)) << m_tmux.Capture();
   EXPECT_TRUE(tmuxBase.WaitForText("Connect 0", 1000)) << tmuxBase.Capture();
   EXPECT_TRUE(tmuxBase.WaitForText("0=XY 026 01AOVER", 1000)) << tmuxBase.Capture();
+  // Both copies end normally (the remote from its sub-menu).
+  tmuxBase.SendKeys({"Escape"});
+  ASSERT_TRUE(tmuxBase.WaitForText("9. Set Alt Freq Band", 10000)) << tmuxBase.Capture();
+  tmuxBase.SendKeys({"Escape"});
+  EXPECT_TRUE(testenv::WaitFor([&] { return !tmuxBase.ProgramRunning(); }, 10000)) << tmuxBase.Capture();
+  m_tmux.SendKeys({"Enter"});
+  m_tmux.SendKeys({"Escape"});
+  ASSERT_TRUE(m_tmux.WaitForText("9. Set Alt Freq Band", 10000)) << m_tmux.Capture();
+  Quit();
 }
 
 }  // namespace
