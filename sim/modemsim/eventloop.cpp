@@ -55,18 +55,20 @@ bool CEventLoop::Run() {
   std::vector<pollfd> vPoll;
   std::vector<std::pair<int, uint64_t>> vKeys;
   while (!m_bStop) {
-    // Due timers first; a timer may add timers that are due at once, which
-    // run on the next pass after the descriptors had their turn.
+    // Due timers first; timers they add run on a later pass, after the
+    // descriptors had their turn.
+    // A timer cancelled by an earlier one of the same pass does not run.
     int64_t iNow = MonoNanos();
-    std::vector<std::pair<std::pair<int64_t, uint64_t>, TimerFn>> vDue;
-    while (!m_mapTimers.empty() && m_mapTimers.begin()->first.first <= iNow) {
-      auto it = m_mapTimers.begin();
-      vDue.emplace_back(it->first, std::move(it->second));
-      m_mapDue.erase(it->first.second);
+    std::vector<std::pair<int64_t, uint64_t>> vDue;
+    for (auto it = m_mapTimers.begin(); it != m_mapTimers.end() && it->first.first <= iNow; ++it)
+      vDue.push_back(it->first);
+    for (const auto& key : vDue) {
+      auto it = m_mapTimers.find(key);
+      if (it == m_mapTimers.end()) continue;
+      TimerFn fn = std::move(it->second);
       m_mapTimers.erase(it);
-    }
-    for (auto& due : vDue) {
-      due.second();
+      m_mapDue.erase(key.second);
+      fn();
       if (m_bStop) return true;
     }
 

@@ -4,6 +4,7 @@
 // someone to talk to. Options set everything at start; a control socket
 // changes it at run time. See `modemsim --help`.
 #include <errno.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/signalfd.h>
@@ -460,7 +461,7 @@ int main(int argc, char** argv) {
   int iResult = 0;
   {
     CSimulator sim(loop, opt);
-    if (iSignalFd >= 0) loop.Watch(iSignalFd, 0x001 /* POLLIN */, [&loop](short) { loop.Stop(); });
+    if (iSignalFd >= 0) loop.Watch(iSignalFd, POLLIN, [&loop](short) { loop.Stop(); });
     std::string strError;
     if (!sim.Start(strError)) {
       fprintf(stderr, "modemsim: %s\n", strError.c_str());
