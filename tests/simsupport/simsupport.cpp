@@ -84,6 +84,11 @@ int RunCommand(const std::vector<std::string>& vArgv, std::string* pstrOut) {
   if (pipe2(aPipe, O_CLOEXEC) != 0) return -1;
   std::vector<std::string> vCopy = vArgv;
   std::vector<char*> vC = CArgs(vCopy);
+  // Helper programs (tmux and its server) never run under the shim.
+  std::vector<std::string> vEnv;
+  for (char** pp = environ; *pp; ++pp)
+    if (strncmp(*pp, "LD_PRELOAD=", 11) != 0) vEnv.emplace_back(*pp);
+  std::vector<char*> vEnvC = CArgs(vEnv);
   pid_t pid = fork();
   if (pid < 0) {
     close(aPipe[0]);
@@ -97,7 +102,7 @@ int RunCommand(const std::vector<std::string>& vArgv, std::string* pstrOut) {
       dup2(iNull, 0);
       if (!pstrOut) dup2(iNull, 1);
     }
-    execvp(vC[0], vC.data());
+    execvpe(vC[0], vC.data(), vEnvC.data());
     _exit(127);
   }
   close(aPipe[1]);
@@ -129,6 +134,13 @@ bool CModemSim::Start(const std::vector<std::string>& vArgs, const std::string& 
                                     "--ready-fd", std::to_string(aReady[1])};
   vArgv.insert(vArgv.end(), vArgs.begin(), vArgs.end());
   std::vector<char*> vC = CArgs(vArgv);
+  // The simulator is not a host program: it never runs under the shim. The
+  // environment is made before fork(), so the child only calls exec-safe
+  // functions.
+  std::vector<std::string> vEnv;
+  for (char** pp = environ; *pp; ++pp)
+    if (strncmp(*pp, "LD_PRELOAD=", 11) != 0) vEnv.emplace_back(*pp);
+  std::vector<char*> vEnvC = CArgs(vEnv);
   std::string strLog = m_strDir + "/modemsim.out";
   m_pid = fork();
   if (m_pid < 0) {
@@ -146,9 +158,7 @@ bool CModemSim::Start(const std::vector<std::string>& vArgs, const std::string& 
     if (iNull >= 0) dup2(iNull, 0);
     // The ready pipe's write end survives the exec; nothing else does.
     fcntl(aReady[1], F_SETFD, 0);
-    // The simulator is not a host program: it never runs under the shim.
-    unsetenv("LD_PRELOAD");
-    execv(vC[0], vC.data());
+    execve(vC[0], vC.data(), vEnvC.data());
     _exit(127);
   }
   close(aReady[1]);
@@ -320,13 +330,7 @@ bool CTmuxSession::Start(const std::vector<std::string>& vArgv, int iCols, int i
     out << "set-option -g remain-on-exit on\nset-option -g status off\n";
   }
   vCmd.insert(vCmd.begin(), {"-f", strConf});
-  // The server itself must not run under the shim.
-  std::string strPreload;
-  if (const char* psz = getenv("LD_PRELOAD")) strPreload = psz;
-  unsetenv("LD_PRELOAD");
-  int iResult = RunCommand(Tmux(vCmd));
-  if (!strPreload.empty()) setenv("LD_PRELOAD", strPreload.c_str(), 1);
-  if (iResult != 0) return false;
+  if (RunCommand(Tmux(vCmd)) != 0) return false;
   m_bStarted = true;
   return true;
 }

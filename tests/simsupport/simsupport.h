@@ -23,8 +23,9 @@ std::string ProgramPath();
 // static initialiser, before main() and before any thread starts.
 void PreloadShim();
 
-// Runs argv (no shell) and returns its exit status (-1 when it cannot run),
-// with its standard output in *pstrOut when given.
+// Runs argv (no shell, searched in PATH, never under the shim) and returns
+// its exit status (-1 when it cannot run), with its standard output in
+// *pstrOut when given.
 int RunCommand(const std::vector<std::string>& vArgv, std::string* pstrOut = nullptr);
 
 using EnvList = std::vector<std::pair<std::string, std::string>>;
