@@ -26,7 +26,7 @@
 namespace {
 
 const char CONTROL_HELP[] = R"(
-Modem specification (--modem, comma-separated key=value pairs):
+Modem settings (--modem, comma-separated key=value pairs):
   name=NAME        name used by the control commands (default m1, m2, ...)
   link=PATH        make PATH a symbolic link to the modem's pty slave
   role=remote|base stored role (default remote)
@@ -178,10 +178,10 @@ class CSimulator {
 
 bool CSimulator::Start(std::string& strError) {
   int iIndex = 0;
-  for (const auto& strSpec : m_opt.vModems) {
+  for (const auto& strModem : m_opt.vModems) {
     ModemConfig cfg;
     cfg.strName = "m" + std::to_string(++iIndex);
-    for (const auto& strPair : Split(strSpec, ',')) {
+    for (const auto& strPair : Split(strModem, ',')) {
       size_t iEq = strPair.find('=');
       if (iEq == std::string::npos) {
         strError = "modem setting without '=': " + strPair;
