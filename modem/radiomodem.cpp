@@ -118,9 +118,7 @@ bool CRadioModem::Delay(int iTicks) {
   return true;
 }
 
-bool CRadioModem::DelayForInput(int iTicks) { return WaitStep(iTicks, false) >= 0; }
-
-// One step of a wait for input: the progress check, then a wait that ends
+// One polling step of a reply wait: the progress check, then a wait that ends
 // when a byte arrives or the step's time is up. A port that cannot wait (or
 // returns early without input) is made up for with a plain sleep of the rest,
 // as is a step after a wake-up that brought nothing to read (bPlain), so the
@@ -218,6 +216,15 @@ int CRadioModem::Command(const char* psz, int iFirstTimeout, int iNextTimeout, i
   int iResult = SendCommand(psz);
   if (iResult < 0) return iResult;
   return ReadReply(iFirstTimeout, iNextTimeout, iEndChar);
+}
+
+// The check that most exchanges end with: a failed exchange (a negative
+// result) or a reply of iAtMost characters or fewer clears the link state.
+// Returns that negative result, -1 for a short reply, else 0.
+int CRadioModem::Accept(int iResult, int iAtMost) {
+  if (iResult > iAtMost && iResult >= 0) return MODEM_OK;
+  Invalidate();
+  return iResult < 0 ? iResult : MODEM_FAIL;
 }
 
 // Hexadecimal digits at the start of psz. A long run wraps as 32-bit
@@ -359,15 +366,8 @@ int CRadioModem::FindModem(int iFlags) {
 }
 
 int CRadioModem::SendBaseMode(bool bOn) {
-  int iResult = SendAndRead(bOn ? "wb1" : "wb0", 200, -40, -1);
-  if (iResult < 0) {
-    Invalidate();
-    return iResult;
-  }
-  if (iResult <= 3) {
-    Invalidate();
-    return MODEM_FAIL;
-  }
+  int iResult = Accept(SendAndRead(bOn ? "wb1" : "wb0", 200, -40, -1), 3);
+  if (iResult < 0) return iResult;
   m_bBaseWanted = bOn;
   m_bBaseSet = bOn;
   return MODEM_OK;
@@ -376,15 +376,8 @@ int CRadioModem::SendBaseMode(bool bOn) {
 int CRadioModem::SendChannel(int iChannel) {
   char szCommand[16];
   snprintf(szCommand, sizeof(szCommand), "wn%02x", (unsigned)(iChannel & 0xFF));
-  int iResult = SendAndRead(szCommand, 200, -40, -1);
-  if (iResult < 0) {
-    Invalidate();
-    return iResult;
-  }
-  if (iResult <= 3) {
-    Invalidate();
-    return MODEM_FAIL;
-  }
+  int iResult = Accept(SendAndRead(szCommand, 200, -40, -1), 3);
+  if (iResult < 0) return iResult;
   m_byChannel = (BYTE)(iChannel & 0xFF);
   return MODEM_OK;
 }
@@ -404,48 +397,22 @@ int CRadioModem::SetBaudRate(int iBaud) {
   int iResult = SetPortMode(iBaud, MODE_FLOW);  // the PC's port follows
   if (iResult < 0) return iResult;
   m_pPort->Write("\n", 1);
-  iResult = ReadReply(60, 10, -1);
-  if (iResult < 0) {
-    Invalidate();
-    return iResult;
-  }
-  return MODEM_OK;
+  return Accept(ReadReply(60, 10, -1), 0);  // the prompt at the new speed
 }
 
 int CRadioModem::Initialise() {
   if (m_bConfigured && m_bFound) return MODEM_OK;
+  // Each step runs only after the ones before it succeeded; the first
+  // failure clears the link state and is returned.
   int iResult = FindModem(MODE_RESET);
-  if (iResult < 0) {
-    Invalidate();
-    return iResult;
+  if (iResult >= 0) {
+    m_bConfigured = false;
+    iResult = Accept(SendAndRead("m0", 200, -50, -1), 3);  // factory settings
   }
-  m_bConfigured = false;
-
-  iResult = SendAndRead("m0", 200, -50, -1);
-  if (iResult < 0 || iResult <= 3) {
-    Invalidate();
-    return iResult < 0 ? iResult : MODEM_FAIL;
-  }
-  if (m_bBaseWanted) {
-    iResult = SendBaseMode(true);
-    if (iResult < 0) {
-      Invalidate();
-      return iResult;
-    }
-  }
-  if (m_byChannel != 0) {
-    iResult = SendChannel(m_byChannel);
-    if (iResult < 0) {
-      Invalidate();
-      return iResult;
-    }
-  }
-  iResult = SendAndRead("zc2", 200, 50, -1);
-  if (iResult < 0 || iResult <= 3) {
-    Invalidate();
-    return iResult < 0 ? iResult : MODEM_FAIL;
-  }
-  iResult = SetBaudRate(115200);
+  if (iResult >= 0 && m_bBaseWanted) iResult = SendBaseMode(true);
+  if (iResult >= 0 && m_byChannel != 0) iResult = SendChannel(m_byChannel);
+  if (iResult >= 0) iResult = Accept(SendAndRead("zc2", 200, 50, -1), 3);
+  if (iResult >= 0) iResult = SetBaudRate(115200);
   if (iResult < 0) {
     Invalidate();
     return iResult;
@@ -459,44 +426,28 @@ int CRadioModem::Initialise() {
 int CRadioModem::GetSignalStrength() {
   if (m_bBaseWanted) return MODEM_FAIL;  // a base has no base to hear
   if (!HasCarrier()) return 0;
-  int iResult = Command("wr?", 300, -40, -1);
-  if (iResult < 0) {
-    Invalidate();
-    return iResult;
-  }
+  int iResult = Accept(Command("wr?", 300, -40, -1), 8);
+  if (iResult < 0) return iResult;
   // The reply ends with the echo "wr?", one character, the value in
   // hexadecimal, one character and the prompt.
-  if (iResult < 9 || strncmp(m_szReply + iResult - 9, "wr?", 3) != 0) {
+  const char* pszEcho = m_szReply + m_iReplyLen - 9;
+  if (strncmp(pszEcho, "wr?", 3) != 0) {
     Invalidate();
     return MODEM_FAIL;
   }
-  return ParseHex(m_szReply + iResult - 5);
+  return ParseHex(pszEcho + 4);
 }
 
 int CRadioModem::FinishSetup() {
-  int iResult = Command("m>", 400, -150, -1);
-  if (iResult < 0) {
-    Invalidate();
-    return iResult;
-  }
-  if (iResult <= 3) {
-    Invalidate();
-    return MODEM_FAIL;
-  }
+  int iResult = Accept(Command("m>", 400, -150, -1), 3);
+  if (iResult < 0) return iResult;
   return Delay(50) ? MODEM_OK : MODEM_ABORT;
 }
 
 int CRadioModem::LeaveCommandMode() {
   if (!m_bCommandMode) return MODEM_OK;
-  int iResult = Command("z>", 200, 100, '>');
-  if (iResult < 0) {
-    Invalidate();
-    return iResult;
-  }
-  if (iResult <= 1) {
-    Invalidate();
-    return MODEM_FAIL;
-  }
+  int iResult = Accept(Command("z>", 200, 100, '>'), 1);
+  if (iResult < 0) return iResult;
   m_bCommandMode = false;
   return MODEM_OK;
 }
@@ -512,7 +463,7 @@ int CRadioModem::SendData(const void* pData, int iLen) {
 bool CRadioModem::SendPacket(int iAddress, int iLen, const void* pData) {
   int iData = iLen & 0xFF;
   if (iData > MODEM_PACKET_MAX) return false;
-  if (iData > 0 && !pData) return false;
+  if (iData > 0 && !pData) return false;  // no bytes to take the data from
   BYTE abyPacket[MODEM_PACKET_MAX + 3];
   abyPacket[0] = MODEM_PACKET_START;
   abyPacket[1] = (BYTE)(iAddress & 0xFF);

@@ -58,10 +58,9 @@ class CRadioModem {
 
   // Waits and the command exchange. Delay pauses the full iTicks x 10 ms in
   // steps of 20 ms, with Progress(0, &step ticks) before each step; false
-  // (at once) when a progress check says stop. DelayForInput is one such
-  // step that ends early when a byte arrives on the port.
+  // (at once) when a progress check says stop. ReadReply's polling steps
+  // end early when a byte arrives on the port (WaitInput).
   bool Delay(int iTicks);
-  bool DelayForInput(int iTicks);
   int ReadReply(int iFirstTimeout, int iNextTimeout, int iEndChar);
   const char* GetReply() const { return m_szReply; }
   int GetReplyLength() const { return m_iReplyLen; }
@@ -121,6 +120,7 @@ class CRadioModem {
   CRadioModem& operator=(const CRadioModem&) = delete;
 
   bool EndRuleHolds(int iEndChar) const;
+  int Accept(int iResult, int iAtMost);
   int WaitStep(int iTicks, bool bPlain);
   CModemClock* Clock() const;
 };
