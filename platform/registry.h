@@ -37,3 +37,8 @@ int RegReadDword(HKEY hRoot, const char* pszSubKey, const char* pszValue, DWORD*
 
 // Writes a REG_DWORD, creating the key when it is missing.
 int RegWriteDword(HKEY hRoot, const char* pszSubKey, const char* pszValue, DWORD dwValue);
+
+// The longest time a write waits for another writer of the same store (a
+// thread or process in the middle of its own write) before it fails with
+// WAIT_TIMEOUT; 5000 ms unless set. Only the Linux store has such a wait.
+void PlatSetRegistryWriterWait(int iMs);

@@ -5,14 +5,22 @@
 // fsync, rename over the old one, fsync of the folder. Writers hold a lock on
 // the folder for the whole read-change-write, so writers in other threads or
 // processes never lose each other's changes; readers need none, since the
-// file is only ever replaced whole.
+// file is only ever replaced whole. A writer waits a bounded time for the
+// lock: one that hangs (a stopped process, a stalled disk) costs the next
+// writer a failed save, never a hung program.
 #include "platform/registry.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <pthread.h>
 #include <pwd.h>
 #include <string>
 #include <sys/file.h>
@@ -27,6 +35,8 @@ const char g_szFileName[] = "registry.reg";
 const char g_szDamagedName[] = "registry.reg.damaged";
 const char g_szNewPrefix[] = "registry.reg.new-";
 const int MAX_DAMAGED_COPIES = 1000;
+
+std::atomic<int> g_iWriterWaitMs{5000};
 
 // The store's folder: $XDG_CONFIG_HOME/tavrix, or $HOME/.config/tavrix when
 // XDG_CONFIG_HOME is unset or not an absolute path. False when there is no
@@ -112,6 +122,68 @@ bool WriteAll(int fd, const char* pb, size_t cb) {
   return true;
 }
 
+// The wait for another writer's lock. flock has no time-out, so a helper
+// thread blocks in it on a second descriptor of the folder (the lock belongs
+// to the open folder, shared by both) while the caller waits for it with a
+// deadline. A helper still blocked at the deadline is left behind: when it
+// gets the lock it finds itself abandoned and releases the lock at once.
+struct LOCKWAIT {
+  std::mutex mtx;
+  std::condition_variable cv;
+  int fd = -1;
+  bool bDone = false;
+  bool bAbandoned = false;
+  int iErrno = 0;
+};
+
+void* LockHelper(void* pv) {
+  std::shared_ptr<LOCKWAIT>* ppWait = static_cast<std::shared_ptr<LOCKWAIT>*>(pv);
+  std::shared_ptr<LOCKWAIT> pWait = std::move(*ppWait);
+  delete ppWait;
+  int iErrno = 0;
+  while (flock(pWait->fd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      iErrno = errno;
+      break;
+    }
+  }
+  std::lock_guard<std::mutex> lock(pWait->mtx);
+  if (pWait->bAbandoned && iErrno == 0) flock(pWait->fd, LOCK_UN);
+  close(pWait->fd);
+  pWait->iErrno = iErrno;
+  pWait->bDone = true;
+  pWait->cv.notify_all();
+  return nullptr;
+}
+
+// Takes the writers' lock on the folder: 0, WAIT_TIMEOUT when another writer
+// keeps it past the longest wait, or the error of the lock itself.
+int LockFolder(int fdDir) {
+  if (flock(fdDir, LOCK_EX | LOCK_NB) == 0) return 0;
+  if (errno != EWOULDBLOCK && errno != EINTR) return WriteError(errno);
+  auto pWait = std::make_shared<LOCKWAIT>();
+  pWait->fd = fcntl(fdDir, F_DUPFD_CLOEXEC, 0);
+  if (pWait->fd < 0) return WriteError(errno);
+  auto* ppArg = new std::shared_ptr<LOCKWAIT>(pWait);
+  pthread_t thread;
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  int iCreate = pthread_create(&thread, &attr, LockHelper, ppArg);
+  pthread_attr_destroy(&attr);
+  if (iCreate != 0) {
+    close(pWait->fd);
+    delete ppArg;
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  std::unique_lock<std::mutex> lock(pWait->mtx);
+  if (!pWait->cv.wait_for(lock, std::chrono::milliseconds(g_iWriterWaitMs.load()), [&] { return pWait->bDone; })) {
+    pWait->bAbandoned = true;
+    return int(WAIT_TIMEOUT);
+  }
+  return pWait->iErrno ? WriteError(pWait->iErrno) : 0;
+}
+
 // One access to the store: the folder (locked for writers), the file's text
 // as read, and its model.
 class CStore {
@@ -135,9 +207,8 @@ class CStore {
       return bWrite ? WriteError(errno) : ReadError(errno);
     }
     if (bWrite) {
-      while (flock(m_fdDir, LOCK_EX) != 0) {
-        if (errno != EINTR) return WriteError(errno);
-      }
+      int iResult = LockFolder(m_fdDir);
+      if (iResult != 0) return iResult;
       // The folder holds the settings: only its owner may enter it.
       struct stat st;
       if (fstat(m_fdDir, &st) == 0 && (st.st_mode & 077) && st.st_uid == geteuid()) fchmod(m_fdDir, 0700);
@@ -372,4 +443,8 @@ int RegReadDword(HKEY hRoot, const char* pszSubKey, const char* pszValue, DWORD*
 int RegWriteDword(HKEY hRoot, const char* pszSubKey, const char* pszValue, DWORD dwValue) {
   const BYTE ab[4] = {BYTE(dwValue), BYTE(dwValue >> 8), BYTE(dwValue >> 16), BYTE(dwValue >> 24)};
   return RegWriteValue(hRoot, pszSubKey, pszValue, ab, sizeof(ab), REG_DWORD);
+}
+
+void PlatSetRegistryWriterWait(int iMs) {
+  g_iWriterWaitMs.store(iMs < 0 ? 0 : iMs);
 }

@@ -52,3 +52,7 @@ int RegReadDword(HKEY hRoot, const char* pszSubKey, const char* pszValue, DWORD*
 int RegWriteDword(HKEY hRoot, const char* pszSubKey, const char* pszValue, DWORD dwValue) {
   return RegWriteValue(hRoot, pszSubKey, pszValue, &dwValue, sizeof(dwValue), REG_DWORD);
 }
+
+void PlatSetRegistryWriterWait(int) {
+  // The system registry serialises its writers itself.
+}

@@ -1,17 +1,34 @@
-// Writers on several threads at once: the folder lock makes each
-// read-change-write whole, so no writer loses another's value.
+// Writers of the settings store at the same time: the folder lock makes each
+// read-change-write whole, so no writer loses another's value, and a writer
+// that keeps the lock too long costs the next one a failed save, not a hang.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "../support/testenv.h"
 #include "platform/registry.h"
 
-TEST(RegistryThreads, ConcurrentWritersLoseNothing) {
-  std::string strConfig = testenv::MakeDir("config");
-  setenv("XDG_CONFIG_HOME", strConfig.c_str(), 1);
+namespace {
+class RegistryThreads : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_strConfig = testenv::MakeDir("config");
+    setenv("XDG_CONFIG_HOME", m_strConfig.c_str(), 1);
+  }
+  void TearDown() override {
+    PlatSetRegistryWriterWait(5000);
+    testenv::Isolate();
+  }
+  std::string m_strConfig;
+};
+}  // namespace
+
+TEST_F(RegistryThreads, ConcurrentWritersLoseNothing) {
   const int THREADS = 3, WRITES = 15;
   std::vector<std::thread> threads;
   std::vector<int> aFailures(THREADS, 0);
@@ -35,5 +52,29 @@ TEST(RegistryThreads, ConcurrentWritersLoseNothing) {
       EXPECT_EQ(dw, DWORD(t * 100 + i));
     }
   }
-  testenv::Isolate();
+}
+
+TEST_F(RegistryThreads, AWriterWaitsABoundedTimeForAnother) {
+  ASSERT_EQ(RegWriteDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qirun", "PORT", 1), 0);
+  // Another writer holds the lock and does not let go.
+  int fdOther = open((m_strConfig + "/tavrix").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fdOther, 0);
+  ASSERT_EQ(flock(fdOther, LOCK_EX), 0);
+  PlatSetRegistryWriterWait(100);
+  EXPECT_EQ(RegWriteDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qirun", "PORT", 2), int(WAIT_TIMEOUT));
+  DWORD dw = 0;
+  EXPECT_EQ(RegReadDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qirun", "PORT", &dw), 0);  // readers take no lock
+  EXPECT_EQ(dw, 1u);
+
+  // Released while a writer waits: the writer goes on, and the one that gave
+  // up earlier holds nothing.
+  PlatSetRegistryWriterWait(60000);
+  int iResult = -1;
+  std::thread writer([&] { iResult = RegWriteDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qirun", "PORT", 3); });
+  close(fdOther);
+  writer.join();
+  EXPECT_EQ(iResult, 0);
+  EXPECT_EQ(RegWriteDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qirun", "PORT", 4), 0);
+  EXPECT_EQ(RegReadDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qirun", "PORT", &dw), 0);
+  EXPECT_EQ(dw, 4u);
 }
