@@ -75,6 +75,7 @@ bool ReadReplyFrame(char* pszReply) {
   if (n > FRAME_SIZE) n = FRAME_SIZE;
   memcpy(pszReply, pszStx + 1, n);
   pszReply[n] = 0;
+  MaskControls(pszReply);
   TrimRight(pszReply);
   return true;
 }
@@ -92,7 +93,7 @@ int RepeatSend() {
     bGood = false;
     g_bReplyAborted = false;
     if (g_Modem.SendData(g_Modem.m_szFrame, g_Modem.m_iFrameLen) == g_Modem.m_iFrameLen) {
-      g_Stats.iTries += 1;
+      StatsSent(&g_Stats);
       bGood = ReadReplyFrame(szReply);
     }
     int iRoundTrip;
@@ -112,7 +113,7 @@ int RepeatSend() {
     }
     // Escape mostly arrives while the reply is awaited, where the wait takes
     // it: the run ends then as well as between passes.
-  } while (!(g_bReplyAborted && !bGood) && !KbdEscapePressed());
+  } while (!g_bReplyAborted && !KbdEscapePressed());
   g_Stats.iElapsed = int(PlatTickCount() - dwStart);
   return g_Stats.iTries;
 }

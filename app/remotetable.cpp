@@ -41,8 +41,8 @@ bool RemoteEntry::AddChunk(const char* pData, int iLen, DWORD dwNow) {
 }
 
 void RemoteEntry::MarkAnswer() {
-  if (iLength > 10) szFrame[10] = char('A' + iReplyCount % 10);
-  iReplyCount += 1;
+  if (iLength > 10) szFrame[10] = char('A' + unsigned(iReplyCount) % 10u);
+  iReplyCount = int(unsigned(iReplyCount) + 1u);  // wraps on an endless run
 }
 
 CGrowArray::CGrowArray() : m_ppSlots(nullptr), m_iCount(0) {}

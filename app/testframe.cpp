@@ -43,9 +43,19 @@ char* FrameText(const char* pszFrame, char* pszOut) {
     }
   }
   pszOut[n] = 0;
+  MaskControls(pszOut);
   TrimRight(pszOut);
   return pszOut;
 }
+
+void MaskControls(char* psz) {
+  for (; *psz; ++psz)
+    if (static_cast<unsigned char>(*psz) < 0x20) *psz = ' ';
+}
+
+namespace {
+int WrapAdd(int iValue, int iAdd) { return int(unsigned(iValue) + unsigned(iAdd)); }
+}  // namespace
 
 void StatsReset(TestStats* pStats) {
   pStats->iTries = 0;
@@ -57,15 +67,17 @@ void StatsReset(TestStats* pStats) {
   pStats->iElapsed = 0;
 }
 
+void StatsSent(TestStats* pStats) { pStats->iTries = WrapAdd(pStats->iTries, 1); }
+
 void StatsGoodPass(TestStats* pStats, int iRoundTrip, int iFrameLen) {
   if (iRoundTrip < pStats->iMin) pStats->iMin = iRoundTrip;
   if (iRoundTrip > pStats->iMax) pStats->iMax = iRoundTrip;
-  pStats->iBytes += iFrameLen;
+  pStats->iBytes = WrapAdd(pStats->iBytes, iFrameLen);
   int iTries = pStats->iTries > 0 ? pStats->iTries : 1;
   pStats->fAverage = float((double(iTries - 1) * pStats->fAverage + iRoundTrip) / iTries);
 }
 
 int StatsBadPass(TestStats* pStats) {
-  pStats->iMisses += 1;
+  pStats->iMisses = WrapAdd(pStats->iMisses, 1);
   return int(pStats->fAverage);
 }

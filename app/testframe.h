@@ -14,9 +14,15 @@
 // Formats a frame into pszFrame (room for FRAME_SIZE bytes); returns its length.
 int FormatFrame(char* pszFrame, const char* pszId, unsigned uStrength, int iMessage, const char* pszText);
 
-// Copies the frame's text (after the STX, up to the first ETX, trailing white
-// space removed) to pszOut (room for FRAME_SIZE bytes); returns pszOut.
+// Copies the frame's text (after the STX, up to the first ETX, control bytes
+// made spaces, trailing white space removed) to pszOut (room for FRAME_SIZE
+// bytes); returns pszOut.
 char* FrameText(const char* pszFrame, char* pszOut);
+
+// Turns every control byte (below 0x20) of a received text into a space, so
+// that the text shows on one line as it came: a bell, backspace, tab, CR or
+// LF from the radio would otherwise ring, move the cursor or wipe the page.
+void MaskControls(char* psz);
 
 // Removes trailing white space (space, tab, LF, VT, FF, CR) in place.
 void TrimRight(char* psz);
@@ -32,7 +38,10 @@ struct TestStats {
   int iElapsed;
 };
 
+// The counters wrap as 32-bit unsigned numbers would on endless runs.
 void StatsReset(TestStats* pStats);
+// A frame that the modem took in full.
+void StatsSent(TestStats* pStats);
 // A pass whose reply came: round trip iRoundTrip ms for a frame of iFrameLen.
 // The pass has already been counted in iTries.
 void StatsGoodPass(TestStats* pStats, int iRoundTrip, int iFrameLen);

@@ -17,19 +17,16 @@ std::vector<int> g_aiTimedOut;
 void OnTimeout(int iAddress) { g_aiTimedOut.push_back(iAddress); }
 }  // namespace
 
-TEST(AddChunk, WholeFrameInOnePacketCompletes) {
+TEST(AddChunk, WholeOrSplitFrameCompletesOnItsEtx) {
   RemoteEntry e(5, 0);
   EXPECT_TRUE(Add(e, "\x02" "AB 045 07 hi\r\n\x03"));
   EXPECT_EQ(Frame(e), "\x02" "AB 045 07 hi\r\n\x03");
-  EXPECT_EQ(e.iLength, 16);
   EXPECT_EQ(e.dwLastHeard, 1000u);
-}
-
-TEST(AddChunk, FrameSplitOverTwoPacketsCompletesOnTheSecond) {
-  RemoteEntry e(5, 0);
-  EXPECT_FALSE(Add(e, "\x02" "AB 045 "));
-  EXPECT_TRUE(Add(e, "07 hi\r\n\x03"));
+  e.iLength = 0;
+  EXPECT_FALSE(Add(e, "\x02" "AB 045 ", 2000));
+  EXPECT_TRUE(Add(e, "07 hi\r\n\x03", 3000));
   EXPECT_EQ(Frame(e), "\x02" "AB 045 07 hi\r\n\x03");
+  EXPECT_EQ(e.dwLastHeard, 3000u);
 }
 
 TEST(AddChunk, BytesAfterEtxAreDroppedAndStxRestarts) {
@@ -83,6 +80,12 @@ TEST(Answer, LettersRotateFromAToJ) {
   eShort.MarkAnswer();
   EXPECT_EQ(Frame(eShort), "\x02" "short\x03");
   EXPECT_EQ(eShort.iReplyCount, 1);
+  // An endless run: the count wraps instead of overflowing.
+  ASSERT_TRUE(Add(e, "\x02" "AB 045 07 hi\r\n\x03"));
+  e.iReplyCount = 0x7FFFFFFF;
+  e.MarkAnswer();
+  EXPECT_EQ(e.szFrame[10], 'H');
+  EXPECT_EQ(e.iReplyCount, int(0x80000000u));
 }
 
 TEST(RemoteTable, AppendFindAndRemove) {
