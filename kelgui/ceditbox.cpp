@@ -62,8 +62,11 @@ int CEditBox::GetText(char* pszBuf, int iSize) const {
 
 void CEditBox::SetText(const char* psz) {
   std::memset(m_szBuffer, 0, sizeof(m_szBuffer));
+  // The text is cut to the limit: a caller's text longer than its field
+  // (a number field is as long as its bounds need) would otherwise put the
+  // edit position past the limit and stop the program at the first key.
   if (psz) {
-    for (int i = 0; i < MAX_TEXT && psz[i]; ++i) m_szBuffer[i] = psz[i];
+    for (int i = 0; i < m_iLimit && psz[i]; ++i) m_szBuffer[i] = psz[i];
   }
   m_szBuffer[sizeof(m_szBuffer) - 1] = 0;
   m_iBufferLen = static_cast<int>(std::strlen(m_szBuffer));

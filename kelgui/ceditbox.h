@@ -32,7 +32,7 @@ class CEditBox {
   // Copies at most iSize - 1 characters and a terminating zero; returns the
   // count copied (0 and nothing written when iSize < 1).
   int GetText(char* pszBuf, int iSize) const;
-  // Replaces the text (at most 63 characters), edit position 0, redraws.
+  // Replaces the text (at most the limit), edit position 0, redraws.
   void SetText(const char* psz);
   void PlaceCursor();
   void Redraw();

@@ -132,7 +132,9 @@ int CField::Run() {
     }
   }
   // While typing, the first digits of a number above 9 (or below -9) must
-  // be allowed through.
+  // be allowed through. These bounds follow the ones above, so that a field
+  // without a range (which a key string can still make numeric) takes any
+  // number instead of only 0.
   m_lRelaxedMax = m_lMax <= -10 ? 0 : m_lMax;
   m_lRelaxedMin = m_lMin >= 10 ? 0 : m_lMin;
 
