@@ -2,7 +2,7 @@
 // the program's driver) brings a simulated remote modem up by hand over its
 // pty with modem lines, the way the program does — DTR reset, sign-on, speed
 // search, ":wit2410", factory settings, channel, speed change, "m>", "wr?",
-// "z>" — and exchanges a test message frame with the simulated base.
+// "z>" — and exchanges test message frames with the simulated base.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -90,16 +90,19 @@ TEST(SimBringUp, ClientBringsARemoteUpAndExchangesAFrameWithTheBase) {
 
   line.Write("z>\n");
   ASSERT_TRUE(replycheck::Accepted("z>", line.ReadThrough(">")));
-  std::string strFrame = replycheck::Frame("KV", static_cast<unsigned>(iSignal), 1, "hello base");
-  ASSERT_TRUE(line.Write(strFrame));
-  std::string strAnswer = line.ReadThrough("\x03", 6000);
-  std::string strExpect = strFrame;
-  strExpect[10] = 'A';
-  EXPECT_EQ(strAnswer, strExpect);
+  // The base answers with the byte at offset 10 replaced by 'A' plus its
+  // reply count mod 10.
+  for (int i = 1; i <= 11; ++i) {
+    std::string strFrame = replycheck::Frame("KV", static_cast<unsigned>(iSignal), i, "hello base");
+    ASSERT_TRUE(line.Write(strFrame));
+    std::string strExpect = strFrame;
+    strExpect[10] = static_cast<char>('A' + (i - 1) % 10);
+    EXPECT_EQ(line.ReadThrough("\x03", 6000), strExpect) << i;
+  }
 
   // Back to command mode without a reset.
   EXPECT_EQ(line.Command(":wit2410"), ":wit2410\rOK\r> ");
-  EXPECT_NE(sim.Command("stats").find("answered=1"), std::string::npos);
+  EXPECT_NE(sim.Command("stats").find("answered=11"), std::string::npos) << sim.Command("stats");
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // CHostLine: the host's end of a simulated modem's serial line, written for
 // the simulator's tests and independent of the program's serial code: opens
-// the pty slave raw, sets its speed and flow control, writes, reads until a
-// condition with a deadline, and drives DTR/reads the modem lines (through
-// the modem-lines shim that the test process runs under).
+// the pty slave raw, sets its speed, writes, reads until a condition with a
+// deadline, and drives DTR/reads the modem lines (through the modem-lines
+// shim that the test process runs under).
 #pragma once
 #include <errno.h>
 #include <fcntl.h>
@@ -18,25 +18,17 @@
 
 class CHostLine {
  public:
-  ~CHostLine() { Close(); }
+  ~CHostLine() {
+    if (m_iFd >= 0) close(m_iFd);
+  }
 
   bool Open(const std::string& strPath, speed_t speed = B9600) {
-    Close();
     m_iFd = open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_iFd < 0) return false;
     termios tio;
-    if (tcgetattr(m_iFd, &tio) != 0) return false;
+    if (m_iFd < 0 || tcgetattr(m_iFd, &tio) != 0) return false;
     cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cflag &= ~CRTSCTS;
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
-    return tcsetattr(m_iFd, TCSANOW, &tio) == 0;
-  }
-  void Close() {
-    if (m_iFd >= 0) close(m_iFd);
-    m_iFd = -1;
-    m_strPending.clear();
+    tio.c_cflag = (tio.c_cflag | CLOCAL | CREAD) & ~CRTSCTS;
+    return tcsetattr(m_iFd, TCSANOW, &tio) == 0 && SetSpeed(speed);
   }
   int Fd() const { return m_iFd; }
 
@@ -49,8 +41,7 @@ class CHostLine {
   }
 
   bool Write(const std::string& str) {
-    size_t iDone = 0;
-    while (iDone < str.size()) {
+    for (size_t iDone = 0; iDone < str.size();) {
       ssize_t i = write(m_iFd, str.data() + iDone, str.size() - iDone);
       if (i < 0 && errno == EAGAIN) {
         pollfd pfd{m_iFd, POLLOUT, 0};
@@ -63,55 +54,47 @@ class CHostLine {
     return true;
   }
 
-  // Reads until fnDone(bytes so far) holds or iTimeoutMs pass; returns the
-  // bytes read (those beyond the first match stay for the next read when
-  // fnDone tells where the answer ends through *piEnd).
-  std::string ReadUntil(const std::function<bool(const std::string&, size_t*)>& fnDone, int iTimeoutMs,
-                        bool* pbDone = nullptr) {
+  // Reads until fnDone(bytes so far, &iEnd) holds or iTimeoutMs pass, and
+  // returns the bytes read; fnDone may move iEnd (preset to the size) back to
+  // where the answer ends, and the bytes after it stay for the next read.
+  std::string ReadUntil(const std::function<bool(const std::string&, size_t*)>& fnDone, int iTimeoutMs) {
     int64_t iDeadline = NowMs() + iTimeoutMs;
     std::string str;
     str.swap(m_strPending);
-    size_t iEnd = 0;
     for (;;) {
-      iEnd = str.size();
+      size_t iEnd = str.size();
       if (fnDone(str, &iEnd)) {
         m_strPending = str.substr(iEnd);
         str.resize(iEnd);
-        if (pbDone) *pbDone = true;
         return str;
       }
       int64_t iLeft = iDeadline - NowMs();
-      if (iLeft < 0) break;
+      if (iLeft < 0) return str;
       pollfd pfd{m_iFd, POLLIN, 0};
       int iReady = poll(&pfd, 1, static_cast<int>(iLeft));
       if (iReady < 0 && errno == EINTR) continue;
-      if (iReady <= 0) break;
-      if (pfd.revents & (POLLHUP | POLLERR) && !(pfd.revents & POLLIN)) break;
+      if (iReady <= 0 || !(pfd.revents & POLLIN)) return str;
       char ab[1024];
       ssize_t iGot = read(m_iFd, ab, sizeof ab);
-      if (iGot <= 0) break;
+      if (iGot <= 0) return str;
       str.append(ab, static_cast<size_t>(iGot));
     }
-    if (pbDone) *pbDone = false;
-    return str;
   }
-  // Until the text ends with strEnd (searched from the start).
+  // Through the first strEnd.
   std::string ReadThrough(const std::string& strEnd, int iTimeoutMs = 3000) {
     return ReadUntil(
         [&](const std::string& s, size_t* piEnd) {
           size_t i = s.find(strEnd);
-          if (i == std::string::npos) return false;
-          *piEnd = i + strEnd.size();
-          return true;
+          if (i != std::string::npos) *piEnd = i + strEnd.size();
+          return i != std::string::npos;
         },
         iTimeoutMs);
   }
   std::string ReadCount(size_t iCount, int iTimeoutMs = 3000) {
     return ReadUntil(
         [&](const std::string& s, size_t* piEnd) {
-          if (s.size() < iCount) return false;
           *piEnd = iCount;
-          return true;
+          return s.size() >= iCount;
         },
         iTimeoutMs);
   }
