@@ -195,8 +195,9 @@ TEST_F(AppE2E, NoModemIsReportedAndTheSettingsAreWrittenAtExit) {
 
 TEST_F(AppE2E, BaseStationAnswersSimulatedRemotesAndSurvivesBadPackets) {
   // Frames cut into 8-byte air packets: every frame arrives in several parts.
+  // The remotes' text holds a bell, a backspace, a CR, a LF and a tab.
   StartAll({"--modem", Modem("name=base,role=base"), "--sim-remotes", "2", "--sim-remote-interval", "300",
-            "--air-chunk", "8"},
+            "--air-chunk", "8", "--sim-remote-text", "ring\abs\bcr\rlf\ntab\tend"},
            Registry(5));
   m_app.Text("6");
   m_app.Expect("Monitor Channel 5...");
@@ -204,7 +205,8 @@ TEST_F(AppE2E, BaseStationAnswersSimulatedRemotesAndSurvivesBadPackets) {
   // from several packets.
   m_app.Expect("0=01 026 ");
   m_app.Expect("1=02 026 ");
-  ASSERT_TRUE(WaitForCount(m_app.tmux, "Bsimulated remote", 1, DEADLINE)) << m_app.tmux.Capture();
+  // Each shows as a space: the line keeps its address and the page its rows.
+  ASSERT_TRUE(WaitForCount(m_app.tmux, "Bring bs cr lf tab end", 1, DEADLINE)) << m_app.tmux.Capture();
   for (const char* psz : {"inject base oversize 0", "inject base truncated 0", "inject base e9 1", "burst base 300"})
     Control(psz);
   // Still answering after the bad bytes: the remotes count more good answers.
