@@ -26,6 +26,17 @@ const DWORD STYLE_FIELD_RIGHT = 0x50000006u;
 // Longest text a number of the given places may need, sign and point included.
 const int NUMBER_TEXT = 48;
 
+// Field columns and widths: far beyond any terminal (a field is cut at
+// FIELD_CUT left of the page), yet far from overflowing an int when added.
+const long long FIELD_CUT = 1 << 20;
+const long long FIELD_REACH = 1 << 24;
+
+int Reach(long long ll) {
+  if (ll > FIELD_REACH) return static_cast<int>(FIELD_REACH);
+  if (ll < -FIELD_REACH) return static_cast<int>(-FIELD_REACH);
+  return static_cast<int>(ll);
+}
+
 // Copies psz into a caller's buffer of iCapacity bytes (nothing below 1).
 void StoreText(char* pszBuf, int iCapacity, const char* psz) {
   if (iCapacity < 1) return;
@@ -138,11 +149,21 @@ int CField::Run() {
   m_lRelaxedMax = m_lMax <= -10 ? 0 : m_lMax;
   m_lRelaxedMin = m_lMin >= 10 ? 0 : m_lMin;
 
+  // The field's place is worked out in 64 bits and kept near the page, so
+  // that no column or length a caller passes overflows the drawing. A field
+  // reaching far left of the page loses that part: its right end stays.
+  long long llCol = m_iCol;
   if ((m_dwFlags & ENTER_RIGHT) && m_iCol != 0 && !(m_dwFlags & ENTER_LEFTCOL)) {
-    m_iCol -= m_iMaxLen - 1;
+    llCol -= static_cast<long long>(m_iMaxLen) - 1;
   }
-  m_iWidth = GuiGetColumns() - m_iCol;
-  if (m_iWidth > m_iMaxLen) m_iWidth = m_iMaxLen;
+  long long llWidth = GuiGetColumns() - llCol;
+  if (llWidth > m_iMaxLen) llWidth = m_iMaxLen;
+  if (llCol < -FIELD_CUT) {
+    llWidth -= -FIELD_CUT - llCol;
+    llCol = -FIELD_CUT;
+  }
+  m_iCol = Reach(llCol);
+  m_iWidth = Reach(llWidth);
   const int iTextLen = static_cast<int>(std::strlen(m_pszBuf));
   m_iResult = 0;
   if (m_dwFlags & ENTER_DISPLAY) {

@@ -1,8 +1,8 @@
-// Data entry on the headless screen: the number field of the channel
-// (right-aligned, two digits, bounds), signs, relaxed bounds, the implied
-// point, text fields, the 63-character box, every way out with the caller's
-// buffer filled, the caret, the key string and the entry flags, and values
-// at the ends of the 32-bit range.
+// Data entry on the headless screen: the channel field and the signs shown
+// key by key, tables of number and text entries (keys typed, result, value
+// or text, beeps), every way out with the caller's buffer filled, the caret,
+// positions and the display-only field. Keys are typed as the terminal codes
+// the entry reads: 14 Left, 26 Right, 19 Up, 127 Delete.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -15,7 +15,6 @@
 #include "kelgui/kelenter.h"
 #include "kelgui/kelgui.h"
 #include "kelgui/kelkbd.h"
-#include "platform/screen.h"
 #include "platform/screen_headless.h"
 
 namespace {
@@ -25,9 +24,7 @@ class Enter : public ::testing::Test {
   void SetUp() override {
     PlatHeadlessStart(80, 25);
     KbdFlush();
-    m_hWnd = GuiInit(nullptr, -1, "Tavrix");
-    ASSERT_NE(m_hWnd, nullptr);
-    m_pGui = GuiGet();
+    ASSERT_NE(GuiInit(nullptr, -1, "Tavrix"), nullptr);
     KbdPump(1);
     PlatHeadlessSetIdleHook(&Enter::OnIdle, this);
     m_iBells = PlatHeadlessBells();
@@ -38,381 +35,227 @@ class Enter : public ::testing::Test {
   }
 
   // Steps run, one each, when the entry waits for a key and nothing is
-  // scripted; the screen is painted by then. With no step left the
-  // terminal hangs up.
+  // scripted (the screen is painted by then); with none left the terminal
+  // hangs up.
   static void OnIdle(void* pv) {
     Enter* p = static_cast<Enter*>(pv);
     if (p->m_iStep < p->m_vSteps.size()) p->m_vSteps[p->m_iStep++]();
   }
-  void AtIdle(std::function<void()> fn) { m_vSteps.push_back(std::move(fn)); }
-  // At the next wait: the field shows strField from column iCol of row 0,
-  // then the keys are typed.
+  // At the next wait: row 0 shows strField from column iCol; then type.
   void Expect(int iCol, const std::string& strField, const char* pszKeys) {
-    AtIdle([=, this] {
-      EXPECT_EQ(Screen(iCol, strField.size()), strField) << "before typing " << pszKeys;
+    m_vSteps.push_back([=] {
+      EXPECT_EQ(Screen(iCol, strField.size()), strField) << "before " << pszKeys;
       PlatHeadlessType(pszKeys);
     });
   }
   static std::string Screen(int iCol, size_t n, int iRow = 0) {
     return PlatHeadlessRow(iRow).substr(size_t(iCol), n);
   }
+  static bool Caret(int* piCol, bool* pbBlock) {
+    int iRow = 0;
+    return PlatHeadlessCaret(piCol, &iRow, pbBlock);
+  }
   int Bells() const { return PlatHeadlessBells() - m_iBells; }
 
-  HWND m_hWnd = nullptr;
-  CGui* m_pGui = nullptr;
   std::vector<std::function<void()>> m_vSteps;
   size_t m_iStep = 0;
   int m_iBells = 0;
 };
 
-TEST_F(Enter, ChannelFieldRightAlignedWithTwoDigits) {
+TEST_F(Enter, ChannelFieldShownKeyByKey) {
   int v = 5;
   GuiPutsAt(0, 0, "Channel:");
-  AtIdle([&] {
-    EXPECT_EQ(Screen(0, 13), "Channel:   5 ");  // columns 10 and 11
-    int iCol = 0, iRow = 0;
+  m_vSteps.push_back([&] {
+    EXPECT_EQ(Screen(0, 13), "Channel:   5 ");  // right-aligned in columns 10 and 11
+    int iCol = 0;
     bool bBlock = false;
-    EXPECT_TRUE(PlatHeadlessCaret(&iCol, &iRow, &bBlock));
+    EXPECT_TRUE(Caret(&iCol, &bBlock));
     EXPECT_TRUE(bBlock);
     EXPECT_EQ(iCol, 12);
-    EXPECT_EQ(iRow, 0);
     PlatHeadlessType("1");  // replaces the 5
   });
   Expect(10, " 1", "2");
   Expect(10, "12", "3");  // a third digit: the box is full
-  AtIdle([&] {
-    EXPECT_EQ(Screen(10, 2), "12");
-    EXPECT_EQ(Bells(), 1);
-    PlatHeadlessChar(13);
-  });
+  Expect(10, "12", "\r");
   EXPECT_EQ(EnterInt(11, 0, 0, 63, &v, nullptr), 13);
   EXPECT_EQ(v, 12);
+  EXPECT_EQ(Bells(), 1);
   EXPECT_EQ(m_iStep, 4u);
-  GuiUpdate();
-  EXPECT_EQ(Screen(0, 13), "Channel:  12 ");
-  int iCol = 0, iRow = 0;
+  int iCol = 0;
   bool bBlock = false;
-  EXPECT_FALSE(PlatHeadlessCaret(&iCol, &iRow, &bBlock));  // off after the entry
+  EXPECT_FALSE(Caret(&iCol, &bBlock));  // off after the entry
 }
 
-TEST_F(Enter, NumberAboveTheBoundIsRefused) {
-  int v = 5;
-  Expect(10, " 5", "64");
-  AtIdle([&] {
-    EXPECT_EQ(Screen(10, 2), " 6");
-    EXPECT_EQ(Bells(), 1);
-    PlatHeadlessChar(13);
-  });
-  EXPECT_EQ(EnterInt(11, 0, 0, 63, &v, nullptr), 13);
-  EXPECT_EQ(v, 6);
-}
-
-TEST_F(Enter, StartValueIsClampedAndZeroIsReplaced) {
-  int v = 99;
-  Expect(10, "63", "\x1B");
-  EXPECT_EQ(EnterInt(11, 0, 0, 63, &v, nullptr), 27);
-  EXPECT_EQ(v, 63);
-  v = -5;
-  Expect(10, " 0", "7\r");
-  EXPECT_EQ(EnterInt(11, 0, 0, 63, &v, nullptr), 13);
-  EXPECT_EQ(v, 7);
-  v = 0;
-  PlatHeadlessType("42\r");
-  EXPECT_EQ(EnterInt(11, 0, 0, 63, &v, nullptr), 13);
-  EXPECT_EQ(v, 42);
-  EXPECT_EQ(Bells(), 0);
-}
-
-TEST_F(Enter, BackspaceToZeroThenTheNextDigitReplacesIt) {
-  int v = 1;
-  Expect(10, " 1", "\b");
-  Expect(10, " 0", "5");
-  Expect(10, " 5", "\b");
-  AtIdle([&] {
-    EXPECT_EQ(Screen(10, 2), " 0");
-    PlatHeadlessVirtualKey(VK_LEFT);  // the Left arrow is Backspace here
-    PlatHeadlessType("3\r");
-  });
-  EXPECT_EQ(EnterInt(11, 0, 0, 63, &v, nullptr), 13);
-  EXPECT_EQ(v, 3);
-  EXPECT_EQ(Bells(), 0);
-}
-
-TEST_F(Enter, SignWithANegativeMinimum) {
+TEST_F(Enter, SignShownKeyByKey) {
   int v = 0;
   // Three characters: the field is columns 9 to 11.
   Expect(9, "  0", "-");
   Expect(9, " -0", "7");
   Expect(9, " -7", "-");
   Expect(9, "  7", "-");
-  Expect(9, " -7", "+");
-  Expect(9, "  7", "+");
+  Expect(9, " -7", "+");  // "+" on a negative number flips it
+  Expect(9, "  7", "+");  // and finishes a positive one
   EXPECT_EQ(EnterInt(11, 0, -63, 63, &v, nullptr), '+');
   EXPECT_EQ(v, 7);
   EXPECT_EQ(m_iStep, 6u);
   EXPECT_EQ(Bells(), 0);
-
-  // "-" on "-0" gives 0 again; a 0 typed after "-0" keeps "-0".
-  v = 0;
-  Expect(9, "  0", "-0");
-  Expect(9, " -0", "-");
-  Expect(9, "  0", "\r");
-  EXPECT_EQ(EnterInt(11, 0, -63, 63, &v, nullptr), 13);
-  EXPECT_EQ(v, 0);
-}
-
-TEST_F(Enter, SignRefusals) {
-  int v = 3;
-  PlatHeadlessType("-\r");  // no negative numbers
-  EXPECT_EQ(EnterInt(11, 0, 0, 63, &v, nullptr), 13);
-  EXPECT_EQ(v, 3);
-  EXPECT_EQ(Bells(), 1);
-  // "+" on a value of 0 or more finishes; with 0x8 it is refused.
-  char sz[8] = "3";
-  PlatHeadlessType("+\x1B");
-  EXPECT_EQ(EnterField(10, 0, sz, 2, 0, 63, ENTER_VALUE_FLAGS | ENTER_NOPLUS, nullptr), 27);
-  EXPECT_EQ(Bells(), 2);
-  // Letters and "." (no places) are refused in a number field.
-  PlatHeadlessType("a.\r");
-  EXPECT_EQ(EnterInt(11, 0, 0, 63, &v, nullptr), 13);
-  EXPECT_EQ(Bells(), 4);
-}
-
-TEST_F(Enter, RelaxedLowerBoundWhileTyping) {
-  int v = 50;
-  Expect(10, "50", "1");
-  AtIdle([&] {
-    EXPECT_EQ(Screen(10, 2), " 1");  // accepted while typing
-    EXPECT_EQ(Bells(), 0);
-    PlatHeadlessChar(13);  // but not as the value
-  });
-  AtIdle([&] {
-    EXPECT_EQ(Bells(), 1);
-    PlatHeadlessType("5\r");
-  });
-  EXPECT_EQ(EnterInt(11, 0, 10, 99, &v, nullptr), 13);
-  EXPECT_EQ(v, 15);
 }
 
 TEST_F(Enter, ImpliedPointShiftsDigitsIn) {
-  LONG l = 0;
-  // 0 to 99.99: six characters, columns 6 to 11.
+  int v = 0;
+  // 0 to 99.99 with two places: six characters, columns 6 to 11.
   Expect(6, "  0.00", "1");
   Expect(6, "  0.01", "2");
   Expect(6, "  0.12", ".3");  // the point is ignored
   Expect(6, "  1.23", "\r");
-  EXPECT_EQ(EnterValue(11, 0, 0, 9999, &l, "\xCA"), 13);
-  EXPECT_EQ(l, 123);
+  EXPECT_EQ(EnterInt(11, 0, 0, 9999, &v, "\xCA"), 13);
+  EXPECT_EQ(v, 123);
   EXPECT_EQ(Bells(), 0);
 }
 
-TEST_F(Enter, TypedPointWithoutImpliedPoint) {
-  char sz[16] = "";
-  // A left-aligned number field with 2 places shows every accepted number
-  // with its places; a typed point is taken (no beep).
-  PlatHeadlessType("1\r");
-  EXPECT_EQ(EnterField(0, 0, sz, 10, 0, 10000, ENTER_NUMBER, "\xCA"), 13);
-  EXPECT_STREQ(sz, "1.00");
-  PlatHeadlessType(".\x1B");
-  EXPECT_EQ(EnterField(0, 0, sz, 10, 0, 100000, ENTER_NUMBER, "\xCA"), 27);
-  EXPECT_EQ(Bells(), 0);
+TEST_F(Enter, NumberFields) {
+  // EnterInt with the right end at column 11; the final text is written
+  // there again.
+  struct {
+    int iMin, iMax, iStart;
+    const char* pszFormat;
+    const char* pszKeys;
+    int iResult, iValue, iBells;
+    const char* pszShown;
+  } aCases[] = {
+      {0, 63, 5, nullptr, "64\r", 13, 6, 1, " 6"},     // 64 is above 63
+      {0, 63, 99, nullptr, "\x1B", 27, 63, 0, "63"},   // clamped start
+      {0, 63, -5, nullptr, "7\r", 13, 7, 0, " 7"},     // clamped to 0, replaced
+      {0, 63, 1, nullptr, "\b5\b\x0E" "3\r", 13, 3, 0, " 3"},  // to 0 and back; Left is Backspace
+      {0, 63, 5, nullptr, "42\x1B", 27, 42, 0, "42"},  // Escape keeps the typed number
+      {0, 63, 3, nullptr, "-a.\r", 13, 3, 3, " 3"},    // no sign, letter or point
+      {10, 99, 50, nullptr, "1\r5\r", 13, 15, 1, "15"},  // 1 typed, but not taken
+      {-63, 63, 0, nullptr, "-0-\r", 13, 0, 0, "  0"},   // "-0" and back to 0
+      {-5, 5, 0, "\xCA", "-5\r", 13, -5, 0, "-0.05"},    // the field fits "-0.05"
+      {-5, 5, 0, "\xCA", "6\r", 13, 0, 1, " 0.00"},      // 0.06 is above 0.05
+      // Ten digits fit; a value past 2,147,483,647 is refused, not wrapped.
+      {0, INT_MAX, 0, nullptr, "21474836487\r", 13, INT_MAX, 1, "2147483647"},
+      {0, INT_MAX, 0, nullptr, "9999999999\r", 13, 999999999, 1, " 999999999"},
+      // The most negative value can be typed but has no sign to flip to.
+      {INT_MIN, INT_MAX, 0, nullptr, "-2147483648-\r", 13, INT_MIN, 1, "-2147483648"},
+      {5, 5, 0, nullptr, "123\r", 13, 123, 0, "123"},  // no range: no checks
+  };
+  for (const auto& c : aCases) {
+    SCOPED_TRACE(c.pszKeys);
+    GuiClearLine(0);
+    const int iBells = PlatHeadlessBells();
+    int v = c.iStart;
+    PlatHeadlessType(c.pszKeys);
+    EXPECT_EQ(EnterInt(11, 0, c.iMin, c.iMax, &v, c.pszFormat), c.iResult);
+    EXPECT_EQ(v, c.iValue);
+    EXPECT_EQ(PlatHeadlessBells() - iBells, c.iBells);
+    EXPECT_EQ(PlatHeadlessPending(), 0);
+    GuiUpdate();
+    const size_t n = std::strlen(c.pszShown);
+    EXPECT_EQ(Screen(12 - int(n), n), c.pszShown);
+  }
 }
 
-TEST_F(Enter, SmallBoundsWithPlacesFitTheField) {
-  // -0.05 to 0.05: "-0.05" needs five characters.
-  LONG l = 0;
-  PlatHeadlessType("-5\r");
-  EXPECT_EQ(EnterValue(11, 0, -5, 5, &l, "\xCA"), 13);
-  EXPECT_EQ(l, -5);
-  GuiUpdate();
-  EXPECT_EQ(Screen(7, 5), "-0.05");
-  l = 0;
-  PlatHeadlessType("6\r");  // 0.06 is refused while typing
-  EXPECT_EQ(EnterValue(11, 0, -5, 5, &l, "\xCA"), 13);
-  EXPECT_EQ(l, 0);
-  EXPECT_EQ(Bells(), 1);
-}
-
-TEST_F(Enter, TextFieldReplacedOrEdited) {
-  char sz[3] = "AB";
-  GuiPutsAt(0, 0, "KV3 ID:");
-  Expect(0, "KV3 ID: AB", "c");
-  Expect(0, "KV3 ID: C ", "\r");
-  EXPECT_EQ(EnterString(8, 0, 2, sz, nullptr), 13);
-  EXPECT_STREQ(sz, "C");
-
-  std::strcpy(sz, "AB");
-  Expect(8, "AB", "\b");  // Backspace as the first key edits the text
-  Expect(8, "A ", "\r");
-  EXPECT_EQ(EnterString(8, 0, 2, sz, nullptr), 13);
-  EXPECT_STREQ(sz, "A");
-
-  // Up is refused in a text field; "+" is typed (no 0x4).
-  std::strcpy(sz, "AB");
-  PlatHeadlessVirtualKey(VK_UP);
-  PlatHeadlessType("+\r");
-  EXPECT_EQ(EnterString(8, 0, 2, sz, nullptr), 13);
-  EXPECT_STREQ(sz, "+");
-  EXPECT_EQ(Bells(), 1);
-}
-
-TEST_F(Enter, LongTextStopsAtTheBox) {
-  char sz[213] = "";
-  PlatHeadlessType(std::string(70, 'x').c_str());
-  PlatHeadlessChar(13);
-  EXPECT_EQ(EnterString(0, 3, 212, sz, nullptr), 13);
-  EXPECT_EQ(std::string(sz), std::string(63, 'X'));
-  EXPECT_EQ(Bells(), 7);
-  GuiUpdate();
-  EXPECT_EQ(Screen(0, 64, 3), std::string(63, 'X') + " ");
+TEST_F(Enter, TextFieldsAndKeyStrings) {
+  struct {
+    const char* pszStart;
+    int iMaxLen;
+    LONG lMin, lMax;
+    DWORD dwFlags;
+    const char* pszKeyString;
+    std::string strKeys;
+    int iResult;
+    std::string strText;
+    int iBells;
+  } aCases[] = {
+      {"AB", 2, 0, 0, ENTER_STRING_FLAGS, nullptr, "c\r", 13, "C", 0},  // replaced
+      {"AB", 2, 0, 0, ENTER_STRING_FLAGS, nullptr, "\b\r", 13, "A", 0},  // edited
+      {"AB", 2, 0, 0, ENTER_STRING_FLAGS, nullptr, "\x13+\r", 13, "+", 1},  // Up refused
+      {"", 212, 0, 0, ENTER_STRING_FLAGS, nullptr, std::string(70, 'x') + "\r", 13,
+       std::string(63, 'X'), 7},  // the box holds 63
+      {"", 10, 0, 0, ENTER_STRING_FLAGS, nullptr, "hel\x1B", 27, "HEL", 0},
+      {"ABC", 10, 0, 0, ENTER_EDIT, nullptr, "\x0E\x0E\x7Fx\x1Ay\x1A\r", 13, "AXCY", 0},
+      // A caller's text longer than the field is cut to it, not fatal.
+      {"ABCD", 2, 0, 0, ENTER_STRING_FLAGS, nullptr, "\b\r", 13, "A", 0},
+      {"100", 10, 0, 63, ENTER_NUMBER, nullptr, "\b\r", 13, "1", 0},
+      // Key strings: a plain key ends at once without validation; keys up
+      // to the 250 marker finish with it; from the 247 marker only those
+      // keys (and Backspace) are typed.
+      {"", 5, 50, 60, ENTER_NUMBER, "Q", "12q", 'Q', "12", 0},
+      {"", 5, 100, 200, ENTER_NUMBER, "Q\xFA", "12q5q", 'Q', "125", 1},
+      {"", 5, 0, 0, 0, "\r\xF7" "AB", "ab\bxba\r", 13, "ABA", 1},
+      {"", 10, 0, 10000, ENTER_NUMBER, "\xCA", "1\r", 13, "1.00", 0},
+      {"", 10, 0, 100000, ENTER_NUMBER, "\xCA", ".\x1B", 27, "0.00", 0},
+      {"", 10, 0, 0, ENTER_NUMBER, "\xCA", "5\r", 13, "5.00", 0},  // no range: any number
+      // Entry flags.
+      {"", 5, 0, 0, ENTER_NOTEMPTY, nullptr, "\rA\r", 13, "A", 1},
+      {"", 5, 0, 0, ENTER_NOENTER, nullptr, "\r\x1B", 27, "", 1},
+      {"", 3, 0, 0, ENTER_AUTOFINISH, nullptr, "abc", 'C', "ABC", 0},
+      {"", 3, 0, 0, ENTER_PLUSFINISHES, nullptr, "d+", '+', "D", 0},
+      {"", 3, 0, 0, ENTER_REPORTCHANGE, nullptr, "e\r", 13 | 0x8000, "E", 0},
+      {"E", 3, 0, 0, 0, "\xF0", "\r", 13, "E", 0},  // 240 sets 0x10000; no change
+      {"3", 2, 0, 63, ENTER_VALUE_FLAGS | ENTER_NOPLUS, nullptr, "+\x1B", 27, "3", 1},
+  };
+  for (const auto& c : aCases) {
+    SCOPED_TRACE(c.strKeys);
+    const int iBells = PlatHeadlessBells();
+    char sz[256];
+    std::strcpy(sz, c.pszStart);
+    PlatHeadlessType(c.strKeys.c_str());
+    EXPECT_EQ(EnterField(0, 0, sz, c.iMaxLen, c.lMin, c.lMax, c.dwFlags, c.pszKeyString),
+              c.iResult);
+    EXPECT_EQ(sz, c.strText);
+    EXPECT_EQ(PlatHeadlessBells() - iBells, c.iBells);
+    EXPECT_EQ(PlatHeadlessPending(), 0);
+  }
 }
 
 TEST_F(Enter, EveryWayOutFillsTheBuffer) {
-  char sz[16] = "";
-  PlatHeadlessType("hel\x1B");
-  EXPECT_EQ(EnterString(0, 0, 10, sz, nullptr), 27);
-  EXPECT_STREQ(sz, "HEL");
-  int v = 5;
-  PlatHeadlessType("42\x1B");
-  EXPECT_EQ(EnterInt(11, 0, 0, 63, &v, nullptr), 27);
-  EXPECT_EQ(v, 42);
-  // The terminal hangs up after two keys: the text is there, the number is
-  // not taken over.
-  std::strcpy(sz, "");
-  PlatHeadlessType("ok");
-  EXPECT_EQ(EnterString(0, 0, 10, sz, nullptr), -1);
-  EXPECT_STREQ(sz, "OK");
+  char sz[16] = "AB";
+  GuiPutsAt(0, 0, "KV3 ID:");
+  Expect(0, "KV3 ID: AB", "c");
+  Expect(0, "KV3 ID: C ", "k");  // the first key replaced the text
+  // Then nothing more: the terminal hangs up. The text is there, the
+  // number of a later entry is not taken over.
+  EXPECT_EQ(EnterString(8, 0, 2, sz, nullptr), -1);
+  EXPECT_STREQ(sz, "CK");
   EXPECT_EQ(EnterString(0, 0, 10, sz, nullptr), -1);  // no window: at once
-  EXPECT_STREQ(sz, "OK");
-  v = 5;
+  EXPECT_STREQ(sz, "CK");
+  int v = 5;
   EXPECT_EQ(EnterInt(11, 0, 0, 63, &v, nullptr), -1);
   EXPECT_EQ(v, 5);
 }
 
-TEST_F(Enter, CaretIsOffAfterEveryEntry) {
-  GuiSetCaret(2);
+TEST_F(Enter, CaretPositionsAndDisplayOnly) {
   char sz[8] = "";
-  AtIdle([&] {
-    int iCol = 0, iRow = 0;
+  GuiSetCaret(2);
+  GuiSetCursor(0, 7);
+  m_vSteps.push_back([&] {
+    int iCol = 0;
     bool bBlock = true;
-    EXPECT_TRUE(PlatHeadlessCaret(&iCol, &iRow, &bBlock));
+    EXPECT_TRUE(Caret(&iCol, &bBlock));
     EXPECT_FALSE(bBlock);  // a caret that was on keeps its shape
-    EXPECT_EQ(iCol, 3);
-    PlatHeadlessChar(13);
+    EXPECT_EQ(iCol, 8);  // the right end of the empty field
+    PlatHeadlessType("ab\r");
   });
-  EXPECT_EQ(EnterString(3, 0, 5, sz, nullptr), 13);
-  EXPECT_EQ(m_pGui->GetCaretMode(), 0);
-  PlatHeadlessChar(13);
-  EXPECT_EQ(EnterString(3, 0, 5, sz, nullptr), 13);
-  EXPECT_EQ(m_pGui->GetCaretMode(), 0);
-}
-
-TEST_F(Enter, EditingKeysInTheBox) {
-  char sz[16] = "ABC";
-  // 0x20: the first key edits. Left twice, Delete, X, Right, Y.
-  PlatHeadlessVirtualKey(VK_LEFT);
-  PlatHeadlessVirtualKey(VK_LEFT);
-  PlatHeadlessVirtualKey(VK_DELETE);
-  PlatHeadlessType("x");
-  PlatHeadlessVirtualKey(VK_RIGHT);
-  PlatHeadlessType("y");
-  PlatHeadlessVirtualKey(VK_RIGHT);  // at the end: nothing
-  PlatHeadlessChar(13);
-  EXPECT_EQ(EnterField(0, 0, sz, 10, 0, 0, ENTER_EDIT, nullptr), 13);
-  EXPECT_STREQ(sz, "AXCY");
-  EXPECT_EQ(Bells(), 0);
-}
-
-TEST_F(Enter, KeyStringFinishingAndInputKeys) {
-  char sz[16] = "";
-  // An ordinary key-string character ends at once, without validation.
-  PlatHeadlessType("12q");
-  EXPECT_EQ(EnterField(0, 0, sz, 5, 50, 60, ENTER_NUMBER, "Q"), 'Q');
-  EXPECT_STREQ(sz, "12");
-  // Up to the 250 marker the keys finish with validation.
-  std::strcpy(sz, "");
-  PlatHeadlessType("12q5q");
-  EXPECT_EQ(EnterField(0, 0, sz, 5, 100, 200, ENTER_NUMBER, "Q\xFA"), 'Q');
-  EXPECT_STREQ(sz, "125");
-  EXPECT_EQ(Bells(), 1);  // 12 is below 100
-  // From the 247 marker on, only those keys (and Backspace) may be typed.
-  std::strcpy(sz, "");
-  PlatHeadlessType("ab\bxba\r");
-  EXPECT_EQ(EnterField(0, 0, sz, 5, 0, 0, 0, "\r\xF7" "AB"), '\r');
-  EXPECT_STREQ(sz, "ABA");
-  EXPECT_EQ(Bells(), 2);  // the X
-}
-
-TEST_F(Enter, EntryFlags) {
-  char sz[16] = "";
-  // 0x1000: an empty text cannot be finished.
-  PlatHeadlessType("\rA\r");
-  EXPECT_EQ(EnterField(0, 0, sz, 5, 0, 0, ENTER_NOTEMPTY, nullptr), 13);
-  EXPECT_EQ(Bells(), 1);
-  // 0x2000: Enter is refused.
-  PlatHeadlessType("\r\x1B");
-  EXPECT_EQ(EnterField(0, 0, sz, 5, 0, 0, ENTER_NOENTER, nullptr), 27);
-  EXPECT_EQ(Bells(), 2);
-  // 0x80: finishes when full; 0x4: "+" finishes a text.
-  std::strcpy(sz, "");
-  PlatHeadlessType("abc");
-  EXPECT_EQ(EnterField(0, 0, sz, 3, 0, 0, ENTER_AUTOFINISH, nullptr), 'C');
-  EXPECT_STREQ(sz, "ABC");
-  PlatHeadlessType("d+");
-  EXPECT_EQ(EnterField(0, 0, sz, 3, 0, 0, ENTER_PLUSFINISHES, nullptr), '+');
-  EXPECT_STREQ(sz, "D");
-  // 0x10000 (also set by the key-string character 240): a change shows in
-  // the result.
-  PlatHeadlessType("e\r");
-  EXPECT_EQ(EnterField(0, 0, sz, 3, 0, 0, ENTER_REPORTCHANGE, nullptr), 13 | 0x8000);
-  PlatHeadlessType("\r");
-  EXPECT_EQ(EnterField(0, 0, sz, 3, 0, 0, 0, "\xF0"), 13);
+  // Row -1: the cursor's row; 0x8000: the column is the left end.
+  EXPECT_EQ(EnterField(4, -1, sz, 4, 0, 0, ENTER_RIGHT | ENTER_LEFTCOL, nullptr), 13);
+  EXPECT_EQ(GuiGet()->GetCaretMode(), 0);  // and is off afterwards
   // 0x4000: only displayed, the caller's text kept, result 0.
   std::strcpy(sz, "42");
   EXPECT_EQ(EnterField(11, 5, sz, 3, 0, 0, ENTER_DISPLAY | ENTER_REWRITE | ENTER_RIGHT, nullptr),
             0);
   EXPECT_STREQ(sz, "42");
-  GuiUpdate();
-  EXPECT_EQ(Screen(9, 3, 5), " 42");
-  EXPECT_EQ(PlatHeadlessPending(), 0);
-}
-
-TEST_F(Enter, CursorRowAndLeftColumn) {
-  char sz[8] = "";
-  GuiSetCursor(0, 7);
-  PlatHeadlessType("ab\r");
-  // Row -1: the cursor's row; 0x8000: the column is the left end.
-  EXPECT_EQ(EnterField(4, -1, sz, 4, 0, 0, ENTER_RIGHT | ENTER_LEFTCOL, nullptr), 13);
+  // Extreme lengths and columns: the field still ends where it should.
+  PlatHeadlessType("x\r");
+  EXPECT_EQ(EnterField(1, 9, sz, INT_MAX, 0, 0, ENTER_RIGHT, nullptr), 13);
+  PlatHeadlessType("\r");
+  EXPECT_EQ(EnterField(INT_MIN, 9, sz, INT_MIN, 0, 0, ENTER_RIGHT, nullptr), 13);
   GuiUpdate();
   EXPECT_EQ(Screen(4, 4, 7), "  AB");
-}
-
-TEST_F(Enter, LargestNumbers) {
-  LONG l = 0;
-  // Ten digits fit the field; a value past 2,147,483,647 is refused.
-  PlatHeadlessType("2147483648");
-  AtIdle([&] {
-    EXPECT_EQ(Bells(), 1);
-    EXPECT_EQ(Screen(11, 10), " 214748364");
-    PlatHeadlessType("7\r");
-  });
-  EXPECT_EQ(EnterValue(20, 0, 0, INT_MAX, &l, nullptr), 13);
-  EXPECT_EQ(l, INT_MAX);
-  l = 0;
-  PlatHeadlessType("9999999999\r");
-  EXPECT_EQ(EnterValue(20, 0, 0, INT_MAX, &l, nullptr), 13);
-  EXPECT_EQ(l, 999999999);
-  // The most negative value can be typed but has no sign to flip to.
-  l = 0;
-  PlatHeadlessType("-2147483648-\r");
-  EXPECT_EQ(EnterValue(20, 0, INT_MIN, INT_MAX, &l, nullptr), 13);
-  EXPECT_EQ(l, INT_MIN);
-  EXPECT_EQ(Bells(), 3);
-  // No range (minimum not below the maximum): any digits, no checks.
-  l = 0;
-  PlatHeadlessType("123\r");
-  EXPECT_EQ(EnterValue(20, 0, 5, 5, &l, nullptr), 13);
-  EXPECT_EQ(l, 123);
+  EXPECT_EQ(Screen(9, 3, 5), " 42");
+  EXPECT_EQ(Screen(0, 3, 9), " X ");
+  EXPECT_EQ(PlatHeadlessPending(), 0);
 }
 
 }  // namespace

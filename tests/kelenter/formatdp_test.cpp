@@ -9,123 +9,74 @@
 
 namespace {
 
-std::string Format(LONG lValue, int iDecimals) {
-  char sz[64];
-  int n = FormatDecimal(sz, lValue, iDecimals);
-  EXPECT_EQ(n, static_cast<int>(std::string(sz).size()));
-  return sz;
-}
-
-TEST(FormatDecimal, ExamplesAndSigns) {
-  EXPECT_EQ(Format(1234, 2), "12.34");
-  EXPECT_EQ(Format(-5, 2), "-0.05");
-  EXPECT_EQ(Format(7, 0), "7");
-  EXPECT_EQ(Format(-7, 0), "-7");
-  EXPECT_EQ(Format(0, 2), "0.00");
-  EXPECT_EQ(Format(5, 1), "0.5");
-  EXPECT_EQ(Format(-1234, 1), "-123.4");
-  EXPECT_EQ(Format(7, -3), "7");
-}
-
-TEST(FormatDecimal, ExtremesDoNotOverflow) {
-  EXPECT_EQ(Format(INT_MIN, 0), "-2147483648");
-  EXPECT_EQ(Format(INT_MIN, 2), "-21474836.48");
-  EXPECT_EQ(Format(INT_MAX, 9), "2.147483647");
-  EXPECT_EQ(Format(INT_MIN, 10), "-0.2147483648");
-  EXPECT_EQ(Format(42, 12), "0.000000000042");
-}
-
-TEST(CountDigits, SignAndExtremes) {
-  EXPECT_EQ(CountDigits(0), 1);
-  EXPECT_EQ(CountDigits(9), 1);
-  EXPECT_EQ(CountDigits(10), 2);
-  EXPECT_EQ(CountDigits(-9), 2);
-  EXPECT_EQ(CountDigits(63), 2);
-  EXPECT_EQ(CountDigits(INT_MAX), 10);
-  EXPECT_EQ(CountDigits(INT_MIN), 11);
-}
-
-TEST(PowerOf10, SmallAndWrapping) {
+TEST(FormatDecimal, ValuesSignsAndExtremes) {
+  struct {
+    LONG lValue;
+    int iDecimals;
+    const char* pszText;
+  } aCases[] = {
+      {1234, 2, "12.34"}, {-5, 2, "-0.05"}, {7, 0, "7"}, {-7, 0, "-7"}, {0, 2, "0.00"},
+      {5, 1, "0.5"}, {-1234, 1, "-123.4"}, {7, -3, "7"}, {INT_MIN, 0, "-2147483648"},
+      {INT_MIN, 2, "-21474836.48"}, {INT_MAX, 9, "2.147483647"},
+      {INT_MIN, 10, "-0.2147483648"}, {42, 12, "0.000000000042"},
+  };
+  for (const auto& c : aCases) {
+    char sz[64];
+    EXPECT_EQ(FormatDecimal(sz, c.lValue, c.iDecimals), int(std::string(c.pszText).size()));
+    EXPECT_STREQ(sz, c.pszText);
+  }
+  for (LONG l : {0, 9, 10, -9, 63, INT_MAX, INT_MIN}) {
+    EXPECT_EQ(CountDigits(l), int(std::to_string(l).size())) << l;
+  }
   EXPECT_EQ(PowerOf10(0), 1);
   EXPECT_EQ(PowerOf10(9), 1000000000);
-  // 10^10 as 32-bit arithmetic wraps.
-  EXPECT_EQ(PowerOf10(10), static_cast<LONG>(10000000000ULL & 0xFFFFFFFFu));
+  EXPECT_EQ(PowerOf10(10), static_cast<LONG>(10000000000ULL & 0xFFFFFFFFu));  // wraps
 }
 
 TEST(ScanDecimal, PlacesSignAndRefusals) {
-  LONG l = 99;
-  EXPECT_EQ(ScanDecimal("12.34", &l), 2);
-  EXPECT_EQ(l, 1234);
-  EXPECT_EQ(ScanDecimal("-0.5", &l), 1);
-  EXPECT_EQ(l, -5);
-  EXPECT_EQ(ScanDecimal("1.2.345", &l), 3);  // the last point counts
-  EXPECT_EQ(l, 12345);
-  EXPECT_EQ(ScanDecimal("", &l), 0);
-  EXPECT_EQ(l, 0);
-  l = 99;
-  EXPECT_EQ(ScanDecimal("1a", &l), -1);
-  EXPECT_EQ(l, 99);
-  EXPECT_EQ(ScanDecimal("1-2", &l), -1);
-  EXPECT_EQ(ScanDecimal("+1", &l), -1);
-  EXPECT_EQ(l, 99);
-}
-
-TEST(ScanDecimal, LargeValuesAreRefusedNotWrapped) {
-  LONG l = 99;
-  EXPECT_EQ(ScanDecimal("2147483647", &l), 0);
-  EXPECT_EQ(l, INT_MAX);
-  EXPECT_EQ(ScanDecimal("-2147483648", &l), 0);
-  EXPECT_EQ(l, INT_MIN);
-  l = 99;
-  EXPECT_EQ(ScanDecimal("2147483648", &l), -1);
-  EXPECT_EQ(ScanDecimal("9999999999", &l), -1);
-  EXPECT_EQ(ScanDecimal("-2147483649", &l), -1);
-  EXPECT_EQ(ScanDecimal("123456789012345678901234567890", &l), -1);
-  EXPECT_EQ(l, 99);
-  EXPECT_EQ(ScanDecimal("0000000000000000000012", &l), 0);  // leading zeros are no overflow
-  EXPECT_EQ(l, 12);
+  // -1: refused, the value left as it was (99).
+  struct {
+    const char* psz;
+    int iResult;
+    LONG lValue;
+  } aCases[] = {
+      {"12.34", 2, 1234}, {"-0.5", 1, -5}, {"1.2.345", 3, 12345}, {"", 0, 0},
+      {"1a", -1, 99}, {"1-2", -1, 99}, {"+1", -1, 99},
+      {"2147483647", 0, INT_MAX}, {"-2147483648", 0, INT_MIN},
+      {"2147483648", -1, 99}, {"-2147483649", -1, 99}, {"9999999999", -1, 99},
+      {"123456789012345678901234567890", -1, 99},
+      {"0000000000000000000012", 0, 12},  // leading zeros are no overflow
+  };
+  for (const auto& c : aCases) {
+    LONG l = 99;
+    EXPECT_EQ(ScanDecimal(c.psz, &l), c.iResult) << c.psz;
+    EXPECT_EQ(l, c.lValue) << c.psz;
+  }
 }
 
 TEST(ParseDecimal, RescalesToThePlaces) {
-  LONG l = 0;
-  EXPECT_TRUE(ParseDecimal("1.5", &l, 2));
-  EXPECT_EQ(l, 150);
-  EXPECT_TRUE(ParseDecimal("1.234", &l, 2));
-  EXPECT_EQ(l, 123);
-  EXPECT_TRUE(ParseDecimal("12", &l, 2));
-  EXPECT_EQ(l, 1200);
-  EXPECT_TRUE(ParseDecimal("-0.5", &l, 2));
-  EXPECT_EQ(l, -50);
-  EXPECT_TRUE(ParseDecimal("-1.239", &l, 2));  // cut towards zero
-  EXPECT_EQ(l, -123);
-  EXPECT_TRUE(ParseDecimal("0.012", &l, DECIMALS_AS_SCANNED));
-  EXPECT_EQ(l, 12);
-  EXPECT_TRUE(ParseDecimal("-0", &l, 0));
-  EXPECT_EQ(l, 0);
-  EXPECT_TRUE(ParseDecimal("", &l, 2));
-  EXPECT_EQ(l, 0);
-  l = 7;
-  EXPECT_FALSE(ParseDecimal("1x", &l, 2));
-  EXPECT_EQ(l, 7);
-}
-
-TEST(ParseDecimal, LargeValues) {
-  LONG l = 7;
-  EXPECT_TRUE(ParseDecimal("21474836.47", &l, 2));
-  EXPECT_EQ(l, INT_MAX);
-  EXPECT_TRUE(ParseDecimal("-21474836.48", &l, 2));
-  EXPECT_EQ(l, INT_MIN);
-  l = 7;
-  EXPECT_FALSE(ParseDecimal("21474836.48", &l, 2));
-  EXPECT_FALSE(ParseDecimal("21474837", &l, 2));  // the scaling overflows
-  EXPECT_FALSE(ParseDecimal("5", &l, 20));
-  EXPECT_FALSE(ParseDecimal("9999999999", &l, 0));
-  EXPECT_EQ(l, 7);
-  // Digits cut off need not fit.
-  EXPECT_TRUE(ParseDecimal("1.23456789012345", &l, 2));
-  EXPECT_EQ(l, 123);
-  EXPECT_TRUE(ParseDecimal("0", &l, 20));
-  EXPECT_EQ(l, 0);
+  // false: refused, the value left as it was (7).
+  struct {
+    const char* psz;
+    int iDecimals;
+    bool bOk;
+    LONG lValue;
+  } aCases[] = {
+      {"1.5", 2, true, 150}, {"1.234", 2, true, 123}, {"12", 2, true, 1200},
+      {"-0.5", 2, true, -50}, {"-1.239", 2, true, -123},  // cut towards zero
+      {"0.012", DECIMALS_AS_SCANNED, true, 12}, {"-0", 0, true, 0}, {"", 2, true, 0},
+      {"1x", 2, false, 7},
+      {"21474836.47", 2, true, INT_MAX}, {"-21474836.48", 2, true, INT_MIN},
+      {"21474836.48", 2, false, 7}, {"21474837", 2, false, 7},  // the scaling overflows
+      {"5", 20, false, 7}, {"9999999999", 0, false, 7},
+      {"1.23456789012345", 2, true, 123},  // digits cut off need not fit
+      {"0", 20, true, 0},
+  };
+  for (const auto& c : aCases) {
+    LONG l = 7;
+    EXPECT_EQ(ParseDecimal(c.psz, &l, c.iDecimals), c.bOk) << c.psz;
+    EXPECT_EQ(l, c.lValue) << c.psz;
+  }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
-// MenuSelect on the headless screen: results and the selection written back
-// for every way out, the key translations for the list, disabled items,
-// exit keys, the scroll bar shown only for long lists, the title, the
-// highlighted selection, and the page that comes back after the menu.
+// MenuSelect on the headless screen: a table of keys typed, result and
+// selection written back, with the key translations for the list, disabled
+// items and exit keys; a closed window; what the screen shows during a menu
+// (opaque list, highlight, "*", title, pairs) and after it; the scroll bar
+// shown only for long lists. Keys are typed as the terminal codes the menu
+// reads: 11 Down, 19 Up.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -30,7 +32,6 @@ class Menu : public ::testing::Test {
     KbdFlush();
     m_hWnd = GuiInit(nullptr, -1, "Tavrix");
     ASSERT_NE(m_hWnd, nullptr);
-    m_pGui = GuiGet();
     KbdPump(1);
     PlatHeadlessSetIdleHook(&Menu::OnIdle, this);
   }
@@ -40,7 +41,7 @@ class Menu : public ::testing::Test {
   }
 
   // Steps run, one each, when the menu waits for a key and nothing is
-  // scripted; the screen is painted by then. With no step left the terminal
+  // scripted (the screen is painted by then); with none left the terminal
   // hangs up.
   static void OnIdle(void* pv) {
     Menu* p = static_cast<Menu*>(pv);
@@ -51,169 +52,96 @@ class Menu : public ::testing::Test {
   // A table of n items "Item 00" ... and its null end.
   const char* const* Items(int n) {
     m_vstrItems.clear();
-    for (int i = 0; i < n; ++i) {
-      char sz[16];
-      std::snprintf(sz, sizeof(sz), "Item %02d", i);
-      m_vstrItems.push_back(sz);
-    }
     m_vpszItems.clear();
+    for (int i = 0; i < n; ++i) m_vstrItems.push_back((i < 10 ? "Item 0" : "Item ") + std::to_string(i));
     for (auto& str : m_vstrItems) m_vpszItems.push_back(str.c_str());
     m_vpszItems.push_back(nullptr);
     return m_vpszItems.data();
   }
 
-  std::string ScreenRow(int r) const { return PlatHeadlessRow(r).substr(0, 80); }
-  // Columns of row r shown reversed, as a string of '#' and '.'.
+  static std::string Row(int r) { return PlatHeadlessRow(r).substr(0, 80); }
+  // Cells shown reversed, as '#' and '.': columns iFrom to iTo of row r, or
+  // (iTo < 0) rows 0 to 24 of column iFrom.
   static std::string Reversed(int r, int iFrom, int iTo) {
     std::string str;
+    if (iTo < 0) {
+      for (int i = 0; i < 25; ++i) str += PlatHeadlessCellReversed(iFrom, i) ? '#' : '.';
+    }
     for (int c = iFrom; c < iTo; ++c) str += PlatHeadlessCellReversed(c, r) ? '#' : '.';
     return str;
   }
 
   HWND m_hWnd = nullptr;
-  CGui* m_pGui = nullptr;
   std::vector<std::function<void()>> m_vSteps;
   size_t m_iStep = 0;
   std::vector<std::string> m_vstrItems;
   std::vector<const char*> m_vpszItems;
 };
 
-TEST_F(Menu, DigitSelectsByKey) {
-  int iSel = 0;
-  PlatHeadlessType("5");
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, MENU_SELECTBYKEY, nullptr, &iSel), '5');
-  EXPECT_EQ(iSel, 4);
-}
-
-TEST_F(Menu, EnterAndEscapeWriteTheSelection) {
-  int iSel = 2;
-  PlatHeadlessChar(13);
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, MENU_SELECTBYKEY, nullptr, &iSel), 13);
-  EXPECT_EQ(iSel, 2);
-  // The same variable reopens the menu on the item chosen last.
-  PlatHeadlessVirtualKey(VK_DOWN);
-  PlatHeadlessVirtualKey(VK_DOWN);
-  PlatHeadlessChar(27);
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, MENU_SELECTBYKEY, nullptr, &iSel), 27);
-  EXPECT_EQ(iSel, 4);
-  PlatHeadlessVirtualKey(VK_UP);
-  PlatHeadlessChar(13);
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, MENU_SELECTBYKEY, nullptr, &iSel), 13);
-  EXPECT_EQ(iSel, 3);
-  // Null piSelect: starts without a selection, writes nothing.
-  PlatHeadlessChar(13);
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, MENU_SELECTBYKEY, nullptr, nullptr), 13);
-}
-
-TEST_F(Menu, NoStartingSelectionAndEnter) {
-  int iSel = -1;
-  PlatHeadlessChar(13);
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, MENU_SELECTBYKEY, nullptr, &iSel), 13);
-  EXPECT_EQ(iSel, -1);
-}
-
-TEST_F(Menu, TranslatedKeysMoveTheList) {
-  // 40 items below no title: a page is 25 rows; a page key moves to the far
-  // item of the page, 24 items on.
-  const char* const* ppsz = Items(40);
+TEST_F(Menu, ResultsAndSelection) {
+  const char* const apszAbc[] = {"Alpha", "Charlie", "Beta", nullptr};
+  const char* const* ppsz40 = Items(40);
+  const UINT KEY = MENU_SELECTBYKEY;
   struct {
-    const char* pszKeys;
+    const char* const* ppszTable;
+    DWORD dwDisabled;
+    UINT uFlags;
+    const char* pszExitKeys;
     int iStart;
-    int iSel;
+    const char* pszKeys;
+    int iResult, iSel, iBells;
   } aCases[] = {
-      {" ", 0, 1},     // space: Down
-      {"-", 1, 25},    // minus: Page Down
-      {"--", 1, 39},   // ... to the last item
-      {"+", 30, 6},    // plus: Page Up
-      {"\t", 30, 6},   // Tab: Page Up
-      {"\t", 5, 0},    // ... up to the first item
-      {"\b", 3, 39},   // Backspace: End
-      {"  \b+ ", 0, 16},
+      {g_apszMain, 0, KEY, nullptr, 0, "5", '5', 4, 0},
+      {g_apszMain, 0, KEY, nullptr, 2, "\r", 13, 2, 0},
+      {g_apszMain, 0, KEY, nullptr, 2, "\x0B\x0B\x1B", 27, 4, 0},
+      {g_apszMain, 0, KEY, nullptr, 4, "\x13\r", 13, 3, 0},
+      {g_apszMain, 0, KEY, nullptr, -1, "\r", 13, -1, 0},  // no selection
+      {g_apszMain, 0, KEY, "XQ", 1, "q", 'Q', 1, 0},       // an exit key
+      {g_apszMain, 0, 0, "-", 0, "-", '-', 0, 0},          // returned as read
+      {g_apszMain, 0, KEY, nullptr, 0, "x\x1B", 27, 0, 1},  // no item with X
+      {g_apszMain, 0, 0, nullptr, 0, "x7\x1B", 27, 6, 0},   // only a search
+      // Disabled: Enter on it and its (now missing) digit beep.
+      {g_apszMain, 1u << 2, KEY, nullptr, 2, "\r3\x1B", 27, 2, 2},
+      {apszAbc, 0, KEY, nullptr, 0, "b", 'B', 2, 0},
+      // 40 items below no title, 25 on a page: space is Down, "-" Page Down,
+      // "+" and Tab Page Up (to the far item of the page), Backspace End.
+      {ppsz40, 0, 0, nullptr, 0, " \x1B", 27, 1, 0},
+      {ppsz40, 0, 0, nullptr, 1, "-\x1B", 27, 25, 0},
+      {ppsz40, 0, 0, nullptr, 30, "+\x1B", 27, 6, 0},
+      {ppsz40, 0, 0, nullptr, 30, "\t\x1B", 27, 6, 0},
+      {ppsz40, 0, 0, nullptr, 3, "\b\x1B", 27, 39, 0},
+      {ppsz40, 0, 0, nullptr, 0, "  \b+ \x1B", 27, 16, 0},
   };
-  for (auto c : aCases) {
+  for (const auto& c : aCases) {
+    SCOPED_TRACE(c.pszKeys);
+    const int iBells = PlatHeadlessBells();
     int iSel = c.iStart;
     PlatHeadlessType(c.pszKeys);
-    PlatHeadlessChar(27);
-    EXPECT_EQ(MenuSelect(nullptr, ppsz, 0, 0, nullptr, &iSel), 27) << c.pszKeys;
-    EXPECT_EQ(iSel, c.iSel) << c.pszKeys;
+    EXPECT_EQ(MenuSelect(nullptr, c.ppszTable, c.dwDisabled, c.uFlags, c.pszExitKeys, &iSel),
+              c.iResult);
+    EXPECT_EQ(iSel, c.iSel);
+    EXPECT_EQ(PlatHeadlessBells() - iBells, c.iBells);
+    EXPECT_EQ(PlatHeadlessPending(), 0);
   }
-  // The navigation keys of the terminal do the same as their characters.
+  // The terminal's page keys do what their characters do.
   int iSel = 0;
   PlatHeadlessVirtualKey(VK_NEXT);
   PlatHeadlessVirtualKey(VK_DOWN);
   PlatHeadlessVirtualKey(VK_PRIOR);
-  PlatHeadlessVirtualKey(VK_UP);
-  PlatHeadlessChar(27);
-  EXPECT_EQ(MenuSelect(nullptr, ppsz, 0, 0, nullptr, &iSel), 27);
-  EXPECT_EQ(iSel, 0);
-}
-
-TEST_F(Menu, TranslatedKeyIsTheResult) {
-  // A key that is also an exit key is returned as read, before translation.
-  int iSel = 0;
-  PlatHeadlessType("-");
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, 0, "-", &iSel), '-');
-  EXPECT_EQ(iSel, 0);
-  // Typing a letter goes to the first item that begins with it.
-  const char* const apsz[] = {"Alpha", "Bravo", "Charlie", "Beta", nullptr};
-  iSel = 0;
-  PlatHeadlessType("b");
-  EXPECT_EQ(MenuSelect(nullptr, apsz, 0, MENU_SELECTBYKEY, nullptr, &iSel), 'B');
-  EXPECT_EQ(iSel, 1);
-  PlatHeadlessType("b");
-  EXPECT_EQ(MenuSelect(nullptr, apsz, 0, MENU_SELECTBYKEY, nullptr, &iSel), 'B');
-  EXPECT_EQ(iSel, 3);
-}
-
-TEST_F(Menu, DisabledItemShowsStarAndBeeps) {
-  int iSel = 2;
-  const int iBells = PlatHeadlessBells();
-  AtIdle([&] {
-    EXPECT_EQ(ScreenRow(2).substr(0, 16), "*. Set KV3 ID   ");
-    EXPECT_EQ(ScreenRow(1).substr(0, 16), "2. Set Channel  ");
-    EXPECT_EQ(PlatHeadlessBells(), iBells + 1);  // Enter on it beeped
-    PlatHeadlessType("3");  // no item begins with "3" now
-  });
-  AtIdle([&] {
-    EXPECT_EQ(PlatHeadlessBells(), iBells + 2);
-    PlatHeadlessChar(27);
-  });
   PlatHeadlessChar(13);
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 1u << 2, MENU_SELECTBYKEY, nullptr, &iSel), 27);
-  EXPECT_EQ(iSel, 2);
-  EXPECT_EQ(m_iStep, 2u);
-}
-
-TEST_F(Menu, LetterWithoutItemBeeps) {
-  int iSel = 0;
-  const int iBells = PlatHeadlessBells();
-  PlatHeadlessType("x");
-  PlatHeadlessChar(27);
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, MENU_SELECTBYKEY, nullptr, &iSel), 27);
-  EXPECT_EQ(iSel, 0);
-  EXPECT_EQ(PlatHeadlessBells(), iBells + 1);
-  // Without MENU_SELECTBYKEY a letter is only a search: no beep, no end.
-  PlatHeadlessType("x7");
-  PlatHeadlessChar(27);
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, 0, nullptr, &iSel), 27);
-  EXPECT_EQ(iSel, 6);
-  EXPECT_EQ(PlatHeadlessBells(), iBells + 1);
-}
-
-TEST_F(Menu, ExitKeyEndsAtOnce) {
-  int iSel = 1;
-  PlatHeadlessType("q");
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, MENU_SELECTBYKEY, "XQ", &iSel), 'Q');
+  EXPECT_EQ(MenuSelect(nullptr, ppsz40, 0, 0, nullptr, &iSel), 13);
   EXPECT_EQ(iSel, 1);
+  PlatHeadlessChar(13);  // null piSelect: no selection, nothing written
+  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, KEY, nullptr, nullptr), 13);
 }
 
 TEST_F(Menu, ClosedWindowReturnsMinusOne) {
   int iSel = 3;
-  PlatHeadlessVirtualKey(VK_DOWN);
+  PlatHeadlessChar(11);
   // Nothing more scripted: the terminal hangs up.
   EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, MENU_SELECTBYKEY, nullptr, &iSel), -1);
   EXPECT_EQ(iSel, 4);
-  EXPECT_EQ(m_pGui->GetHwnd(), nullptr);
+  EXPECT_EQ(GuiGet()->GetHwnd(), nullptr);
   // Without a window the menu ends at once and writes nothing.
   iSel = 7;
   EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, MENU_SELECTBYKEY, nullptr, &iSel), -1);
@@ -226,20 +154,19 @@ TEST_F(Menu, ListIsOpaqueAndThePageComesBack) {
   GuiPutsAt(0, 24, "bottom row");
   int iSel = 1;
   AtIdle([&] {
-    EXPECT_EQ(ScreenRow(0), "1. Select Modem (Internal)" + std::string(54, ' '));
+    EXPECT_EQ(Row(0), "1. Select Modem (Internal)" + std::string(54, ' '));
+    EXPECT_EQ(Row(2).substr(0, 16), "*. Set KV3 ID   ");  // disabled
     // The list covers all but the bar's column, where the page shows.
-    EXPECT_EQ(ScreenRow(12), std::string(79, ' ') + "e");
-    EXPECT_EQ(ScreenRow(24), std::string(80, ' '));
+    EXPECT_EQ(Row(12), std::string(79, ' ') + "e");
+    EXPECT_EQ(Row(24), std::string(80, ' '));
     // The selected item is highlighted over the list's width, the others not.
     EXPECT_EQ(Reversed(1, 0, 79), std::string(79, '#'));
-    EXPECT_EQ(Reversed(0, 0, 79), std::string(79, '.'));
     EXPECT_EQ(Reversed(2, 0, 79), std::string(79, '.'));
-    // Nine items fit: no scroll bar, the page shows in the last column.
-    EXPECT_FALSE(PlatHeadlessCellReversed(79, 5));
+    EXPECT_EQ(Reversed(0, 79, -1), std::string(25, '.'));  // nine items: no bar
     int iCol = 0, iRow = 0;
     bool bBlock = false;
     EXPECT_FALSE(PlatHeadlessCaret(&iCol, &iRow, &bBlock));  // no caret in a menu
-    PlatHeadlessVirtualKey(VK_DOWN);
+    PlatHeadlessChar(11);
   });
   AtIdle([&] {
     EXPECT_EQ(Reversed(1, 0, 79), std::string(79, '.'));
@@ -247,85 +174,73 @@ TEST_F(Menu, ListIsOpaqueAndThePageComesBack) {
     PlatHeadlessChar(27);
   });
   GuiSetCaret(1);
-  EXPECT_EQ(MenuSelect("", g_apszMain, 0, MENU_SELECTBYKEY, nullptr, &iSel), 27);
+  // An empty title is none: the page is neither cleared nor titled.
+  EXPECT_EQ(MenuSelect("", g_apszMain, 1u << 2, MENU_SELECTBYKEY, nullptr, &iSel), 27);
   EXPECT_EQ(iSel, 2);
   EXPECT_EQ(m_iStep, 2u);
   GuiUpdate();
-  EXPECT_EQ(ScreenRow(0).substr(0, 36), "0123456789ABCDEFGHIJ under the menu ");
-  EXPECT_EQ(ScreenRow(12).substr(70), "right edge");
-  EXPECT_EQ(ScreenRow(24).substr(0, 11), "bottom row ");
+  EXPECT_EQ(Row(0).substr(0, 36), "0123456789ABCDEFGHIJ under the menu ");
+  EXPECT_EQ(Row(12).substr(70), "right edge");
+  EXPECT_EQ(Row(24).substr(0, 11), "bottom row ");
   EXPECT_EQ(Reversed(2, 0, 80), std::string(80, '.'));
-  EXPECT_EQ(m_pGui->GetCaretMode(), 1);  // the caller's caret mode is back
+  EXPECT_EQ(GuiGet()->GetCaretMode(), 1);  // the caller's caret mode is back
   EXPECT_EQ(PlatGetWindow(m_hWnd, GW_CHILD), nullptr);  // list and bar are gone
 }
 
-TEST_F(Menu, TitleIsWrittenAndClearedAgain) {
+TEST_F(Menu, TitlePairsAndEmptyDisabledItem) {
   GuiPutsAt(0, 5, "old text");
-  int iSel = 0;
+  const char* const apszPairs[] = {"1. One", "one-data", "", "empty", "odd", nullptr};
   AtIdle([&] {
-    std::string strTitle = "Main Menu";
-    EXPECT_EQ(ScreenRow(0), std::string(35, ' ') + strTitle + std::string(36, ' '));
-    EXPECT_EQ(ScreenRow(1).substr(0, 27), "1. Select Modem (Internal) ");
-    EXPECT_TRUE(PlatHeadlessCellReversed(0, 1));
+    EXPECT_EQ(Row(0), std::string(35, ' ') + "Main Menu" + std::string(36, ' '));
+    EXPECT_EQ(Row(1).substr(0, 7), "1. One ");  // the first entry of each pair
+    EXPECT_EQ(Row(2).substr(0, 7), "*      ");  // disabled and empty: only the star
+    EXPECT_EQ(Row(3).substr(0, 7), "odd    ");  // an odd table ends at its null
+    EXPECT_EQ(Row(4).substr(0, 7), "       ");
     PlatHeadlessChar(27);
   });
-  EXPECT_EQ(MenuSelect("Main Menu", g_apszMain, 0, MENU_CENTRETITLE, nullptr, &iSel), 27);
+  int iSel = 0;
+  EXPECT_EQ(MenuSelect("Main Menu", apszPairs, 1u << 2, MENU_CENTRETITLE | MENU_PAIRS, nullptr,
+                       &iSel),
+            27);
+  EXPECT_EQ(m_iStep, 1u);
   GuiUpdate();
-  EXPECT_EQ(ScreenRow(0), std::string(80, ' '));
-  EXPECT_EQ(ScreenRow(5), std::string(80, ' '));  // the page was cleared
-  EXPECT_EQ(m_pGui->GetPageText(), nullptr);
+  EXPECT_EQ(Row(0), std::string(80, ' '));
+  EXPECT_EQ(Row(5), std::string(80, ' '));  // the page was cleared
+  EXPECT_EQ(GuiGet()->GetPageText(), nullptr);
 }
 
 TEST_F(Menu, ScrollBarOnlyForLongLists) {
-  // 30 items on 25 rows: the bar in column 79, thumb MulDiv(25, 25, 30) = 21
-  // rows long at the top, trough (dark) below it.
-  int iSel = 0;
-  AtIdle([&] {
-    std::string strBar;
-    for (int r = 0; r < 25; ++r) strBar += PlatHeadlessCellReversed(79, r) ? '#' : '.';
-    EXPECT_EQ(strBar, std::string(21, '.') + std::string(4, '#'));
-    PlatHeadlessChar('\b');  // End: the last item, the thumb reaches the bottom
-  });
-  AtIdle([&] {
-    EXPECT_EQ(ScreenRow(24).substr(0, 8), "Item 29 ");
-    std::string strBar;
-    for (int r = 0; r < 25; ++r) strBar += PlatHeadlessCellReversed(79, r) ? '#' : '.';
-    // top = MulDiv(5, 25, 30) = 4
-    EXPECT_EQ(strBar, std::string(4, '#') + std::string(21, '.'));
-    PlatHeadlessChar(27);
-  });
-  EXPECT_EQ(MenuSelect(nullptr, Items(30), 0, 0, nullptr, &iSel), 27);
-  EXPECT_EQ(iSel, 29);
-  EXPECT_EQ(m_iStep, 2u);
-
-  // 24 items below a title fit into the 24 rows: no bar.
-  iSel = 0;
-  AtIdle([&] {
-    for (int r = 1; r < 25; ++r) EXPECT_FALSE(PlatHeadlessCellReversed(79, r)) << r;
-    EXPECT_EQ(ScreenRow(24).substr(0, 8), "Item 23 ");
-    PlatHeadlessChar(27);
-  });
-  EXPECT_EQ(MenuSelect("Title", Items(24), 0, 0, nullptr, &iSel), 27);
-  EXPECT_EQ(m_iStep, 3u);
-}
-
-TEST_F(Menu, FiftyItemsScrollBar) {
-  // 50 items, 25 visible, a bar of 25 rows: half of it is thumb.
-  int iSel = 0;
-  AtIdle([&] {
-    std::string strBar;
-    for (int r = 0; r < 25; ++r) strBar += PlatHeadlessCellReversed(79, r) ? '#' : '.';
-    EXPECT_EQ(strBar, std::string(13, '.') + std::string(12, '#'));  // MulDiv: 12.5 -> 13
-    PlatHeadlessChar('\b');
-  });
-  AtIdle([&] {
-    std::string strBar;
-    for (int r = 0; r < 25; ++r) strBar += PlatHeadlessCellReversed(79, r) ? '#' : '.';
-    EXPECT_EQ(strBar, std::string(13, '#') + std::string(12, '.'));  // top index 25
-    PlatHeadlessChar(27);
-  });
-  EXPECT_EQ(MenuSelect(nullptr, Items(50), 0, 0, nullptr, &iSel), 27);
-  EXPECT_EQ(iSel, 49);
+  // The bar in column 79, one row a pixel: trough '#', thumb '.'.
+  struct {
+    int iItems;
+    const char* pszTitle;
+    std::string strTop, strEnd;  // with the first item, and after End
+  } aCases[] = {
+      // 50 items, 25 visible: 12.5 rounds to 13; at the end top index 25
+      {50, nullptr, std::string(13, '.') + std::string(12, '#'),
+       std::string(13, '#') + std::string(12, '.')},
+      {24, "Title", std::string(25, '.'), std::string(25, '.')},  // fits below the title
+  };
+  for (const auto& c : aCases) {
+    SCOPED_TRACE(c.iItems);
+    m_vSteps.clear();
+    m_iStep = 0;
+    std::string strTop, strEnd;
+    AtIdle([&] {
+      strTop = Reversed(0, 79, -1);
+      PlatHeadlessChar('\b');  // End: the last item, the thumb reaches the bottom
+    });
+    AtIdle([&] {
+      strEnd = Reversed(0, 79, -1);
+      EXPECT_EQ(Row(24).substr(0, 8), "Item " + std::to_string(c.iItems - 1) + " ");
+      PlatHeadlessChar(27);
+    });
+    int iSel = 0;
+    EXPECT_EQ(MenuSelect(c.pszTitle, Items(c.iItems), 0, 0, nullptr, &iSel), 27);
+    EXPECT_EQ(iSel, c.iItems - 1);
+    EXPECT_EQ(strTop, c.strTop);
+    EXPECT_EQ(strEnd, c.strEnd);
+  }
 }
 
 TEST_F(Menu, WideBarHasGreyEdges) {
@@ -338,37 +253,9 @@ TEST_F(Menu, WideBarHasGreyEdges) {
   EXPECT_TRUE(PlatIsWindowVisible(bar.GetHwnd()));
   KbdPump(1);
   EXPECT_FALSE(bar.m_bDirty);
-  for (int r = 2; r < 22; ++r) {
-    const std::string strRow = r < 7 ? "....." : ".###.";
-    EXPECT_EQ(Reversed(r, 70, 75), strRow) << r;
-  }
+  for (int r = 2; r < 22; ++r) EXPECT_EQ(Reversed(r, 70, 75), r < 7 ? "....." : ".###.") << r;
   bar.SetRange(0, 20, 20);  // all visible: hidden again
   EXPECT_FALSE(PlatIsWindowVisible(bar.GetHwnd()));
-}
-
-TEST_F(Menu, PairsShowTheFirstEntryOfEach) {
-  const char* const apsz[] = {"1. One", "one-data", "2. Two", "two-data", nullptr};
-  int iSel = 0;
-  AtIdle([&] {
-    EXPECT_EQ(ScreenRow(0).substr(0, 7), "1. One ");
-    EXPECT_EQ(ScreenRow(1).substr(0, 7), "2. Two ");
-    EXPECT_EQ(ScreenRow(2).substr(0, 7), "       ");
-    PlatHeadlessChar(27);
-  });
-  EXPECT_EQ(MenuSelect(nullptr, apsz, 0, MENU_PAIRS, nullptr, &iSel), 27);
-}
-
-TEST_F(Menu, SortedListAndEmptyDisabledItem) {
-  const char* const apsz[] = {"b", "", "a", nullptr};
-  int iSel = -1;
-  AtIdle([&] {
-    EXPECT_EQ(ScreenRow(0).substr(0, 2), "* ");  // the empty item: only the star
-    EXPECT_EQ(ScreenRow(1).substr(0, 2), "a ");
-    EXPECT_EQ(ScreenRow(2).substr(0, 2), "b ");
-    PlatHeadlessChar(27);
-  });
-  EXPECT_EQ(MenuSelect(nullptr, apsz, 1u << 1, MENU_SORT, nullptr, &iSel), 27);
-  EXPECT_EQ(iSel, -1);
 }
 
 }  // namespace
