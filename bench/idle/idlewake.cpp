@@ -259,6 +259,7 @@ class CBench {
     }
     printf("wakeups = voluntary + involuntary context switches; cpu ms = utime + stime\n");
     printf("(clock ticks of %ld ms); run us/s = CPU time from schedstat per second.\n", 1000 / lTick);
+    printf("load average at the end (/proc/loadavg): %s", ReadText("/proc/loadavg").c_str());
     if (!bSyscalls) return;
     printf("\nSystem calls per second (strace -c -f, separate period of the same length)\n");
     for (const Row& r : m_vRows) {

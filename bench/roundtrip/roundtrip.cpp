@@ -10,9 +10,13 @@
 // "N Trips:%d Time:%d ms" line gives the round trip of one pass, which is
 // matched with the simulator's figure for the same frame. At the end the
 // run's "Tries/Misses/min/max/ave" and the simulator's list of round trips
-// give the aggregate comparison.
+// give the aggregate comparison. --trace-dir keeps a timestamped strace of
+// two seconds of each copy at the start of the run (which disturbs that
+// run's figures).
 #include <signal.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -36,13 +40,17 @@ const int DEADLINE_MS = 10000;
 
 void Usage(const char* pszName) {
   printf(
-      "usage: %s [--seconds N] [--latency MS] [--base sim|copy|both]\n"
+      "usage: %s [--seconds N] [--latency MS] [--base sim|copy|both] [--trace-dir DIR]\n"
       "  Runs a repetition run of tavrix's \"4. Send Messages\" for N seconds\n"
       "  (default 60) against a simulated modem link with a one-way air latency\n"
       "  of MS (default 20), answered by the simulator's built-in base (sim),\n"
       "  by a second copy of tavrix acting as base (copy), or both (default).\n"
       "  Prints the round trips the run reports next to the simulator's true\n"
-      "  round trips and the excess of the first over the second.\n",
+      "  round trips and the excess of the first over the second.\n"
+      "  --trace-dir DIR  keep DIR/<setup>-remote.strace (and -base.strace):\n"
+      "               strace -f -tt -T of two seconds at the start of the run;\n"
+      "               ptrace slows the traced copies, so the figures of a\n"
+      "               traced run are disturbed\n",
       pszName);
 }
 
@@ -65,6 +73,13 @@ double Percentile(std::vector<double> v, double dFraction) {
   return v[u];
 }
 
+std::string ReadLoad() {
+  std::ifstream in("/proc/loadavg");
+  std::string str;
+  std::getline(in, str);
+  return str + "\n";
+}
+
 double Mean(const std::vector<double>& v) {
   double d = 0;
   for (double x : v) d += x;
@@ -81,7 +96,11 @@ long long SummaryField(const std::string& str, const std::string& strKey) {
 // The true round trips (ms) in the simulator's order of answers.
 std::vector<double> TrueTrips(simsupport::CModemSim& sim, const std::string& strPath) {
   std::vector<double> v;
-  if (sim.Command("stats " + strPath).rfind("ok", 0) != 0) return v;
+  std::string strReply = sim.Command("stats " + strPath);
+  if (strReply.rfind("ok", 0) != 0) {
+    fprintf(stderr, "stats %s: %s\n", strPath.c_str(), strReply.c_str());
+    return v;
+  }
   std::ifstream in(strPath);
   std::string strLine;
   while (std::getline(in, strLine)) {
@@ -92,6 +111,25 @@ std::vector<double> TrueTrips(simsupport::CModemSim& sim, const std::string& str
     if (ss >> strModem >> dMicros) v.push_back(dMicros / 1000.0);
   }
   return v;
+}
+
+// strace -f -tt -T of each pid (skipped when 0) for iMs, into its file.
+void Trace(const std::vector<std::pair<int, std::string>>& vTargets, int iMs) {
+  std::vector<pid_t> vPids;
+  for (const auto& t : vTargets) {
+    if (t.first <= 0) continue;
+    pid_t pid = fork();
+    if (pid == 0) {
+      std::string strPid = std::to_string(t.first);
+      execlp("strace", "strace", "-f", "-tt", "-T", "-q", "-o", t.second.c_str(), "-p", strPid.c_str(),
+             (char*)nullptr);
+      _exit(127);
+    }
+    if (pid > 0) vPids.push_back(pid);
+  }
+  SleepMs(iMs);
+  for (pid_t pid : vPids) kill(pid, SIGINT);
+  for (pid_t pid : vPids) waitpid(pid, nullptr, 0);
 }
 
 struct Sample {
@@ -120,7 +158,7 @@ bool Wait(simsupport::CTmuxSession& tmux, const std::string& strText, int iMs) {
 }
 
 // One set-up: the simulator, the base (built-in or a copy) and the remote.
-bool RunOne(bool bCopy, int iSeconds, int iLatency, Result* pResult) {
+bool RunOne(bool bCopy, int iSeconds, int iLatency, const std::string& strTraceDir, Result* pResult) {
   pResult->strName = bCopy ? "copy of tavrix as base" : "simulated base";
   std::string strDir = testenv::MakeDir(bCopy ? "rt-copy" : "rt-sim");
   std::string strRemote = "name=rem,link=" + strDir + "/com2,baud=115200,signal=45,latency=" +
@@ -152,14 +190,20 @@ bool RunOne(bool bCopy, int iSeconds, int iLatency, Result* pResult) {
   simsupport::CTmuxSession tmuxBase;
   if (bCopy) {
     pBaseHome = std::make_unique<e2e::CHome>("", strDir + "/base");
-    if (!e2e::StartProgram(tmuxBase, *pBaseHome, 80, 25, sim.ShimEnvironment())) return false;
+    if (!e2e::StartProgram(tmuxBase, *pBaseHome, 80, 25, sim.ShimEnvironment())) {
+      fprintf(stderr, "the base copy did not start\n");
+      return false;
+    }
     if (!Wait(tmuxBase, "9. Set Alt Freq Band", DEADLINE_MS)) return false;
     tmuxBase.SendText("6");
     if (!Wait(tmuxBase, "Monitor Channel", BRING_UP_MS)) return false;
   }
   e2e::CHome home("", strDir + "/com2");
   simsupport::CTmuxSession tmux;
-  if (!e2e::StartProgram(tmux, home, 80, 25, sim.ShimEnvironment())) return false;
+  if (!e2e::StartProgram(tmux, home, 80, 25, sim.ShimEnvironment())) {
+    fprintf(stderr, "the program did not start\n");
+    return false;
+  }
   if (!Wait(tmux, "9. Set Alt Freq Band", DEADLINE_MS)) return false;
   tmux.SendText("4");
   if (!Wait(tmux, "KV3 ID:", DEADLINE_MS)) return false;
@@ -183,6 +227,12 @@ bool RunOne(bool bCopy, int iSeconds, int iLatency, Result* pResult) {
   tmux.SendText("3");
   if (!Wait(tmux, "N Trips:", DEADLINE_MS)) return false;
 
+  if (!strTraceDir.empty()) {
+    std::string strBase = strTraceDir + (bCopy ? "/copy" : "/sim");
+    Trace({{e2e::ProgramPid(home), strBase + "-remote.strace"},
+           {bCopy ? e2e::ProgramPid(*pBaseHome) : 0, strBase + "-base.strace"}},
+          2000);
+  }
   std::regex reTrips("N Trips:([0-9]+) Time:(-?[0-9]+) ms");
   double dEnd = NowSeconds() + iSeconds;
   int iLastTrips = -1;
@@ -214,7 +264,11 @@ bool RunOne(bool bCopy, int iSeconds, int iLatency, Result* pResult) {
   SleepMs(500);  // the answer to a frame cut short by Escape may still come
   std::vector<double> vAll = TrueTrips(sim, strDir + "/stats.txt");
   long long llUnansweredRun = SummaryField(sim.Command("stats"), "unanswered") - llUnansweredBefore;
-  if ((long long)vAll.size() < llBefore) return false;
+  if ((long long)vAll.size() < llBefore) {
+    fprintf(stderr, "the simulator's list holds %zu round trips, fewer than the %lld before the run\n",
+            vAll.size(), llBefore);
+    return false;
+  }
   pResult->vTrue.assign(vAll.begin() + llBefore, vAll.end());
   // A pass whose frame was answered one-to-one (nothing unanswered so far)
   // is the simulator's answer number iTrips of the run.
@@ -246,11 +300,16 @@ bool RunOne(bool bCopy, int iSeconds, int iLatency, Result* pResult) {
   return true;
 }
 
-void Print(const Result& r, int iLatency) {
-  // The run's good passes: all tries but the misses (a pass that Escape cut
-  // short is a miss at the end of the run).
+// The true round trips of the run's good passes: all tries but the misses
+// (a pass that Escape cut short is a miss at the end of the run).
+std::vector<double> GoodTrue(const Result& r) {
   size_t uGood = std::min(r.vTrue.size(), (size_t)std::max(0, r.iTries - r.iMisses));
-  std::vector<double> vTrue(r.vTrue.begin(), r.vTrue.begin() + (long)uGood);
+  return std::vector<double>(r.vTrue.begin(), r.vTrue.begin() + (long)uGood);
+}
+
+void Print(const Result& r, int iLatency) {
+  std::vector<double> vTrue = GoodTrue(r);
+  size_t uGood = vTrue.size();
   double dTrueMin = vTrue.empty() ? 0 : *std::min_element(vTrue.begin(), vTrue.end());
   double dTrueMax = vTrue.empty() ? 0 : *std::max_element(vTrue.begin(), vTrue.end());
   printf("\n%s, one-way air latency %d ms\n", r.strName.c_str(), iLatency);
@@ -277,6 +336,7 @@ int main(int argc, char** argv) {
   int iSeconds = 60;
   int iLatency = 20;
   std::string strBase = "both";
+  std::string strTraceDir;
   for (int i = 1; i < argc; i++) {
     if (!strcmp(argv[i], "--seconds") && i + 1 < argc) {
       iSeconds = atoi(argv[++i]);
@@ -284,6 +344,8 @@ int main(int argc, char** argv) {
       iLatency = atoi(argv[++i]);
     } else if (!strcmp(argv[i], "--base") && i + 1 < argc) {
       strBase = argv[++i];
+    } else if (!strcmp(argv[i], "--trace-dir") && i + 1 < argc) {
+      strTraceDir = argv[++i];
     } else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
       Usage(argv[0]);
       return 0;
@@ -309,7 +371,7 @@ int main(int argc, char** argv) {
     Result r;
     fprintf(stderr, "running against the %s for %d s\n", iCopy ? "copy of tavrix as base" : "simulated base",
             iSeconds);
-    if (!RunOne(iCopy == 1, iSeconds, iLatency, &r)) return 1;
+    if (!RunOne(iCopy == 1, iSeconds, iLatency, strTraceDir, &r)) return 1;
     vResults.push_back(r);
   }
   printf("Round trips of a repetition run (\"N Trips\" passes) against modemsim's true round trips\n");
@@ -317,8 +379,9 @@ int main(int argc, char** argv) {
   printf(" byte out to its host; the run's figure adds the host side: writing the frame, the\n");
   printf(" serial line both ways, reading the reply; whole ms of the program's tick count)\n");
   for (const Result& r : vResults) Print(r, iLatency);
+  printf("\nload average at the end (/proc/loadavg): %s", ReadLoad().c_str());
   if (vResults.size() == 2) {
-    std::vector<double> vA(vResults[0].vTrue), vB(vResults[1].vTrue);
+    std::vector<double> vA = GoodTrue(vResults[0]), vB = GoodTrue(vResults[1]);
     printf("\nThe base copy's own share (inside the true round trip): true median with the copy\n");
     printf("minus true median with the simulated base = %.2f ms (mean %.2f ms)\n",
            Percentile(vB, 0.5) - Percentile(vA, 0.5), Mean(vB) - Mean(vA));
