@@ -89,20 +89,36 @@ class Registry : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(Registry, MissingKeyGivesNotFoundAndLeavesTheVariable) {
+TEST_F(Registry, ReadDwordResultsAndTheVariableTouchedOnlyOnSuccess) {
   DWORD dw = 77;
   EXPECT_EQ(RegReadDword(HKLM, g_szKey, "PORT", &dw), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(dw, 77u);
   EXPECT_EQ(Mode(Dir()), 0u);  // a read creates nothing
-
   ASSERT_EQ(RegWriteDword(HKLM, g_szKey, "CHANNEL", 5), 0);
-  for (const char* psz : {g_szKey, "SOFTWARE\\Other", static_cast<const char*>(nullptr)}) {
-    EXPECT_EQ(RegReadDword(HKLM, psz, "PORT", &dw), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(RegWriteValue(HKLM, g_szKey, "Short", "ab", 3, REG_SZ), 0);
+  ASSERT_EQ(RegWriteValue(HKLM, g_szKey, "Long", "abcdef", 7, REG_SZ), 0);
+  ASSERT_EQ(RegWriteValue(HKLM, g_szKey, "Bin", "abcd", 4, REG_BINARY), 0);
+  struct {
+    HKEY hRoot;
+    const char* pszKey;
+    const char* pszValue;
+    int iResult;
+  } aCases[] = {
+      {HKLM, g_szKey, "PORT", ERROR_FILE_NOT_FOUND},
+      {HKLM, "SOFTWARE\\Other", "CHANNEL", ERROR_FILE_NOT_FOUND},
+      {HKLM, nullptr, "CHANNEL", ERROR_FILE_NOT_FOUND},
+      {HKEY_CURRENT_USER, g_szKey, "CHANNEL", ERROR_FILE_NOT_FOUND},  // each root a store of its own
+      {reinterpret_cast<HKEY>(uintptr_t(0x1234)), g_szKey, "CHANNEL", ERROR_INVALID_HANDLE},
+      {HKLM, g_szKey, "Short", -1},  // a REG_SZ that fits
+      {HKLM, g_szKey, "Long", ERROR_MORE_DATA},
+      {HKLM, g_szKey, "Bin", -1},
+  };
+  for (auto& c : aCases) {
+    EXPECT_EQ(RegReadDword(c.hRoot, c.pszKey, c.pszValue, &dw), c.iResult) << c.pszValue;
+    EXPECT_EQ(RegReadDword(c.hRoot, c.pszKey, c.pszValue, nullptr), c.iResult) << c.pszValue;
   }
   EXPECT_EQ(dw, 77u);
-  // Each root is a store of its own; an unknown root is no handle.
-  EXPECT_EQ(Read(g_szKey, "CHANNEL", HKEY_CURRENT_USER), Failed(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(Read(g_szKey, "CHANNEL", reinterpret_cast<HKEY>(uintptr_t(0x1234))), Failed(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(RegReadDword(HKLM, g_szKey, "CHANNEL", &dw), 0);
+  EXPECT_EQ(dw, 5u);
 }
 
 TEST_F(Registry, WriteDwordCreatesTheWholePathInTheExportForm) {
@@ -128,18 +144,6 @@ TEST_F(Registry, WriteDwordCreatesTheWholePathInTheExportForm) {
   EXPECT_EQ(Read("Software\\Qirun\\Tavrix", "Port"), 4u);
   EXPECT_NE(ReadAll(File()).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n\"PORT\"=dword:00000004\n"),
             std::string::npos);
-}
-
-TEST_F(Registry, StringReadAsDwordGivesMoreDataOrWrongType) {
-  ASSERT_EQ(RegWriteValue(HKLM, g_szKey, "Short", "ab", 3, REG_SZ), 0);
-  ASSERT_EQ(RegWriteValue(HKLM, g_szKey, "Long", "abcdef", 7, REG_SZ), 0);
-  ASSERT_EQ(RegWriteValue(HKLM, g_szKey, "Bin", "abcd", 4, REG_BINARY), 0);
-  DWORD dw = 42;
-  EXPECT_EQ(RegReadDword(HKLM, g_szKey, "Short", &dw), -1);
-  EXPECT_EQ(RegReadDword(HKLM, g_szKey, "Long", &dw), ERROR_MORE_DATA);
-  EXPECT_EQ(RegReadDword(HKLM, g_szKey, "Bin", &dw), -1);
-  EXPECT_EQ(dw, 42u);
-  EXPECT_EQ(RegReadDword(HKLM, g_szKey, "Long", nullptr), ERROR_MORE_DATA);
 }
 
 TEST_F(Registry, DeletingUnderAMissingKeySucceedsAndChangesNothing) {
