@@ -86,9 +86,9 @@ TEST_F(Enter, ChannelFieldShownKeyByKey) {
   EXPECT_FALSE(Caret(&iCol, &bBlock));  // off after the entry
 }
 
-TEST_F(Enter, SignShownKeyByKey) {
+TEST_F(Enter, SignsAndImpliedPointShownKeyByKey) {
   int v = 0;
-  // Three characters: the field is columns 9 to 11.
+  // From -63: three characters, columns 9 to 11.
   Expect(9, "  0", "-");
   Expect(9, " -0", "7");
   Expect(9, " -7", "-");
@@ -97,19 +97,15 @@ TEST_F(Enter, SignShownKeyByKey) {
   Expect(9, "  7", "+");  // and finishes a positive one
   EXPECT_EQ(EnterInt(11, 0, -63, 63, &v, nullptr), '+');
   EXPECT_EQ(v, 7);
-  EXPECT_EQ(m_iStep, 6u);
-  EXPECT_EQ(Bells(), 0);
-}
-
-TEST_F(Enter, ImpliedPointShiftsDigitsIn) {
-  int v = 0;
   // 0 to 99.99 with two places: six characters, columns 6 to 11.
+  v = 0;
   Expect(6, "  0.00", "1");
   Expect(6, "  0.01", "2");
   Expect(6, "  0.12", ".3");  // the point is ignored
   Expect(6, "  1.23", "\r");
   EXPECT_EQ(EnterInt(11, 0, 0, 9999, &v, "\xCA"), 13);
   EXPECT_EQ(v, 123);
+  EXPECT_EQ(m_iStep, 10u);
   EXPECT_EQ(Bells(), 0);
 }
 
