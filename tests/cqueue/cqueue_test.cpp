@@ -1,12 +1,18 @@
 // The circular queue: capacity of iQty - 1, order across the wrap, flush,
-// and the checks that stop the program on misuse.
+// zeroed slots, and the checks that stop the program on misuse.
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <new>
 
 #include "cqueue.h"
 
-
-TEST(CQueue, HoldsOneLessThanItsSlotsAndFlushEmptiesIt) {
-  CQueue<int, 16> q;
+TEST(CQueue, StartsZeroedHoldsOneLessThanItsSlotsAndFlushEmptiesIt) {
+  typedef CQueue<int, 16> CIntQueue;
+  alignas(CIntQueue) unsigned char ab[sizeof(CIntQueue)];
+  memset(ab, 0xAB, sizeof(ab));
+  CIntQueue& q = *new (ab) CIntQueue;
+  for (int i : q.aSlot) EXPECT_EQ(i, 0);
   EXPECT_TRUE(q.IsEmpty());
   for (int i = 0; i < 15; ++i) EXPECT_TRUE(q.Put(i)) << i;
   EXPECT_TRUE(q.IsFull());
