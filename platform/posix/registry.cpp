@@ -177,7 +177,8 @@ int LockFolder(int fdDir) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
   std::unique_lock<std::mutex> lock(pWait->mtx);
-  if (!pWait->cv.wait_for(lock, std::chrono::milliseconds(g_iWriterWaitMs.load()), [&] { return pWait->bDone; })) {
+  if (!pWait->cv.wait_for(lock, std::chrono::milliseconds(g_iWriterWaitMs.load()),
+                          [&] { return pWait->bDone; })) {
     pWait->bAbandoned = true;
     return int(WAIT_TIMEOUT);
   }

@@ -41,8 +41,8 @@ TEST(Beep, EachKindAsksForItsSoundAndKindsBelowOneAreSilent) {
     int iKind;
     bool bSound;
     UINT uSound;  // the sound last asked for after the call
-  } aCases[] = {{1, true, MB_ICONASTERISK},    {2, true, MB_OK},       {3, true, MB_ICONQUESTION},
-                {4, true, MB_ICONEXCLAMATION}, {5, true, MB_ICONHAND}, {9, true, MB_ICONHAND},
+  } aCases[] = {{1, true, MB_ICONASTERISK},    {2, true, MB_OK},        {3, true, MB_ICONQUESTION},
+                {4, true, MB_ICONEXCLAMATION}, {5, true, MB_ICONHAND},  {9, true, MB_ICONHAND},
                 {0, false, MB_ICONHAND},       {-3, false, MB_ICONHAND}};
   for (auto& c : aCases) {
     g_iRings = 0;

@@ -216,12 +216,24 @@ void Damage(std::mt19937& rng, std::string& str) {
     size_t iStart = str.rfind('\n', iAt), iEnd = str.find('\n', iAt);
     iStart = iStart == std::string::npos ? 0 : iStart + 1;
     switch (rng() % 6) {
-      case 0: str[iAt] = char(rng()); break;
-      case 1: str.insert(iAt, s_apszPieces[rng() % std::size(s_apszPieces)]); break;
-      case 2: str.insert(iAt, 1, '\0'); break;
-      case 3: str.erase(iAt, rng() % 12); break;
-      case 4: str.insert(iStart, str.substr(iStart, iEnd == std::string::npos ? iEnd : iEnd - iStart + 1)); break;
-      default: str.resize(iAt); break;
+      case 0:
+        str[iAt] = char(rng());
+        break;
+      case 1:
+        str.insert(iAt, s_apszPieces[rng() % std::size(s_apszPieces)]);
+        break;
+      case 2:
+        str.insert(iAt, 1, '\0');
+        break;
+      case 3:
+        str.erase(iAt, rng() % 12);
+        break;
+      case 4:
+        str.insert(iStart, str.substr(iStart, iEnd == std::string::npos ? iEnd : iEnd - iStart + 1));
+        break;
+      default:
+        str.resize(iAt);
+        break;
     }
   }
 }

@@ -36,7 +36,8 @@ void WriteAll(const std::string& strPath, const std::string& strText) {
 std::vector<std::string> ListDir(const std::string& strDir) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& ent : std::filesystem::directory_iterator(strDir, ec)) names.push_back(ent.path().filename());
+  for (const auto& ent : std::filesystem::directory_iterator(strDir, ec))
+    names.push_back(ent.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }
