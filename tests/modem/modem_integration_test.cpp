@@ -22,25 +22,22 @@ struct PreloadSelf {
   PreloadSelf() { simsupport::PreloadShim(); }
 } g_preloadSelf;
 
-// What the driver reported through the progress callback.
+// What the driver reported through the progress callback, which can also
+// stand for Escape at a given wait check after the first "Reset Modem".
 std::vector<std::string> g_vecSteps;
 int g_iWaitChecks = 0;
-int g_iAbortAfterResetChecks = -1;  // abort at this wait check after "Reset Modem"
 int g_iChecksSinceReset = -1;
+int g_iAbortAtCheck = -1;
 
 bool RecordProgress(int iCode, const void* pvData) {
   if (iCode == 3) {
-    std::string str = pvData ? (const char*)pvData : "";
-    g_vecSteps.push_back(str);
-    if (str == "Reset Modem") g_iChecksSinceReset = 0;
+    g_vecSteps.push_back(pvData ? (const char*)pvData : "");
+    if (g_vecSteps.back() == "Reset Modem" && g_iChecksSinceReset < 0) g_iChecksSinceReset = 0;
     return true;
   }
   g_iWaitChecks++;
-  if (g_iChecksSinceReset >= 0) {
-    g_iChecksSinceReset++;
-    if (g_iAbortAfterResetChecks >= 0 && g_iChecksSinceReset >= g_iAbortAfterResetChecks) return false;
-  }
-  return true;
+  if (g_iChecksSinceReset >= 0) g_iChecksSinceReset++;
+  return g_iAbortAtCheck < 0 || g_iChecksSinceReset < g_iAbortAtCheck;
 }
 
 std::vector<std::string> Repeat(const std::vector<std::string>& vecPart, int iTimes) {
@@ -65,15 +62,13 @@ struct ModemSimTest : ::testing::Test {
     // here; it is set on the port before the port is opened.
     ASSERT_TRUE(PortSelect(1, 0, 0));
     PortSetCallback(RecordProgress);
-    ClearRecords();
     ASSERT_EQ(0, modem.SelectPort(1));
     ClearRecords();
   }
   void ClearRecords() {
     g_vecSteps.clear();
     g_iWaitChecks = 0;
-    g_iAbortAfterResetChecks = -1;
-    g_iChecksSinceReset = -1;
+    g_iChecksSinceReset = g_iAbortAtCheck = -1;
   }
   std::string Status(const char* pszKey) { return sim.StatusField("com2", pszKey); }
   void TearDown() override {
@@ -112,7 +107,7 @@ TEST_F(ModemSimTest, ColdBringUpAtAnotherSpeedThenNothingThenANewChannel) {
 
 TEST_F(ModemSimTest, EscapeDuringTheResetPulse) {
   StartSim("baud=115200");
-  g_iAbortAfterResetChecks = 5;  // 100 ms into the 500 ms with DTR low
+  g_iAbortAtCheck = 5;  // 100 ms into the 500 ms with DTR low
   EXPECT_EQ(-27, modem.Initialise());
   EXPECT_EQ((std::vector<std::string>{"Reset Modem"}), g_vecSteps);
   EXPECT_EQ("0", Status("dtr"));

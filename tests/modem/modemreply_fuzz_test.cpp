@@ -1,9 +1,10 @@
 // Replays pseudo-random line traffic through the reply and sign-on fuzz
-// entry point: sign-on fragments, prompts, carriage returns, pauses.
+// entry point: sign-on fragments, prompts, carriage returns, long runs,
+// stray bytes and pauses.
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -11,35 +12,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize);
 
 namespace {
 
-struct CXorShift {
-  uint32_t m_u = 0x2545F491u;
-  uint32_t Next() {
-    m_u ^= m_u << 13;
-    m_u ^= m_u >> 17;
-    m_u ^= m_u << 5;
-    return m_u;
-  }
-};
-
 TEST(ModemReplyFuzz, ReplaysPseudoRandomTraffic) {
-  static const char* const apszPieces[] = {"WIT2410 ", "Digital Wireless", "\r", "> ", ">", " ",
-                                           ":B", ":R", "[01 02 03]", "[", "wr?", "sd01\r\nd",
-                                           "\xff", "1f"};
-  CXorShift rng;
-  std::vector<uint8_t> vecInput;
+  const std::string astrPieces[] = {"WIT2410 ",
+                                    "Digital Wireless",
+                                    "\r",
+                                    "> ",
+                                    ">",
+                                    " ",
+                                    ":B",
+                                    ":R",
+                                    "[01 02 03]",
+                                    "[",
+                                    "wr?",
+                                    "sd01\r\nd",
+                                    "\xff",
+                                    "1f",
+                                    std::string(70, 'y')};
+  std::mt19937 rng(0x2545F491u);
   for (int iRun = 0; iRun < 2000; iRun++) {
-    vecInput.clear();
-    vecInput.push_back((uint8_t)rng.Next());
-    int iParts = (int)(rng.Next() % 40);
-    for (int i = 0; i < iParts; i++) {
-      uint32_t u = rng.Next();
-      if (u % 7 == 0) {
-        vecInput.push_back(0xF0);
-        vecInput.push_back((uint8_t)(u >> 8));
-      } else if (u % 7 == 1) {
+    std::vector<uint8_t> vecInput = {(uint8_t)rng()};
+    for (int i = (int)(rng() % 40); i > 0; i--) {
+      uint32_t u = rng();
+      if (u % 7 == 0) vecInput.push_back(0xF0);  // a pause of the next byte x 3 ms
+      if (u % 7 <= 1) {
         vecInput.push_back((uint8_t)(u >> 8));
       } else {
-        std::string str = u % 7 == 2 ? std::string(70, 'y') : apszPieces[(u >> 8) % (sizeof(apszPieces) / sizeof(apszPieces[0]))];
+        const std::string& str = astrPieces[(u >> 8) % (sizeof(astrPieces) / sizeof(astrPieces[0]))];
         vecInput.insert(vecInput.end(), str.begin(), str.end());
       }
     }

@@ -8,8 +8,8 @@
 
 #include "modem/packetreader.h"
 
-#define FUZZ_CHECK(cond) \
-  do {                   \
+#define FUZZ_CHECK(cond)  \
+  do {                    \
     if (!(cond)) abort(); \
   } while (0)
 

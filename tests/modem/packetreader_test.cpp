@@ -1,120 +1,97 @@
 // The packet reader on the byte sequences a base modem delivers: data
-// packets, connection and disconnection reports, abandoned and empty packets.
+// packets, connection and disconnection reports, abandoned and empty packets,
+// and its fuzz target replayed over pseudo-random input.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "modem/packetreader.h"
 
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize);
+
 namespace {
 
-// Feeds the bytes; returns the indexes at which Feed reported completion.
-std::vector<int> FeedAll(CPacketReader& reader, const std::vector<int>& vecBytes) {
-  std::vector<int> vecDone;
-  for (size_t i = 0; i < vecBytes.size(); i++)
-    if (reader.Feed(vecBytes[i])) vecDone.push_back((int)i);
-  return vecDone;
-}
+TEST(PacketReader, ByteSequences) {
+  struct SCase {
+    const char* pszWhat;
+    std::vector<int> vecBytes;
+    std::vector<int> vecDone;  // indexes at which Feed reports completion
+    int iKind, iAddress, iLength;
+    std::string strData;  // data[0 .. iLength], or a report's two bytes
+  };
+  std::vector<SCase> vecCases = {
+      {"data", {0xE9, 0x05, 0x02, 0x41, 0x42}, {4}, 1, 5, 2, std::string("AB\0", 3)},
+      {"connect", {0xE9, 0x87, 0x11, 0x22}, {3}, 2, 7, 0, "\x11\x22"},
+      {"disconnect", {0xE9, 0xC7, 0x99}, {2}, 3, 7, 0, ""},
+      {"unused kind", {0xE9, 0x45, 0x01, 0x7A}, {3}, 0, 5, 1, std::string("z\0", 2)},
+      {"bytes before the start", {0x00, 0x41, 0xFF, 0xE9, 0x3F, 0x02, 0x31, 0x32}, {7}, 1, 63, 2, "12"},
+      {"0xE9 inside data",
+       {0xE9, 0x01, 0x03, 0xE9, 0xE9, 0x05},
+       {5},
+       1,
+       1,
+       3,
+       std::string("\xE9\xE9\x05\0", 4)},
+      {"length above 212", {0xE9, 0x01, 213, 0x41, 0xE9, 0x02, 0x01, 0x43}, {7}, 1, 2, 1, "C"},
+      // An empty data packet is complete at its length byte, so the packet
+      // that follows at once is not swallowed.
+      {"empty then next", {0xE9, 0x04, 0x00, 0xE9, 0x05, 0x01, 0x51}, {2, 6}, 1, 5, 1, std::string("Q\0", 2)},
+      {"empty", {0xE9, 0x06, 0x00}, {2}, 1, 6, 0, std::string("\0", 1)},
+      {"low 8 bits only", {0x1E9, 0x205, 0x301, -0xBF}, {3}, 1, 5, 1, "A"},
+      {"largest", {0xE9, 0x09, 212}, {214}, 1, 9, 212, ""},
+  };
+  SCase& largest = vecCases.back();
+  for (int i = 0; i < 212; i++) largest.vecBytes.push_back('a' + i % 26);
+  largest.strData.assign(largest.vecBytes.begin() + 3, largest.vecBytes.end());
+  largest.strData += '\0';
 
-TEST(PacketReader, DataPacket) {
-  CPacketReader reader;
-  EXPECT_EQ(std::vector<int>{4}, FeedAll(reader, {0xE9, 0x05, 0x02, 0x41, 0x42}));
-  EXPECT_EQ(1, reader.GetKind());
-  EXPECT_EQ(5, reader.GetAddress());
-  EXPECT_EQ(2, reader.GetLength());
-  EXPECT_STREQ("AB", (const char*)reader.GetData());
-  EXPECT_EQ(0, reader.m_iState);
-}
-
-TEST(PacketReader, ConnectionAndDisconnectionReports) {
-  CPacketReader reader;
-  EXPECT_EQ(std::vector<int>{3}, FeedAll(reader, {0xE9, 0x87, 0x11, 0x22}));
-  EXPECT_EQ(2, reader.GetKind());
-  EXPECT_EQ(7, reader.GetAddress());
-  EXPECT_EQ(0x11, reader.GetData()[0]);
-  EXPECT_EQ(0x22, reader.GetData()[1]);
-
-  EXPECT_EQ(std::vector<int>{2}, FeedAll(reader, {0xE9, 0xC7, 0x99}));
-  EXPECT_EQ(3, reader.GetKind());
-  EXPECT_EQ(7, reader.GetAddress());
-}
-
-TEST(PacketReader, UnusedKindIsLaidOutLikeData) {
-  CPacketReader reader;
-  EXPECT_EQ(std::vector<int>{3}, FeedAll(reader, {0xE9, 0x45, 0x01, 0x7A}));
-  EXPECT_EQ(0, reader.GetKind());
-  EXPECT_EQ(5, reader.GetAddress());
-  EXPECT_STREQ("z", (const char*)reader.GetData());
-}
-
-TEST(PacketReader, BytesBeforeTheStartAreIgnored) {
-  CPacketReader reader;
-  EXPECT_EQ(std::vector<int>{7}, FeedAll(reader, {0x00, 0x41, 0xFF, 0xE9, 0x3F, 0x02, 0x31, 0x32}));
-  EXPECT_EQ(63, reader.GetAddress());
-  EXPECT_STREQ("12", (const char*)reader.GetData());
-}
-
-TEST(PacketReader, StartByteInsideDataIsData) {
-  CPacketReader reader;
-  EXPECT_EQ(std::vector<int>{5}, FeedAll(reader, {0xE9, 0x01, 0x03, 0xE9, 0xE9, 0x05}));
-  EXPECT_EQ(3, reader.GetLength());
-  EXPECT_EQ(0xE9, reader.GetData()[0]);
-  EXPECT_EQ(0xE9, reader.GetData()[1]);
-  EXPECT_EQ(0x05, reader.GetData()[2]);
-  EXPECT_EQ(0, reader.GetData()[3]);
-}
-
-TEST(PacketReader, LengthAbove212AbandonsThePacket) {
-  CPacketReader reader;
-  EXPECT_TRUE(FeedAll(reader, {0xE9, 0x01, 213, 0x41}).empty());
-  EXPECT_EQ(0, reader.m_iState);
-  EXPECT_EQ(std::vector<int>{3}, FeedAll(reader, {0xE9, 0x02, 0x01, 0x43}));
-  EXPECT_EQ(2, reader.GetAddress());
-}
-
-TEST(PacketReader, LargestPacketIsTerminated) {
-  CPacketReader reader;
-  std::vector<int> vecBytes = {0xE9, 0x09, 212};
-  for (int i = 0; i < 212; i++) vecBytes.push_back('a' + i % 26);
-  EXPECT_EQ(std::vector<int>{214}, FeedAll(reader, vecBytes));
-  EXPECT_EQ(212, reader.GetLength());
-  EXPECT_EQ(0, reader.GetData()[212]);
-  EXPECT_EQ(212u, strlen((const char*)reader.GetData()));
-}
-
-// An empty data packet is complete at its length byte, so the packet that
-// follows at once is not swallowed.
-TEST(PacketReader, EmptyPacketCompletesAtItsLengthByte) {
-  CPacketReader reader;
-  EXPECT_EQ((std::vector<int>{2, 6}), FeedAll(reader, {0xE9, 0x04, 0x00, 0xE9, 0x05, 0x01, 0x51}));
-  EXPECT_EQ(5, reader.GetAddress());
-  EXPECT_STREQ("Q", (const char*)reader.GetData());
-
-  EXPECT_TRUE(reader.Feed(0xE9) == false && reader.Feed(0x06) == false);
-  EXPECT_TRUE(reader.Feed(0x00));
-  EXPECT_EQ(1, reader.GetKind());
-  EXPECT_EQ(0, reader.GetLength());
-  EXPECT_EQ(0, reader.GetData()[0]);
-}
-
-TEST(PacketReader, OnlyTheLowEightBitsCount) {
-  CPacketReader reader;
-  EXPECT_EQ(std::vector<int>{3}, FeedAll(reader, {0x1E9, 0x205, 0x301, -0xBF}));
-  EXPECT_EQ(5, reader.GetAddress());
-  EXPECT_STREQ("A", (const char*)reader.GetData());
+  for (const auto& c : vecCases) {
+    SCOPED_TRACE(c.pszWhat);
+    CPacketReader reader;
+    std::vector<int> vecDone;
+    for (size_t i = 0; i < c.vecBytes.size(); i++)
+      if (reader.Feed(c.vecBytes[i])) vecDone.push_back((int)i);
+    EXPECT_EQ(c.vecDone, vecDone);
+    EXPECT_EQ(0, reader.m_iState);
+    EXPECT_EQ(c.iKind, reader.GetKind());
+    EXPECT_EQ(c.iAddress, reader.GetAddress());
+    EXPECT_EQ(c.iKind <= 1 ? c.iLength : 0, reader.GetLength());
+    EXPECT_EQ(c.strData, std::string((const char*)reader.GetData(), c.strData.size()));
+  }
 }
 
 TEST(PacketReader, ResetAbandonsAHalfReadPacket) {
   CPacketReader reader;
-  FeedAll(reader, {0xE9, 0x03, 0x05, 0x41});
+  for (int iByte : {0xE9, 0x03, 0x05, 0x41}) EXPECT_FALSE(reader.Feed(iByte));
   reader.Reset();
   EXPECT_EQ(0, reader.m_iState);
   EXPECT_EQ(0, reader.GetKind());
   EXPECT_EQ(0, reader.GetAddress());
   EXPECT_EQ(0, reader.GetLength());
   EXPECT_EQ(0, reader.GetData()[0]);
-  EXPECT_TRUE(FeedAll(reader, {0x42, 0x43}).empty());
+  EXPECT_FALSE(reader.Feed(0x42));  // hunting for the next start byte
+  EXPECT_EQ(0, reader.m_iState);
+}
+
+// The fuzz target's invariants over inputs biased towards start bytes, small
+// lengths and report headers, so that whole packets occur.
+TEST(PacketReader, FuzzTargetReplay) {
+  std::mt19937 rng(0x9E3779B9u);
+  std::vector<uint8_t> vecInput;
+  for (int iRun = 0; iRun < 4000; iRun++) {
+    vecInput.resize(rng() % 600);
+    for (auto& by : vecInput) {
+      uint32_t u = rng();
+      by = u % 8 == 0   ? 0xE9
+           : u % 8 == 1 ? (u >> 8) % 8
+           : u % 8 == 2 ? (uint8_t)(u >> 8) | 0xC0
+                        : (uint8_t)(u >> 8);
+    }
+    ASSERT_EQ(0, LLVMFuzzerTestOneInput(vecInput.data(), vecInput.size()));
+  }
 }
 
 }  // namespace

@@ -1,0 +1,503 @@
+// CRadioModem against a scripted port and a clock the test moves: the
+// command exchange (reply collection under the two time-outs and the end
+// rule, the abortable waits and their wake-up on input, command lines, port
+// attachment, the hexadecimal parser), the bring-up as seen on the line
+// (command lines, stage texts, port modes, the sign-on parser and the serial
+// number in the registry) and the data path.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "comm/porttable.h"
+#include "fakemodem.h"
+#include "platform/registry.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// ---------------------------------------------------------------- exchange
+
+TEST(ReadReply, EndRulesTimeoutsAndTheLengthLimit) {
+  const std::string str254 = std::string(253, 'x') + "\r";
+  struct {
+    const char* pszWhat;
+    std::string strIn;      // arriving 10 ms from now, iGap ms apart
+    int iGap, iNext, iEnd;  // ReadReply(20, iNext, iEnd)
+    int iResult;
+    std::string strReply;
+    size_t uLeft;  // bytes left unread
+  } aCases[] = {
+      {"end character kept", "ABC\r", 0, 10, 13, 4, "ABC\r", 0},
+      {"prompt ends at once", "OK\r\n> late", 0, 10, -1, 6, "OK\r\n> ", 4},
+      {"lone space", " ", 0, 10, -1, -1, " ", 0},
+      {"> without the space", " a>", 0, 10, -1, -1, " a>", 0},
+      {"0xFF is no prompt", "\xff", 0, 10, -1, -1, "\xff", 0},
+      {"signed end character", "ab\xfe", 0, 10, -2, 3, "ab\xfe", 0},
+      {"silence: past the prompt", "OK\r\n> more", 0, -10, -1, -1, "OK\r\n> more", 0},
+      {"silence: ends in a prompt", "A> B> ", 0, -10, -1, 6, "A> B> ", 0},
+      {"gaps under the limit", "abcd\r", 90, 10, 13, 5, "abcd\r", 0},
+      {"a longer gap ends it", "ab", 150, 10, 13, -1, "a", 1},
+      {"254th is the end", str254 + std::string(10, 'y'), 0, -10, 13, 254, str254, 9},
+      {"cut after 254", std::string(300, 'x'), 0, 10, 13, -1, std::string(254, 'x'), 45},
+      {"nothing at all", "", 0, 10, 13, -1, "", 0},
+  };
+  for (const auto& c : aCases) {
+    SCOPED_TRACE(c.pszWhat);
+    SModemRig rig;
+    rig.Quiet();
+    rig.port.Arrive(c.strIn, 10, c.iGap);
+    EXPECT_EQ(c.iResult, rig.modem.ReadReply(20, c.iNext, c.iEnd));
+    EXPECT_EQ(c.strReply, std::string(rig.modem.GetReply(), (size_t)rig.modem.GetReplyLength()));
+    EXPECT_EQ(0, rig.modem.GetReply()[rig.modem.GetReplyLength()]);
+    EXPECT_EQ(c.uLeft, rig.port.m_dqRx.size());
+  }
+}
+
+// The polling: 20 ms steps with a progress check before each, woken early by
+// a byte, and never spinning on a port that cannot wait or wakes for nothing.
+TEST(ReadReply, PollingStepsAndWakeUps) {
+  for (int iKind : {CFakePort::WAIT_REAL, CFakePort::WAIT_NEVER, CFakePort::WAIT_LIES}) {
+    SModemRig rig;
+    rig.Quiet();
+    rig.port.m_iWaitKind = iKind;
+    DWORD dwStart = rig.clock.m_dwNow;
+    EXPECT_EQ(-1, rig.modem.ReadReply(20, 10, 13));
+    EXPECT_GE(rig.clock.m_dwNow - dwStart, 200u);
+    EXPECT_LE(rig.clock.m_dwNow - dwStart, 220u);
+    EXPECT_GE(rig.port.m_iWaitChecks, 10);
+    EXPECT_LE(rig.port.m_iWaitChecks, iKind == CFakePort::WAIT_LIES ? 22 : 11);
+  }
+  SModemRig rig;
+  rig.Quiet();
+  DWORD dwStart = rig.clock.m_dwNow;
+  rig.port.Arrive("OK\r", 5);
+  EXPECT_EQ(3, rig.modem.ReadReply(20, 10, 13));
+  EXPECT_EQ(5u, rig.clock.m_dwNow - dwStart);  // not the full 20 ms step
+  EXPECT_EQ(0u, rig.clock.m_dwSlept);
+  EXPECT_EQ(1, rig.port.m_iWaitChecks);
+
+  rig.port.m_bReadFails = true;  // a read error ends the collection
+  EXPECT_EQ(-1, rig.modem.ReadReply(20, 10, 13));
+  EXPECT_EQ(1, rig.port.m_iWaitChecks);
+}
+
+TEST(ReadReply, EscapeEndsTheWaitAtTheNextStep) {
+  SModemRig rig;
+  rig.Quiet();
+  DWORD dwStart = rig.clock.m_dwNow;
+  rig.port.Arrive("AB", 10);
+  rig.port.Arrive("C\r", 2000);
+  rig.port.m_fnProgress = [&](int iCode, const void*) {
+    return !(iCode == 0 && rig.clock.m_dwNow - dwStart >= 500);
+  };
+  EXPECT_EQ(-27, rig.modem.ReadReply(300, 150, 13));
+  EXPECT_STREQ("AB", rig.modem.GetReply());
+  EXPECT_LE(rig.clock.m_dwNow - dwStart, 520u);
+}
+
+TEST(Delay, RealPauseTakesTheFullTimeInSteps) {
+  SModemRig rig;
+  rig.Quiet();
+  DWORD dwStart = rig.clock.m_dwNow;
+  rig.port.Arrive("xyz", 10);  // input does not shorten a pause
+  EXPECT_TRUE(rig.modem.Delay(50));
+  EXPECT_EQ(500u, rig.clock.m_dwNow - dwStart);
+  EXPECT_EQ(25, rig.port.m_iWaitChecks);
+
+  int iChecks = 0;
+  rig.port.m_fnProgress = [&](int, const void*) { return ++iChecks < 3; };
+  dwStart = rig.clock.m_dwNow;
+  EXPECT_FALSE(rig.modem.Delay(50));
+  EXPECT_EQ(40u, rig.clock.m_dwNow - dwStart);
+}
+
+TEST(Send, ReportsPurgesAndWritesTheLine) {
+  SModemRig rig;
+  rig.Quiet();
+  EXPECT_EQ(0, rig.modem.Send(nullptr));
+  EXPECT_TRUE(rig.port.m_vecEvents.empty());
+
+  rig.port.Arrive("stale", 0);
+  EXPECT_EQ(1, rig.modem.Send("wr?"));
+  EXPECT_EQ("wr?\n", rig.port.m_strTx);
+  EXPECT_EQ(Lines{"wr?"}, rig.port.Steps());
+  EXPECT_TRUE(rig.port.m_dqRx.empty());
+
+  rig.port.ClearRecords();
+  rig.port.m_fnProgress = [](int iCode, const void*) { return iCode != 3; };
+  EXPECT_EQ(-27, rig.modem.Send("m0"));
+  EXPECT_EQ("", rig.port.m_strTx);
+
+  rig.port.m_fnProgress = nullptr;
+  rig.port.m_iWriteResult = -1;
+  EXPECT_EQ(-1, rig.modem.Send("m0"));
+  EXPECT_EQ(-27, rig.modem.SendAndRead("m0", 20, 10, -1));  // any send failure aborts an exchange
+}
+
+TEST(ParseHex, DigitsAtTheStartWrappingAs32BitUnsigned) {
+  struct {
+    const char* psz;
+    int iValue;
+  } aCases[] = {{"1f,", 31},
+                {"", 0},
+                {"x1", 0},
+                {"aB g", 0xAB},
+                {nullptr, 0},
+                {"123456789", 0x23456789},
+                {"FFFFFFFF1", (int)0xFFFFFFF1u},
+                {"10000000000000000", 0}};
+  for (const auto& c : aCases) EXPECT_EQ(c.iValue, CRadioModem::ParseHex(c.psz)) << (c.psz ? c.psz : "null");
+}
+
+TEST(ModemPort, DefaultIndexOneAndAnIndexWithoutAPort) {
+  CRadioModem modem;
+  // TAVRIX_COM2 names no device in the test environment: the open fails.
+  EXPECT_EQ(-1, modem.OpenPort());
+  EXPECT_EQ(PortGet(1), modem.GetPort());
+  EXPECT_EQ(PortGet(1), PortCurrent());
+  EXPECT_EQ(-1, modem.SelectPort(4));
+  EXPECT_EQ(nullptr, modem.GetPort());
+}
+
+TEST(ModemPort, OpenInvalidateAndAttach) {
+  SModemRig rig;
+  rig.port.Arrive("WIT2410 Digital Wireless\r", 50);
+  EXPECT_EQ(0, rig.modem.OpenPort());  // the sign-on is read at the open
+  EXPECT_TRUE(rig.modem.IsFound());
+  EXPECT_EQ(0, rig.modem.OpenPort());  // already open
+  EXPECT_EQ(Lines{"115200,16"}, rig.port.Events("open:"));
+
+  ASSERT_EQ(0, rig.BringUp());
+  rig.modem.Invalidate();
+  EXPECT_FALSE(rig.modem.IsFound());
+  EXPECT_FALSE(rig.modem.IsReady());
+  EXPECT_TRUE(rig.modem.IsCommandMode());
+
+  ASSERT_EQ(0, rig.BringUp());
+  CFakePort other(&rig.clock);
+  EXPECT_TRUE(rig.modem.AttachPort(&rig.port));  // the same port: nothing
+  EXPECT_TRUE(rig.modem.IsReady());
+  EXPECT_TRUE(rig.modem.AttachPort(&other));
+  EXPECT_EQ(1, rig.port.m_iCloses);
+  EXPECT_FALSE(rig.modem.IsReady());
+  EXPECT_FALSE(rig.modem.IsFound());
+  EXPECT_TRUE(rig.modem.IsCommandMode());
+  rig.modem.Close();
+  EXPECT_EQ(1, other.m_iCloses);
+  EXPECT_EQ(nullptr, rig.modem.GetPort());
+}
+
+// ---------------------------------------------------------------- bring-up
+
+DWORD ReadSerialValue() {
+  DWORD dw = 0;
+  return RegReadDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qirun", "ModemSerial", &dw) == 0 ? dw : 0;
+}
+
+void ForgetSerialValue() {
+  RegWriteValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qirun", "ModemSerial", nullptr, 0, REG_DWORD);
+}
+
+TEST(BringUp, FromColdShowsEveryStepInOrder) {
+  ForgetSerialValue();
+  SModemRig rig;
+  std::vector<DWORD> vecDtrLow;  // the wait checks while DTR is held low
+  rig.port.m_fnProgress = [&](int iCode, const void*) {
+    if (iCode == 0 && !rig.port.m_bDtr) vecDtrLow.push_back(rig.clock.m_dwNow);
+    return true;
+  };
+  EXPECT_EQ(0, rig.modem.Initialise());
+  EXPECT_EQ((Lines{"Reset Modem", ":wit2410", "m0", "wnff", "zc2", "sd01"}), rig.port.Steps());
+  EXPECT_EQ((Lines{":wit2410", "m0", "wnff", "zc2", "sd01", ""}), rig.port.Lines());
+  EXPECT_EQ((Lines{"115200,16"}), rig.port.Events("open:"));
+  EXPECT_EQ((Lines{"115200,128", "115200,16"}), rig.port.Events("mode:"));
+  EXPECT_EQ((Lines{"5"}), rig.port.Events("esc:"));
+  ASSERT_EQ(25u, vecDtrLow.size());
+  EXPECT_EQ(480u, vecDtrLow.back() - vecDtrLow.front());  // 500 ms in 20 ms steps
+  EXPECT_TRUE(rig.modem.IsReady() && rig.modem.IsFound() && rig.modem.IsCommandMode());
+  EXPECT_FALSE(rig.modem.IsBaseSet());
+  EXPECT_EQ(66051u, rig.modem.GetSerial());
+  EXPECT_EQ(66051u, ReadSerialValue());
+
+  rig.port.ClearRecords();  // ready: a second bring-up sends nothing
+  EXPECT_EQ(0, rig.modem.Initialise());
+  EXPECT_TRUE(rig.port.m_vecEvents.empty());
+}
+
+TEST(BringUp, SettingsAndWhatForcesANewBringUp) {
+  SModemRig rig;
+  rig.port.m_strSignOn = "WIT2410 Digital Wireless\r:B 2410 [0a 0b 0c] x\r";
+  rig.modem.SetChannel(5);
+  ASSERT_EQ(0, rig.modem.Initialise());
+  EXPECT_EQ((Lines{":wit2410", "m0", "wn05", "zc2", "sd01", ""}), rig.port.Lines());
+  EXPECT_TRUE(rig.modem.IsBaseSet());  // from the sign-on
+  EXPECT_EQ(0x0a0b0cu, rig.modem.GetSerial());
+  rig.modem.SetBaseMode(true);  // the sign-on said "B": nothing changes
+  rig.modem.SetChannel(5);      // the stored value: nothing changes
+  EXPECT_TRUE(rig.modem.IsReady());
+
+  rig.modem.SetChannel(300);  // low 8 bits: 44
+  EXPECT_EQ(44, rig.modem.GetChannel());
+  EXPECT_FALSE(rig.modem.IsReady());
+  rig.port.ClearRecords();
+  EXPECT_GE(rig.modem.Command("zq1", 200, -40, -1), 0);
+  EXPECT_EQ((Lines{"Reset Modem", ":wit2410", "m0", "wb1", "wn2c", "zc2", "sd01", "zq1"}), rig.port.Steps());
+
+  rig.modem.SetChannel(0);  // channel 0 is never sent
+  rig.port.ClearRecords();
+  EXPECT_EQ(0, rig.modem.Initialise());
+  EXPECT_EQ((Lines{"Reset Modem", ":wit2410", "m0", "wb1", "zc2", "sd01"}), rig.port.Steps());
+  rig.modem.SetBaseMode(false);
+  EXPECT_FALSE(rig.modem.IsReady());
+}
+
+// The search: the present speed, then 9600, 57600, 115200, 19200, 38400,
+// 28800, each after a new reset; 0 is a modem that never answers.
+TEST(BringUp, SearchFindsTheModemAtEachSpeedOrFails) {
+  const int aiTried[] = {115200, 9600, 57600, 115200, 19200, 38400, 28800};
+  for (int iModemBaud : {9600, 57600, 19200, 38400, 28800, 0}) {
+    SCOPED_TRACE(iModemBaud);
+    SModemRig rig;
+    rig.port.m_iModemBaud = iModemBaud;
+    rig.port.m_bModemPresent = iModemBaud != 0;
+    // A silent ":wit2410" waits 3 s for its reply, then 300 ms pass before the next reset.
+    DWORD dwAsked = 0;
+    rig.port.m_fnProgress = [&](int iCode, const void* pv) {
+      if (iCode == 3 && std::string((const char*)pv) == ":wit2410") dwAsked = rig.clock.m_dwNow;
+      if (iCode == 3 && std::string((const char*)pv) == "Reset Modem" && dwAsked != 0) {
+        EXPECT_GE(rig.clock.m_dwNow - dwAsked, 3300u);
+        EXPECT_LE(rig.clock.m_dwNow - dwAsked, 3340u);
+      }
+      return true;
+    };
+    Lines vecSteps, vecModes;
+    for (int iBaud : aiTried) {
+      vecSteps.insert(vecSteps.end(), {"Reset Modem", ":wit2410"});
+      vecModes.push_back(std::to_string(iBaud) + ",128");
+      if (iBaud == iModemBaud) break;
+    }
+    if (iModemBaud == 0) {
+      EXPECT_EQ(-1, rig.modem.Initialise());
+      EXPECT_FALSE(rig.modem.IsFound());
+    } else {
+      EXPECT_EQ(0, rig.modem.Initialise());
+      vecSteps.insert(vecSteps.end(), {"m0", "wnff", "zc2", "sd01"});
+      vecModes.push_back("115200,16");
+      EXPECT_EQ(115200, rig.port.m_iModemBaud);
+    }
+    EXPECT_EQ(vecSteps, rig.port.Steps());
+    EXPECT_EQ(vecModes, rig.port.Events("mode:"));
+    EXPECT_EQ(vecModes.size() - (iModemBaud != 0), rig.port.Events("esc:").size());
+    EXPECT_EQ(rig.modem.IsReady(), iModemBaud != 0);
+  }
+}
+
+TEST(BringUp, FailuresAbortAndInvalidate) {
+  struct {
+    const char* pszLine;  // a line answered with pszReply, or the step refused (-27)
+    const char* pszReply;
+    int iResult;
+    const char* pszLast;  // the last line sent, "" none; null: none, and DTR never raised
+  } aCases[] = {
+      {"m0", "> ", -1, "m0"},
+      {"wnff", "> ", -1, "wnff"},
+      {"zc2", "> ", -1, "zc2"},
+      {"sd01", "s", -1, "sd01"},
+      {"zc2", nullptr, -27, "wnff"},
+      {":wit2410", nullptr, -27, ""},  // the search ends at once
+      {"DTR low", nullptr, -27, nullptr},  // Escape during the DTR pulse
+      {"SetMode", nullptr, -1, nullptr},   // a port that cannot be configured
+  };
+  for (const auto& c : aCases) {
+    SCOPED_TRACE(std::string(c.pszLine) + (c.pszReply ? "" : " refused"));
+    SModemRig rig;
+    std::string strRefused = c.pszReply ? "" : c.pszLine;
+    if (c.pszReply) rig.port.m_mapReplies[c.pszLine] = c.pszReply;
+    rig.port.m_bSetModeWorks = strRefused != "SetMode";
+    rig.port.m_fnProgress = [&](int iCode, const void* pv) {
+      return iCode == 3 ? strRefused != (const char*)pv : !(strRefused == "DTR low" && !rig.port.m_bDtr);
+    };
+    EXPECT_EQ(c.iResult, rig.modem.Initialise());
+    EXPECT_FALSE(rig.modem.IsFound());
+    EXPECT_FALSE(rig.modem.IsReady());
+    Lines vecLines = rig.port.Lines();
+    EXPECT_EQ(c.pszLast ? c.pszLast : "", vecLines.empty() ? "" : vecLines.back());
+    EXPECT_EQ(c.pszLast ? 1u : 0u, rig.port.Events("esc:").size());  // DTR raised once
+  }
+  // With flow control the search needs CTS before anything is sent.
+  SModemRig rig;
+  rig.Quiet();
+  rig.port.m_iStatus = 0x80;
+  EXPECT_EQ(-1, rig.modem.FindModem(0x10));
+  EXPECT_TRUE(rig.port.Lines().empty());
+}
+
+TEST(SetBaudRate, RefusesNonDivisorsAndMovesModemAndPort) {
+  SModemRig rig;
+  ASSERT_EQ(0, rig.BringUp());
+  for (int iBaud : {1000, 7000, 0}) EXPECT_EQ(-1, rig.modem.SetBaudRate(iBaud)) << iBaud;
+  EXPECT_TRUE(rig.port.m_vecEvents.empty());
+  EXPECT_TRUE(rig.modem.IsReady());
+  EXPECT_EQ(0, rig.modem.SetBaudRate(9600));
+  EXPECT_EQ((Lines{"sd17", ""}), rig.port.Lines());
+  EXPECT_EQ(9600, rig.port.m_iBaud);
+  EXPECT_EQ(0x10, rig.port.m_iFlags);
+  EXPECT_EQ(9600, rig.port.m_iModemBaud);
+}
+
+TEST(SignOn, RecognitionRoleAndSerialNumber) {
+  const std::string str42 = "WIT2410 Digital Wireless" + std::string(17, '.') + "\r";
+  const std::string strLine2 = ":B23 [01 02 03]\r";
+  struct {
+    const char* pszWhat;
+    std::string strIn;
+    int iResult;
+    bool bFound, bBase;
+    DWORD dwSerial;
+    size_t uLeft;
+  } aCases[] = {
+      {"base and serial", "WIT2410 Digital Wireless\r" + strLine2, 0, true, true, 66051, 0},
+      {"42-character first line", str42 + strLine2, 0, true, true, 66051, 0},
+      {"43 characters: no second line", "W" + str42 + strLine2, 0, true, false, 0, 16},
+      {"no W", "Hello Digital Wireless\r", 0, false, false, 0, 0},
+      {"no Digital Wireless", "WIT2410\r", 0, false, false, 0, 0},
+      {"short second line", "WIT2410 Digital Wireless\r:B23 [01 02]\r", 0, true, false, 0, 0},
+      {"no [", "WIT2410 Digital Wireless\r:B23456789012345\r", 0, true, true, 0, 0},
+      // The first line leaves hex digits in the buffer where the second
+      // line's fields would lie; they must not become the serial number.
+      {"fields past the end", "W 0a 0b 0c 0d 0e 0f 1a Digital Wireless\r:R234567890123[\r", 0, true, false, 0,
+       0},
+      {"nothing", "", -1, false, false, 0, 0},
+  };
+  ForgetSerialValue();
+  for (const auto& c : aCases) {
+    SCOPED_TRACE(c.pszWhat);
+    SModemRig rig;
+    rig.Quiet();
+    rig.port.Arrive(c.strIn, 10);
+    EXPECT_EQ(c.iResult, rig.modem.ReadSignOn(20, 10));
+    EXPECT_EQ(c.bFound, rig.modem.IsFound());
+    EXPECT_EQ(c.bBase, rig.modem.IsBaseSet());
+    EXPECT_EQ(c.dwSerial, rig.modem.GetSerial());
+    EXPECT_EQ(c.uLeft, rig.port.m_dqRx.size());
+  }
+  EXPECT_EQ(66051u, ReadSerialValue());
+
+  SModemRig rig;
+  rig.Quiet();
+  rig.port.m_fnProgress = [](int, const void*) { return false; };
+  EXPECT_EQ(-27, rig.modem.ReadSignOn(20, 10));
+}
+
+// ---------------------------------------------------------------- data path
+
+TEST(DataPath, SignalStrength) {
+  struct {
+    const char* pszWhat;
+    const char* pszReply;  // null: the stand-in's usual "wr?\r1A\r> "
+    int iStatus;
+    bool bBase;
+    int iResult;
+    bool bSent, bReady;
+  } aCases[] = {
+      {"value", nullptr, 0xB0, false, 26, true, true},
+      {"other value", "wr?\r07\r> ", 0xB0, false, 7, true, true},
+      {"no echo", "xx?\r1A\r> ", 0xB0, false, -1, true, false},
+      {"shorter than 9", "?\r1A\r> ", 0xB0, false, -1, true, false},
+      {"no carrier", nullptr, 0x30, false, 0, false, true},
+      {"base role", nullptr, 0xB0, true, -1, false, false},
+  };
+  for (const auto& c : aCases) {
+    SCOPED_TRACE(c.pszWhat);
+    SModemRig rig;
+    ASSERT_EQ(0, rig.BringUp());
+    if (c.pszReply) rig.port.m_mapReplies["wr?"] = c.pszReply;
+    rig.port.m_iStatus = c.iStatus;
+    if (c.bBase) rig.modem.SetBaseMode(true);
+    EXPECT_EQ(c.iResult, rig.modem.GetSignalStrength());
+    EXPECT_EQ(c.bSent ? Lines{"wr?"} : Lines{}, rig.port.Lines());
+    EXPECT_EQ(c.bReady, rig.modem.IsReady());
+  }
+}
+
+TEST(DataPath, FinishSetupWaitsHalfASecond) {
+  SModemRig rig;
+  ASSERT_EQ(0, rig.BringUp());
+  DWORD dwStart = rig.clock.m_dwNow;
+  EXPECT_EQ(0, rig.modem.FinishSetup());
+  EXPECT_EQ((Lines{"m>"}), rig.port.Lines());
+  EXPECT_GE(rig.clock.m_dwNow - dwStart, 2000u);  // 1.5 s of silence, then 500 ms
+  EXPECT_TRUE(rig.modem.IsCommandMode() && rig.modem.IsReady());
+
+  rig.port.m_mapReplies["m>"] = "> ";
+  EXPECT_EQ(-1, rig.modem.FinishSetup());
+  EXPECT_FALSE(rig.modem.IsReady());
+}
+
+TEST(DataPath, LeaveCommandModeOnlyWhenInIt) {
+  SModemRig rig;
+  ASSERT_EQ(0, rig.BringUp());
+  EXPECT_EQ(0, rig.modem.LeaveCommandMode());
+  EXPECT_EQ((Lines{"z>"}), rig.port.Lines());
+  EXPECT_FALSE(rig.modem.IsCommandMode());
+  EXPECT_TRUE(rig.modem.IsReady());
+  rig.port.ClearRecords();
+  EXPECT_EQ(0, rig.modem.LeaveCommandMode());
+  EXPECT_TRUE(rig.port.m_vecEvents.empty());
+
+  SModemRig rig2;  // a reply of one character is not enough
+  ASSERT_EQ(0, rig2.BringUp());
+  rig2.port.m_mapReplies["z>"] = ">";
+  EXPECT_EQ(-1, rig2.modem.LeaveCommandMode());
+  EXPECT_FALSE(rig2.modem.IsReady());
+  EXPECT_TRUE(rig2.modem.IsCommandMode());
+  // A failed Command leaves invalidating to its caller.
+  ASSERT_EQ(0, rig2.BringUp());
+  rig2.port.m_bModemPresent = false;
+  EXPECT_EQ(-1, rig2.modem.Command("zq1", 20, -4, -1));
+  EXPECT_TRUE(rig2.modem.IsReady());
+}
+
+TEST(DataPath, DataModeAndBack) {
+  SModemRig rig;
+  ASSERT_EQ(0, rig.BringUp());
+  EXPECT_EQ(5, rig.modem.SendData("hello", 5));
+  EXPECT_EQ("z>\nhello", rig.port.m_strTx);
+  rig.port.ClearRecords();
+  EXPECT_EQ(26, rig.modem.GetSignalStrength());  // command mode again, no reset
+  EXPECT_EQ((Lines{":wit2410", "wr?"}), rig.port.Steps());
+
+  rig.port.m_iStatus = 0x30;  // no carrier: nothing written
+  rig.port.ClearRecords();
+  EXPECT_EQ(-1, rig.modem.SendData("x", 1));
+  EXPECT_FALSE(rig.modem.SendPacket(1, 1, "y"));
+  EXPECT_EQ("", rig.port.m_strTx);
+  rig.port.m_iStatus = 0xB0;
+  rig.port.m_iWriteShort = 2;  // a short write fails
+  EXPECT_EQ(-1, rig.modem.SendData("abcd", 4));
+}
+
+TEST(DataPath, SendPacket) {
+  SModemRig rig;
+  ASSERT_EQ(0, rig.BringUp());
+  std::string strData(213, 'q');
+  EXPECT_FALSE(rig.modem.SendPacket(5, 213, strData.data()));
+  EXPECT_TRUE(rig.port.m_vecEvents.empty());
+  EXPECT_TRUE(rig.modem.IsCommandMode());
+
+  EXPECT_TRUE(rig.modem.SendPacket(5, 212, strData.data()));
+  EXPECT_EQ("z>\n\xE9\x05\xD4" + strData.substr(1), rig.port.m_strTx);
+  // The address byte goes unchanged, the length's low 8 bits count.
+  rig.port.ClearRecords();
+  EXPECT_TRUE(rig.modem.SendPacket(0x47, 256 + 2, "AB"));
+  EXPECT_TRUE(rig.modem.SendPacket(9, 0, nullptr));
+  EXPECT_EQ(std::string("\xE9\x47\x02"
+                        "AB\xE9\x09\x00",
+                        8),
+            rig.port.m_strTx);
+  EXPECT_FALSE(rig.modem.SendPacket(9, 3, nullptr));
+}
+
+}  // namespace
