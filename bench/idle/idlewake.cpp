@@ -130,8 +130,11 @@ void Strace(int iPid, const char* pszMode, double dSeconds, const std::string& s
   pid_t pid = fork();
   if (pid == 0) {
     std::string strPid = std::to_string(iPid);
-    execlp("strace", "strace", pszMode, "-T", "-f", "-q", "-o", strOut.c_str(), "-p", strPid.c_str(),
-           (char*)nullptr);
+    if (!strcmp(pszMode, "-c"))
+      execlp("strace", "strace", "-c", "-f", "-q", "-o", strOut.c_str(), "-p", strPid.c_str(), (char*)nullptr);
+    else
+      execlp("strace", "strace", pszMode, "-T", "-f", "-q", "-o", strOut.c_str(), "-p", strPid.c_str(),
+             (char*)nullptr);
     _exit(127);
   }
   if (pid < 0) return;
