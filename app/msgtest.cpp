@@ -87,12 +87,13 @@ int RepeatSend() {
   DWORD dwStart = PlatTickCount();
   DWORD dwLastShown = 0;
   bool bShowNow = true;
-  bool bGood;
+  bool bSent;
   do {
     DWORD dwT0 = PlatTickCount();
-    bGood = false;
+    bool bGood = false;
     g_bReplyAborted = false;
-    if (g_Modem.SendData(g_Modem.m_szFrame, g_Modem.m_iFrameLen) == g_Modem.m_iFrameLen) {
+    bSent = g_Modem.SendData(g_Modem.m_szFrame, g_Modem.m_iFrameLen) == g_Modem.m_iFrameLen;
+    if (bSent) {
       StatsSent(&g_Stats);
       bGood = ReadReplyFrame(szReply);
     }
@@ -112,8 +113,10 @@ int RepeatSend() {
       bShowNow = false;
     }
     // Escape mostly arrives while the reply is awaited, where the wait takes
-    // it: the run ends then as well as between passes.
-  } while (!g_bReplyAborted && !KbdEscapePressed());
+    // it: the run ends then as well as between passes. A frame that did not
+    // go out (no carrier) fails again at once: the next try waits up to
+    // 100 ms for Escape instead of spinning.
+  } while (!g_bReplyAborted && !(bSent ? KbdEscapePressed() : KbdWaitEscape(10)));
   g_Stats.iElapsed = int(PlatTickCount() - dwStart);
   return g_Stats.iTries;
 }
