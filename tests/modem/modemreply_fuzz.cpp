@@ -33,6 +33,17 @@ void CheckReply(const CRadioModem& modem, int iResult, int iEndChar) {
 
 }  // namespace
 
+// The sign-on parser writes the serial number to the registry: a fuzzing
+// run keeps it in a private folder, away from the user's settings. (Under
+// gtest the test main has done the same.)
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  static char szDir[] = "/tmp/tavrix-fuzz-XXXXXX";
+  if (!mkdtemp(szDir)) abort();
+  setenv("XDG_CONFIG_HOME", szDir, 1);
+  setenv("HOME", szDir, 1);
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize) {
   static const int aiEnd[] = {13, -1, '>', 'd'};
   if (uSize < 2) return 0;
