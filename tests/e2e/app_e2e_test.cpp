@@ -213,6 +213,9 @@ TEST_F(AppE2E, BaseStationAnswersSimulatedRemotesAndSurvivesBadPackets) {
   // Still answering after the bad bytes: the remotes count more good answers.
   std::string strBefore = m_sim.Command("peers");
   ASSERT_TRUE(testenv::WaitFor([&] { return m_sim.Command("peers") != strBefore; }, DEADLINE));
+  // Every answer that reached a remote was the right one.
+  std::string strPeers = m_sim.Command("peers");
+  EXPECT_EQ(Count(strPeers, "bad=0"), 2) << strPeers;
   // Nothing but printable text reached the terminal.
   for (char c : m_app.tmux.Capture()) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7F)) << int(c);
   Control("fault base carrier lost");

@@ -99,6 +99,19 @@ TEST_P(MainMenuSignal, EndsCleanlyWithTheSettingsWritten) {
 
 INSTANTIATE_TEST_SUITE_P(HangUpAndTerminate, MainMenuSignal, ::testing::Values(SIGHUP, SIGTERM, SIGINT));
 
+TEST(MainMenu, SmallTerminalGivesTheGridThatFits) {
+  CHome home;
+  CTmuxSession tmux;
+  ASSERT_TRUE(e2e::StartProgram(tmux, home, 60, 20));
+  ASSERT_TRUE(tmux.WaitForText("9. Set Alt Freq Band", DEADLINE)) << tmux.Capture();
+  tmux.SendText("2");
+  ASSERT_TRUE(tmux.WaitForText("Channel:  63", DEADLINE)) << tmux.Capture();
+  tmux.SendKeys({"Escape"});
+  ASSERT_TRUE(tmux.WaitForText("9. Set Alt Freq Band", DEADLINE));
+  tmux.SendKeys({"Escape"});
+  ASSERT_TRUE(e2e::WaitForExit(tmux, DEADLINE));
+}
+
 TEST(MainMenu, SecondCopyEndsAtOnceAndTheFirstGoesOn) {
   CHome home;
   CTmuxSession tmux;
