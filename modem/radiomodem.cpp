@@ -469,5 +469,5 @@ bool CRadioModem::SendPacket(int iAddress, int iLen, const void* pData) {
   abyPacket[1] = (BYTE)(iAddress & 0xFF);
   abyPacket[2] = (BYTE)iData;
   if (iData > 0) memcpy(abyPacket + 3, pData, (size_t)iData);
-  return SendData(abyPacket, iData + 3) == iData + 3;
+  return SendData(abyPacket, iData + 3) == iData + 3;  // the whole packet went out
 }
