@@ -24,7 +24,7 @@ static const DWORD WRITE_RETRY_MS = 100;
 // ---- CSerialWriter ----
 
 CSerialWriter::CSerialWriter(PLATSERIAL hLine)
-    : m_hLine(hLine), m_hWake(nullptr), m_bStop(false), m_bDsrFlow(false), m_iHead(0), m_dwTail(0) {
+    : m_hLine(hLine), m_hWake(nullptr), m_bStop(false), m_bDsrFlow(false), m_iHead(0), m_dwTail(0), m_iBusyFrom(-1) {
   memset(m_abRing, 0, sizeof m_abRing);
 }
 
@@ -41,6 +41,16 @@ int CSerialWriter::GetCount() const {
   int iHead = m_iHead.load(std::memory_order_acquire);
   int iTail = TailIndex(m_dwTail.load(std::memory_order_acquire));
   return (iHead - iTail) & (RING_SIZE - 1);
+}
+
+int CSerialWriter::GetFree() const {
+  int iFree = RING_SIZE - 1 - GetCount();
+  int iBusy = m_iBusyFrom.load();
+  if (iBusy >= 0) {
+    int iRoom = (iBusy - m_iHead.load() - 1) & (RING_SIZE - 1);
+    if (iRoom < iFree) iFree = iRoom;
+  }
+  return iFree;
 }
 
 int CSerialWriter::Put(const void* pData, int iLen) {
@@ -112,9 +122,17 @@ void CSerialWriter::Run() {
       PlatEventWait(m_hWake, DSR_RECHECK_MS);
       continue;
     }
+    // Claim the stretch before reading it, then make sure that no Discard
+    // came in between (Put reads the claim after its Discard).
+    m_iBusyFrom.store(iTail);
+    if (m_dwTail.load() != dwTail) {
+      m_iBusyFrom.store(-1);
+      continue;
+    }
     // One contiguous stretch: up to head, or up to the end of the ring.
     int iLen = iHead > iTail ? iHead - iTail : RING_SIZE - iTail;
     int iWritten = LineWrite(m_abRing + iTail, iLen);
+    m_iBusyFrom.store(-1);
     if (iWritten < 0) {
       PlatEventWait(m_hWake, WRITE_RETRY_MS);
     } else if (iWritten == 0) {

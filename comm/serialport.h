@@ -36,9 +36,10 @@ class CSerialWriter {
   // Drops the unsent bytes, tells the thread to end and waits until it has.
   void Stop();
 
-  // Bytes in the ring, and the room left (511 minus that).
+  // Bytes in the ring, and the room left for Put: 511 minus that, and never
+  // over a stretch that the thread is still writing after a Discard.
   int GetCount() const;
-  int GetFree() const { return RING_SIZE - 1 - GetCount(); }
+  int GetFree() const;
 
   // Output flow control on DSR, done by the writer itself: while it is on,
   // nothing is written while the line's DSR is off.
@@ -71,6 +72,10 @@ class CSerialWriter {
   // Discard came while it was writing.
   std::atomic<int> m_iHead;
   std::atomic<DWORD> m_dwTail;
+  // Ring index where the thread's write in progress starts; -1 when it is
+  // not writing. A Discard frees those bytes for Put while the line still
+  // reads them: Put leaves them alone until the write is over.
+  std::atomic<int> m_iBusyFrom;
   BYTE m_abRing[RING_SIZE];
 };
 

@@ -1,6 +1,6 @@
-// CSerialWriter against a scripted line: the ring's contiguous stretches,
-// its 511-byte limit, a Discard during a write, failed writes, and a Stop
-// while the line holds everything back.
+// CSerialWriter against a scripted line: the ring's contiguous stretches and
+// 511-byte limit, Discard (also during a write), failed writes, DSR holding
+// the output, and Stop while the line holds everything back.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,8 +15,8 @@
 
 namespace {
 
-// A line that records every write. While held it takes nothing and waits for
-// the wake event only; with block set, a write waits inside until released.
+// A line that records every write. Held, it takes nothing and its wait ends
+// only on the wake event; blocked, a write waits inside until released.
 class CScriptedWriter : public CSerialWriter {
  public:
   CScriptedWriter() : CSerialWriter(nullptr) {}
@@ -32,10 +32,8 @@ class CScriptedWriter : public CSerialWriter {
     return str;
   }
   void Hold(bool bHold) {
-    m_bHold.store(bHold);
-    if (!bHold) {
-      if (PLATEVENT h = m_hSeenWake.load()) PlatEventSet(h);
-    }
+    m_bHold = bHold;
+    if (PLATEVENT h = m_hSeenWake.load(); !bHold && h) PlatEventSet(h);
   }
   void Block(bool bBlock) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -46,16 +44,13 @@ class CScriptedWriter : public CSerialWriter {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_bInWrite;
   }
-  std::atomic<int> m_iFailures{0};
-  std::atomic<int> m_iPurges{0};
+  std::atomic<int> m_iFailures{0}, m_iPurges{0};
+  std::atomic<bool> m_bDsr{true};
 
  protected:
   int LineWrite(const BYTE* pData, int iLen) override {
-    if (m_iFailures.load() > 0) {
-      --m_iFailures;
-      return -1;
-    }
-    if (m_bHold.load()) return 0;
+    if (m_iFailures > 0) return --m_iFailures, -1;
+    if (m_bHold) return 0;
     std::unique_lock<std::mutex> lock(m_mutex);
     m_bInWrite = true;
     m_cv.wait(lock, [&] { return !m_bBlock; });
@@ -64,21 +59,17 @@ class CScriptedWriter : public CSerialWriter {
     return iLen;
   }
   void LineWait(PLATEVENT hWake) override {
-    m_hSeenWake.store(hWake);
-    if (m_bHold.load()) PlatEventWait(hWake, INFINITE);
+    m_hSeenWake = hWake;
+    if (m_bHold) PlatEventWait(hWake, INFINITE);
   }
   void LinePurge() override { ++m_iPurges; }
-  bool LineDsrOn() override { return m_bDsr.load(); }
-
- public:
-  std::atomic<bool> m_bDsr{true};
+  bool LineDsrOn() override { return m_bDsr; }
 
  private:
   std::mutex m_mutex;
   std::condition_variable m_cv;
   std::vector<std::string> m_vWrites;
-  bool m_bBlock = false;
-  bool m_bInWrite = false;
+  bool m_bBlock = false, m_bInWrite = false;
   std::atomic<bool> m_bHold{false};
   std::atomic<PLATEVENT> m_hSeenWake{nullptr};
 };
@@ -99,74 +90,58 @@ TEST(SerialWriter, WrapsInTwoStretches) {
   // Ring from 500: 12 bytes up to its end, then 10 from its start.
   ASSERT_EQ(writer.Put(strB.data(), 22), 22);
   ASSERT_TRUE(testenv::WaitFor([&] { return writer.Writes().size() == 3; }, 5000));
-  std::vector<std::string> v = writer.Writes();
-  EXPECT_EQ(v[0], strA);
-  EXPECT_EQ(v[1], strB.substr(0, 12));
-  EXPECT_EQ(v[2], strB.substr(12));
+  EXPECT_EQ(writer.Writes(), (std::vector<std::string>{strA, strB.substr(0, 12), strB.substr(12)}));
   EXPECT_TRUE(testenv::WaitFor([&] { return writer.GetCount() == 0; }, 5000));
 }
 
-TEST(SerialWriter, HoldsAtMost511Bytes) {
+TEST(SerialWriter, HoldsAtMost511BytesAndDiscardEmptiesTheRing) {
   CScriptedWriter writer;
+  EXPECT_FALSE(writer.Discard());  // never used
   writer.Hold(true);
   std::string str = Bytes(600, 'a');
   EXPECT_EQ(writer.Put(str.data(), 600), 511);
   EXPECT_EQ(writer.GetCount(), 511);
   EXPECT_EQ(writer.GetFree(), 0);
   EXPECT_EQ(writer.Put("x", 1), 0);
-  writer.Hold(false);
-  ASSERT_TRUE(testenv::WaitFor([&] { return writer.GetCount() == 0; }, 5000));
-  EXPECT_EQ(writer.All(), str.substr(0, 511));
-  EXPECT_EQ(writer.Put("tail", 4), 4);
-  ASSERT_TRUE(testenv::WaitFor([&] { return writer.All() == str.substr(0, 511) + "tail"; }, 5000));
-}
-
-TEST(SerialWriter, DiscardDuringAWriteIsNotUndone) {
-  CScriptedWriter writer;
-  writer.Block(true);
-  std::string str = Bytes(100, 'a');
-  ASSERT_EQ(writer.Put(str.data(), 100), 100);
-  ASSERT_TRUE(testenv::WaitFor([&] { return writer.InWrite(); }, 5000));
   EXPECT_TRUE(writer.Discard());
-  EXPECT_EQ(writer.m_iPurges.load(), 1);
+  EXPECT_EQ(writer.m_iPurges, 1);
   EXPECT_EQ(writer.GetCount(), 0);
-  // Bytes put after the discard, while the old write is still under way,
-  // are neither skipped nor sent twice.
-  ASSERT_EQ(writer.Put("ABCDE", 5), 5);
-  writer.Block(false);
-  ASSERT_TRUE(testenv::WaitFor([&] { return writer.Writes().size() == 2; }, 5000));
-  EXPECT_EQ(writer.Writes()[1], "ABCDE");
-  EXPECT_TRUE(testenv::WaitFor([&] { return writer.GetCount() == 0; }, 5000));
-  EXPECT_EQ(writer.Writes().size(), 2u);
-}
-
-TEST(SerialWriter, DiscardEmptiesAWaitingRing) {
-  CScriptedWriter writer;
-  EXPECT_FALSE(writer.Discard());  // never used
-  writer.Hold(true);
-  ASSERT_EQ(writer.Put("abcdef", 6), 6);
-  EXPECT_TRUE(writer.Discard());
-  EXPECT_EQ(writer.GetCount(), 0);
+  EXPECT_EQ(writer.GetFree(), 511);
   ASSERT_EQ(writer.Put("XY", 2), 2);
   writer.Hold(false);
   ASSERT_TRUE(testenv::WaitFor([&] { return writer.All() == "XY"; }, 5000));
 }
 
-TEST(SerialWriter, FailedWritesAreRetried) {
+// A Discard while the thread writes: the write is not undone into the ring,
+// bytes put afterwards are neither skipped nor sent twice, and the stretch
+// still being written is not overwritten by them.
+TEST(SerialWriter, DiscardDuringAWrite) {
+  CScriptedWriter writer;
+  writer.Block(true);
+  std::string str = Bytes(100, 'a'), strNew = Bytes(511, 'A');
+  ASSERT_EQ(writer.Put(str.data(), 100), 100);
+  ASSERT_TRUE(testenv::WaitFor([&] { return writer.InWrite(); }, 5000));
+  EXPECT_TRUE(writer.Discard());
+  EXPECT_EQ(writer.GetCount(), 0);
+  EXPECT_EQ(writer.GetFree(), 411);  // up to the stretch at 0 to 99
+  EXPECT_EQ(writer.Put(strNew.data(), 511), 411);
+  writer.Block(false);
+  ASSERT_TRUE(testenv::WaitFor([&] { return writer.GetCount() == 0; }, 5000));
+  EXPECT_EQ(writer.Writes(), (std::vector<std::string>{str, strNew.substr(0, 411)}));
+  EXPECT_EQ(writer.GetFree(), 511);
+}
+
+TEST(SerialWriter, FailedWritesAreRetriedAndDsrOffHolds) {
   CScriptedWriter writer;
   writer.m_iFailures = 2;
   ASSERT_EQ(writer.Put("retry", 5), 5);
   ASSERT_TRUE(testenv::WaitFor([&] { return writer.All() == "retry"; }, 5000));
-}
-
-TEST(SerialWriter, DsrOffHoldsTheOutput) {
-  CScriptedWriter writer;
   writer.SetDsrFlow(true);
   writer.m_bDsr = false;
   ASSERT_EQ(writer.Put("dsr", 3), 3);
   EXPECT_EQ(writer.GetCount(), 3);
   writer.m_bDsr = true;
-  ASSERT_TRUE(testenv::WaitFor([&] { return writer.All() == "dsr"; }, 5000));
+  ASSERT_TRUE(testenv::WaitFor([&] { return writer.All() == "retrydsr"; }, 5000));
 }
 
 TEST(SerialWriter, StopEndsTheThreadWhileTheLineHolds) {
