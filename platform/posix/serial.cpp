@@ -237,9 +237,14 @@ bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
   pollfd pfd = {hLine->iFd, POLLIN, 0};
   int iRes = PollUntil(&pfd, 1, dwMillis == INFINITE ? -1 : iDeadline);
   if (iRes <= 0) return false;
-  if (pfd.revents & POLLIN) return true;
-  // Hung up or failed without data: nothing will arrive, and reporting input
-  // would make the caller's wait spin. The wait runs out its time.
+  // A hung-up line reports POLLIN too, yet reads give nothing: it has input
+  // only while bytes are still queued.
+  int iQueued = 0;
+  if ((pfd.revents & POLLIN) &&
+      (!(pfd.revents & (POLLHUP | POLLERR)) || (ioctl(hLine->iFd, FIONREAD, &iQueued) == 0 && iQueued > 0)))
+    return true;
+  // Hung up or failed: nothing will arrive, and reporting input would make
+  // the caller's wait spin. The wait runs out its time.
   if (dwMillis != INFINITE) {
     int64_t iLeft = iDeadline - NowMillis();
     if (iLeft > 0) {

@@ -6,12 +6,12 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
 
+#include "../support/testenv.h"
 #include "platform/posix/serial_termios2.h"
 
 bool g_bFakeEscape = false;
@@ -19,44 +19,31 @@ bool g_bFakeEscape = false;
 // The keyboard check that Progress falls back on.
 bool KbdEscapePressed() { return g_bFakeEscape; }
 
-CPtyLine::CPtyLine(int iNumber) : m_iNumber(iNumber) {
+CPtyLine::CPtyLine(int iNumber) {
   int iMaster = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (iMaster < 0 || grantpt(iMaster) != 0 || unlockpt(iMaster) != 0) {
     if (iMaster >= 0) close(iMaster);
     return;
   }
   m_iMaster = iMaster;
-  m_strSlave = ptsname(iMaster);
-  setenv(("TAVRIX_COM" + std::to_string(iNumber)).c_str(), m_strSlave.c_str(), 1);
+  setenv(("TAVRIX_COM" + std::to_string(iNumber)).c_str(), ptsname(iMaster), 1);
 }
 
-CPtyLine::~CPtyLine() {
+CPtyLine::~CPtyLine() { HangUp(); }
+
+void CPtyLine::HangUp() {
   if (m_iMaster >= 0) close(m_iMaster);
-}
-
-std::string CPtyLine::ReadNow() {
-  std::string str;
-  char ab[1024];
-  ssize_t n;
-  while ((n = read(m_iMaster, ab, sizeof ab)) > 0) str.append(ab, size_t(n));
-  return str;
-}
-
-static long NowMillis() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return long(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  m_iMaster = -1;
 }
 
 std::string CPtyLine::ReadCount(size_t iCount, int iMillis) {
   std::string str;
-  long lEnd = NowMillis() + iMillis;
-  while (str.size() < iCount) {
-    long lLeft = lEnd - NowMillis();
-    if (lLeft <= 0) break;
-    pollfd pfd = {m_iMaster, POLLIN, 0};
-    if (poll(&pfd, 1, int(lLeft)) > 0) str += ReadNow();
-  }
+  testenv::WaitFor([&] {
+    char ab[1024];
+    ssize_t n;
+    while ((n = read(m_iMaster, ab, sizeof ab)) > 0) str.append(ab, size_t(n));
+    return str.size() >= iCount;
+  }, iMillis);
   return str;
 }
 
@@ -66,16 +53,14 @@ bool CPtyLine::WriteAll(const std::string& str) {
 
 unsigned CPtyLine::CFlag() {
   termios tio;
-  if (tcgetattr(m_iMaster, &tio) != 0) return 0;
-  return unsigned(tio.c_cflag);
+  return tcgetattr(m_iMaster, &tio) == 0 ? unsigned(tio.c_cflag) : 0;
 }
 
 unsigned CPtyLine::Speed() { return PosixTtyGetSpeed(m_iMaster); }
 
 long FileSize(const std::string& strPath) {
   struct stat st;
-  if (lstat(strPath.c_str(), &st) != 0) return -1;
-  return long(st.st_size);
+  return lstat(strPath.c_str(), &st) == 0 ? long(st.st_size) : -1;
 }
 
 std::string FileText(const std::string& strPath) {

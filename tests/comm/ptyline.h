@@ -1,6 +1,6 @@
 // Test helpers: a pseudo-terminal standing in for serial line COMn (the test
-// keeps the master; TAVRIX_COMn names the slave), and a controllable Escape
-// key for the progress check of the ports.
+// keeps the master; TAVRIX_COMn names the slave), file checks, and a
+// controllable Escape key for the progress check of the ports.
 #pragma once
 
 #include <string>
@@ -10,31 +10,21 @@ extern bool g_bFakeEscape;
 
 class CPtyLine {
  public:
-  // Makes a pty and points TAVRIX_COM<iNumber> at its slave.
-  explicit CPtyLine(int iNumber);
+  explicit CPtyLine(int iNumber);  // points TAVRIX_COM<iNumber> at the slave
   ~CPtyLine();
   bool IsOk() const { return m_iMaster >= 0; }
   int Master() const { return m_iMaster; }
-  const std::string& SlavePath() const { return m_strSlave; }
-
-  // Everything the master can read now.
-  std::string ReadNow();
-  // Reads until iCount bytes came or iMillis passed.
-  std::string ReadCount(size_t iCount, int iMillis);
+  void HangUp();  // closes the master: the slave's line is hung up
+  // Reads until iCount bytes came or iMillis passed; everything read.
+  std::string ReadCount(size_t iCount, int iMillis = 5000);
   bool WriteAll(const std::string& str);
-
-  // The slave's settings as the master reads them.
-  unsigned CFlag();
-  unsigned Speed();
+  unsigned CFlag();  // the slave's termios c_cflag, as the master reads it
+  unsigned Speed();  // and its output speed
 
  private:
-  int m_iNumber;
   int m_iMaster = -1;
-  std::string m_strSlave;
 };
 
-// Size of a file, -1 when it does not exist.
-long FileSize(const std::string& strPath);
+long FileSize(const std::string& strPath);  // -1 when it does not exist
 std::string FileText(const std::string& strPath);
-// The traffic log folder of the test process.
-std::string LogDir();
+std::string LogDir();  // the traffic log folder of the test process
