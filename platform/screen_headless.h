@@ -42,6 +42,9 @@ void PlatHeadlessHangUp(DWORD dwDelay = 0);
 void PlatHeadlessQuit(DWORD dwDelay = 0);
 // The terminal changes size.
 void PlatHeadlessResize(int cx, int cy, DWORD dwDelay = 0);
+// The wait wakes with nothing to report (a signal, a key that the terminal
+// decoder drops).
+void PlatHeadlessWake(DWORD dwDelay = 0);
 // Events still waiting in the script.
 int PlatHeadlessPending();
 

@@ -436,8 +436,8 @@ HWND PlatCreateWindow(DWORD dwExStyle, const char* pszClass, const char* pszText
   if (hParent) {
     pParent = Find(hParent);
     if (!pParent || pParent->bDestroying) return nullptr;
-  } else if (!EnsureStarted()) {
-    return nullptr;
+  } else if (g_bHungUp || !EnsureStarted()) {
+    return nullptr;  // a terminal that has gone (or ended) shows no window again
   }
   std::unique_ptr<Window> upWnd(new Window());
   Window* p = upWnd.get();
@@ -634,7 +634,7 @@ bool PlatGetClientRect(HWND hWnd, RECT* prc) {
 bool PlatAdjustWindowRectEx(RECT* prc, DWORD, bool, DWORD) { return prc != nullptr; }
 
 bool PlatGetWorkArea(RECT* prc) {
-  if (!EnsureStarted()) return false;
+  if (g_bHungUp || !EnsureStarted()) return false;
   *prc = RECT{0, 0, g_cx, g_cy};
   return true;
 }
@@ -885,8 +885,20 @@ DWORD PlatMsgWaitForInput(DWORD dwMillis) {
   if (ScreenCoreHasInput()) return WAIT_OBJECT_0;
   if (!g_bStarted) return WAIT_FAILED;
   Flush();
-  Backend()->Wait(dwMillis);
-  return ScreenCoreHasInput() ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+  // A wake-up that brings no message (a signal, a key the terminal decoder
+  // drops) does not end the wait: only input or the time-out does.
+  DWORD dwStart = PlatScreenTickCount();
+  for (;;) {
+    DWORD dwLeft = dwMillis;
+    if (dwMillis != INFINITE && dwMillis != 0) {
+      DWORD dwPassed = PlatScreenTickCount() - dwStart;
+      if (dwPassed >= dwMillis) return WAIT_TIMEOUT;
+      dwLeft = dwMillis - dwPassed;
+    }
+    Backend()->Wait(dwLeft);
+    if (ScreenCoreHasInput()) return WAIT_OBJECT_0;
+    if (dwMillis == 0) return WAIT_TIMEOUT;
+  }
 }
 
 void PlatPostQuitMessage(int iExitCode) {

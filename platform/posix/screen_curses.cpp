@@ -43,9 +43,12 @@ char g_szRestore[256];
 size_t g_cbRestore = 0;
 
 const int kaiEventSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGWINCH};
-const int kaiFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-struct sigaction g_aOldEvent[4];
-struct sigaction g_aOldFatal[5];
+// SIGQUIT (Ctrl+backslash) ends the program at once: the terminal is given back too.
+const int kaiFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGQUIT};
+const size_t kcEventSignals = sizeof(kaiEventSignals) / sizeof(kaiEventSignals[0]);
+const size_t kcFatalSignals = sizeof(kaiFatalSignals) / sizeof(kaiFatalSignals[0]);
+struct sigaction g_aOldEvent[kcEventSignals];
+struct sigaction g_aOldFatal[kcFatalSignals];
 
 void OnEventSignal(int iSig) {
   int iSavedErrno = errno;
@@ -148,13 +151,13 @@ class CCurses : public CScreenBackend {
     sa.sa_handler = OnEventSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    for (size_t i = 0; i < 4; ++i) sigaction(kaiEventSignals[i], &sa, &g_aOldEvent[i]);
+    for (size_t i = 0; i < kcEventSignals; ++i) sigaction(kaiEventSignals[i], &sa, &g_aOldEvent[i]);
     struct sigaction saFatal;
     memset(&saFatal, 0, sizeof(saFatal));
     saFatal.sa_handler = OnFatalSignal;
     sigemptyset(&saFatal.sa_mask);
     saFatal.sa_flags = SA_RESETHAND;
-    for (size_t i = 0; i < 5; ++i) sigaction(kaiFatalSignals[i], &saFatal, &g_aOldFatal[i]);
+    for (size_t i = 0; i < kcFatalSignals; ++i) sigaction(kaiFatalSignals[i], &saFatal, &g_aOldFatal[i]);
     if (!m_bAtExit) {
       atexit(AtExit);
       m_bAtExit = true;
@@ -180,8 +183,8 @@ class CCurses : public CScreenBackend {
     fflush(stdout);
     delscreen(m_pScreen);
     m_pScreen = nullptr;
-    for (size_t i = 0; i < 4; ++i) sigaction(kaiEventSignals[i], &g_aOldEvent[i], nullptr);
-    for (size_t i = 0; i < 5; ++i) sigaction(kaiFatalSignals[i], &g_aOldFatal[i], nullptr);
+    for (size_t i = 0; i < kcEventSignals; ++i) sigaction(kaiEventSignals[i], &g_aOldEvent[i], nullptr);
+    for (size_t i = 0; i < kcFatalSignals; ++i) sigaction(kaiFatalSignals[i], &g_aOldFatal[i], nullptr);
     for (int& fd : g_afdSignal) {
       if (fd >= 0) close(fd);
       fd = -1;

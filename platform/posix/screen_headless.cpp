@@ -12,7 +12,7 @@
 
 namespace {
 
-enum EventKind { EV_KEY, EV_POST, EV_HANGUP, EV_QUIT, EV_RESIZE };
+enum EventKind { EV_KEY, EV_POST, EV_HANGUP, EV_QUIT, EV_RESIZE, EV_WAKE };
 
 struct Event {
   DWORD dwAt;
@@ -103,6 +103,7 @@ class CHeadless : public CScreenBackend {
         case EV_POST: ScreenCorePost(e.hWnd, e.uMsg, e.wParam, e.lParam); break;
         case EV_HANGUP: ScreenCoreHangUp(); break;
         case EV_QUIT: ScreenCoreQuit(0); break;
+        case EV_WAKE: break;  // the wait ends with nothing to report
         case EV_RESIZE:
           m_cx = e.cx;
           m_cy = e.cy;
@@ -159,6 +160,7 @@ void PlatHeadlessQuit(DWORD dwDelay) { g_headless.Add(EV_QUIT, dwDelay, nullptr,
 void PlatHeadlessResize(int cx, int cy, DWORD dwDelay) {
   g_headless.Add(EV_RESIZE, dwDelay, nullptr, 0, 0, 0, cx, cy);
 }
+void PlatHeadlessWake(DWORD dwDelay) { g_headless.Add(EV_WAKE, dwDelay, nullptr, 0, 0, 0); }
 int PlatHeadlessPending() { return int(g_headless.m_aEvents.size()); }
 
 void PlatHeadlessSetIdleHook(PlatHeadlessIdleFn fn, void* pvContext) {

