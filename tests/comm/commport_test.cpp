@@ -143,37 +143,28 @@ TEST(CommPort, WriteAllNeedsTheFullCount) {
   EXPECT_EQ(port.WriteAll("ab", 2), 0);  // more than asked counts as all
 }
 
-// A pseudo-terminal keeps CS8 whatever is asked: the settings themselves.
-TEST(SerialConfig, FramingAndHandshakeFromTheModeFlags) {
-  struct Case {
-    int iFlags, iByteSize, iStopBits, iRts, iDtr;
-    bool bCts, bDsr;
-  } aCases[] = {
-      {0, 8, ONESTOPBIT, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, false, false},
-      {0x10, 8, ONESTOPBIT, RTS_CONTROL_HANDSHAKE, DTR_CONTROL_ENABLE, true, false},
-      {0x20, 8, ONESTOPBIT, RTS_CONTROL_ENABLE, DTR_CONTROL_HANDSHAKE, false, true},
-      {0xD0, 8, ONESTOPBIT, RTS_CONTROL_DISABLE, DTR_CONTROL_DISABLE, true, false},
-      {0x200, 7, ONESTOPBIT, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, false, false},
-      {0x500, 8, TWOSTOPBITS, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, false, false},
-      {0x300, 8, ONESTOPBIT, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, false, false},
-  };
-  for (const Case& c : aCases) {
-    PlatSerialConfig cfg;
-    CSerialPort::BuildConfig(c.iFlags, 9600, &cfg);
-    EXPECT_EQ(cfg.iByteSize, c.iByteSize) << c.iFlags;
-    EXPECT_EQ(cfg.iStopBits, c.iStopBits) << c.iFlags;
-    EXPECT_EQ(cfg.iRtsControl, c.iRts) << c.iFlags;
-    EXPECT_EQ(cfg.iDtrControl, c.iDtr) << c.iFlags;
-    EXPECT_EQ(cfg.bOutxCtsFlow, c.bCts) << c.iFlags;
-    EXPECT_EQ(cfg.bOutxDsrFlow, c.bDsr) << c.iFlags;
+// A pseudo-terminal keeps CS8 and has no DTR handshake: the settings.
+TEST(SerialConfig, DataBitsAndHandshakeFromTheModeFlags) {
+  PlatSerialConfig c;
+  for (int iFlags : {0x200, 0x2D0, 0, 0x100, 0x300}) {
+    CSerialPort::BuildConfig(iFlags, 9600, &c);
+    EXPECT_EQ(c.iByteSize, (iFlags & 0x300) == 0x200 ? 7 : 8) << iFlags;
   }
+  CSerialPort::BuildConfig(0x20, 9600, &c);
+  EXPECT_TRUE(c.bOutxDsrFlow && !c.bOutxCtsFlow);
+  EXPECT_EQ(c.iDtrControl, DTR_CONTROL_HANDSHAKE);
+  EXPECT_EQ(c.iRtsControl, RTS_CONTROL_ENABLE);
+  CSerialPort::BuildConfig(0xD0, 9600, &c);
+  EXPECT_TRUE(c.bOutxCtsFlow && !c.bOutxDsrFlow);
+  EXPECT_EQ(c.iRtsControl, RTS_CONTROL_DISABLE);
+  EXPECT_EQ(c.iDtrControl, DTR_CONTROL_DISABLE);
 }
 
 TEST(SerialPort, DefaultSpeedsAndNeverOpened) {
   CSerialPort p0(0), p1(1), p3(3);
   EXPECT_EQ(p0.GetBaudRate(), 57600);
-  EXPECT_EQ(p1.GetBaudRate(), 9600);
   EXPECT_EQ(p3.GetBaudRate(), 57600);
+  EXPECT_EQ(p1.GetBaudRate(), 9600);
   // A line that is not open: Close runs only the base step.
   p1.SetCallback(Callback);
   EXPECT_EQ(p1.Close(), -1);

@@ -1,6 +1,6 @@
 // CSerialWriter against a scripted line: the ring's contiguous stretches and
-// 511-byte limit, Discard (also during a write), failed writes, DSR holding
-// the output, and Stop while the line holds everything back.
+// 511-byte limit, Discard (also during a write), failed writes,
+// and Stop while the line holds everything back.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -45,7 +45,6 @@ class CScriptedWriter : public CSerialWriter {
     return m_bInWrite;
   }
   std::atomic<int> m_iFailures{0}, m_iPurges{0};
-  std::atomic<bool> m_bDsr{true};
 
  protected:
   int LineWrite(const BYTE* pData, int iLen) override {
@@ -63,7 +62,6 @@ class CScriptedWriter : public CSerialWriter {
     if (m_bHold) PlatEventWait(hWake, INFINITE);
   }
   void LinePurge() override { ++m_iPurges; }
-  bool LineDsrOn() override { return m_bDsr; }
 
  private:
   std::mutex m_mutex;
@@ -131,17 +129,11 @@ TEST(SerialWriter, DiscardDuringAWrite) {
   EXPECT_EQ(writer.GetFree(), 511);
 }
 
-TEST(SerialWriter, FailedWritesAreRetriedAndDsrOffHolds) {
+TEST(SerialWriter, FailedWritesAreRetried) {
   CScriptedWriter writer;
   writer.m_iFailures = 2;
   ASSERT_EQ(writer.Put("retry", 5), 5);
   ASSERT_TRUE(testenv::WaitFor([&] { return writer.All() == "retry"; }, 5000));
-  writer.SetDsrFlow(true);
-  writer.m_bDsr = false;
-  ASSERT_EQ(writer.Put("dsr", 3), 3);
-  EXPECT_EQ(writer.GetCount(), 3);
-  writer.m_bDsr = true;
-  ASSERT_TRUE(testenv::WaitFor([&] { return writer.All() == "retrydsr"; }, 5000));
 }
 
 TEST(SerialWriter, StopEndsTheThreadWhileTheLineHolds) {
