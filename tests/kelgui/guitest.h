@@ -37,7 +37,6 @@ class GuiTest : public ::testing::Test {
     }
     return str;
   }
-  char Cell(int c, int r) const { return PageRow(r)[size_t(c)]; }
 
   // The terminal's row after a paint, cut to the grid's width.
   std::string ScreenRow(int r) const {
