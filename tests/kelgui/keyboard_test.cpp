@@ -16,7 +16,7 @@ using Keyboard = GuiTest;
 TEST(KeyTranslation, TerminalCodesBackToVirtualKeys) {
   // The way there is checked through the filter here and in the terminal
   // keys' test; Page Up and Page Down are not mapped back.
-  const int aaiCases[][2] = {{11, VK_DOWN},     {14, VK_LEFT}, {19, VK_UP},     {26, VK_RIGHT},
+  const int aaiCases[][2] = {{11, VK_DOWN},    {14, VK_LEFT}, {19, VK_UP},  {26, VK_RIGHT},
                              {127, VK_DELETE}, {'+', '+'},    {0xE9, -0x17}};
   for (const auto& c : aaiCases) EXPECT_EQ(KbdKeyToVirtualKey(c[0]), c[1]) << c[0];
   EXPECT_FALSE(KbdIsSpecialKey(VK_HOME));

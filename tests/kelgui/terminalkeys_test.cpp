@@ -26,11 +26,9 @@ std::vector<int> CodesOf(int iKey) {
 TEST(TerminalKeys, BecomeTheKeyCodesOfTheWindow) {
   // DEL from the terminal is Backspace; Delete is its own key.
   const int aaiCases[][2] = {
-      {'a', 'A'},        {'5', '5'},          {127, 8},          {8, 8},
-      {KEY_BACKSPACE, 8}, {'\r', 13},         {'\n', 13},        {KEY_ENTER, 13},
-      {'\t', 9},         {27, 27},            {KEY_UP, 19},      {KEY_DOWN, 11},
-      {KEY_LEFT, 14},    {KEY_RIGHT, 26},     {KEY_PPAGE, 43},   {KEY_NPAGE, 45},
-      {KEY_DC, 127}};
+      {'a', 'A'},     {'5', '5'},      {127, 8},        {8, 8},          {KEY_BACKSPACE, 8}, {'\r', 13},
+      {'\n', 13},     {KEY_ENTER, 13}, {'\t', 9},       {27, 27},        {KEY_UP, 19},       {KEY_DOWN, 11},
+      {KEY_LEFT, 14}, {KEY_RIGHT, 26}, {KEY_PPAGE, 43}, {KEY_NPAGE, 45}, {KEY_DC, 127}};
   for (const auto& c : aaiCases) EXPECT_EQ(CodesOf(c[0]), std::vector<int>{c[1]}) << c[0];
   EXPECT_TRUE(CodesOf(KEY_F(1)).empty());
 }

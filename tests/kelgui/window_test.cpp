@@ -23,6 +23,14 @@ TEST_F(Window, SetupLimits) {
   EXPECT_EQ(m_pGui->GetColumns(), 80);
   EXPECT_EQ(m_pGui->GetWindowSize().cx, 80);
   EXPECT_EQ(m_pGui->GetWindowSize().cy, 25);
+  // A client area within two cells of the work area takes the whole of it.
+  const int aaiWidths[][2] = {{82, 82}, {83, 80}};
+  for (const auto& c : aaiWidths) {
+    GuiExit();
+    Start(c[0], 25, -1);
+    EXPECT_EQ(m_pGui->GetWindowSize().cx, c[1]) << c[0];
+    EXPECT_EQ(m_pGui->GetColumns(), 80);
+  }
 }
 
 TEST_F(Window, ShortTerminalStartsOneRowDown) {
@@ -128,8 +136,8 @@ TEST_F(Window, ChildWindowTakesTheFocusAndTheClientArea) {
       },
       nullptr, WHITE_BRUSH);
   ASSERT_TRUE(s_bRegistered);
-  HWND hChild = PlatCreateWindow(0, "TESTCHILD", "", WS_CHILD | WS_VISIBLE, 0, 1, 40, 10, m_hWnd,
-                                 nullptr, nullptr, nullptr);
+  HWND hChild = PlatCreateWindow(0, "TESTCHILD", "", WS_CHILD | WS_VISIBLE, 0, 1, 40, 10, m_hWnd, nullptr,
+                                 nullptr, nullptr);
   ASSERT_NE(hChild, nullptr);
   PlatSetFocus(hChild);
   EXPECT_EQ(s_iFocus, 1);
