@@ -105,7 +105,9 @@ class CGui {
   // ---- keyboard and message pump (kelkbd.cpp) ------------------------------
   // The message loop; iWait in ticks of 10 ms, -1 blocks until input is
   // ready, 0 only tests. True when input is ready.
-  bool PumpMessages(int iWait);
+  // bEndOnLine: a keyboard poll, which also ends (false) as soon as an open
+  // serial line has received bytes rather than sleeping its tick past them.
+  bool PumpMessages(int iWait, bool bEndOnLine = false);
   int ReadKey();  // key code, event code, 0 (nothing), -1 (closed or quit)
   bool IsInputReady();
   bool IsActive() const;

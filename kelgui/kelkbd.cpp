@@ -158,7 +158,7 @@ bool CGui::OnKeyMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
   return g_Keyboard.FilterMessage(uMsg, wParam, lParam);
 }
 
-bool CGui::PumpMessages(int iWait) {
+bool CGui::PumpMessages(int iWait, bool bEndOnLine) {
   if (iWait != 0 && m_hWnd) PlatSetFocus(m_hWnd);
   DWORD dwDeadline = PlatScreenTickCount() + DWORD(iWait) * 10u;
   for (;;) {
@@ -176,8 +176,8 @@ bool CGui::PumpMessages(int iWait) {
       if (m_bDirty) Update();
       int iRemaining = int(dwDeadline - PlatScreenTickCount());
       if (iRemaining <= 0) return false;
-      DWORD dwResult = PlatMsgWaitForInput(DWORD(iRemaining));
-      if (dwResult == WAIT_TIMEOUT) return false;
+      DWORD dwResult = PlatMsgWaitForInput(DWORD(iRemaining), bEndOnLine);
+      if (dwResult == WAIT_TIMEOUT || dwResult == PLAT_WAIT_LINE) return false;
       if (dwResult == WAIT_FAILED)
         PlatSleep(DWORD(iRemaining < 10 ? 10 : iRemaining > 100 ? 100 : iRemaining));
       continue;
@@ -208,8 +208,12 @@ void KbdFlush() { g_Keyboard.Flush(); }
 bool KbdPump(int iWait) {
   CGui* pGUI = GuiGet();
   KEL_ASSERT(pGUI);
-  if (iWait < 0) iWait = (PlatScreenTickCount() - g_dwLastPump > 50u) ? 1 : 0;
-  bool bResult = pGUI->PumpMessages(iWait);
+  // A poll pumps (for up to one tick) at most every 50 ms; that tick ends
+  // early when a serial line receives bytes, so polling loops that read the
+  // line between keyboard checks never sleep past their data.
+  bool bPoll = iWait < 0;
+  if (bPoll) iWait = (PlatScreenTickCount() - g_dwLastPump > 50u) ? 1 : 0;
+  bool bResult = pGUI->PumpMessages(iWait, bPoll);
   if (iWait != 0) g_dwLastPump = PlatScreenTickCount();
   return bResult;
 }

@@ -91,10 +91,13 @@ bool PlatHideCaret(HWND hWnd);
 int PlatGetMessage(MSG* pMsg);
 // PeekMessageA for any window and message; uRemove PM_REMOVE or PM_NOREMOVE.
 bool PlatPeekMessage(MSG* pMsg, UINT uRemove);
-// MsgWaitForMultipleObjectsEx with no handles, QS_ALLINPUT and
-// MWMO_INPUTAVAILABLE: WAIT_OBJECT_0 when input is there, WAIT_TIMEOUT,
-// WAIT_FAILED. INFINITE waits without limit.
-DWORD PlatMsgWaitForInput(DWORD dwMillis);
+// MsgWaitForMultipleObjectsEx with QS_ALLINPUT and MWMO_INPUTAVAILABLE:
+// WAIT_OBJECT_0 when input is there, WAIT_TIMEOUT, WAIT_FAILED. INFINITE
+// waits without limit. With bLines the open serial lines are among the
+// handles waited on: PLAT_WAIT_LINE when one of them has received bytes, so
+// that a short keyboard poll never sleeps while the line has data waiting.
+#define PLAT_WAIT_LINE (WAIT_OBJECT_0 + 1)
+DWORD PlatMsgWaitForInput(DWORD dwMillis, bool bLines = false);
 void PlatPostQuitMessage(int iExitCode);
 // True once the quit message has been posted and not yet taken for good
 // (the message loop re-posts it each time it sees it).

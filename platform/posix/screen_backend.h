@@ -42,8 +42,9 @@ class CScreenBackend {
                      const ScreenCaret& caret) = 0;
   // Waits up to dwMillis (INFINITE: no limit) for input, signals or
   // scripted events, and reports them through the ScreenCore* functions
-  // below. 0 only collects what is there.
-  virtual void Wait(DWORD dwMillis) = 0;
+  // below. 0 only collects what is there. The wait also ends when one of the
+  // nLines descriptors in aiLineFds has bytes to read; true then.
+  virtual bool Wait(DWORD dwMillis, const int* aiLineFds = nullptr, int nLines = 0) = 0;
   virtual DWORD Ticks() = 0;
   virtual uint64_t FileTime() = 0;
   virtual void Bell() = 0;

@@ -22,6 +22,7 @@
 #include "platform/beep.h"
 #include "platform/clock.h"
 #include "platform/posix/screen_backend.h"
+#include "platform/posix/serial_fds.h"
 #include "platform/screen.h"
 
 namespace {
@@ -881,10 +882,12 @@ bool PlatPeekMessage(MSG* pMsg, UINT uRemove) {
   return false;
 }
 
-DWORD PlatMsgWaitForInput(DWORD dwMillis) {
+DWORD PlatMsgWaitForInput(DWORD dwMillis, bool bLines) {
   if (ScreenCoreHasInput()) return WAIT_OBJECT_0;
   if (!g_bStarted) return WAIT_FAILED;
   Flush();
+  int aiLineFds[8];
+  int nLines = bLines ? PosixSerialInputFds(aiLineFds, 8) : 0;
   // A wake-up that brings no message (a signal, a key the terminal decoder
   // drops) does not end the wait: only input or the time-out does.
   DWORD dwStart = PlatScreenTickCount();
@@ -895,8 +898,9 @@ DWORD PlatMsgWaitForInput(DWORD dwMillis) {
       if (dwPassed >= dwMillis) return WAIT_TIMEOUT;
       dwLeft = dwMillis - dwPassed;
     }
-    Backend()->Wait(dwLeft);
+    bool bLine = Backend()->Wait(dwLeft, aiLineFds, nLines);
     if (ScreenCoreHasInput()) return WAIT_OBJECT_0;
+    if (bLine) return PLAT_WAIT_LINE;
     if (dwMillis == 0) return WAIT_TIMEOUT;
   }
 }

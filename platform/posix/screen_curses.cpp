@@ -233,21 +233,46 @@ class CCurses : public CScreenBackend {
     }
   }
 
-  void Wait(DWORD dwMillis) override {
-    if (!m_bStarted) return;
-    pollfd afd[2];
+  bool Wait(DWORD dwMillis, const int* aiLineFds, int nLines) override {
+    if (!m_bStarted) return false;
+    const int MAX_LINES = 8;
+    if (nLines > MAX_LINES) nLines = MAX_LINES;
+    pollfd afd[2 + MAX_LINES];
     afd[0] = pollfd{m_bHungUp ? -1 : STDIN_FILENO, POLLIN, 0};
     afd[1] = pollfd{g_afdSignal[0], POLLIN, 0};
+    for (int i = 0; i < nLines; ++i) afd[2 + i] = pollfd{aiLineFds[i], POLLIN, 0};
     int iTimeout = dwMillis == INFINITE ? -1 : (dwMillis > INT_MAX ? INT_MAX : int(dwMillis));
-    int n = poll(afd, 2, iTimeout);
-    if (n < 0) return;  // EINTR: the signal is in the pipe; the caller looks again
-    if (afd[1].revents & POLLIN) DrainSignals();
-    if (m_bHungUp) return;
-    if (afd[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-      HangUp();
-      return;
+    DWORD dwStart = PlatTickCount();
+    for (;;) {
+      int n = poll(afd, nfds_t(2 + nLines), iTimeout);
+      if (n < 0) return false;  // EINTR: the signal is in the pipe; the caller looks again
+      bool bOther = (afd[0].revents | afd[1].revents) != 0;
+      bool bLine = false, bDeadLine = false;
+      for (int i = 0; i < nLines; ++i) {
+        if (!afd[2 + i].revents) continue;
+        int iQueued = 0;
+        if (ioctl(afd[2 + i].fd, FIONREAD, &iQueued) == 0 && iQueued > 0) {
+          bLine = true;
+        } else {
+          afd[2 + i].fd = -1;  // hung up or failing: no bytes will come, stop watching it
+          bDeadLine = true;
+        }
+      }
+      if (afd[1].revents & POLLIN) DrainSignals();
+      if (!m_bHungUp && (afd[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        HangUp();
+      } else if (!m_bHungUp && (afd[0].revents & POLLIN)) {
+        ReadKeys(dwMillis != 0);
+      }
+      if (bLine || bOther || !bDeadLine || iTimeout == 0) return bLine;
+      // Only a dead line woke the wait: wait on for the rest of the time.
+      if (iTimeout > 0) {
+        DWORD dwPassed = PlatTickCount() - dwStart;
+        if (dwPassed >= DWORD(iTimeout)) return false;
+        iTimeout -= int(dwPassed);
+        dwStart += dwPassed;
+      }
     }
-    if (afd[0].revents & POLLIN) ReadKeys(dwMillis != 0);
   }
 
   DWORD Ticks() override { return PlatTickCount(); }

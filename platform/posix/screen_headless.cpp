@@ -52,20 +52,21 @@ class CHeadless : public CScreenBackend {
       if (pbRowDirty[y]) ++m_iRowsFlushed;
   }
 
-  void Wait(DWORD dwMillis) override {
-    if (DeliverDue() || dwMillis == 0) return;
+  // Serial lines are not part of the scripted world: never reported.
+  bool Wait(DWORD dwMillis, const int*, int) override {
+    if (DeliverDue() || dwMillis == 0) return false;
     ++m_iWaits;
     if (dwMillis == INFINITE) {
       if (m_aEvents.empty() && m_pfnIdle) m_pfnIdle(m_pvIdle);
       if (m_aEvents.empty()) {
         // Nothing will ever come: the terminal goes away, so no test hangs.
         ScreenCoreHangUp();
-        return;
+        return false;
       }
       DWORD dwNext = NextAt();
       if (int(dwNext - m_dwNow) > 0) m_dwNow = dwNext;
       DeliverDue();
-      return;
+      return false;
     }
     DWORD dwLimit = m_dwNow + dwMillis;
     if (!m_aEvents.empty() && int(NextAt() - dwLimit) <= 0) {
@@ -74,6 +75,7 @@ class CHeadless : public CScreenBackend {
     } else {
       m_dwNow = dwLimit;
     }
+    return false;
   }
 
   DWORD Ticks() override { return m_dwNow; }

@@ -37,6 +37,7 @@
 #include <new>
 
 #include "platform/posix/event_fd.h"
+#include "platform/posix/serial_fds.h"
 #include "platform/posix/serial_termios2.h"
 
 struct PlatSerialLine {
@@ -151,6 +152,15 @@ void PlatSerialClose(PLATSERIAL hLine) {
   ioctl(hLine->iFd, TIOCNXCL);
   close(hLine->iFd);  // also drops the flock
   delete hLine;
+}
+
+int PosixSerialInputFds(int* aiFds, int iMax) {
+  int n = 0;
+  for (auto& a : g_apOpen) {
+    PlatSerialLine* pLine = a.load();
+    if (pLine && n < iMax) aiFds[n++] = pLine->iFd;
+  }
+  return n;
 }
 
 void PlatSerialRestoreAll() {

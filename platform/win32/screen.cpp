@@ -129,8 +129,9 @@ bool PlatPeekMessage(MSG* pMsg, UINT uRemove) {
   return PeekMessageA(pMsg, nullptr, 0, 0, uRemove) != 0;
 }
 
-DWORD PlatMsgWaitForInput(DWORD dwMillis) {
-  // The wake mask of the message loop: every kind of input (0xFF).
+DWORD PlatMsgWaitForInput(DWORD dwMillis, bool) {
+  // The wake mask of the message loop: every kind of input (0xFF). The serial
+  // lines are not among the handles yet: a keyboard poll may wait its tick.
   return MsgWaitForMultipleObjectsEx(0, nullptr, dwMillis, 0xFF, MWMO_INPUTAVAILABLE);
 }
 

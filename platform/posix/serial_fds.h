@@ -1,0 +1,6 @@
+// The descriptors of the open serial lines, for waits elsewhere in the POSIX
+// layer that must also wake when a line receives bytes (the message wait).
+#pragma once
+
+// Fills aiFds with up to iMax descriptors of open lines; their count.
+int PosixSerialInputFds(int* aiFds, int iMax);
