@@ -10,8 +10,12 @@
 // 4 MB_ICONEXCLAMATION, 5 and above MB_ICONHAND. True when a sound was requested.
 bool PlayBeep(int iKind);
 
-// MessageBeep itself.
+// MessageBeep itself: the bell hook when one is set, else the system's sound.
 void PlatMessageBeep(UINT uType);
+
+// The system's own sound for uType (platform file): MessageBeep on Windows,
+// a BEL to a terminal standard error on POSIX.
+void PlatSystemBeep(UINT uType);
 
 // The bell of the terminal screen, called for every sound instead of the
 // default one; null removes it. May be set and used from any thread.

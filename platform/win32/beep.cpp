@@ -1,35 +1,6 @@
-// The system beep on Windows: MessageBeep, or the bell hook when one is set.
+// The system's own sound on Windows: MessageBeep.
 #include "platform/beep.h"
 
-#include <atomic>
-
-namespace {
-std::atomic<void (*)()> g_pfnBell{nullptr};
-std::atomic<UINT> g_uLastSound{0xFFFFFFFFu};
-
-const UINT g_auSounds[] = {MB_ICONASTERISK, MB_OK, MB_ICONQUESTION, MB_ICONEXCLAMATION, MB_ICONHAND};
-}  // namespace
-
-bool PlayBeep(int iKind) {
-  if (iKind < 1) return false;
-  if (iKind > 5) iKind = 5;
-  PlatMessageBeep(g_auSounds[iKind - 1]);
-  return true;
-}
-
-void PlatMessageBeep(UINT uType) {
-  g_uLastSound.store(uType);
-  if (void (*pfn)() = g_pfnBell.load()) {
-    pfn();
-    return;
-  }
+void PlatSystemBeep(UINT uType) {
   MessageBeep(uType);  // its result is of no interest
-}
-
-void PlatSetBellHook(void (*pfn)()) {
-  g_pfnBell.store(pfn);
-}
-
-UINT PlatLastBeepSound() {
-  return g_uLastSound.load();
 }
