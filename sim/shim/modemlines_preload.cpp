@@ -13,7 +13,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdlib.h>
@@ -55,22 +54,54 @@ WriteFn RealWrite() { return Real(&g_pfnWrite, "write"); }
 PollFn RealPoll() { return Real(&g_pfnPoll, "poll"); }
 PpollFn RealPpoll() { return Real(&g_pfnPpoll, "ppoll"); }
 
+// Resolved when the library loads, so that the intercepted calls never run
+// the dynamic linker (not safe in a signal handler).
+__attribute__((constructor)) void ResolveRealFunctions() {
+  RealIoctl();
+  RealWrite();
+  RealPoll();
+  RealPpoll();
+}
+
 constexpr unsigned HOST_BITS = TIOCM_DTR | TIOCM_RTS;
-constexpr int MAX_LINES = 32;     // distinct state files mapped per process
+constexpr int MAX_LINES = 32;     // state files mapped at a time per process
 constexpr int MAX_POLL_FDS = 256; // larger poll sets pass through unchanged
 
-// One mapped state file. Entries are never unmapped: a thread may still be
-// using one when the other end re-creates the file (then a new entry is made).
-struct LineEntry {
+// One mapped state file. Lookups read the table without locks, so that the
+// intercepted calls stay safe in signal handlers and between threads: a
+// slot's uGen is 0 while it was never used, odd while one thread (which
+// claimed it with a compare-and-swap) fills it, even when it is stable; a
+// reader that sees uGen change while it copies the slot ignores the copy.
+// Mappings are never unmapped, since a thread may still be using one when
+// the other end re-creates the file; a re-created file of the same pts takes
+// over its slot (the old page stays mapped, its FIFO descriptor is reused).
+// When no slot is free, further lines pass through unchanged.
+struct LineSlot {
+  uint32_t uGen;
   unsigned uPts;
-  dev_t dev;
-  ino_t ino;
+  uint64_t uDev;
+  uint64_t uIno;
   ModemLinesState* pState;
   int iFifo;
 };
-LineEntry g_aLines[MAX_LINES];
-int g_iLines;
-pthread_mutex_t g_mutex = PTHREAD_MUTEX_INITIALIZER;
+LineSlot g_aSlots[MAX_LINES];
+
+template <class T> T LoadRelaxed(const T* p) { return __atomic_load_n(p, __ATOMIC_RELAXED); }
+template <class T> void StoreRelaxed(T* p, T v) { __atomic_store_n(p, v, __ATOMIC_RELAXED); }
+
+// Copies slot i; false when it is empty, being written or changed meanwhile.
+bool ReadSlot(int i, LineSlot* pOut) {
+  LineSlot& s = g_aSlots[i];
+  uint32_t uGen = __atomic_load_n(&s.uGen, __ATOMIC_ACQUIRE);
+  if (uGen == 0 || (uGen & 1)) return false;
+  pOut->uPts = LoadRelaxed(&s.uPts);
+  pOut->uDev = LoadRelaxed(&s.uDev);
+  pOut->uIno = LoadRelaxed(&s.uIno);
+  pOut->pState = LoadRelaxed(&s.pState);
+  pOut->iFifo = LoadRelaxed(&s.iFifo);
+  __atomic_thread_fence(__ATOMIC_ACQUIRE);
+  return __atomic_load_n(&s.uGen, __ATOMIC_RELAXED) == uGen;
+}
 
 // What a managed descriptor resolves to.
 struct Line {
@@ -89,14 +120,60 @@ bool PtsNumber(int iFd, unsigned* puPts) {
   return true;
 }
 
-// Resolves a descriptor to its modem-line state; false = pass through.
-bool FindLineKeepErrno(int iFd, Line* pLine);
-bool FindLine(int iFd, Line* pLine) {
-  int iErrno = errno;
-  bool bFound = FindLineKeepErrno(iFd, pLine);
-  errno = iErrno;
-  return bFound;
+// Maps the state file at pszPath (pts uPts) into a slot: a free one, or the
+// one of the same pts whose file was replaced. False: pass through.
+bool MapLine(const char* pszDir, const char* pszPath, unsigned uPts, Line* pLine) {
+  int iState = open(pszPath, O_RDWR | O_CLOEXEC);
+  if (iState < 0) return false;
+  struct stat st;
+  void* pv = MAP_FAILED;
+  if (fstat(iState, &st) == 0 && st.st_size >= static_cast<off_t>(sizeof(ModemLinesState)))
+    pv = mmap(nullptr, sizeof(ModemLinesState), PROT_READ | PROT_WRITE, MAP_SHARED, iState, 0);
+  close(iState);
+  if (pv == MAP_FAILED) return false;
+  auto* pState = static_cast<ModemLinesState*>(pv);
+  if (__atomic_load_n(&pState->magic, __ATOMIC_ACQUIRE) != modemlines::STATE_MAGIC) {
+    munmap(pv, sizeof(ModemLinesState));
+    return false;
+  }
+  // Read and write ends both: the FIFO then never reports a hang-up when
+  // the other end closes its side.
+  char szFifo[512];
+  int iFifo = -1;
+  if (modemlines::MakeLinePath(szFifo, sizeof szFifo, pszDir, uPts, "fifo"))
+    iFifo = open(szFifo, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+
+  for (int iPass = 0; iPass < 2; ++iPass) {
+    for (int i = 0; i < MAX_LINES; ++i) {
+      LineSlot& s = g_aSlots[i];
+      uint32_t uGen = __atomic_load_n(&s.uGen, __ATOMIC_ACQUIRE);
+      LineSlot old;
+      if (iPass == 0 ? !(ReadSlot(i, &old) && old.uPts == uPts) : uGen != 0) continue;
+      if (!__atomic_compare_exchange_n(&s.uGen, &uGen, uGen + 1, false, __ATOMIC_ACQ_REL,
+                                       __ATOMIC_RELAXED))
+        continue;
+      __atomic_thread_fence(__ATOMIC_RELEASE);
+      if (iPass == 0 && old.iFifo >= 0 && iFifo >= 0 && dup2(iFifo, old.iFifo) >= 0) {
+        // Threads holding the old line now wake through the new FIFO.
+        close(iFifo);
+        iFifo = old.iFifo;
+      }
+      StoreRelaxed(&s.uPts, uPts);
+      StoreRelaxed(&s.uDev, static_cast<uint64_t>(st.st_dev));
+      StoreRelaxed(&s.uIno, static_cast<uint64_t>(st.st_ino));
+      StoreRelaxed(&s.pState, pState);
+      StoreRelaxed(&s.iFifo, iFifo);
+      __atomic_store_n(&s.uGen, uGen + 2, __ATOMIC_RELEASE);
+      *pLine = Line{uPts, pState, iFifo};
+      return true;
+    }
+  }
+  munmap(pv, sizeof(ModemLinesState));
+  if (iFifo >= 0) close(iFifo);
+  return false;
 }
+
+// Resolves a descriptor to its modem-line state; false = pass through.
 bool FindLineKeepErrno(int iFd, Line* pLine) {
   const char* pszDir = getenv("MODEMLINES_DIR");
   if (!pszDir || !*pszDir) return false;
@@ -105,45 +182,22 @@ bool FindLineKeepErrno(int iFd, Line* pLine) {
   char szPath[512];
   if (!modemlines::MakeLinePath(szPath, sizeof szPath, pszDir, uPts, "state")) return false;
   struct stat st;
-  if (stat(szPath, &st) != 0 || !S_ISREG(st.st_mode) ||
-      st.st_size < static_cast<off_t>(sizeof(ModemLinesState)))
-    return false;
-
-  pthread_mutex_lock(&g_mutex);
-  for (int i = g_iLines - 1; i >= 0; --i) {
-    const LineEntry& e = g_aLines[i];
-    if (e.uPts == uPts && e.dev == st.st_dev && e.ino == st.st_ino) {
-      *pLine = Line{uPts, e.pState, e.iFifo};
-      pthread_mutex_unlock(&g_mutex);
+  if (stat(szPath, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  for (int i = 0; i < MAX_LINES; ++i) {
+    LineSlot slot;
+    if (ReadSlot(i, &slot) && slot.uPts == uPts && slot.uDev == static_cast<uint64_t>(st.st_dev) &&
+        slot.uIno == static_cast<uint64_t>(st.st_ino)) {
+      *pLine = Line{uPts, slot.pState, slot.iFifo};
       return true;
     }
   }
-  bool bOk = false;
-  if (g_iLines < MAX_LINES) {
-    int iState = open(szPath, O_RDWR | O_CLOEXEC);
-    void* pv = MAP_FAILED;
-    if (iState >= 0) {
-      pv = mmap(nullptr, sizeof(ModemLinesState), PROT_READ | PROT_WRITE, MAP_SHARED, iState, 0);
-      close(iState);
-    }
-    if (pv != MAP_FAILED) {
-      auto* pState = static_cast<ModemLinesState*>(pv);
-      if (__atomic_load_n(&pState->magic, __ATOMIC_ACQUIRE) == modemlines::STATE_MAGIC) {
-        int iFifo = -1;
-        // Read and write ends both: the FIFO then never reports a hang-up
-        // when the other end closes its side.
-        if (modemlines::MakeLinePath(szPath, sizeof szPath, pszDir, uPts, "fifo"))
-          iFifo = open(szPath, O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        g_aLines[g_iLines++] = LineEntry{uPts, st.st_dev, st.st_ino, pState, iFifo};
-        *pLine = Line{uPts, pState, iFifo};
-        bOk = true;
-      } else {
-        munmap(pv, sizeof(ModemLinesState));
-      }
-    }
-  }
-  pthread_mutex_unlock(&g_mutex);
-  return bOk;
+  return MapLine(pszDir, szPath, uPts, pLine);
+}
+bool FindLine(int iFd, Line* pLine) {
+  int iErrno = errno;
+  bool bFound = FindLineKeepErrno(iFd, pLine);
+  errno = iErrno;
+  return bFound;
 }
 
 bool CtsOn(const Line& line) {
@@ -163,6 +217,12 @@ void DrainFifo(int iFifo) {
   }
 }
 
+int64_t NowNanos() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
 void AppendLog(const Line& line, unsigned uLines) {
   const char* pszDir = getenv("MODEMLINES_DIR");
   char szPath[512];
@@ -170,16 +230,24 @@ void AppendLog(const Line& line, unsigned uLines) {
     return;
   int iLog = open(szPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (iLog < 0) return;
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  char szLine[96];
-  int iLen = snprintf(szLine, sizeof szLine, "%lld DTR=%d RTS=%d\n",
-                      static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec,
-                      (uLines & TIOCM_DTR) ? 1 : 0, (uLines & TIOCM_RTS) ? 1 : 0);
-  if (iLen > 0) {
-    ssize_t iDone = RealWrite()(iLog, szLine, static_cast<size_t>(iLen));
-    (void)iDone;
-  }
+  // "<nanoseconds> DTR=<0|1> RTS=<0|1>\n", formatted by hand (no stdio in
+  // a path that signal handlers may reach).
+  char szLine[64];
+  char* p = szLine + 24;
+  uint64_t uNanos = static_cast<uint64_t>(NowNanos());
+  do {
+    *--p = static_cast<char>('0' + uNanos % 10);
+    uNanos /= 10;
+  } while (uNanos);
+  size_t iLen = static_cast<size_t>(szLine + 24 - p);
+  memmove(szLine, p, iLen);
+  const char szTail[] = " DTR=0 RTS=0\n";
+  memcpy(szLine + iLen, szTail, sizeof szTail - 1);
+  if (uLines & TIOCM_DTR) szLine[iLen + 5] = '1';
+  if (uLines & TIOCM_RTS) szLine[iLen + 11] = '1';
+  iLen += sizeof szTail - 1;
+  ssize_t iDone = RealWrite()(iLog, szLine, iLen);
+  (void)iDone;
   close(iLog);
 }
 
@@ -197,11 +265,9 @@ void ChangeHostLines(const Line& line, unsigned uKeep, unsigned uSet) {
   }
 }
 
-int64_t NowNanos() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
+// A held line without a FIFO to wake on (it could not be opened, or the
+// poll set is full) is looked at again after this long.
+constexpr int64_t RECHECK_NS = 10000000;
 
 // The emulated poll: descriptors held by flow control lose POLLOUT, their
 // FIFOs join the set, and a FIFO wake re-checks the lines. fnPoll(set, n,
@@ -212,7 +278,7 @@ int EmulatedPoll(struct pollfd* pFds, nfds_t iCount, int64_t iTimeoutNs, P fnPol
   for (;;) {
     struct pollfd aSet[MAX_POLL_FDS];
     nfds_t iSet = iCount;
-    bool bHeld = false;
+    bool bHeld = false, bRecheck = false;
     for (nfds_t i = 0; i < iCount; ++i) {
       aSet[i] = pFds[i];
       Line line;
@@ -220,9 +286,12 @@ int EmulatedPoll(struct pollfd* pFds, nfds_t iCount, int64_t iTimeoutNs, P fnPol
           Held(pFds[i].fd, line)) {
         bHeld = true;
         aSet[i].events = static_cast<short>(aSet[i].events & ~POLLOUT);
-        bool bListed = line.iFifo < 0;
+        bool bListed = false;
         for (nfds_t j = iCount; j < iSet && !bListed; ++j) bListed = aSet[j].fd == line.iFifo;
-        if (!bListed && iSet < MAX_POLL_FDS) aSet[iSet++] = pollfd{line.iFifo, POLLIN, 0};
+        if (!bListed && line.iFifo >= 0 && iSet < MAX_POLL_FDS)
+          aSet[iSet++] = pollfd{line.iFifo, POLLIN, 0};
+        else if (!bListed)
+          bRecheck = true;
       }
     }
     int64_t iLeft = -1;
@@ -231,8 +300,10 @@ int EmulatedPoll(struct pollfd* pFds, nfds_t iCount, int64_t iTimeoutNs, P fnPol
       if (iLeft < 0) iLeft = 0;
     }
     if (!bHeld) return fnPoll(pFds, iCount, iLeft);
+    int64_t iWait = iLeft;
+    if (bRecheck && (iWait < 0 || iWait > RECHECK_NS)) iWait = RECHECK_NS;
 
-    int iResult = fnPoll(aSet, iSet, iLeft);
+    int iResult = fnPoll(aSet, iSet, iWait);
     if (iResult < 0) return iResult;
     for (nfds_t j = iCount; j < iSet; ++j)
       if (aSet[j].revents) DrainFifo(aSet[j].fd);
@@ -241,8 +312,9 @@ int EmulatedPoll(struct pollfd* pFds, nfds_t iCount, int64_t iTimeoutNs, P fnPol
       pFds[i].revents = aSet[i].revents;
       if (aSet[i].revents) ++iReady;
     }
-    if (iReady > 0 || iResult == 0 || iLeft == 0) return iReady;
-    // Only a line change woke the wait: look again with the time left.
+    if (iReady > 0 || iLeft == 0 || (iResult == 0 && iWait == iLeft)) return iReady;
+    // Only a line change (or the re-check time) ended the wait: look again
+    // with the time left.
   }
 }
 
@@ -258,6 +330,9 @@ bool AnyManagedOutput(const struct pollfd* pFds, nfds_t iCount) {
   return false;
 }
 
+// Longest wait handled as a number (about 31 years); longer is "forever".
+constexpr int64_t MAX_WAIT_SECONDS = 1000000000;
+
 int PollMs(struct pollfd* pFds, nfds_t iCount, int iTimeout) {
   if (!AnyManagedOutput(pFds, iCount)) return RealPoll()(pFds, iCount, iTimeout);
   int64_t iNs = iTimeout < 0 ? -1 : static_cast<int64_t>(iTimeout) * 1000000LL;
@@ -270,20 +345,39 @@ int PollMs(struct pollfd* pFds, nfds_t iCount, int iTimeout) {
 
 int PollTs(struct pollfd* pFds, nfds_t iCount, const struct timespec* pTimeout,
            const sigset_t* pSigmask) {
-  if (!AnyManagedOutput(pFds, iCount)) return RealPpoll()(pFds, iCount, pTimeout, pSigmask);
-  int64_t iNs = pTimeout ? static_cast<int64_t>(pTimeout->tv_sec) * 1000000000LL + pTimeout->tv_nsec
-                         : -1;
+  // An invalid time-out is the kernel's to refuse (EINVAL).
+  if (!AnyManagedOutput(pFds, iCount) ||
+      (pTimeout && (pTimeout->tv_sec < 0 || pTimeout->tv_nsec < 0 || pTimeout->tv_nsec >= 1000000000L)))
+    return RealPpoll()(pFds, iCount, pTimeout, pSigmask);
+  int64_t iNs = -1;
+  if (pTimeout && pTimeout->tv_sec < MAX_WAIT_SECONDS)
+    iNs = static_cast<int64_t>(pTimeout->tv_sec) * 1000000000LL + pTimeout->tv_nsec;
   return EmulatedPoll(pFds, iCount, iNs, [pSigmask](struct pollfd* p, nfds_t n, int64_t iLeft) {
     struct timespec ts{static_cast<time_t>(iLeft / 1000000000LL), static_cast<long>(iLeft % 1000000000LL)};
     return RealPpoll()(p, n, iLeft < 0 ? nullptr : &ts, pSigmask);
   });
 }
 
-}  // namespace
+// A blocking write held by flow control: waits for a line change (or, with
+// no FIFO, re-checks now and then) and ends early when the line hangs up,
+// so that the real write reports it. False with errno when the wait failed.
+bool WaitForCts(int iFd, const Line& line) {
+  while (Held(iFd, line)) {
+    // The FIFO is drained before the check, so a rise in between still wakes.
+    if (line.iFifo >= 0) DrainFifo(line.iFifo);
+    if (!Held(iFd, line)) break;
+    struct pollfd aPfd[2] = {{iFd, 0, 0}, {line.iFifo, POLLIN, 0}};
+    int iResult = RealPoll()(aPfd, line.iFifo >= 0 ? 2 : 1,
+                             line.iFifo >= 0 ? -1 : static_cast<int>(RECHECK_NS / 1000000));
+    if (iResult < 0 && errno != EINTR) return false;
+    if (iResult > 0 && (aPfd[0].revents & (POLLHUP | POLLERR | POLLNVAL))) break;
+  }
+  return true;
+}
 
-extern "C" {
-
-__attribute__((visibility("default"))) int ioctl(int iFd, unsigned long uRequest, ...) {
+// The exported calls are aliases of these: the C library declares poll()'s
+// array write-only, which does not hold for a definition that reads it.
+extern "C" int ShimIoctl(int iFd, unsigned long uRequest, ...) {
   va_list ap;
   va_start(ap, uRequest);
   void* pvArg = va_arg(ap, void*);
@@ -314,45 +408,51 @@ __attribute__((visibility("default"))) int ioctl(int iFd, unsigned long uRequest
   return RealIoctl()(iFd, uRequest, pvArg);
 }
 
-__attribute__((visibility("default"))) ssize_t write(int iFd, const void* pvBuf, size_t iCount) {
+extern "C" ssize_t ShimWrite(int iFd, const void* pvBuf, size_t iCount) {
   Line line;
-  if (iCount > 0 && FindLine(iFd, &line)) {
-    while (Held(iFd, line)) {
-      int iFlags = fcntl(iFd, F_GETFL);
-      if (iFlags < 0 || (iFlags & O_NONBLOCK) || line.iFifo < 0) {
-        errno = EAGAIN;
-        return -1;
-      }
-      // Blocking descriptor: wait for a line change, then look again. The
-      // FIFO is drained before the check, so a rise in between still wakes.
-      DrainFifo(line.iFifo);
-      if (!Held(iFd, line)) break;
-      struct pollfd pfd{line.iFifo, POLLIN, 0};
-      if (RealPoll()(&pfd, 1, -1) < 0 && errno != EINTR) return -1;
+  if (iCount > 0 && FindLine(iFd, &line) && Held(iFd, line)) {
+    int iFlags = fcntl(iFd, F_GETFL);
+    if (iFlags < 0 || (iFlags & O_NONBLOCK)) {
+      errno = EAGAIN;
+      return -1;
     }
+    if (!WaitForCts(iFd, line)) return -1;
   }
   return RealWrite()(iFd, pvBuf, iCount);
 }
 
-__attribute__((visibility("default"))) int poll(struct pollfd* pFds, nfds_t iCount, int iTimeout) {
+extern "C" int ShimPoll(struct pollfd* pFds, nfds_t iCount, int iTimeout) {
   return PollMs(pFds, iCount, iTimeout);
 }
 
-__attribute__((visibility("default"))) int __poll_chk(struct pollfd* pFds, nfds_t iCount,
-                                                      int iTimeout, size_t) {
+extern "C" int ShimPollChk(struct pollfd* pFds, nfds_t iCount, int iTimeout, size_t) {
   return PollMs(pFds, iCount, iTimeout);
 }
 
-__attribute__((visibility("default"))) int ppoll(struct pollfd* pFds, nfds_t iCount,
-                                                 const struct timespec* pTimeout,
-                                                 const sigset_t* pSigmask) {
+extern "C" int ShimPpoll(struct pollfd* pFds, nfds_t iCount, const struct timespec* pTimeout,
+                         const sigset_t* pSigmask) {
   return PollTs(pFds, iCount, pTimeout, pSigmask);
 }
 
-__attribute__((visibility("default"))) int __ppoll_chk(struct pollfd* pFds, nfds_t iCount,
-                                                       const struct timespec* pTimeout,
-                                                       const sigset_t* pSigmask, size_t) {
+extern "C" int ShimPpollChk(struct pollfd* pFds, nfds_t iCount, const struct timespec* pTimeout,
+                            const sigset_t* pSigmask, size_t) {
   return PollTs(pFds, iCount, pTimeout, pSigmask);
 }
+
+}  // namespace
+
+extern "C" {
+
+#define MODEMLINES_EXPORT(target) __attribute__((visibility("default"), alias(#target)))
+MODEMLINES_EXPORT(ShimIoctl) int ioctl(int iFd, unsigned long uRequest, ...);
+MODEMLINES_EXPORT(ShimWrite) ssize_t write(int iFd, const void* pvBuf, size_t iCount);
+MODEMLINES_EXPORT(ShimPoll) int poll(struct pollfd* pFds, nfds_t iCount, int iTimeout);
+MODEMLINES_EXPORT(ShimPollChk) int __poll_chk(struct pollfd* pFds, nfds_t iCount, int iTimeout,
+                                              size_t iFdsLen);
+MODEMLINES_EXPORT(ShimPpoll) int ppoll(struct pollfd* pFds, nfds_t iCount,
+                                       const struct timespec* pTimeout, const sigset_t* pSigmask);
+MODEMLINES_EXPORT(ShimPpollChk) int __ppoll_chk(struct pollfd* pFds, nfds_t iCount,
+                                                const struct timespec* pTimeout,
+                                                const sigset_t* pSigmask, size_t iFdsLen);
 
 }  // extern "C"

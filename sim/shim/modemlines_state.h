@@ -3,7 +3,7 @@
 // from "$MODEMLINES_DIR/pts-N.state", and the file names beside it.
 #pragma once
 #include <cstdint>
-#include <cstdio>
+#include <cstddef>
 
 namespace modemlines {
 
@@ -20,11 +20,28 @@ struct ModemLinesState {
   uint32_t reserved;
 };
 
-// Writes "<dir>/pts-<n>.<ext>" into pszOut; false when it does not fit.
+// Writes "<dir>/pts-<n>.<ext>" into pszOut; false when it does not fit. Plain
+// byte copying (no stdio), so that the shim may call it in a signal handler.
 inline bool MakeLinePath(char* pszOut, size_t iSize, const char* pszDir, unsigned uPts,
                          const char* pszExt) {
-  int iLen = snprintf(pszOut, iSize, "%s/pts-%u.%s", pszDir, uPts, pszExt);
-  return iLen > 0 && static_cast<size_t>(iLen) < iSize;
+  char szNum[12];
+  size_t iNum = 0;
+  do {
+    szNum[iNum++] = static_cast<char>('0' + uPts % 10);
+    uPts /= 10;
+  } while (uPts);
+  size_t iLen = 0;
+  auto fnPut = [&](char c) {
+    if (iLen < iSize) pszOut[iLen] = c;
+    ++iLen;
+  };
+  for (const char* p = pszDir; *p; ++p) fnPut(*p);
+  for (const char* p = "/pts-"; *p; ++p) fnPut(*p);
+  while (iNum) fnPut(szNum[--iNum]);
+  fnPut('.');
+  for (const char* p = pszExt; *p; ++p) fnPut(*p);
+  fnPut('\0');
+  return iLen <= iSize;
 }
 
 }  // namespace modemlines

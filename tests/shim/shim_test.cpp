@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -165,6 +166,11 @@ TEST_F(ShimTest, WithFlowControlWritesAndPollsWaitForCts) {
   pfd.events = POLLOUT;
   EXPECT_EQ(poll(&pfd, 1, 0), 0);
   EXPECT_EQ(ppoll(&pfd, 1, &tsZero, nullptr), 0);
+  // A time-out the kernel refuses is refused here too, not waited out.
+  timespec tsBad{0, 2000000000L};
+  errno = 0;
+  EXPECT_EQ(ppoll(&pfd, 1, &tsBad, nullptr), -1);
+  EXPECT_EQ(errno, EINVAL);
 
   // A poll in another thread wakes when CTS rises, not when another line does.
   std::atomic<bool> bStarted{false};
@@ -210,6 +216,69 @@ TEST_F(ShimTest, BlockingWriteWaitsForCts) {
   th.join();
   EXPECT_EQ(iWritten, 4);
   EXPECT_TRUE(testenv::WaitFor([&] { return ReadMaster() == "held"; }, 2000));
+}
+
+TEST_F(ShimTest, BlockingWriteHeldByCtsEndsWhenTheLineHangsUp) {
+  ASSERT_TRUE(m_lines.CreateForMaster(m_strDir, m_iMaster));
+  OpenSlave(false, true);
+  std::atomic<bool> bStarted{false};
+  ssize_t iWritten = -2;
+  std::thread th([&] {
+    bStarted = true;
+    iWritten = write(m_iSlave, "lost", 4);
+  });
+  ASSERT_TRUE(testenv::WaitFor([&] { return bStarted.load(); }, 2000));
+  close(m_iMaster);
+  m_iMaster = -1;
+  th.join();
+  EXPECT_EQ(iWritten, -1);
+}
+
+// More lines than the shim's table holds: the extra ones pass through, and
+// a state file re-created for a mapped line still takes over its slot. Run
+// in a child process, so that the full table does not outlive the test.
+TEST_F(ShimTest, LinesBeyondTheTablePassThrough) {
+  auto fnRun = [&]() -> int {
+    struct Pty {
+      int iMaster = -1;
+      int iSlave = -1;
+      CModemLines lines;
+    };
+    std::vector<std::unique_ptr<Pty>> v;
+    for (int i = 0; i < 40; ++i) {
+      auto p = std::make_unique<Pty>();
+      p->iMaster = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+      if (p->iMaster < 0 || grantpt(p->iMaster) != 0 || unlockpt(p->iMaster) != 0 ||
+          !p->lines.CreateForMaster(m_strDir, p->iMaster, TIOCM_DSR))
+        return 10;
+      p->iSlave = open(ptsname(p->iMaster), O_RDWR | O_NOCTTY | O_NONBLOCK);
+      if (p->iSlave < 0) return 11;
+      v.push_back(std::move(p));
+    }
+    int iMapped = 0, iPassed = 0, iFirst = -1;
+    for (size_t i = 0; i < v.size(); ++i) {
+      int iBits = 0;
+      errno = 0;
+      int iResult = ioctl(v[i]->iSlave, TIOCMGET, &iBits);
+      if (iResult == 0 && iBits == (TIOCM_DTR | TIOCM_RTS | TIOCM_DSR)) {
+        if (iFirst < 0) iFirst = static_cast<int>(i);
+        ++iMapped;
+      } else if (iResult == -1 && errno == ENOTTY) {
+        ++iPassed;
+      } else {
+        return 12;
+      }
+    }
+    if (iMapped == 0 || iMapped > 32 || iPassed == 0) return 13;
+    CModemLines linesAgain;
+    if (!linesAgain.CreateForMaster(m_strDir, v[iFirst]->iMaster, TIOCM_CTS)) return 14;
+    int iBits = 0;
+    if (ioctl(v[iFirst]->iSlave, TIOCMGET, &iBits) != 0 ||
+        iBits != (TIOCM_DTR | TIOCM_RTS | TIOCM_CTS))
+      return 15;
+    return 0;
+  };
+  EXPECT_EXIT(_exit(fnRun()), testing::ExitedWithCode(0), "");
 }
 
 TEST_F(ShimTest, RecreatedAndRemovedStateFilesAreNoticed) {
