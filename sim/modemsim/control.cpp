@@ -5,10 +5,17 @@
 #include <poll.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+namespace {
+constexpr size_t MAX_LINE = 4096;        // a longer partial line drops its client
+constexpr int ACCEPT_PAUSE_MS = 100;
+}  // namespace
+
 CControlServer::~CControlServer() {
+  m_loop.Cancel(m_uAcceptTimer);
   while (!m_mapClients.empty()) Drop(m_mapClients.begin()->first);
   if (m_iListen >= 0) {
     m_loop.Unwatch(m_iListen);
@@ -25,8 +32,16 @@ bool CControlServer::Listen(const std::string& strPath, std::string& strError) {
     return false;
   }
   memcpy(addr.sun_path, strPath.c_str(), strPath.size() + 1);
+  // Only an old socket is replaced; any other file there is kept.
+  struct stat st;
+  if (lstat(strPath.c_str(), &st) == 0) {
+    if (!S_ISSOCK(st.st_mode)) {
+      strError = "control path exists and is not a socket: " + strPath;
+      return false;
+    }
+    unlink(strPath.c_str());
+  }
   m_iListen = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  unlink(strPath.c_str());
   if (m_iListen < 0 || bind(m_iListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
       listen(m_iListen, 8) != 0) {
     strError = "cannot listen on " + strPath + ": " + strerror(errno);
@@ -42,7 +57,17 @@ bool CControlServer::Listen(const std::string& strPath, std::string& strError) {
 void CControlServer::Accept() {
   for (;;) {
     int iFd = accept4(m_iListen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (iFd < 0) return;
+    if (iFd < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) return;
+      // Out of descriptors: the pending connection would keep the socket
+      // readable, so accepting pauses a while instead of spinning.
+      m_loop.SetEvents(m_iListen, 0);
+      m_uAcceptTimer = m_loop.AfterMs(ACCEPT_PAUSE_MS, [this] {
+        m_uAcceptTimer = 0;
+        m_loop.SetEvents(m_iListen, POLLIN);
+      });
+      return;
+    }
     m_mapClients[iFd];
     m_loop.Watch(iFd, POLLIN, [this, iFd](short) { ClientReadable(iFd); });
   }
@@ -70,21 +95,19 @@ void CControlServer::ClientReadable(int iFd) {
     strBuf.erase(0, iEol + 1);
     if (!strLine.empty() && strLine.back() == '\r') strLine.pop_back();
     std::string strReply = m_fnHandler(strLine) + "\n";
-    // Replies are short; a client that does not read them is dropped.
+    // Replies are short and the socket buffer holds many: a client whose
+    // buffer is full does not read them and is dropped, without stalling
+    // the simulator.
     size_t iDone = 0;
     while (iDone < strReply.size()) {
       ssize_t i = send(iFd, strReply.data() + iDone, strReply.size() - iDone, MSG_NOSIGNAL);
+      if (i < 0 && errno == EINTR) continue;
       if (i <= 0) {
-        if (i < 0 && errno == EAGAIN) {
-          pollfd pfd{iFd, POLLOUT, 0};
-          if (poll(&pfd, 1, 1000) > 0) continue;
-        }
         Drop(iFd);
         return;
       }
       iDone += static_cast<size_t>(i);
     }
-    if (m_mapClients.find(iFd) == m_mapClients.end()) return;
   }
-  if (strBuf.size() > 4096) Drop(iFd);
+  if (strBuf.size() > MAX_LINE) Drop(iFd);
 }

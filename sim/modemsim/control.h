@@ -25,6 +25,7 @@ class CControlServer {
   CEventLoop& m_loop;
   HandlerFn m_fnHandler;
   int m_iListen = -1;
+  uint64_t m_uAcceptTimer = 0;
   std::string m_strPath;
   std::map<int, std::string> m_mapClients;  // fd -> partial line
 };

@@ -3,6 +3,7 @@
 // test opens as its serial line; built-in base and remote hosts give it
 // someone to talk to. Options set everything at start; a control socket
 // changes it at run time. See `modemsim --help`.
+#include <ctype.h>
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
@@ -396,11 +397,11 @@ std::string CSimulator::Command(const std::string& strLine) {
     if (strHex.size() % 2) return "error odd number of hex digits";
     Bytes v;
     for (size_t i = 0; i < strHex.size(); i += 2) {
-      char* pszEnd = nullptr;
       std::string strByte = strHex.substr(i, 2);
-      unsigned long ul = strtoul(strByte.c_str(), &pszEnd, 16);
-      if (*pszEnd) return "error bad hex " + strByte;
-      v.push_back(static_cast<uint8_t>(ul));
+      if (!isxdigit(static_cast<unsigned char>(strByte[0])) ||
+          !isxdigit(static_cast<unsigned char>(strByte[1])))
+        return "error bad hex " + strByte;
+      v.push_back(static_cast<uint8_t>(strtoul(strByte.c_str(), nullptr, 16)));
     }
     pModem->SendRawToHost(v);
     return "ok";
@@ -448,12 +449,15 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // SIGINT and SIGTERM end the loop; SIGPIPE is ignored.
+  // SIGINT, SIGTERM and SIGHUP (the terminal went away) end the loop, so
+  // that the links, line state and statistics are dealt with; SIGPIPE is
+  // ignored.
   signal(SIGPIPE, SIG_IGN);
   sigset_t mask;
   sigemptyset(&mask);
   sigaddset(&mask, SIGINT);
   sigaddset(&mask, SIGTERM);
+  sigaddset(&mask, SIGHUP);
   sigprocmask(SIG_BLOCK, &mask, nullptr);
   int iSignalFd = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
 

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,6 +24,7 @@ constexpr size_t ESCAPE_LEN = sizeof(ESCAPE_LINE) - 1;
 constexpr int ESCAPE_HOLD_MS = 20;        // a partial ":wit2410" is data after this
 constexpr size_t MAX_PENDING = 16384;     // deliveries held in command mode
 constexpr size_t MAX_WRITE_BACKLOG = 65536;
+constexpr size_t MAX_OUT_QUEUE = 65536;   // bytes queued toward a host that does not read
 
 // Hex digits of a command argument: "wn05" -> 5. False when the argument is
 // empty, has other characters or more than iMaxDigits digits.
@@ -107,6 +109,13 @@ bool CSimModem::OpenPty(std::string& strError) {
     m_world.Loop().Watch(m_iInotify, POLLIN, [this](short) { OnLinesChanged(); });
   }
   if (!m_cfg.strLink.empty()) {
+    // The link replaces an old link, never another kind of file.
+    struct stat st;
+    if (lstat(m_cfg.strLink.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+      strError = "cannot make the link " + m_cfg.strLink + ": a file that is not a link is there";
+      ClosePty();
+      return false;
+    }
     std::string strTemp = m_cfg.strLink + ".tmp";
     unlink(strTemp.c_str());
     if (symlink(m_strSlave.c_str(), strTemp.c_str()) != 0 ||
@@ -161,7 +170,9 @@ void CSimModem::Unplug() {
   m_world.Loop().Cancel(m_uGatherTimer);
   m_world.Loop().Cancel(m_uEscapeTimer);
   m_uBootTimer = m_uOutTimer = m_uGatherTimer = m_uEscapeTimer = 0;
+  ++m_uEpoch;
   m_dqOut.clear();
+  m_iOutQueued = 0;
   m_vWriteBuf.clear();
   m_iOutPos = 0;
   m_bOutBusy = false;
@@ -228,7 +239,9 @@ void CSimModem::Reset() {
   loop.Cancel(m_uGatherTimer);
   loop.Cancel(m_uEscapeTimer);
   m_uOutTimer = m_uGatherTimer = m_uEscapeTimer = 0;
+  ++m_uEpoch;
   m_dqOut.clear();
+  m_iOutQueued = 0;
   m_iOutPos = 0;
   m_bOutBusy = false;
   m_bCommandMode = false;
@@ -388,8 +401,11 @@ void CSimModem::Reply(const std::string& strText, std::function<void()> fnAfter)
   if (m_faults.bShort && !v.empty()) v.resize((v.size() + 1) / 2);
   OutChunk chunk{std::move(v), m_faults.iByteGapMs, std::move(fnAfter)};
   if (m_faults.iReplyDelayMs > 0) {
+    // A reset or unplug in between forgets the reply.
     auto pChunk = std::make_shared<OutChunk>(std::move(chunk));
-    m_world.Loop().AfterMs(m_faults.iReplyDelayMs, [this, pChunk] { QueueOut(std::move(*pChunk)); });
+    m_world.Loop().AfterMs(m_faults.iReplyDelayMs, [this, pChunk, uEpoch = m_uEpoch] {
+      if (uEpoch == m_uEpoch) QueueOut(std::move(*pChunk));
+    });
   } else {
     QueueOut(std::move(chunk));
   }
@@ -669,6 +685,13 @@ void CSimModem::SendGarbage(int iCount) {
 
 void CSimModem::QueueOut(OutChunk chunk) {
   if (!IsPlugged()) return;
+  if (m_iOutQueued + chunk.v.size() > MAX_OUT_QUEUE) {
+    // The host does not read: the modem's buffer overflows and the bytes
+    // are lost; a step tied to them (the speed change of "sd") still runs.
+    if (chunk.fnAfter) chunk.fnAfter();
+    return;
+  }
+  m_iOutQueued += chunk.v.size();
   m_dqOut.push_back(std::move(chunk));
   PumpOut();
 }
@@ -692,6 +715,7 @@ void CSimModem::PumpOut() {
       WriteToHost(chunk.v.data() + m_iOutPos, chunk.v.size() - m_iOutPos);
     }
     std::function<void()> fnAfter = std::move(chunk.fnAfter);
+    m_iOutQueued -= chunk.v.size();
     m_dqOut.pop_front();
     m_iOutPos = 0;
     if (fnAfter) fnAfter();

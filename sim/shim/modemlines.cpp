@@ -136,5 +136,8 @@ int CModemLines::ReadLog(std::vector<ModemLinesEvent>& rvEvents) {
     }
   }
   m_strLogPartial.erase(0, iStart);
+  // The shim writes short lines; a longer run without a line feed is not
+  // one of them and is dropped rather than kept growing.
+  if (m_strLogPartial.size() > 256) m_strLogPartial.clear();
   return iAdded;
 }

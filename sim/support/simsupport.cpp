@@ -253,25 +253,28 @@ std::string CModemSim::Command(const std::string& strLine, int iTimeoutMs) {
       return "";
     }
   }
+  // Any failure closes the connection: a reply that comes late must not be
+  // taken for the answer to the next command.
+  auto fnFail = [this] {
+    close(m_iControl);
+    m_iControl = -1;
+    return std::string();
+  };
   std::string strSend = strLine + "\n";
   if (send(m_iControl, strSend.data(), strSend.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(strSend.size()))
-    return "";
+    return fnFail();
   std::string strReply;
   int64_t iDeadline = NowMs() + iTimeoutMs;
   while (strReply.find('\n') == std::string::npos) {
     int64_t iLeft = iDeadline - NowMs();
-    if (iLeft <= 0) return "";
+    if (iLeft <= 0) return fnFail();
     pollfd pfd{m_iControl, POLLIN, 0};
     int iReady = poll(&pfd, 1, static_cast<int>(iLeft));
     if (iReady < 0 && errno == EINTR) continue;
-    if (iReady <= 0) return "";
+    if (iReady <= 0) return fnFail();
     char ab[4096];
     ssize_t iGot = read(m_iControl, ab, sizeof ab);
-    if (iGot <= 0) {
-      close(m_iControl);
-      m_iControl = -1;
-      return "";
-    }
+    if (iGot <= 0) return fnFail();
     strReply.append(ab, static_cast<size_t>(iGot));
   }
   return strReply.substr(0, strReply.find('\n'));

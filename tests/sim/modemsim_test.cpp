@@ -5,7 +5,12 @@
 // under the modem-lines shim.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+
+#include <fstream>
 
 #include <string>
 #include <vector>
@@ -357,8 +362,39 @@ TEST_F(SimTest, ControlChannelRefusesBadCommands) {
   EXPECT_EQ(m_sim.Command("set com2 flavour=mint").rfind("error", 0), 0u);
   EXPECT_EQ(m_sim.Command("fault com2 sideways on").rfind("error", 0), 0u);
   EXPECT_EQ(m_sim.Command("frobnicate").rfind("error", 0), 0u);
+  EXPECT_EQ(m_sim.Command("tohost com2 -1").rfind("error", 0), 0u);
   EXPECT_EQ(m_sim.Command("set com2 channel=12 signal=200"), "ok");
   EXPECT_EQ(m_sim.StatusField("com2", "channel"), "12");
+
+  // A client sending binary junk and an endless line is dropped; others
+  // are served on.
+  int iFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  strncpy(addr.sun_path, m_sim.ControlPath().c_str(), sizeof addr.sun_path - 1);
+  ASSERT_EQ(connect(iFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  std::string strJunk(6000, '\x01');
+  strJunk[0] = '\n';
+  strJunk[1] = '\xff';
+  ASSERT_EQ(send(iFd, strJunk.data(), strJunk.size(), MSG_NOSIGNAL), static_cast<ssize_t>(strJunk.size()));
+  std::string strGot;
+  char ab[256];
+  ssize_t iGot;
+  pollfd pfd{iFd, POLLIN, 0};
+  while (poll(&pfd, 1, 5000) == 1 && (iGot = read(iFd, ab, sizeof ab)) > 0) strGot.append(ab, static_cast<size_t>(iGot));
+  close(iFd);
+  EXPECT_EQ(strGot, "error empty command\n");
+  EXPECT_EQ(m_sim.Command("ping"), "ok");
+}
+
+// The terminal going away (SIGHUP) ends the simulator cleanly: its links go.
+TEST_F(SimTest, HangUpEndsTheSimulatorCleanly) {
+  StartSim({"--modem", "name=com2,link=@com2"});
+  ASSERT_EQ(kill(m_sim.Pid(), SIGHUP), 0);
+  ASSERT_TRUE(testenv::WaitFor([&] { return !m_sim.IsRunning(); }, 5000));
+  EXPECT_EQ(m_sim.ExitStatus(), 0);
+  struct stat st;
+  EXPECT_NE(lstat(Link("com2").c_str(), &st), 0);
 }
 
 TEST(SimStart, BadOptionsEndTheSimulatorWithAMessage) {
@@ -366,6 +402,19 @@ TEST(SimStart, BadOptionsEndTheSimulatorWithAMessage) {
   EXPECT_FALSE(sim.Start({"--modem", "role=sideways"}, testenv::MakeDir("sim")));
   EXPECT_NE(sim.Output().find("role"), std::string::npos) << sim.Output();
   EXPECT_FALSE(sim.Start({}, testenv::MakeDir("sim")));
+  // Files that are not its own are never replaced: not by the control
+  // socket, not by a modem's link.
+  std::string strDir = testenv::MakeDir("sim");
+  ASSERT_TRUE(std::ofstream(strDir + "/control") << "keep");
+  EXPECT_FALSE(sim.Start({"--modem", "name=com2"}, strDir));
+  std::string strOther = testenv::MakeDir("sim");
+  ASSERT_TRUE(std::ofstream(strOther + "/com2") << "keep");
+  EXPECT_FALSE(sim.Start({"--modem", "name=com2,link=" + strOther + "/com2"}, strOther));
+  for (const std::string& strPath : {strDir + "/control", strOther + "/com2"}) {
+    std::ifstream in(strPath);
+    std::string strText;
+    EXPECT_TRUE(in >> strText && strText == "keep") << strPath;
+  }
 }
 
 }  // namespace
