@@ -5,14 +5,10 @@
 #include <cstring>
 #include <new>
 
-#include "platform/clock.h"
-
 RemoteEntry::RemoteEntry(int iAddress, DWORD dwNow)
     : byAddress(BYTE(iAddress)), dwLastHeard(dwNow), iLength(0), iReplyCount(0) {
   szFrame[0] = 0;
 }
-
-bool RemoteEntry::AddChunk(const char* pData, int iLen) { return AddChunk(pData, iLen, PlatTickCount()); }
 
 bool RemoteEntry::AddChunk(const char* pData, int iLen, DWORD dwNow) {
   int n = iLen & 0xFF;

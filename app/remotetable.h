@@ -21,8 +21,6 @@ struct RemoteEntry {
   // Takes one data packet's bytes (NUL-terminated, iLen counted) into the
   // frame at time dwNow; true when the frame is complete (ends in ETX).
   bool AddChunk(const char* pData, int iLen, DWORD dwNow);
-  // The same, at the system's tick count.
-  bool AddChunk(const char* pData, int iLen);
 
   // Puts the answer letter into the completed frame (offset 10, 'A' + reply
   // count mod 10, when the frame is that long) and counts the answer.

@@ -77,7 +77,6 @@ class CRadioModem {
   void SetBaseMode(bool bBase);
   bool IsFound() const { return m_bFound; }
   bool IsCommandMode() const { return m_bCommandMode; }
-  bool IsBaseWanted() const { return m_bBaseWanted; }
   bool IsBaseSet() const { return m_bBaseSet; }
   DWORD GetSerial() const { return m_dwSerial; }
 
