@@ -50,11 +50,7 @@ bool CTrafficLog::IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
 CCommPort::CCommPort(int iIndex)
     : m_iIndex(iIndex), m_iModeFlags(0), m_iOutCapacity(0), m_pfnProgress(nullptr) {}
 
-CCommPort::~CCommPort() {
-  CloseStep();
-  m_logRx.Close();
-  m_logTx.Close();
-}
+CCommPort::~CCommPort() {}  // the traffic logs close themselves
 
 bool CCommPort::Progress(int iCode, const void* pvData) {
   if (m_pfnProgress) return m_pfnProgress(iCode, pvData);
