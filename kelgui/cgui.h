@@ -151,3 +151,7 @@ class CGui {
 // The module instance given to GuiInit; windows are created with it.
 void SetModuleInstance(HINSTANCE hInstance);
 HINSTANCE GetModuleInstance();
+// A text argument as text: a value below 0x10000 is the number of a string
+// resource, resolved by LoadResString (into its shared buffer); a pointer
+// (or null) is returned as it is.
+const char* ResolveText(const char* psz);

@@ -47,8 +47,7 @@ char g_szResString[128];
 
 }  // namespace
 
-// A text argument below 0x10000 is the number of a string resource.
-static const char* ResolveText(const char* psz) {
+const char* ResolveText(const char* psz) {
   if (psz && uintptr_t(psz) < 0x10000u) return LoadResString(UINT(uintptr_t(psz)));
   return psz;
 }

@@ -26,7 +26,6 @@ class CListBox {
 
   // Items that fit into the window at once (at least 1).
   void SetPageSize(int iItems);
-  int GetPageSize() const { return m_iPage; }
 
   // LB_ADDSTRING: the index of the new item, LB_ERR for a null text,
   // LB_ERRSPACE when no memory is left.
@@ -37,7 +36,6 @@ class CListBox {
   // selection. LB_ERR for -1 and for an index outside the list.
   int SetCurSel(int i);
   int GetCurSel() const { return m_iSel; }
-  int GetCaretIndex() const { return m_iCaret; }
   int GetTopIndex() const { return m_iTop; }
   // LB_SETTOPINDEX: scrolls as far towards item i as the list allows.
   int SetTopIndex(int i);

@@ -24,8 +24,6 @@ const DWORD STYLE_LIST = WS_CHILD | WS_VISIBLE | LBS_NOTIFY | LBS_NOINTEGRALHEIG
 const int ITEM_TEXT = 130;     // longest item text read back, with its zero
 const int DISABLED_TAIL = 128; // bytes of a disabled item's text after "*"
 
-bool IsResourceNumber(const char* psz) { return reinterpret_cast<uintptr_t>(psz) < 0x10000; }
-
 // Bit i of the mask; the mask covers items 0 to 31 only.
 bool IsDisabled(DWORD dwDisabled, int i) {
   return i >= 0 && i < 32 && (dwDisabled & (1u << i)) != 0;
@@ -56,7 +54,8 @@ int CGui::MenuSelect(const char* pszTitle, const char* const* ppszMenuTable, DWO
   if (!m_hWnd || !ppszMenuTable) return -1;
 
   // Title on the local page; the page under a menu without one is untouched.
-  if (pszTitle && !IsResourceNumber(pszTitle) && pszTitle[0] == 0) pszTitle = nullptr;
+  pszTitle = ResolveText(pszTitle);
+  if (pszTitle && pszTitle[0] == 0) pszTitle = nullptr;
   int t = 0;
   if (pszTitle) {
     ClearPage();
@@ -85,11 +84,7 @@ int CGui::MenuSelect(const char* pszTitle, const char* const* ppszMenuTable, DWO
   int iCount = 0;
   const int iStep = (uFlags & MENU_PAIRS) ? 2 : 1;
   for (int i = 0; ppszMenuTable[i]; i += iStep) {
-    const char* pData = ppszMenuTable[i];
-    if (IsResourceNumber(pData)) {
-      pData = LoadResString(static_cast<UINT>(reinterpret_cast<uintptr_t>(pData)));
-      KEL_ASSERT(pData);
-    }
+    const char* pData = ResolveText(ppszMenuTable[i]);
     char szShown[ITEM_TEXT];
     if (IsDisabled(dwDisabled, i)) {
       // "*" takes the place of the first character (an empty text has none).
