@@ -34,7 +34,6 @@ bool PlatDestroyWindow(HWND hWnd);
 bool PlatIsWindow(HWND hWnd);
 LRESULT PlatDefWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 LRESULT PlatSendMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
-bool PlatPostMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 intptr_t PlatSetWindowLongPtr(HWND hWnd, int iIndex, intptr_t lValue);  // GWLP_USERDATA
 intptr_t PlatGetWindowLongPtr(HWND hWnd, int iIndex);
 bool PlatSetWindowText(HWND hWnd, const char* pszText);
@@ -42,7 +41,6 @@ bool PlatShowWindow(HWND hWnd, int nCmdShow);  // SW_SHOW, SW_HIDE; previous vis
 bool PlatIsWindowVisible(HWND hWnd);
 bool PlatMoveWindow(HWND hWnd, int x, int y, int cx, int cy, bool bRepaint);
 HWND PlatGetWindow(HWND hWnd, UINT uCmd);  // GW_CHILD: the first child
-HWND PlatGetParent(HWND hWnd);
 bool PlatGetClientRect(HWND hWnd, RECT* prc);
 // AdjustWindowRectEx: the window rectangle for a client rectangle.
 bool PlatAdjustWindowRectEx(RECT* prc, DWORD dwStyle, bool bMenu, DWORD dwExStyle);
@@ -80,7 +78,6 @@ COLORREF PlatGetSysColor(int iIndex);
 // A cell-wide caret is a block, a one-pixel-wide one a bar (where the
 // terminal can show the shape).
 bool PlatCreateCaret(HWND hWnd, int cx, int cy);
-bool PlatDestroyCaret();
 bool PlatSetCaretBlinkTime(UINT uMillis);
 bool PlatSetCaretPos(int x, int y);  // client pixels of the caret's window
 bool PlatShowCaret(HWND hWnd);

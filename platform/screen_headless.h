@@ -24,7 +24,6 @@
 // fixed day), counters 0. May be called again between tests: the windows of
 // the previous test are forgotten, so end its terminal first (GuiExit).
 void PlatHeadlessStart(int cx, int cy);
-bool PlatHeadlessActive();
 
 // ---- input script; dwDelay is in ms from the current clock ----
 // A character as typed: WM_CHAR to the focus window.
@@ -58,10 +57,7 @@ void PlatHeadlessAdvance(DWORD dwMillis);  // moves the clock (due events become
 // ---- what the terminal shows ----
 // Row iRow of the terminal as text (empty cells as spaces), cx characters.
 std::string PlatHeadlessRow(int iRow);
-char PlatHeadlessCell(int iCol, int iRow);
 bool PlatHeadlessCellReversed(int iCol, int iRow);
-int PlatHeadlessColumns();
-int PlatHeadlessRows();
 // The caret: shown, its cell, and its shape (true = block, false = bar).
 bool PlatHeadlessCaret(int* piCol, int* piRow, bool* pbBlock);
 

@@ -542,12 +542,6 @@ LRESULT PlatSendMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
   return Send(p, uMsg, wParam, lParam);
 }
 
-bool PlatPostMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-  if (hWnd && !Find(hWnd)) return false;
-  ScreenCorePost(hWnd, uMsg, wParam, lParam);
-  return true;
-}
-
 intptr_t PlatSetWindowLongPtr(HWND hWnd, int iIndex, intptr_t lValue) {
   Window* p = Find(hWnd);
   if (!p || iIndex != GWLP_USERDATA) return 0;
@@ -618,11 +612,6 @@ HWND PlatGetWindow(HWND hWnd, UINT uCmd) {
   for (auto it = p->apChildren.rbegin(); it != p->apChildren.rend(); ++it)
     if (!(*it)->bDestroying) return (*it)->hWnd;
   return nullptr;
-}
-
-HWND PlatGetParent(HWND hWnd) {
-  Window* p = Find(hWnd);
-  return p && p->pParent ? p->pParent->hWnd : nullptr;
 }
 
 bool PlatGetClientRect(HWND hWnd, RECT* prc) {
@@ -821,12 +810,6 @@ bool PlatCreateCaret(HWND hWnd, int cx, int cy) {
   g_caret.cx = cx;
   g_caret.cy = cy;
   g_caret.bBlink = bBlink;
-  g_bCaretChanged = true;
-  return true;
-}
-
-bool PlatDestroyCaret() {
-  g_caret = Caret();
   g_bCaretChanged = true;
   return true;
 }

@@ -126,7 +126,6 @@ class CHeadless : public CScreenBackend {
 };
 
 CHeadless g_headless;
-bool g_bActive = false;
 
 }  // namespace
 
@@ -135,10 +134,7 @@ void PlatHeadlessStart(int cx, int cy) {
   g_headless.m_pfnIdle = nullptr;
   g_headless.m_pvIdle = nullptr;
   ScreenCoreSelect(&g_headless);
-  g_bActive = true;
 }
-
-bool PlatHeadlessActive() { return g_bActive; }
 
 void PlatHeadlessChar(int ch, DWORD dwDelay) {
   g_headless.Add(EV_KEY, dwDelay, nullptr, WM_CHAR, WPARAM(ch & 0xFF), 1);
@@ -182,22 +178,12 @@ std::string PlatHeadlessRow(int iRow) {
   return str;
 }
 
-char PlatHeadlessCell(int iCol, int iRow) {
-  int cx = 0, cy = 0;
-  const ScreenCell* p = ScreenCoreCells(&cx, &cy);
-  if (iCol < 0 || iRow < 0 || iCol >= cx || iRow >= cy) return 0;
-  return p[size_t(iRow) * size_t(cx) + size_t(iCol)].ch;
-}
-
 bool PlatHeadlessCellReversed(int iCol, int iRow) {
   int cx = 0, cy = 0;
   const ScreenCell* p = ScreenCoreCells(&cx, &cy);
   if (iCol < 0 || iRow < 0 || iCol >= cx || iRow >= cy) return false;
   return p[size_t(iRow) * size_t(cx) + size_t(iCol)].bAttr == CELL_REVERSE;
 }
-
-int PlatHeadlessColumns() { return g_headless.m_cx; }
-int PlatHeadlessRows() { return g_headless.m_cy; }
 
 bool PlatHeadlessCaret(int* piCol, int* piRow, bool* pbBlock) {
   ScreenCaret c = ScreenCoreCaret();

@@ -38,10 +38,6 @@ LRESULT PlatSendMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
   return SendMessageA(hWnd, uMsg, wParam, lParam);
 }
 
-bool PlatPostMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-  return PostMessageA(hWnd, uMsg, wParam, lParam) != 0;
-}
-
 intptr_t PlatSetWindowLongPtr(HWND hWnd, int iIndex, intptr_t lValue) {
   return SetWindowLongPtrA(hWnd, iIndex, lValue);
 }
@@ -57,7 +53,6 @@ bool PlatMoveWindow(HWND hWnd, int x, int y, int cx, int cy, bool bRepaint) {
 }
 
 HWND PlatGetWindow(HWND hWnd, UINT uCmd) { return GetWindow(hWnd, uCmd); }
-HWND PlatGetParent(HWND hWnd) { return GetParent(hWnd); }
 bool PlatGetClientRect(HWND hWnd, RECT* prc) { return GetClientRect(hWnd, prc) != 0; }
 
 bool PlatAdjustWindowRectEx(RECT* prc, DWORD dwStyle, bool bMenu, DWORD dwExStyle) {
@@ -117,7 +112,6 @@ COLORREF PlatSetBkColor(HDC hDC, COLORREF cr) { return SetBkColor(hDC, cr); }
 COLORREF PlatGetSysColor(int iIndex) { return GetSysColor(iIndex); }
 
 bool PlatCreateCaret(HWND hWnd, int cx, int cy) { return CreateCaret(hWnd, nullptr, cx, cy) != 0; }
-bool PlatDestroyCaret() { return DestroyCaret() != 0; }
 bool PlatSetCaretBlinkTime(UINT uMillis) { return SetCaretBlinkTime(uMillis) != 0; }
 bool PlatSetCaretPos(int x, int y) { return SetCaretPos(x, y) != 0; }
 bool PlatShowCaret(HWND hWnd) { return ShowCaret(hWnd) != 0; }
