@@ -377,6 +377,8 @@ std::string CSimulator::Command(const std::string& strLine) {
     pModem->Reset();
     return "ok";
   }
+  if ((strCmd == "unplug" || strCmd == "plug") && !pModem->IsPty())
+    return "error " + pModem->Name() + " is a built-in peer, not on a pty";
   if (strCmd == "unplug") {
     pModem->Unplug();
     return "ok";

@@ -699,34 +699,38 @@ void CSimModem::QueueOut(OutChunk chunk) {
 void CSimModem::PumpOut() {
   if (m_bOutBusy) return;  // a paced reply is waiting for its timer
   m_bOutBusy = true;
-  while (!m_dqOut.empty() && m_vWriteBuf.empty()) {
-    OutChunk& chunk = m_dqOut.front();
-    if (chunk.iGapMs > 0 && m_iOutPos < chunk.v.size()) {
-      WriteToHost(&chunk.v[m_iOutPos], 1);
-      if (++m_iOutPos < chunk.v.size()) {
-        m_uOutTimer = m_world.Loop().AfterMs(chunk.iGapMs, [this] {
-          m_uOutTimer = 0;
-          m_bOutBusy = false;
-          PumpOut();
-        });
-        return;  // stays busy until the timer
+  // Chunks go out while the master takes everything; what it leaves waits
+  // for POLLOUT.
+  for (;;) {
+    while (!m_dqOut.empty() && m_vWriteBuf.empty()) {
+      OutChunk& chunk = m_dqOut.front();
+      if (chunk.iGapMs > 0 && m_iOutPos < chunk.v.size()) {
+        WriteToHost(&chunk.v[m_iOutPos], 1);
+        if (++m_iOutPos < chunk.v.size()) {
+          m_uOutTimer = m_world.Loop().AfterMs(chunk.iGapMs, [this] {
+            m_uOutTimer = 0;
+            m_bOutBusy = false;
+            PumpOut();
+          });
+          return;  // stays busy until the timer
+        }
+      } else if (m_iOutPos < chunk.v.size()) {
+        WriteToHost(chunk.v.data() + m_iOutPos, chunk.v.size() - m_iOutPos);
       }
-    } else if (m_iOutPos < chunk.v.size()) {
-      WriteToHost(chunk.v.data() + m_iOutPos, chunk.v.size() - m_iOutPos);
+      std::function<void()> fnAfter = std::move(chunk.fnAfter);
+      m_iOutQueued -= chunk.v.size();
+      m_dqOut.pop_front();
+      m_iOutPos = 0;
+      if (fnAfter) fnAfter();
     }
-    std::function<void()> fnAfter = std::move(chunk.fnAfter);
-    m_iOutQueued -= chunk.v.size();
-    m_dqOut.pop_front();
-    m_iOutPos = 0;
-    if (fnAfter) fnAfter();
-  }
-  if (!m_vWriteBuf.empty() && m_iMaster >= 0) {
-    ssize_t iDone = write(m_iMaster, m_vWriteBuf.data(), m_vWriteBuf.size());
-    if (iDone > 0) m_vWriteBuf.erase(m_vWriteBuf.begin(), m_vWriteBuf.begin() + iDone);
-    m_world.Loop().SetEvents(m_iMaster, m_vWriteBuf.empty() ? POLLIN : POLLIN | POLLOUT);
+    if (!m_vWriteBuf.empty() && m_iMaster >= 0) {
+      ssize_t iDone = write(m_iMaster, m_vWriteBuf.data(), m_vWriteBuf.size());
+      if (iDone > 0) m_vWriteBuf.erase(m_vWriteBuf.begin(), m_vWriteBuf.begin() + iDone);
+      m_world.Loop().SetEvents(m_iMaster, m_vWriteBuf.empty() ? POLLIN : POLLIN | POLLOUT);
+    }
+    if (m_dqOut.empty() || !m_vWriteBuf.empty()) break;
   }
   m_bOutBusy = false;
-  if (!m_dqOut.empty() && m_vWriteBuf.empty()) PumpOut();
 }
 
 void CSimModem::WriteToHost(const uint8_t* pData, size_t iLen) {

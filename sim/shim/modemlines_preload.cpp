@@ -275,6 +275,7 @@ constexpr int64_t RECHECK_NS = 10000000;
 template <class P>
 int EmulatedPoll(struct pollfd* pFds, nfds_t iCount, int64_t iTimeoutNs, P fnPoll) {
   int64_t iDeadline = iTimeoutNs >= 0 ? NowNanos() + iTimeoutNs : -1;
+  bool bFifoBroken = false;  // a FIFO descriptor the program closed: re-check instead
   for (;;) {
     struct pollfd aSet[MAX_POLL_FDS];
     nfds_t iSet = iCount;
@@ -288,7 +289,7 @@ int EmulatedPoll(struct pollfd* pFds, nfds_t iCount, int64_t iTimeoutNs, P fnPol
         aSet[i].events = static_cast<short>(aSet[i].events & ~POLLOUT);
         bool bListed = false;
         for (nfds_t j = iCount; j < iSet && !bListed; ++j) bListed = aSet[j].fd == line.iFifo;
-        if (!bListed && line.iFifo >= 0 && iSet < MAX_POLL_FDS)
+        if (!bListed && line.iFifo >= 0 && !bFifoBroken && iSet < MAX_POLL_FDS)
           aSet[iSet++] = pollfd{line.iFifo, POLLIN, 0};
         else if (!bListed)
           bRecheck = true;
@@ -305,8 +306,10 @@ int EmulatedPoll(struct pollfd* pFds, nfds_t iCount, int64_t iTimeoutNs, P fnPol
 
     int iResult = fnPoll(aSet, iSet, iWait);
     if (iResult < 0) return iResult;
-    for (nfds_t j = iCount; j < iSet; ++j)
+    for (nfds_t j = iCount; j < iSet; ++j) {
+      if (aSet[j].revents & (POLLNVAL | POLLERR)) bFifoBroken = true;
       if (aSet[j].revents) DrainFifo(aSet[j].fd);
+    }
     int iReady = 0;
     for (nfds_t i = 0; i < iCount; ++i) {
       pFds[i].revents = aSet[i].revents;

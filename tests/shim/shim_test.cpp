@@ -278,6 +278,7 @@ TEST_F(ShimTest, LinesBeyondTheTablePassThrough) {
       return 15;
     return 0;
   };
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(_exit(fnRun()), testing::ExitedWithCode(0), "");
 }
 
