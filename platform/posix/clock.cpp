@@ -1,14 +1,12 @@
 // Clocks and pauses on POSIX: CLOCK_MONOTONIC, CLOCK_REALTIME and nanosleep.
 #include "platform/clock.h"
 
-#include <cerrno>
 #include <time.h>
 
+#include "platform/posix/millis.h"
+
 DWORD PlatTickCount() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  uint64_t ullMillis = uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
-  return DWORD(ullMillis);  // wraps like GetTickCount
+  return DWORD(uint64_t(PosixMonotonicMillis()));  // wraps like GetTickCount
 }
 
 uint64_t PlatSystemTimeFileTime() {
@@ -19,8 +17,4 @@ uint64_t PlatSystemTimeFileTime() {
   return (uint64_t(ts.tv_sec) + ullEpochDelta) * 10000000ull + uint64_t(ts.tv_nsec) / 100u;
 }
 
-void PlatSleep(DWORD dwMillis) {
-  timespec ts = {time_t(dwMillis / 1000u), long(dwMillis % 1000u) * 1000000L};
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
-}
+void PlatSleep(DWORD dwMillis) { PosixSleepMillis(int64_t(dwMillis)); }

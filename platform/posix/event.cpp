@@ -6,13 +6,13 @@
 #include <errno.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <new>
 
 #include "platform/posix/event_fd.h"
+#include "platform/posix/millis.h"
 
 struct PlatEvent {
   int iFd;
@@ -45,15 +45,9 @@ void PlatEventReset(PLATEVENT hEvent) { PlatEventConsume(hEvent); }
 
 int PlatEventFd(PLATEVENT hEvent) { return hEvent ? hEvent->iFd : -1; }
 
-static int64_t NowMillis() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 bool PlatEventWait(PLATEVENT hEvent, DWORD dwMillis) {
   if (!hEvent) return false;
-  int64_t iDeadline = NowMillis() + int64_t(dwMillis);
+  int64_t iDeadline = PosixMonotonicMillis() + int64_t(dwMillis);
   for (;;) {
     // Another waiter may take the signal between poll() and read(): only a
     // successful read counts.
@@ -61,7 +55,7 @@ bool PlatEventWait(PLATEVENT hEvent, DWORD dwMillis) {
     if (read(hEvent->iFd, &u, sizeof u) == sizeof u) return true;
     int iTimeout = -1;
     if (dwMillis != INFINITE) {
-      int64_t iLeft = iDeadline - NowMillis();
+      int64_t iLeft = iDeadline - PosixMonotonicMillis();
       if (iLeft <= 0) return false;
       iTimeout = int(iLeft);
     }

@@ -28,7 +28,6 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -37,6 +36,7 @@
 #include <new>
 
 #include "platform/posix/event_fd.h"
+#include "platform/posix/millis.h"
 #include "platform/posix/serial_fds.h"
 #include "platform/posix/serial_termios2.h"
 
@@ -70,18 +70,13 @@ void Forget(PlatSerialLine* pLine) {
   }
 }
 
-int64_t NowMillis() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-// poll() that survives signals, with a deadline in NowMillis terms (-1: none).
+// poll() that survives signals, with a deadline in PosixMonotonicMillis
+// terms (-1: none).
 int PollUntil(pollfd* pFds, int iCount, int64_t iDeadline) {
   for (;;) {
     int iTimeout = -1;
     if (iDeadline >= 0) {
-      int64_t iLeft = iDeadline - NowMillis();
+      int64_t iLeft = iDeadline - PosixMonotonicMillis();
       iTimeout = iLeft > 0 ? int(iLeft > 0x7FFFFFFF ? 0x7FFFFFFF : iLeft) : 0;
     }
     int iRes = poll(pFds, nfds_t(iCount), iTimeout);
@@ -243,7 +238,7 @@ int PlatSerialRead(PLATSERIAL hLine, void* pBuf, int iLen) {
 
 bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
   if (!hLine) return false;
-  int64_t iDeadline = NowMillis() + int64_t(dwMillis);
+  int64_t iDeadline = PosixMonotonicMillis() + int64_t(dwMillis);
   pollfd pfd = {hLine->iFd, POLLIN, 0};
   int iRes = PollUntil(&pfd, 1, dwMillis == INFINITE ? -1 : iDeadline);
   if (iRes <= 0) return false;
@@ -256,12 +251,8 @@ bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
   // Hung up or failed: nothing will arrive, and reporting input would make
   // the caller's wait spin. The wait runs out its time.
   if (dwMillis != INFINITE) {
-    int64_t iLeft = iDeadline - NowMillis();
-    if (iLeft > 0) {
-      timespec ts = {time_t(iLeft / 1000), long(iLeft % 1000) * 1000000L};
-      while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-      }
-    }
+    int64_t iLeft = iDeadline - PosixMonotonicMillis();
+    PosixSleepMillis(iLeft);
   }
   return false;
 }
@@ -282,7 +273,7 @@ bool PlatSerialWrite(PLATSERIAL hLine, const void* pData, DWORD dwLen, DWORD* pd
   *pdwWritten = 0;
   if (!hLine) return false;
   const BYTE* p = static_cast<const BYTE*>(pData);
-  int64_t iDeadline = NowMillis() + int64_t(hLine->dwWriteMultiplier) * dwLen + hLine->dwWriteConstant;
+  int64_t iDeadline = PosixMonotonicMillis() + int64_t(hLine->dwWriteMultiplier) * dwLen + hLine->dwWriteConstant;
   while (*pdwWritten < dwLen) {
     DWORD dwLeft = dwLen - *pdwWritten;
     int iChunk = dwLeft > 0x10000000u ? 0x10000000 : int(dwLeft);
