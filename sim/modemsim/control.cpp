@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 namespace {
-constexpr size_t MAX_LINE = 4096;        // a longer partial line drops its client
+constexpr size_t MAX_LINE = 4096;  // a longer partial line drops its client
 constexpr int ACCEPT_PAUSE_MS = 100;
 }  // namespace
 

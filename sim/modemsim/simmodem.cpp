@@ -24,7 +24,7 @@ constexpr size_t ESCAPE_LEN = sizeof(ESCAPE_LINE) - 1;
 constexpr int ESCAPE_HOLD_MS = 20;        // a partial ":wit2410" is data after this
 constexpr size_t MAX_PENDING = 16384;     // deliveries held in command mode
 constexpr size_t MAX_WRITE_BACKLOG = 65536;
-constexpr size_t MAX_OUT_QUEUE = 65536;   // bytes queued toward a host that does not read
+constexpr size_t MAX_OUT_QUEUE = 65536;  // bytes queued toward a host that does not read
 
 // Hex digits of a command argument: "wn05" -> 5. False when the argument is
 // empty, has other characters or more than iMaxDigits digits.

@@ -193,7 +193,7 @@ class CSimModem {
   // Modes.
   Power m_ePower = Power::Running;
   uint64_t m_uBootTimer = 0;
-  uint64_t m_uEpoch = 0;       // counts resets and unplugs; delayed replies of an older one are dropped
+  uint64_t m_uEpoch = 0;  // counts resets and unplugs; delayed replies of an older one are dropped
   bool m_bCommandMode = false;
   bool m_bPromptOnLf = false;  // after "sd": the next line feed gets "> "
   std::string m_strLine;
@@ -217,7 +217,7 @@ class CSimModem {
 
   // Output toward the host.
   std::deque<OutChunk> m_dqOut;
-  size_t m_iOutQueued = 0;     // bytes of the chunks in m_dqOut
+  size_t m_iOutQueued = 0;  // bytes of the chunks in m_dqOut
   size_t m_iOutPos = 0;
   Bytes m_vWriteBuf;           // bytes the master did not take yet
   uint64_t m_uOutTimer = 0;

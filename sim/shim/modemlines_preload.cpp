@@ -86,8 +86,14 @@ struct LineSlot {
 };
 LineSlot g_aSlots[MAX_LINES];
 
-template <class T> T LoadRelaxed(const T* p) { return __atomic_load_n(p, __ATOMIC_RELAXED); }
-template <class T> void StoreRelaxed(T* p, T v) { __atomic_store_n(p, v, __ATOMIC_RELAXED); }
+template <class T>
+T LoadRelaxed(const T* p) {
+  return __atomic_load_n(p, __ATOMIC_RELAXED);
+}
+template <class T>
+void StoreRelaxed(T* p, T v) {
+  __atomic_store_n(p, v, __ATOMIC_RELAXED);
+}
 
 // Copies slot i; false when it is empty, being written or changed meanwhile.
 bool ReadSlot(int i, LineSlot* pOut) {
@@ -149,8 +155,7 @@ bool MapLine(const char* pszDir, const char* pszPath, unsigned uPts, Line* pLine
       uint32_t uGen = __atomic_load_n(&s.uGen, __ATOMIC_ACQUIRE);
       LineSlot old;
       if (iPass == 0 ? !(ReadSlot(i, &old) && old.uPts == uPts) : uGen != 0) continue;
-      if (!__atomic_compare_exchange_n(&s.uGen, &uGen, uGen + 1, false, __ATOMIC_ACQ_REL,
-                                       __ATOMIC_RELAXED))
+      if (!__atomic_compare_exchange_n(&s.uGen, &uGen, uGen + 1, false, __ATOMIC_ACQ_REL, __ATOMIC_RELAXED))
         continue;
       __atomic_thread_fence(__ATOMIC_RELEASE);
       if (iPass == 0 && old.iFifo >= 0 && iFifo >= 0 && dup2(iFifo, old.iFifo) >= 0) {
@@ -450,12 +455,12 @@ extern "C" {
 MODEMLINES_EXPORT(ShimIoctl) int ioctl(int iFd, unsigned long uRequest, ...);
 MODEMLINES_EXPORT(ShimWrite) ssize_t write(int iFd, const void* pvBuf, size_t iCount);
 MODEMLINES_EXPORT(ShimPoll) int poll(struct pollfd* pFds, nfds_t iCount, int iTimeout);
-MODEMLINES_EXPORT(ShimPollChk) int __poll_chk(struct pollfd* pFds, nfds_t iCount, int iTimeout,
-                                              size_t iFdsLen);
-MODEMLINES_EXPORT(ShimPpoll) int ppoll(struct pollfd* pFds, nfds_t iCount,
-                                       const struct timespec* pTimeout, const sigset_t* pSigmask);
-MODEMLINES_EXPORT(ShimPpollChk) int __ppoll_chk(struct pollfd* pFds, nfds_t iCount,
-                                                const struct timespec* pTimeout,
-                                                const sigset_t* pSigmask, size_t iFdsLen);
+MODEMLINES_EXPORT(ShimPollChk)
+int __poll_chk(struct pollfd* pFds, nfds_t iCount, int iTimeout, size_t iFdsLen);
+MODEMLINES_EXPORT(ShimPpoll)
+int ppoll(struct pollfd* pFds, nfds_t iCount, const struct timespec* pTimeout, const sigset_t* pSigmask);
+MODEMLINES_EXPORT(ShimPpollChk)
+int __ppoll_chk(struct pollfd* pFds, nfds_t iCount, const struct timespec* pTimeout, const sigset_t* pSigmask,
+                size_t iFdsLen);
 
 }  // extern "C"

@@ -273,8 +273,7 @@ TEST_F(ShimTest, LinesBeyondTheTablePassThrough) {
     CModemLines linesAgain;
     if (!linesAgain.CreateForMaster(m_strDir, v[iFirst]->iMaster, TIOCM_CTS)) return 14;
     int iBits = 0;
-    if (ioctl(v[iFirst]->iSlave, TIOCMGET, &iBits) != 0 ||
-        iBits != (TIOCM_DTR | TIOCM_RTS | TIOCM_CTS))
+    if (ioctl(v[iFirst]->iSlave, TIOCMGET, &iBits) != 0 || iBits != (TIOCM_DTR | TIOCM_RTS | TIOCM_CTS))
       return 15;
     return 0;
   };

@@ -381,7 +381,8 @@ TEST_F(SimTest, ControlChannelRefusesBadCommands) {
   char ab[256];
   ssize_t iGot;
   pollfd pfd{iFd, POLLIN, 0};
-  while (poll(&pfd, 1, 5000) == 1 && (iGot = read(iFd, ab, sizeof ab)) > 0) strGot.append(ab, static_cast<size_t>(iGot));
+  while (poll(&pfd, 1, 5000) == 1 && (iGot = read(iFd, ab, sizeof ab)) > 0)
+    strGot.append(ab, static_cast<size_t>(iGot));
   close(iFd);
   EXPECT_EQ(strGot, "error empty command\n");
   EXPECT_EQ(m_sim.Command("ping"), "ok");
