@@ -70,20 +70,16 @@ void OnFatalSignal(int iSig) {
   raise(iSig);
 }
 
-void AppendCap(const char* pszCap) {
-  char* psz = tigetstr(const_cast<char*>(pszCap));
-  if (!psz || psz == reinterpret_cast<char*>(-1)) return;
+void AppendText(const char* psz) {
   size_t n = strlen(psz);
   if (g_cbRestore + n >= sizeof(g_szRestore)) return;
   memcpy(g_szRestore + g_cbRestore, psz, n);
   g_cbRestore += n;
 }
 
-void AppendText(const char* psz) {
-  size_t n = strlen(psz);
-  if (g_cbRestore + n >= sizeof(g_szRestore)) return;
-  memcpy(g_szRestore + g_cbRestore, psz, n);
-  g_cbRestore += n;
+void AppendCap(const char* pszCap) {
+  char* psz = tigetstr(const_cast<char*>(pszCap));
+  if (psz && psz != reinterpret_cast<char*>(-1)) AppendText(psz);
 }
 
 void AssertHook() { PlatScreenShutdown(); }
@@ -197,7 +193,9 @@ class CCurses : public CScreenBackend {
   void Flush(const ScreenCell* pCells, int cx, int cy, const bool* pbRowDirty,
              const ScreenCaret& caret) override {
     if (!m_bStarted || m_bHungUp) return;
-    std::vector<chtype> aLine(size_t(cx) + 1);
+    // The row buffer is kept between flushes: no allocation per paint.
+    std::vector<chtype>& aLine = m_aLine;
+    if (aLine.size() < size_t(cx) + 1) aLine.resize(size_t(cx) + 1);
     for (int y = 0; y < cy && y < LINES; ++y) {
       if (!pbRowDirty[y]) continue;
       int n = cx < COLS ? cx : COLS;
@@ -370,6 +368,7 @@ class CCurses : public CScreenBackend {
   bool m_bShapeSet = false;
   const char* m_pszSs = nullptr;
   const char* m_pszSe = nullptr;
+  std::vector<chtype> m_aLine;
 };
 
 CCurses g_curses;
