@@ -17,23 +17,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/folders.h"
+
 namespace {
 
 int HandleFd(HANDLE h) { return int(intptr_t(h)); }
-
-// mkdir -p with mode 0700 for every folder that has to be made.
-bool MakeFolders(char* pszPath) {
-  for (char* p = pszPath + 1;; ++p) {
-    if (*p == '/' || *p == '\0') {
-      char ch = *p;
-      *p = '\0';
-      bool bOk = mkdir(pszPath, 0700) == 0 || errno == EEXIST;
-      *p = ch;
-      if (!bOk) return false;
-      if (ch == '\0') return true;
-    }
-  }
-}
 
 // The log folder, opened as a descriptor; -1 when it cannot be had.
 int OpenLogFolder() {
@@ -48,7 +36,7 @@ int OpenLogFolder() {
     iLen = snprintf(szDir, sizeof szDir, "%s/.local/state/tavrix", pszHome);
   }
   if (iLen <= 0 || size_t(iLen) >= sizeof szDir) return -1;
-  if (!MakeFolders(szDir)) return -1;
+  if (PosixMakeFolders(szDir) != 0) return -1;
   int iDir = open(szDir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   // A folder made earlier with a wider mode is made private again.
   struct stat st;

@@ -27,6 +27,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/folders.h"
 #include "platform/posix/regfile.h"
 
 namespace {
@@ -93,20 +94,6 @@ int ReadError(int iErrno) {
     default:
       return ERROR_READ_FAULT;
   }
-}
-
-// Creates the folder and any missing parents with mode 0700; 0 or an errno.
-int MakeFolders(const std::string& strDir) {
-  for (size_t i = 1; i <= strDir.size(); ++i) {
-    if (i < strDir.size() && strDir[i] != '/') continue;
-    std::string strPart = strDir.substr(0, i);
-    if (mkdir(strPart.c_str(), 0700) != 0 && errno != EEXIST) {
-      int iErrno = errno;
-      struct stat st;
-      if (stat(strPart.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return iErrno;
-    }
-  }
-  return 0;
 }
 
 bool WriteAll(int fd, const char* pb, size_t cb) {
@@ -199,7 +186,7 @@ class CStore {
   int Load(bool bWrite, bool bCreate) {
     if (!StoreFolder(m_strDir)) return bCreate ? ERROR_PATH_NOT_FOUND : 0;
     if (bCreate) {
-      int iErrno = MakeFolders(m_strDir);
+      int iErrno = PosixMakeFolders(m_strDir);
       if (iErrno) return WriteError(iErrno);
     }
     m_fdDir = open(m_strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
