@@ -79,7 +79,7 @@ bool g_bFailed = false;
 bool g_bHungUp = false;
 int g_cx = 0, g_cy = 0;
 std::vector<ScreenCell> g_aCells;
-std::vector<char> g_abRowDirty;  // bool as char: vector<bool> has no data()
+std::unique_ptr<bool[]> g_pbRowDirty;  // g_cy flags, handed to the backend as they are
 bool g_bCaretChanged = false;
 int g_iPaints = 0;
 
@@ -104,6 +104,12 @@ void BellHook() {
   if (g_bStarted && !g_bHungUp) Backend()->Bell();
 }
 
+// A fresh set of row flags for the current height, every row to be copied out.
+void MarkAllRowsDirty() {
+  g_pbRowDirty.reset(new bool[size_t(g_cy)]);
+  std::fill_n(g_pbRowDirty.get(), g_cy, true);
+}
+
 bool EnsureStarted() {
   if (g_bStarted) return true;
   if (g_bFailed) return false;
@@ -116,7 +122,7 @@ bool EnsureStarted() {
   g_cx = cx > 0 ? cx : 1;
   g_cy = cy > 0 ? cy : 1;
   g_aCells.assign(size_t(g_cx) * size_t(g_cy), ScreenCell{' ', CELL_OUTSIDE});
-  g_abRowDirty.assign(size_t(g_cy), 1);
+  MarkAllRowsDirty();
   PlatSetBellHook(&BellHook);
   return true;
 }
@@ -203,7 +209,7 @@ void MarkOutside(const RECT& rcTerm) {
   for (int y = std::max<LONG>(rcTerm.top, 0); y < std::min<LONG>(rcTerm.bottom, g_cy); ++y) {
     for (int x = std::max<LONG>(rcTerm.left, 0); x < std::min<LONG>(rcTerm.right, g_cx); ++x)
       g_aCells[size_t(y) * size_t(g_cx) + size_t(x)] = ScreenCell{' ', CELL_OUTSIDE};
-    g_abRowDirty[size_t(y)] = 1;
+    g_pbRowDirty[size_t(y)] = true;
   }
 }
 
@@ -238,12 +244,11 @@ Window* NextToPaint() {
 void Flush() {
   if (!g_bStarted || g_bHungUp) return;
   bool bAny = g_bCaretChanged;
-  for (char b : g_abRowDirty) bAny = bAny || b;
+  bool* pbDirty = g_pbRowDirty.get();
+  bAny = bAny || std::find(pbDirty, pbDirty + g_cy, true) != pbDirty + g_cy;
   if (!bAny) return;
-  std::unique_ptr<bool[]> pb(new bool[size_t(g_cy)]);
-  for (int y = 0; y < g_cy; ++y) pb[size_t(y)] = g_abRowDirty[size_t(y)] != 0;
-  Backend()->Flush(g_aCells.data(), g_cx, g_cy, pb.get(), ScreenCoreCaret());
-  std::fill(g_abRowDirty.begin(), g_abRowDirty.end(), 0);
+  Backend()->Flush(g_aCells.data(), g_cx, g_cy, pbDirty, ScreenCoreCaret());
+  std::fill_n(pbDirty, g_cy, false);
   g_bCaretChanged = false;
 }
 
@@ -307,7 +312,7 @@ void PutCell(DC* pDC, int x, int y, char ch, BYTE bAttr) {
   if (cell.ch != ch || cell.bAttr != bAttr) {
     cell.ch = ch;
     cell.bAttr = bAttr;
-    g_abRowDirty[size_t(sy)] = 1;
+    g_pbRowDirty[size_t(sy)] = true;
   }
 }
 
@@ -340,7 +345,7 @@ void ScreenCoreSelect(CScreenBackend* pBackend) {
   g_bStarted = g_bFailed = g_bHungUp = false;
   g_cx = g_cy = 0;
   g_aCells.clear();
-  g_abRowDirty.clear();
+  g_pbRowDirty.reset();
   g_mapWindows.clear();
   g_apTop.clear();
   g_queue.clear();
@@ -399,7 +404,7 @@ void ScreenCoreResize(int cx, int cy) {
   g_cx = cx > 0 ? cx : 1;
   g_cy = cy > 0 ? cy : 1;
   g_aCells.assign(size_t(g_cx) * size_t(g_cy), ScreenCell{' ', CELL_OUTSIDE});
-  g_abRowDirty.assign(size_t(g_cy), 1);
+  MarkAllRowsDirty();
   g_bCaretChanged = true;
   std::vector<Window*> apTop = g_apTop;
   for (Window* p : apTop) {
