@@ -28,14 +28,7 @@ CSerialWriter::CSerialWriter(PLATSERIAL hLine)
   memset(m_abRing, 0, sizeof m_abRing);
 }
 
-CSerialWriter::~CSerialWriter() {
-  if (m_thread.joinable()) {
-    m_bStop.store(true);
-    PlatEventSet(m_hWake);
-    m_thread.join();
-  }
-  PlatEventClose(m_hWake);
-}
+CSerialWriter::~CSerialWriter() { EndThread(); }
 
 int CSerialWriter::GetCount() const {
   int iHead = m_iHead.load(std::memory_order_acquire);
@@ -98,6 +91,10 @@ bool CSerialWriter::Discard() {
 void CSerialWriter::Stop() {
   if (!m_hWake) return;
   Discard();
+  EndThread();
+}
+
+void CSerialWriter::EndThread() {
   m_bStop.store(true);
   if (m_thread.joinable()) {
     PlatEventSet(m_hWake);

@@ -59,6 +59,8 @@ class CSerialWriter {
   CSerialWriter& operator=(const CSerialWriter&) = delete;
 
   void Run();
+  // Tells the thread to end, waits until it has, and closes the wake event.
+  void EndThread();
   void Advance(DWORD dwTailSeen, int iWritten);
   static int TailIndex(DWORD dwTail) { return int(dwTail & (RING_SIZE - 1)); }
 
