@@ -30,6 +30,7 @@
 
 #include "../../tests/support/testenv.h"
 #include "../../tests/e2e/e2e_common.h"
+#include "../benchutil.h"
 #include "simsupport.h"
 
 namespace {
@@ -52,19 +53,7 @@ void Usage(const char* pszName) {
       pszName);
 }
 
-double NowSeconds() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
-}
 
-void SleepSeconds(double d) {
-  timespec ts;
-  ts.tv_sec = (time_t)d;
-  ts.tv_nsec = (long)((d - (double)ts.tv_sec) * 1e9);
-  while (nanosleep(&ts, &ts) != 0) {
-  }
-}
 
 std::string ReadText(const std::string& strPath) {
   std::ifstream in(strPath);
@@ -138,7 +127,7 @@ void Strace(int iPid, const char* pszMode, double dSeconds, const std::string& s
     _exit(127);
   }
   if (pid < 0) return;
-  SleepSeconds(dSeconds);
+  bench::SleepSeconds(dSeconds);
   kill(pid, SIGINT);
   int iStatus = 0;
   waitpid(pid, &iStatus, 0);
@@ -202,23 +191,23 @@ class CBench {
 
   // Measures the state the program is in now.
   bool Measure(const std::string& strName, double dSeconds, bool bSyscalls, const std::string& strExpect) {
-    SleepSeconds(1.0);  // let the state settle (first paint, stage lines)
+    bench::SleepSeconds(1.0);  // let the state settle (first paint, stage lines)
     Row row;
     row.strName = strName;
     row.cBegin = Read(m_iPid);
-    double d0 = NowSeconds();
-    SleepSeconds(dSeconds);
+    double d0 = bench::NowSeconds();
+    bench::SleepSeconds(dSeconds);
     row.cEnd = Read(m_iPid);
-    row.dSeconds = NowSeconds() - d0;
+    row.dSeconds = bench::NowSeconds() - d0;
     if (!row.cBegin.bValid || !row.cEnd.bValid) {
       fprintf(stderr, "the program ended during \"%s\"\n", strName.c_str());
       return false;
     }
     if (m_tmux.Capture().find(strExpect) == std::string::npos) return Fail(strExpect.c_str());
     if (bSyscalls) {
-      double d1 = NowSeconds();
+      double d1 = bench::NowSeconds();
       row.mapCalls = CountSyscalls(m_iPid, dSeconds, m_strDir + "/strace.txt");
-      row.dCallSeconds = NowSeconds() - d1;
+      row.dCallSeconds = bench::NowSeconds() - d1;
     }
     if (!m_strTraceDir.empty()) {
       std::string strFile = strName;

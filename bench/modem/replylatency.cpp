@@ -21,6 +21,7 @@
 #include "../../tests/support/testenv.h"
 #include "comm/porttable.h"
 #include "modem/radiomodem.h"
+#include "../benchutil.h"
 #include "simsupport.h"
 
 namespace {
@@ -61,12 +62,6 @@ std::string Frame(int iNumber) {
   return sz;
 }
 
-double Percentile(std::vector<double> vec, double dFraction) {
-  if (vec.empty()) return 0;
-  std::sort(vec.begin(), vec.end());
-  size_t u = (size_t)(dFraction * (double)(vec.size() - 1) + 0.5);
-  return vec[u];
-}
 
 }  // namespace
 
@@ -136,18 +131,7 @@ int main(int argc, char** argv) {
     vecSeen.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
   }
 
-  std::string strStats = strDir + "/stats.txt";
-  sim.Command("stats " + strStats);
-  std::vector<double> vecTrue;
-  std::ifstream in(strStats);
-  std::string strLine;
-  while (std::getline(in, strLine)) {
-    if (strLine.empty() || strLine[0] == '#') continue;
-    std::istringstream ss(strLine);
-    std::string strModem;
-    double dMicros = 0;
-    if (ss >> strModem >> dMicros) vecTrue.push_back(dMicros);
-  }
+  std::vector<double> vecTrue = bench::TrueRoundTrips(sim, strDir + "/stats.txt");
   if (vecTrue.size() != vecSeen.size()) {
     fprintf(stderr, "simulator recorded %zu round trips for %zu frames\n", vecTrue.size(), vecSeen.size());
     return 1;
@@ -157,12 +141,12 @@ int main(int argc, char** argv) {
 
   printf("modem reply latency: %d frames, air latency %d ms, %s\n", iFrames, iLatency,
          bPollSleep ? "plain 20 ms polling" : "polling wakes on input");
-  printf("  true round trip  median %8.0f us  worst %8.0f us\n", Percentile(vecTrue, 0.5),
-         Percentile(vecTrue, 1.0));
-  printf("  seen by caller   median %8.0f us  worst %8.0f us\n", Percentile(vecSeen, 0.5),
-         Percentile(vecSeen, 1.0));
-  printf("  excess           median %8.0f us  worst %8.0f us\n", Percentile(vecExcess, 0.5),
-         Percentile(vecExcess, 1.0));
+  printf("  true round trip  median %8.0f us  worst %8.0f us\n", bench::Percentile(vecTrue, 0.5),
+         bench::Percentile(vecTrue, 1.0));
+  printf("  seen by caller   median %8.0f us  worst %8.0f us\n", bench::Percentile(vecSeen, 0.5),
+         bench::Percentile(vecSeen, 1.0));
+  printf("  excess           median %8.0f us  worst %8.0f us\n", bench::Percentile(vecExcess, 0.5),
+         bench::Percentile(vecExcess, 1.0));
   PortSetCallback(nullptr);
   modem.Close();
   sim.Stop();

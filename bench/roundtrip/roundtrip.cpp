@@ -31,6 +31,7 @@
 
 #include "../../tests/e2e/e2e_common.h"
 #include "../../tests/support/testenv.h"
+#include "../benchutil.h"
 #include "simsupport.h"
 
 namespace {
@@ -54,24 +55,8 @@ void Usage(const char* pszName) {
       pszName);
 }
 
-double NowSeconds() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
-}
 
-void SleepMs(int iMs) {
-  timespec ts = {iMs / 1000, (long)(iMs % 1000) * 1000000L};
-  while (nanosleep(&ts, &ts) != 0) {
-  }
-}
 
-double Percentile(std::vector<double> v, double dFraction) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  size_t u = (size_t)(dFraction * (double)(v.size() - 1) + 0.5);
-  return v[u];
-}
 
 std::string ReadLoad() {
   std::ifstream in("/proc/loadavg");
@@ -93,25 +78,6 @@ long long SummaryField(const std::string& str, const std::string& strKey) {
   return atoll(str.c_str() + u + strKey.size() + 2);
 }
 
-// The true round trips (ms) in the simulator's order of answers.
-std::vector<double> TrueTrips(simsupport::CModemSim& sim, const std::string& strPath) {
-  std::vector<double> v;
-  std::string strReply = sim.Command("stats " + strPath);
-  if (strReply.rfind("ok", 0) != 0) {
-    fprintf(stderr, "stats %s: %s\n", strPath.c_str(), strReply.c_str());
-    return v;
-  }
-  std::ifstream in(strPath);
-  std::string strLine;
-  while (std::getline(in, strLine)) {
-    if (strLine.empty() || strLine[0] == '#') continue;
-    std::istringstream ss(strLine);
-    std::string strModem;
-    double dMicros = 0;
-    if (ss >> strModem >> dMicros) v.push_back(dMicros / 1000.0);
-  }
-  return v;
-}
 
 // strace -f -tt -T of each pid (skipped when 0) for iMs, into its file.
 void Trace(const std::vector<std::pair<int, std::string>>& vTargets, int iMs) {
@@ -127,7 +93,7 @@ void Trace(const std::vector<std::pair<int, std::string>>& vTargets, int iMs) {
     }
     if (pid > 0) vPids.push_back(pid);
   }
-  SleepMs(iMs);
+  bench::SleepSeconds(0.001 * iMs);
   for (pid_t pid : vPids) kill(pid, SIGINT);
   for (pid_t pid : vPids) waitpid(pid, nullptr, 0);
 }
@@ -234,9 +200,9 @@ bool RunOne(bool bCopy, int iSeconds, int iLatency, const std::string& strTraceD
           2000);
   }
   std::regex reTrips("N Trips:([0-9]+) Time:(-?[0-9]+) ms");
-  double dEnd = NowSeconds() + iSeconds;
+  double dEnd = bench::NowSeconds() + iSeconds;
   int iLastTrips = -1;
-  while (NowSeconds() < dEnd) {
+  while (bench::NowSeconds() < dEnd) {
     std::string strScreen = tmux.Capture();
     std::smatch m;
     if (std::regex_search(strScreen, m, reTrips)) {
@@ -247,7 +213,7 @@ bool RunOne(bool bCopy, int iSeconds, int iLatency, const std::string& strTraceD
         iLastTrips = iTrips;
       }
     }
-    SleepMs(200);
+    bench::SleepSeconds(0.2);
   }
   tmux.SendKeys({"Escape"});
   if (!Wait(tmux, "Bytes=", DEADLINE_MS)) return false;
@@ -261,8 +227,9 @@ bool RunOne(bool bCopy, int iSeconds, int iLatency, const std::string& strTraceD
   pResult->iMax = atoi(m[4].str().c_str());
   pResult->dAve = atof(m[5].str().c_str());
 
-  SleepMs(500);  // the answer to a frame cut short by Escape may still come
-  std::vector<double> vAll = TrueTrips(sim, strDir + "/stats.txt");
+  bench::SleepSeconds(0.5);  // the answer to a frame cut short by Escape may still come
+  std::vector<double> vAll = bench::TrueRoundTrips(sim, strDir + "/stats.txt");
+  for (double& d : vAll) d /= 1000.0;  // milliseconds
   long long llUnansweredRun = SummaryField(sim.Command("stats"), "unanswered") - llUnansweredBefore;
   if ((long long)vAll.size() < llBefore) {
     fprintf(stderr, "the simulator's list holds %zu round trips, fewer than the %lld before the run\n",
@@ -316,7 +283,7 @@ void Print(const Result& r, int iLatency) {
   printf("  run (screen):    tries %d, misses %d, min %d, max %d, ave %.1f ms\n", r.iTries, r.iMisses, r.iMin,
          r.iMax, r.dAve);
   printf("  true (modemsim): %zu answers for the run's %zu good passes: min %.2f, median %.2f, mean %.2f, max %.2f ms\n",
-         r.vTrue.size(), uGood, dTrueMin, Percentile(vTrue, 0.5), Mean(vTrue), dTrueMax);
+         r.vTrue.size(), uGood, dTrueMin, bench::Percentile(vTrue, 0.5), Mean(vTrue), dTrueMax);
   printf("  excess of the run's figures over the true ones:\n");
   printf("    ave - true mean      %7.2f ms   (mean excess per pass)\n", (double)r.dAve - Mean(vTrue));
   printf("    min - true min       %7.2f ms\n", (double)r.iMin - dTrueMin);
@@ -325,8 +292,8 @@ void Print(const Result& r, int iLatency) {
   if (!r.vExcess.empty()) {
     printf("  per pass, %zu passes read off the screen and matched to the simulator's figure for the same frame%s:\n",
            r.vExcess.size(), r.bMatched ? "" : " (some samples could not be matched)");
-    printf("    excess median %.2f ms, worst %.2f ms, best %.2f ms\n", Percentile(r.vExcess, 0.5),
-           Percentile(r.vExcess, 1.0), Percentile(r.vExcess, 0.0));
+    printf("    excess median %.2f ms, worst %.2f ms, best %.2f ms\n", bench::Percentile(r.vExcess, 0.5),
+           bench::Percentile(r.vExcess, 1.0), bench::Percentile(r.vExcess, 0.0));
   }
 }
 
@@ -384,7 +351,7 @@ int main(int argc, char** argv) {
     std::vector<double> vA = GoodTrue(vResults[0]), vB = GoodTrue(vResults[1]);
     printf("\nThe base copy's own share (inside the true round trip): true median with the copy\n");
     printf("minus true median with the simulated base = %.2f ms (mean %.2f ms)\n",
-           Percentile(vB, 0.5) - Percentile(vA, 0.5), Mean(vB) - Mean(vA));
+           bench::Percentile(vB, 0.5) - bench::Percentile(vA, 0.5), Mean(vB) - Mean(vA));
   }
   return 0;
 }
