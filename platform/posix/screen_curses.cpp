@@ -30,6 +30,7 @@
 #include "platform/clock.h"
 #include "platform/posix/screen_backend.h"
 #include "platform/screen.h"
+#include "platform/serial.h"
 
 namespace {
 
@@ -61,6 +62,7 @@ void OnEventSignal(int iSig) {
 }
 
 void OnFatalSignal(int iSig) {
+  PlatSerialRestoreAll();  // the serial lines get their own settings back too
   if (g_bTiSaved) tcsetattr(STDIN_FILENO, TCSANOW, &g_tiSaved);
   if (g_cbRestore) {
     ssize_t n = write(STDOUT_FILENO, g_szRestore, g_cbRestore);
