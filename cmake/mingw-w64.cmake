@@ -1,4 +1,9 @@
 # Cross-compile for 64-bit Windows with Debian's mingw-w64 (posix threads).
+find_program(TAVRIX_MINGW_CXX x86_64-w64-mingw32-g++-posix)
+if(NOT TAVRIX_MINGW_CXX)
+  message(FATAL_ERROR " mingw-w64 C++ compiler (x86_64-w64-mingw32-g++-posix) not found: install the "
+                      "Debian package g++-mingw-w64-x86-64 (apt-get install g++-mingw-w64-x86-64)")
+endif()
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)

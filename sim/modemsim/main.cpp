@@ -22,36 +22,42 @@
 #include "control.h"
 #include "eventloop.h"
 #include "peers.h"
+#include "shimpath.h"
 #include "simworld.h"
 
 namespace {
 
 const char CONTROL_HELP[] = R"(
-Modem settings (--modem, comma-separated key=value pairs):
-  name=NAME        name used by the control commands (default m1, m2, ...)
-  link=PATH        make PATH a symbolic link to the modem's pty slave
-  role=remote|base stored role (default remote)
-  channel=N        stored channel 0-63 (default 0)
-  baud=N           the modem's line speed (default 9600)
-  serial=XXXXXX    24-bit serial number in hex, shown in the sign-on (default 010203)
-  address=N        preferred remote address 0-63 at its base
+Modem settings:
+Each --modem takes comma-separated KEY=VALUE pairs:
+  name=NAME         name used by the control commands (default m1, m2, ...)
+  link=PATH         make PATH a symbolic link to the modem's pty slave
+  role=remote|base  stored role (default remote)
+  channel=N         stored channel 0-63 (default 0)
+  baud=N            the modem's line speed (default 9600)
+  serial=XXXXXX     24-bit serial number in hex, shown in the sign-on (default 010203)
+  address=N         preferred remote address 0-63 at its base
   latency=MS jitter=MS loss=PERCENT signal=N
-                   air conditions: one-way latency and jitter (a packet sees the
-                   sum of both ends'), packet loss, signal strength for "wr?"
+                    air conditions: one-way latency and jitter (a packet sees the
+                    sum of both ends'), packet loss, signal strength for "wr?"
 Channels of built-in peers may be "any": they hear every channel.
 
-The modem side: the modem starts in data mode at its own speed; ":wit2410"
-and a line feed enter command mode. Commands: m0, wb0/wb1, wnXX, zcN, sdXX,
-wr?, m>, z> (back to data mode), spXX, zqN, peN; anything else gets ERROR.
-Replies echo the command, a carriage return, a result line and "> ". With the
-modem-lines shim (LD_PRELOAD=libmodemlines.so, MODEMLINES_DIR=--lines-dir),
+The simulated modem:
+A modem starts in data mode at its own speed; ":wit2410" and a line feed
+enter command mode. Commands: m0, wb0/wb1, wnXX, zcN, sdXX, wr?, m>, z> (back
+to data mode), spXX, zqN, peN; anything else gets ERROR. Replies echo the
+command, a carriage return, a result line and "> ".
+
+With the modem-lines shim preloaded into the host program (LD_PRELOAD set to
+the path that --shim-path prints, MODEMLINES_DIR to the --lines-dir folder),
 DTR held low for --reset-ms and raised resets the modem: CTS drops, and after
 --boot-ms CTS rises and the two-line sign-on is sent. DSR is on, DCD is on for
 a base and for a remote linked to a base. Bytes are garbled both ways while
 the host's line speed differs from the modem's.
 
-Control socket (--control PATH): one command per line, one reply line,
-"ok ..." or "error ...":
+Control socket:
+The socket of --control takes one command per line and answers each with one
+line, "ok ..." or "error ...":
   ping                         ok
   list                         names of all modems
   status NAME                  settings, mode, link and lines of a modem
@@ -418,33 +424,61 @@ int main(int argc, char** argv) {
   if (const char* psz = getenv("MODEMLINES_DIR")) opt.strLinesDir = psz;
   CLI::App app{"modemsim: simulated WIT2410 radio modems on pseudo-terminals"};
   app.footer(CONTROL_HELP);
-  app.add_option("--modem", opt.vModems, "A modem on a pty (repeatable): KEY=VALUE,... (see below)");
+  app.add_option("--modem", opt.vModems, "A modem on a pty (repeatable; see Modem settings below)")
+      ->type_name("KEY=VALUE,...");
   app.add_option("--lines-dir", opt.strLinesDir,
-                 "Modem-lines state folder shared with the shim (default: $MODEMLINES_DIR)");
-  app.add_option("--control", opt.strControl, "Unix socket for run-time commands");
-  app.add_option("--ready-fd", opt.iReadyFd, "Write \"ready\" to this descriptor when set up, then close it");
-  app.add_option("--sim-base", opt.strSimBase, "Add a built-in base station on CHANNEL (0-63 or any)");
+                 "Modem-lines state folder shared with the shim (default: $MODEMLINES_DIR)")
+      ->type_name("DIR");
+  app.add_option("--control", opt.strControl, "Unix socket for run-time commands")->type_name("PATH");
+  app.add_option("--ready-fd", opt.iReadyFd, "Write \"ready\" to this descriptor when set up, then close it")
+      ->type_name("FD");
+  app.add_option("--sim-base", opt.strSimBase, "Add a built-in base station on CHANNEL (0-63 or any)")
+      ->type_name("CHANNEL");
   app.add_option("--sim-base-delay", opt.iSimBaseDelay, "The built-in base answers after MS")
-      ->check(CLI::Range(0, 600000));
-  app.add_option("--sim-remotes", opt.iSimRemotes, "Add N built-in remote hosts")->check(CLI::Range(0, 256));
+      ->check(CLI::Range(0, 600000))
+      ->type_name("MS");
+  app.add_option("--sim-remotes", opt.iSimRemotes, "Add N built-in remote hosts")
+      ->check(CLI::Range(0, 256))
+      ->type_name("N");
   app.add_option("--sim-remote-channel", opt.strSimRemoteChannel,
-                 "Channel of the built-in remotes (0-63 or any; default any)");
+                 "Channel of the built-in remotes (0-63 or any; default any)")
+      ->type_name("CHANNEL");
   app.add_option("--sim-remote-interval", opt.iSimRemoteInterval, "Built-in remotes send a message every MS")
-      ->check(CLI::Range(1, 3600000));
-  app.add_option("--sim-remote-text", opt.strSimRemoteText, "Text of the built-in remotes' messages");
-  app.add_option("--stats", opt.strStats, "Write round-trip figures to FILE at exit (- for stdout)");
+      ->check(CLI::Range(1, 3600000))
+      ->type_name("MS");
+  app.add_option("--sim-remote-text", opt.strSimRemoteText, "Text of the built-in remotes' messages")
+      ->type_name("TEXT");
+  app.add_option("--stats", opt.strStats, "Write round-trip figures to FILE at exit (- for stdout)")
+      ->type_name("FILE");
   app.add_option("--reset-ms", opt.world.iResetMs, "DTR low at least MS resets a modem (default 450)")
-      ->check(CLI::Range(1, 60000));
+      ->check(CLI::Range(1, 60000))
+      ->type_name("MS");
   app.add_option("--boot-ms", opt.world.iBootMs, "From reset to CTS and sign-on (default 50)")
-      ->check(CLI::Range(0, 60000));
+      ->check(CLI::Range(0, 60000))
+      ->type_name("MS");
   app.add_option("--link-delay", opt.world.iLinkDelayMs, "Radio settings take effect after MS (default 20)")
-      ->check(CLI::Range(0, 60000));
+      ->check(CLI::Range(0, 60000))
+      ->type_name("MS");
   app.add_option("--gather-ms", opt.world.iGatherMs, "A remote sends its host's bytes after MS (default 2)")
-      ->check(CLI::Range(0, 60000));
+      ->check(CLI::Range(0, 60000))
+      ->type_name("MS");
   app.add_option("--air-chunk", opt.world.iAirChunk, "Most bytes per air packet (default 212)")
-      ->check(CLI::Range(1, MAX_PACKET_DATA));
-  app.add_option("--seed", opt.world.uSeed, "Seed of the random choices (default 1)");
+      ->check(CLI::Range(1, MAX_PACKET_DATA))
+      ->type_name("N");
+  app.add_option("--seed", opt.world.uSeed, "Seed of the random choices (default 1)")->type_name("N");
+  bool bShimPath = false;
+  app.add_flag("--shim-path", bShimPath,
+               "Print the path of the modem-lines shim (libmodemlines.so) and exit");
   CLI11_PARSE(app, argc, argv);
+  if (bShimPath) {
+    std::string strShim = FindShim();
+    if (strShim.empty()) {
+      fprintf(stderr, "modemsim: libmodemlines.so is neither installed nor built beside this program\n");
+      return 1;
+    }
+    printf("%s\n", strShim.c_str());
+    return 0;
+  }
   opt.world.strLinesDir = opt.strLinesDir;
   if (opt.vModems.empty() && opt.strSimBase.empty() && opt.iSimRemotes == 0) {
     fprintf(stderr, "modemsim: nothing to simulate (give --modem, --sim-base or --sim-remotes)\n");
