@@ -17,8 +17,17 @@ set(CPACK_PACKAGE_VERSION ${TAVRIX_VERSION_STRING})
 set(CPACK_PACKAGE_VENDOR "The Tavrix authors")
 set(CPACK_PACKAGE_CONTACT ${TAVRIX_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "test tool for WIT2410 radio modems on a serial line")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Tavrix brings a WIT2410 frequency-hopping radio modem up on a serial line, sets its channel, exchanges framed test messages with a base station and times the round trips, watches the signal strength, and lets the computer act as the base station that answers remote units. It runs in the terminal.\n.\nThe package also holds modemsim, a simulator of WIT2410 modems and their radio network on pseudo-terminals, with its modem-lines shim, for trying Tavrix without hardware.")
+# The long description as the control file shows it: lines under 80
+# characters, an empty line between paragraphs.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Tavrix brings a WIT2410 frequency-hopping radio modem up on a serial line,"
+  "sets its channel, exchanges framed test messages with a base station and"
+  "times the round trips, watches the signal strength, and lets the computer"
+  "act as the base station that answers remote units. It runs in the terminal."
+  ""
+  "The package also holds modemsim, a simulator of WIT2410 modems and their"
+  "radio network on pseudo-terminals, with its modem-lines shim, for trying"
+  "Tavrix without hardware.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

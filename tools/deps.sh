@@ -7,12 +7,16 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libncurses-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   tmux python3 procps
+  file man-db
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64
 )
-if [ "${1:-}" = "--runtime" ]; then
-  PACKAGES=(build-essential cmake ninja-build pkg-config libncurses-dev libcli11-dev libgtest-dev)
-fi
+case "${1:-}" in
+  --runtime) PACKAGES=(build-essential cmake ninja-build pkg-config libncurses-dev libcli11-dev libgtest-dev) ;;
+  # tools/package: the program and the simulator, and CPack's use of file
+  # and dpkg-shlibdeps (dpkg-dev, part of build-essential).
+  --package) PACKAGES=(build-essential cmake ninja-build pkg-config libncurses-dev libcli11-dev file) ;;
+esac
 
 missing=()
 for p in "${PACKAGES[@]}"; do
