@@ -2,10 +2,11 @@
 # dependency stops the configure step with one line that names the Debian
 # package providing it, so that no build ever stops at a missing header.
 #
-#   the program (Linux)       ncurses (wide), threads
-#   the simulator (TAVRIX_SIM) CLI11
-#   the tests (TAVRIX_TESTS)  GoogleTest: the installed library on Linux,
-#                             its sources when cross-compiling for Windows
+#   the program (Linux)         ncurses (wide), threads
+#   the simulator (TAVRIX_SIM)  CLI11
+#   the tests (TAVRIX_TESTS)    GoogleTest: the installed library on Linux,
+#                               its sources when cross-compiling for Windows
+#   the Windows compiler        checked by cmake/mingw-w64.cmake
 #
 # Each check is an ordinary find_package, so -DCMAKE_DISABLE_FIND_PACKAGE_<name>=ON
 # shows what a machine without that package gets.
