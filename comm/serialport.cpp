@@ -361,7 +361,9 @@ bool CSerialPort::WaitInput(int iMillis) {
 
 int CSerialPort::GetModemStatus() {
   DWORD dwStatus;
-  return PlatSerialGetModemStatus(m_hLine, &dwStatus) ? int(dwStatus) : 0;
+  if (PlatSerialGetModemStatus(m_hLine, &dwStatus)) return int(dwStatus);
+  CheckLost();
+  return 0;
 }
 
 bool CSerialPort::EscapeFunction(int iFunc) { return PlatSerialEscape(m_hLine, iFunc); }
