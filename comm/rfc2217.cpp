@@ -332,10 +332,16 @@ bool Rfc2217ParseAddress(const char* pszText, char* pszHost, int iHostSize, int*
     pHost = p + 1;
     pHostEnd = strchr(pHost, ']');
     if (!pHostEnd) return false;
-    for (const char* q = pHost; q < pHostEnd; q++)
-      if (!((*q >= '0' && *q <= '9') || (*q >= 'a' && *q <= 'f') || (*q >= 'A' && *q <= 'F') || *q == ':' ||
-            *q == '.' || *q == '%'))
+    // Hexadecimal groups, colons, an embedded IPv4 address, a zone ("%eth0").
+    bool bColon = false;
+    for (const char* q = pHost; q < pHostEnd; q++) {
+      char c = *q;
+      bColon = bColon || c == ':';
+      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == ':' || c == '.' ||
+            c == '%' || c == '_' || c == '-'))
         return false;
+    }
+    if (!bColon) return false;
     p = pHostEnd + 1;
   } else {
     while (*p && *p != ':') {

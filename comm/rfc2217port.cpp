@@ -48,9 +48,7 @@ void CRfc2217Port::Lose(const char* pszWhy) {
   DiagLog("%s %s: line lost", m_szName, m_szDevice);
   PlatSocketClose(m_hConn);
   m_hConn = nullptr;
-  m_bLost = true;
-  m_iRxLen = 0;
-  m_iRxHead = 0;
+  m_bLost = true;  // what arrived before the end can still be read
 }
 
 bool CRfc2217Port::Flush() {
@@ -210,8 +208,9 @@ int CRfc2217Port::Close() {
 }
 
 int CRfc2217Port::Read(void* pBuf, int iLen) {
-  if (!IsOpen() || iLen < 0) return -1;
-  if (m_iRxLen < iLen && !Pump()) return -1;
+  if (iLen < 0 || (!IsOpen() && m_iRxLen == 0)) return -1;
+  if (m_iRxLen < iLen && IsOpen()) Pump();
+  if (m_iRxLen == 0 && !IsOpen()) return -1;
   int iCount = iLen < m_iRxLen ? iLen : m_iRxLen;
   memcpy(pBuf, m_abRx + m_iRxHead, size_t(iCount));
   m_iRxHead += iCount;
@@ -249,8 +248,8 @@ bool CRfc2217Port::Purge(int iFlags) {
 int CRfc2217Port::GetBaudRate() { return m_iBaud; }
 
 bool CRfc2217Port::WaitInput(int iMillis) {
-  if (!IsOpen()) return false;
   if (m_iRxLen > 0) return true;
+  if (!IsOpen()) return false;
   DWORD dwStart = PlatTickCount();
   DWORD dwMillis = DWORD(iMillis > 0 ? iMillis : 0);
   for (;;) {
@@ -258,8 +257,9 @@ bool CRfc2217Port::WaitInput(int iMillis) {
     if (dwPassed >= dwMillis) return false;
     // Telnet commands alone wake the wait but bring no byte: wait on.
     if (!PlatSocketWaitInput(m_hConn, dwMillis - dwPassed)) return false;
-    if (!Pump()) return false;
+      Pump();
     if (m_iRxLen > 0) return true;
+    if (!IsOpen()) return false;
   }
 }
 
