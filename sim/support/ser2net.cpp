@@ -71,7 +71,8 @@ bool CSer2net::Start(const std::string& strDevice, const std::string& strDir, co
         << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << m_iPort << "\n"
         << "  connector: serialdev," << strDevice << ",9600n81,local\n"
         << "  options:\n"
-        << "    kickolduser: true\n";
+        << "    kickolduser: true\n"
+        << "    chardelay: false\n";
     if (!out) return false;
   }
   std::vector<std::string> vArgs = {"ser2net", "-n", "-u", "-c", strConfig, "-P", strDir + "/ser2net.pid"};
