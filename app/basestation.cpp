@@ -91,6 +91,11 @@ bool CmdActAsBase() {
   bool bWokeEmpty = false;
   do {
     int c = PortReadByte();
+    if (c < 0 && LineLost()) {
+      if (!RecoverLine(true)) break;
+      reader.Reset();
+      continue;
+    }
     if (c < 0) {
       table.ScanTimeouts(PlatTickCount(), ShowTimeout);
       IdlePause(&bWokeEmpty);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/testmodem.h"
+#include "comm/diaglog.h"
 #include "comm/porttable.h"
 #include "kelgui/kelenter.h"
 #include "kelgui/kelgui.h"
@@ -35,20 +36,70 @@ bool InitStageCallback(int iCode, const void* pvData) {
   return !KbdEscapePressed();
 }
 
+const char* LineFailure() {
+  CCommPort* pPort = g_Modem.GetPort();
+  if (!pPort || pPort->IsOpen()) return "";
+  return pPort->GetLineError();
+}
+
 bool PrepareModem(bool bBase) {
   g_Modem.SetBaseMode(bBase);
   if (g_Modem.IsReady()) return true;
   g_Modem.m_iInitStage = 0;
   PortSetCallback(InitStageCallback);
-  if (g_Modem.Initialise() >= 0) {
+  int iResult = g_Modem.Initialise();
+  if (iResult >= 0) {
     if (bBase) g_Modem.Command("sp02", 200, -40, -1);
-    if (g_Modem.FinishSetup() == 0) {
+    iResult = g_Modem.FinishSetup();
+    if (iResult == 0) {
       PortSetCallback(nullptr);
       return true;
     }
   }
-  GuiErrorBox(1, "Modem Not Working\n");
+  // A line that could not be opened, or was lost, says why on a second line.
+  const char* pszWhy = LineFailure();
+  if (*pszWhy)
+    DiagLog("bring-up failed: %s", pszWhy);
+  else if (iResult == MODEM_ABORT)
+    DiagLog("bring-up abandoned");
+  else
+    DiagLog("bring-up failed: the modem did not answer (last reply '%s')", g_Modem.GetReply());
+  char szMessage[512];
+  snprintf(szMessage, sizeof szMessage, "Modem Not Working\n%s", pszWhy);
+  GuiErrorBox(1, szMessage);
   return false;
+}
+
+bool LineLost() {
+  CCommPort* pPort = g_Modem.GetPort();
+  return pPort && pPort->IsLost();
+}
+
+bool RecoverLine(bool bBase) {
+  CCommPort* pPort = g_Modem.GetPort();
+  if (!pPort) return false;
+  GuiPrintf("Line lost: %s (%s)\n", pPort->GetName(), pPort->GetDevice());
+  GuiUpdate();
+  for (;;) {
+    if (KbdWaitEscape(100)) return false;
+    if (!pPort->Reopen()) continue;
+    // Back: the modem was most likely reset with it; bring it up quietly
+    // for the role (Escape ends this too). A bring-up that fails is tried
+    // again a second later, as long as the line stays open.
+    g_Modem.Invalidate();
+    g_Modem.SetBaseMode(bBase);
+    int iResult = g_Modem.Initialise();
+    if (iResult == MODEM_ABORT) return false;
+    if (iResult < 0) continue;
+    if (bBase) g_Modem.Command("sp02", 200, -40, -1);
+    iResult = g_Modem.FinishSetup();
+    if (iResult == 0 && bBase) iResult = g_Modem.LeaveCommandMode();
+    if (iResult == MODEM_ABORT) return false;
+    if (iResult >= 0) {
+      DiagLog("%s %s: line back, modem brought up again", pPort->GetName(), pPort->GetDevice());
+      return true;
+    }
+  }
 }
 
 bool CmdSelectModem() {
@@ -88,6 +139,10 @@ void CmdSignalStrength() {
     // Escape during the query itself has been read by the driver's wait:
     // honour it here instead of asking the user to press it again.
     if (iStrength == MODEM_ABORT) break;
+    if (LineLost()) {
+      if (!RecoverLine(false)) break;
+      continue;
+    }
     if (iStrength > 0)
       GuiPrintf("Signal Strength: %d\n", iStrength);
     else

@@ -40,6 +40,12 @@ const char* FormatSelectModemItem(char* pszBuf, int iPort);
 // Modem commands.
 bool PrepareModem(bool bBase);
 bool InitStageCallback(int iCode, const void* pvData);
+// The modem's line has been lost (unplugged adapter, server gone).
+bool LineLost();
+// Shows "Line lost: COM2 (/dev/ttyUSB0)", then every second opens the line
+// again and brings the modem up for the role (a base also leaves command
+// mode), until that works (true) or Escape or a closed window (false).
+bool RecoverLine(bool bBase);
 bool CmdSelectModem();
 bool CmdSetChannel();
 bool CmdSetId();

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "comm/diaglog.h"
 #include "kelgui/kelkbd.h"
 #include "platform/logfile.h"
 
@@ -48,11 +49,23 @@ bool CTrafficLog::IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
 // ---- CCommPort ----
 
 CCommPort::CCommPort(int iIndex)
-    : m_iIndex(iIndex), m_iModeFlags(0), m_iOutCapacity(0), m_pfnProgress(nullptr) {}
+    : m_iIndex(iIndex), m_iModeFlags(0), m_iOutCapacity(0), m_pfnProgress(nullptr), m_bLost(false) {
+  snprintf(m_szName, sizeof m_szName, "COM%d", (iIndex + 1) & 0xFF);
+  m_szDevice[0] = 0;
+  m_szLineError[0] = 0;
+}
+
+void CCommPort::SetLineError(const char* pszWhy) {
+  snprintf(m_szLineError, sizeof m_szLineError, "%s %s: %s", m_szName, m_szDevice, pszWhy);
+  DiagLog("%s", m_szLineError);
+}
 
 CCommPort::~CCommPort() {}  // the traffic logs close themselves
 
 bool CCommPort::Progress(int iCode, const void* pvData) {
+  // Each command line and modem reset of the driver, with the speed in use.
+  if (iCode == PORT_PROGRESS_STEP)
+    DiagLog("%s step '%s' at %d bit/s", m_szName, pvData ? static_cast<const char*>(pvData) : "", GetBaudRate());
   if (m_pfnProgress) return m_pfnProgress(iCode, pvData);
   if (iCode == PORT_PROGRESS_WAIT) return !KbdEscapePressed();
   return true;

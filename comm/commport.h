@@ -73,6 +73,20 @@ class CCommPort {
   virtual int GetModemStatus() { return 0; }
   virtual bool EscapeFunction(int iFunc) { (void)iFunc; return false; }
 
+  // The line behind the port. Its name ("COM2") and device as the user named
+  // it ("/dev/ttyUSB0", "rfc2217://host:2217"; "" for a placeholder).
+  const char* GetName() const { return m_szName; }
+  const char* GetDevice() const { return m_szDevice; }
+  // Why the line could not be opened or was lost, as "COM2 /dev/ttyUSB0:
+  // reason"; "" once it opened. Kept through Close.
+  const char* GetLineError() const { return m_szLineError; }
+  // A lost line: it hung up or its server went away. The port is no longer
+  // open; Reopen (or the next Open) opens the same device again.
+  bool IsLost() const { return m_bLost; }
+  // Opens a lost (or closed) line again by its device, with the speed and
+  // mode flags it had; true when it is open. A placeholder has no line.
+  virtual bool Reopen() { return false; }
+
   void SetCallback(PortProgressFn fn) { m_pfnProgress = fn; }
   int WriteAll(const void* pData, int iLen);
   bool OpenLogs();
@@ -91,6 +105,9 @@ class CCommPort {
   int LogSent(const void* pData, int iLen);
   // The base close step: progress callback cleared, logs closed.
   void CloseStep();
+  // Records why the line failed (also in the diagnostic log), or forgets it.
+  void SetLineError(const char* pszWhy);
+  void ClearLineError() { m_szLineError[0] = 0; }
 
   int m_iIndex;
   CTrafficLog m_logRx;
@@ -98,6 +115,10 @@ class CCommPort {
   int m_iModeFlags;
   int m_iOutCapacity;
   PortProgressFn m_pfnProgress;
+  bool m_bLost;
+  char m_szName[8];
+  char m_szDevice[256];
+  char m_szLineError[384];
 
  private:
   CCommPort(const CCommPort&) = delete;

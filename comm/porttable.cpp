@@ -1,4 +1,5 @@
-// The port table: seven slots (0 to 3 serial lines, 4 to 6 placeholders),
+// The port table: seven slots (0 to 3 serial lines, local or RFC 2217
+// network lines by their device name, 4 to 6 placeholders),
 // each port created on first use and kept until the table is destroyed at
 // program exit, and the calling thread's current port with the flat
 // functions that act on it.
@@ -8,7 +9,9 @@
 #include <mutex>
 #include <new>
 
+#include "comm/rfc2217port.h"
 #include "comm/serialport.h"
+#include "platform/serial.h"
 
 namespace {
 
@@ -18,6 +21,22 @@ std::atomic<int> g_iThreadSlot(-1);
 thread_local int t_iCurrentPort = 0;
 
 std::mutex g_mutexCreate;
+
+// A line whose device is "rfc2217://..." is reached over the network.
+CCommPort* NewLinePort(int iIndex) {
+  char szDevice[256];
+  PlatSerialDevice(iIndex + 1, szDevice, sizeof szDevice);
+  static const char PREFIX[] = "rfc2217://";
+  bool bNetwork = true;
+  for (int i = 0; PREFIX[i]; i++) {
+    char c = szDevice[i];
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    if (c != PREFIX[i]) bNetwork = false;
+    if (!c) break;
+  }
+  if (bNetwork) return new (std::nothrow) CRfc2217Port(iIndex, szDevice);
+  return new (std::nothrow) CSerialPort(iIndex);
+}
 
 int CurrentIndex() {
   if (g_iThreadSlot.load() == -1) return 0;
@@ -53,7 +72,7 @@ CCommPort* CPortTable::GetPort(int iIndex) {
   if (m_bDestroyed) return nullptr;
   if (!m_apPorts[iIndex]) {
     if (iIndex <= 3)
-      m_apPorts[iIndex] = new (std::nothrow) CSerialPort(iIndex);
+      m_apPorts[iIndex] = NewLinePort(iIndex);
     else
       m_apPorts[iIndex] = new (std::nothrow) CCommPort(iIndex);
   }

@@ -10,10 +10,17 @@
 // DSR output flow control has no counterpart in termios: the port carries it
 // out itself, in FlowControlReady before a direct write and in the writer
 // thread, which writes nothing while DSR is off.
+//
+// A line that hangs up (an adapter unplugged) is lost: the first read,
+// write, wait or status query that meets it records the reason, ends the
+// writer and lets go of the device, and the port reports not open. The
+// next Open, or Reopen, opens the same device again.
 #include "comm/serialport.h"
 
 #include <cstring>
 #include <new>
+
+#include "comm/diaglog.h"
 
 // How often the writer looks at DSR again while DSR holds it (a modem-line
 // change cannot be waited for together with the wake event).
@@ -169,7 +176,9 @@ bool CSerialWriter::LineDsrOn() {
 // ---- CSerialPort ----
 
 CSerialPort::CSerialPort(int iIndex)
-    : CCommPort(iIndex), m_hLine(nullptr), m_iBaud(iIndex == 1 ? 9600 : 57600), m_pWriter(nullptr) {}
+    : CCommPort(iIndex), m_hLine(nullptr), m_iBaud(iIndex == 1 ? 9600 : 57600), m_pWriter(nullptr) {
+  PlatSerialDevice(iIndex + 1, m_szDevice, sizeof m_szDevice);
+}
 
 CSerialPort::~CSerialPort() { Close(); }
 
@@ -205,8 +214,17 @@ bool CSerialPort::Open(int iBaud, int iFlags) {
   }
   m_iOutCapacity = 0;
   m_hLine = PlatSerialOpen(m_iIndex + 1);
-  if (!m_hLine) return false;
+  if (!m_hLine) {
+    // The same failure again (a retry every second) is logged once.
+    char szWhy[384];
+    snprintf(szWhy, sizeof szWhy, "%s %s: %s", m_szName, m_szDevice, PlatSerialOpenError());
+    if (strcmp(szWhy, m_szLineError) != 0) SetLineError(PlatSerialOpenError());
+    return false;
+  }
+  m_bLost = false;
+  ClearLineError();
   SetMode(iBaud, iFlags);
+  DiagLog("%s %s: opened at %d bit/s, mode 0x%X", m_szName, m_szDevice, m_iBaud, unsigned(m_iModeFlags));
   int iModeFlags = m_iModeFlags;
   PlatSerialSetQueues(m_hLine, IN_QUEUE, DWORD(OutQueueSize(iModeFlags, m_iBaud)));
   if (iModeFlags & (PORT_MODE_CTS | PORT_MODE_DSR)) {
@@ -249,7 +267,9 @@ bool CSerialPort::SetMode(int iBaud, int iFlags) {
 
 int CSerialPort::Close() {
   CloseStep();
+  m_bLost = false;
   if (!IsOpen()) return -1;
+  DiagLog("%s %s: closed", m_szName, m_szDevice);
   EscapeFunction(CLRDTR);
   Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
   // The writer's thread ends before the line goes, so that it never writes
@@ -264,23 +284,49 @@ int CSerialPort::Close() {
   return 0;
 }
 
+bool CSerialPort::Reopen() {
+  if (IsOpen()) return true;
+  return Open(0, m_iModeFlags);
+}
+
+bool CSerialPort::CheckLost() {
+  char szWhy[256];
+  if (!m_hLine || !PlatSerialLost(m_hLine, szWhy, sizeof szWhy)) return false;
+  SetLineError(szWhy);
+  DiagLog("%s %s: line lost", m_szName, m_szDevice);
+  if (m_pWriter) {
+    m_pWriter->Stop();
+    delete m_pWriter;
+    m_pWriter = nullptr;
+  }
+  PlatSerialClose(m_hLine);
+  m_hLine = nullptr;
+  m_bLost = true;
+  return true;
+}
+
 int CSerialPort::Read(void* pBuf, int iLen) {
   if (!IsOpen()) return -1;
   int iRead = PlatSerialRead(m_hLine, pBuf, iLen);
-  if (iRead < 0) return -1;
+  if (iRead < 0) {
+    CheckLost();
+    return -1;
+  }
+  if (iRead == 0 && CheckLost()) return -1;  // the writer thread may have seen it
   return LogReceived(pBuf, iRead);
 }
 
 int CSerialPort::Write(const void* pData, int iLen) {
   if (!IsOpen()) return -1;
+  if (CheckLost()) return -1;
   if (m_pWriter) {
     LogSent(pData, iLen);
     return m_pWriter->Put(pData, iLen);
   }
-  if (!FlowControlReady()) return 0;
+  if (!FlowControlReady()) return CheckLost() ? -1 : 0;
   if (iLen <= 0) return 0;
   DWORD dwWritten = 0;
-  PlatSerialWrite(m_hLine, pData, DWORD(iLen), &dwWritten);
+  if (!PlatSerialWrite(m_hLine, pData, DWORD(iLen), &dwWritten) && CheckLost()) return -1;
   if (dwWritten < DWORD(iLen)) PlatSerialClearError(m_hLine);
   return LogSent(pData, int(dwWritten));
 }
@@ -308,12 +354,16 @@ int CSerialPort::GetBaudRate() { return m_iBaud; }
 
 bool CSerialPort::WaitInput(int iMillis) {
   if (!IsOpen()) return false;
-  return PlatSerialWaitInput(m_hLine, DWORD(iMillis > 0 ? iMillis : 0));
+  if (PlatSerialWaitInput(m_hLine, DWORD(iMillis > 0 ? iMillis : 0))) return true;
+  CheckLost();
+  return false;
 }
 
 int CSerialPort::GetModemStatus() {
   DWORD dwStatus;
-  return PlatSerialGetModemStatus(m_hLine, &dwStatus) ? int(dwStatus) : 0;
+  if (PlatSerialGetModemStatus(m_hLine, &dwStatus)) return int(dwStatus);
+  CheckLost();
+  return 0;
 }
 
 bool CSerialPort::EscapeFunction(int iFunc) { return PlatSerialEscape(m_hLine, iFunc); }

@@ -97,6 +97,8 @@ class CSerialPort : public CCommPort {
   int GetBaudRate() override;
   bool WaitInput(int iMillis) override;
 
+  bool Reopen() override;
+
   bool SetMode(int iBaud, int iFlags) override;
   int GetModemStatus() override;
   bool EscapeFunction(int iFunc) override;
@@ -118,6 +120,10 @@ class CSerialPort : public CCommPort {
   static const int WRITE_MS_CONSTANT = 1000;
 
  private:
+  // After a failed call: if the line is lost, record why, end the writer
+  // and release the line (the logs and the callback stay). True when lost.
+  bool CheckLost();
+
   PLATSERIAL m_hLine;
   int m_iBaud;
   CSerialWriter* m_pWriter;

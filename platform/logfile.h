@@ -21,3 +21,16 @@ bool PlatLogTruncate(HANDLE hFile);
 
 // Closes the file; INVALID_HANDLE_VALUE is ignored.
 void PlatLogClose(HANDLE hFile);
+
+// The diagnostic log lives in a per-user folder: POSIX the same folder as
+// the traffic logs, Win32 %LOCALAPPDATA%\Tavrix. Opens pszName there for
+// appending (created when missing, with the same care as a traffic log);
+// *pdwSize receives its present length. INVALID_HANDLE_VALUE on failure.
+HANDLE PlatDiagLogOpen(const char* pszName, DWORD* pdwSize);
+
+// Renames pszName to pszNew in the diagnostic log's folder, replacing an
+// existing pszNew.
+bool PlatDiagLogRename(const char* pszName, const char* pszNew);
+
+// The local wall-clock time with milliseconds: "YYYY-MM-DD HH:MM:SS.mmm".
+void PlatLogTimeStamp(char* pszText, int iSize);

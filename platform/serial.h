@@ -34,8 +34,26 @@ struct PlatSerialProps {
 
 // Opens line number iNumber (1 for COM1) for reading and writing, exclusively
 // (a line in use by anyone fails), without becoming the controlling terminal
-// and without blocking. Null when it cannot be opened.
+// and without blocking. Null when it cannot be opened; PlatSerialOpenError
+// then says why.
 PLATSERIAL PlatSerialOpen(int iNumber);
+
+// The device that line iNumber stands for, as the user named it: POSIX
+// $TAVRIX_COMn (by default /dev/ttyS(n-1)), Win32 "COMn". It may also be a
+// network address (rfc2217://HOST:PORT), which the comm layer serves itself.
+void PlatSerialDevice(int iNumber, char* pszDevice, int iSize);
+
+// Why the last PlatSerialOpen of the calling thread failed: the system's
+// error text, with a hint for the common cases (no permission, the line
+// busy, no such device), or why the device is not a serial line at all.
+// "" after a successful open.
+const char* PlatSerialOpenError();
+
+// True once the line is lost: it hung up (an adapter unplugged, the far end
+// of a pseudo-terminal gone) or fails for good. A read, a write or a wait
+// finds that out; reads then fail. pszWhy (may be null) receives the reason.
+// The line stays lost: close it and open the device again.
+bool PlatSerialLost(PLATSERIAL hLine, char* pszWhy, int iSize);
 
 // Releases the line: the original settings of the device are put back and
 // the exclusive hold is dropped. Null is ignored.

@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libncurses-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-  tmux python3 procps
+  tmux python3 procps ser2net
   file man-db
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64

@@ -5,7 +5,10 @@
 //   sim   the remote copy of tavrix against the simulator's built-in base;
 //   copy  a second copy of tavrix in "6. Act As Base" on a second simulated
 //         modem (its own settings, logs and lock), answering the first.
-// Each copy runs in tmux under the modem-lines shim. The run goes on for a
+// Each copy runs in tmux under the modem-lines shim. With --line rfc2217 (or
+// both) the remote copy reaches its modem over the network instead: ser2net
+// serves the simulated modem's pty as an RFC 2217 port on loopback (under the
+// shim), and the copy's COM2 is rfc2217://127.0.0.1:PORT. The run goes on for a
 // set time; meanwhile the screen is read every 200 ms, and every new
 // "N Trips:%d Time:%d ms" line gives the round trip of one pass, which is
 // matched with the simulator's figure for the same frame. At the end the
@@ -32,6 +35,7 @@
 #include "../../tests/e2e/e2e_common.h"
 #include "../../tests/support/testenv.h"
 #include "../benchutil.h"
+#include "ser2net.h"
 #include "simsupport.h"
 
 namespace {
@@ -41,13 +45,16 @@ const int DEADLINE_MS = 10000;
 
 void Usage(const char* pszName) {
   printf(
-      "usage: %s [--seconds N] [--latency MS] [--base sim|copy|both] [--trace-dir DIR]\n"
+      "usage: %s [--seconds N] [--latency MS] [--base sim|copy|both] [--line direct|rfc2217|both]\n"
+      "          [--trace-dir DIR]\n"
       "  Runs a repetition run of tavrix's \"4. Send Messages\" for N seconds\n"
       "  (default 60) against a simulated modem link with a one-way air latency\n"
       "  of MS (default 20), answered by the simulator's built-in base (sim),\n"
       "  by a second copy of tavrix acting as base (copy), or both (default).\n"
       "  Prints the round trips the run reports next to the simulator's true\n"
       "  round trips and the excess of the first over the second.\n"
+      "  --line  the remote copy's line: the pty itself (direct, the default), an\n"
+      "          RFC 2217 network line through ser2net on loopback, or both\n"
       "  --trace-dir DIR  keep DIR/<setup>-remote.strace (and -base.strace):\n"
       "               strace -f -tt -T of two seconds at the start of the run;\n"
       "               ptrace slows the traced copies, so the figures of a\n"
@@ -124,8 +131,10 @@ bool Wait(simsupport::CTmuxSession& tmux, const std::string& strText, int iMs) {
 }
 
 // One set-up: the simulator, the base (built-in or a copy) and the remote.
-bool RunOne(bool bCopy, int iSeconds, int iLatency, const std::string& strTraceDir, Result* pResult) {
+bool RunOne(bool bCopy, bool bNetwork, int iSeconds, int iLatency, const std::string& strTraceDir,
+            Result* pResult) {
   pResult->strName = bCopy ? "copy of tavrix as base" : "simulated base";
+  if (bNetwork) pResult->strName += ", remote over RFC 2217 (ser2net, loopback)";
   std::string strDir = testenv::MakeDir(bCopy ? "rt-copy" : "rt-sim");
   std::string strRemote = "name=rem,link=" + strDir + "/com2,baud=115200,signal=45,latency=" +
                           std::to_string(iLatency);
@@ -164,9 +173,14 @@ bool RunOne(bool bCopy, int iSeconds, int iLatency, const std::string& strTraceD
     tmuxBase.SendText("6");
     if (!Wait(tmuxBase, "Monitor Channel", BRING_UP_MS)) return false;
   }
-  e2e::CHome home("", strDir + "/com2");
+  simsupport::CSer2net ser2net;
+  if (bNetwork && !ser2net.Start(strDir + "/com2", strDir, sim.ShimEnvironment())) {
+    fprintf(stderr, "ser2net did not start (see %s/ser2net.log)\n", strDir.c_str());
+    return false;
+  }
+  e2e::CHome home("", bNetwork ? ser2net.Address() : strDir + "/com2");
   simsupport::CTmuxSession tmux;
-  if (!e2e::StartProgram(tmux, home, 80, 25, sim.ShimEnvironment())) {
+  if (!e2e::StartProgram(tmux, home, 80, 25, bNetwork ? simsupport::EnvList() : sim.ShimEnvironment())) {
     fprintf(stderr, "the program did not start\n");
     return false;
   }
@@ -303,6 +317,7 @@ int main(int argc, char** argv) {
   int iSeconds = 60;
   int iLatency = 20;
   std::string strBase = "both";
+  std::string strLine = "direct";
   std::string strTraceDir;
   for (int i = 1; i < argc; i++) {
     if (!strcmp(argv[i], "--seconds") && i + 1 < argc) {
@@ -311,6 +326,8 @@ int main(int argc, char** argv) {
       iLatency = atoi(argv[++i]);
     } else if (!strcmp(argv[i], "--base") && i + 1 < argc) {
       strBase = argv[++i];
+    } else if (!strcmp(argv[i], "--line") && i + 1 < argc) {
+      strLine = argv[++i];
     } else if (!strcmp(argv[i], "--trace-dir") && i + 1 < argc) {
       strTraceDir = argv[++i];
     } else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
@@ -322,7 +339,8 @@ int main(int argc, char** argv) {
     }
   }
   if (iSeconds < 1) iSeconds = 1;
-  if (strBase != "sim" && strBase != "copy" && strBase != "both") {
+  if ((strBase != "sim" && strBase != "copy" && strBase != "both") ||
+      (strLine != "direct" && strLine != "rfc2217" && strLine != "both")) {
     Usage(argv[0]);
     return 2;
   }
@@ -335,11 +353,14 @@ int main(int argc, char** argv) {
   std::vector<Result> vResults;
   for (int iCopy = 0; iCopy < 2; iCopy++) {
     if ((iCopy == 0 && strBase == "copy") || (iCopy == 1 && strBase == "sim")) continue;
-    Result r;
-    fprintf(stderr, "running against the %s for %d s\n", iCopy ? "copy of tavrix as base" : "simulated base",
-            iSeconds);
-    if (!RunOne(iCopy == 1, iSeconds, iLatency, strTraceDir, &r)) return 1;
-    vResults.push_back(r);
+    for (int iNet = 0; iNet < 2; iNet++) {
+      if ((iNet == 0 && strLine == "rfc2217") || (iNet == 1 && strLine == "direct")) continue;
+      Result r;
+      fprintf(stderr, "running against the %s%s for %d s\n", iCopy ? "copy of tavrix as base" : "simulated base",
+              iNet ? " over RFC 2217" : "", iSeconds);
+      if (!RunOne(iCopy == 1, iNet == 1, iSeconds, iLatency, strTraceDir, &r)) return 1;
+      vResults.push_back(r);
+    }
   }
   printf("Round trips of a repetition run (\"N Trips\" passes) against modemsim's true round trips\n");
   printf("(true = the remote modem's view: frame's last byte in from its host -> answer's last\n");
@@ -347,7 +368,7 @@ int main(int argc, char** argv) {
   printf(" serial line both ways, reading the reply; whole ms of the program's tick count)\n");
   for (const Result& r : vResults) Print(r, iLatency);
   printf("\nload average at the end (/proc/loadavg): %s", ReadLoad().c_str());
-  if (vResults.size() == 2) {
+  if (vResults.size() == 2 && strLine == "direct") {
     std::vector<double> vA = GoodTrue(vResults[0]), vB = GoodTrue(vResults[1]);
     printf("\nThe base copy's own share (inside the true round trip): true median with the copy\n");
     printf("minus true median with the simulated base = %.2f ms (mean %.2f ms)\n",

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "platform/posix/folders.h"
 
@@ -90,4 +91,45 @@ bool PlatLogTruncate(HANDLE hFile) {
 void PlatLogClose(HANDLE hFile) {
   if (hFile == INVALID_HANDLE_VALUE) return;
   close(HandleFd(hFile));
+}
+
+HANDLE PlatDiagLogOpen(const char* pszName, DWORD* pdwSize) {
+  if (pdwSize) *pdwSize = 0;
+  if (!pszName || !*pszName || strchr(pszName, '/')) return INVALID_HANDLE_VALUE;
+  int iDir = OpenLogFolder();
+  if (iDir < 0) return INVALID_HANDLE_VALUE;
+  int iFd = openat(iDir, pszName,
+                   O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+  close(iDir);
+  if (iFd < 0) return INVALID_HANDLE_VALUE;
+  struct stat st;
+  if (fstat(iFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(iFd);
+    return INVALID_HANDLE_VALUE;
+  }
+  if ((st.st_mode & 0777) != 0600) fchmod(iFd, 0600);
+  fcntl(iFd, F_SETFL, O_APPEND);
+  if (pdwSize) *pdwSize = st.st_size > 0xFFFFFFFF ? 0xFFFFFFFFu : DWORD(st.st_size);
+  return HANDLE(intptr_t(iFd));
+}
+
+bool PlatDiagLogRename(const char* pszName, const char* pszNew) {
+  if (!pszName || !pszNew || strchr(pszName, '/') || strchr(pszNew, '/')) return false;
+  int iDir = OpenLogFolder();
+  if (iDir < 0) return false;
+  // renameat replaces a symbolic link named pszNew itself; it never follows it.
+  bool bOk = renameat(iDir, pszName, iDir, pszNew) == 0;
+  close(iDir);
+  return bOk;
+}
+
+void PlatLogTimeStamp(char* pszText, int iSize) {
+  if (!pszText || iSize <= 0) return;
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  tm tmLocal;
+  localtime_r(&ts.tv_sec, &tmLocal);
+  char szDate[32];
+  strftime(szDate, sizeof szDate, "%Y-%m-%d %H:%M:%S", &tmLocal);
+  snprintf(pszText, size_t(iSize), "%s.%03ld", szDate, long(ts.tv_nsec / 1000000));
 }

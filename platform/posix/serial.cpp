@@ -20,6 +20,15 @@
 //
 // A device without modem lines (ioctl fails with ENOTTY, as on a
 // pseudo-terminal) reads CTS, DSR and DCD on, so that virtual lines work.
+//
+// A line is lost when it hangs up (poll reports POLLHUP or POLLERR with
+// nothing queued, as after a USB adapter is unplugged or the master of a
+// pseudo-terminal closed) or a call fails with EIO, ENXIO or ENODEV. The
+// first call that sees it records the reason; reads fail from then on.
+//
+// An open that fails leaves its reason in a per-thread text: the system's
+// error text, a hint for permission, busy and missing devices, or why the
+// device is not a serial line (a plain file, a FIFO, /dev/null).
 #include "platform/serial.h"
 
 #include <errno.h>
@@ -27,12 +36,14 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "platform/posix/event_fd.h"
@@ -48,9 +59,47 @@ struct PlatSerialLine {
   DWORD dwWriteConstant;
   DWORD dwInQueue;
   DWORD dwOutQueue;
+  // 0 while the line works; the errno that lost it, or LOST_HUNG_UP. Set by
+  // whichever thread sees it first (the writer thread too).
+  std::atomic<int> iLost;
 };
 
 namespace {
+
+const int LOST_HUNG_UP = -1;
+
+thread_local char t_szOpenError[192];
+
+// The system's text for iErr, with a hint for the common cases.
+void DescribeErrno(int iErr, char* psz, size_t uSize) {
+  char szSys[128];
+  const char* pszSys = strerror_r(iErr, szSys, sizeof szSys);
+  const char* pszHint = "";
+  if (iErr == EACCES || iErr == EPERM)
+    pszHint = " (is the user in the dialout group?)";
+  else if (iErr == EBUSY || iErr == EWOULDBLOCK)
+    pszHint = " (is another program using it?)";
+  else if (iErr == ENOENT || iErr == ENODEV || iErr == ENXIO)
+    pszHint = " (is the adapter plugged in?)";
+  snprintf(psz, uSize, "%s%s", pszSys, pszHint);
+}
+
+bool IsLossErrno(int iErr) { return iErr == EIO || iErr == ENXIO || iErr == ENODEV; }
+
+void MarkLost(PlatSerialLine* pLine, int iWhy) {
+  int iNone = 0;
+  pLine->iLost.compare_exchange_strong(iNone, iWhy);
+}
+
+// A read that gave nothing, or a wait that woke without input: has the line
+// hung up? Only when nothing is left queued to read.
+bool CheckHangUp(PlatSerialLine* pLine, short sRevents) {
+  if (!(sRevents & (POLLHUP | POLLERR | POLLNVAL))) return false;
+  int iQueued = 0;
+  if (ioctl(pLine->iFd, FIONREAD, &iQueued) == 0 && iQueued > 0) return false;
+  MarkLost(pLine, LOST_HUNG_UP);
+  return true;
+}
 
 // Open lines, for PlatSerialRestoreAll.
 const int MAX_OPEN_LINES = 16;
@@ -111,25 +160,64 @@ bool ModemLine(int iFd, bool bOn, int iBit) {
 
 }  // namespace
 
-PLATSERIAL PlatSerialOpen(int iNumber) {
-  if (iNumber < 1) return nullptr;
+void PlatSerialDevice(int iNumber, char* pszDevice, int iSize) {
+  if (!pszDevice || iSize <= 0) return;
   char szVar[32];
   snprintf(szVar, sizeof szVar, "TAVRIX_COM%d", iNumber);
-  char szPath[64];
   const char* pszPath = getenv(szVar);
-  if (!pszPath || !*pszPath) {
-    snprintf(szPath, sizeof szPath, "/dev/ttyS%d", iNumber - 1);
-    pszPath = szPath;
+  if (pszPath && *pszPath)
+    snprintf(pszDevice, size_t(iSize), "%s", pszPath);
+  else
+    snprintf(pszDevice, size_t(iSize), "/dev/ttyS%d", iNumber - 1);
+}
+
+const char* PlatSerialOpenError() { return t_szOpenError; }
+
+PLATSERIAL PlatSerialOpen(int iNumber) {
+  t_szOpenError[0] = 0;
+  if (iNumber < 1) {
+    snprintf(t_szOpenError, sizeof t_szOpenError, "no such line");
+    return nullptr;
   }
-  int iFd = open(pszPath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (iFd < 0) return nullptr;
+  char szPath[4096];
+  PlatSerialDevice(iNumber, szPath, sizeof szPath);
+  int iFd = open(szPath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (iFd < 0) {
+    DescribeErrno(errno, t_szOpenError, sizeof t_szOpenError);
+    return nullptr;
+  }
   termios tio;
-  if (tcgetattr(iFd, &tio) != 0 || flock(iFd, LOCK_EX | LOCK_NB) != 0) {
+  struct stat st;
+  const char* pszNotTty = nullptr;
+  if (fstat(iFd, &st) == 0 && S_ISREG(st.st_mode))
+    pszNotTty = "a plain file";
+  else if (fstat(iFd, &st) == 0 && S_ISFIFO(st.st_mode))
+    pszNotTty = "a FIFO";
+  else if (fstat(iFd, &st) == 0 && S_ISSOCK(st.st_mode))
+    pszNotTty = "a socket";
+  if (pszNotTty) {
+    snprintf(t_szOpenError, sizeof t_szOpenError, "not a serial line (%s)", pszNotTty);
+    close(iFd);
+    return nullptr;
+  }
+  if (tcgetattr(iFd, &tio) != 0) {
+    char szSys[128];
+    int iErr = errno;
+    if (iErr == ENOTTY)
+      snprintf(t_szOpenError, sizeof t_szOpenError, "not a serial line (%s)", strerror_r(iErr, szSys, sizeof szSys));
+    else
+      DescribeErrno(iErr, t_szOpenError, sizeof t_szOpenError);
+    close(iFd);
+    return nullptr;
+  }
+  if (flock(iFd, LOCK_EX | LOCK_NB) != 0) {
+    DescribeErrno(errno == EWOULDBLOCK ? EBUSY : errno, t_szOpenError, sizeof t_szOpenError);
     close(iFd);
     return nullptr;
   }
   PlatSerialLine* pLine = new (std::nothrow) PlatSerialLine{};
   if (!pLine) {
+    DescribeErrno(ENOMEM, t_szOpenError, sizeof t_szOpenError);
     close(iFd);
     return nullptr;
   }
@@ -138,6 +226,19 @@ PLATSERIAL PlatSerialOpen(int iNumber) {
   pLine->bHaveOriginal = PosixTtySave(iFd, &pLine->snapOriginal);
   Remember(pLine);
   return pLine;
+}
+
+bool PlatSerialLost(PLATSERIAL hLine, char* pszWhy, int iSize) {
+  if (!hLine) return false;
+  int iLost = hLine->iLost.load();
+  if (iLost == 0) return false;
+  if (pszWhy && iSize > 0) {
+    if (iLost == LOST_HUNG_UP)
+      snprintf(pszWhy, size_t(iSize), "the line hung up (is the adapter plugged in?)");
+    else
+      DescribeErrno(iLost, pszWhy, size_t(iSize));
+  }
+  return true;
 }
 
 void PlatSerialClose(PLATSERIAL hLine) {
@@ -153,9 +254,9 @@ int PosixSerialInputFds(int* aiFds, int iMax) {
   int n = 0;
   for (auto& a : g_apOpen) {
     PlatSerialLine* pLine = a.load();
-    if (pLine && n < iMax) aiFds[n++] = pLine->iFd;
+    if (pLine && n < iMax && pLine->iLost.load() == 0) aiFds[n++] = pLine->iFd;
   }
-  return n;
+  return n + PosixSocketInputFds(aiFds + n, iMax - n);
 }
 
 void PlatSerialRestoreAll() {
@@ -226,18 +327,26 @@ bool PlatSerialGetProps(PLATSERIAL hLine, PlatSerialProps* pProps) {
 }
 
 int PlatSerialRead(PLATSERIAL hLine, void* pBuf, int iLen) {
-  if (!hLine || iLen < 0) return -1;
+  if (!hLine || iLen < 0 || hLine->iLost.load() != 0) return -1;
   if (iLen == 0) return 0;
   for (;;) {
     ssize_t n = read(hLine->iFd, pBuf, size_t(iLen));
-    if (n >= 0) return int(n);
+    if (n > 0) return int(n);
+    if (n == 0) {
+      // Nothing there (VMIN = VTIME = 0), or a hung-up tty's end of file.
+      pollfd pfd = {hLine->iFd, POLLIN, 0};
+      if (poll(&pfd, 1, 0) > 0 && CheckHangUp(hLine, pfd.revents)) return -1;
+      return 0;
+    }
     if (errno == EINTR) continue;
-    return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    if (IsLossErrno(errno)) MarkLost(hLine, errno);
+    return -1;
   }
 }
 
 bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
-  if (!hLine) return false;
+  if (!hLine || hLine->iLost.load() != 0) return false;
   int64_t iDeadline = PosixMonotonicMillis() + int64_t(dwMillis);
   pollfd pfd = {hLine->iFd, POLLIN, 0};
   int iRes = PollUntil(&pfd, 1, dwMillis == INFINITE ? -1 : iDeadline);
@@ -248,8 +357,9 @@ bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
   if ((pfd.revents & POLLIN) &&
       (!(pfd.revents & (POLLHUP | POLLERR)) || (ioctl(hLine->iFd, FIONREAD, &iQueued) == 0 && iQueued > 0)))
     return true;
-  // Hung up or failed: nothing will arrive, and reporting input would make
-  // the caller's wait spin. The wait runs out its time.
+  // Hung up or failed: nothing will arrive. The line is lost, and the wait
+  // ends at once so that the caller finds out.
+  if (CheckHangUp(hLine, pfd.revents)) return false;
   if (dwMillis != INFINITE) {
     int64_t iLeft = iDeadline - PosixMonotonicMillis();
     PosixSleepMillis(iLeft);
@@ -259,13 +369,15 @@ bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
 
 int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen, PLATEVENT hWake) {
   (void)hWake;  // never waits
-  if (!hLine || iLen < 0) return -1;
+  if (!hLine || iLen < 0 || hLine->iLost.load() != 0) return -1;
   if (iLen == 0) return 0;
   for (;;) {
     ssize_t n = write(hLine->iFd, pData, size_t(iLen));
     if (n >= 0) return int(n);
     if (errno == EINTR) continue;
-    return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    if (IsLossErrno(errno)) MarkLost(hLine, errno);
+    return -1;
   }
 }
 
@@ -304,6 +416,7 @@ bool PlatSerialGetModemStatus(PLATSERIAL hLine, DWORD* pdwStatus) {
   if (!hLine) return false;
   int iBits = 0;
   if (ioctl(hLine->iFd, TIOCMGET, &iBits) != 0) {
+    if (IsLossErrno(errno)) MarkLost(hLine, errno);
     if (errno != ENOTTY) return false;
     // No modem lines at all: a virtual line, always ready.
     *pdwStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;

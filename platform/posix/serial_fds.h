@@ -4,3 +4,7 @@
 
 // Fills aiFds with up to iMax descriptors of open lines; their count.
 int PosixSerialInputFds(int* aiFds, int iMax);
+
+// Fills aiFds with up to iMax descriptors of open network connections
+// (platform/socket.h); their count.
+int PosixSocketInputFds(int* aiFds, int iMax);

@@ -5,6 +5,11 @@
 // a wait for input waits for EV_RXCHAR with a time limit, and the writer
 // thread's write also wakes on its wake event (the write is then cancelled
 // and what went out is counted).
+//
+// A line is lost when a call fails with an error that only a vanished
+// device gives (an unplugged USB adapter): ERROR_ACCESS_DENIED on an open
+// handle, ERROR_BAD_COMMAND, ERROR_DEVICE_REMOVED, ERROR_GEN_FAILURE,
+// ERROR_DEV_NOT_EXIST or ERROR_FILE_NOT_FOUND.
 #include "platform/serial.h"
 
 #include <atomic>
@@ -20,6 +25,7 @@ struct PlatSerialLine {
   bool bHaveOriginal;
   DCB dcbOriginal;
   COMMTIMEOUTS toOriginal;
+  std::atomic<DWORD> dwLost;  // 0, or the error that lost the line
 };
 
 namespace {
@@ -54,16 +60,60 @@ bool Finish(PlatSerialLine* pLine, OVERLAPPED* pOv, BOOL bStarted, DWORD* pdwDon
   return GetOverlappedResult(pLine->hFile, pOv, pdwDone, TRUE) != 0;
 }
 
+thread_local char t_szOpenError[192];
+
+// The system's text for dwErr, with a hint for the common cases.
+void DescribeError(DWORD dwErr, char* psz, int iSize, bool bOpening) {
+  char szSys[128];
+  DWORD dwLen = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwErr, 0, szSys,
+                               sizeof szSys, nullptr);
+  while (dwLen > 0 && (szSys[dwLen - 1] == '\r' || szSys[dwLen - 1] == '\n' || szSys[dwLen - 1] == '.'))
+    szSys[--dwLen] = 0;
+  if (dwLen == 0) snprintf(szSys, sizeof szSys, "error %lu", (unsigned long)dwErr);
+  const char* pszHint = "";
+  if (bOpening && (dwErr == ERROR_ACCESS_DENIED || dwErr == ERROR_SHARING_VIOLATION))
+    pszHint = " (is another program using it?)";
+  else if (dwErr == ERROR_FILE_NOT_FOUND || dwErr == ERROR_PATH_NOT_FOUND || dwErr == ERROR_DEV_NOT_EXIST ||
+           dwErr == ERROR_DEVICE_REMOVED)
+    pszHint = " (is the adapter plugged in?)";
+  snprintf(psz, size_t(iSize), "%s%s", szSys, pszHint);
+}
+
+// After a failed call: a vanished device loses the line for good.
+void CheckLost(PlatSerialLine* pLine) {
+  DWORD dwErr = GetLastError();
+  if (dwErr == ERROR_ACCESS_DENIED || dwErr == ERROR_BAD_COMMAND || dwErr == ERROR_DEVICE_REMOVED ||
+      dwErr == ERROR_GEN_FAILURE || dwErr == ERROR_DEV_NOT_EXIST || dwErr == ERROR_FILE_NOT_FOUND) {
+    DWORD dwNone = 0;
+    pLine->dwLost.compare_exchange_strong(dwNone, dwErr);
+  }
+}
+
 }  // namespace
 
+void PlatSerialDevice(int iNumber, char* pszDevice, int iSize) {
+  if (pszDevice && iSize > 0) snprintf(pszDevice, size_t(iSize), "COM%d", iNumber);
+}
+
+const char* PlatSerialOpenError() { return t_szOpenError; }
+
+bool PlatSerialLost(PLATSERIAL hLine, char* pszWhy, int iSize) {
+  if (!hLine) return false;
+  DWORD dwLost = hLine->dwLost.load();
+  if (dwLost == 0) return false;
+  if (pszWhy && iSize > 0) DescribeError(dwLost, pszWhy, iSize, false);
+  return true;
+}
+
 PLATSERIAL PlatSerialOpen(int iNumber) {
+  t_szOpenError[0] = 0;
   if (iNumber < 1) return nullptr;
   char szName[32];
   wsprintfA(szName, "COM%d:", iNumber);
   HANDLE hFile = CreateFileA(szName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED, NULL);
   if (hFile == INVALID_HANDLE_VALUE) {
-    GetLastError();  // fetched and dropped
+    DescribeError(GetLastError(), t_szOpenError, sizeof t_szOpenError, true);
     return nullptr;
   }
   PlatSerialLine* pLine = new (std::nothrow) PlatSerialLine{};
@@ -146,15 +196,23 @@ int PlatSerialRead(PLATSERIAL hLine, void* pBuf, int iLen) {
   ov.hEvent = hLine->hIoEvent;
   DWORD dwRead = 0;
   BOOL bDone = ReadFile(hLine->hFile, pBuf, DWORD(iLen), &dwRead, &ov);
-  if (!Finish(hLine, &ov, bDone, &dwRead)) return -1;
+  if (!Finish(hLine, &ov, bDone, &dwRead)) {
+    CheckLost(hLine);
+    return -1;
+  }
   return int(dwRead);
 }
 
 bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
-  if (!hLine) return false;
+  if (!hLine || hLine->dwLost.load() != 0) return false;
   DWORD dwErrors;
   COMSTAT stat;
-  if (ClearCommError(hLine->hFile, &dwErrors, &stat) && stat.cbInQue > 0) return true;
+  if (!ClearCommError(hLine->hFile, &dwErrors, &stat)) {
+    CheckLost(hLine);
+    if (hLine->dwLost.load() != 0) return false;
+  } else if (stat.cbInQue > 0) {
+    return true;
+  }
   SetCommMask(hLine->hFile, EV_RXCHAR);
   OVERLAPPED ov;
   memset(&ov, 0, sizeof ov);

@@ -1,0 +1,125 @@
+// The RFC 2217 codec on its own: negotiation that answers each change once,
+// the address forms, and the fuzz target replayed over its seed corpus and
+// pseudo-random telnet traffic.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "comm/rfc2217.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize);
+
+namespace {
+
+std::string Feed(CRfc2217Codec& codec, const std::string& strIn) {
+  std::string strData(strIn.size(), '\0');
+  int n = codec.Feed(reinterpret_cast<const BYTE*>(strIn.data()), int(strIn.size()),
+                     reinterpret_cast<BYTE*>(strData.data()));
+  strData.resize(size_t(n));
+  return strData;
+}
+
+std::string TakeOut(CRfc2217Codec& codec) {
+  std::string str(reinterpret_cast<const char*>(codec.OutData()), size_t(codec.OutLength()));
+  codec.OutConsumed(codec.OutLength());
+  return str;
+}
+
+}  // namespace
+
+TEST(Rfc2217Codec, NegotiationAnswersEachChangeOnce) {
+  CRfc2217Codec codec;
+  codec.Start();
+  EXPECT_EQ(TakeOut(codec), std::string("\xff\xfb\x2c\xff\xfb\x00\xff\xfd\x00", 9));
+  struct {
+    std::string strIn;
+    std::string strAnswer;
+  } aSteps[] = {
+      {"\xff\xfd\x2c", ""},                         // our offer taken: no answer
+      {std::string("\xff\xfb\x00\xff\xfd\x00", 6), ""},  // binary both ways, as offered
+      {"\xff\xfb\x03", "\xff\xfd\x03"},             // suppress go-ahead accepted
+      {"\xff\xfb\x03", ""},                         // and not again
+      {"\xff\xfb\x01", "\xff\xfe\x01"},             // echo refused
+      {"\xff\xfb\x01", ""},                         // once
+      {"\xff\xfc\x03", "\xff\xfe\x03"},             // dropped: acknowledged
+      {"\xff\xfe\x2c", "\xff\xfc\x2c"},             // COM port withdrawn
+  };
+  for (const auto& s : aSteps) {
+    Feed(codec, s.strIn);
+    EXPECT_EQ(TakeOut(codec), s.strAnswer) << testing::PrintToString(s.strIn);
+  }
+  EXPECT_TRUE(codec.ComPortRefused());
+  EXPECT_FALSE(codec.ComPortAgreed());
+}
+
+TEST(Rfc2217Codec, AddressForms) {
+  struct {
+    const char* pszText;
+    const char* pszHost;  // null: refused
+    int iPort;
+  } aCases[] = {
+      {"rfc2217://modem-box.lab:2217", "modem-box.lab", 2217},
+      {"RFC2217://10.0.0.7:7001", "10.0.0.7", 7001},
+      {"rfc2217://[::1]:2217", "::1", 2217},
+      {"rfc2217://[fe80::1%eth0]:1", "fe80::1%eth0", 1},
+      {"rfc2217://host:65535", "host", 65535},
+      {"rfc2217://host:65536", nullptr, 0},
+      {"rfc2217://host:0", nullptr, 0},
+      {"rfc2217://host:", nullptr, 0},
+      {"rfc2217://host", nullptr, 0},
+      {"rfc2217://:2217", nullptr, 0},
+      {"rfc2217://[::1:2217", nullptr, 0},
+      {"rfc2217://::1:2217", nullptr, 0},
+      {"rfc2217://ho st:2217", nullptr, 0},
+      {"telnet://host:2217", nullptr, 0},
+      {"/dev/ttyUSB0", nullptr, 0},
+  };
+  for (const auto& c : aCases) {
+    char szHost[64] = "";
+    int iPort = 0;
+    bool bOk = Rfc2217ParseAddress(c.pszText, szHost, sizeof szHost, &iPort);
+    EXPECT_EQ(bOk, c.pszHost != nullptr) << c.pszText;
+    if (bOk && c.pszHost) {
+      EXPECT_STREQ(szHost, c.pszHost) << c.pszText;
+      EXPECT_EQ(iPort, c.iPort) << c.pszText;
+    }
+  }
+}
+
+TEST(Rfc2217Fuzz, ReplaysTheCorpusAndPseudoRandomTraffic) {
+  int iFiles = 0;
+  if (DIR* pDir = opendir(RFC2217_CORPUS_DIR)) {
+    while (dirent* pEnt = readdir(pDir)) {
+      if (pEnt->d_name[0] == '.') continue;
+      std::ifstream in(std::string(RFC2217_CORPUS_DIR) + "/" + pEnt->d_name, std::ios::binary);
+      std::vector<uint8_t> vec((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      ASSERT_EQ(0, LLVMFuzzerTestOneInput(vec.data(), vec.size())) << pEnt->d_name;
+      iFiles++;
+    }
+    closedir(pDir);
+  }
+  EXPECT_GE(iFiles, 8);
+  const std::string astrPieces[] = {"\xff\xff", "\xff\xfa\x2c\x6b", "\xff\xf0", "\xff\xfb", "\xff\xfd\x2c",
+                                    "\xff\xfe\x2c", "\xff\xfa\x2c\x65", "\xff\xfa\x2c\x6c", "rfc2217://", "OK\r> "};
+  std::mt19937 rng(0x5EED2217u);
+  for (int iRun = 0; iRun < 3000; iRun++) {
+    std::vector<uint8_t> vec = {uint8_t(rng())};
+    for (int i = int(rng() % 30); i > 0; i--) {
+      uint32_t u = rng();
+      if (u % 3 == 0) {
+        vec.push_back(uint8_t(u >> 8));
+      } else {
+        const std::string& s = astrPieces[(u >> 8) % (sizeof astrPieces / sizeof astrPieces[0])];
+        vec.insert(vec.end(), s.begin(), s.end());
+      }
+    }
+    ASSERT_EQ(0, LLVMFuzzerTestOneInput(vec.data(), vec.size()));
+  }
+}
