@@ -204,6 +204,7 @@ LRESULT CListBox::OnMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) 
       return reinterpret_cast<LRESULT>(m_hFont);
     case WM_SIZE:
       UpdatePage(hWnd);
+      if (m_iSel >= 0) KeepVisible(m_iSel);  // a smaller list still shows the selection
       PlatInvalidateRect(hWnd, nullptr, true);
       return 0;
     case WM_KEYDOWN:

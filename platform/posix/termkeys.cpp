@@ -96,7 +96,8 @@ int ModifiedChar(int iChar, int iMod, TermKey* aOut) {
   if (bCtrl && ((iChar >= '@' && iChar <= '_') || (iChar >= 'a' && iChar <= 'z'))) iChar &= 0x1F;
   if (iChar == 0x7F || iChar == 8) iChar = 8;
   if (iChar == '\r' || iChar == '\n') iChar = 13;
-  if (iChar == 0 || (iChar >= 0x80 && iChar < 0xA0)) return 0;
+  // A modified Escape is not the Escape key; control codes beyond these are no keys.
+  if (iChar == 0 || iChar == 27 || (iChar >= 0x80 && iChar < 0xA0)) return 0;
   return Emit(aOut, TK_CHAR, iChar);
 }
 
