@@ -359,6 +359,13 @@ bool CTmuxSession::Resize(int iCols, int iRows) {
                                         std::to_string(iRows)})) == 0;
 }
 
+std::string CTmuxSession::Title() {
+  std::string strOut;
+  if (!m_bStarted || RunCommand(Tmux({"display-message", "-p", "-t", "t", "#{pane_title}"}), &strOut) != 0) return "";
+  while (!strOut.empty() && strOut.back() == '\n') strOut.pop_back();
+  return strOut;
+}
+
 std::string CTmuxSession::Capture() {
   std::string strOut;
   if (!m_bStarted || RunCommand(Tmux({"capture-pane", "-p", "-t", "t"}), &strOut) != 0) return "";

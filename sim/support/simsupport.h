@@ -98,6 +98,8 @@ class CTmuxSession {
   bool Paste(const std::string& strText);
   // Changes the window's size (the program sees SIGWINCH).
   bool Resize(int iCols, int iRows);
+  // The pane's title, as the program set it.
+  std::string Title();
   // The visible screen, rows separated by line feeds.
   std::string Capture();
   // Waits until the screen contains strText; false after iTimeoutMs.

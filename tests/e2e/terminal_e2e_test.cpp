@@ -125,6 +125,42 @@ TEST(TerminalE2E, ResizeWithTheScrollBarShowingAndBack) {
   ASSERT_TRUE(e2e::WaitForExit(run.tmux, DEADLINE));
 }
 
+TEST(TerminalE2E, CtrlZAndFgGiveTheShellItsModesAndResumeWithEveryKeyWorking) {
+  CHome home;
+  for (auto& kv : home.vEnv)
+    if (kv.first == "TERM") kv.second = "tmux-256color";
+  CTmuxSession tmux;
+  ASSERT_TRUE(tmux.Start({"/bin/bash", "--norc", "--noprofile", "-i"}, 80, 25, home.vEnv, home.strDir));
+  tmux.SendText("cd '" + home.strDir + "' && stty -a > stty.before");
+  tmux.SendKeys({"Enter"});
+  tmux.SendText("'" + simsupport::ProgramPath() + "'");
+  tmux.SendKeys({"Enter"});
+  ASSERT_TRUE(tmux.WaitForText(MENU_LAST, DEADLINE)) << tmux.Capture();
+  EXPECT_EQ(tmux.Title(), "Tavrix");  // the window's title, where the terminal shows one
+  tmux.SendKeys({"C-z"});
+  ASSERT_TRUE(tmux.WaitForText("Stopped", DEADLINE)) << tmux.Capture();
+  // The shell has its own modes back: Ctrl-S is flow control there again.
+  tmux.SendText("stty -a > stty.stopped");
+  tmux.SendKeys({"Enter"});
+  tmux.SendText("fg");
+  tmux.SendKeys({"Enter"});
+  tmux.SendKeys({"Down"});  // the first key after the resume, an arrow
+  tmux.SendKeys({"Enter"});
+  ASSERT_TRUE(tmux.WaitForText("Channel:", DEADLINE)) << tmux.Capture();
+  tmux.SendKeys({"Escape"});
+  ASSERT_TRUE(tmux.WaitForText(MENU_LAST, DEADLINE)) << tmux.Capture();
+  tmux.SendKeys({"Escape"});
+  ASSERT_TRUE(testenv::WaitFor([&] { return tmux.Capture().find(MENU_LAST) == std::string::npos; }, DEADLINE)) << tmux.Capture();
+  tmux.SendText("echo \"status=$?\"; stty -a > stty.after; cmp stty.before stty.after && echo same");
+  tmux.SendKeys({"Enter"});
+  ASSERT_TRUE(tmux.WaitForText("status=0", DEADLINE)) << tmux.Capture();
+  ASSERT_TRUE(tmux.WaitForText("same", DEADLINE)) << tmux.Capture();
+  std::ifstream in(home.strDir + "/stty.stopped");
+  std::stringstream ss;
+  ss << in.rdbuf();
+  EXPECT_NE(ss.str().find(" ixon"), std::string::npos) << ss.str();
+}
+
 namespace {
 
 // Runs the program with arguments outside any terminal; its exit status,
