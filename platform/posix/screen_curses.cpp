@@ -130,8 +130,7 @@ bool CheckTerminalType(const char* pszTerm) {
   bool bUsable = Cap("cup") != nullptr && !Flag("hc") && !Flag("gn");
   del_curterm(cur_term);
   if (!bUsable)
-    fprintf(stderr, "Tavrix: the terminal type \"%s\" cannot place the cursor; set TERM to a full-screen terminal\n",
-            pszTerm);
+    fprintf(stderr, "Tavrix: terminal type \"%s\" cannot place the cursor (see TERM)\n", pszTerm);
   return bUsable;
 }
 

@@ -101,6 +101,13 @@ TEST(TerminalE2E, CtrlSIsTheUpKeyNotAFreeze) {
   ASSERT_TRUE(e2e::WaitForExit(run.tmux, DEADLINE));
 }
 
+TEST(TerminalE2E, ATerminalThatCannotPlaceTheCursorIsRefused) {
+  CRun run("dumb");
+  run.Expect("cannot place the cursor");
+  ASSERT_TRUE(e2e::WaitForExit(run.tmux, DEADLINE));
+  EXPECT_EQ(run.home.Registry(), "");  // it ended before anything was read or written
+}
+
 TEST(TerminalE2E, ResizeWithTheScrollBarShowingAndBack) {
   CRun run("tmux-256color");
   run.Expect(MENU_LAST);
