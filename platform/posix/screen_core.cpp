@@ -409,6 +409,35 @@ void ScreenCoreKey(UINT uMsg, WPARAM wParam, LPARAM lParam) {
 
 void PlatSetKeyArrivalHook(PlatKeyArrivalFn fn) { g_pfnKeyArrival = fn; }
 
+namespace {
+// The topmost shown window under a terminal cell, looking into children.
+Window* WindowAt(const std::vector<Window*>& apWindows, int x, int y) {
+  for (auto it = apWindows.rbegin(); it != apWindows.rend(); ++it) {
+    Window* p = *it;
+    if (!p->bVisible || p->bDestroying) continue;
+    RECT rc = ClipOf(p);
+    if (x < rc.left || x >= rc.right || y < rc.top || y >= rc.bottom) continue;
+    Window* pChild = WindowAt(p->apChildren, x, y);
+    return pChild ? pChild : p;
+  }
+  return nullptr;
+}
+}  // namespace
+
+void ScreenCoreMouse(UINT uMsg, int x, int y) {
+  Window* p = WindowAt(g_apTop, x, y);
+  if (!p) return;
+  int ox, oy;
+  Origin(p, &ox, &oy);
+  MSG msg = {p->hWnd, uMsg, 0, MAKELPARAM(x - ox, y - oy), PlatScreenTickCount(), {0, 0}};
+  if (g_pfnKeyArrival) {
+    g_pfnKeyArrival(&msg);
+    g_bKeysArrived = true;
+  } else {
+    g_queue.push_back(msg);
+  }
+}
+
 void ScreenCorePost(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
   g_queue.push_back(MSG{hWnd, uMsg, wParam, lParam, PlatScreenTickCount(), {0, 0}});
 }

@@ -549,16 +549,19 @@ class CCurses : public CScreenBackend {
     }
   }
 
-  // A second press of the left button on the same cell soon after the first
-  // is a double-click; everything else the mouse reports is ignored.
+  // A press of the left button goes to the window under it (a menu's list
+  // selects the item there); a second press on the same cell soon after the
+  // first is a double-click, which the keyboard takes as Enter. Everything
+  // else the mouse reports is ignored.
   void OnMouse(const TermKey& key) {
-    if (key.iCode != 0) return;
+    if (key.iCode != 0 || key.x < 0 || key.y < 0) return;
     DWORD dwNow = PlatTickCount();
     if (m_bClicked && dwNow - m_dwClick <= kdwDoubleClickMs && key.x == m_xClick && key.y == m_yClick) {
       m_bClicked = false;
       ScreenCoreKey(WM_LBUTTONDBLCLK, 0, MAKELPARAM(key.x, key.y));
       return;
     }
+    ScreenCoreMouse(WM_LBUTTONDOWN, key.x, key.y);
     m_bClicked = true;
     m_dwClick = dwNow;
     m_xClick = key.x;

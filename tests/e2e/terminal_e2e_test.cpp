@@ -101,11 +101,34 @@ TEST(TerminalE2E, CtrlSIsTheUpKeyNotAFreeze) {
   ASSERT_TRUE(e2e::WaitForExit(run.tmux, DEADLINE));
 }
 
-TEST(TerminalE2E, ATerminalThatCannotPlaceTheCursorIsRefused) {
-  CRun run("dumb");
-  run.Expect("cannot place the cursor");
+TEST(TerminalE2E, AClickSelectsAMenuItemAndADoubleClickChoosesIt) {
+  CRun run("xterm-256color");  // SGR mouse reports, as xterm sends them
+  run.Expect(MENU_LAST);
+  run.Text("\x1b[<0;5;3M\x1b[<0;5;3m");  // press and release on row 3
+  run.Keys({"Enter"});
+  run.Expect("KV3 ID:");
+  run.Back();
+  run.Text("\x1b[<0;8;2M\x1b[<0;8;2m\x1b[<0;8;2M\x1b[<0;8;2m");  // a double-click on row 2
+  run.Expect("Channel:");
+  run.Back();
+  run.Keys({"Escape"});
   ASSERT_TRUE(e2e::WaitForExit(run.tmux, DEADLINE));
-  EXPECT_EQ(run.home.Registry(), "");  // it ended before anything was read or written
+}
+
+TEST(TerminalE2E, ATerminalThatCannotPlaceTheCursorIsRefused) {
+  CHome home;
+  CTmuxSession tmux;
+  ASSERT_TRUE(tmux.Start({"/bin/bash", "--norc", "--noprofile", "-i"}, 80, 25, home.vEnv, home.strDir));
+  tmux.SendText("cd '" + home.strDir + "' && TERM=dumb '" + simsupport::ProgramPath() +
+                "' 2>err; echo \"status:$?\" | tr : =");  // the command line itself shows no "status="
+  tmux.SendKeys({"Enter"});
+  ASSERT_TRUE(tmux.WaitForText("status=", DEADLINE)) << tmux.Capture();
+  std::ifstream in(home.strDir + "/err");
+  std::stringstream ss;
+  ss << in.rdbuf();
+  EXPECT_NE(ss.str().find("cannot place the cursor"), std::string::npos) << ss.str();
+  EXPECT_EQ(tmux.Capture().find("status=0"), std::string::npos) << tmux.Capture();
+  EXPECT_EQ(home.Registry(), "");  // it ended before anything was read or written
 }
 
 TEST(TerminalE2E, ResizeWithTheScrollBarShowingAndBack) {
