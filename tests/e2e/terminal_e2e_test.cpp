@@ -290,3 +290,33 @@ TEST(TerminalE2E, EscapeEndsBaseModeWithinASecondOfAPasteOrAHeldKey) {
   run.Keys({"Escape"});
   ASSERT_TRUE(e2e::WaitForExit(run.tmux, DEADLINE));
 }
+
+TEST(TerminalE2E, EscapeEndsARepetitionRunWithinASecondOfAPaste) {
+  CModemSim sim;
+  std::string strSimDir = testenv::MakeDir("sim");
+  ASSERT_TRUE(sim.Start({"--modem", "link=" + strSimDir + "/com2,baud=115200,name=rem,latency=5", "--sim-base", "any"},
+                        strSimDir))
+      << sim.Output();
+  CRun run("xterm-256color", 80, 25, strSimDir + "/com2", sim.ShimEnvironment());
+  run.Expect(MENU_LAST);
+  run.Text("3");
+  run.Expect("KV3 ID:");
+  run.Text("AB");
+  run.Keys({"Enter"});
+  run.Expect(MENU_LAST);
+  run.Text("4");
+  run.Expect("Message 1:");
+  run.Text("hi");
+  run.Keys({"Enter"});
+  run.Expect("Reply:", 20000);
+  run.Text("x");
+  run.Expect("3. Send message until ESC");
+  run.Text("3");
+  run.Expect("N Trips:", 20000);
+  ASSERT_TRUE(run.tmux.Paste(std::string(3000, 'z')));
+  auto tStart = std::chrono::steady_clock::now();
+  run.Keys({"Escape"});
+  run.Expect("Press Any Key To Continue", 3000);
+  auto iMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - tStart).count();
+  EXPECT_LT(iMs, 1000) << "Escape took effect after " << iMs << " ms";
+}
