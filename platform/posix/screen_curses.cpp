@@ -379,7 +379,12 @@ class CCurses : public CScreenBackend {
     sa.sa_handler = OnEventSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    for (size_t i = 0; i < kcEventSignals; ++i) sigaction(kaiEventSignals[i], &sa, &g_aOldEvent[i]);
+    for (size_t i = 0; i < kcEventSignals; ++i) {
+      sigaction(kaiEventSignals[i], &sa, &g_aOldEvent[i]);
+      // A program started with suspension ignored (no job control) keeps it so.
+      if (kaiEventSignals[i] == SIGTSTP && g_aOldEvent[i].sa_handler == SIG_IGN)
+        sigaction(SIGTSTP, &g_aOldEvent[i], nullptr);
+    }
     struct sigaction saFatal;
     memset(&saFatal, 0, sizeof(saFatal));
     saFatal.sa_handler = OnFatalSignal;
