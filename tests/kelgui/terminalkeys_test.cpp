@@ -93,6 +93,7 @@ const Case g_aCases[] = {
     // rxvt.
     {"rxvt", "Home", "\x1b[7~", {HOME}},
     {"rxvt", "End", "\x1b[8~", {END}},
+    {"rxvt", "Insert Delete PgUp PgDn", "\x1b[2~\x1b[3~\x1b[5~\x1b[6~", {INS, DEL, PGUP, PGDN}},
     {"rxvt", "F1", "\x1b[11~", {F1}},
     {"rxvt", "Shift+Up", "\x1b[a", {UP}},
     {"rxvt", "Ctrl+Left", "\x1bOd", {LEFT}},
@@ -106,6 +107,7 @@ const Case g_aCases[] = {
     {"linux", "Home", "\x1b[1~", {HOME}},
     {"linux", "End", "\x1b[4~", {END}},
     {"linux", "Insert", "\x1b[2~", {INS}},
+    {"linux", "Delete PgUp PgDn", "\x1b[3~\x1b[5~\x1b[6~", {DEL, PGUP, PGDN}},
     {"linux", "F1", "\x1b[[A", {F1}},
     {"linux", "F5", "\x1b[[E", {F5}},
     {"linux", "KP5", "\x1b[G", {}},
@@ -113,11 +115,12 @@ const Case g_aCases[] = {
     // tmux and screen.
     {"tmux", "Home", "\x1b[1~", {HOME}},
     {"tmux", "End", "\x1b[4~", {END}},
+    {"tmux", "Insert Delete PgUp PgDn", "\x1b[2~\x1b[3~\x1b[5~\x1b[6~", {INS, DEL, PGUP, PGDN}},
     {"tmux", "KP2 (application)", "\x1bOr", {'2'}},
     {"tmux", "KP Enter (application)", "\x1bOM", {13}},
     {"tmux", "Ctrl+Up", "\x1b[1;5A", {UP}},
     {"tmux", "Alt+5", "\x1b" "5", {}},
-    {"screen", "Home", "\x1b[1~", {HOME}},
+    {"screen", "Home End", "\x1b[1~\x1b[4~", {HOME, END}},
     {"screen", "PgDn", "\x1b[6~", {PGDN}},
     {"screen", "Up (application)", "\x1bOA", {UP}},
     // Escape itself: a lone ESC once nothing followed.
