@@ -50,9 +50,21 @@ HWND CScrollBar::Create(CGui* pParent, int iRow) {
   return CreateChild(sizeClient.cx - w, y, w, sizeClient.cy - y, pParent->GetHwnd());
 }
 
+void CScrollBar::FollowParent(CGui* pParent, int iRow) {
+  if (!m_hWnd) return;
+  const int w = ScrollBarWidth(pParent);
+  const int y = pParent->RowToY(iRow);
+  const SIZE sizeClient = pParent->GetWindowSize();
+  if (sizeClient.cx - w == m_ptAt.x && y == m_ptAt.y && sizeClient.cy - y == m_sizeWindow.cy) return;
+  m_ptAt = POINT{sizeClient.cx - w, y};
+  // WM_SIZE brings the new size into m_sizeWindow, which painting uses.
+  PlatMoveWindow(m_hWnd, sizeClient.cx - w, y, w, sizeClient.cy - y, true);
+}
+
 HWND CScrollBar::CreateChild(int x, int y, int cx, int cy, HWND hParent) {
   m_sizeWindow.cx = cx;
   m_sizeWindow.cy = cy;
+  m_ptAt = POINT{x, y};
   KEL_ASSERT(m_hWnd == NULL);
   // WM_CREATE binds the window to this object (m_hWnd).
   PlatCreateWindow(0, "KELGUI", "ScrollBar", WS_CHILD, x, y, cx, cy, hParent, SCROLLBAR_ID,

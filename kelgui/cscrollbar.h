@@ -15,6 +15,9 @@ class CScrollBar : public CGui {
   // Creates the bar (hidden) at pParent's right edge from text row iRow to
   // the bottom; the window handle, or null.
   HWND Create(CGui* pParent, int iRow);
+  // Moves the bar back to pParent's right edge from text row iRow down,
+  // after the parent changed size.
+  void FollowParent(CGui* pParent, int iRow);
   // Creates the window at (x, y), cx x cy pixels of hParent's client area.
   HWND CreateChild(int x, int y, int cx, int cy, HWND hParent);
   // First visible element, elements visible at once, number of elements;
@@ -25,6 +28,7 @@ class CScrollBar : public CGui {
   int m_iPos = 0;
   int m_iVisible = 0;
   int m_iRange = 0;
+  POINT m_ptAt = {0, 0};  // where the bar was placed in its parent
 };
 
 // Width of the bar for a terminal: half a character cell, at least one

@@ -324,6 +324,7 @@ HWND GuiInit(HINSTANCE hInstance, int iRows, const char* pszTitle) {
     t_slot.bExited = false;
   }
   SetModuleInstance(hInstance);
+  PlatSetKeyArrivalHook(KbdKeyArrived);
   CGui* pGUI = GuiGet();
   KEL_ASSERT(pGUI);
   return pGUI->Open(iRows, pszTitle);

@@ -162,7 +162,12 @@ bool CGui::PumpMessages(int iWait, bool bEndOnLine) {
   if (iWait != 0 && m_hWnd) PlatSetFocus(m_hWnd);
   DWORD dwDeadline = PlatScreenTickCount() + DWORD(iWait) * 10u;
   for (;;) {
-    if (IsInputReady()) return true;
+    if (IsInputReady()) {
+      // Keys waiting never hold the screen back: a loop that reads them one
+      // by one under a flood still shows its output.
+      if (iWait != 0 && m_bDirty && m_hWnd) Update();
+      return true;
+    }
     if (iWait == 0) return false;
     MSG msg;
     if (iWait == -1) {
@@ -234,8 +239,21 @@ int KbdGetKey() {
 bool KbdEscapePressed() {
   // The quit message ends a wait like Escape: the program is ending.
   if (!KbdPoll()) return PlatQuitPosted();
-  int iKey = KbdGetKey();
-  return iKey == 27 || iKey == -1;
+  // Every key waiting is read up to an Escape, so that Escape typed after a
+  // paste or a held key ends the caller's loop at its next check. Keys after
+  // the Escape stay for whoever reads next.
+  do {
+    int iKey = KbdGetKey();
+    if (iKey == 27 || iKey == -1) return true;
+  } while (KbdPump(0));
+  return false;
+}
+
+void KbdKeyArrived(const MSG* pMsg) {
+  // What the message loop does with a message, done as the key comes.
+  if (g_Keyboard.FilterMessage(pMsg->message, pMsg->wParam, pMsg->lParam)) return;
+  PlatTranslateMessage(pMsg);
+  PlatDispatchMessage(pMsg);
 }
 
 bool KbdWaitEscape(int iTicks) {

@@ -22,6 +22,10 @@ bool KbdWaitEscape(int iTicks);
 // Simulates a key press (WM_KEYDOWN, WM_CHAR for alphanumerics, WM_KEYUP)
 // on any window; chKey is a key code taken as one byte.
 void KbdSendKey(HWND hWnd, int chKey);
+// A key message as it arrives from the screen (PlatSetKeyArrivalHook): the
+// keyboard's filter queues it (or refuses it with a beep when the queue is
+// full); any other key message goes to its window at once.
+void KbdKeyArrived(const MSG* pMsg);
 
 // The clock, in ticks of 10 ms; only differences between readings count.
 DWORD ClockTicks();

@@ -204,6 +204,7 @@ LRESULT CListBox::OnMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) 
       return reinterpret_cast<LRESULT>(m_hFont);
     case WM_SIZE:
       UpdatePage(hWnd);
+      if (m_iSel >= 0) KeepVisible(m_iSel);  // a smaller list still shows the selection
       PlatInvalidateRect(hWnd, nullptr, true);
       return 0;
     case WM_KEYDOWN:
@@ -216,6 +217,15 @@ LRESULT CListBox::OnMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) 
       return 0;
     case WM_KEYUP:
       return 0;
+    case WM_LBUTTONDOWN: {
+      // A click selects the item under it.
+      const int i = m_iTop + static_cast<int>(HIWORD(lParam)) / ItemHeight();
+      if (i < GetCount() && i != m_iSel) {
+        MoveTo(i);
+        PlatInvalidateRect(hWnd, nullptr, true);
+      }
+      return 0;
+    }
     case LB_ADDSTRING: {
       const int i = AddString(reinterpret_cast<const char*>(lParam));
       if (i >= 0) PlatInvalidateRect(hWnd, nullptr, true);

@@ -8,7 +8,8 @@
 // the top index (first visible item) and the page (items that fit). The
 // arrows move by one item, Page Up and Page Down to the far item of the
 // page, Home and End to the ends; a typed character selects the next item
-// after the caret that begins with it (either case), wrapping round. After
+// after the caret that begins with it (either case), wrapping round; a click
+// selects the item under it. After
 // every move the selection is visible. The window paints the visible items
 // opaque over its rectangle, the selected one highlighted.
 #pragma once

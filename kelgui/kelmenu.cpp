@@ -116,10 +116,12 @@ int CGui::MenuSelect(const char* pszTitle, const char* const* ppszMenuTable, DWO
 
   CScrollBar bar;
   bar.Create(this, t);
-  const int iRowsVisible = GetRows() - t;
-  bar.SetRange(iTop, iRowsVisible, iCount);
+  // The rows below the title, taken afresh each time: the terminal may
+  // have been resized meanwhile.
+  bar.SetRange(iTop, GetRows() - t, iCount);
 
   const int iPrevCaret = SetCaretMode(0);
+  SIZE sizeLaid = m_sizeWindow;  // the terminal's size when the menu was laid out
 
   int iKey = 0;
   for (;;) {
@@ -157,7 +159,15 @@ int CGui::MenuSelect(const char* pszTitle, const char* const* ppszMenuTable, DWO
       }
     }
     iLastSel = static_cast<int>(SendList(hList, LB_GETCURSEL));
-    bar.SetRange(static_cast<int>(SendList(hList, LB_GETTOPINDEX)), iRowsVisible, iCount);
+    if (m_sizeWindow.cx != sizeLaid.cx || m_sizeWindow.cy != sizeLaid.cy) {
+      // The terminal was resized: its size handling stretched the list over
+      // everything; the list and the bar get the menu's layout back.
+      sizeLaid = m_sizeWindow;
+      PlatMoveWindow(hList, 0, RowToY(t), m_sizeWindow.cx - ScrollBarWidth(this), m_sizeWindow.cy - RowToY(t),
+                     true);
+      bar.FollowParent(this, t);
+    }
+    bar.SetRange(static_cast<int>(SendList(hList, LB_GETTOPINDEX)), GetRows() - t, iCount);
   }
 
   SetCaretMode(iPrevCaret);

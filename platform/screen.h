@@ -101,6 +101,13 @@ void PlatPostQuitMessage(int iExitCode);
 bool PlatQuitPosted();
 bool PlatTranslateMessage(const MSG* pMsg);
 LRESULT PlatDispatchMessage(const MSG* pMsg);
+// Where keys arrive from a terminal (which has no key repeat coalescing
+// and takes pastes), each key message is handed to fn at once instead of
+// waiting in the message queue: the keyboard applies its own queue's limit
+// as the keys come. The loop then sees a WM_NULL. A window system whose
+// messages come through its own queue ignores the hook.
+typedef void (*PlatKeyArrivalFn)(const MSG* pMsg);
+void PlatSetKeyArrivalHook(PlatKeyArrivalFn fn);
 // GetAsyncKeyState; a terminal reports no key as down.
 SHORT PlatGetAsyncKeyState(int iKey);
 

@@ -48,18 +48,25 @@ class CScreenBackend {
   virtual DWORD Ticks() = 0;
   virtual uint64_t FileTime() = 0;
   virtual void Bell() = 0;
+  // The title of the terminal's window, where the terminal shows one.
+  virtual void SetTitle(const char* /*pszTitle*/) {}
 };
 
 // Reports of a backend to the core.
 void ScreenCoreKey(UINT uMsg, WPARAM wParam, LPARAM lParam);  // to the focus window
 void ScreenCorePost(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+// A mouse message to the shown window under terminal cell (x, y), in its
+// client coordinates; nothing when no window is there.
+void ScreenCoreMouse(UINT uMsg, int x, int y);
 void ScreenCoreHangUp();        // the terminal is gone: top-level windows close
 void ScreenCoreQuit(int iCode);  // the quit message
 void ScreenCoreResize(int cx, int cy);
 
-// The terminal's key decoder: a key as ncurses reports it (a byte, or a
-// KEY_ code with keypad on) becomes up to two key messages; the count.
-int ScreenTerminalKey(int iKey, UINT* auMsg, WPARAM* awParam);
+// A key of the terminal's key decoder (termkeys.h) as the key messages of a
+// window: a character is WM_CHAR, a virtual key WM_KEYDOWN and WM_KEYUP;
+// their count (mouse reports make none).
+struct TermKey;
+int ScreenTerminalKey(const TermKey& key, UINT* auMsg, WPARAM* awParam);
 
 // Backend selection: the terminal unless a test selected the headless one.
 // Selecting resets the core (windows, queue, caret, composed screen).

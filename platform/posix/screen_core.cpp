@@ -1,14 +1,18 @@
 // The screen functions of platform/screen.h on POSIX: a small window system
 // on a grid of terminal cells. One pixel is one cell. Windows form a tree
 // (top-level windows on the terminal, children inside their parent's client
-// area, later children on top), each bound to a registered class and its
-// procedure. Every window keeps its invalid region as one column span per
+// area), each bound to a registered class and its procedure. As on Win32, a
+// new child goes to the bottom of its siblings' Z order: the first child
+// created is the first child (GW_CHILD), painted last, on top. Every window keeps its invalid region as one column span per
 // client row; WM_PAINT is delivered, parents before children, when the queue
 // holds nothing else, and painting writes into the composed grid of cells.
 // Rows that changed are copied out by the backend (the terminal or the test
 // screen) when the message loop finds nothing to do, or at UpdateWindow.
 // Key input, the hang-up, the quit signal and resizes come in from the
-// backend while the loop waits or peeks.
+// backend while the loop waits or peeks. Keys are handed at once to the
+// arrival hook (the keyboard's filter, then the focus window), so a flood of
+// them never piles up in the message queue; a WM_NULL tells the loop that
+// keys came.
 #include <strings.h>
 
 #include <algorithm>
@@ -43,7 +47,7 @@ struct Window {
   HWND hWnd;
   size_t iClass;
   Window* pParent;
-  std::vector<Window*> apChildren;  // z-order: last on top
+  std::vector<Window*> apChildren;  // z-order: last on top (the first created)
   RECT rc;                          // in the parent's client area (terminal for top level)
   int cxRequested, cyRequested;     // top level: the size asked for
   bool bVisible;
@@ -90,6 +94,8 @@ uintptr_t g_uNextId = 0x1000;
 std::deque<MSG> g_queue;
 bool g_bQuit = false;
 int g_iQuitCode = 0;
+PlatKeyArrivalFn g_pfnKeyArrival = nullptr;
+bool g_bKeysArrived = false;  // keys went to the hook since the loop last looked
 HWND g_hFocus = nullptr;
 Caret g_caret;
 
@@ -323,6 +329,11 @@ bool PeekInternal(MSG* pMsg, UINT uRemove) {
     if (uRemove & PM_REMOVE) g_queue.pop_front();
     return true;
   }
+  if (g_bKeysArrived) {
+    *pMsg = MSG{g_hFocus, WM_NULL, 0, 0, PlatScreenTickCount(), {0, 0}};
+    if (uRemove & PM_REMOVE) g_bKeysArrived = false;
+    return true;
+  }
   if (g_bQuit) {
     *pMsg = MSG{nullptr, WM_QUIT, WPARAM(g_iQuitCode), 0, PlatScreenTickCount(), {0, 0}};
     if (uRemove & PM_REMOVE) g_bQuit = false;
@@ -351,6 +362,7 @@ void ScreenCoreSelect(CScreenBackend* pBackend) {
   g_queue.clear();
   g_bQuit = false;
   g_iQuitCode = 0;
+  g_bKeysArrived = false;
   g_hFocus = nullptr;
   g_caret = Caret();
   g_bCaretChanged = false;
@@ -380,11 +392,50 @@ ScreenCaret ScreenCoreCaret() {
   return c;
 }
 
-bool ScreenCoreHasInput() { return !g_queue.empty() || g_bQuit || NextToPaint() != nullptr; }
+bool ScreenCoreHasInput() {
+  return !g_queue.empty() || g_bKeysArrived || g_bQuit || NextToPaint() != nullptr;
+}
 
 void ScreenCoreKey(UINT uMsg, WPARAM wParam, LPARAM lParam) {
   HWND hTarget = g_hFocus ? g_hFocus : PlatGetActiveWindow();
-  g_queue.push_back(MSG{hTarget, uMsg, wParam, lParam, PlatScreenTickCount(), {0, 0}});
+  MSG msg = {hTarget, uMsg, wParam, lParam, PlatScreenTickCount(), {0, 0}};
+  if (g_pfnKeyArrival) {
+    g_pfnKeyArrival(&msg);
+    g_bKeysArrived = true;
+  } else {
+    g_queue.push_back(msg);
+  }
+}
+
+void PlatSetKeyArrivalHook(PlatKeyArrivalFn fn) { g_pfnKeyArrival = fn; }
+
+namespace {
+// The topmost shown window under a terminal cell, looking into children.
+Window* WindowAt(const std::vector<Window*>& apWindows, int x, int y) {
+  for (auto it = apWindows.rbegin(); it != apWindows.rend(); ++it) {
+    Window* p = *it;
+    if (!p->bVisible || p->bDestroying) continue;
+    RECT rc = ClipOf(p);
+    if (x < rc.left || x >= rc.right || y < rc.top || y >= rc.bottom) continue;
+    Window* pChild = WindowAt(p->apChildren, x, y);
+    return pChild ? pChild : p;
+  }
+  return nullptr;
+}
+}  // namespace
+
+void ScreenCoreMouse(UINT uMsg, int x, int y) {
+  Window* p = WindowAt(g_apTop, x, y);
+  if (!p) return;
+  int ox, oy;
+  Origin(p, &ox, &oy);
+  MSG msg = {p->hWnd, uMsg, 0, MAKELPARAM(x - ox, y - oy), PlatScreenTickCount(), {0, 0}};
+  if (g_pfnKeyArrival) {
+    g_pfnKeyArrival(&msg);
+    g_bKeysArrived = true;
+  } else {
+    g_queue.push_back(msg);
+  }
 }
 
 void ScreenCorePost(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
@@ -469,7 +520,7 @@ HWND PlatCreateWindow(DWORD dwExStyle, const char* pszClass, const char* pszText
   p->bDestroying = false;
   g_mapWindows[reinterpret_cast<uintptr_t>(p->hWnd)] = std::move(upWnd);
   if (pParent) {
-    pParent->apChildren.push_back(p);
+    pParent->apChildren.insert(pParent->apChildren.begin(), p);  // the bottom of the Z order
   } else {
     g_apTop.push_back(p);
   }
@@ -525,6 +576,9 @@ LRESULT PlatDefWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
       if (!p) return 0;
       const char* psz = reinterpret_cast<const char*>(lParam);
       p->strText = psz ? psz : "";
+      // The terminal's title is that of its first top-level window.
+      if (!p->pParent && !g_apTop.empty() && g_apTop.front() == p && g_bStarted && !g_bHungUp)
+        Backend()->SetTitle(p->strText.c_str());
       return 1;
     }
     case WM_GETTEXT: {

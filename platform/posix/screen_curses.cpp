@@ -1,13 +1,21 @@
-// The user's terminal as the screen's backend, through ncurses: the composed
+// The user's terminal as the screen's backend. ncurses draws: the composed
 // cells are copied out row by row (panel cells black on white, or the
-// terminal's own colours when it has none), the caret becomes the terminal's
-// cursor (hidden, block or bar where the terminal can change its shape), and
-// keys become the window's key messages: characters as WM_CHAR (Backspace is
-// 8 whichever byte the terminal sends, Enter 13), the navigation keys as
-// WM_KEYDOWN/WM_KEYUP with virtual keys, a double-click as WM_LBUTTONDBLCLK.
-// Signals become events through a self-pipe that the wait polls together
-// with the terminal: SIGINT and SIGTERM the quit message, SIGHUP the closed
-// window, SIGWINCH a resize. The terminal is given back at every way out:
+// terminal's own colours when it has none), and the caret becomes the
+// terminal's cursor (hidden, block or bar where the terminal can change its
+// shape). Input is read here, byte by byte, through the terminal key decoder
+// (termkeys.h): characters become WM_CHAR (Backspace is 8 whichever byte the
+// terminal sends, Enter 13), the navigation keys WM_KEYDOWN/WM_KEYUP with
+// virtual keys, a double-click WM_LBUTTONDBLCLK; a lone ESC is Escape after
+// 25 ms without a following byte.
+//
+// The terminal runs without flow control or other special characters
+// (Ctrl-S and Ctrl-Q are keys), with bracketed paste and mouse reports where
+// terminfo has them, and with the window's title where terminfo says the
+// terminal has one. Signals become events through a self-pipe that the wait
+// polls together with the terminal: SIGINT and SIGTERM the quit message,
+// SIGHUP the closed window, SIGWINCH a resize, SIGTSTP a suspension (the
+// terminal is given back, then taken again on resume, before the next key is
+// read), SIGCONT a resume. The terminal is given back at every way out:
 // normal end (atexit), a failed assertion (its clean-up hook) and a fatal
 // signal.
 #include <curses.h>
@@ -24,11 +32,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "kelassert.h"
 #include "platform/clock.h"
 #include "platform/posix/screen_backend.h"
+#include "platform/posix/termkeys.h"
 #include "platform/screen.h"
 #include "platform/serial.h"
 
@@ -40,16 +50,19 @@ int g_afdSignal[2] = {-1, -1};
 // (only async-signal-safe calls in the handler).
 struct termios g_tiSaved;
 bool g_bTiSaved = false;
-char g_szRestore[256];
+char g_szRestore[512];
 size_t g_cbRestore = 0;
 
-const int kaiEventSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGWINCH};
+const int kaiEventSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGWINCH, SIGTSTP, SIGCONT};
 // SIGQUIT (Ctrl+backslash) ends the program at once: the terminal is given back too.
 const int kaiFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGQUIT};
 const size_t kcEventSignals = sizeof(kaiEventSignals) / sizeof(kaiEventSignals[0]);
 const size_t kcFatalSignals = sizeof(kaiFatalSignals) / sizeof(kaiFatalSignals[0]);
 struct sigaction g_aOldEvent[kcEventSignals];
 struct sigaction g_aOldFatal[kcFatalSignals];
+
+// Two presses of the left button this close together are a double-click.
+const DWORD kdwDoubleClickMs = 500;
 
 void OnEventSignal(int iSig) {
   int iSavedErrno = errno;
@@ -72,6 +85,14 @@ void OnFatalSignal(int iSig) {
   raise(iSig);
 }
 
+// A terminfo string capability; null when the terminal has none.
+const char* Cap(const char* pszName) {
+  char* psz = tigetstr(const_cast<char*>(pszName));
+  return (psz && psz != reinterpret_cast<char*>(-1)) ? psz : nullptr;
+}
+
+bool Flag(const char* pszName) { return tigetflag(const_cast<char*>(pszName)) > 0; }
+
 void AppendText(const char* psz) {
   size_t n = strlen(psz);
   if (g_cbRestore + n >= sizeof(g_szRestore)) return;
@@ -80,12 +101,38 @@ void AppendText(const char* psz) {
 }
 
 void AppendCap(const char* pszCap) {
-  char* psz = tigetstr(const_cast<char*>(pszCap));
-  if (psz && psz != reinterpret_cast<char*>(-1)) AppendText(psz);
+  if (const char* psz = Cap(pszCap)) AppendText(psz);
+}
+
+void WriteAll(const std::string& str) {
+  size_t i = 0;
+  while (i < str.size()) {
+    ssize_t n = write(STDOUT_FILENO, str.data() + i, str.size() - i);
+    if (n > 0) {
+      i += size_t(n);
+    } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+      return;
+    }
+  }
 }
 
 void AssertHook() { PlatScreenShutdown(); }
 void AtExit() { PlatScreenShutdown(); }
+
+// Refuses a terminal that cannot place its cursor (TERM=dumb and the like):
+// the panel could not be drawn. True when the terminal type is usable.
+bool CheckTerminalType(const char* pszTerm) {
+  int iErr = 0;
+  if (setupterm(pszTerm, STDOUT_FILENO, &iErr) != OK) {
+    fprintf(stderr, "Tavrix: unknown terminal type \"%s\"\n", pszTerm);
+    return false;
+  }
+  bool bUsable = Cap("cup") != nullptr && !Flag("hc") && !Flag("gn");
+  del_curterm(cur_term);
+  if (!bUsable)
+    fprintf(stderr, "Tavrix: terminal type \"%s\" cannot place the cursor (see TERM)\n", pszTerm);
+  return bUsable;
+}
 
 class CCurses : public CScreenBackend {
  public:
@@ -99,68 +146,65 @@ class CCurses : public CScreenBackend {
       fprintf(stderr, "Tavrix: no terminal type (TERM is not set)\n");
       return false;
     }
+    if (!CheckTerminalType(pszTerm)) return false;
     if (tcgetattr(STDIN_FILENO, &g_tiSaved) == 0) g_bTiSaved = true;
-    set_escdelay(25);  // Escape alone arrives within 25 ms
+    // Our handlers go in first, so that ncurses installs none of its own
+    // (its suspend handler would give keys back in the wrong modes).
+    InstallSignals();
     m_pScreen = newterm(nullptr, stdout, stdin);
     if (!m_pScreen) {
+      RemoveSignals();
       fprintf(stderr, "Tavrix: unknown terminal type \"%s\"\n", pszTerm);
       return false;
     }
     set_term(m_pScreen);
-    set_escdelay(25);
     cbreak();  // Ctrl-C stays a signal
     noecho();
     nonl();
-    keypad(stdscr, TRUE);
-    nodelay(stdscr, TRUE);
     intrflush(stdscr, FALSE);
-    mousemask(BUTTON1_DOUBLE_CLICKED, nullptr);
+    typeahead(-1);  // the keys are ours to read, not ncurses'
     m_bColour = has_colors();
     if (m_bColour) {
       start_color();
       use_default_colors();
       init_pair(1, COLOR_BLACK, COLOR_WHITE);
     }
-    const char* pszSs = tigetstr(const_cast<char*>("Ss"));
-    m_pszSs = (pszSs && pszSs != reinterpret_cast<char*>(-1)) ? pszSs : nullptr;
-    const char* pszSe = tigetstr(const_cast<char*>("Se"));
-    m_pszSe = (pszSe && pszSe != reinterpret_cast<char*>(-1)) ? pszSe : nullptr;
+    m_pszSs = Cap("Ss");
+    m_pszSe = Cap("Se");
+    m_pszPasteOn = Cap("BE");
+    m_pszPasteOff = Cap("BD");
+    if (m_pszPasteOn && !m_pszPasteOff) m_pszPasteOff = "\033[?2004l";
+    const char* pszMouse = Cap("kmous");
+    m_bMouse = pszMouse != nullptr;
+    m_bMouseSgr = pszMouse && strcmp(pszMouse, "\033[<") == 0;
+    // A title: the status-line strings of terminfo, or xterm's title (XT),
+    // which also keeps the previous title on a stack.
+    m_pszTitleOn = Cap("TS");
+    if (!m_pszTitleOn && Flag("hs")) m_pszTitleOn = Cap("tsl");
+    m_pszTitleOff = m_pszTitleOn ? Cap("fsl") : nullptr;
+    m_bTitleStack = Flag("XT");
+    if (!m_pszTitleOn && m_bTitleStack) m_pszTitleOn = "\033]2;";
+    if (m_pszTitleOn && !m_pszTitleOff) m_pszTitleOff = "\007";
+    m_bTitleSet = false;
+
     g_cbRestore = 0;
     AppendCap("sgr0");
     AppendCap("cnorm");
     AppendCap("Se");
-    AppendCap("rmkx");
-    char* pszMouse = tigetstr(const_cast<char*>("kmous"));
-    if (pszMouse && pszMouse != reinterpret_cast<char*>(-1)) AppendText("\033[?1000l");
+    AppendText(ModesOff().c_str());
     AppendCap("rmcup");
     curs_set(0);
     m_iCursor = 0;
+    TakeTerminal();
     erase();
     refresh();
 
-    if (pipe(g_afdSignal) == 0) {
-      for (int fd : g_afdSignal) {
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        fcntl(fd, F_SETFD, FD_CLOEXEC);
-      }
-    }
-    struct sigaction sa;
-    memset(&sa, 0, sizeof(sa));
-    sa.sa_handler = OnEventSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (size_t i = 0; i < kcEventSignals; ++i) sigaction(kaiEventSignals[i], &sa, &g_aOldEvent[i]);
-    struct sigaction saFatal;
-    memset(&saFatal, 0, sizeof(saFatal));
-    saFatal.sa_handler = OnFatalSignal;
-    sigemptyset(&saFatal.sa_mask);
-    saFatal.sa_flags = SA_RESETHAND;
-    for (size_t i = 0; i < kcFatalSignals; ++i) sigaction(kaiFatalSignals[i], &saFatal, &g_aOldFatal[i]);
     if (!m_bAtExit) {
       atexit(AtExit);
       m_bAtExit = true;
     }
     KelSetAssertHook(AssertHook);
+    m_decoder.Reset();
     m_bStarted = true;
     m_bHungUp = false;
     *pcx = COLS;
@@ -176,18 +220,15 @@ class CCurses : public CScreenBackend {
       curs_set(1);
       erase();
       refresh();
+      fflush(stdout);
+      WriteAll(ModesOff());
     }
     endwin();
     fflush(stdout);
     delscreen(m_pScreen);
     m_pScreen = nullptr;
-    for (size_t i = 0; i < kcEventSignals; ++i) sigaction(kaiEventSignals[i], &g_aOldEvent[i], nullptr);
-    for (size_t i = 0; i < kcFatalSignals; ++i) sigaction(kaiFatalSignals[i], &g_aOldFatal[i], nullptr);
-    for (int& fd : g_afdSignal) {
-      if (fd >= 0) close(fd);
-      fd = -1;
-    }
-    if (m_bHungUp && g_bTiSaved) tcsetattr(STDIN_FILENO, TCSANOW, &g_tiSaved);
+    if (g_bTiSaved) tcsetattr(STDIN_FILENO, TCSANOW, &g_tiSaved);
+    RemoveSignals();
     g_bTiSaved = false;
     g_cbRestore = 0;
   }
@@ -210,17 +251,7 @@ class CCurses : public CScreenBackend {
       iCursor = caret.bBlock ? 2 : 1;
       move(caret.y, caret.x);
     }
-    if (iCursor != m_iCursor) {
-      // Normal first (some terminals' "very visible" does not undo hidden),
-      // then very visible (a block) where the terminal has it.
-      if (iCursor == 0) {
-        curs_set(0);
-      } else {
-        curs_set(1);
-        if (iCursor == 2) curs_set(2);
-      }
-      m_iCursor = iCursor;
-    }
+    SetCursor(iCursor);
     wnoutrefresh(stdscr);
     doupdate();
     // The cursor's shape (DECSCUSR), where the terminal has it.
@@ -244,7 +275,14 @@ class CCurses : public CScreenBackend {
     int iTimeout = dwMillis == INFINITE ? -1 : (dwMillis > INT_MAX ? INT_MAX : int(dwMillis));
     DWORD dwStart = PlatTickCount();
     for (;;) {
-      int n = poll(afd, nfds_t(2 + nLines), iTimeout);
+      // An unfinished key sequence shortens the wait to its own time-out.
+      int iPoll = iTimeout;
+      if (unsigned uExpiry = m_decoder.ExpiryMs()) {
+        int iLeft = int(m_dwLastByte + uExpiry - PlatTickCount());
+        if (iLeft < 0) iLeft = 0;
+        if (iPoll < 0 || iLeft < iPoll) iPoll = iLeft;
+      }
+      int n = poll(afd, nfds_t(2 + nLines), iPoll);
       if (n < 0) return false;  // EINTR: the signal is in the pipe; the caller looks again
       bool bOther = (afd[0].revents | afd[1].revents) != 0;
       bool bLine = false, bDeadLine = false;
@@ -258,11 +296,16 @@ class CCurses : public CScreenBackend {
           bDeadLine = true;
         }
       }
+      // Signals first: a resume restores the terminal's modes before any
+      // key that came with it is read.
       if (afd[1].revents & POLLIN) DrainSignals();
-      if (!m_bHungUp && (afd[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
-        HangUp();
-      } else if (!m_bHungUp && (afd[0].revents & POLLIN)) {
-        ReadKeys(dwMillis != 0);
+      if (!m_bHungUp && (afd[0].revents & POLLIN)) ReadKeys();
+      if (!m_bHungUp && (afd[0].revents & (POLLHUP | POLLERR | POLLNVAL))) HangUp();
+      if (m_bHungUp) afd[0].fd = -1;
+      if (m_decoder.ExpiryMs() && PlatTickCount() - m_dwLastByte >= m_decoder.ExpiryMs()) {
+        TermKey aKeys[CTermKeyDecoder::MAX_OUT];
+        Deliver(aKeys, m_decoder.Expire(aKeys));
+        bOther = true;
       }
       if (bLine || bOther || !bDeadLine || iTimeout == 0) return bLine;
       // Only a dead line woke the wait: wait on for the rest of the time.
@@ -281,6 +324,23 @@ class CCurses : public CScreenBackend {
     if (m_bStarted && !m_bHungUp) beep();
   }
 
+  void SetTitle(const char* pszTitle) override {
+    if (!m_bStarted || m_bHungUp || !m_pszTitleOn || !pszTitle) return;
+    m_strTitle.clear();
+    for (const char* p = pszTitle; *p && m_strTitle.size() < 128; ++p)
+      if (static_cast<unsigned char>(*p) >= 0x20 && *p != 0x7F) m_strTitle += *p;
+    fflush(stdout);
+    WriteAll(TitleOn());
+    m_bTitleSet = true;
+    // A fatal signal puts the old title back too.
+    g_cbRestore = 0;
+    AppendCap("sgr0");
+    AppendCap("cnorm");
+    AppendCap("Se");
+    AppendText(ModesOff().c_str());
+    AppendCap("rmcup");
+  }
+
  private:
   chtype CellChar(const ScreenCell& cell) const {
     chtype ch = static_cast<unsigned char>(cell.ch);
@@ -292,6 +352,97 @@ class CCurses : public CScreenBackend {
       case CELL_SHADE: return ACS_CKBOARD | attrPanel;
       default: return ' ' | A_NORMAL;
     }
+  }
+
+  void SetCursor(int iCursor) {
+    if (iCursor == m_iCursor) return;
+    // Normal first (some terminals' "very visible" does not undo hidden),
+    // then very visible (a block) where the terminal has it.
+    if (iCursor == 0) {
+      curs_set(0);
+    } else {
+      curs_set(1);
+      if (iCursor == 2) curs_set(2);
+    }
+    m_iCursor = iCursor;
+  }
+
+  void InstallSignals() {
+    if (pipe(g_afdSignal) == 0) {
+      for (int fd : g_afdSignal) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+      }
+    }
+    struct sigaction sa;
+    memset(&sa, 0, sizeof(sa));
+    sa.sa_handler = OnEventSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (size_t i = 0; i < kcEventSignals; ++i) {
+      sigaction(kaiEventSignals[i], &sa, &g_aOldEvent[i]);
+      // A program started with suspension ignored (no job control) keeps it so.
+      if (kaiEventSignals[i] == SIGTSTP && g_aOldEvent[i].sa_handler == SIG_IGN)
+        sigaction(SIGTSTP, &g_aOldEvent[i], nullptr);
+    }
+    struct sigaction saFatal;
+    memset(&saFatal, 0, sizeof(saFatal));
+    saFatal.sa_handler = OnFatalSignal;
+    sigemptyset(&saFatal.sa_mask);
+    saFatal.sa_flags = SA_RESETHAND;
+    for (size_t i = 0; i < kcFatalSignals; ++i) sigaction(kaiFatalSignals[i], &saFatal, &g_aOldFatal[i]);
+  }
+
+  void RemoveSignals() {
+    for (size_t i = 0; i < kcEventSignals; ++i) sigaction(kaiEventSignals[i], &g_aOldEvent[i], nullptr);
+    for (size_t i = 0; i < kcFatalSignals; ++i) sigaction(kaiFatalSignals[i], &g_aOldFatal[i], nullptr);
+    for (int& fd : g_afdSignal) {
+      if (fd >= 0) close(fd);
+      fd = -1;
+    }
+  }
+
+  // The terminal's input modes while the program runs: no flow control
+  // (Ctrl-S, Ctrl-Q), no literal-next or discard characters, no line-end
+  // mapping, all eight bits; signals stay (Ctrl-C, Ctrl-Z, Ctrl-\).
+  void TakeTerminal() {
+    struct termios ti;
+    if (tcgetattr(STDIN_FILENO, &ti) == 0) {
+      ti.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY | ISTRIP | INLCR | IGNCR | ICRNL);
+      ti.c_lflag &= ~tcflag_t(ICANON | ECHO | IEXTEN);
+      ti.c_lflag |= ISIG;
+      ti.c_cc[VMIN] = 1;
+      ti.c_cc[VTIME] = 0;
+      tcsetattr(STDIN_FILENO, TCSANOW, &ti);
+      def_prog_mode();  // ncurses restores these modes, not its own
+    }
+    fflush(stdout);
+    WriteAll(ModesOn());
+  }
+
+  std::string ModesOn() const {
+    std::string str;
+    if (m_pszPasteOn) str += m_pszPasteOn;
+    if (m_bMouse) str += m_bMouseSgr ? "\033[?1000h\033[?1006h" : "\033[?1000h";
+    if (m_bTitleSet) str += TitleOn();
+    return str;
+  }
+
+  std::string ModesOff() const {
+    std::string str;
+    if (m_pszPasteOff) str += m_pszPasteOff;
+    if (m_bMouse) str += m_bMouseSgr ? "\033[?1006l\033[?1000l" : "\033[?1000l";
+    if (m_bTitleSet && m_bTitleStack) str += "\033[23;2t";  // the title from before
+    return str;
+  }
+
+  std::string TitleOn() const {
+    std::string str;
+    if (m_bTitleStack) str += "\033[22;2t";  // keep the title from before
+    str += m_pszTitleOn;
+    str += m_strTitle;
+    str += m_pszTitleOff;
+    return str;
   }
 
   void HangUp() {
@@ -315,49 +466,111 @@ class CCurses : public CScreenBackend {
           case SIGWINCH:
             if (!m_bHungUp) Resize();
             break;
+          case SIGTSTP:
+            if (!m_bHungUp) Suspend();
+            break;
+          case SIGCONT:
+            if (!m_bHungUp) Resume();
+            break;
         }
       }
     }
+  }
+
+  // Ctrl-Z: the terminal gets its own modes back, the program stops; when it
+  // is continued, the modes are taken again before any key is read.
+  void Suspend() {
+    fflush(stdout);
+    WriteAll(ModesOff());
+    curs_set(1);
+    endwin();
+    fflush(stdout);
+    if (g_bTiSaved) tcsetattr(STDIN_FILENO, TCSANOW, &g_tiSaved);
+    struct sigaction saDefault, saOurs;
+    memset(&saDefault, 0, sizeof(saDefault));
+    saDefault.sa_handler = SIG_DFL;
+    sigemptyset(&saDefault.sa_mask);
+    sigaction(SIGTSTP, &saDefault, &saOurs);
+    sigset_t set, setOld;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &set, &setOld);
+    raise(SIGTSTP);  // stops here until continued
+    sigprocmask(SIG_SETMASK, &setOld, nullptr);
+    sigaction(SIGTSTP, &saOurs, nullptr);
+    Resume();
+  }
+
+  void Resume() {
+    reset_prog_mode();
+    TakeTerminal();
+    m_iShape = 0;  // the shape and visibility are set again at the next flush
+    int iCursor = m_iCursor;
+    m_iCursor = -1;
+    SetCursor(iCursor);
+    Resize();  // the size may have changed while stopped; everything is drawn again
+    clearok(curscr, TRUE);
+    wnoutrefresh(stdscr);
+    doupdate();
   }
 
   void Resize() {
     winsize ws;
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0 || ws.ws_col == 0 || ws.ws_row == 0) return;
+    if (ws.ws_row == LINES && ws.ws_col == COLS) return;
     resizeterm(ws.ws_row, ws.ws_col);
     erase();
     ScreenCoreResize(ws.ws_col, ws.ws_row);
   }
 
-  void ReadKeys(bool bExpected) {
-    bool bAny = false;
-    for (;;) {
-      int iKey = wgetch(stdscr);
-      if (iKey == ERR) break;
-      bAny = true;
-      if (iKey == KEY_MOUSE) {
-        MEVENT ev;
-        if (getmouse(&ev) == OK && (ev.bstate & BUTTON1_DOUBLE_CLICKED))
-          ScreenCoreKey(WM_LBUTTONDBLCLK, 0, MAKELPARAM(ev.x, ev.y));
+  void ReadKeys() {
+    unsigned char ab[4096];
+    ssize_t n = read(STDIN_FILENO, ab, sizeof(ab));
+    if (n == 0) {
+      HangUp();  // readable but at its end: the terminal is gone
+      return;
+    }
+    if (n < 0) {
+      if (errno != EINTR && errno != EAGAIN) HangUp();  // EIO: the terminal is gone
+      return;  // EINTR, EAGAIN: the next wait looks again
+    }
+    m_dwLastByte = PlatTickCount();
+    TermKey aKeys[CTermKeyDecoder::MAX_OUT];
+    for (ssize_t i = 0; i < n; ++i) Deliver(aKeys, m_decoder.Feed(ab[i], aKeys));
+  }
+
+  void Deliver(const TermKey* aKeys, int nKeys) {
+    for (int k = 0; k < nKeys; ++k) {
+      const TermKey& key = aKeys[k];
+      if (key.eKind == TK_MOUSE) {
+        OnMouse(key);
         continue;
       }
-      if (iKey == KEY_RESIZE) continue;  // handled through SIGWINCH
       UINT auMsg[2];
       WPARAM awParam[2];
-      int nMsg = ScreenTerminalKey(iKey, auMsg, awParam);
+      int nMsg = ScreenTerminalKey(key, auMsg, awParam);
       for (int i = 0; i < nMsg; ++i)
         ScreenCoreKey(auMsg[i], awParam[i], auMsg[i] == WM_KEYUP ? LPARAM(0xC0000001u) : 1);
     }
-    if (!bAny) {
-      // Readable but nothing to read: end of file, the terminal is gone.
-      int nQueued = 0;
-      if (ioctl(STDIN_FILENO, FIONREAD, &nQueued) == 0 && nQueued == 0 && bExpected) {
-        pollfd pfd = {STDIN_FILENO, POLLIN, 0};
-        if (poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLIN)) {
-          char c;
-          if (read(STDIN_FILENO, &c, 1) == 0) HangUp();
-        }
-      }
+  }
+
+  // A press of the left button goes to the window under it (a menu's list
+  // selects the item there); a second press on the same cell soon after the
+  // first is a double-click, which the keyboard takes as Enter. Everything
+  // else the mouse reports is ignored.
+  void OnMouse(const TermKey& key) {
+    if (key.iCode != 0 || key.x < 0 || key.y < 0) return;
+    DWORD dwNow = PlatTickCount();
+    if (m_bClicked && dwNow - m_dwClick <= kdwDoubleClickMs && key.x == m_xClick && key.y == m_yClick) {
+      m_bClicked = false;
+      ScreenCoreKey(WM_LBUTTONDBLCLK, 0, MAKELPARAM(key.x, key.y));
+      return;
     }
+    ScreenCoreMouse(WM_LBUTTONDOWN, key.x, key.y);
+    m_bClicked = true;
+    m_dwClick = dwNow;
+    m_xClick = key.x;
+    m_yClick = key.y;
   }
 
   SCREEN* m_pScreen = nullptr;
@@ -370,50 +583,38 @@ class CCurses : public CScreenBackend {
   bool m_bShapeSet = false;
   const char* m_pszSs = nullptr;
   const char* m_pszSe = nullptr;
+  const char* m_pszPasteOn = nullptr;
+  const char* m_pszPasteOff = nullptr;
+  bool m_bMouse = false;
+  bool m_bMouseSgr = false;
+  const char* m_pszTitleOn = nullptr;
+  const char* m_pszTitleOff = nullptr;
+  bool m_bTitleStack = false;
+  bool m_bTitleSet = false;
+  std::string m_strTitle;
   std::vector<chtype> m_aLine;
+  CTermKeyDecoder m_decoder;
+  DWORD m_dwLastByte = 0;
+  bool m_bClicked = false;
+  DWORD m_dwClick = 0;
+  int m_xClick = 0, m_yClick = 0;
 };
 
 CCurses g_curses;
 
 }  // namespace
 
-int ScreenTerminalKey(int iKey, UINT* auMsg, WPARAM* awParam) {
-  int vk = 0;
-  switch (iKey) {
-    case KEY_UP: vk = VK_UP; break;
-    case KEY_DOWN: vk = VK_DOWN; break;
-    case KEY_LEFT: vk = VK_LEFT; break;
-    case KEY_RIGHT: vk = VK_RIGHT; break;
-    case KEY_PPAGE: vk = VK_PRIOR; break;
-    case KEY_NPAGE: vk = VK_NEXT; break;
-    case KEY_DC: vk = VK_DELETE; break;
-    case KEY_HOME: vk = VK_HOME; break;
-    case KEY_END: vk = VK_END; break;
-    case KEY_IC: vk = VK_INSERT; break;
-    case KEY_BACKSPACE:
-    case 127:
-    case 8:
-      auMsg[0] = WM_CHAR;
-      awParam[0] = 8;
-      return 1;
-    case KEY_ENTER:
-    case '\r':
-    case '\n':
-      auMsg[0] = WM_CHAR;
-      awParam[0] = 13;
-      return 1;
-    default:
-      if (iKey >= 0 && iKey <= 0xFF) {
-        auMsg[0] = WM_CHAR;
-        awParam[0] = WPARAM(iKey);
-        return 1;
-      }
-      return 0;  // function keys and the like: no terminal key
+int ScreenTerminalKey(const TermKey& key, UINT* auMsg, WPARAM* awParam) {
+  if (key.eKind == TK_CHAR) {
+    auMsg[0] = WM_CHAR;
+    awParam[0] = WPARAM(key.iCode);
+    return 1;
   }
+  if (key.eKind != TK_VKEY) return 0;
   auMsg[0] = WM_KEYDOWN;
-  awParam[0] = WPARAM(vk);
+  awParam[0] = WPARAM(key.iCode);
   auMsg[1] = WM_KEYUP;
-  awParam[1] = WPARAM(vk);
+  awParam[1] = WPARAM(key.iCode);
   return 2;
 }
 

@@ -118,6 +118,10 @@ struct RECT {
 #define VK_DOWN 0x28
 #define VK_INSERT 0x2D
 #define VK_DELETE 0x2E
+#define VK_F1 0x70
+#define VK_F6 0x75
+#define VK_F11 0x7A
+#define VK_F12 0x7B
 
 // Serial line: modem status bits, escape functions, purge flags.
 #define MS_CTS_ON 0x0010u

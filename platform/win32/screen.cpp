@@ -139,6 +139,10 @@ bool PlatTranslateMessage(const MSG* pMsg) { return TranslateMessage(pMsg) != 0;
 LRESULT PlatDispatchMessage(const MSG* pMsg) { return DispatchMessageA(pMsg); }
 SHORT PlatGetAsyncKeyState(int iKey) { return GetAsyncKeyState(iKey); }
 
+// Keys come through the thread's own message queue, where the system
+// coalesces a held key's repeats: nothing to hook.
+void PlatSetKeyArrivalHook(PlatKeyArrivalFn) {}
+
 int PlatLoadString(HINSTANCE hInstance, UINT uID, char* pszBuf, int cchBuf) {
   return LoadStringA(hInstance, uID, pszBuf, cchBuf);
 }

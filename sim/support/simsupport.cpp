@@ -349,6 +349,23 @@ bool CTmuxSession::SendKeys(const std::vector<std::string>& vKeys) {
   return RunCommand(Tmux(vCmd)) == 0;
 }
 
+bool CTmuxSession::Paste(const std::string& strText) {
+  return m_bStarted && RunCommand(Tmux({"set-buffer", "-b", "paste", "--", strText})) == 0 &&
+         RunCommand(Tmux({"paste-buffer", "-p", "-d", "-b", "paste", "-t", "t"})) == 0;
+}
+
+bool CTmuxSession::Resize(int iCols, int iRows) {
+  return m_bStarted && RunCommand(Tmux({"resize-window", "-t", "t", "-x", std::to_string(iCols), "-y",
+                                        std::to_string(iRows)})) == 0;
+}
+
+std::string CTmuxSession::Title() {
+  std::string strOut;
+  if (!m_bStarted || RunCommand(Tmux({"display-message", "-p", "-t", "t", "#{pane_title}"}), &strOut) != 0) return "";
+  while (!strOut.empty() && strOut.back() == '\n') strOut.pop_back();
+  return strOut;
+}
+
 std::string CTmuxSession::Capture() {
   std::string strOut;
   if (!m_bStarted || RunCommand(Tmux({"capture-pane", "-p", "-t", "t"}), &strOut) != 0) return "";

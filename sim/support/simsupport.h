@@ -94,6 +94,12 @@ class CTmuxSession {
   // Types text literally / presses named keys ("Enter", "Escape", "Down").
   bool SendText(const std::string& strText);
   bool SendKeys(const std::vector<std::string>& vKeys);
+  // Pastes text as the terminal does: bracketed when the program asked for it.
+  bool Paste(const std::string& strText);
+  // Changes the window's size (the program sees SIGWINCH).
+  bool Resize(int iCols, int iRows);
+  // The pane's title, as the program set it.
+  std::string Title();
   // The visible screen, rows separated by line feeds.
   std::string Capture();
   // Waits until the screen contains strText; false after iTimeoutMs.

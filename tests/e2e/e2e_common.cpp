@@ -43,8 +43,13 @@ bool StartProgram(simsupport::CTmuxSession& tmux, const CHome& home, int iCols, 
   vEnv.insert(vEnv.end(), vExtraEnv.begin(), vExtraEnv.end());
   std::string strProgram = simsupport::ProgramPath();
   if (strProgram.empty()) return false;
-  return tmux.Start({"/bin/sh", "-c", "echo $$ > \"$1\"; exec \"$0\"", strProgram, home.strDir + "/pid"}, iCols,
-                    iRows, vEnv, home.strDir);
+  // tmux gives its panes its own TERM: the home's is set inside the pane.
+  std::string strTerm = "screen";
+  for (const auto& kv : vEnv)
+    if (kv.first == "TERM") strTerm = kv.second;
+  return tmux.Start({"/bin/sh", "-c", "echo $$ > \"$1\"; TERM=\"$2\"; export TERM; exec \"$0\"", strProgram,
+                     home.strDir + "/pid", strTerm},
+                    iCols, iRows, vEnv, home.strDir);
 }
 
 int ProgramPid(const CHome& home) {

@@ -24,7 +24,8 @@ struct CHome {
 };
 
 // Starts the program in tmux (iCols x iRows) through a shell that records its
-// pid in <home>/pid, so that signals can be sent to it.
+// pid in <home>/pid, so that signals can be sent to it, and gives it the
+// home's TERM (tmux would give it its own).
 bool StartProgram(simsupport::CTmuxSession& tmux, const CHome& home, int iCols = 80, int iRows = 25,
                   const simsupport::EnvList& vExtraEnv = {});
 int ProgramPid(const CHome& home);

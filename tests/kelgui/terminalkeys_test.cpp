@@ -1,48 +1,217 @@
-// The terminal's key decoder: what ncurses reports becomes the key messages
-// of a window, and through the keyboard filter the terminal key codes.
+// The terminal's keys: byte sequences recorded from xterm, rxvt, the linux
+// console and tmux/screen go through the key decoder and the keyboard filter,
+// whole and split at every byte, and must give exactly the terminal key codes
+// (or the key messages that go on to the focus window) and never a stray
+// Escape. Also the fuzz target of the decoder, replayed over its corpus and
+// over pseudo-random splices of the recorded sequences.
 #include <gtest/gtest.h>
 
-#include <curses.h>
+#include <dirent.h>
 
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "kelgui/kelkbd.h"
 #include "platform/posix/screen_backend.h"
+#include "platform/posix/termkeys.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize);
 
 namespace {
 
-// The key codes a terminal key yields after the keyboard filter.
-std::vector<int> CodesOf(int iKey) {
-  UINT auMsg[2];
-  WPARAM awParam[2];
-  int n = ScreenTerminalKey(iKey, auMsg, awParam);
+// Results: a queued key code, or a key that goes on to the focus window
+// (the list box's Home and End), or a mouse report.
+const int V = 0x1000;  // V + virtual key: not queued, dispatched
+const int M = 0x2000;  // M + button: a mouse report
+const int HOME = V + VK_HOME, END = V + VK_END, INS = V + VK_INSERT, F1 = V + VK_F1, F5 = V + VK_F1 + 4,
+          F12 = V + VK_F12, UP = 19, DOWN = 11, LEFT = 14, RIGHT = 26, DEL = 127, PGUP = 43, PGDN = 45;
+
+struct Case {
+  const char* pszTerm;
+  const char* pszKey;
+  std::string strBytes;
+  std::vector<int> aiExpected;
+};
+
+const Case g_aCases[] = {
+    // xterm, cursor keys in normal and application mode, keypad numeric and application.
+    {"xterm", "Up", "\x1b[A", {UP}},
+    {"xterm", "Down", "\x1b[B", {DOWN}},
+    {"xterm", "Right", "\x1b[C", {RIGHT}},
+    {"xterm", "Left", "\x1b[D", {LEFT}},
+    {"xterm", "Up (application)", "\x1bOA", {UP}},
+    {"xterm", "Home", "\x1b[H", {HOME}},
+    {"xterm", "End", "\x1b[F", {END}},
+    {"xterm", "Home (application)", "\x1bOH", {HOME}},
+    {"xterm", "End (application)", "\x1bOF", {END}},
+    {"xterm", "Insert", "\x1b[2~", {INS}},
+    {"xterm", "Delete", "\x1b[3~", {DEL}},
+    {"xterm", "PgUp", "\x1b[5~", {PGUP}},
+    {"xterm", "PgDn", "\x1b[6~", {PGDN}},
+    {"xterm", "F1", "\x1bOP", {F1}},
+    {"xterm", "F5", "\x1b[15~", {F5}},
+    {"xterm", "F12", "\x1b[24~", {F12}},
+    {"xterm", "Shift+F1", "\x1b[1;2P", {F1}},
+    {"xterm", "Shift+Up", "\x1b[1;2A", {UP}},
+    {"xterm", "Ctrl+Right", "\x1b[1;5C", {RIGHT}},
+    {"xterm", "Ctrl+Home", "\x1b[1;5H", {HOME}},
+    {"xterm", "Shift+Delete", "\x1b[3;2~", {DEL}},
+    {"xterm", "Ctrl+PgDn", "\x1b[6;5~", {PGDN}},
+    {"xterm", "Alt+Up", "\x1b[1;3A", {}},
+    {"xterm", "Alt+5", "\x1b" "5", {}},
+    {"xterm", "Alt+a", "\x1b" "a", {}},
+    {"xterm", "Alt+Backspace", "\x1b\x7f", {}},
+    {"xterm", "Alt+Enter", "\x1b\r", {}},
+    {"xterm", "Shift+Tab", "\x1b[Z", {9}},
+    {"xterm", "KP2 (application)", "\x1bOr", {'2'}},
+    {"xterm", "KP0..9 (application)", "\x1bOp\x1bOq\x1bOy", {'0', '1', '9'}},
+    {"xterm", "KP Enter (application)", "\x1bOM", {13}},
+    {"xterm", "KP- KP+ KP* KP/ KP.", "\x1bOm\x1bOk\x1bOj\x1bOo\x1bOn", {'-', '+', '*', '/', '.'}},
+    {"xterm", "KP5 without NumLock", "\x1b[E", {}},
+    {"xterm", "KP2 (numeric)", "2", {'2'}},
+    {"xterm", "Ctrl+S Ctrl+Q", "\x13\x11", {19, 17}},
+    {"xterm", "Ctrl+a (modifyOtherKeys)", "\x1b[27;5;97~", {1}},
+    {"xterm", "Alt+x (CSI u)", "\x1b[120;3u", {}},
+    {"xterm", "Backspace Enter Tab", "\x7f\r\t", {8, 13, 9}},
+    {"xterm", "Ctrl+H Ctrl+J", "\x08\n", {8, 13}},
+    {"xterm", "letters", "aZ5", {'A', 'Z', '5'}},
+    {"xterm", "e-acute (UTF-8)", "\xc3\xa9", {0xE9}},
+    {"xterm", "euro sign (UTF-8)", "\xe2\x82\xac" "x", {'X'}},
+    {"xterm", "broken UTF-8", "\xc3" "a\xa9", {'A'}},
+    {"xterm", "bracketed paste", "\x1b[200~ab\r\x1b[A\x1b" "c\tz\x1b[201~", {'A', 'B', 'A', 'C', 'Z'}},
+    {"xterm", "paste, then a key", "\x1b[200~1\x1b[201~\x1b[B", {'1', DOWN}},
+    {"xterm", "mouse press (SGR)", "\x1b[<0;10;5M", {M + 0}},
+    {"xterm", "mouse release (SGR)", "\x1b[<0;10;5m", {M + 0x100}},
+    {"xterm", "mouse press (X10)", "\x1b[M !!", {M + 0}},
+    {"xterm", "colour reply (OSC)", "\x1b]11;rgb:0000/0000/0000\x07x", {'X'}},
+    {"xterm", "reply ended by ST", "\x1bP1$r0m\x1b\\y", {'Y'}},
+    {"xterm", "device attributes reply", "\x1b[?64;1;2c", {}},
+    {"xterm", "two sequences, no gap", "\x1b[A\x1b[B\x1b[5~", {UP, DOWN, PGUP}},
+    // rxvt.
+    {"rxvt", "Home", "\x1b[7~", {HOME}},
+    {"rxvt", "End", "\x1b[8~", {END}},
+    {"rxvt", "Insert Delete PgUp PgDn", "\x1b[2~\x1b[3~\x1b[5~\x1b[6~", {INS, DEL, PGUP, PGDN}},
+    {"rxvt", "F1", "\x1b[11~", {F1}},
+    {"rxvt", "Shift+Up", "\x1b[a", {UP}},
+    {"rxvt", "Ctrl+Left", "\x1bOd", {LEFT}},
+    {"rxvt", "Shift+Delete", "\x1b[3$", {DEL}},
+    {"rxvt", "Ctrl+Home", "\x1b[7^", {HOME}},
+    {"rxvt", "Ctrl+Shift+End", "\x1b[8@", {END}},
+    {"rxvt", "Alt+Up", "\x1b\x1b[A", {}},
+    {"rxvt", "Alt+PgUp", "\x1b\x1b[5~", {}},
+    {"rxvt", "mouse press (1015)", "\x1b[32;10;5M", {M + 0}},
+    // The linux console.
+    {"linux", "Home", "\x1b[1~", {HOME}},
+    {"linux", "End", "\x1b[4~", {END}},
+    {"linux", "Insert", "\x1b[2~", {INS}},
+    {"linux", "Delete PgUp PgDn", "\x1b[3~\x1b[5~\x1b[6~", {DEL, PGUP, PGDN}},
+    {"linux", "F1", "\x1b[[A", {F1}},
+    {"linux", "F5", "\x1b[[E", {F5}},
+    {"linux", "KP5", "\x1b[G", {}},
+    {"linux", "Up", "\x1b[A", {UP}},
+    // tmux and screen.
+    {"tmux", "Home", "\x1b[1~", {HOME}},
+    {"tmux", "End", "\x1b[4~", {END}},
+    {"tmux", "Insert Delete PgUp PgDn", "\x1b[2~\x1b[3~\x1b[5~\x1b[6~", {INS, DEL, PGUP, PGDN}},
+    {"tmux", "KP2 (application)", "\x1bOr", {'2'}},
+    {"tmux", "KP Enter (application)", "\x1bOM", {13}},
+    {"tmux", "Ctrl+Up", "\x1b[1;5A", {UP}},
+    {"tmux", "Alt+5", "\x1b" "5", {}},
+    {"screen", "Home End", "\x1b[1~\x1b[4~", {HOME, END}},
+    {"screen", "PgDn", "\x1b[6~", {PGDN}},
+    {"screen", "Up (application)", "\x1bOA", {UP}},
+    // Escape itself: a lone ESC once nothing followed.
+    {"any", "Escape", "\x1b", {27}},
+    {"any", "Escape twice", "\x1b\x1b", {27, 27}},
+    {"any", "Escape, then Alt+x", "\x1b\x1b" "x", {27}},
+};
+
+// Feeds the bytes in two reads split at iSplit. Between them the caller
+// waits as long as the decoder asks (ExpiryMs), so an unfinished key is
+// completed by the second read; when it asks for nothing, the wait may run
+// out (Expire) without changing anything. After the last read it runs out.
+std::vector<int> Decode(const std::string& strBytes, size_t iSplit) {
+  CTermKeyDecoder decoder;
   CKeyboard kbd;
-  for (int i = 0; i < n; ++i) kbd.FilterMessage(auMsg[i], awParam[i], 1);
-  std::vector<int> aiCodes;
-  while (!kbd.IsEmpty()) aiCodes.push_back(kbd.GetKey());
-  return aiCodes;
-}
-
-TEST(TerminalKeys, BecomeTheKeyCodesOfTheWindow) {
-  // DEL from the terminal is Backspace; Delete is its own key.
-  const int aaiCases[][2] = {
-      {'a', 'A'},     {'5', '5'},      {127, 8},        {8, 8},          {KEY_BACKSPACE, 8}, {'\r', 13},
-      {'\n', 13},     {KEY_ENTER, 13}, {'\t', 9},       {27, 27},        {KEY_UP, 19},       {KEY_DOWN, 11},
-      {KEY_LEFT, 14}, {KEY_RIGHT, 26}, {KEY_PPAGE, 43}, {KEY_NPAGE, 45}, {KEY_DC, 127}};
-  for (const auto& c : aaiCases) EXPECT_EQ(CodesOf(c[0]), std::vector<int>{c[1]}) << c[0];
-  EXPECT_TRUE(CodesOf(KEY_F(1)).empty());
-}
-
-TEST(TerminalKeys, HomeAndEndGoOnToTheFocusWindow) {
-  // Not queued (CodesOf is empty) but key messages that the list box reads.
-  UINT auMsg[2];
-  WPARAM awParam[2];
-  for (int iKey : {KEY_HOME, KEY_END}) {
-    EXPECT_TRUE(CodesOf(iKey).empty());
-    ASSERT_EQ(ScreenTerminalKey(iKey, auMsg, awParam), 2);
-    EXPECT_EQ(auMsg[0], WM_KEYDOWN);
-    EXPECT_EQ(awParam[0], WPARAM(iKey == KEY_HOME ? VK_HOME : VK_END));
+  std::vector<int> aiOut;
+  TermKey aKeys[CTermKeyDecoder::MAX_OUT];
+  auto Take = [&](int nKeys) {
+    for (int k = 0; k < nKeys; ++k) {
+      if (aKeys[k].eKind == TK_MOUSE) {
+        aiOut.push_back(M + aKeys[k].iCode);
+        continue;
+      }
+      UINT auMsg[2];
+      WPARAM awParam[2];
+      int nMsg = ScreenTerminalKey(aKeys[k], auMsg, awParam);
+      for (int i = 0; i < nMsg; ++i) {
+        if (!kbd.FilterMessage(auMsg[i], awParam[i], 1) && auMsg[i] == WM_KEYDOWN)
+          aiOut.push_back(V + int(awParam[i]));
+      }
+      while (!kbd.IsEmpty()) aiOut.push_back(kbd.GetKey());
+    }
+  };
+  for (size_t i = 0; i < strBytes.size(); ++i) {
+    if (i == iSplit && decoder.ExpiryMs() == 0) Take(decoder.Expire(aKeys));
+    Take(decoder.Feed(static_cast<unsigned char>(strBytes[i]), aKeys));
   }
+  Take(decoder.Expire(aKeys));
+  EXPECT_EQ(decoder.ExpiryMs(), 0u);
+  return aiOut;
+}
+
+TEST(TerminalKeys, RecordedSequencesWholeAndSplitAtEveryByte) {
+  for (const Case& c : g_aCases) {
+    for (size_t iSplit = 0; iSplit <= c.strBytes.size(); ++iSplit) {
+      EXPECT_EQ(Decode(c.strBytes, iSplit), c.aiExpected)
+          << c.pszTerm << " " << c.pszKey << ", split at " << iSplit;
+    }
+  }
+}
+
+TEST(TerminalKeys, OnlyALoneEscWaitsTheShortEscapeDelay) {
+  CTermKeyDecoder decoder;
+  TermKey aKeys[CTermKeyDecoder::MAX_OUT];
+  EXPECT_EQ(decoder.Feed(0x1B, aKeys), 0);
+  EXPECT_EQ(decoder.ExpiryMs(), 25u);  // the Escape delay
+  EXPECT_EQ(decoder.Feed('[', aKeys), 0);
+  EXPECT_GT(decoder.ExpiryMs(), 25u);  // a sequence may take longer to come in full
+  EXPECT_EQ(decoder.Expire(aKeys), 0);  // and is dropped, not an Escape
+}
+
+// libFuzzer's corpus for the decoder, kept in the source tree.
+std::vector<std::string> Corpus() {
+  std::vector<std::string> vFiles;
+  if (DIR* pDir = opendir(TERMKEYS_CORPUS)) {
+    while (dirent* pEntry = readdir(pDir)) {
+      if (pEntry->d_name[0] == '.') continue;
+      std::ifstream in(std::string(TERMKEYS_CORPUS) + "/" + pEntry->d_name, std::ios::binary);
+      vFiles.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    closedir(pDir);
+  }
+  return vFiles;
+}
+
+TEST(TerminalKeys, FuzzTargetReplaysItsCorpusAndSplicedRecordings) {
+  std::vector<std::string> vInputs = Corpus();
+  EXPECT_GT(vInputs.size(), 10u);
+  std::mt19937 rng(0x5EED1234u);
+  for (int iRun = 0; iRun < 3000; ++iRun) {
+    std::string str;
+    for (int n = int(rng() % 12); n > 0; --n) {
+      const std::string& strPart = g_aCases[rng() % (sizeof(g_aCases) / sizeof(g_aCases[0]))].strBytes;
+      size_t iCut = strPart.size() > 1 ? rng() % strPart.size() : 0;
+      str += rng() % 4 == 0 ? strPart.substr(iCut) : strPart;  // now and then a broken one
+      if (rng() % 8 == 0) str += char(rng());
+    }
+    vInputs.push_back(str);
+  }
+  for (const std::string& str : vInputs)
+    ASSERT_EQ(0, LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(str.data()), str.size()));
 }
 
 }  // namespace

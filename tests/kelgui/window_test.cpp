@@ -136,9 +136,15 @@ TEST_F(Window, ChildWindowTakesTheFocusAndTheClientArea) {
       },
       nullptr, WHITE_BRUSH);
   ASSERT_TRUE(s_bRegistered);
+  // As on Win32, the first child created is the first child: a menu's list
+  // before its scroll bar.
   HWND hChild = PlatCreateWindow(0, "TESTCHILD", "", WS_CHILD | WS_VISIBLE, 0, 1, 40, 10, m_hWnd, nullptr,
                                  nullptr, nullptr);
   ASSERT_NE(hChild, nullptr);
+  HWND hSecond = PlatCreateWindow(0, "TESTCHILD", "", WS_CHILD | WS_VISIBLE, 79, 1, 1, 10, m_hWnd, nullptr,
+                                  nullptr, nullptr);
+  ASSERT_NE(hSecond, nullptr);
+  EXPECT_EQ(PlatGetWindow(m_hWnd, GW_CHILD), hChild);
   PlatSetFocus(hChild);
   EXPECT_EQ(s_iFocus, 1);
   KbdPump(1);  // the pump gives the terminal the focus; it passes it on
@@ -149,7 +155,11 @@ TEST_F(Window, ChildWindowTakesTheFocusAndTheClientArea) {
   PlatGetClientRect(hChild, &rc);
   EXPECT_EQ(rc.right, 70);  // stretched over the client area
   EXPECT_EQ(rc.bottom, 20);
+  PlatGetClientRect(hSecond, &rc);
+  EXPECT_EQ(rc.right, 1);  // the second stays as it was
   PlatDestroyWindow(hChild);
+  EXPECT_EQ(PlatGetWindow(m_hWnd, GW_CHILD), hSecond);
+  PlatDestroyWindow(hSecond);
   EXPECT_EQ(PlatGetWindow(m_hWnd, GW_CHILD), nullptr);
 }
 
