@@ -4,7 +4,12 @@
 // and two copies of the program talking to each other over the air.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +34,67 @@ int Count(const std::string& strText, const std::string& strWhat) {
 
 bool WaitForCount(CTmuxSession& tmux, const std::string& strWhat, int iCount, int iTimeoutMs) {
   return testenv::WaitFor([&] { return Count(tmux.Capture(), strWhat) >= iCount; }, iTimeoutMs);
+}
+
+// The number after strKey ("min=") on the screen; -1 when absent.
+long Figure(const std::string& strScreen, const std::string& strKey) {
+  size_t i = strScreen.find(strKey);
+  return i == std::string::npos ? -1 : strtol(strScreen.c_str() + i + strKey.size(), nullptr, 10);
+}
+
+// The text after strKey up to the end of its row.
+std::string RestOfRow(const std::string& strScreen, const std::string& strKey) {
+  size_t i = strScreen.find(strKey);
+  if (i == std::string::npos) return "";
+  i += strKey.size();
+  return strScreen.substr(i, strScreen.find('\n', i) - i);
+}
+
+// The rows of a CSV file, each cut at its commas (the quoted reply, last,
+// keeps its commas).
+std::vector<std::vector<std::string>> ReadCsv(const std::string& strPath) {
+  std::vector<std::vector<std::string>> vRows;
+  std::ifstream in(strPath);
+  std::string strLine;
+  while (std::getline(in, strLine)) {
+    std::vector<std::string> vCells;
+    size_t iStart = 0;
+    for (int i = 0; i < 6; ++i) {
+      size_t iComma = strLine.find(',', iStart);
+      if (iComma == std::string::npos) break;
+      vCells.push_back(strLine.substr(iStart, iComma - iStart));
+      iStart = iComma + 1;
+    }
+    vCells.push_back(strLine.substr(iStart));
+    vRows.push_back(vCells);
+  }
+  return vRows;
+}
+
+// The run records (CSV files) whose names start with strKind, oldest first.
+std::vector<std::string> Records(const CHome& home, const std::string& strKind) {
+  std::vector<std::string> v;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(home.strDir + "/state/tavrix/runs", ec))
+    if (e.path().filename().string().rfind(strKind + "-", 0) == 0) v.push_back(e.path().string());
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// The simulator's round trips, in ms, in the order the answers came.
+std::vector<double> SimTrips(CModemSim& sim) {
+  std::string strPath = sim.Dir() + "/figures";
+  EXPECT_EQ(sim.Command("stats " + strPath).substr(0, 2), "ok");
+  std::vector<double> v;
+  std::ifstream in(strPath);
+  std::string strLine;
+  while (std::getline(in, strLine)) {
+    std::istringstream ss(strLine);
+    std::string strModem;
+    long lMicros;
+    if (strLine[0] != '#' && ss >> strModem >> lMicros) v.push_back(double(lMicros) / 1000.0);
+  }
+  return v;
 }
 
 std::string Registry(int iChannel) {
@@ -60,6 +126,17 @@ struct CCopy {
     Text(strId);
     Keys({"Enter"});
     Expect(MENU_LAST);
+  }
+  // Waits for the per-pass display of a repetition run to show iTrips.
+  void WaitForTrips(int iTrips, int iTimeoutMs = DEADLINE) {
+    ASSERT_TRUE(testenv::WaitFor([&] { return Figure(tmux.Capture(), "N Trips:") >= iTrips; }, iTimeoutMs))
+        << tmux.Capture();
+  }
+  // Ends a repetition run with Escape; the statistics page.
+  std::string StopRun() {
+    Keys({"Escape"});
+    Expect("Press Any Key To Continue");
+    return tmux.Capture();
   }
   void Quit() {
     Keys({"Escape"});
@@ -184,6 +261,10 @@ TEST_F(AppE2E, NoModemIsReportedAndTheSettingsAreWrittenAtExit) {
   m_app.Expect("Modem Not Working", 60000);
   m_app.Text("x");
   m_app.Expect(MENU_LAST);
+  m_app.Text("6");  // one report, one key
+  m_app.Expect("Modem Not Working", 60000);
+  m_app.Text("x");
+  m_app.Expect(MENU_LAST);
   m_app.Text("1");
   m_app.Expect("2. Internal Modem");
   m_app.Text("1");
@@ -225,6 +306,8 @@ TEST_F(AppE2E, BaseStationAnswersSimulatedRemotesAndSurvivesBadPackets) {
   m_app.Expect("Connect 0");
   m_app.Expect("Connect 1");
   m_app.Keys({"Escape"});
+  m_app.Expect("Press Any Key To Continue");  // the summary
+  m_app.Text("x");
   m_app.Expect(MENU_LAST);
   m_app.Quit();
 }
@@ -247,11 +330,203 @@ TEST_F(AppE2E, TwoCopiesOneBaseOneRemote) {
   m_app.Expect("Reply:");
   m_app.Expect("Q  026 01APING");
   base.Expect("0=Q  026 01APING");
+  // Every frame answered: no miss, also for the pass that Escape cuts.
+  m_app.Text("x");
+  m_app.Expect("3. Send message until ESC");
+  m_app.Text("3");
+  m_app.WaitForTrips(20);
+  std::string strPage = m_app.StopRun();
+  EXPECT_EQ(Figure(strPage, "Misses="), 0) << strPage;
   m_app.Text("x");
   m_app.Keys({"Escape"});
   m_app.Expect(MENU_LAST);
   m_app.Quit();
+  // The base's summary: every frame the remote's modem sent was received
+  // and answered.
+  std::string strStats;
+  ASSERT_TRUE(testenv::WaitFor(
+      [&] {
+        strStats = m_sim.Command("stats");
+        return Figure(strStats, "frames=") == Figure(strStats, "answered=");
+      },
+      DEADLINE));
+  long lFrames = Figure(strStats, "frames=");
+  EXPECT_GE(lFrames, 1 + Figure(strPage, "Tries="));
   base.Keys({"Escape"});
+  base.Expect("Press Any Key To Continue");
+  char szLine[64];
+  snprintf(szLine, sizeof szLine, "   0 %8ld %8ld %7d ", lFrames, lFrames, 0);
+  EXPECT_NE(base.tmux.Capture().find(szLine), std::string::npos) << szLine << "\n" << base.tmux.Capture();
+  base.Text("x");
   base.Expect(MENU_LAST);
   base.Quit();
+}
+
+// A run stopped with Escape counts no pass that did not end; a second run
+// started at once does not take the abandoned pass's answer for its own, so
+// its minimum is at or above the true round trip (twice 150 ms). Its record
+// has one row per pass, each matching the simulator's own measurement.
+TEST_F(AppE2E, RunFiguresAfterAnEscapeCutPassAndTheRecord) {
+  StartAll({"--modem", Modem("name=rem,latency=150,jitter=40"), "--sim-base", "any"});
+  m_app.SetId("AB");
+  m_app.Text("4");
+  m_app.Expect("Message 1:(<ENTER> sends)");
+  m_app.Text("hi");
+  m_app.Keys({"Enter"});
+  m_app.Expect("Reply:");
+  m_app.Text("x");
+  m_app.Expect("3. Send message until ESC");
+  m_app.Text("3");
+  m_app.WaitForTrips(3);
+  std::string strFirst = m_app.StopRun();
+  EXPECT_EQ(Figure(strFirst, "Misses="), 0) << strFirst;
+  long lTries1 = Figure(strFirst, "Tries=");
+  m_app.Text("x");
+  m_app.Expect("3. Send message until ESC");
+  m_app.Text("3");  // at once: the cut pass's answer is still on its way
+  m_app.WaitForTrips(4);
+  std::string strPage = m_app.StopRun();
+  EXPECT_GE(Figure(strPage, "min="), 300) << strPage;
+  EXPECT_EQ(Figure(strPage, "Misses="), 0) << strPage;
+  EXPECT_NE(strPage.find("Loss=0.0%"), std::string::npos) << strPage;
+  EXPECT_GE(Figure(strPage, "median="), 300) << strPage;
+  EXPECT_NE(RestOfRow(strPage, "median=").find(" ms,95th="), std::string::npos) << strPage;
+  long lTries2 = Figure(strPage, "Tries=");
+  // Every frame is answered in the end; the simulator saw the message, the
+  // passes of both runs and at most one cut pass per run.
+  ASSERT_TRUE(testenv::WaitFor(
+      [&] {
+        std::string str = m_sim.Command("stats");
+        return Figure(str, "frames=") == Figure(str, "answered=");
+      },
+      DEADLINE));
+  std::vector<double> vSim = SimTrips(m_sim);
+  long lExtra = long(vSim.size()) - 1 - lTries1 - lTries2;
+  EXPECT_TRUE(lExtra >= 0 && lExtra <= 2) << vSim.size() << " " << lTries1 << " " << lTries2;
+
+  std::vector<std::string> vRecords = Records(*m_app.pHome, "run");
+  ASSERT_EQ(vRecords.size(), 2u);
+  auto vRows = ReadCsv(vRecords[1]);
+  ASSERT_EQ(long(vRows.size()), 1 + lTries2);  // the header and one row per pass
+  EXPECT_EQ(vRows[0], (std::vector<std::string>{"time", "message", "pass", "outcome", "round_trip_ms", "signal",
+                                                "reply"}));
+  // The run's rows are the simulator's trips after the first run's (and
+  // perhaps its cut pass's): each at or above the simulator's figure, and
+  // close to it.
+  bool bMatched = false;
+  for (long lOffset = 1 + lTries1; lOffset <= 2 + lTries1 && !bMatched; ++lOffset) {
+    bMatched = lOffset + lTries2 <= long(vSim.size());
+    for (long i = 0; bMatched && i < lTries2; ++i) {
+      double dApp = strtod(vRows[size_t(i + 1)][4].c_str(), nullptr);
+      double dSim = vSim[size_t(lOffset + i)];
+      bMatched = dApp >= double(long(dSim)) && dApp <= dSim + 50;
+    }
+  }
+  EXPECT_TRUE(bMatched) << vRecords[1];
+  for (long i = 1; i <= lTries2; ++i) {
+    const auto& v = vRows[size_t(i)];
+    ASSERT_EQ(v.size(), 7u);
+    EXPECT_EQ(v[0].size(), 24u);  // 2026-12-07T00:45:12.345Z
+    EXPECT_EQ((std::vector<std::string>{v[1], v[2], v[3], v[5]}),
+              (std::vector<std::string>{"1", std::to_string(i), "good", "26"}));
+    EXPECT_EQ(v[6].substr(0, 10) + v[6].substr(11), "\"AB 026 01HI\"") << v[6];
+  }
+  m_app.Text("x");
+  m_app.Keys({"Escape"});
+  m_app.Expect(MENU_LAST);
+  m_app.Quit();
+}
+
+// A base that answers after 7 s, past the 6 s wait: an answer that came
+// before a re-send or a pass is never taken as its own, but counted late.
+TEST_F(AppE2E, AnswersOfASlowBaseCountAsLate) {
+  StartAll({"--modem", Modem("name=rem"), "--sim-base", "any", "--sim-base-delay", "7000"});
+  auto WaitAnswered = [&](long lCount) {
+    ASSERT_TRUE(testenv::WaitFor([&] { return Figure(m_sim.Command("stats"), "answered=") >= lCount; }, DEADLINE));
+  };
+  m_app.SetId("AB");
+  m_app.Text("4");
+  m_app.Expect("Message 1:(<ENTER> sends)");
+  m_app.Text("hi");
+  m_app.Keys({"Enter"});
+  m_app.Expect("Reply:\n<No reply>");
+  WaitAnswered(1);  // the answer is in, after its wait
+  m_app.Text("x");
+  m_app.Expect("3. Send message until ESC");
+  m_app.Text("2");
+  m_app.Expect("Sending Message");
+  m_app.Expect("Reply:\n<No reply>");
+  WaitAnswered(2);
+  m_app.Text("x");
+  m_app.Expect("3. Send message until ESC");
+  m_app.Text("3");
+  m_app.WaitForTrips(1);  // the first pass missed; the second is cut
+  std::string strPage = m_app.StopRun();
+  EXPECT_NE(strPage.find("Tries=1,Misses=1\n"), std::string::npos) << strPage;
+  EXPECT_NE(strPage.find("Late=1\n"), std::string::npos) << strPage;
+  auto vRows = ReadCsv(Records(*m_app.pHome, "run").at(0));
+  ASSERT_EQ(vRows.size(), 2u);
+  EXPECT_EQ(vRows[1][3], "late");
+  EXPECT_EQ(vRows[1][4], "");
+  m_app.Text("x");
+  m_app.Keys({"Escape"});
+  m_app.Expect(MENU_LAST);
+  m_app.Quit();
+}
+
+// Base mode counts each remote; the summary page and its CSV match what the
+// simulated remotes sent and got back. Afterwards one bring-up serves the
+// remote role ("wb0"), and the next command needs none.
+TEST_F(AppE2E, BaseSummaryMatchesTheRemotesCounts) {
+  StartAll({"--modem", Modem("name=base,role=base"), "--sim-remotes", "2", "--sim-remote-interval", "1500"},
+           Registry(5));
+  Control("fault base carrier lost");  // no remote links before the monitoring starts
+  m_app.Text("6");
+  m_app.Expect("Monitor Channel 5...");
+  Control("fault base carrier ok");
+  ASSERT_TRUE(testenv::WaitFor(
+      [&] {
+        std::string str = m_sim.Command("peers");
+        return str.find("simremote1 sent=2 good=2 ") != std::string::npos &&
+               str.find("simremote2 sent=2 good=2 ") != std::string::npos;
+      },
+      DEADLINE))
+      << m_sim.Command("peers");
+  Control("fault base carrier lost");
+  m_app.Expect("Disconnect 0");
+  m_app.Expect("Disconnect 1");
+  std::string strPeers = m_sim.Command("peers");
+  m_app.Keys({"Escape"});
+  m_app.Expect("Press Any Key To Continue");
+  std::string strPage = m_app.tmux.Capture();
+  EXPECT_NE(strPage.find("Addr Received Answered Refused Connects Disconnects Timeouts Last frame"),
+            std::string::npos)
+      << strPage;
+  auto vRows = ReadCsv(Records(*m_app.pHome, "base").at(0));
+  ASSERT_EQ(vRows.size(), 3u);
+  for (int i = 0; i < 2; ++i) {
+    std::string strRemote = "simremote" + std::to_string(i + 1) + " ";
+    std::string strCounts = strPeers.substr(strPeers.find(strRemote));
+    long lSent = Figure(strCounts, "sent="), lGood = Figure(strCounts, "good=");
+    char szLine[96];
+    snprintf(szLine, sizeof szLine, "%4d %8ld %8ld %7d %8d %11d %8d ", i, lSent, lGood, 0, 1, 1, 0);
+    EXPECT_NE(strPage.find(szLine), std::string::npos) << szLine << "\n" << strPage << strPeers;
+    std::vector<std::string> vCounts(vRows[size_t(i + 1)].begin(), vRows[size_t(i + 1)].begin() + 6);
+    EXPECT_EQ(vCounts, (std::vector<std::string>{std::to_string(i), std::to_string(lSent), std::to_string(lGood),
+                                                 "0", "1", "1"}));
+    EXPECT_EQ(vRows[size_t(i + 1)][6].size(), 26u);  // 0,2026-12-07T00:45:12.345Z
+  }
+  m_app.Text("x");
+  m_app.Expect(MENU_LAST);
+  m_app.Text("5");
+  m_app.Expect("Init Stage");
+  m_app.Expect("Not Receiving from Base");
+  m_app.Keys({"Escape"});
+  m_app.Expect(MENU_LAST);
+  m_app.Keys({"Enter"});
+  m_app.Expect("Not Receiving from Base");
+  EXPECT_EQ(Count(m_app.tmux.Capture(), "Init Stage"), 0) << m_app.tmux.Capture();
+  m_app.Keys({"Escape"});
+  m_app.Expect(MENU_LAST);
+  m_app.Quit();
 }
