@@ -47,6 +47,10 @@ bool g_bInLateReply = false;
 // a malformed reply) or without it. Sent at g_dwOwedSince.
 bool g_bAnswerOwed = false;
 DWORD g_dwOwedSince = 0;
+// When the last send began: tick count and wall clock (its round trip and
+// its row in the record start there, after any wait for an owed answer).
+DWORD g_dwSendTick = 0;
+uint64_t g_ullSendTime = 0;
 // The signal strength carried by m_szFrame; -1 while no frame was built.
 int g_iFrameStrength = -1;
 
@@ -114,11 +118,12 @@ int SendFrame() {
   if (iResult < 0) return iResult;
   if (!SettleOwedAnswer()) return MODEM_ABORT;
   DrainReplies();
-  DWORD dwSent = PlatTickCount();
+  g_dwSendTick = PlatTickCount();
+  g_ullSendTime = PlatSystemTimeFileTime();
   iResult = g_Modem.SendData(g_Modem.m_szFrame, g_Modem.m_iFrameLen);
   if (iResult == g_Modem.m_iFrameLen) {
     g_bAnswerOwed = true;  // until its answer is read
-    g_dwOwedSince = dwSent;
+    g_dwOwedSince = g_dwSendTick;
   }
   return iResult;
 }
@@ -258,9 +263,11 @@ int RepeatSend() {
   bool bSent;
   unsigned uPass = 0;
   do {
-    DWORD dwT0 = PlatTickCount();
-    uint64_t ullT0 = PlatSystemTimeFileTime();
+    g_dwSendTick = PlatTickCount();
+    g_ullSendTime = PlatSystemTimeFileTime();
     int iSent = SendFrame();
+    DWORD dwT0 = g_dwSendTick;
+    uint64_t ullT0 = g_ullSendTime;
     // A pass cut short by Escape or the end of the terminal (in leaving
     // command mode or in the reply wait) has no outcome: it is neither a
     // try nor a miss, and gets no row.
