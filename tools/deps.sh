@@ -9,6 +9,7 @@ PACKAGES=(
   tmux python3 procps
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64
+  gnuplot-nox
 )
 if [ "${1:-}" = "--runtime" ]; then
   PACKAGES=(build-essential cmake ninja-build pkg-config libncurses-dev libcli11-dev libgtest-dev)
