@@ -6,7 +6,8 @@
 // Only a send's own answer counts: before every send the receive side is
 // emptied, and a framed reply that is not an answer to the frame just sent
 // (the frame with its byte at offset 10 replaced) is thrown away. Either way
-// such a reply answers an earlier send and is counted as late.
+// such a reply, when it carries our ID, answers an earlier send and is
+// counted as late.
 #include <cstdio>
 #include <cstring>
 
@@ -244,9 +245,12 @@ bool ReadReplyFrame(char* pszReply) {
       g_bAnswerOwed = false;
       return true;
     }
-    // The answer to an earlier send: thrown away, the wait goes on.
-    CountLate();
-    CopyReply(g_szLateText, pszReply);
+    // Not this send's answer: thrown away, and the wait goes on. With our
+    // ID it answers an earlier frame of ours: late.
+    if (iFrameLen > 3 && pStx[1] == g_Modem.m_szFrame[1] && pStx[2] == g_Modem.m_szFrame[2]) {
+      CountLate();
+      CopyReply(g_szLateText, pszReply);
+    }
   }
 }
 

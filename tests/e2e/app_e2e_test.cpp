@@ -541,3 +541,37 @@ TEST_F(AppE2E, BaseSummaryMatchesTheRemotesCounts) {
   m_app.Expect(MENU_LAST);
   m_app.Quit();
 }
+
+// Bad replies between the answers (an answer to an older frame, noise with a
+// NUL, 300 bytes without an ETX) never become a round trip: every answered
+// pass took at least the base's 1 s, and the older frame counts as late.
+TEST_F(AppE2E, BadRepliesNeverBecomeARoundTrip) {
+  StartAll({"--modem", Modem("name=rem"), "--sim-base", "any", "--sim-base-delay", "1000"});
+  m_app.SetId("AB");
+  m_app.Text("4");
+  m_app.Expect("Message 1:(<ENTER> sends)");
+  m_app.Text("hi");
+  m_app.Keys({"Enter"});
+  m_app.Expect("AB 026 01AHI");
+  m_app.Text("x");
+  m_app.Expect("3. Send message until ESC");
+  m_app.Text("3");
+  m_app.WaitForTrips(1);
+  // STX "AB 026 00 HI" CR LF ETX, then FF 00 41; later 300 x's.
+  Control("tohost rem 02414220303236203030204849" "0d0a03" "ff0041");
+  m_app.WaitForTrips(3);
+  Control("tohost rem " + std::string(600, '7'));
+  m_app.WaitForTrips(5);
+  std::string strPage = m_app.StopRun();
+  EXPECT_GE(Figure(strPage, "min="), 1000) << strPage;
+  EXPECT_GE(Figure(strPage, "Late="), 1) << strPage;
+  auto vRows = ReadCsv(Records(*m_app.pHome, "run").at(0));
+  for (size_t i = 1; i < vRows.size(); ++i) {
+    if (vRows[i][3] != "good") continue;
+    EXPECT_GE(atoi(vRows[i][4].c_str()), 1000) << i;
+  }
+  m_app.Text("x");
+  m_app.Keys({"Escape"});
+  m_app.Expect(MENU_LAST);
+  m_app.Quit();
+}
