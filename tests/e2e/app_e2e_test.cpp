@@ -3,6 +3,8 @@
 // repetition runs, base station mode with simulated remotes and bad packets,
 // and two copies of the program talking to each other over the air.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -185,6 +187,11 @@ TEST_F(AppE2E, FirstBringUpShowsItsStagesAndTheNextCommandDoesNot) {
 
 TEST_F(AppE2E, MessageAnswerResendAndRepetitionRun) {
   StartAll({"--modem", Modem("name=rem,latency=5"), "--sim-base", "any"});
+  // A runs folder that is a link: the run goes on without its record.
+  std::string strElsewhere = testenv::MakeDir("elsewhere");
+  std::string strState = m_app.pHome->strDir + "/state/tavrix";
+  mkdir(strState.c_str(), 0700);
+  ASSERT_EQ(0, symlink(strElsewhere.c_str(), (strState + "/runs").c_str()));
   m_app.SetId("AB");
   m_app.Text("4");
   m_app.Expect("Message 1:(<ENTER> sends)");
@@ -210,6 +217,8 @@ TEST_F(AppE2E, MessageAnswerResendAndRepetitionRun) {
   EXPECT_NE(strScreen.find("Tries="), std::string::npos) << strScreen;
   EXPECT_NE(strScreen.find("min="), std::string::npos) << strScreen;
   EXPECT_NE(strScreen.find("Bytes="), std::string::npos) << strScreen;
+  EXPECT_EQ(Count(strScreen, "No record: cannot write"), 1) << strScreen;
+  EXPECT_TRUE(std::filesystem::is_empty(strElsewhere));
   m_app.Text("x");
   m_app.Expect("1. Next message");
   m_app.Text("1");  // the next message keeps the text and takes number 2
