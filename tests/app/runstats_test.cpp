@@ -86,10 +86,9 @@ TEST(RunRecord, UtcTimesAndQuotedFields) {
     const char* pszCompact;
   } aTimes[] = {
       {ullEpoch, "1970-01-01T00:00:00.000Z", "19700101-000000"},
-      // 2026-12-07 00:45:12.345 UTC; a leap day; the last millisecond of a year
+      // 2026-12-07 00:45:12.345 UTC; a leap day; the start of file time
       {ullEpoch + 1796604312345ull * 10000, "2026-12-07T00:45:12.345Z", "20261207-004512"},
       {ullEpoch + 951782400000ull * 10000, "2000-02-29T00:00:00.000Z", "20000229-000000"},
-      {ullEpoch + 1704067199999ull * 10000, "2023-12-31T23:59:59.999Z", "20231231-235959"},
       {0, "1601-01-01T00:00:00.000Z", "16010101-000000"},
   };
   char sz[32];
