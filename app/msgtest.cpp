@@ -48,6 +48,8 @@ bool g_bInLateReply = false;
 // a malformed reply) or without it. Sent at g_dwOwedSince.
 bool g_bAnswerOwed = false;
 DWORD g_dwOwedSince = 0;
+char g_szOwedFrame[FRAME_SIZE];  // the frame whose answer is owed
+int g_iOwedLen = 0;
 // When the last send began: tick count and wall clock (its round trip and
 // its row in the record start there, after any wait for an owed answer).
 DWORD g_dwSendTick = 0;
@@ -86,13 +88,15 @@ void DrainReplies() {
   }
 }
 
-// Before a send whose frame may equal the last one: while the last send's
-// answer is owed and could still come within its 6 s, wait for it (it is
-// then late) or for the end of those 6 s, so that it cannot pass for the
-// answer to the new send. Wakes on received bytes. False on Escape or the
-// end of the terminal.
+// Before sending the same frame again: while the last send's answer is
+// owed and could still come within its 6 s, wait for it (it is then late)
+// or for the end of those 6 s, so that it cannot pass for the answer to the
+// new send. (The answer to another frame is told apart by its bytes.) Wakes
+// on received bytes. False on Escape or the end of the terminal.
 bool SettleOwedAnswer() {
-  if (!g_bAnswerOwed) return true;
+  if (!g_bAnswerOwed || g_iOwedLen != g_Modem.m_iFrameLen ||
+      memcmp(g_szOwedFrame, g_Modem.m_szFrame, size_t(g_iOwedLen)) != 0)
+    return true;
   const DWORD dwWindow = DWORD(REPLY_FIRST_TICKS) * 10u;
   unsigned uLateBefore = g_uSendLate;
   for (;;) {
@@ -125,6 +129,8 @@ int SendFrame() {
   if (iResult == g_Modem.m_iFrameLen) {
     g_bAnswerOwed = true;  // until its answer is read
     g_dwOwedSince = g_dwSendTick;
+    g_iOwedLen = g_Modem.m_iFrameLen;
+    memcpy(g_szOwedFrame, g_Modem.m_szFrame, size_t(g_iOwedLen));
   }
   return iResult;
 }
