@@ -162,7 +162,8 @@ void ShowAnswer() {
 }
 
 // One row of the run's record.
-void RecordPass(uint64_t ullTime, unsigned uPass, const char* pszOutcome, int iRoundTrip, const char* pszReply) {
+void RecordPass(uint64_t ullTime, unsigned uPass, const char* pszOutcome, int iRoundTrip,
+                const char* pszReply) {
   if (!g_Record.IsOpen()) return;
   char szTime[32];
   char szLine[FRAME_SIZE * 2 + 128];
@@ -170,8 +171,8 @@ void RecordPass(uint64_t ullTime, unsigned uPass, const char* pszOutcome, int iR
   char szSignal[16] = "";
   if (iRoundTrip >= 0) snprintf(szTrip, sizeof szTrip, "%d", iRoundTrip);
   if (g_iFrameStrength >= 0) snprintf(szSignal, sizeof szSignal, "%d", g_iFrameStrength);
-  snprintf(szLine, sizeof szLine, "%s,%d,%u,%s,%s,%s,", FormatUtcTime(ullTime, false, szTime), g_Modem.m_iMessage,
-           uPass, pszOutcome, szTrip, szSignal);
+  snprintf(szLine, sizeof szLine, "%s,%d,%u,%s,%s,%s,", FormatUtcTime(ullTime, false, szTime),
+           g_Modem.m_iMessage, uPass, pszOutcome, szTrip, szSignal);
   AppendCsvQuoted(szLine, sizeof szLine, pszReply);
   g_Record.WriteLine(szLine);
 }
@@ -185,10 +186,11 @@ void ShowRunStats() {
               g_Stats.iElapsed / 1000);
     uint64_t ullTries = unsigned(g_Stats.iTries);
     uint64_t ullGood = g_RunStats.GetCount();
-    GuiPrintf("Late=%u\nLoss=%.1f%%\n", g_uRunLate, LossPercent(ullTries, ullGood < ullTries ? ullTries - ullGood : 0));
+    GuiPrintf("Late=%u\nLoss=%.1f%%\n", g_uRunLate,
+              LossPercent(ullTries, ullGood < ullTries ? ullTries - ullGood : 0));
     if (ullGood > 0)
-      GuiPrintf("median=%.1f ms,95th=%d ms,jitter=%.1f ms%s\n", g_RunStats.Median(), g_RunStats.Percentile(95),
-                g_RunStats.Jitter(), g_RunStats.IsExact() ? "" : " (approximate)");
+      GuiPrintf("median=%.1f ms,95th=%d ms,jitter=%.1f ms%s\n", g_RunStats.Median(),
+                g_RunStats.Percentile(95), g_RunStats.Jitter(), g_RunStats.IsExact() ? "" : " (approximate)");
   } else {
     GuiPrintf("Nothing sent successfully\n");
   }

@@ -24,9 +24,9 @@ char* FormatRemoteLine(char* pszLine, int iAddress, const RemoteCounts& counts) 
     szTime[19] = 0;
     pszTime = szTime + 11;
   }
-  snprintf(pszLine, REMOTE_LINE_SIZE, "%4d %8u %8u %7u %8u %11u %8u %s", iAddress, unsigned(counts.dwReceived),
-           unsigned(counts.dwAnswered), unsigned(counts.dwRefused), unsigned(counts.dwConnects),
-           unsigned(counts.dwDisconnects), unsigned(counts.dwTimeouts), pszTime);
+  snprintf(pszLine, REMOTE_LINE_SIZE, "%4d %8u %8u %7u %8u %11u %8u %s", iAddress,
+           unsigned(counts.dwReceived), unsigned(counts.dwAnswered), unsigned(counts.dwRefused),
+           unsigned(counts.dwConnects), unsigned(counts.dwDisconnects), unsigned(counts.dwTimeouts), pszTime);
   return pszLine;
 }
 
@@ -134,7 +134,9 @@ void CGrowArray::RemoveSlot(int iIndex) {
   Resize(m_iCount - 1);
 }
 
-CRemoteTable::CRemoteTable() { memset(m_aCounts, 0, sizeof(m_aCounts)); }
+CRemoteTable::CRemoteTable() {
+  memset(m_aCounts, 0, sizeof(m_aCounts));
+}
 
 CRemoteTable::~CRemoteTable() { ReleaseAll(); }
 

@@ -17,11 +17,11 @@
 
 // The counts of one remote address over a run of base mode.
 struct RemoteCounts {
-  bool bSeen;           // any packet or report came for the address
-  DWORD dwReceived;     // complete frames (up to an ETX)
-  DWORD dwAnswered;     // answers the modem took
-  DWORD dwRefused;      // frames over 212 bytes, frames abandoned without an
-                        // ETX, and chunks with no frame to belong to
+  bool bSeen;        // any packet or report came for the address
+  DWORD dwReceived;  // complete frames (up to an ETX)
+  DWORD dwAnswered;  // answers the modem took
+  DWORD dwRefused;   // frames over 212 bytes, frames abandoned without an
+                     // ETX, and chunks with no frame to belong to
   DWORD dwConnects;
   DWORD dwDisconnects;
   DWORD dwTimeouts;

@@ -13,10 +13,10 @@ namespace {
 void CivilFromDays(int64_t llDays, int* piYear, int* piMonth, int* piDay) {
   llDays += 719468;
   int64_t llEra = (llDays >= 0 ? llDays : llDays - 146096) / 146097;
-  int64_t llDoe = llDays - llEra * 146097;                                  // [0, 146096]
+  int64_t llDoe = llDays - llEra * 146097;                                        // [0, 146096]
   int64_t llYoe = (llDoe - llDoe / 1460 + llDoe / 36524 - llDoe / 146096) / 365;  // [0, 399]
-  int64_t llDoy = llDoe - (365 * llYoe + llYoe / 4 - llYoe / 100);          // [0, 365]
-  int64_t llMp = (5 * llDoy + 2) / 153;                                     // [0, 11]
+  int64_t llDoy = llDoe - (365 * llYoe + llYoe / 4 - llYoe / 100);                // [0, 365]
+  int64_t llMp = (5 * llDoy + 2) / 153;                                           // [0, 11]
   *piDay = int(llDoy - (153 * llMp + 2) / 5 + 1);
   *piMonth = int(llMp < 10 ? llMp + 3 : llMp - 9);
   *piYear = int(llYoe + llEra * 400 + (*piMonth <= 2 ? 1 : 0));
@@ -35,8 +35,8 @@ char* FormatUtcTime(uint64_t ullFileTime, bool bCompact, char* psz) {
   CivilFromDays(llDays, &iYear, &iMonth, &iDay);
   char szText[96];  // room for any int, so that the text is never cut mid-field
   if (bCompact)
-    snprintf(szText, sizeof szText, "%04d%02d%02d-%02d%02d%02d", iYear, iMonth, iDay, iOfDay / 3600, iOfDay / 60 % 60,
-             iOfDay % 60);
+    snprintf(szText, sizeof szText, "%04d%02d%02d-%02d%02d%02d", iYear, iMonth, iDay, iOfDay / 3600,
+             iOfDay / 60 % 60, iOfDay % 60);
   else
     snprintf(szText, sizeof szText, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", iYear, iMonth, iDay, iOfDay / 3600,
              iOfDay / 60 % 60, iOfDay % 60, iMillis);
@@ -66,9 +66,13 @@ bool AppendCsvQuoted(char* psz, size_t uSize, const char* pszText) {
   return bWhole;
 }
 
-CRunRecord::CRunRecord() : m_hFile(INVALID_HANDLE_VALUE), m_bFailed(false) { m_szPath[0] = 0; }
+CRunRecord::CRunRecord() : m_hFile(INVALID_HANDLE_VALUE), m_bFailed(false) {
+  m_szPath[0] = 0;
+}
 
-CRunRecord::~CRunRecord() { Close(); }
+CRunRecord::~CRunRecord() {
+  Close();
+}
 
 bool CRunRecord::Open(const char* pszKind, uint64_t ullStart, const char* pszHeader) {
   Close();

@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-CRunStats::CRunStats() : m_puBins(nullptr), m_piLong(nullptr), m_iLongAlloc(0) { Reset(); }
+CRunStats::CRunStats() : m_puBins(nullptr), m_piLong(nullptr), m_iLongAlloc(0) {
+  Reset();
+}
 
 CRunStats::~CRunStats() {
   free(m_puBins);

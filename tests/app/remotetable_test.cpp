@@ -153,7 +153,8 @@ TEST(RemoteCounts, FramesRefusalsReportsAndTimeouts) {
   counts.dwAnswered = 1;
   counts.ullLastFrame = 116444736000000000ull + 1796604312345ull * 10000;  // 2026-12-07 00:45:12.345
   char sz[REMOTE_LINE_SIZE];
-  EXPECT_STREQ(FormatRemoteLine(sz, 5, counts), "   5        1        1       4        1           1        1 00:45:12");
+  EXPECT_STREQ(FormatRemoteLine(sz, 5, counts),
+               "   5        1        1       4        1           1        1 00:45:12");
   EXPECT_STREQ(FormatRemoteCsv(sz, 5, counts), "5,1,1,4,1,1,1,2026-12-07T00:45:12.345Z");
   counts.ullLastFrame = 0;
   EXPECT_STREQ(FormatRemoteCsv(sz, 5, counts), "5,1,1,4,1,1,1,");

@@ -106,7 +106,7 @@ TEST(RunRecord, UtcTimesAndQuotedFields) {
       {"say \"hi\"", 64, "x,\"say \"\"hi\"\"\"", true},
       {"a\r\nb\x01\xe9\x7f", 64, "x,\"a  b ??\"", true},
       {"abcdef", 8, "x,\"abc\"", false},  // cut to fit, still closed
-      {"ab", 4, "x,", false},            // no room for a field at all
+      {"ab", 4, "x,", false},             // no room for a field at all
   };
   for (const auto& f : aFields) {
     char szLine[64] = "x,";

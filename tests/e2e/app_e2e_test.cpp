@@ -46,7 +46,8 @@ long Figure(const std::string& strScreen, const std::string& strKey) {
 
 // The rows, cut at commas, of the oldest run record whose name starts with
 // strKind ("run", "base"), or of the second oldest.
-std::vector<std::vector<std::string>> Record(const CHome& home, const std::string& strKind, size_t iIndex = 0) {
+std::vector<std::vector<std::string>> Record(const CHome& home, const std::string& strKind,
+                                             size_t iIndex = 0) {
   std::vector<std::string> vFiles;
   std::error_code ec;
   for (const auto& e : std::filesystem::directory_iterator(home.strDir + "/state/tavrix/runs", ec))
@@ -70,7 +71,8 @@ std::vector<double> SimTrips(CModemSim& sim) {
   std::string strModem;
   long lMicros;
   for (std::string strLine; std::getline(in, strLine);)
-    if (strLine[0] != '#' && std::istringstream(strLine) >> strModem >> lMicros) v.push_back(lMicros / 1000.0);
+    if (strLine[0] != '#' && std::istringstream(strLine) >> strModem >> lMicros)
+      v.push_back(lMicros / 1000.0);
   return v;
 }
 
@@ -387,8 +389,8 @@ TEST_F(AppE2E, RunFiguresAfterAnEscapeCutPassAndTheRecord) {
   EXPECT_LE(long(vSim.size()), lSkip + alTries[1] + 2);
   auto vRows = Record(*m_app.pHome, "run", 1);
   ASSERT_EQ(long(vRows.size()), 1 + alTries[1]);  // the header and one row per pass
-  EXPECT_EQ(vRows[0], (std::vector<std::string>{"time", "message", "pass", "outcome", "round_trip_ms", "signal",
-                                                "reply"}));
+  EXPECT_EQ(vRows[0], (std::vector<std::string>{"time", "message", "pass", "outcome", "round_trip_ms",
+                                                "signal", "reply"}));
   // Each row at or above the simulator's figure, and close to it; the first
   // run's cut pass may come first among the simulator's.
   auto Matches = [&](long lOffset) {
@@ -404,7 +406,8 @@ TEST_F(AppE2E, RunFiguresAfterAnEscapeCutPassAndTheRecord) {
     ASSERT_EQ(v.size(), 7u);
     EXPECT_EQ(v[0].size(), 24u);  // 2026-12-07T00:45:12.345Z
     v[6][10] = '?';               // the answer letter
-    EXPECT_EQ(v, (std::vector<std::string>{v[0], "1", std::to_string(i), "good", v[4], "26", "\"AB 026 01?HI\""}));
+    EXPECT_EQ(
+        v, (std::vector<std::string>{v[0], "1", std::to_string(i), "good", v[4], "26", "\"AB 026 01?HI\""}));
   }
   m_app.Text("x");
   m_app.Keys({"Escape"});
@@ -419,7 +422,8 @@ TEST_F(AppE2E, RunFiguresAfterAnEscapeCutPassAndTheRecord) {
 TEST_F(AppE2E, AnswersOfASlowBaseCountAsLate) {
   StartAll({"--modem", Modem("name=rem"), "--sim-base", "any", "--sim-base-delay", "7000"});
   auto WaitAnswered = [&](long lCount) {
-    ASSERT_TRUE(testenv::WaitFor([&] { return Figure(m_sim.Command("stats"), "answered=") >= lCount; }, DEADLINE));
+    ASSERT_TRUE(
+        testenv::WaitFor([&] { return Figure(m_sim.Command("stats"), "answered=") >= lCount; }, DEADLINE));
   };
   m_app.SetId("AB");
   m_app.Text("4");
@@ -433,7 +437,7 @@ TEST_F(AppE2E, AnswersOfASlowBaseCountAsLate) {
   m_app.Text("2");
   m_app.Expect("Sending Message");
   // STX "AB 026 00 HI" CR LF ETX, FF 00 41, 300 w's.
-  Control("tohost rem 02414220303236203030204849" "0d0a03" "ff0041" + std::string(600, '7'));
+  Control("tohost rem 024142203032362030302048490d0a03ff0041" + std::string(600, '7'));
   m_app.Expect("Reply:\n<No reply>");
   WaitAnswered(2);
   m_app.Text("x");
@@ -491,8 +495,8 @@ TEST_F(AppE2E, BaseSummaryMatchesTheRemotesCounts) {
     ASSERT_EQ(v.size(), 8u);
     EXPECT_EQ(v[7].size(), 24u);  // the time of the last frame
     v.pop_back();
-    EXPECT_EQ(v, (std::vector<std::string>{std::to_string(i), std::to_string(lSent), std::to_string(lGood), "0",
-                                           "1", "1", "0"}));
+    EXPECT_EQ(v, (std::vector<std::string>{std::to_string(i), std::to_string(lSent), std::to_string(lGood),
+                                           "0", "1", "1", "0"}));
   }
   m_app.Text("x");
   m_app.Expect(MENU_LAST);
