@@ -44,9 +44,8 @@ void RunCommand(int iItem) {
       CmdSignalStrength();
       break;
     case 5:
+      // A failure has been shown once already, as "Modem Not Working".
       if (!CmdActAsBase()) {
-        GuiPrintf("Modem Not Working\n");
-        GuiPressAnyKey();
         // The next command opens the port afresh. Close forgets the port, and
         // a modem without one falls back to the Internal line: attach the
         // selected line again, unopened, so the next command uses it.

@@ -1,10 +1,12 @@
 // Base station mode ("6. Act As Base"): the modem in the base role, its byte
 // stream cut into addressed packets, each remote's test message frames
 // reassembled and answered with a rotating letter, silent remotes forgotten
-// after 30 seconds, until Escape.
+// after 30 seconds, until Escape. Each remote's traffic is counted; when the
+// mode ends a summary page shows the counts and a CSV file keeps them.
 #include <cstdio>
 
 #include "app/remotetable.h"
+#include "app/runrecord.h"
 #include "app/testmodem.h"
 #include "comm/porttable.h"
 #include "kelgui/kelgui.h"
@@ -18,7 +20,13 @@ void ShowTimeout(int iAddress) { GuiPrintf("Timeout %d\n", iAddress); }
 
 void AnswerFrame(RemoteEntry* pEntry) {
   pEntry->MarkAnswer();
-  if (pEntry->iLength <= MODEM_PACKET_MAX) g_Modem.SendPacket(pEntry->byAddress, pEntry->iLength, pEntry->szFrame);
+  RemoteCounts* pCounts = pEntry->pCounts;
+  if (pCounts) pCounts->ullLastFrame = PlatSystemTimeFileTime();
+  if (pEntry->iLength > MODEM_PACKET_MAX) {
+    if (pCounts) pCounts->dwRefused += 1;
+  } else if (g_Modem.SendPacket(pEntry->byAddress, pEntry->iLength, pEntry->szFrame) && pCounts) {
+    pCounts->dwAnswered += 1;
+  }
   GuiPrintf("%d=%s\n", pEntry->byAddress, FrameText(pEntry->szFrame, g_Modem.m_szFrame));
   pEntry->iLength = 0;
 }
@@ -36,14 +44,13 @@ void OnPacket(CRemoteTable& table, const CPacketReader& reader) {
       break;
     }
     case PACKET_KIND_CONNECT:
+      table.Counts(iAddress).dwConnects += 1;
       GuiPrintf("Connect %d\n", iAddress);
       break;
-    case PACKET_KIND_DISCONNECT: {
-      int i = table.Find(iAddress);
-      if (i >= 0) table.RemoveSlot(i);
+    case PACKET_KIND_DISCONNECT:
+      table.Disconnect(iAddress);
       GuiPrintf("Disconnect %d\n", iAddress);
       break;
-    }
     default:
       break;
   }
@@ -67,6 +74,31 @@ void IdlePause(bool* pbWokeEmpty) {
   if (dwSpent < 100) PlatSleep(100 - dwSpent);
 }
 
+// The end of the mode: one line per remote seen on a page of its own, the
+// same as CSV in the runs folder, then a key.
+void ShowSummary(const CRemoteTable& table, uint64_t ullStart) {
+  CRunRecord record;
+  record.Open("base", ullStart, REMOTE_CSV_HEADER);
+  GuiClear();
+  bool bAny = false;
+  char szLine[REMOTE_LINE_SIZE];
+  for (int i = 0; i < REMOTE_ADDRESSES; ++i) {
+    const RemoteCounts& counts = table.GetCounts(i);
+    if (!counts.bSeen) continue;
+    if (!bAny) GuiPrintf("%s\n", REMOTE_SUMMARY_HEADER);
+    bAny = true;
+    GuiPrintf("%s\n", FormatRemoteLine(szLine, i, counts));
+    record.WriteLine(FormatRemoteCsv(szLine, i, counts));
+  }
+  if (!bAny) GuiPrintf("No remote was heard\n");
+  record.Close();
+  if (record.HasFailed())
+    GuiPrintf("No record: cannot write %s\n", record.GetPath());
+  else
+    GuiPrintf("Record: %s\n", record.GetPath());
+  GuiPressAnyKey();
+}
+
 }  // namespace
 
 bool CmdActAsBase() {
@@ -77,6 +109,7 @@ bool CmdActAsBase() {
   }
   PortSetCallback(InitStageCallback);
   if (g_Modem.LeaveCommandMode() < 0) {
+    GuiErrorBox(1, "Modem Not Working\n");  // the one report of this failure
     PortSetCallback(nullptr);
     return false;
   }
@@ -88,6 +121,7 @@ bool CmdActAsBase() {
   CPacketReader reader;
   reader.Reset();
   if (KbdEscapePressed()) return true;
+  uint64_t ullStart = PlatSystemTimeFileTime();
   bool bWokeEmpty = false;
   do {
     int c = PortReadByte();
@@ -104,5 +138,6 @@ bool CmdActAsBase() {
       if (reader.Feed(c)) OnPacket(table, reader);
     }
   } while (!KbdEscapePressed());
+  ShowSummary(table, ullStart);
   return true;
 }

@@ -1,12 +1,46 @@
 // Remote table and frame reassembly of the base station.
 #include "app/remotetable.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "app/runrecord.h"
+
+namespace {
+// The time of day (UTC) of the last frame, "-" when none came.
+const char* LastFrameText(const RemoteCounts& counts, char* pszTime) {
+  if (counts.ullLastFrame == 0) return "-";
+  FormatUtcTime(counts.ullLastFrame, false, pszTime);
+  return pszTime;
+}
+}  // namespace
+
+char* FormatRemoteLine(char* pszLine, int iAddress, const RemoteCounts& counts) {
+  char szTime[32];
+  const char* pszTime = LastFrameText(counts, szTime);
+  if (counts.ullLastFrame != 0) {  // hh:mm:ss of "yyyy-mm-ddThh:mm:ss.mmmZ"
+    szTime[19] = 0;
+    pszTime = szTime + 11;
+  }
+  snprintf(pszLine, REMOTE_LINE_SIZE, "%4d %8u %8u %7u %8u %11u %8u %s", iAddress,
+           unsigned(counts.dwReceived), unsigned(counts.dwAnswered), unsigned(counts.dwRefused),
+           unsigned(counts.dwConnects), unsigned(counts.dwDisconnects), unsigned(counts.dwTimeouts), pszTime);
+  return pszLine;
+}
+
+char* FormatRemoteCsv(char* pszLine, int iAddress, const RemoteCounts& counts) {
+  char szTime[32];
+  const char* pszTime = counts.ullLastFrame ? LastFrameText(counts, szTime) : "";
+  snprintf(pszLine, REMOTE_LINE_SIZE, "%d,%u,%u,%u,%u,%u,%u,%s", iAddress, unsigned(counts.dwReceived),
+           unsigned(counts.dwAnswered), unsigned(counts.dwRefused), unsigned(counts.dwConnects),
+           unsigned(counts.dwDisconnects), unsigned(counts.dwTimeouts), pszTime);
+  return pszLine;
+}
+
 RemoteEntry::RemoteEntry(int iAddress, DWORD dwNow)
-    : byAddress(BYTE(iAddress)), dwLastHeard(dwNow), iLength(0), iReplyCount(0) {
+    : byAddress(BYTE(iAddress)), dwLastHeard(dwNow), iLength(0), iReplyCount(0), pCounts(nullptr) {
   szFrame[0] = 0;
 }
 
@@ -17,10 +51,12 @@ bool RemoteEntry::AddChunk(const char* pData, int iLen, DWORD dwNow) {
   int nAdd = n;
   const char* pStx = static_cast<const char*>(memchr(pData, STX, strnlen(pData, size_t(n))));
   if (pStx) {
+    if (iLength > 0 && pCounts) pCounts->dwRefused += 1;  // the frame before never ended
     iLength = 0;
     pAdd = pStx;
     nAdd = int(pData + n - pStx);
   } else if (iLength == 0) {
+    if (pCounts) pCounts->dwRefused += 1;
     return false;
   } else if (iLength + nAdd > FRAME_SIZE) {
     nAdd = FRAME_SIZE - iLength;
@@ -33,6 +69,7 @@ bool RemoteEntry::AddChunk(const char* pData, int iLen, DWORD dwNow) {
   if (!pEtx) return false;
   iLength = int(pEtx - szFrame) + 1;
   szFrame[iLength] = 0;
+  if (pCounts) pCounts->dwReceived += 1;
   return true;
 }
 
@@ -97,7 +134,26 @@ void CGrowArray::RemoveSlot(int iIndex) {
   Resize(m_iCount - 1);
 }
 
+CRemoteTable::CRemoteTable() {
+  memset(m_aCounts, 0, sizeof(m_aCounts));
+}
+
 CRemoteTable::~CRemoteTable() { ReleaseAll(); }
+
+RemoteCounts& CRemoteTable::Counts(int iAddress) {
+  RemoteCounts& counts = m_aCounts[iAddress & 0x3F];
+  counts.bSeen = true;
+  return counts;
+}
+
+void CRemoteTable::Disconnect(int iAddress) {
+  RemoteCounts& counts = Counts(iAddress);
+  counts.dwDisconnects += 1;
+  int i = Find(iAddress);
+  if (i < 0) return;
+  if (GetEntry(i)->iLength > 0) counts.dwRefused += 1;
+  RemoveSlot(i);
+}
 
 void CRemoteTable::FreeSlots(void** ppSlots, int iCount) {
   for (int i = 0; i < iCount; ++i) {
@@ -117,6 +173,7 @@ RemoteEntry* CRemoteTable::FindOrAdd(int iAddress, DWORD dwNow) {
   if (i >= 0) return GetEntry(i);
   RemoteEntry* pEntry = new (std::nothrow) RemoteEntry(iAddress, dwNow);
   if (!pEntry) return nullptr;
+  pEntry->pCounts = &Counts(iAddress);
   if (!Append(pEntry)) {
     delete pEntry;
     return nullptr;
@@ -129,6 +186,9 @@ void CRemoteTable::ScanTimeouts(DWORD dwNow, void (*fnTimeout)(int iAddress)) {
   while (i < GetCount()) {
     RemoteEntry* pEntry = GetEntry(i);
     if (DWORD(dwNow - pEntry->dwLastHeard) > REMOTE_SILENCE_MS) {
+      RemoteCounts& counts = Counts(pEntry->byAddress);
+      counts.dwTimeouts += 1;
+      if (pEntry->iLength > 0) counts.dwRefused += 1;
       if (fnTimeout) fnTimeout(pEntry->byAddress);
       RemoveSlot(i);
     } else {

@@ -410,6 +410,11 @@ int CRadioModem::Initialise() {
     iResult = Accept(SendAndRead("m0", 200, -50, -1), 3);  // factory settings
   }
   if (iResult >= 0 && m_bBaseWanted) iResult = SendBaseMode(true);
+  // A modem whose sign-on said base, wanted as a remote: "wb0" now, or the
+  // base role read from the sign-on would force the next command into
+  // another bring-up.
+  else if (iResult >= 0 && m_bBaseSet)
+    iResult = SendBaseMode(false);
   if (iResult >= 0 && m_byChannel != 0) iResult = SendChannel(m_byChannel);
   if (iResult >= 0) iResult = Accept(SendAndRead("zc2", 200, 50, -1), 3);
   if (iResult >= 0) iResult = SetBaudRate(115200);

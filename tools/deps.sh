@@ -10,6 +10,7 @@ PACKAGES=(
   file man-db
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64
+  gnuplot-nox
 )
 case "${1:-}" in
   --runtime) PACKAGES=(build-essential cmake ninja-build pkg-config libncurses-dev libcli11-dev libgtest-dev) ;;

@@ -273,6 +273,8 @@ bool RunOne(bool bCopy, bool bNetwork, int iSeconds, int iLatency, const std::st
   e2e::WaitForExit(tmux, DEADLINE_MS);
   if (bCopy) {
     tmuxBase.SendKeys({"Escape"});
+    tmuxBase.WaitForText("Press Any Key To Continue", DEADLINE_MS);  // the remotes' summary
+    tmuxBase.SendText("x");
     tmuxBase.WaitForText("9. Set Alt Freq Band", DEADLINE_MS);
     tmuxBase.SendKeys({"Escape"});
     e2e::WaitForExit(tmuxBase, DEADLINE_MS);
@@ -282,7 +284,7 @@ bool RunOne(bool bCopy, bool bNetwork, int iSeconds, int iLatency, const std::st
 }
 
 // The true round trips of the run's good passes: all tries but the misses
-// (a pass that Escape cut short is a miss at the end of the run).
+// (a pass that Escape cut short is neither; its answer may follow them).
 std::vector<double> GoodTrue(const Result& r) {
   size_t uGood = std::min(r.vTrue.size(), (size_t)std::max(0, r.iTries - r.iMisses));
   return std::vector<double>(r.vTrue.begin(), r.vTrue.begin() + (long)uGood);

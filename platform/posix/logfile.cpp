@@ -26,24 +26,9 @@ int HandleFd(HANDLE h) { return int(intptr_t(h)); }
 
 // The log folder, opened as a descriptor; -1 when it cannot be had.
 int OpenLogFolder() {
-  char szDir[4096];
-  const char* pszState = getenv("XDG_STATE_HOME");
-  int iLen;
-  if (pszState && pszState[0] == '/') {
-    iLen = snprintf(szDir, sizeof szDir, "%s/tavrix", pszState);
-  } else {
-    const char* pszHome = getenv("HOME");
-    if (!pszHome || pszHome[0] != '/') return -1;
-    iLen = snprintf(szDir, sizeof szDir, "%s/.local/state/tavrix", pszHome);
-  }
-  if (iLen <= 0 || size_t(iLen) >= sizeof szDir) return -1;
-  if (PosixMakeFolders(szDir) != 0) return -1;
-  int iDir = open(szDir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  // A folder made earlier with a wider mode is made private again.
-  struct stat st;
-  if (iDir >= 0 && fstat(iDir, &st) == 0 && (st.st_mode & 0777) != 0700 && st.st_uid == geteuid())
-    fchmod(iDir, 0700);
-  return iDir;
+  std::string strDir = PosixStateFolder();
+  if (strDir.empty() || PosixMakeFolders(strDir) != 0) return -1;
+  return PosixOpenPrivateFolder(AT_FDCWD, strDir.c_str());
 }
 
 }  // namespace

@@ -120,3 +120,42 @@ TEST(RemoteTable, TimeoutScanRemovesNeighboursAndSurvivesTheWrap) {
   table.ScanTimeouts(dwStart + 50001, OnTimeout);
   EXPECT_EQ(table.GetCount(), 0);
 }
+
+// What base mode counts per address, through the same calls it makes.
+TEST(RemoteCounts, FramesRefusalsReportsAndTimeouts) {
+  CRemoteTable table;
+  RemoteEntry* p = table.FindOrAdd(5, 1000);
+  ASSERT_NE(p, nullptr);
+  EXPECT_FALSE(Add(*p, "no frame yet"));    // refused: nothing to belong to
+  EXPECT_FALSE(Add(*p, "\x02" "AB 045 "));  // a frame begins ...
+  EXPECT_FALSE(Add(*p, "\x02" "AB 045 "));  // ... and is abandoned: refused
+  EXPECT_TRUE(Add(*p, "07 hi\r\n\x03"));    // received
+  p->iLength = 0;
+  EXPECT_FALSE(Add(*p, "\x02" "cut"));      // cut off by the disconnection: refused
+  table.Counts(5).dwConnects += 1;
+  table.Disconnect(5);
+  table.Disconnect(9);  // no entry: only counted
+  p = table.FindOrAdd(5, 2000);
+  ASSERT_NE(p, nullptr);
+  EXPECT_FALSE(Add(*p, "\x02" "x", 2000));
+  table.ScanTimeouts(2000 + REMOTE_SILENCE_MS + 1, nullptr);  // cut off by the time-out: refused
+  EXPECT_EQ(table.GetCount(), 0);
+
+  const RemoteCounts& c = table.GetCounts(5);
+  EXPECT_TRUE(c.bSeen);
+  EXPECT_EQ((std::vector<DWORD>{c.dwReceived, c.dwRefused, c.dwConnects, c.dwDisconnects, c.dwTimeouts}),
+            (std::vector<DWORD>{1, 4, 1, 1, 1}));
+  EXPECT_TRUE(table.GetCounts(9).bSeen);
+  EXPECT_EQ(table.GetCounts(9).dwDisconnects, 1u);
+  EXPECT_FALSE(table.GetCounts(6).bSeen);
+
+  RemoteCounts counts = c;
+  counts.dwAnswered = 1;
+  counts.ullLastFrame = 116444736000000000ull + 1796604312345ull * 10000;  // 2026-12-07 00:45:12.345
+  char sz[REMOTE_LINE_SIZE];
+  EXPECT_STREQ(FormatRemoteLine(sz, 5, counts),
+               "   5        1        1       4        1           1        1 00:45:12");
+  EXPECT_STREQ(FormatRemoteCsv(sz, 5, counts), "5,1,1,4,1,1,1,2026-12-07T00:45:12.345Z");
+  counts.ullLastFrame = 0;
+  EXPECT_STREQ(FormatRemoteCsv(sz, 5, counts), "5,1,1,4,1,1,1,");
+}

@@ -231,12 +231,16 @@ TEST(BringUp, SettingsAndWhatForcesANewBringUp) {
   rig.port.m_strSignOn = "WIT2410 Digital Wireless\r:B 2410 [0a 0b 0c] x\r";
   rig.modem.SetChannel(5);
   ASSERT_EQ(0, rig.modem.Initialise());
-  EXPECT_EQ((Lines{":wit2410", "m0", "wn05", "zc2", "sd01", ""}), rig.port.Lines());
-  EXPECT_TRUE(rig.modem.IsBaseSet());  // from the sign-on
+  // The sign-on said "B" and the remote role is wanted: "wb0" in this very
+  // bring-up, so that the next remote-role command needs none.
+  EXPECT_EQ((Lines{":wit2410", "m0", "wb0", "wn05", "zc2", "sd01", ""}), rig.port.Lines());
+  EXPECT_FALSE(rig.modem.IsBaseSet());
   EXPECT_EQ(0x0a0b0cu, rig.modem.GetSerial());
-  rig.modem.SetBaseMode(true);  // the sign-on said "B": nothing changes
-  rig.modem.SetChannel(5);      // the stored value: nothing changes
+  rig.modem.SetBaseMode(false);
+  rig.modem.SetChannel(5);  // the stored value: nothing changes
   EXPECT_TRUE(rig.modem.IsReady());
+  rig.modem.SetBaseMode(true);
+  EXPECT_FALSE(rig.modem.IsReady());
 
   rig.modem.SetChannel(300);  // low 8 bits: 44
   EXPECT_EQ(44, rig.modem.GetChannel());
@@ -249,6 +253,8 @@ TEST(BringUp, SettingsAndWhatForcesANewBringUp) {
   rig.port.ClearRecords();
   EXPECT_EQ(0, rig.modem.Initialise());
   EXPECT_EQ((Lines{"Reset Modem", ":wit2410", "m0", "wb1", "zc2", "sd01"}), rig.port.Steps());
+  rig.modem.SetBaseMode(true);  // base wanted and set: nothing changes
+  EXPECT_TRUE(rig.modem.IsReady());
   rig.modem.SetBaseMode(false);
   EXPECT_FALSE(rig.modem.IsReady());
 }
