@@ -8,7 +8,8 @@ PACKAGES=(
   libncurses-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   tmux python3 procps
   clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64
+  g++-mingw-w64-x86-64 googletest
+  wine wine64 xvfb xdotool x11-apps netpbm
 )
 if [ "${1:-}" = "--runtime" ]; then
   PACKAGES=(build-essential cmake ninja-build pkg-config libncurses-dev libcli11-dev libgtest-dev)

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/screen.h"
 #include "platform/win32/serial_wait.h"
 
@@ -249,7 +250,7 @@ int PlatLoadString(HINSTANCE hInstance, UINT uID, char* pszBuf, int cchBuf) {
   return LoadStringA(hInstance, uID, pszBuf, cchBuf);
 }
 
-DWORD PlatScreenTickCount() { return GetTickCount(); }
+DWORD PlatScreenTickCount() { return PlatTickCount(); }
 
 uint64_t PlatScreenFileTime() {
   FILETIME ft;
