@@ -2,7 +2,8 @@
 // the device named by TAVRIX_COM%d) and driven with the communications
 // calls. The handle is opened for overlapped I/O so that waits can be
 // bounded or woken: a read takes only what the driver reports as received
-// (ClearCommError's cbInQue) and so never waits, a write completes within its
+// (ClearCommError's cbInQue) and so never waits (what the caller did not
+// ask for yet is kept for its next reads), a write completes within its
 // write time-outs, and the writer thread's write also wakes on its wake event
 // (the write is then cancelled and what went out is counted).
 //
@@ -28,6 +29,11 @@ struct PlatSerialLine {
   OVERLAPPED ovRx;
   DWORD dwRxMask;
   bool bRxPending;  // a WaitCommEvent is outstanding
+  // Bytes taken from the driver and not yet handed out: a caller reading
+  // byte by byte costs one driver read per arrival, not one per byte.
+  BYTE abRx[512];
+  DWORD dwRxPos;
+  DWORD dwRxLen;
   bool bHaveOriginal;
   DCB dcbOriginal;
   COMMTIMEOUTS toOriginal;
@@ -72,6 +78,7 @@ void DisarmRx(PlatSerialLine* pLine) {
 // armed and its event will signal the next byte. The queue is looked at
 // after arming, so a byte that arrives in between is never missed.
 int ArmRx(PlatSerialLine* pLine) {
+  if (pLine->dwRxPos < pLine->dwRxLen) return 1;
   if (pLine->bRxPending && WaitForSingleObject(pLine->hRxEvent, 0) == WAIT_OBJECT_0) {
     DWORD dwDone = 0;
     GetOverlappedResult(pLine->hFile, &pLine->ovRx, &dwDone, FALSE);
@@ -201,20 +208,28 @@ bool PlatSerialGetProps(PLATSERIAL hLine, PlatSerialProps* pProps) {
 
 int PlatSerialRead(PLATSERIAL hLine, void* pBuf, int iLen) {
   if (!hLine || iLen < 0) return -1;
-  // Only what has arrived: an overlapped read of more than the queue holds
-  // may stay pending on some drivers whatever the time-outs say.
-  DWORD dwErrors;
-  COMSTAT stat;
-  if (!ClearCommError(hLine->hFile, &dwErrors, &stat)) return -1;
-  DWORD dwWant = stat.cbInQue < DWORD(iLen) ? stat.cbInQue : DWORD(iLen);
-  if (dwWant == 0) return 0;
-  OVERLAPPED ov;
-  memset(&ov, 0, sizeof ov);
-  ov.hEvent = hLine->hIoEvent;
-  DWORD dwRead = 0;
-  BOOL bDone = ReadFile(hLine->hFile, pBuf, dwWant, &dwRead, &ov);
-  if (!Finish(hLine, &ov, bDone, &dwRead)) return -1;
-  return int(dwRead);
+  if (hLine->dwRxPos >= hLine->dwRxLen) {
+    // Only what has arrived: an overlapped read of more than the queue holds
+    // may stay pending on some drivers whatever the time-outs say.
+    DWORD dwErrors;
+    COMSTAT stat;
+    if (!ClearCommError(hLine->hFile, &dwErrors, &stat)) return -1;
+    DWORD dwWant = stat.cbInQue < sizeof hLine->abRx ? stat.cbInQue : DWORD(sizeof hLine->abRx);
+    if (dwWant == 0 || iLen == 0) return 0;
+    OVERLAPPED ov;
+    memset(&ov, 0, sizeof ov);
+    ov.hEvent = hLine->hIoEvent;
+    DWORD dwRead = 0;
+    BOOL bDone = ReadFile(hLine->hFile, hLine->abRx, dwWant, &dwRead, &ov);
+    if (!Finish(hLine, &ov, bDone, &dwRead)) return -1;
+    hLine->dwRxPos = 0;
+    hLine->dwRxLen = dwRead;
+  }
+  DWORD dwHave = hLine->dwRxLen - hLine->dwRxPos;
+  DWORD dwGive = dwHave < DWORD(iLen) ? dwHave : DWORD(iLen);
+  memcpy(pBuf, hLine->abRx + hLine->dwRxPos, dwGive);
+  hLine->dwRxPos += dwGive;
+  return int(dwGive);
 }
 
 bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
@@ -284,7 +299,9 @@ bool PlatSerialEscape(PLATSERIAL hLine, int iFunc) {
 }
 
 bool PlatSerialPurge(PLATSERIAL hLine, DWORD dwFlags) {
-  return hLine && PurgeComm(hLine->hFile, dwFlags);
+  if (!hLine) return false;
+  if (dwFlags & (PURGE_RXCLEAR | PURGE_RXABORT)) hLine->dwRxPos = hLine->dwRxLen = 0;
+  return PurgeComm(hLine->hFile, dwFlags);
 }
 
 bool PlatSerialGetOutQueue(PLATSERIAL hLine, DWORD* pdwCount) {

@@ -149,12 +149,18 @@ TEST_F(WineE2E, ActAsBaseAnswersSimulatedRemotes) {
   Quit();
 }
 
-TEST_F(WineE2E, SecondCopyEndsAtOnce) {
+TEST_F(WineE2E, SecondCopyEndsAtOnceAndAltF4EndsTheFirstWithItsSettingsSaved) {
   StartAll({"--modem", Modem("name=rem")});
   CWineProgram second;
   simsupport::EnvList vEnv = m_sim.ShimEnvironment();
   ASSERT_TRUE(second.Start(testenv::MakeDir("run"), vEnv));
   EXPECT_EQ(second.WaitForExit(DEADLINE), 0);
   EXPECT_TRUE(m_app.Running());
-  Quit();
+  m_app.Type("1");
+  Expect("2. Internal Modem");
+  m_app.Type("1");
+  Expect("1. Select Modem (External)");
+  m_app.Keys({"alt+F4"});
+  EXPECT_EQ(m_app.WaitForExit(DEADLINE), 0) << m_app.Screen();
+  EXPECT_EQ(s_pEnv->Setting("PORT"), "0x0");
 }
