@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,17 @@
 
 namespace {
 bool g_bQuitPosted = false;
+
+// The caret blink time is a setting of the whole desktop: the one found
+// before the first change is put back when the screen ends.
+bool g_bBlinkChanged = false;
+UINT g_uBlinkOriginal = 0;
+
+void RestoreBlinkTime() {
+  if (!g_bBlinkChanged) return;
+  SetCaretBlinkTime(g_uBlinkOriginal);
+  g_bBlinkChanged = false;
+}
 
 struct ScreenDump {
   int iState = 0;  // 0 not looked up yet, 1 off, 2 on
@@ -209,7 +221,15 @@ COLORREF PlatSetBkColor(HDC hDC, COLORREF cr) { return SetBkColor(hDC, cr); }
 COLORREF PlatGetSysColor(int iIndex) { return GetSysColor(iIndex); }
 
 bool PlatCreateCaret(HWND hWnd, int cx, int cy) { return CreateCaret(hWnd, nullptr, cx, cy) != 0; }
-bool PlatSetCaretBlinkTime(UINT uMillis) { return SetCaretBlinkTime(uMillis) != 0; }
+bool PlatSetCaretBlinkTime(UINT uMillis) {
+  if (!g_bBlinkChanged) {
+    g_uBlinkOriginal = GetCaretBlinkTime();
+    g_bBlinkChanged = true;
+    static bool s_bHooked = false;
+    if (!s_bHooked) s_bHooked = atexit(RestoreBlinkTime) == 0;
+  }
+  return SetCaretBlinkTime(uMillis) != 0;
+}
 bool PlatSetCaretPos(int x, int y) { return SetCaretPos(x, y) != 0; }
 bool PlatShowCaret(HWND hWnd) { return ShowCaret(hWnd) != 0; }
 bool PlatHideCaret(HWND hWnd) { return HideCaret(hWnd) != 0; }
@@ -258,4 +278,6 @@ uint64_t PlatScreenFileTime() {
   return (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 
-void PlatScreenShutdown() {}  // the system takes the windows away with the process
+// The system takes the windows away with the process; the desktop gets its
+// caret blink time back.
+void PlatScreenShutdown() { RestoreBlinkTime(); }

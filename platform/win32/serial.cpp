@@ -26,6 +26,7 @@ struct PlatSerialLine {
   HANDLE hFile;
   HANDLE hIoEvent;  // manual-reset, for the overlapped reads and writes
   HANDLE hRxEvent;  // manual-reset, for the armed WaitCommEvent
+  HANDLE hWriterEvent;  // manual-reset, for the writer thread's writes
   OVERLAPPED ovRx;
   DWORD dwRxMask;
   bool bRxPending;  // a WaitCommEvent is outstanding
@@ -130,16 +131,18 @@ PLATSERIAL PlatSerialOpen(int iNumber) {
   PlatSerialLine* pLine = new (std::nothrow) PlatSerialLine{};
   HANDLE hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
   HANDLE hRxEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-  if (!pLine || !hEvent || !hRxEvent) {
+  HANDLE hWriterEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+  if (!pLine || !hEvent || !hRxEvent || !hWriterEvent) {
     delete pLine;
-    if (hEvent) CloseHandle(hEvent);
-    if (hRxEvent) CloseHandle(hRxEvent);
+    for (HANDLE h : {hEvent, hRxEvent, hWriterEvent})
+      if (h) CloseHandle(h);
     CloseHandle(hFile);
     return nullptr;
   }
   pLine->hFile = hFile;
   pLine->hIoEvent = hEvent;
   pLine->hRxEvent = hRxEvent;
+  pLine->hWriterEvent = hWriterEvent;
   SetCommMask(hFile, EV_RXCHAR);
   pLine->dcbOriginal.DCBlength = sizeof(DCB);
   pLine->bHaveOriginal =
@@ -156,6 +159,7 @@ void PlatSerialClose(PLATSERIAL hLine) {
   CloseHandle(hLine->hFile);
   CloseHandle(hLine->hIoEvent);
   CloseHandle(hLine->hRxEvent);
+  CloseHandle(hLine->hWriterEvent);
   delete hLine;
 }
 
@@ -265,8 +269,7 @@ int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen, PLATEVENT 
   if (!hLine || iLen < 0) return -1;
   OVERLAPPED ov;
   memset(&ov, 0, sizeof ov);
-  ov.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-  if (!ov.hEvent) return -1;
+  ov.hEvent = hLine->hWriterEvent;
   DWORD dwWritten = 0;
   int iResult = -1;
   if (WriteFile(hLine->hFile, pData, DWORD(iLen), &dwWritten, &ov)) {
@@ -278,7 +281,6 @@ int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen, PLATEVENT 
     if (GetOverlappedResult(hLine->hFile, &ov, &dwWritten, TRUE) || dwWritten > 0)
       iResult = int(dwWritten);
   }
-  CloseHandle(ov.hEvent);
   return iResult;
 }
 
