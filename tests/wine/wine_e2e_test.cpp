@@ -83,8 +83,20 @@ std::string WineE2E::s_strError;
 
 }  // namespace
 
-TEST_F(WineE2E, MainMenuAndEscapeSavesPortAndChannelForTheUser) {
+TEST_F(WineE2E, MainMenuAMissingPortAndEscapeSavesPortAndChannelForTheUser) {
   StartAll({"--modem", Modem("name=rem")});
+  Expect("1. Select Modem (Internal)");
+  m_app.Type("1");  // External: COM1, a device that does not exist
+  Expect("2. Internal Modem");
+  m_app.Type("1");
+  Expect("1. Select Modem (External)");
+  m_app.Type("5");
+  Expect("Modem Not Working");
+  m_app.Type("x");
+  Expect(MENU_LAST);
+  m_app.Type("1");
+  Expect("2. Internal Modem");
+  m_app.Type("2");
   Expect("1. Select Modem (Internal)");
   m_app.Type("2");
   Expect("Channel:");
