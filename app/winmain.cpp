@@ -2,7 +2,6 @@
 // the module's instance handle to the Tavrix flow. No arguments are used.
 #include "app/testmodem.h"
 
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR /*pszCmdLine*/,
-                   int /*nCmdShow*/) {
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR /*pszCmdLine*/, int /*nCmdShow*/) {
   return TavrixMain(hInstance);
 }

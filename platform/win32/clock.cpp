@@ -21,4 +21,6 @@ uint64_t PlatSystemTimeFileTime() {
   return (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 
-void PlatSleep(DWORD dwMillis) { Sleep(dwMillis); }
+void PlatSleep(DWORD dwMillis) {
+  Sleep(dwMillis);
+}

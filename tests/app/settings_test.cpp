@@ -9,7 +9,8 @@
 namespace {
 void Forget() {
   for (HKEY hRoot : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
-    for (const char* psz : {"PORT", "CHANNEL"}) RegWriteValue(hRoot, TAVRIX_REG_KEY, psz, nullptr, 0, REG_DWORD);
+    for (const char* psz : {"PORT", "CHANNEL"})
+      RegWriteValue(hRoot, TAVRIX_REG_KEY, psz, nullptr, 0, REG_DWORD);
 }
 }  // namespace
 
@@ -24,7 +25,8 @@ TEST(Settings, UserFirstThenMachineThenDefault) {
   };
   for (const Case& c : aCases) {
     Forget();
-    if (c.iUserChannel >= 0) RegWriteDword(HKEY_CURRENT_USER, TAVRIX_REG_KEY, "CHANNEL", DWORD(c.iUserChannel));
+    if (c.iUserChannel >= 0)
+      RegWriteDword(HKEY_CURRENT_USER, TAVRIX_REG_KEY, "CHANNEL", DWORD(c.iUserChannel));
     if (c.iUserChannel == -2) RegWriteValue(HKEY_CURRENT_USER, TAVRIX_REG_KEY, "CHANNEL", "12", 3, REG_SZ);
     if (c.iMachineChannel >= 0)
       RegWriteDword(HKEY_LOCAL_MACHINE, TAVRIX_REG_KEY, "CHANNEL", DWORD(c.iMachineChannel));

@@ -19,6 +19,10 @@ class CNoTerminal : public CScreenBackend {
 CNoTerminal g_noTerminal;
 }  // namespace
 
-CScreenBackend* ScreenCursesBackend() { return &g_noTerminal; }
+CScreenBackend* ScreenCursesBackend() {
+  return &g_noTerminal;
+}
 
-int PosixSerialInputFds(int*, int) { return 0; }
+int PosixSerialInputFds(int*, int) {
+  return 0;
+}

@@ -65,12 +65,10 @@ class WineE2E : public ::testing::Test {
     ASSERT_TRUE(app.Start(testenv::MakeDir("run"), vEnv));
     ASSERT_TRUE(app.WaitForText(MENU_LAST, 60000)) << app.Screen();
   }
-  std::string Modem(const std::string& strSpec) const {
-    return "link=" + m_strDir + "/sim/com2," + strSpec;
-  }
+  std::string Modem(const std::string& strSpec) const { return "link=" + m_strDir + "/sim/com2," + strSpec; }
   void Expect(const std::string& strText, int iTimeoutMs = DEADLINE) {
     ASSERT_TRUE(m_app.WaitForText(strText, iTimeoutMs)) << "waiting for \"" << strText << "\"\n"
-                                                         << m_app.Screen();
+                                                        << m_app.Screen();
   }
   void Quit() {
     m_app.Keys({"Escape"});

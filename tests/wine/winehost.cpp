@@ -57,8 +57,8 @@ bool CWineEnv::Start(std::string* pstrError) {
   int aPipe[2];
   if (pipe(aPipe) != 0) return false;
   std::string strFd = std::to_string(aPipe[1]);
-  std::vector<std::string> vArgv = {"Xvfb", "-displayfd", strFd, "-nolisten", "tcp", "-screen", "0",
-                                    "1024x768x24"};
+  std::vector<std::string> vArgv = {"Xvfb", "-displayfd", strFd, "-nolisten",
+                                    "tcp",  "-screen",    "0",   "1024x768x24"};
   std::vector<char*> vC = CArgs(vArgv);
   m_pidX = fork();
   if (m_pidX == 0) {
