@@ -1,5 +1,7 @@
 // The global application modem, the KV3 ID, and the saved settings ("PORT"
-// and "CHANNEL" under HKEY_LOCAL_MACHINE\SOFTWARE\Qirun\TAVRIX).
+// and "CHANNEL" under SOFTWARE\Qirun\TAVRIX). They are written for the user
+// (HKEY_CURRENT_USER), which needs no administrator; reading looks there
+// first and then under HKEY_LOCAL_MACHINE, where older installs kept them.
 #include "app/testmodem.h"
 
 #include <cstring>
@@ -15,16 +17,25 @@ CTestModem::CTestModem() : m_iInitStage(0), m_iPort(1), m_iFrameLen(0), m_iMessa
 
 CTestModem::~CTestModem() {}
 
+namespace {
+// The user's value, else the machine's; *pdwValue keeps its default when
+// neither can be read.
+void ReadSetting(const char* pszValue, DWORD* pdwValue) {
+  if (RegReadDword(HKEY_CURRENT_USER, TAVRIX_REG_KEY, pszValue, pdwValue) != 0)
+    RegReadDword(HKEY_LOCAL_MACHINE, TAVRIX_REG_KEY, pszValue, pdwValue);
+}
+}  // namespace
+
 void CTestModem::LoadSettings() {
   DWORD dwPort = DWORD(m_iPort);
-  RegReadDword(HKEY_LOCAL_MACHINE, TAVRIX_REG_KEY, "PORT", &dwPort);
+  ReadSetting("PORT", &dwPort);
   m_iPort = int(dwPort);
   DWORD dwChannel = GetChannel();
-  RegReadDword(HKEY_LOCAL_MACHINE, TAVRIX_REG_KEY, "CHANNEL", &dwChannel);
+  ReadSetting("CHANNEL", &dwChannel);
   SetChannel(int(dwChannel & 0xFF));
 }
 
 void CTestModem::SaveSettings() {
-  RegWriteDword(HKEY_LOCAL_MACHINE, TAVRIX_REG_KEY, "PORT", DWORD(m_iPort));
-  RegWriteDword(HKEY_LOCAL_MACHINE, TAVRIX_REG_KEY, "CHANNEL", GetChannel());
+  RegWriteDword(HKEY_CURRENT_USER, TAVRIX_REG_KEY, "PORT", DWORD(m_iPort));
+  RegWriteDword(HKEY_CURRENT_USER, TAVRIX_REG_KEY, "CHANNEL", GetChannel());
 }

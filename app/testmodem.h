@@ -27,7 +27,8 @@ class CTestModem : public CRadioModem {
 extern CTestModem g_Modem;
 extern char g_szKv3Id[KV3_ID_LEN + 1];
 
-// The settings' registry key under HKEY_LOCAL_MACHINE.
+// The settings' registry key, under HKEY_CURRENT_USER (read also under
+// HKEY_LOCAL_MACHINE).
 #define TAVRIX_REG_KEY "SOFTWARE\\Qirun\\TAVRIX"
 
 // The program's flow from start to end: single instance, terminal, settings,

@@ -306,7 +306,7 @@ int CRadioModem::ReadSignOn(int iFirstTimeout, int iNextTimeout) {
   }
   m_dwSerial = dwSerial;
   if (m_dwSerial != 0)
-    RegWriteDword(HKEY_LOCAL_MACHINE, REG_SERIAL_KEY, REG_SERIAL_VALUE, m_dwSerial);  // result ignored
+    RegWriteDword(HKEY_CURRENT_USER, REG_SERIAL_KEY, REG_SERIAL_VALUE, m_dwSerial);  // result ignored
   return 0;
 }
 

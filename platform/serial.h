@@ -39,7 +39,8 @@ struct PlatSerialProps {
 PLATSERIAL PlatSerialOpen(int iNumber);
 
 // The device that line iNumber stands for, as the user named it: POSIX
-// $TAVRIX_COMn (by default /dev/ttyS(n-1)), Win32 "COMn". It may also be a
+// $TAVRIX_COMn (by default /dev/ttyS(n-1)), Win32 $TAVRIX_COMn (by default
+// "COMn"). It may also be a
 // network address (rfc2217://HOST:PORT), which the comm layer serves itself.
 void PlatSerialDevice(int iNumber, char* pszDevice, int iSize);
 

@@ -9,8 +9,9 @@ PACKAGES=(
   tmux python3 procps ser2net
   file man-db
   clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64
+  g++-mingw-w64-x86-64 googletest
   gnuplot-nox
+  wine wine64 xvfb xdotool x11-apps netpbm
 )
 case "${1:-}" in
   --runtime) PACKAGES=(build-essential cmake ninja-build pkg-config libncurses-dev libcli11-dev libgtest-dev) ;;

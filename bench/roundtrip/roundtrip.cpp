@@ -4,11 +4,16 @@
 // byte leaving toward it). Two set-ups, each with a set one-way air latency:
 //   sim   the remote copy of tavrix against the simulator's built-in base;
 //   copy  a second copy of tavrix in "6. Act As Base" on a second simulated
-//         modem (its own settings, logs and lock), answering the first.
-// Each copy runs in tmux under the modem-lines shim. With --line rfc2217 (or
-// both) the remote copy reaches its modem over the network instead: ser2net
-// serves the simulated modem's pty as an RFC 2217 port on loopback (under the
-// shim), and the copy's COM2 is rfc2217://127.0.0.1:PORT. The run goes on for a
+//         modem (its own settings, logs and lock), answering the first;
+//   wine  the Windows program (tavrix.exe) under Wine and Xvfb as the remote,
+//         against the simulator's built-in base, beside the Linux build's
+//         "sim" figures of the same run (--windows).
+// Each Linux copy runs in tmux under the modem-lines shim; the Windows
+// program has the shim in its Wine process, its keys from xdotool and its
+// screen from the screen-dump file. With --line rfc2217 (or both) the remote
+// copy reaches its modem over the network instead: ser2net serves the
+// simulated modem's pty as an RFC 2217 port on loopback (under the shim), and
+// the copy's COM2 is rfc2217://127.0.0.1:PORT. The run goes on for a
 // set time; meanwhile the screen is read every 200 ms, and every new
 // "N Trips:%d Time:%d ms" line gives the round trip of one pass, which is
 // matched with the simulator's figure for the same frame. At the end the
@@ -34,6 +39,7 @@
 
 #include "../../tests/e2e/e2e_common.h"
 #include "../../tests/support/testenv.h"
+#include "../../tests/wine/winehost.h"
 #include "../benchutil.h"
 #include "ser2net.h"
 #include "simsupport.h"
@@ -46,7 +52,7 @@ const int DEADLINE_MS = 10000;
 void Usage(const char* pszName) {
   printf(
       "usage: %s [--seconds N] [--latency MS] [--base sim|copy|both] [--line direct|rfc2217|both]\n"
-      "          [--trace-dir DIR]\n"
+      "          [--windows] [--trace-dir DIR]\n"
       "  Runs a repetition run of tavrix's \"4. Send Messages\" for N seconds\n"
       "  (default 60) against a simulated modem link with a one-way air latency\n"
       "  of MS (default 20), answered by the simulator's built-in base (sim),\n"
@@ -55,6 +61,8 @@ void Usage(const char* pszName) {
       "  round trips and the excess of the first over the second.\n"
       "  --line  the remote copy's line: the pty itself (direct, the default), an\n"
       "          RFC 2217 network line through ser2net on loopback, or both\n"
+      "  --windows  also run the Windows program under Wine against the\n"
+      "               simulated base (needs tavrix.exe: TAVRIX_WINDOWS_EXE)\n"
       "  --trace-dir DIR  keep DIR/<setup>-remote.strace (and -base.strace):\n"
       "               strace -f -tt -T of two seconds at the start of the run;\n"
       "               ptrace slows the traced copies, so the figures of a\n"
@@ -111,8 +119,12 @@ struct Sample {
   long long llUnanswered;  // the simulator's count when the sample was read
 };
 
+enum Setup { SETUP_SIM, SETUP_COPY, SETUP_WINE };
+
 struct Result {
   std::string strName;
+  Setup setup = SETUP_SIM;
+  bool bNetwork = false;
   int iTries = 0, iMisses = 0, iMin = 0, iMax = 0;
   double dAve = 0;
   std::vector<double> vTrue;      // true trips of the run's passes, ms
@@ -121,21 +133,76 @@ struct Result {
   bool bMatched = false;
 };
 
-bool Fail(simsupport::CTmuxSession& tmux, const std::string& strWhat) {
-  fprintf(stderr, "did not reach \"%s\"; screen:\n%s\n", strWhat.c_str(), tmux.Capture().c_str());
+// A copy of the program as the run drives it: in tmux, or under Wine.
+class CCopy {
+ public:
+  virtual ~CCopy() = default;
+  virtual bool Type(const std::string& strText) = 0;
+  virtual bool Key(const std::string& strKey) = 0;  // "Enter" or "Escape"
+  virtual std::string Screen() = 0;
+  virtual bool WaitForText(const std::string& strText, int iMs) = 0;
+  virtual bool WaitForExit(int iMs) = 0;
+  virtual int Pid() = 0;
+};
+
+class CTmuxCopy : public CCopy {
+ public:
+  CTmuxCopy(const std::string& strCom2) : m_home("", strCom2) {}
+  bool Start(const simsupport::EnvList& vEnv) {
+    return e2e::StartProgram(m_tmux, m_home, 80, 25, vEnv);
+  }
+  bool Type(const std::string& strText) override { return m_tmux.SendText(strText); }
+  bool Key(const std::string& strKey) override { return m_tmux.SendKeys({strKey}); }
+  std::string Screen() override { return m_tmux.Capture(); }
+  bool WaitForText(const std::string& strText, int iMs) override { return m_tmux.WaitForText(strText, iMs); }
+  bool WaitForExit(int iMs) override { return e2e::WaitForExit(m_tmux, iMs); }
+  int Pid() override { return e2e::ProgramPid(m_home); }
+
+ private:
+  e2e::CHome m_home;
+  simsupport::CTmuxSession m_tmux;
+};
+
+class CWineCopy : public CCopy {
+ public:
+  bool Start(winehost::CWineEnv& env, const simsupport::CModemSim& sim, const std::string& strDir) {
+    if (!env.MapPort(12, strDir + "/com2")) return false;
+    simsupport::EnvList vEnv = sim.ShimEnvironment();
+    vEnv.emplace_back("TAVRIX_COM2", "\\\\.\\COM12");
+    return m_app.Start(strDir, vEnv);
+  }
+  bool Type(const std::string& strText) override { return m_app.Type(strText); }
+  bool Key(const std::string& strKey) override { return m_app.Keys({strKey == "Enter" ? "Return" : strKey}); }
+  std::string Screen() override { return m_app.Screen(); }
+  bool WaitForText(const std::string& strText, int iMs) override { return m_app.WaitForText(strText, iMs); }
+  bool WaitForExit(int iMs) override { return m_app.WaitForExit(iMs) >= 0; }
+  int Pid() override { return 0; }
+
+ private:
+  winehost::CWineProgram m_app;
+};
+
+bool Fail(CCopy& copy, const std::string& strWhat) {
+  fprintf(stderr, "did not reach \"%s\"; screen:\n%s\n", strWhat.c_str(), copy.Screen().c_str());
   return false;
 }
 
-bool Wait(simsupport::CTmuxSession& tmux, const std::string& strText, int iMs) {
-  return tmux.WaitForText(strText, iMs) || Fail(tmux, strText);
+bool Wait(CCopy& copy, const std::string& strText, int iMs) {
+  return copy.WaitForText(strText, iMs) || Fail(copy, strText);
 }
 
 // One set-up: the simulator, the base (built-in or a copy) and the remote.
-bool RunOne(bool bCopy, bool bNetwork, int iSeconds, int iLatency, const std::string& strTraceDir,
-            Result* pResult) {
-  pResult->strName = bCopy ? "copy of tavrix as base" : "simulated base";
+bool RunOne(Setup setup, bool bNetwork, winehost::CWineEnv* pWine, int iSeconds, int iLatency,
+            const std::string& strTraceDir, Result* pResult) {
+  bool bCopy = setup == SETUP_COPY;
+  const char* const apszNames[] = {"simulated base", "copy of tavrix as base",
+                                   "Windows program under Wine, simulated base"};
+  const char* const apszDirs[] = {"rt-sim", "rt-copy", "rt-wine"};
+  pResult->strName = apszNames[setup];
   if (bNetwork) pResult->strName += ", remote over RFC 2217 (ser2net, loopback)";
-  std::string strDir = testenv::MakeDir(bCopy ? "rt-copy" : "rt-sim");
+  pResult->setup = setup;
+  pResult->bNetwork = bNetwork;
+  std::string strDir = testenv::MakeDir(apszDirs[setup]);
   std::string strRemote = "name=rem,link=" + strDir + "/com2,baud=115200,signal=45,latency=" +
                           std::to_string(iLatency);
   std::vector<std::string> vArgs = {"--modem", strRemote};
@@ -161,41 +228,50 @@ bool RunOne(bool bCopy, bool bNetwork, int iSeconds, int iLatency, const std::st
       return false;
     }
   }
-  std::unique_ptr<e2e::CHome> pBaseHome;
-  simsupport::CTmuxSession tmuxBase;
+  std::unique_ptr<CTmuxCopy> pBase;
   if (bCopy) {
-    pBaseHome = std::make_unique<e2e::CHome>("", strDir + "/base");
-    if (!e2e::StartProgram(tmuxBase, *pBaseHome, 80, 25, sim.ShimEnvironment())) {
+    pBase = std::make_unique<CTmuxCopy>(strDir + "/base");
+    if (!pBase->Start(sim.ShimEnvironment())) {
       fprintf(stderr, "the base copy did not start\n");
       return false;
     }
-    if (!Wait(tmuxBase, "9. Set Alt Freq Band", DEADLINE_MS)) return false;
-    tmuxBase.SendText("6");
-    if (!Wait(tmuxBase, "Monitor Channel", BRING_UP_MS)) return false;
+    if (!Wait(*pBase, "9. Set Alt Freq Band", DEADLINE_MS)) return false;
+    pBase->Type("6");
+    if (!Wait(*pBase, "Monitor Channel", BRING_UP_MS)) return false;
   }
   simsupport::CSer2net ser2net;
   if (bNetwork && !ser2net.Start(strDir + "/com2", strDir, sim.ShimEnvironment())) {
     fprintf(stderr, "ser2net did not start (see %s/ser2net.log)\n", strDir.c_str());
     return false;
   }
-  e2e::CHome home("", bNetwork ? ser2net.Address() : strDir + "/com2");
-  simsupport::CTmuxSession tmux;
-  if (!e2e::StartProgram(tmux, home, 80, 25, bNetwork ? simsupport::EnvList() : sim.ShimEnvironment())) {
+  std::unique_ptr<CCopy> pRemote;
+  bool bStarted;
+  if (setup == SETUP_WINE) {
+    auto pWineCopy = std::make_unique<CWineCopy>();
+    bStarted = pWineCopy->Start(*pWine, sim, strDir);
+    pRemote = std::move(pWineCopy);
+  } else {
+    auto pTmuxCopy = std::make_unique<CTmuxCopy>(bNetwork ? ser2net.Address() : strDir + "/com2");
+    bStarted = pTmuxCopy->Start(bNetwork ? simsupport::EnvList() : sim.ShimEnvironment());
+    pRemote = std::move(pTmuxCopy);
+  }
+  if (!bStarted) {
     fprintf(stderr, "the program did not start\n");
     return false;
   }
-  if (!Wait(tmux, "9. Set Alt Freq Band", DEADLINE_MS)) return false;
-  tmux.SendText("4");
-  if (!Wait(tmux, "KV3 ID:", DEADLINE_MS)) return false;
-  tmux.SendText("AB");
-  tmux.SendKeys({"Enter"});
-  if (!Wait(tmux, "(<ENTER> sends)", BRING_UP_MS)) return false;
-  tmux.SendText("round trip");
-  tmux.SendKeys({"Enter"});
-  if (!Wait(tmux, "Reply:", DEADLINE_MS)) return false;
-  if (tmux.Capture().find("AB 045 01AROUND TRIP") == std::string::npos) return Fail(tmux, "AB 045 01AROUND TRIP");
-  tmux.SendText("x");
-  if (!Wait(tmux, "3. Send message until ESC", DEADLINE_MS)) return false;
+  CCopy& remote = *pRemote;
+  if (!Wait(remote, "9. Set Alt Freq Band", setup == SETUP_WINE ? 60000 : DEADLINE_MS)) return false;
+  remote.Type("4");
+  if (!Wait(remote, "KV3 ID:", DEADLINE_MS)) return false;
+  remote.Type("AB");
+  remote.Key("Enter");
+  if (!Wait(remote, "(<ENTER> sends)", BRING_UP_MS)) return false;
+  remote.Type("round trip");
+  remote.Key("Enter");
+  if (!Wait(remote, "Reply:", DEADLINE_MS)) return false;
+  if (!Wait(remote, "AB 045 01AROUND TRIP", DEADLINE_MS)) return false;
+  remote.Type("x");
+  if (!Wait(remote, "3. Send message until ESC", DEADLINE_MS)) return false;
 
   std::string strSummary = sim.Command("stats");
   long long llBefore = SummaryField(strSummary, "answered");
@@ -204,20 +280,19 @@ bool RunOne(bool bCopy, bool bNetwork, int iSeconds, int iLatency, const std::st
     fprintf(stderr, "no stats from the simulator: %s\n", strSummary.c_str());
     return false;
   }
-  tmux.SendText("3");
-  if (!Wait(tmux, "N Trips:", DEADLINE_MS)) return false;
+  remote.Type("3");
+  if (!Wait(remote, "N Trips:", DEADLINE_MS)) return false;
 
   if (!strTraceDir.empty()) {
     std::string strBase = strTraceDir + (bCopy ? "/copy" : "/sim");
-    Trace({{e2e::ProgramPid(home), strBase + "-remote.strace"},
-           {bCopy ? e2e::ProgramPid(*pBaseHome) : 0, strBase + "-base.strace"}},
+    Trace({{remote.Pid(), strBase + "-remote.strace"}, {bCopy ? pBase->Pid() : 0, strBase + "-base.strace"}},
           2000);
   }
   std::regex reTrips("N Trips:([0-9]+) Time:(-?[0-9]+) ms");
   double dEnd = bench::NowSeconds() + iSeconds;
   int iLastTrips = -1;
   while (bench::NowSeconds() < dEnd) {
-    std::string strScreen = tmux.Capture();
+    std::string strScreen = remote.Screen();
     std::smatch m;
     if (std::regex_search(strScreen, m, reTrips)) {
       int iTrips = atoi(m[1].str().c_str());
@@ -229,12 +304,12 @@ bool RunOne(bool bCopy, bool bNetwork, int iSeconds, int iLatency, const std::st
     }
     bench::SleepSeconds(0.2);
   }
-  tmux.SendKeys({"Escape"});
-  if (!Wait(tmux, "Bytes=", DEADLINE_MS)) return false;
-  std::string strEnd = tmux.Capture();
+  remote.Key("Escape");
+  if (!Wait(remote, "Bytes=", DEADLINE_MS)) return false;
+  std::string strEnd = remote.Screen();
   std::smatch m;
   std::regex reEnd("Tries=([0-9]+),Misses=([0-9]+)\\s*\\n\\s*min=(-?[0-9]+),max=(-?[0-9]+),ave=([0-9.]+)");
-  if (!std::regex_search(strEnd, m, reEnd)) return Fail(tmux, "Tries=..,Misses=..\\nmin=..,max=..,ave=..");
+  if (!std::regex_search(strEnd, m, reEnd)) return Fail(remote, "Tries=..,Misses=..\\nmin=..,max=..,ave=..");
   pResult->iTries = atoi(m[1].str().c_str());
   pResult->iMisses = atoi(m[2].str().c_str());
   pResult->iMin = atoi(m[3].str().c_str());
@@ -265,19 +340,19 @@ bool RunOne(bool bCopy, bool bNetwork, int iSeconds, int iLatency, const std::st
     fprintf(stderr, "  %s: %lld frames of the run were never answered\n", pResult->strName.c_str(),
             llUnansweredRun);
 
-  tmux.SendText("x");
-  tmux.WaitForText("1. Next message", DEADLINE_MS);
-  tmux.SendKeys({"Escape"});
-  tmux.WaitForText("9. Set Alt Freq Band", DEADLINE_MS);
-  tmux.SendKeys({"Escape"});
-  e2e::WaitForExit(tmux, DEADLINE_MS);
+  remote.Type("x");
+  remote.WaitForText("1. Next message", DEADLINE_MS);
+  remote.Key("Escape");
+  remote.WaitForText("9. Set Alt Freq Band", DEADLINE_MS);
+  remote.Key("Escape");
+  remote.WaitForExit(DEADLINE_MS);
   if (bCopy) {
-    tmuxBase.SendKeys({"Escape"});
-    tmuxBase.WaitForText("Press Any Key To Continue", DEADLINE_MS);  // the remotes' summary
-    tmuxBase.SendText("x");
-    tmuxBase.WaitForText("9. Set Alt Freq Band", DEADLINE_MS);
-    tmuxBase.SendKeys({"Escape"});
-    e2e::WaitForExit(tmuxBase, DEADLINE_MS);
+    pBase->Key("Escape");
+    pBase->WaitForText("Press Any Key To Continue", DEADLINE_MS);  // the remotes' summary
+    pBase->Type("x");
+    pBase->WaitForText("9. Set Alt Freq Band", DEADLINE_MS);
+    pBase->Key("Escape");
+    pBase->WaitForExit(DEADLINE_MS);
   }
   sim.Stop();
   return true;
@@ -321,6 +396,7 @@ int main(int argc, char** argv) {
   std::string strBase = "both";
   std::string strLine = "direct";
   std::string strTraceDir;
+  bool bWindows = false;
   for (int i = 1; i < argc; i++) {
     if (!strcmp(argv[i], "--seconds") && i + 1 < argc) {
       iSeconds = atoi(argv[++i]);
@@ -330,6 +406,8 @@ int main(int argc, char** argv) {
       strBase = argv[++i];
     } else if (!strcmp(argv[i], "--line") && i + 1 < argc) {
       strLine = argv[++i];
+    } else if (!strcmp(argv[i], "--windows")) {
+      bWindows = true;
     } else if (!strcmp(argv[i], "--trace-dir") && i + 1 < argc) {
       strTraceDir = argv[++i];
     } else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
@@ -353,14 +431,31 @@ int main(int argc, char** argv) {
   testenv::Isolate();  // no user settings, logs or devices are touched
 
   std::vector<Result> vResults;
-  for (int iCopy = 0; iCopy < 2; iCopy++) {
-    if ((iCopy == 0 && strBase == "copy") || (iCopy == 1 && strBase == "sim")) continue;
+  std::vector<Setup> vSetups;
+  if (strBase != "copy") vSetups.push_back(SETUP_SIM);
+  if (strBase != "sim") vSetups.push_back(SETUP_COPY);
+  winehost::CWineEnv wine;
+  if (bWindows) {
+    std::string strError;
+    if (winehost::ProgramPath().empty() || !wine.Start(&strError)) {
+      fprintf(stderr, "no Windows program under Wine: %s\n",
+              winehost::ProgramPath().empty() ? "TAVRIX_WINDOWS_EXE is not set" : strError.c_str());
+      return 1;
+    }
+    vSetups.push_back(SETUP_WINE);
+    if (vSetups.front() != SETUP_SIM) vSetups.insert(vSetups.begin(), SETUP_SIM);  // Linux beside it
+  }
+  Result rSim, rWine;
+  for (Setup setup : vSetups) {
     for (int iNet = 0; iNet < 2; iNet++) {
-      if ((iNet == 0 && strLine == "rfc2217") || (iNet == 1 && strLine == "direct")) continue;
+      if ((iNet == 0 && strLine == "rfc2217" && setup != SETUP_WINE) || (iNet == 1 && strLine == "direct") ||
+          (iNet == 1 && setup == SETUP_WINE))
+        continue;
       Result r;
-      fprintf(stderr, "running against the %s%s for %d s\n", iCopy ? "copy of tavrix as base" : "simulated base",
-              iNet ? " over RFC 2217" : "", iSeconds);
-      if (!RunOne(iCopy == 1, iNet == 1, iSeconds, iLatency, strTraceDir, &r)) return 1;
+      fprintf(stderr, "running setup %d%s for %d s\n", int(setup), iNet ? " over RFC 2217" : "", iSeconds);
+      if (!RunOne(setup, iNet == 1, &wine, iSeconds, iLatency, strTraceDir, &r)) return 1;
+      if (setup == SETUP_SIM && iNet == 0) rSim = r;
+      if (setup == SETUP_WINE) rWine = r;
       vResults.push_back(r);
     }
   }
@@ -370,8 +465,20 @@ int main(int argc, char** argv) {
   printf(" serial line both ways, reading the reply; whole ms of the program's tick count)\n");
   for (const Result& r : vResults) Print(r, iLatency);
   printf("\nload average at the end (/proc/loadavg): %s", ReadLoad().c_str());
-  if (vResults.size() == 2 && strLine == "direct") {
-    std::vector<double> vA = GoodTrue(vResults[0]), vB = GoodTrue(vResults[1]);
+  if (bWindows && !rSim.vExcess.empty() && !rWine.vExcess.empty()) {
+    printf("\nWindows program under Wine against the Linux build, same simulated base, same run:\n");
+    printf("  median excess per pass: Linux %.2f ms, Wine %.2f ms, difference %.2f ms\n",
+           bench::Percentile(rSim.vExcess, 0.5), bench::Percentile(rWine.vExcess, 0.5),
+           bench::Percentile(rWine.vExcess, 0.5) - bench::Percentile(rSim.vExcess, 0.5));
+  }
+  const Result* pSim = nullptr;
+  const Result* pCopy = nullptr;
+  for (const Result& r : vResults) {
+    if (!r.bNetwork && r.setup == SETUP_SIM) pSim = &r;
+    if (!r.bNetwork && r.setup == SETUP_COPY) pCopy = &r;
+  }
+  if (pSim && pCopy) {
+    std::vector<double> vA = GoodTrue(*pSim), vB = GoodTrue(*pCopy);
     printf("\nThe base copy's own share (inside the true round trip): true median with the copy\n");
     printf("minus true median with the simulated base = %.2f ms (mean %.2f ms)\n",
            bench::Percentile(vB, 0.5) - bench::Percentile(vA, 0.5), Mean(vB) - Mean(vA));

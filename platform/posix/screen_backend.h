@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "wintypes.h"
+#include "platform/screen.h"
 
 // One terminal cell as composed from the windows.
 enum : BYTE {

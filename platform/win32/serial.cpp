@@ -1,10 +1,17 @@
-// Serial lines on Win32: the COM line opened with CreateFileA "COM%d:" and
-// driven with the communications calls. The handle is opened for overlapped
-// I/O so that waits can be bounded or woken: a read returns at once (read
-// interval time-out MAXDWORD), a write completes within its write time-outs,
-// a wait for input waits for EV_RXCHAR with a time limit, and the writer
-// thread's write also wakes on its wake event (the write is then cancelled
-// and what went out is counted).
+// Serial lines on Win32: the COM line opened with CreateFileA "COM%d:" (or
+// the device named by TAVRIX_COM%d) and driven with the communications
+// calls. The handle is opened for overlapped I/O so that waits can be
+// bounded or woken: a read takes only what the driver reports as received
+// (ClearCommError's cbInQue) and so never waits (what the caller did not
+// ask for yet is kept for its next reads), a write completes within its
+// write time-outs, and the writer thread's write also wakes on its wake event
+// (the write is then cancelled and what went out is counted).
+//
+// Each open line keeps one overlapped WaitCommEvent(EV_RXCHAR) armed while
+// anybody waits for its input: PlatSerialWaitInput waits on its event, and
+// the message loop puts the events of all open lines among the handles of
+// its MsgWaitForMultipleObjects (Win32SerialInputEvents), so that received
+// bytes wake the user-interface thread at once.
 //
 // A line is lost when a call fails with an error that only a vanished
 // device gives (an unplugged USB adapter): ERROR_ACCESS_DENIED on an open
@@ -18,10 +25,21 @@
 #include <new>
 
 #include "platform/win32/event_handle.h"
+#include "platform/win32/serial_wait.h"
 
 struct PlatSerialLine {
   HANDLE hFile;
-  HANDLE hIoEvent;  // manual-reset, for the overlapped calls
+  HANDLE hIoEvent;  // manual-reset, for the overlapped reads and writes
+  HANDLE hRxEvent;  // manual-reset, for the armed WaitCommEvent
+  HANDLE hWriterEvent;  // manual-reset, for the writer thread's writes
+  OVERLAPPED ovRx;
+  DWORD dwRxMask;
+  bool bRxPending;  // a WaitCommEvent is outstanding
+  // Bytes taken from the driver and not yet handed out: a caller reading
+  // byte by byte costs one driver read per arrival, not one per byte.
+  BYTE abRx[512];
+  DWORD dwRxPos;
+  DWORD dwRxLen;
   bool bHaveOriginal;
   DCB dcbOriginal;
   COMMTIMEOUTS toOriginal;
@@ -51,6 +69,55 @@ void Restore(PlatSerialLine* pLine) {
   if (!pLine->bHaveOriginal) return;
   SetCommState(pLine->hFile, &pLine->dcbOriginal);
   SetCommTimeouts(pLine->hFile, &pLine->toOriginal);
+}
+
+// Ends an outstanding WaitCommEvent (a new mask completes it) and collects it.
+void DisarmRx(PlatSerialLine* pLine) {
+  if (!pLine->bRxPending) return;
+  SetCommMask(pLine->hFile, EV_RXCHAR);
+  DWORD dwDone = 0;
+  GetOverlappedResult(pLine->hFile, &pLine->ovRx, &dwDone, TRUE);
+  pLine->bRxPending = false;
+}
+
+void CheckLost(PlatSerialLine* pLine);
+
+// Keeps the line's WaitCommEvent armed. 1 when bytes are waiting already (or
+// the line failed, so that the reader finds out at once), 0 when the wait is
+// armed and its event will signal the next byte. The queue is looked at
+// after arming, so a byte that arrives in between is never missed.
+int ArmRx(PlatSerialLine* pLine) {
+  if (pLine->dwRxPos < pLine->dwRxLen) return 1;
+  if (pLine->bRxPending && WaitForSingleObject(pLine->hRxEvent, 0) == WAIT_OBJECT_0) {
+    DWORD dwDone = 0;
+    GetOverlappedResult(pLine->hFile, &pLine->ovRx, &dwDone, FALSE);
+    pLine->bRxPending = false;
+  }
+  if (!pLine->bRxPending) {
+    memset(&pLine->ovRx, 0, sizeof pLine->ovRx);
+    pLine->ovRx.hEvent = pLine->hRxEvent;
+    ResetEvent(pLine->hRxEvent);
+    pLine->dwRxMask = 0;
+    if (WaitCommEvent(pLine->hFile, &pLine->dwRxMask, &pLine->ovRx)) return 1;
+    if (GetLastError() != ERROR_IO_PENDING) return 1;
+    pLine->bRxPending = true;
+  }
+  DWORD dwErrors;
+  COMSTAT stat;
+  if (!ClearCommError(pLine->hFile, &dwErrors, &stat)) {
+    CheckLost(pLine);
+    return 1;
+  }
+  return stat.cbInQue > 0 ? 1 : 0;
+}
+
+// The device of line iNumber: $TAVRIX_COMn when set (such as \\.\COM12),
+// else "COMn:".
+void LineName(int iNumber, char* pszName, DWORD cchName) {
+  char szVar[32];
+  wsprintfA(szVar, "TAVRIX_COM%d", iNumber);
+  DWORD dwLen = GetEnvironmentVariableA(szVar, pszName, cchName);
+  if (dwLen == 0 || dwLen >= cchName) wsprintfA(pszName, "COM%d:", iNumber);
 }
 
 // Runs one overlapped transfer to its end; the count transferred.
@@ -92,7 +159,12 @@ void CheckLost(PlatSerialLine* pLine) {
 }  // namespace
 
 void PlatSerialDevice(int iNumber, char* pszDevice, int iSize) {
-  if (pszDevice && iSize > 0) snprintf(pszDevice, size_t(iSize), "COM%d", iNumber);
+  if (!pszDevice || iSize <= 0) return;
+  char szName[MAX_PATH];
+  LineName(iNumber, szName, sizeof szName);
+  size_t nLen = strlen(szName);
+  if (nLen > 0 && szName[nLen - 1] == ':') szName[nLen - 1] = 0;  // "COM2:" shows as COM2
+  snprintf(pszDevice, size_t(iSize), "%s", szName);
 }
 
 const char* PlatSerialOpenError() { return t_szOpenError; }
@@ -108,8 +180,8 @@ bool PlatSerialLost(PLATSERIAL hLine, char* pszWhy, int iSize) {
 PLATSERIAL PlatSerialOpen(int iNumber) {
   t_szOpenError[0] = 0;
   if (iNumber < 1) return nullptr;
-  char szName[32];
-  wsprintfA(szName, "COM%d:", iNumber);
+  char szName[MAX_PATH];
+  LineName(iNumber, szName, sizeof szName);
   HANDLE hFile = CreateFileA(szName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED, NULL);
   if (hFile == INVALID_HANDLE_VALUE) {
@@ -118,14 +190,20 @@ PLATSERIAL PlatSerialOpen(int iNumber) {
   }
   PlatSerialLine* pLine = new (std::nothrow) PlatSerialLine{};
   HANDLE hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-  if (!pLine || !hEvent) {
+  HANDLE hRxEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+  HANDLE hWriterEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+  if (!pLine || !hEvent || !hRxEvent || !hWriterEvent) {
     delete pLine;
-    if (hEvent) CloseHandle(hEvent);
+    for (HANDLE h : {hEvent, hRxEvent, hWriterEvent})
+      if (h) CloseHandle(h);
     CloseHandle(hFile);
     return nullptr;
   }
   pLine->hFile = hFile;
   pLine->hIoEvent = hEvent;
+  pLine->hRxEvent = hRxEvent;
+  pLine->hWriterEvent = hWriterEvent;
+  SetCommMask(hFile, EV_RXCHAR);
   pLine->dcbOriginal.DCBlength = sizeof(DCB);
   pLine->bHaveOriginal =
       GetCommState(hFile, &pLine->dcbOriginal) && GetCommTimeouts(hFile, &pLine->toOriginal);
@@ -136,9 +214,12 @@ PLATSERIAL PlatSerialOpen(int iNumber) {
 void PlatSerialClose(PLATSERIAL hLine) {
   if (!hLine) return;
   Forget(hLine);
+  DisarmRx(hLine);
   Restore(hLine);
   CloseHandle(hLine->hFile);
   CloseHandle(hLine->hIoEvent);
+  CloseHandle(hLine->hRxEvent);
+  CloseHandle(hLine->hWriterEvent);
   delete hLine;
 }
 
@@ -191,41 +272,52 @@ bool PlatSerialGetProps(PLATSERIAL hLine, PlatSerialProps* pProps) {
 
 int PlatSerialRead(PLATSERIAL hLine, void* pBuf, int iLen) {
   if (!hLine || iLen < 0) return -1;
-  OVERLAPPED ov;
-  memset(&ov, 0, sizeof ov);
-  ov.hEvent = hLine->hIoEvent;
-  DWORD dwRead = 0;
-  BOOL bDone = ReadFile(hLine->hFile, pBuf, DWORD(iLen), &dwRead, &ov);
-  if (!Finish(hLine, &ov, bDone, &dwRead)) {
-    CheckLost(hLine);
-    return -1;
+  if (hLine->dwRxPos >= hLine->dwRxLen) {
+    // Only what has arrived: an overlapped read of more than the queue holds
+    // may stay pending on some drivers whatever the time-outs say.
+    DWORD dwErrors;
+    COMSTAT stat;
+    if (!ClearCommError(hLine->hFile, &dwErrors, &stat)) {
+      CheckLost(hLine);
+      return -1;
+    }
+    DWORD dwWant = stat.cbInQue < sizeof hLine->abRx ? stat.cbInQue : DWORD(sizeof hLine->abRx);
+    if (dwWant == 0 || iLen == 0) return 0;
+    OVERLAPPED ov;
+    memset(&ov, 0, sizeof ov);
+    ov.hEvent = hLine->hIoEvent;
+    DWORD dwRead = 0;
+    BOOL bDone = ReadFile(hLine->hFile, hLine->abRx, dwWant, &dwRead, &ov);
+    if (!Finish(hLine, &ov, bDone, &dwRead)) {
+      CheckLost(hLine);
+      return -1;
+    }
+    hLine->dwRxPos = 0;
+    hLine->dwRxLen = dwRead;
   }
-  return int(dwRead);
+  DWORD dwHave = hLine->dwRxLen - hLine->dwRxPos;
+  DWORD dwGive = dwHave < DWORD(iLen) ? dwHave : DWORD(iLen);
+  memcpy(pBuf, hLine->abRx + hLine->dwRxPos, dwGive);
+  hLine->dwRxPos += dwGive;
+  return int(dwGive);
 }
 
 bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
-  if (!hLine || hLine->dwLost.load() != 0) return false;
-  DWORD dwErrors;
-  COMSTAT stat;
-  if (!ClearCommError(hLine->hFile, &dwErrors, &stat)) {
-    CheckLost(hLine);
-    if (hLine->dwLost.load() != 0) return false;
-  } else if (stat.cbInQue > 0) {
-    return true;
+  if (!hLine) return false;
+  if (hLine->dwLost.load() != 0) return false;
+  if (ArmRx(hLine)) return true;
+  return WaitForSingleObject(hLine->hRxEvent, dwMillis) == WAIT_OBJECT_0;
+}
+
+int Win32SerialInputEvents(HANDLE* ahEvents, int nMax) {
+  int n = 0;
+  for (auto& a : g_apOpen) {
+    PlatSerialLine* pLine = a.load();
+    if (!pLine) continue;
+    if (ArmRx(pLine)) return -1;
+    if (n < nMax) ahEvents[n++] = pLine->hRxEvent;
   }
-  SetCommMask(hLine->hFile, EV_RXCHAR);
-  OVERLAPPED ov;
-  memset(&ov, 0, sizeof ov);
-  ov.hEvent = hLine->hIoEvent;
-  DWORD dwMask = 0, dwDone = 0;
-  if (WaitCommEvent(hLine->hFile, &dwMask, &ov)) return (dwMask & EV_RXCHAR) != 0;
-  if (GetLastError() != ERROR_IO_PENDING) return false;
-  if (WaitForSingleObject(ov.hEvent, dwMillis) != WAIT_OBJECT_0) {
-    SetCommMask(hLine->hFile, EV_RXCHAR);  // ends the pending wait
-    GetOverlappedResult(hLine->hFile, &ov, &dwDone, TRUE);
-    return ClearCommError(hLine->hFile, &dwErrors, &stat) && stat.cbInQue > 0;
-  }
-  return GetOverlappedResult(hLine->hFile, &ov, &dwDone, FALSE) && (dwMask & EV_RXCHAR);
+  return n;
 }
 
 bool PlatSerialWrite(PLATSERIAL hLine, const void* pData, DWORD dwLen, DWORD* pdwWritten) {
@@ -244,8 +336,7 @@ int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen, PLATEVENT 
   if (!hLine || iLen < 0) return -1;
   OVERLAPPED ov;
   memset(&ov, 0, sizeof ov);
-  ov.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-  if (!ov.hEvent) return -1;
+  ov.hEvent = hLine->hWriterEvent;
   DWORD dwWritten = 0;
   int iResult = -1;
   if (WriteFile(hLine->hFile, pData, DWORD(iLen), &dwWritten, &ov)) {
@@ -257,7 +348,6 @@ int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen, PLATEVENT 
     if (GetOverlappedResult(hLine->hFile, &ov, &dwWritten, TRUE) || dwWritten > 0)
       iResult = int(dwWritten);
   }
-  CloseHandle(ov.hEvent);
   return iResult;
 }
 
@@ -278,7 +368,9 @@ bool PlatSerialEscape(PLATSERIAL hLine, int iFunc) {
 }
 
 bool PlatSerialPurge(PLATSERIAL hLine, DWORD dwFlags) {
-  return hLine && PurgeComm(hLine->hFile, dwFlags);
+  if (!hLine) return false;
+  if (dwFlags & (PURGE_RXCLEAR | PURGE_RXABORT)) hLine->dwRxPos = hLine->dwRxLen = 0;
+  return PurgeComm(hLine->hFile, dwFlags);
 }
 
 bool PlatSerialGetOutQueue(PLATSERIAL hLine, DWORD* pdwCount) {

@@ -193,11 +193,11 @@ TEST(ModemPort, OpenInvalidateAndAttach) {
 
 DWORD ReadSerialValue() {
   DWORD dw = 0;
-  return RegReadDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qirun", "ModemSerial", &dw) == 0 ? dw : 0;
+  return RegReadDword(HKEY_CURRENT_USER, "SOFTWARE\\Qirun", "ModemSerial", &dw) == 0 ? dw : 0;
 }
 
 void ForgetSerialValue() {
-  RegWriteValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qirun", "ModemSerial", nullptr, 0, REG_DWORD);
+  RegWriteValue(HKEY_CURRENT_USER, "SOFTWARE\\Qirun", "ModemSerial", nullptr, 0, REG_DWORD);
 }
 
 TEST(BringUp, FromColdShowsEveryStepInOrder) {

@@ -1,0 +1,107 @@
+// Test environment on Windows: a private folder under the temporary folder,
+// the serial-line names pointed at paths that do not exist, and the two
+// registry roots that the program uses (HKEY_CURRENT_USER and
+// HKEY_LOCAL_MACHINE) redirected to scratch keys for this process, so that
+// no test reads or writes the user's settings.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "testenv.h"
+
+namespace testenv {
+
+namespace {
+std::string g_strRoot;
+std::string g_strScratchKey;
+bool g_bOwnScratchKey = false;  // a death test's child uses its parent's
+
+void RemoveRoot() {
+  if (g_strRoot.empty() || getenv("TAVRIX_KEEP_TESTDIR")) return;
+  std::string strCmd = "rmdir /s /q \"" + g_strRoot + "\" >nul 2>nul";
+  if (system(strCmd.c_str()) != 0) {
+    // Leftovers in the temporary folder are harmless.
+  }
+  RegOverridePredefKey(HKEY_CURRENT_USER, NULL);
+  RegOverridePredefKey(HKEY_LOCAL_MACHINE, NULL);
+  if (g_bOwnScratchKey) RegDeleteTreeA(HKEY_CURRENT_USER, g_strScratchKey.c_str());
+}
+
+void SetVar(const std::string& strName, const std::string& strValue) {
+  SetEnvironmentVariableA(strName.c_str(), strValue.c_str());
+  _putenv_s(strName.c_str(), strValue.c_str());
+}
+
+// A scratch key that stands in for hRoot from now on.
+void Redirect(HKEY hRoot, const char* pszName) {
+  std::string strKey = g_strScratchKey + "\\" + pszName;
+  HKEY hKey;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, strKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                      nullptr, &hKey, nullptr) != ERROR_SUCCESS) {
+    fprintf(stderr, "cannot create the scratch key %s\n", strKey.c_str());
+    abort();
+  }
+  RegOverridePredefKey(hRoot, hKey);
+  RegCloseKey(hKey);
+}
+}  // namespace
+
+const std::string& Root() {
+  if (g_strRoot.empty()) {
+    char szTemp[MAX_PATH];
+    DWORD dwLen = GetTempPathA(sizeof szTemp, szTemp);
+    if (dwLen == 0 || dwLen >= sizeof szTemp) strcpy(szTemp, ".\\");
+    char szName[64];
+    snprintf(szName, sizeof szName, "tavrix-test-%lu-%lu", GetCurrentProcessId(), GetTickCount());
+    g_strRoot = std::string(szTemp) + szName;
+    if (!CreateDirectoryA(g_strRoot.c_str(), nullptr)) {
+      fprintf(stderr, "cannot create %s\n", g_strRoot.c_str());
+      abort();
+    }
+    atexit(RemoveRoot);
+  }
+  return g_strRoot;
+}
+
+std::string MakeDir(const std::string& strPrefix) {
+  for (int i = 0;; ++i) {
+    std::string strDir = Root() + "\\" + strPrefix + "-" + std::to_string(i);
+    if (CreateDirectoryA(strDir.c_str(), nullptr)) return strDir;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      fprintf(stderr, "cannot create %s\n", strDir.c_str());
+      abort();
+    }
+  }
+}
+
+void Isolate() {
+  const std::string& strRoot = Root();
+  if (g_strScratchKey.empty()) {
+    char szKey[128];
+    DWORD dwLen = GetEnvironmentVariableA("TAVRIX_TEST_REGKEY", szKey, sizeof szKey);
+    if (dwLen > 0 && dwLen < sizeof szKey) {
+      g_strScratchKey = szKey;
+    } else {
+      g_strScratchKey = "Software\\TavrixTest-" + std::to_string(GetCurrentProcessId());
+      g_bOwnScratchKey = true;
+      SetVar("TAVRIX_TEST_REGKEY", g_strScratchKey);
+    }
+    Redirect(HKEY_LOCAL_MACHINE, "machine");
+    Redirect(HKEY_CURRENT_USER, "user");
+  }
+  for (int i = 1; i <= 4; ++i)
+    SetVar("TAVRIX_COM" + std::to_string(i), strRoot + "\\no-such-line-" + std::to_string(i));
+}
+
+bool WaitStep(int iStep, int iMillis) {
+  static thread_local DWORD dwStart;
+  DWORD dwNow = GetTickCount();
+  if (iStep == 0) dwStart = dwNow;
+  if (int(dwNow - dwStart) >= iMillis) return false;
+  Sleep(iStep < 20 ? 1 : 5);  // short steps: the condition is usually met at once
+  return true;
+}
+
+}  // namespace testenv

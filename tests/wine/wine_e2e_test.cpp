@@ -1,0 +1,176 @@
+// The Windows program under Wine against the modem simulator: the window's
+// text comes from the screen-dump hook, keys from xdotool. COM2 of the
+// program is \\.\COM12, which Wine maps to the simulated modem's pty; the
+// modem-lines shim in the Wine process carries DTR and CTS to the simulator.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "../support/testenv.h"
+#include "simsupport.h"
+#include "winehost.h"
+
+using simsupport::CModemSim;
+using winehost::CWineEnv;
+using winehost::CWineProgram;
+
+namespace {
+
+const int DEADLINE = 30000;
+const char* const MENU_LAST = "9. Set Alt Freq Band";
+
+int Count(const std::string& strText, const std::string& strWhat) {
+  int n = 0;
+  for (size_t i = strText.find(strWhat); i != std::string::npos; i = strText.find(strWhat, i + 1)) ++n;
+  return n;
+}
+
+// The count of the last "N Trips:%d" line on the screen, 0 without one.
+int Trips(const std::string& strScreen) {
+  size_t i = strScreen.rfind("N Trips:");
+  return i == std::string::npos ? 0 : atoi(strScreen.c_str() + i + 8);
+}
+
+class WineE2E : public ::testing::Test {
+ protected:
+  static CWineEnv* s_pEnv;
+  static std::string s_strError;
+
+  static void SetUpTestSuite() {
+    s_pEnv = new CWineEnv;
+    if (!s_pEnv->Start(&s_strError)) s_strError += " (Wine set-up failed)";
+  }
+  static void TearDownTestSuite() {
+    delete s_pEnv;
+    s_pEnv = nullptr;
+  }
+
+  CModemSim m_sim;
+  std::string m_strDir = testenv::MakeDir("wine");
+  CWineProgram m_app;
+
+  // The simulator with vSimArgs (its first modem linked at "com2"), COM12
+  // mapped to it, and the program on it as COM2, at its main menu.
+  void StartAll(const std::vector<std::string>& vSimArgs) {
+    ASSERT_TRUE(s_strError.empty()) << s_strError;
+    ASSERT_TRUE(m_sim.Start(vSimArgs, m_strDir + "/sim")) << m_sim.Output();
+    ASSERT_TRUE(s_pEnv->MapPort(12, m_sim.LinkPath("com2")));
+    StartProgram(m_app);
+  }
+  void StartProgram(CWineProgram& app) {
+    simsupport::EnvList vEnv = m_sim.ShimEnvironment();
+    vEnv.emplace_back("TAVRIX_COM2", "\\\\.\\COM12");
+    ASSERT_TRUE(app.Start(testenv::MakeDir("run"), vEnv));
+    ASSERT_TRUE(app.WaitForText(MENU_LAST, 60000)) << app.Screen();
+  }
+  std::string Modem(const std::string& strSpec) const { return "link=" + m_strDir + "/sim/com2," + strSpec; }
+  void Expect(const std::string& strText, int iTimeoutMs = DEADLINE) {
+    ASSERT_TRUE(m_app.WaitForText(strText, iTimeoutMs)) << "waiting for \"" << strText << "\"\n"
+                                                        << m_app.Screen();
+  }
+  void Quit() {
+    m_app.Keys({"Escape"});
+    EXPECT_EQ(m_app.WaitForExit(DEADLINE), 0) << m_app.Screen();
+  }
+};
+
+CWineEnv* WineE2E::s_pEnv = nullptr;
+std::string WineE2E::s_strError;
+
+}  // namespace
+
+TEST_F(WineE2E, MainMenuAMissingPortAndEscapeSavesPortAndChannelForTheUser) {
+  StartAll({"--modem", Modem("name=rem")});
+  Expect("1. Select Modem (Internal)");
+  m_app.Type("1");  // External: COM1, a device that does not exist
+  Expect("2. Internal Modem");
+  m_app.Type("1");
+  Expect("1. Select Modem (External)");
+  m_app.Type("5");
+  Expect("Modem Not Working");
+  m_app.Type("x");
+  Expect(MENU_LAST);
+  m_app.Type("1");
+  Expect("2. Internal Modem");
+  m_app.Type("2");
+  Expect("1. Select Modem (Internal)");
+  m_app.Type("2");
+  Expect("Channel:");
+  m_app.Type("12");
+  m_app.Keys({"Return"});
+  Expect(MENU_LAST);
+  Quit();
+  EXPECT_EQ(s_pEnv->Setting("CHANNEL"), "0xc");
+  EXPECT_EQ(s_pEnv->Setting("PORT"), "0x1");
+}
+
+TEST_F(WineE2E, SignalStrength) {
+  StartAll({"--modem", Modem("name=rem"), "--sim-base", "any"});
+  m_app.Type("5");
+  Expect("Init Stage");
+  Expect("Signal Strength: 26", 60000);
+  ASSERT_TRUE(testenv::WaitFor([&] { return Count(m_app.Screen(), "Signal Strength: 26") >= 2; }, DEADLINE))
+      << m_app.Screen();
+  m_app.Keys({"Escape"});
+  Expect(MENU_LAST);
+  Quit();
+}
+
+TEST_F(WineE2E, MessageRoundTripAndRepetitionRun) {
+  StartAll({"--modem", Modem("name=rem,latency=5"), "--sim-base", "any"});
+  m_app.Type("3");
+  Expect("KV3 ID:");
+  m_app.Type("AB");
+  m_app.Keys({"Return"});
+  Expect(MENU_LAST);
+  m_app.Type("4");
+  Expect("Message 1:(<ENTER> sends)");
+  m_app.Type("hello");
+  m_app.Keys({"Return"});
+  Expect("AB 026 01AHELLO", 60000);
+  m_app.Type("x");
+  Expect("3. Send message until ESC");
+  m_app.Type("3");
+  Expect("N Trips:");
+  ASSERT_TRUE(testenv::WaitFor([&] { return Trips(m_app.Screen()) >= 3; }, DEADLINE)) << m_app.Screen();
+  m_app.Keys({"Escape"});
+  Expect("Press Any Key To Continue");
+  std::string strScreen = m_app.Screen();
+  EXPECT_NE(strScreen.find("Tries="), std::string::npos) << strScreen;
+  EXPECT_NE(strScreen.find("min="), std::string::npos) << strScreen;
+  m_app.Type("x");
+  Expect("1. Next message");
+  m_app.Keys({"Escape"});
+  Expect(MENU_LAST);
+  Quit();
+}
+
+TEST_F(WineE2E, ActAsBaseAnswersSimulatedRemotes) {
+  StartAll({"--modem", Modem("name=base,role=base"), "--sim-remotes", "2", "--sim-remote-channel", "any",
+            "--sim-remote-interval", "300"});
+  m_app.Type("6");
+  Expect("Monitor Channel");
+  Expect("0=01 026 ", 60000);
+  Expect("1=02 026 ");
+  m_app.Keys({"Escape"});
+  Expect(MENU_LAST);
+  Quit();
+}
+
+TEST_F(WineE2E, SecondCopyEndsAtOnceAndAltF4EndsTheFirstWithItsSettingsSaved) {
+  StartAll({"--modem", Modem("name=rem")});
+  CWineProgram second;
+  simsupport::EnvList vEnv = m_sim.ShimEnvironment();
+  ASSERT_TRUE(second.Start(testenv::MakeDir("run"), vEnv));
+  EXPECT_EQ(second.WaitForExit(DEADLINE), 0);
+  EXPECT_TRUE(m_app.Running());
+  m_app.Type("1");
+  Expect("2. Internal Modem");
+  m_app.Type("1");
+  Expect("1. Select Modem (External)");
+  m_app.Keys({"alt+F4"});
+  EXPECT_EQ(m_app.WaitForExit(DEADLINE), 0) << m_app.Screen();
+  EXPECT_EQ(s_pEnv->Setting("PORT"), "0x0");
+}

@@ -1,0 +1,242 @@
+// The Windows program under Wine: X server, prefix, port mapping, program
+// runs, keys and the screen-dump file.
+#include "winehost.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "../support/testenv.h"
+
+extern char** environ;
+
+namespace winehost {
+
+namespace {
+
+const char* const kszSettingsKey = "HKCU\\Software\\Qirun\\TAVRIX";
+
+std::vector<char*> CArgs(std::vector<std::string>& v) {
+  std::vector<char*> vC;
+  for (std::string& s : v) vC.push_back(s.data());
+  vC.push_back(nullptr);
+  return vC;
+}
+
+// The Wine loader itself (the wine script execs it), so that the pid we
+// hold is the program's.
+std::string WineLoader() {
+  return access("/usr/lib/wine/wine64", X_OK) == 0 ? "/usr/lib/wine/wine64" : "wine";
+}
+
+int Run(const std::vector<std::string>& vArgv, std::string* pstrOut = nullptr) {
+  std::vector<std::string> v = {"timeout", "60"};
+  v.insert(v.end(), vArgv.begin(), vArgv.end());
+  return simsupport::RunCommand(v, pstrOut);
+}
+
+}  // namespace
+
+std::string ProgramPath() {
+  if (const char* psz = getenv("TAVRIX_WINDOWS_EXE")) return psz;
+  return TAVRIX_WINDOWS_EXE;
+}
+
+// ------------------------------------------------------------------ CWineEnv
+
+bool CWineEnv::Start(std::string* pstrError) {
+  // A private X server; it tells its display number on a pipe.
+  int aPipe[2];
+  if (pipe(aPipe) != 0) return false;
+  std::string strFd = std::to_string(aPipe[1]);
+  std::vector<std::string> vArgv = {"Xvfb", "-displayfd", strFd, "-nolisten",
+                                    "tcp",  "-screen",    "0",   "1024x768x24"};
+  std::vector<char*> vC = CArgs(vArgv);
+  m_pidX = fork();
+  if (m_pidX == 0) {
+    close(aPipe[0]);
+    int iNull = open("/dev/null", O_RDWR);
+    if (iNull >= 0) {
+      dup2(iNull, 0);
+      dup2(iNull, 1);
+      dup2(iNull, 2);
+    }
+    execvp(vC[0], vC.data());
+    _exit(127);
+  }
+  close(aPipe[1]);
+  std::string strDisplay;
+  pollfd pfd = {aPipe[0], POLLIN, 0};
+  char c;
+  while (m_pidX > 0 && poll(&pfd, 1, 15000) > 0 && read(aPipe[0], &c, 1) == 1 && c != '\n') strDisplay += c;
+  close(aPipe[0]);
+  if (strDisplay.empty()) {
+    *pstrError = "Xvfb did not start";
+    return false;
+  }
+  setenv("DISPLAY", (":" + strDisplay).c_str(), 1);
+  setenv("WINEDEBUG", "-all", 1);
+  setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+  // One prefix per CI run (booting one takes most of a minute); a private
+  // one when the caller has none.
+  const char* pszShared = getenv("TAVRIX_WINEPREFIX");
+  m_strPrefix = pszShared && *pszShared ? pszShared : testenv::MakeDir("wineprefix");
+  setenv("WINEPREFIX", m_strPrefix.c_str(), 1);
+  if (access((m_strPrefix + "/system.reg").c_str(), F_OK) != 0 && Run({"wineboot", "-u"}) != 0) {
+    *pstrError = "wineboot failed in " + m_strPrefix;
+    return false;
+  }
+  // The traffic logs go to \Temp\ of the program's drive.
+  mkdir((m_strPrefix + "/drive_c/Temp").c_str(), 0700);
+  return true;
+}
+
+void CWineEnv::Stop() {
+  if (!m_strPrefix.empty()) {
+    Run({"wineserver", "-k"});
+    m_strPrefix.clear();
+  }
+  if (m_pidX > 0) {
+    kill(m_pidX, SIGTERM);
+    waitpid(m_pidX, nullptr, 0);
+    m_pidX = -1;
+  }
+}
+
+bool CWineEnv::MapPort(int iPort, const std::string& strDevice) {
+  Run({"wine", "reg", "delete", "HKCU\\Software\\Qirun", "/f"});  // may not exist
+  if (Run({"wine", "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM" + std::to_string(iPort), "/d",
+           strDevice, "/f"}) != 0)
+    return false;
+  // The server reads the mapping when it starts.
+  Run({"wineserver", "-k"});
+  Run({"wineserver", "-w"});
+  return true;
+}
+
+std::string CWineEnv::Setting(const std::string& strValue) {
+  std::string strOut;
+  if (Run({"wine", "reg", "query", kszSettingsKey, "/v", strValue}, &strOut) != 0) return "";
+  std::istringstream in(strOut);
+  std::string strName, strType, strData;
+  while (in >> strName) {
+    if (strName == strValue && in >> strType >> strData) return strData;
+  }
+  return "";
+}
+
+// -------------------------------------------------------------- CWineProgram
+
+bool CWineProgram::Start(const std::string& strDir, const simsupport::EnvList& vEnv) {
+  Kill();
+  m_strDump = strDir + "/screen.txt";
+  unlink(m_strDump.c_str());
+  std::string strDumpWin = "Z:" + m_strDump;
+  for (char& c : strDumpWin)
+    if (c == '/') c = '\\';
+  simsupport::EnvList vAll = vEnv;
+  vAll.emplace_back("TAVRIX_SCREEN_DUMP", strDumpWin);
+  std::vector<std::string> vEnvS;
+  for (auto& kv : vAll) vEnvS.push_back(kv.first + "=" + kv.second);
+  for (char** pp = environ; *pp; ++pp) {
+    bool bOverridden = strncmp(*pp, "LD_PRELOAD=", 11) == 0;
+    for (auto& kv : vAll)
+      if (strncmp(*pp, (kv.first + "=").c_str(), kv.first.size() + 1) == 0) bOverridden = true;
+    if (!bOverridden) vEnvS.emplace_back(*pp);
+  }
+  std::vector<std::string> vArgv = {WineLoader(), ProgramPath()};
+  std::vector<char*> vC = CArgs(vArgv);
+  std::vector<char*> vE = CArgs(vEnvS);
+  std::string strDrive = std::string(getenv("WINEPREFIX") ? getenv("WINEPREFIX") : ".") + "/drive_c";
+  std::string strLog = strDir + "/wine.log";
+  m_pid = fork();
+  if (m_pid < 0) return false;
+  if (m_pid == 0) {
+    if (chdir(strDrive.c_str()) != 0) _exit(126);
+    int iLog = open(strLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int iNull = open("/dev/null", O_RDONLY);
+    if (iNull >= 0) dup2(iNull, 0);
+    if (iLog >= 0) {
+      dup2(iLog, 1);
+      dup2(iLog, 2);
+    }
+    execvpe(vC[0], vC.data(), vE.data());
+    _exit(127);
+  }
+  return true;
+}
+
+std::string CWineProgram::Screen() const {
+  std::ifstream in(m_strDump);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+bool CWineProgram::WaitForText(const std::string& strText, int iTimeoutMs) const {
+  return testenv::WaitFor([&] { return Screen().find(strText) != std::string::npos; }, iTimeoutMs);
+}
+
+bool CWineProgram::Window(std::string* pstrId) {
+  return testenv::WaitFor(
+      [&] {
+        std::string strOut;
+        if (Run({"xdotool", "search", "--name", "^Tavrix$"}, &strOut) != 0) return false;
+        *pstrId = strOut.substr(0, strOut.find('\n'));
+        return !pstrId->empty();
+      },
+      20000);
+}
+
+bool CWineProgram::Type(const std::string& strText) {
+  std::string strId;
+  return Window(&strId) &&
+         Run({"xdotool", "windowfocus", "--sync", strId, "type", "--delay", "40", strText}) == 0;
+}
+
+bool CWineProgram::Keys(const std::vector<std::string>& vKeys) {
+  std::string strId;
+  if (!Window(&strId)) return false;
+  std::vector<std::string> v = {"xdotool", "windowfocus", "--sync", strId, "key", "--delay", "40"};
+  v.insert(v.end(), vKeys.begin(), vKeys.end());
+  return Run(v) == 0;
+}
+
+int CWineProgram::WaitForExit(int iTimeoutMs) {
+  int iStatus = -1;
+  bool bEnded = testenv::WaitFor(
+      [&] {
+        if (m_pid <= 0) return true;
+        int iWait;
+        if (waitpid(m_pid, &iWait, WNOHANG) != m_pid) return false;
+        iStatus = WIFEXITED(iWait) ? WEXITSTATUS(iWait) : -1;
+        m_pid = -1;
+        return true;
+      },
+      iTimeoutMs);
+  return bEnded ? iStatus : -1;
+}
+
+bool CWineProgram::Running() {
+  if (m_pid <= 0) return false;
+  if (waitpid(m_pid, nullptr, WNOHANG) == 0) return true;
+  m_pid = -1;
+  return false;
+}
+
+void CWineProgram::Kill() {
+  if (m_pid <= 0) return;
+  kill(m_pid, SIGKILL);
+  waitpid(m_pid, nullptr, 0);
+  m_pid = -1;
+}
+
+}  // namespace winehost

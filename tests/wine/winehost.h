@@ -1,0 +1,68 @@
+// The Windows program under Wine, for end-to-end tests and the benchmark:
+// a private X server (Xvfb), a Wine prefix (shared through
+// TAVRIX_WINEPREFIX when the caller has booted one, else booted here), COM
+// ports mapped to the simulator's pseudo-terminals, the program started with
+// the modem-lines shim preloaded, keys typed with xdotool, and the window's
+// text read from the screen-dump file that the program rewrites after every
+// paint (TAVRIX_SCREEN_DUMP).
+#pragma once
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "simsupport.h"
+
+namespace winehost {
+
+// The Windows program (CMake's TAVRIX_WINDOWS_EXE, or $TAVRIX_WINDOWS_EXE).
+std::string ProgramPath();
+
+// The shared part of every Wine run: X server and prefix. Start() sets
+// DISPLAY, WINEPREFIX, WINEDEBUG and WINEDLLOVERRIDES in this process, so
+// that helper commands (wine reg, xdotool) see them. Stop() ends the X
+// server and the prefix's wineserver.
+class CWineEnv {
+ public:
+  ~CWineEnv() { Stop(); }
+  bool Start(std::string* pstrError);
+  void Stop();
+  const std::string& Prefix() const { return m_strPrefix; }
+  // Maps COM<iPort> to strDevice (HKLM\Software\Wine\Ports) and restarts
+  // the wineserver so that the mapping takes effect; also forgets the
+  // settings that earlier runs stored for the user.
+  bool MapPort(int iPort, const std::string& strDevice);
+  // A value of the program's settings key for the user ("" when missing):
+  // the text of `wine reg query` for it, such as "0x7".
+  std::string Setting(const std::string& strValue);
+
+ private:
+  pid_t m_pidX = -1;
+  std::string m_strPrefix;
+};
+
+// One run of the program.
+class CWineProgram {
+ public:
+  ~CWineProgram() { Kill(); }
+  // Starts the program with vEnv added (the simulator's shim environment,
+  // TAVRIX_COMn); its screen dump goes to a file in strDir.
+  bool Start(const std::string& strDir, const simsupport::EnvList& vEnv);
+  // The window's rows as text, one line per row ("" before the first paint).
+  std::string Screen() const;
+  bool WaitForText(const std::string& strText, int iTimeoutMs) const;
+  // Types text / presses xdotool key names ("Escape", "Return", "Down").
+  bool Type(const std::string& strText);
+  bool Keys(const std::vector<std::string>& vKeys);
+  // Waits up to iTimeoutMs for the program to end; its exit status, or -1.
+  int WaitForExit(int iTimeoutMs);
+  bool Running();
+  void Kill();
+
+ private:
+  bool Window(std::string* pstrId);
+  pid_t m_pid = -1;
+  std::string m_strDump;
+};
+
+}  // namespace winehost
