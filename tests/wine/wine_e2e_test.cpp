@@ -155,6 +155,8 @@ TEST_F(WineE2E, ActAsBaseAnswersSimulatedRemotes) {
   Expect("0=01 026 ", 60000);
   Expect("1=02 026 ");
   m_app.Keys({"Escape"});
+  Expect("Press Any Key To Continue");  // the remotes' summary
+  m_app.Type("x");
   Expect(MENU_LAST);
   Quit();
 }
