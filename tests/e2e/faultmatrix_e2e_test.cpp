@@ -326,11 +326,12 @@ const SRow g_aRows[] = {
        r.RepetitionRun();
        Kill(r, SIGSEGV);
      },
-     ""},
-    {"StopAndContinueInBaseMode", "SIGTSTP, then SIGCONT, in base mode", BASE, ALIVE,
+     // Only what the bring-up stored (the serial number) changed: no PORT saved.
+     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n\"CHANNEL\"=dword:00000005\n\n"},
+    {"StopAndContinueInBaseMode", "SIGSTOP for a while, then SIGCONT, in base mode", BASE, ALIVE,
      [](CFaultRun& r) {
        r.BaseMode();
-       Kill(r, SIGTSTP);
+       Kill(r, SIGSTOP);
        std::string strStat = "/proc/" + std::to_string(r.Pid()) + "/stat";
        ASSERT_TRUE(testenv::WaitFor([&] { return ReadFile(strStat).find(") T ") != std::string::npos; },
                                     DEADLINE));
