@@ -43,7 +43,6 @@ namespace {
 
 const char g_szFileName[] = "registry.reg";
 const char g_szDamagedName[] = "registry.reg.damaged";
-const char g_szNewPrefix[] = "registry.reg.new-";
 const int MAX_DAMAGED_COPIES = 1000;
 
 std::atomic<int> g_iWriterWaitMs{5000};
