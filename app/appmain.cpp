@@ -95,7 +95,8 @@ int TavrixMain(HINSTANCE hInstance) {
   }
 
   g_Modem.Close();
-  g_Modem.SaveSettings();
+  int iSaved = g_Modem.SaveSettings();
   GuiExit();
+  if (iSaved != 0) ReportSettingsNotSaved();  // with the terminal restored
   return 0;
 }

@@ -4,6 +4,7 @@
 // first and then under HKEY_LOCAL_MACHINE, where older installs kept them.
 #include "app/testmodem.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/registry.h"
@@ -35,7 +36,16 @@ void CTestModem::LoadSettings() {
   SetChannel(int(dwChannel & 0xFF));
 }
 
-void CTestModem::SaveSettings() {
-  RegWriteDword(HKEY_CURRENT_USER, TAVRIX_REG_KEY, "PORT", DWORD(m_iPort));
-  RegWriteDword(HKEY_CURRENT_USER, TAVRIX_REG_KEY, "CHANNEL", GetChannel());
+// Both values are written whatever the first write gave; a failure is
+// reported to the user at exit (ReportSettingsNotSaved).
+int CTestModem::SaveSettings() {
+  int iPort = RegWriteDword(HKEY_CURRENT_USER, TAVRIX_REG_KEY, "PORT", DWORD(m_iPort));
+  int iChannel = RegWriteDword(HKEY_CURRENT_USER, TAVRIX_REG_KEY, "CHANNEL", GetChannel());
+  return iPort != 0 ? iPort : iChannel;
+}
+
+void ReportSettingsNotSaved() {
+  char szFailure[1024];
+  if (!RegLastWriteFailure(szFailure, sizeof(szFailure))) snprintf(szFailure, sizeof(szFailure), "settings");
+  fprintf(stderr, "tavrix: settings not saved: %s\n", szFailure);
 }

@@ -15,7 +15,8 @@ class CTestModem : public CRadioModem {
   ~CTestModem() override;
 
   void LoadSettings();
-  void SaveSettings();
+  // 0, or the result of the first write that failed.
+  int SaveSettings();
 
   int m_iInitStage;
   int m_iPort;
@@ -34,6 +35,10 @@ extern char g_szKv3Id[KV3_ID_LEN + 1];
 // The program's flow from start to end: single instance, terminal, settings,
 // main menu. Returns the process's exit status (0, or -1 without a terminal).
 int TavrixMain(HINSTANCE hInstance);
+
+// One line on standard error saying that the settings could not be saved:
+// the file and the reason. For the way out, after the terminal is restored.
+void ReportSettingsNotSaved();
 
 // The main menu's first item for the selected modem, into pszBuf (>= 64 bytes).
 const char* FormatSelectModemItem(char* pszBuf, int iPort);

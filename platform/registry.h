@@ -6,7 +6,9 @@
 // ($HOME/.config/tavrix/registry.reg when XDG_CONFIG_HOME is unset), mode 0600
 // in a folder of mode 0700, replaced atomically on every change. A file that
 // is damaged is read as far as it can be, and is kept beside the new one
-// (registry.reg.damaged, .damaged.1, ...) before it is first rewritten.
+// (registry.reg.damaged, .damaged.1, ...) before it is first rewritten. A
+// settings file that is a symbolic link is written through it: the file the
+// link leads to is replaced, and the link stays.
 #pragma once
 
 #include "wintypes.h"
@@ -42,3 +44,9 @@ int RegWriteDword(HKEY hRoot, const char* pszSubKey, const char* pszValue, DWORD
 // thread or process in the middle of its own write) before it fails with
 // WAIT_TIMEOUT; 5000 ms unless set. Only the Linux store has such a wait.
 void PlatSetRegistryWriterWait(int iMs);
+
+// The last failed write of this process in words, for a message to the user:
+// the file and the reason, such as "/home/u/.config/tavrix/registry.reg:
+// Permission denied", NUL-terminated in pszText (cut to cchText). False, and
+// nothing written, when no write has failed.
+bool RegLastWriteFailure(char* pszText, int cchText);

@@ -8,12 +8,21 @@
 // file is only ever replaced whole. A writer waits a bounded time for the
 // lock: one that hangs (a stopped process, a stalled disk) costs the next
 // writer a failed save, never a hung program.
+//
+// A settings file that is a symbolic link (a dot-file kept elsewhere and
+// linked into place) stays one: the new file is written beside the file the
+// link leads to and renamed over it. A link that leads nowhere, or into a
+// folder that cannot be written, makes every save fail, as an unwritable
+// file does. The last failed write is kept in words (file and reason) for
+// the message that the program prints at exit.
 #include "platform/registry.h"
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -34,10 +43,19 @@ namespace {
 
 const char g_szFileName[] = "registry.reg";
 const char g_szDamagedName[] = "registry.reg.damaged";
-const char g_szNewPrefix[] = "registry.reg.new-";
 const int MAX_DAMAGED_COPIES = 1000;
 
 std::atomic<int> g_iWriterWaitMs{5000};
+
+// The last failed write: "file: reason".
+std::mutex g_mtxFailure;
+std::string g_strFailure;
+
+std::string ErrnoText(int iErrno) {
+  char sz[256];
+  // The GNU strerror_r returns the text, in sz or in a static string.
+  return strerror_r(iErrno, sz, sizeof(sz));
+}
 
 // The store's folder: $XDG_CONFIG_HOME/tavrix, or $HOME/.config/tavrix when
 // XDG_CONFIG_HOME is unset or not an absolute path. False when there is no
@@ -184,19 +202,25 @@ class CStore {
   // Reads the store. A writer (bWrite) locks the folder first; bCreate also
   // creates the folder. A store that does not exist reads as empty.
   int Load(bool bWrite, bool bCreate) {
-    if (!StoreFolder(m_strDir)) return bCreate ? ERROR_PATH_NOT_FOUND : 0;
+    if (!StoreFolder(m_strDir)) {
+      m_strWhere = "settings";
+      return bCreate ? Fail(ERROR_PATH_NOT_FOUND, "no home folder (HOME and XDG_CONFIG_HOME unset)") : 0;
+    }
+    m_strWhere = m_strDir + "/" + g_szFileName;
     if (bCreate) {
       int iErrno = PosixMakeFolders(m_strDir);
-      if (iErrno) return WriteError(iErrno);
+      if (iErrno) return Fail(WriteError(iErrno), "cannot make its folder: " + ErrnoText(iErrno));
     }
     m_fdDir = open(m_strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_fdDir < 0) {
-      if (!bCreate && (errno == ENOENT || errno == ENOTDIR)) return 0;
-      return bWrite ? WriteError(errno) : ReadError(errno);
+      int iErrno = errno;
+      if (!bCreate && (iErrno == ENOENT || iErrno == ENOTDIR)) return 0;
+      return Fail(bWrite ? WriteError(iErrno) : ReadError(iErrno), "cannot open its folder: " + ErrnoText(iErrno));
     }
     if (bWrite) {
       int iResult = LockFolder(m_fdDir);
-      if (iResult != 0) return iResult;
+      if (iResult == int(WAIT_TIMEOUT)) return Fail(iResult, "another writer kept the settings locked");
+      if (iResult != 0) return Fail(iResult, "cannot lock its folder");
       // The folder holds the settings: only its owner may enter it.
       struct stat st;
       if (fstat(m_fdDir, &st) == 0 && (st.st_mode & 077) && st.st_uid == geteuid()) fchmod(m_fdDir, 0700);
@@ -204,17 +228,18 @@ class CStore {
 
     // O_NONBLOCK: a FIFO in the file's place must not hang the program.
     m_fdFile = openat(m_fdDir, g_szFileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (m_fdFile < 0) return errno == ENOENT ? 0 : ReadError(errno);
+    if (m_fdFile < 0) return errno == ENOENT ? 0 : FailErrno(false);
     struct stat st;
-    if (fstat(m_fdFile, &st) != 0) return ReadError(errno);
-    if (!S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
+    if (fstat(m_fdFile, &st) != 0) return FailErrno(false);
+    if (!S_ISREG(st.st_mode))
+      return Fail(ERROR_ACCESS_DENIED, S_ISDIR(st.st_mode) ? "a folder is in the file's place" : "not a plain file");
     m_bExists = true;
     char ab[65536];
     for (;;) {
       ssize_t n = read(m_fdFile, ab, sizeof(ab));
       if (n < 0) {
         if (errno == EINTR) continue;
-        return ReadError(errno);
+        return FailErrno(false);
       }
       if (n == 0) break;
       m_strText.append(ab, size_t(n));
@@ -225,34 +250,74 @@ class CStore {
   }
 
   CRegModel& Model() { return m_model; }
+  // The file that the last failure concerns, and the failure in words.
+  const std::string& Where() const { return m_strWhere; }
+  const std::string& Why() const { return m_strWhy; }
 
   // Writes the model back; the caller holds the lock (Load with bWrite).
   int Save() {
     std::string strNew = RegSerialize(m_model);
-    if (strNew.size() > REG_MAX_FILE) return ERROR_NOT_ENOUGH_MEMORY;
+    if (strNew.size() > REG_MAX_FILE) return Fail(ERROR_NOT_ENOUGH_MEMORY, "the settings grew too large");
     if (m_bExists && !m_bClean) {
       int iResult = KeepDamaged();
       if (iResult != 0) return iResult;
     }
-    RemoveStaleNewFiles();
     return Replace(strNew);
   }
 
  private:
-  // New files left by a writer that died before its rename. Every writer
-  // holds the lock while its new file exists, so under the lock all are stale.
-  void RemoveStaleNewFiles() {
-    int fd = openat(m_fdDir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int Fail(int iResult, const std::string& strWhy) {
+    m_strWhy = strWhy;
+    return iResult;
+  }
+  // The failure of the call that just set errno, with pszWhat before its text.
+  int FailErrno(bool bWrite, const char* pszWhat = "") {
+    int iErrno = errno;
+    return Fail(bWrite ? WriteError(iErrno) : ReadError(iErrno), pszWhat + ErrnoText(iErrno));
+  }
+
+  // New files left by a writer that died before its rename (named pszPrefix
+  // and six more characters). Every writer holds the lock while its new file
+  // exists, so under the lock all are stale.
+  static void RemoveStaleNewFiles(int fdDir, const std::string& strPrefix) {
+    int fd = openat(fdDir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* pDir = fd >= 0 ? fdopendir(fd) : nullptr;
     if (!pDir) {
       if (fd >= 0) close(fd);
       return;
     }
-    const size_t cchPrefix = strlen(g_szNewPrefix);
     while (const dirent* pEnt = readdir(pDir)) {
-      if (strncmp(pEnt->d_name, g_szNewPrefix, cchPrefix) == 0) unlinkat(m_fdDir, pEnt->d_name, 0);
+      if (strncmp(pEnt->d_name, strPrefix.c_str(), strPrefix.size()) == 0 &&
+          strlen(pEnt->d_name) == strPrefix.size() + 6)
+        unlinkat(fdDir, pEnt->d_name, 0);
     }
     closedir(pDir);
+  }
+
+  // The file that a save replaces: registry.reg, or the file its symbolic
+  // link leads to (through any further links), as a folder and a name.
+  int Target(std::string& strDir, std::string& strName) {
+    strDir = m_strDir;
+    strName = g_szFileName;
+    struct stat st;
+    if (fstatat(m_fdDir, g_szFileName, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode)) return 0;
+    char* pszReal = realpath(m_strWhere.c_str(), nullptr);
+    if (!pszReal) {
+      int iErrno = errno;
+      char szLink[PATH_MAX] = "";
+      ssize_t n = readlinkat(m_fdDir, g_szFileName, szLink, sizeof(szLink) - 1);
+      szLink[n > 0 ? n : 0] = 0;
+      if (iErrno == ENOENT)
+        return Fail(ERROR_ACCESS_DENIED, std::string("symbolic link to ") + szLink + ", which does not exist");
+      return Fail(ERROR_ACCESS_DENIED, std::string("symbolic link to ") + szLink + ": " + ErrnoText(iErrno));
+    }
+    std::string strReal = pszReal;
+    free(pszReal);
+    size_t uSlash = strReal.rfind('/');
+    strDir = uSlash == 0 ? "/" : strReal.substr(0, uSlash);
+    strName = strReal.substr(uSlash + 1);
+    m_strWhere = strReal;
+    return 0;
   }
 
   // Keeps the file as it is under the first free name of registry.reg.damaged,
@@ -263,19 +328,23 @@ class CStore {
     for (int i = 0; i < MAX_DAMAGED_COPIES; ++i) {
       std::string strName = g_szDamagedName;
       if (i > 0) strName += "." + std::to_string(i);
-      if (linkat(m_fdDir, g_szFileName, m_fdDir, strName.c_str(), 0) == 0) return 0;
+      // Through a symbolic link: a second name for the file it leads to.
+      if (linkat(m_fdDir, g_szFileName, m_fdDir, strName.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
       if (errno == EEXIST) continue;
       int fd = openat(m_fdDir, strName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
       if (fd < 0) {
         if (errno == EEXIST) continue;
-        return WriteError(errno);
+        return FailErrno(true, "cannot keep the damaged file: ");
       }
       int iResult = CopyFile(fd);
       if (close(fd) != 0 && iResult == 0) iResult = WriteError(errno);
-      if (iResult != 0) unlinkat(m_fdDir, strName.c_str(), 0);
-      return iResult;
+      if (iResult != 0) {
+        unlinkat(m_fdDir, strName.c_str(), 0);
+        return Fail(iResult, "cannot keep the damaged file");
+      }
+      return 0;
     }
-    return ERROR_ALREADY_EXISTS;
+    return Fail(ERROR_ALREADY_EXISTS, "cannot keep the damaged file: too many damaged copies");
   }
 
   int CopyFile(int fdTo) {
@@ -293,29 +362,42 @@ class CStore {
     return fsync(fdTo) == 0 ? 0 : WriteError(errno);
   }
 
-  // Replaces the file with strNew: a new file beside it, written and synced,
-  // renamed over the old one. On any failure the old file stays as it was.
+  // Replaces the file (or the file its link leads to) with strNew: a new
+  // file beside it, written and synced, renamed over the old one. On any
+  // failure the old file stays as it was.
   int Replace(const std::string& strNew) {
-    std::string strTemp = m_strDir + "/" + g_szNewPrefix + "XXXXXX";
+    std::string strDir, strName;
+    int iResult = Target(strDir, strName);
+    if (iResult != 0) return iResult;
+    int fdDir = m_fdDir;
+    if (strDir != m_strDir) {
+      fdDir = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fdDir < 0) return FailErrno(true);
+    }
+    std::string strPrefix = strName + ".new-";
+    RemoveStaleNewFiles(fdDir, strPrefix);
+    std::string strTemp = strDir + "/" + strPrefix + "XXXXXX";
+    const char* pszTempName = strTemp.c_str() + strTemp.size() - strPrefix.size() - 6;
     int fd = mkostemp(strTemp.data(), O_CLOEXEC);
-    if (fd < 0) return WriteError(errno);
-    int iResult = 0;
-    if (fchmod(fd, 0600) != 0 || !WriteAll(fd, strNew.data(), strNew.size()) || fsync(fd) != 0) {
-      iResult = WriteError(errno);
+    if (fd < 0) {
+      iResult = FailErrno(true, "cannot write in its folder: ");
+    } else {
+      if (fchmod(fd, 0600) != 0 || !WriteAll(fd, strNew.data(), strNew.size()) || fsync(fd) != 0)
+        iResult = FailErrno(true);
+      if (close(fd) != 0 && iResult == 0) iResult = FailErrno(true);
+      if (iResult == 0 && renameat(fdDir, pszTempName, fdDir, strName.c_str()) != 0)
+        iResult = FailErrno(true);
+      if (iResult != 0) unlinkat(fdDir, pszTempName, 0);
     }
-    if (close(fd) != 0 && iResult == 0) iResult = WriteError(errno);
-    const char* pszTempName = strTemp.c_str() + m_strDir.size() + 1;
-    if (iResult == 0 && renameat(m_fdDir, pszTempName, m_fdDir, g_szFileName) != 0)
-      iResult = WriteError(errno);
-    if (iResult != 0) {
-      unlinkat(m_fdDir, pszTempName, 0);
-      return iResult;
-    }
-    fsync(m_fdDir);  // the rename is done; a folder that cannot be synced changes nothing
-    return 0;
+    // Once renamed, a folder that cannot be synced changes nothing.
+    if (iResult == 0) fsync(fdDir);
+    if (fdDir != m_fdDir) close(fdDir);
+    return iResult;
   }
 
   std::string m_strDir;
+  std::string m_strWhere;  // the settings file, or the file its link leads to
+  std::string m_strWhy;    // the last failure in words
   int m_fdDir = -1;
   int m_fdFile = -1;
   bool m_bExists = false;
@@ -323,6 +405,13 @@ class CStore {
   std::string m_strText;
   CRegModel m_model;
 };
+
+void NoteFailure(const CStore& store, int iResult) {
+  std::string str = store.Where() + ": ";
+  str += store.Why().empty() ? "error " + std::to_string(iResult) : store.Why();
+  std::lock_guard<std::mutex> lock(g_mtxFailure);
+  g_strFailure = str;
+}
 
 // The full path of a subkey: the root's name, a backslash, the subkey.
 std::string FullPath(const char* pszRoot, const char* pszSubKey) {
@@ -381,7 +470,9 @@ int RegWriteValue(HKEY hRoot, const char* pszSubKey, const char* pszValue, const
   int iResult = store.Load(true, !bDelete);
   if (iResult != 0) {
     // A store that cannot be opened holds no subkey that could be opened.
-    return bDelete && pszSubKey && *pszSubKey ? 0 : iResult;
+    if (bDelete && pszSubKey && *pszSubKey) return 0;
+    NoteFailure(store, iResult);
+    return iResult;
   }
   CRegModel& model = store.Model();
   std::string strBefore = RegSerialize(model);
@@ -412,6 +503,7 @@ int RegWriteValue(HKEY hRoot, const char* pszSubKey, const char* pszValue, const
   // setting the value failed.
   if (RegSerialize(model) != strBefore) {
     int iSave = store.Save();
+    if (iSave != 0) NoteFailure(store, iSave);
     if (iResult == 0) iResult = iSave;
   }
   return iResult;
@@ -435,4 +527,11 @@ int RegWriteDword(HKEY hRoot, const char* pszSubKey, const char* pszValue, DWORD
 
 void PlatSetRegistryWriterWait(int iMs) {
   g_iWriterWaitMs.store(iMs < 0 ? 0 : iMs);
+}
+
+bool RegLastWriteFailure(char* pszText, int cchText) {
+  std::lock_guard<std::mutex> lock(g_mtxFailure);
+  if (g_strFailure.empty()) return false;
+  if (pszText && cchText > 0) snprintf(pszText, size_t(cchText), "%s", g_strFailure.c_str());
+  return true;
 }

@@ -2,6 +2,24 @@
 // access opening and closing its subkey.
 #include "platform/registry.h"
 
+#include <cstdio>
+
+namespace {
+
+// The last failed write, for the message at exit: the key and the code.
+LONG g_lLastFailure = ERROR_SUCCESS;
+char g_szLastKey[256];
+
+int NoteFailure(const char* pszSubKey, LONG lResult) {
+  if (lResult != ERROR_SUCCESS) {
+    g_lLastFailure = lResult;
+    snprintf(g_szLastKey, sizeof(g_szLastKey), "%s", pszSubKey ? pszSubKey : "");
+  }
+  return int(lResult);
+}
+
+}  // namespace
+
 int RegReadValue(HKEY hRoot, const char* pszSubKey, const char* pszValue, void* pData, DWORD* pcbData,
                  DWORD* pdwType) {
   HKEY hKey = hRoot;
@@ -25,7 +43,7 @@ int RegWriteValue(HKEY hRoot, const char* pszSubKey, const char* pszValue, const
       DWORD dwDisposition;
       lResult = RegCreateKeyExA(hRoot, pszCreate, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                 nullptr, &hKey, &dwDisposition);
-      if (lResult != ERROR_SUCCESS) return int(lResult);
+      if (lResult != ERROR_SUCCESS) return NoteFailure(pszSubKey, lResult);
     }
   }
   LONG lResult;
@@ -35,7 +53,7 @@ int RegWriteValue(HKEY hRoot, const char* pszSubKey, const char* pszValue, const
     lResult = RegSetValueExA(hKey, pszValue, 0, dwType, static_cast<const BYTE*>(pData), cbData);
   }
   if (hKey != hRoot) RegCloseKey(hKey);
-  return int(lResult);
+  return NoteFailure(pszSubKey, lResult);
 }
 
 int RegReadDword(HKEY hRoot, const char* pszSubKey, const char* pszValue, DWORD* pdwValue) {
@@ -55,4 +73,17 @@ int RegWriteDword(HKEY hRoot, const char* pszSubKey, const char* pszValue, DWORD
 
 void PlatSetRegistryWriterWait(int) {
   // The system registry serialises its writers itself.
+}
+
+bool RegLastWriteFailure(char* pszText, int cchText) {
+  if (g_lLastFailure == ERROR_SUCCESS) return false;
+  char szReason[256] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(g_lLastFailure), 0,
+                 szReason, sizeof(szReason), nullptr);
+  for (char* p = szReason; *p; p++)
+    if (*p == '\r' || *p == '\n') *p = 0;
+  if (pszText && cchText > 0)
+    snprintf(pszText, size_t(cchText), "HKEY_LOCAL_MACHINE\\%s: %s (error %ld)", g_szLastKey, szReason,
+             long(g_lLastFailure));
+  return true;
 }

@@ -65,6 +65,8 @@ line, "ok ..." or "error ...":
                                jitter, loss, signal
   fault NAME silent|garbage|short|bad-echo on|off
   fault NAME carrier lost|ok   drop the link (DCD off) / let it come back
+  fault NAME cts low|ok        hold CTS low (a host's flow-controlled writes
+                               wait) / let it rise again
   fault NAME delay MS          pause before each reply
   fault NAME gap MS            pause between the bytes of each reply
   fault NAME clear             all faults off
@@ -298,9 +300,9 @@ std::string CSimulator::FaultCommand(CSimModem& modem, const std::vector<std::st
   const std::string& strKind = vArgs[2];
   std::string strVal = vArgs.size() > 3 ? vArgs[3] : "on";
   ModemFaults& f = modem.Faults();
-  bool bOn = strVal == "on" || strVal == "1" || strVal == "lost";
+  bool bOn = strVal == "on" || strVal == "1" || strVal == "lost" || strVal == "low";
   if (strVal != "on" && strVal != "off" && strVal != "1" && strVal != "0" && strVal != "lost" &&
-      strVal != "ok" && strKind != "delay" && strKind != "gap")
+      strVal != "ok" && strVal != "low" && strKind != "delay" && strKind != "gap")
     return "error bad value " + strVal;
   int iMs = 0;
   if (strKind == "silent") {
@@ -313,6 +315,8 @@ std::string CSimulator::FaultCommand(CSimModem& modem, const std::vector<std::st
     f.bBadEcho = bOn;
   } else if (strKind == "carrier") {
     f.bCarrierLost = bOn;
+  } else if (strKind == "cts") {
+    f.bCtsLow = bOn;
   } else if (strKind == "delay" || strKind == "gap") {
     if (!ParseInt(strVal, 0, 600000, &iMs)) return "error bad milliseconds " + strVal;
     (strKind == "delay" ? f.iReplyDelayMs : f.iByteGapMs) = iMs;

@@ -192,7 +192,7 @@ bool CSimModem::Plug(std::string& strError) {
 void CSimModem::SetPeerLines() {
   if (!m_lines.IsOpen()) return;
   uint32_t uBits = TIOCM_DSR;
-  if (m_ePower == Power::Running) uBits |= TIOCM_CTS;
+  if (m_ePower == Power::Running && !m_faults.bCtsLow) uBits |= TIOCM_CTS;
   if (OnAir() && (m_bBase || m_pBase)) uBits |= TIOCM_CAR;
   m_lines.Assign(CModemLines::PEER_BITS, uBits);
 }

@@ -55,6 +55,7 @@ struct ModemFaults {
   bool bShort = false;        // replies cut to half, without their prompt
   bool bBadEcho = false;      // "wr?" echoed as "wx?"
   bool bCarrierLost = false;  // off the air: link dropped, DCD off
+  bool bCtsLow = false;       // CTS held low: a host with hardware flow control cannot write
   int iReplyDelayMs = 0;      // pause before each reply
   int iByteGapMs = 0;         // pause between the bytes of each reply
 };

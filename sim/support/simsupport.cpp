@@ -388,6 +388,18 @@ bool CTmuxSession::ProgramRunning() {
   return strOut.compare(0, 1, "0") == 0;
 }
 
+bool CTmuxSession::PipeOutput(const std::string& strFile) {
+  std::string strQuoted = "'";
+  for (char c : strFile) strQuoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  strQuoted += "'";
+  return m_bStarted && RunCommand(Tmux({"pipe-pane", "-o", "-t", "t", "cat >> " + strQuoted})) == 0;
+}
+
+bool CTmuxSession::Resize(int iCols, int iRows) {
+  return m_bStarted && RunCommand(Tmux({"resize-window", "-t", "t", "-x", std::to_string(iCols), "-y",
+                                        std::to_string(iRows)})) == 0;
+}
+
 void CTmuxSession::Kill() {
   if (!m_bStarted) return;
   RunCommand(Tmux({"kill-server"}));

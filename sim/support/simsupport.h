@@ -106,6 +106,11 @@ class CTmuxSession {
   bool WaitForText(const std::string& strText, int iTimeoutMs);
   // True while the program in the pane runs.
   bool ProgramRunning();
+  // Appends everything the program writes to the terminal from now on, raw,
+  // to strFile.
+  bool PipeOutput(const std::string& strFile);
+  // Resizes the window (and the pane) to iCols x iRows.
+  bool Resize(int iCols, int iRows);
   void Kill();
 
  private:

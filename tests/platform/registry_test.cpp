@@ -3,6 +3,9 @@
 // place, form and modes, atomic replacement, damaged files kept.
 #include <gtest/gtest.h>
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -56,6 +59,26 @@ int InChild(F fn) {
   int iStatus = 0;
   if (pid < 0 || waitpid(pid, &iStatus, 0) != pid || !WIFEXITED(iStatus)) return -1;
   return WEXITSTATUS(iStatus);
+}
+
+// Runs fn in a child process whose file permissions are checked even for
+// root (the capabilities that pass over them are dropped), as InChild does.
+template <class F>
+int InChildWithoutOverride(F fn) {
+  return InChild([&fn] {
+    __user_cap_header_struct hdr = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct aData[2] = {};
+    if (syscall(SYS_capget, &hdr, aData) != 0) return 250;
+    aData[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
+    if (syscall(SYS_capset, &hdr, aData) != 0) return 251;
+    return fn();
+  });
+}
+
+// The last failed write in words.
+std::string LastFailure() {
+  char sz[512];
+  return RegLastWriteFailure(sz, sizeof(sz)) ? sz : "<none>";
 }
 
 // A read's failure, told apart from any value that Read gives.
@@ -261,6 +284,81 @@ TEST_F(Registry, UnusableStoreIsReportedNotFatal) {
   struct stat st;
   ASSERT_EQ(lstat(File().c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+TEST_F(Registry, ALinkedFileIsWrittenThroughItsLinks) {
+  // registry.reg -> ../link2 -> <elsewhere>/dot/tavrix.reg, relative and absolute.
+  std::string strDot = testenv::MakeDir("dotfiles") + "/dot";
+  ASSERT_EQ(mkdir(strDot.c_str(), 0755), 0);
+  std::string strTarget = strDot + "/tavrix.reg";
+  WriteAll(strTarget, "REGEDIT4\nnonsense\n");  // damaged: kept before the rewrite
+  ASSERT_EQ(mkdir(Dir().c_str(), 0700), 0);
+  ASSERT_EQ(symlink(strTarget.c_str(), (m_strConfig + "/link2").c_str()), 0);
+  ASSERT_EQ(symlink("../link2", File().c_str()), 0);
+  WriteAll(strDot + "/tavrix.reg.new-Xy12Z9", "left by a writer that died");
+
+  EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "PORT", 4), 0);
+  EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "CHANNEL", 7), 0);
+  struct stat st;
+  ASSERT_EQ(lstat(File().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  CRegModel model;
+  EXPECT_TRUE(RegParse(ReadAll(strTarget), model));
+  EXPECT_EQ(Read(g_szKey, "PORT"), 4u);
+  EXPECT_EQ(Read(g_szKey, "CHANNEL"), 7u);
+  EXPECT_EQ(ListDir(strDot), std::vector<std::string>{"tavrix.reg"});
+  // The damaged copy holds the old text itself, not a link to the new one.
+  EXPECT_EQ(ListDir(Dir()), (std::vector<std::string>{"registry.reg", "registry.reg.damaged"}));
+  ASSERT_EQ(lstat((Dir() + "/registry.reg.damaged").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(ReadAll(Dir() + "/registry.reg.damaged"), "REGEDIT4\nnonsense\n");
+}
+
+TEST_F(Registry, AWriteThatCannotBeDoneLeavesAllAsItWasAndSaysWhereAndWhy) {
+  std::string strElsewhere = testenv::MakeDir("elsewhere");
+  struct {
+    const char* pszName;
+    std::string strLinkTo;  // registry.reg becomes a link to this, or a folder when empty
+    const char* pszWhere;   // the file named in the failure: "" the settings file itself
+    const char* pszWhy;
+    int iResult;
+  } aCases[] = {
+      {"dangling link", strElsewhere + "/gone/tavrix.reg", "", "/gone/tavrix.reg, which does not exist",
+       ERROR_ACCESS_DENIED},
+      {"link into an unwritable folder", strElsewhere + "/ro/tavrix.reg", "/ro/tavrix.reg",
+       "cannot write in its folder: Permission denied", ERROR_ACCESS_DENIED},
+      {"link loop", File(), "", "Too many levels of symbolic links", ERROR_READ_FAULT},
+      {"folder in the file's place", "", "", "a folder is in the file's place", ERROR_ACCESS_DENIED},
+  };
+  ASSERT_EQ(mkdir((strElsewhere + "/ro").c_str(), 0755), 0);
+  WriteAll(strElsewhere + "/ro/tavrix.reg", "REGEDIT4\n");
+  ASSERT_EQ(chmod((strElsewhere + "/ro").c_str(), 0555), 0);
+  ASSERT_EQ(mkdir(Dir().c_str(), 0700), 0);
+  for (auto& c : aCases) {
+    if (c.strLinkTo.empty()) {
+      ASSERT_EQ(mkdir(File().c_str(), 0700), 0);
+    } else {
+      ASSERT_EQ(symlink(c.strLinkTo.c_str(), File().c_str()), 0);
+    }
+    std::vector<std::string> vBefore = ListDir(Dir());
+    std::string strWhere = *c.pszWhere ? strElsewhere + c.pszWhere : File();
+    int iChild = InChildWithoutOverride([&] {
+      if (RegWriteDword(HKLM, g_szKey, "PORT", 1) != c.iResult) return 1;
+      std::string str = LastFailure();
+      return str.find(strWhere + ": ") == 0 && str.find(c.pszWhy) != std::string::npos ? 0 : 2;
+    });
+    EXPECT_EQ(iChild, 0) << c.pszName << ": " << strWhere << ": ..." << c.pszWhy;
+    EXPECT_EQ(ListDir(Dir()), vBefore) << c.pszName;
+    EXPECT_EQ(ReadAll(strElsewhere + "/ro/tavrix.reg"), "REGEDIT4\n") << c.pszName;
+    std::error_code ec;
+    std::filesystem::remove(File(), ec);
+  }
+  // In this process: the text is there, cut to the caller's buffer.
+  ASSERT_EQ(symlink("nowhere", File().c_str()), 0);
+  EXPECT_NE(RegWriteDword(HKLM, g_szKey, "PORT", 1), 0);
+  char sz[8];
+  ASSERT_TRUE(RegLastWriteFailure(sz, sizeof(sz)));
+  EXPECT_EQ(std::string(sz), File().substr(0, 7));
 }
 
 TEST_F(Registry, DamagedFileIsReadAndKeptBeforeItsFirstRewrite) {

@@ -1,0 +1,56 @@
+// Replays pseudo-random sign-ons through the sign-on fuzz entry point: the
+// two documented lines, their pieces shuffled, damaged and cut, serial
+// fields of every shape, stray bytes, pauses and Escape.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize);
+
+namespace {
+
+TEST(SignOnFuzz, ReplaysPseudoRandomSignOns) {
+  const std::string astrPieces[] = {"WIT2410 ", "Digital Wireless", " v1.0", "\r", ":R 2410 ", ":B 2410 ",
+                                    "[01 02 03]", "[ff ff ff", "[0102 03", "[",  "1f", " ",
+                                    "\xff", std::string(1, '\0'), std::string(40, 'y')};
+  std::mt19937 rng(0x51690Eu);
+  auto fnPieces = [&](std::vector<uint8_t>& vec, int iMax) {
+    for (int i = (int)(rng() % (uint32_t)(iMax + 1)); i > 0; i--) {
+      uint32_t u = rng();
+      if (u % 11 == 0) vec.push_back(0xF0);  // with pauses on: a pause of the next byte x 3 ms
+      if (u % 11 <= 1) {
+        vec.push_back((uint8_t)(u >> 8));
+      } else {
+        const std::string& str = astrPieces[(u >> 8) % (sizeof(astrPieces) / sizeof(astrPieces[0]))];
+        vec.insert(vec.end(), str.begin(), str.end());
+      }
+    }
+  };
+  for (int iRun = 0; iRun < 3000; iRun++) {
+    // Flags: the role before; now and then pauses, or Escape after a few checks.
+    std::vector<uint8_t> vecInput = {(uint8_t)((rng() & 1) | (rng() % 4 ? 0 : 2) | (rng() % 6 ? 0 : 4)),
+                                     (uint8_t)(rng() % 40)};
+    // Most runs start as a real sign-on does: the first line, then a second
+    // line of pieces.
+    if (rng() % 4) {
+      // 25, 42 or 43 characters: the second line is read after the first two.
+      std::string str = "WIT2410 Digital Wireless";
+      str.resize(std::vector<size_t>{24, 24, 41, 42}[rng() % 4], '.');
+      str += '\r';
+      vecInput.insert(vecInput.end(), str.begin(), str.end());
+      if (rng() % 4) {
+        str = std::vector<const char*>{":B 2410 ", ":R 2410 ", ":RB2410 ", ": B2410 "}[rng() % 4];
+        vecInput.insert(vecInput.end(), str.begin(), str.end());
+        fnPieces(vecInput, 4);
+        vecInput.push_back('\r');
+      }
+    }
+    fnPieces(vecInput, 6);
+    ASSERT_EQ(0, LLVMFuzzerTestOneInput(vecInput.data(), vecInput.size()));
+  }
+}
+
+}  // namespace
