@@ -395,11 +395,6 @@ bool CTmuxSession::PipeOutput(const std::string& strFile) {
   return m_bStarted && RunCommand(Tmux({"pipe-pane", "-o", "-t", "t", "cat >> " + strQuoted})) == 0;
 }
 
-bool CTmuxSession::Resize(int iCols, int iRows) {
-  return m_bStarted && RunCommand(Tmux({"resize-window", "-t", "t", "-x", std::to_string(iCols), "-y",
-                                        std::to_string(iRows)})) == 0;
-}
-
 void CTmuxSession::Kill() {
   if (!m_bStarted) return;
   RunCommand(Tmux({"kill-server"}));

@@ -109,8 +109,6 @@ class CTmuxSession {
   // Appends everything the program writes to the terminal from now on, raw,
   // to strFile.
   bool PipeOutput(const std::string& strFile);
-  // Resizes the window (and the pane) to iCols x iRows.
-  bool Resize(int iCols, int iRows);
   void Kill();
 
  private:

@@ -462,7 +462,9 @@ TEST_P(FaultMatrix, WhatHoldsAfterwards) {
 
   // The terminal and the line as they were; the settings kept or rewritten.
   EXPECT_EQ(ReadFile(r.Home() + "/tty.after"), ReadFile(r.Home() + "/tty.before"));
-  if (row.eSetup != NO_MODEM) EXPECT_EQ(r.LineSettings(), r.m_strLineBefore);
+  if (row.eSetup != NO_MODEM) {
+    EXPECT_EQ(r.LineSettings(), r.m_strLineBefore);
+  }
   std::string strSettings = ReadFile(r.SettingsFile());
   if (row.strSettings.empty()) {
     EXPECT_EQ(strSettings, strSettingsBefore);
