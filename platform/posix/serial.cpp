@@ -33,6 +33,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "platform/posix/event_fd.h"
@@ -40,8 +41,16 @@
 #include "platform/posix/serial_fds.h"
 #include "platform/posix/serial_termios2.h"
 
+// Bytes are read from the tty in one call for as many as have arrived (up
+// to READ_AHEAD) and handed out from the line's buffer, so that a caller who
+// reads byte by byte makes one system call per burst, not one per byte.
+const int READ_AHEAD = 256;
+
 struct PlatSerialLine {
   int iFd;
+  BYTE abAhead[READ_AHEAD];
+  int iAheadPos;
+  std::atomic<int> iAhead;  // bytes in abAhead from iAheadPos on
   bool bHaveOriginal;
   PosixTtySnapshot snapOriginal;
   DWORD dwWriteMultiplier;
@@ -149,6 +158,14 @@ void PlatSerialClose(PLATSERIAL hLine) {
   delete hLine;
 }
 
+bool PosixSerialBuffered() {
+  for (auto& a : g_apOpen) {
+    PlatSerialLine* pLine = a.load();
+    if (pLine && pLine->iAhead.load(std::memory_order_relaxed) > 0) return true;
+  }
+  return false;
+}
+
 int PosixSerialInputFds(int* aiFds, int iMax) {
   int n = 0;
   for (auto& a : g_apOpen) {
@@ -228,6 +245,26 @@ bool PlatSerialGetProps(PLATSERIAL hLine, PlatSerialProps* pProps) {
 int PlatSerialRead(PLATSERIAL hLine, void* pBuf, int iLen) {
   if (!hLine || iLen < 0) return -1;
   if (iLen == 0) return 0;
+  int iAhead = hLine->iAhead.load(std::memory_order_relaxed);
+  if (iAhead == 0 && iLen < READ_AHEAD) {
+    hLine->iAheadPos = 0;
+    for (;;) {
+      ssize_t n = read(hLine->iFd, hLine->abAhead, sizeof hLine->abAhead);
+      if (n >= 0) {
+        iAhead = int(n);
+        break;
+      }
+      if (errno == EINTR) continue;
+      return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    }
+  }
+  if (iAhead > 0) {
+    int n = iLen < iAhead ? iLen : iAhead;
+    memcpy(pBuf, hLine->abAhead + hLine->iAheadPos, size_t(n));
+    hLine->iAheadPos += n;
+    hLine->iAhead.store(iAhead - n, std::memory_order_relaxed);
+    return n;
+  }
   for (;;) {
     ssize_t n = read(hLine->iFd, pBuf, size_t(iLen));
     if (n >= 0) return int(n);
@@ -238,6 +275,7 @@ int PlatSerialRead(PLATSERIAL hLine, void* pBuf, int iLen) {
 
 bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
   if (!hLine) return false;
+  if (hLine->iAhead.load(std::memory_order_relaxed) > 0) return true;
   int64_t iDeadline = PosixMonotonicMillis() + int64_t(dwMillis);
   pollfd pfd = {hLine->iFd, POLLIN, 0};
   int iRes = PollUntil(&pfd, 1, dwMillis == INFINITE ? -1 : iDeadline);
@@ -332,6 +370,7 @@ bool PlatSerialPurge(PLATSERIAL hLine, DWORD dwFlags) {
   bool bOut = (dwFlags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0;
   bool bIn = (dwFlags & (PURGE_RXABORT | PURGE_RXCLEAR)) != 0;
   if (!bOut && !bIn) return true;
+  if (bIn) hLine->iAhead.store(0, std::memory_order_relaxed);
   return tcflush(hLine->iFd, bOut && bIn ? TCIOFLUSH : bOut ? TCOFLUSH : TCIFLUSH) == 0;
 }
 

@@ -4,3 +4,6 @@
 
 // Fills aiFds with up to iMax descriptors of open lines; their count.
 int PosixSerialInputFds(int* aiFds, int iMax);
+// True when an open line holds bytes already read from its device and not
+// yet handed out: a wait must not sleep then, though the device is empty.
+bool PosixSerialBuffered();
