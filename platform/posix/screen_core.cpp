@@ -7,10 +7,11 @@
 // holds nothing else, and painting writes into the composed grid of cells.
 // Rows that changed are copied out by the backend (the terminal or the test
 // screen) when the message loop finds nothing to do, or at UpdateWindow, at
-// most once per FLUSH_INTERVAL_MS: a copy-out asked for sooner is left
-// pending and the waits wake for it when it falls due, so the terminal is
-// never more than that behind the windows, however many lines a second they
-// show. While a serial line has bytes waiting the copy-out waits too: a
+// most once per FLUSH_INTERVAL_MS on average (a screen that was quiet may
+// copy out twice in a row, so a first screen drawn in two steps is not held
+// back): a copy-out asked for sooner is left pending and the waits wake for
+// it when it falls due, so the terminal is never more than that behind the
+// windows, however many lines a second they show. While a serial line has bytes waiting the copy-out waits too: a
 // polling loop that reads the line handles them first.
 // Key input, the hang-up, the quit signal and resizes come in from the
 // backend while the loop waits or peeks.
@@ -87,10 +88,13 @@ std::vector<ScreenCell> g_aCells;
 std::unique_ptr<bool[]> g_pbRowDirty;  // g_cy flags, handed to the backend as they are
 bool g_bCaretChanged = false;
 int g_iPaints = 0;
-// The last copy-out, in the backend's milliseconds.
+// Copy-outs are paid for with milliseconds of credit that accrue with time,
+// up to two copy-outs' worth.
 const DWORD FLUSH_INTERVAL_MS = 17;  // at most about 60 copy-outs a second
-DWORD g_dwLastFlush = 0;
-bool g_bFlushedOnce = false;
+const DWORD FLUSH_CREDIT_MAX = 2 * FLUSH_INTERVAL_MS;
+DWORD g_dwCredit = FLUSH_CREDIT_MAX;
+DWORD g_dwCreditAt = 0;  // backend time of the credit's last update
+bool g_bCreditStarted = false;
 bool g_bLinePending = false;  // a serial line had bytes at the last look
 
 std::vector<WndClass> g_aClasses;
@@ -257,12 +261,21 @@ bool FlushWanted() {
   return g_bCaretChanged || std::find(pbDirty, pbDirty + g_cy, true) != pbDirty + g_cy;
 }
 
+void UpdateCredit() {
+  DWORD dwNow = Backend()->Ticks();
+  if (g_bCreditStarted) {
+    DWORD dwGain = dwNow - g_dwCreditAt;
+    g_dwCredit = dwGain >= FLUSH_CREDIT_MAX - g_dwCredit ? FLUSH_CREDIT_MAX : g_dwCredit + dwGain;
+  }
+  g_dwCreditAt = dwNow;
+  g_bCreditStarted = true;
+}
+
 // Milliseconds until the pending copy-out is due; INFINITE when none waits.
 DWORD FlushDueIn() {
   if (!FlushWanted()) return INFINITE;
-  if (!g_bFlushedOnce) return 0;
-  DWORD dwSince = Backend()->Ticks() - g_dwLastFlush;
-  return dwSince >= FLUSH_INTERVAL_MS ? 0 : FLUSH_INTERVAL_MS - dwSince;
+  UpdateCredit();
+  return g_dwCredit >= FLUSH_INTERVAL_MS ? 0 : FLUSH_INTERVAL_MS - g_dwCredit;
 }
 
 // Copies the changed rows out when that is due (see the top of the file).
@@ -272,8 +285,7 @@ void Flush() {
   Backend()->Flush(g_aCells.data(), g_cx, g_cy, pbDirty, ScreenCoreCaret());
   std::fill_n(pbDirty, g_cy, false);
   g_bCaretChanged = false;
-  g_dwLastFlush = Backend()->Ticks();
-  g_bFlushedOnce = true;
+  g_dwCredit -= FLUSH_INTERVAL_MS;
 }
 
 // Waits like the backend's Wait, but wakes for a copy-out that falls due
@@ -403,8 +415,8 @@ void ScreenCoreSelect(CScreenBackend* pBackend) {
   g_caret = Caret();
   g_bCaretChanged = false;
   g_iPaints = 0;
-  g_dwLastFlush = 0;
-  g_bFlushedOnce = false;
+  g_dwCredit = FLUSH_CREDIT_MAX;
+  g_bCreditStarted = false;
   g_bLinePending = false;
 }
 

@@ -307,6 +307,10 @@ int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen, PLATEVENT 
   }
 }
 
+int PlatSerialWriteNoWait(PLATSERIAL hLine, const void* pData, int iLen) {
+  return PlatSerialWriteNow(hLine, pData, iLen, nullptr);  // never waits here
+}
+
 bool PlatSerialWrite(PLATSERIAL hLine, const void* pData, DWORD dwLen, DWORD* pdwWritten) {
   *pdwWritten = 0;
   if (!hLine) return false;
