@@ -921,7 +921,7 @@ std::string CSimModem::Status() const {
   uint32_t uLines = m_lines.Lines();
   snprintf(sz, sizeof sz,
            "name=%s pts=%s role=%s channel=%d baud=%d host_baud=%d power=%s mode=%s plugged=%d "
-           "linked=%d address=%d remotes=%d cts=%d dsr=%d dcd=%d dtr=%d",
+           "linked=%d address=%d remotes=%d cts=%d dsr=%d dcd=%d dtr=%d tx_pending=%zu",
            Name().c_str(), m_pPeer ? "peer" : (m_strSlave.empty() ? "-" : m_strSlave.c_str()),
            m_bBase ? "base" : "remote", m_iChannel, m_iBaud, iHost, pszPower,
            m_bCommandMode ? "command" : "data", IsPlugged() ? 1 : 0,
@@ -932,6 +932,6 @@ std::string CSimModem::Status() const {
              return n;
            }(),
            (uLines & TIOCM_CTS) ? 1 : 0, (uLines & TIOCM_DSR) ? 1 : 0, (uLines & TIOCM_CAR) ? 1 : 0,
-           (uLines & TIOCM_DTR) ? 1 : 0);
+           (uLines & TIOCM_DTR) ? 1 : 0, m_iOutQueued + m_dqLine.size());
   return sz;
 }
