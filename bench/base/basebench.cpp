@@ -229,11 +229,15 @@ class CBaseRun {
     if (s0.llAnswered >= 0 && size_t(s1.llAnswered) <= v.size())
       pResult->vReaction.assign(v.begin() + s0.llAnswered, v.begin() + s1.llAnswered);
     if (m_bTavrix) {
-      // How long Escape takes to bring back the main menu (read off the screen,
-      // so a few milliseconds of tmux are included).
+      // How long Escape takes to bring back the main menu, read off the screen
+      // as fast as tmux answers (each look takes a few milliseconds).
       double dEsc = bench::NowSeconds();
       m_tmux.SendKeys({"Escape"});
-      if (m_tmux.WaitForText(MENU_LAST, DEADLINE_MS)) pResult->dEscapeMs = (bench::NowSeconds() - dEsc) * 1000;
+      while (bench::NowSeconds() - dEsc < DEADLINE_MS / 1000.0) {
+        if (m_tmux.Capture().find(MENU_LAST) == std::string::npos) continue;
+        pResult->dEscapeMs = (bench::NowSeconds() - dEsc) * 1000;
+        break;
+      }
     }
     pResult->bOk = true;
     return true;
