@@ -56,22 +56,34 @@ void OnPacket(CRemoteTable& table, const CPacketReader& reader) {
   }
 }
 
-// The idle pause between scans: up to 100 ms, ended early by a byte on the
-// line. A line that reports input but gives no byte (hung up, or no line at
-// all) gets the plain pause, so the loop never spins.
-void IdlePause(bool* pbWokeEmpty) {
+// The idle wait between scans, in ticks of 10 ms: until the oldest remote's
+// silence passes 30 seconds, so that its time-out is shown when it falls due;
+// with no remote, a minute (the wait ends on anything that needs the loop).
+int IdleTicks(const CRemoteTable& table, DWORD dwNow) {
+  DWORD dwWait = 60000;
+  for (int i = 0; i < table.GetCount(); ++i) {
+    DWORD dwSilent = dwNow - table.GetEntry(i)->dwLastHeard;
+    DWORD dwLeft = dwSilent > REMOTE_SILENCE_MS ? 0 : REMOTE_SILENCE_MS - dwSilent + 1;
+    if (dwLeft < dwWait) dwWait = dwLeft;
+  }
+  return int((dwWait + 9) / 10);
+}
+
+// The idle pause between scans: one wait that ends when a byte arrives on the
+// line, a key is pressed or a signal comes, and meanwhile keeps the screen
+// painted. A wait that ended early without a key, after which no byte could
+// be read (hung up, or bytes on another line), is followed by the plain
+// 100 ms pause, so the loop never spins.
+void IdlePause(const CRemoteTable& table, bool* pbWokeEmpty) {
   if (*pbWokeEmpty) {
     PlatSleep(100);
     *pbWokeEmpty = false;
     return;
   }
   DWORD dwStart = PlatTickCount();
-  if (PortWaitInput(100)) {
-    *pbWokeEmpty = true;  // cleared as soon as a byte is read
-    return;
-  }
-  DWORD dwSpent = PlatTickCount() - dwStart;
-  if (dwSpent < 100) PlatSleep(100 - dwSpent);
+  int iTicks = IdleTicks(table, dwStart);
+  if (KbdWaitInput(iTicks)) return;  // a key: the loop's keyboard check takes it
+  if (PlatTickCount() - dwStart < DWORD(iTicks) * 10u) *pbWokeEmpty = true;  // cleared by the next byte
 }
 
 // The end of the mode: one line per remote seen on a page of its own, the
@@ -132,7 +144,7 @@ bool CmdActAsBase() {
     }
     if (c < 0) {
       table.ScanTimeouts(PlatTickCount(), ShowTimeout);
-      IdlePause(&bWokeEmpty);
+      IdlePause(table, &bWokeEmpty);
     } else {
       bWokeEmpty = false;
       if (reader.Feed(c)) OnPacket(table, reader);

@@ -66,19 +66,31 @@ int CSerialWriter::Put(const void* pData, int iLen) {
       return -1;  // no thread could be started; nothing was taken
     }
   }
+  const BYTE* pb = static_cast<const BYTE*>(pData);
+  // An empty ring that the thread is not writing from: what the line takes
+  // at once goes to it from here, without waking the thread (an answer then
+  // leaves without a hand-over between threads); the rest goes into the
+  // ring. Nothing is waiting before these bytes, so their order holds.
+  int iDirect = 0;
+  if (iLen > 0 && GetCount() == 0 && m_iBusyFrom.load() < 0 && (!m_bDsrFlow.load() || LineDsrOn())) {
+    iDirect = LineWriteNoWait(pb, iLen);
+    if (iDirect < 0) iDirect = 0;
+    if (iDirect >= iLen) return iLen;
+    pb += iDirect;
+    iLen -= iDirect;
+  }
   int iFree = GetFree();
   int iCount = iLen < iFree ? iLen : iFree;
-  if (iCount <= 0) return 0;
+  if (iCount <= 0) return iDirect;
   // The bytes go in from head onwards, wrapping at the end of the ring; the
   // new head is published once, after the copy.
   int iHead = m_iHead.load(std::memory_order_relaxed);
   int iFirst = RING_SIZE - iHead < iCount ? RING_SIZE - iHead : iCount;
-  const BYTE* pb = static_cast<const BYTE*>(pData);
   memcpy(m_abRing + iHead, pb, size_t(iFirst));
   if (iCount > iFirst) memcpy(m_abRing, pb + iFirst, size_t(iCount - iFirst));
   m_iHead.store((iHead + iCount) & (RING_SIZE - 1), std::memory_order_release);
   PlatEventSet(m_hWake);
-  return iCount;
+  return iDirect + iCount;
 }
 
 bool CSerialWriter::Discard() {
@@ -162,6 +174,10 @@ void CSerialWriter::Advance(DWORD dwTailSeen, int iWritten) {
 
 int CSerialWriter::LineWrite(const BYTE* pData, int iLen) {
   return PlatSerialWriteNow(m_hLine, pData, iLen, m_hWake);
+}
+
+int CSerialWriter::LineWriteNoWait(const BYTE* pData, int iLen) {
+  return PlatSerialWriteNoWait(m_hLine, pData, iLen);
 }
 
 void CSerialWriter::LineWait(PLATEVENT hWake) { PlatSerialWaitOutput(m_hLine, hWake); }

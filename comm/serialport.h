@@ -50,6 +50,9 @@ class CSerialWriter {
   // takes now (count, 0 when it holds, -1 on failure); wait until it takes
   // bytes or hWake is signalled; purge its output; whether DSR is on.
   virtual int LineWrite(const BYTE* pData, int iLen);
+  // Writes what the line takes without any waiting, from the caller's
+  // thread; 0 when it holds or the platform cannot do that.
+  virtual int LineWriteNoWait(const BYTE* pData, int iLen);
   virtual void LineWait(PLATEVENT hWake);
   virtual void LinePurge();
   virtual bool LineDsrOn();

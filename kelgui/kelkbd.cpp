@@ -225,6 +225,14 @@ bool KbdPump(int iWait) {
 
 bool KbdPoll() { return KbdPump(-1); }
 
+bool KbdWaitInput(int iWait) {
+  CGui* pGUI = GuiGet();
+  KEL_ASSERT(pGUI);
+  bool bResult = pGUI->PumpMessages(iWait > 0 ? iWait : 1, true);
+  g_dwLastPump = PlatScreenTickCount();  // a real pump: the next poll need not pump again
+  return bResult;
+}
+
 int KbdReadKey() {
   CGui* pGUI = GuiGet();
   KEL_ASSERT(pGUI);

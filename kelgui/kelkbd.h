@@ -15,6 +15,12 @@ void KbdFlush();
 // is ready (a key, an event code, or the window is gone).
 bool KbdPump(int iWait);
 bool KbdPoll();
+// Pumps and waits up to iWait ticks of 10 ms (at least one) for whatever
+// comes first: a key or event code (true), bytes on an open serial line, or
+// the time-out (false). A polling loop that reads a line between keyboard
+// checks sleeps here instead of apart from the pump, so one wait serves the
+// line, the keyboard, the signals and the screen's repaints.
+bool KbdWaitInput(int iWait);
 int KbdReadKey();
 int KbdGetKey();
 bool KbdEscapePressed();

@@ -91,6 +91,11 @@ bool PlatSerialWrite(PLATSERIAL hLine, const void* pData, DWORD dwLen, DWORD* pd
 // early when hWake is signalled (null: no wake event).
 int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen, PLATEVENT hWake);
 
+// Writes what the line takes at once without waiting at all, from any
+// thread: the count; 0 when the line holds, or where the platform cannot
+// write without waiting (Win32); -1 on failure.
+int PlatSerialWriteNoWait(PLATSERIAL hLine, const void* pData, int iLen);
+
 // Waits until the line can take bytes or hWake is signalled (its signal is
 // then consumed), whichever comes first.
 void PlatSerialWaitOutput(PLATSERIAL hLine, PLATEVENT hWake);

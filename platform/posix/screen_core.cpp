@@ -7,7 +7,13 @@
 // client row; WM_PAINT is delivered, parents before children, when the queue
 // holds nothing else, and painting writes into the composed grid of cells.
 // Rows that changed are copied out by the backend (the terminal or the test
-// screen) when the message loop finds nothing to do, or at UpdateWindow.
+// screen) when the message loop finds nothing to do, or at UpdateWindow, at
+// most once per FLUSH_INTERVAL_MS on average (a screen that was quiet may
+// copy out twice in a row, so a first screen drawn in two steps is not held
+// back): a copy-out asked for sooner is left pending and the waits wake for
+// it when it falls due, so the terminal is never more than that behind the
+// windows, however many lines a second they show. While a serial line has bytes waiting the copy-out waits too: a
+// polling loop that reads the line handles them first.
 // Key input, the hang-up, the quit signal and resizes come in from the
 // backend while the loop waits or peeks. Keys are handed at once to the
 // arrival hook (the keyboard's filter, then the focus window), so a flood of
@@ -86,6 +92,14 @@ std::vector<ScreenCell> g_aCells;
 std::unique_ptr<bool[]> g_pbRowDirty;  // g_cy flags, handed to the backend as they are
 bool g_bCaretChanged = false;
 int g_iPaints = 0;
+// Copy-outs are paid for with milliseconds of credit that accrue with time,
+// up to two copy-outs' worth.
+const DWORD FLUSH_INTERVAL_MS = 17;  // at most about 60 copy-outs a second
+const DWORD FLUSH_CREDIT_MAX = 2 * FLUSH_INTERVAL_MS;
+DWORD g_dwCredit = FLUSH_CREDIT_MAX;
+DWORD g_dwCreditAt = 0;  // backend time of the credit's last update
+bool g_bCreditStarted = false;
+bool g_bLinePending = false;  // a serial line had bytes at the last look
 
 std::vector<WndClass> g_aClasses;
 std::map<uintptr_t, std::unique_ptr<Window>> g_mapWindows;
@@ -247,15 +261,57 @@ Window* NextToPaint() {
   return nullptr;
 }
 
-void Flush() {
-  if (!g_bStarted || g_bHungUp) return;
-  bool bAny = g_bCaretChanged;
+bool FlushWanted() {
+  if (!g_bStarted || g_bHungUp) return false;
   bool* pbDirty = g_pbRowDirty.get();
-  bAny = bAny || std::find(pbDirty, pbDirty + g_cy, true) != pbDirty + g_cy;
-  if (!bAny) return;
+  return g_bCaretChanged || std::find(pbDirty, pbDirty + g_cy, true) != pbDirty + g_cy;
+}
+
+void UpdateCredit() {
+  DWORD dwNow = Backend()->Ticks();
+  if (g_bCreditStarted) {
+    DWORD dwGain = dwNow - g_dwCreditAt;
+    g_dwCredit = dwGain >= FLUSH_CREDIT_MAX - g_dwCredit ? FLUSH_CREDIT_MAX : g_dwCredit + dwGain;
+  }
+  g_dwCreditAt = dwNow;
+  g_bCreditStarted = true;
+}
+
+// Milliseconds until the pending copy-out is due; INFINITE when none waits.
+DWORD FlushDueIn() {
+  if (!FlushWanted()) return INFINITE;
+  UpdateCredit();
+  return g_dwCredit >= FLUSH_INTERVAL_MS ? 0 : FLUSH_INTERVAL_MS - g_dwCredit;
+}
+
+// Copies the changed rows out when that is due (see the top of the file).
+void Flush() {
+  if (g_bLinePending || FlushDueIn() != 0) return;
+  bool* pbDirty = g_pbRowDirty.get();
   Backend()->Flush(g_aCells.data(), g_cx, g_cy, pbDirty, ScreenCoreCaret());
   std::fill_n(pbDirty, g_cy, false);
   g_bCaretChanged = false;
+  g_dwCredit -= FLUSH_INTERVAL_MS;
+}
+
+// Waits like the backend's Wait, but wakes for a copy-out that falls due
+// during the wait and does it; the result is the backend's.
+bool WaitAndFlush(DWORD dwMillis, const int* aiLineFds, int nLines) {
+  DWORD dwStart = Backend()->Ticks();
+  for (;;) {
+    DWORD dwLeft = dwMillis;
+    if (dwMillis != INFINITE) {
+      DWORD dwPassed = Backend()->Ticks() - dwStart;
+      dwLeft = dwPassed >= dwMillis ? 0 : dwMillis - dwPassed;
+    }
+    DWORD dwDue = FlushDueIn();
+    if (dwDue == INFINITE || (dwLeft != INFINITE && dwDue >= dwLeft)) return Backend()->Wait(dwLeft, aiLineFds, nLines);
+    bool bLine = dwDue > 0 && Backend()->Wait(dwDue, aiLineFds, nLines);
+    if (bLine || ScreenCoreHasInput()) return bLine;
+    g_bLinePending = false;
+    Flush();
+    if (dwLeft == 0) return false;
+  }
 }
 
 LRESULT Send(Window* p, UINT uMsg, WPARAM wParam, LPARAM lParam) {
@@ -323,7 +379,11 @@ void PutCell(DC* pDC, int x, int y, char ch, BYTE bAttr) {
 }
 
 bool PeekInternal(MSG* pMsg, UINT uRemove) {
-  if (g_bStarted) Backend()->Wait(0);
+  if (g_bStarted) {
+    int aiLineFds[8];
+    int nLines = PosixSerialInputFds(aiLineFds, 8);
+    g_bLinePending = Backend()->Wait(0, aiLineFds, nLines) || PosixSerialBuffered();
+  }
   if (!g_queue.empty()) {
     *pMsg = g_queue.front();
     if (uRemove & PM_REMOVE) g_queue.pop_front();
@@ -367,6 +427,9 @@ void ScreenCoreSelect(CScreenBackend* pBackend) {
   g_caret = Caret();
   g_bCaretChanged = false;
   g_iPaints = 0;
+  g_dwCredit = FLUSH_CREDIT_MAX;
+  g_bCreditStarted = false;
+  g_bLinePending = false;
 }
 
 int ScreenCorePaintCount() { return g_iPaints; }
@@ -907,13 +970,14 @@ int PlatGetMessage(MSG* pMsg) {
   if (!pMsg) return -1;
   for (;;) {
     if (PeekInternal(pMsg, PM_REMOVE)) return pMsg->message == WM_QUIT ? 0 : 1;
+    g_bLinePending = false;  // nobody polls a line while waiting here
     Flush();
     if (!g_bStarted) {
       // No screen and nothing queued: nothing can ever arrive.
       *pMsg = MSG{nullptr, WM_QUIT, 0, 0, 0, {0, 0}};
       return -1;
     }
-    Backend()->Wait(INFINITE);
+    WaitAndFlush(INFINITE, nullptr, 0);
   }
 }
 
@@ -927,9 +991,15 @@ bool PlatPeekMessage(MSG* pMsg, UINT uRemove) {
 DWORD PlatMsgWaitForInput(DWORD dwMillis, bool bLines) {
   if (ScreenCoreHasInput()) return WAIT_OBJECT_0;
   if (!g_bStarted) return WAIT_FAILED;
-  Flush();
   int aiLineFds[8];
   int nLines = bLines ? PosixSerialInputFds(aiLineFds, 8) : 0;
+  // Bytes already waiting on a line are handled before the screen is copied
+  // out.
+  if (bLines && (PosixSerialBuffered() || (nLines > 0 && Backend()->Wait(0, aiLineFds, nLines))))
+    return PLAT_WAIT_LINE;
+  if (ScreenCoreHasInput()) return WAIT_OBJECT_0;
+  g_bLinePending = false;
+  Flush();
   // A wake-up that brings no message (a signal, a key the terminal decoder
   // drops) does not end the wait: only input or the time-out does.
   DWORD dwStart = PlatScreenTickCount();
@@ -940,7 +1010,7 @@ DWORD PlatMsgWaitForInput(DWORD dwMillis, bool bLines) {
       if (dwPassed >= dwMillis) return WAIT_TIMEOUT;
       dwLeft = dwMillis - dwPassed;
     }
-    bool bLine = Backend()->Wait(dwLeft, aiLineFds, nLines);
+    bool bLine = WaitAndFlush(dwLeft, aiLineFds, nLines);
     if (ScreenCoreHasInput()) return WAIT_OBJECT_0;
     if (bLine) return PLAT_WAIT_LINE;
     if (dwMillis == 0) return WAIT_TIMEOUT;

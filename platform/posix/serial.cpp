@@ -51,8 +51,16 @@
 #include "platform/posix/serial_fds.h"
 #include "platform/posix/serial_termios2.h"
 
+// Bytes are read from the tty in one call for as many as have arrived (up
+// to READ_AHEAD) and handed out from the line's buffer, so that a caller who
+// reads byte by byte makes one system call per burst, not one per byte.
+const int READ_AHEAD = 256;
+
 struct PlatSerialLine {
   int iFd;
+  BYTE abAhead[READ_AHEAD];
+  int iAheadPos;
+  std::atomic<int> iAhead;  // bytes in abAhead from iAheadPos on
   bool bHaveOriginal;
   PosixTtySnapshot snapOriginal;
   DWORD dwWriteMultiplier;
@@ -250,6 +258,14 @@ void PlatSerialClose(PLATSERIAL hLine) {
   delete hLine;
 }
 
+bool PosixSerialBuffered() {
+  for (auto& a : g_apOpen) {
+    PlatSerialLine* pLine = a.load();
+    if (pLine && pLine->iAhead.load(std::memory_order_relaxed) > 0) return true;
+  }
+  return false;
+}
+
 int PosixSerialInputFds(int* aiFds, int iMax) {
   int n = 0;
   for (auto& a : g_apOpen) {
@@ -329,6 +345,28 @@ bool PlatSerialGetProps(PLATSERIAL hLine, PlatSerialProps* pProps) {
 int PlatSerialRead(PLATSERIAL hLine, void* pBuf, int iLen) {
   if (!hLine || iLen < 0 || hLine->iLost.load() != 0) return -1;
   if (iLen == 0) return 0;
+  int iAhead = hLine->iAhead.load(std::memory_order_relaxed);
+  if (iAhead == 0 && iLen < READ_AHEAD) {
+    hLine->iAheadPos = 0;
+    for (;;) {
+      ssize_t n = read(hLine->iFd, hLine->abAhead, sizeof hLine->abAhead);
+      if (n >= 0) {
+        iAhead = int(n);
+        break;
+      }
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+      if (IsLossErrno(errno)) MarkLost(hLine, errno);
+      return -1;
+    }
+  }
+  if (iAhead > 0) {
+    int n = iLen < iAhead ? iLen : iAhead;
+    memcpy(pBuf, hLine->abAhead + hLine->iAheadPos, size_t(n));
+    hLine->iAheadPos += n;
+    hLine->iAhead.store(iAhead - n, std::memory_order_relaxed);
+    return n;
+  }
   for (;;) {
     ssize_t n = read(hLine->iFd, pBuf, size_t(iLen));
     if (n > 0) return int(n);
@@ -347,6 +385,7 @@ int PlatSerialRead(PLATSERIAL hLine, void* pBuf, int iLen) {
 
 bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
   if (!hLine || hLine->iLost.load() != 0) return false;
+  if (hLine->iAhead.load(std::memory_order_relaxed) > 0) return true;
   int64_t iDeadline = PosixMonotonicMillis() + int64_t(dwMillis);
   pollfd pfd = {hLine->iFd, POLLIN, 0};
   int iRes = PollUntil(&pfd, 1, dwMillis == INFINITE ? -1 : iDeadline);
@@ -379,6 +418,10 @@ int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen, PLATEVENT 
     if (IsLossErrno(errno)) MarkLost(hLine, errno);
     return -1;
   }
+}
+
+int PlatSerialWriteNoWait(PLATSERIAL hLine, const void* pData, int iLen) {
+  return PlatSerialWriteNow(hLine, pData, iLen, nullptr);  // never waits here
 }
 
 bool PlatSerialWrite(PLATSERIAL hLine, const void* pData, DWORD dwLen, DWORD* pdwWritten) {
@@ -445,6 +488,7 @@ bool PlatSerialPurge(PLATSERIAL hLine, DWORD dwFlags) {
   bool bOut = (dwFlags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0;
   bool bIn = (dwFlags & (PURGE_RXABORT | PURGE_RXCLEAR)) != 0;
   if (!bOut && !bIn) return true;
+  if (bIn) hLine->iAhead.store(0, std::memory_order_relaxed);
   return tcflush(hLine->iFd, bOut && bIn ? TCIOFLUSH : bOut ? TCOFLUSH : TCIFLUSH) == 0;
 }
 

@@ -8,3 +8,6 @@ int PosixSerialInputFds(int* aiFds, int iMax);
 // Fills aiFds with up to iMax descriptors of open network connections
 // (platform/socket.h); their count.
 int PosixSocketInputFds(int* aiFds, int iMax);
+// True when an open line holds bytes already read from its device and not
+// yet handed out: a wait must not sleep then, though the device is empty.
+bool PosixSerialBuffered();

@@ -320,6 +320,14 @@ int Win32SerialInputEvents(HANDLE* ahEvents, int nMax) {
   return n;
 }
 
+int PlatSerialWriteNoWait(PLATSERIAL hLine, const void* pData, int iLen) {
+  // A write on a COM handle may wait (flow control, the write time-outs):
+  // the writer thread does all writing here.
+  (void)pData;
+  (void)iLen;
+  return hLine ? 0 : -1;
+}
+
 bool PlatSerialWrite(PLATSERIAL hLine, const void* pData, DWORD dwLen, DWORD* pdwWritten) {
   *pdwWritten = 0;
   if (!hLine) return false;

@@ -72,10 +72,16 @@ bool CEventLoop::Run() {
       if (m_bStop) return true;
     }
 
-    int iTimeout = -1;
+    // ppoll: timers keep their sub-millisecond times (the line pacing needs
+    // them).
+    timespec tsTimeout = {0, 0};
+    timespec* pTimeout = nullptr;
     if (!m_mapTimers.empty()) {
       int64_t iLeft = m_mapTimers.begin()->first.first - MonoNanos();
-      iTimeout = iLeft <= 0 ? 0 : static_cast<int>((iLeft + 999999) / 1000000);
+      if (iLeft < 0) iLeft = 0;
+      tsTimeout.tv_sec = static_cast<time_t>(iLeft / 1000000000);
+      tsTimeout.tv_nsec = static_cast<long>(iLeft % 1000000000);
+      pTimeout = &tsTimeout;
     }
     vPoll.clear();
     vKeys.clear();
@@ -83,7 +89,7 @@ bool CEventLoop::Run() {
       vPoll.push_back(pollfd{w.iFd, w.sEvents, 0});
       vKeys.emplace_back(w.iFd, w.uGen);
     }
-    int iReady = poll(vPoll.data(), vPoll.size(), iTimeout);
+    int iReady = ppoll(vPoll.data(), vPoll.size(), pTimeout, nullptr);
     if (iReady < 0) {
       if (errno == EINTR) continue;
       return false;

@@ -79,6 +79,10 @@ line, "ok ..." or "error ...":
   reset NAME                   reset the modem as a DTR pulse does
   peers                        counts of the built-in remote hosts
   stats [PATH]                 round-trip summary; with PATH also the figures
+  basestats [PATH]             base modems: frames delivered to the host,
+                               answered, unanswered; with PATH also each
+                               reaction (frame's last byte to the host ->
+                               answer's last byte from it) in microseconds
   quit                         end the simulator
 )";
 
@@ -92,6 +96,7 @@ struct Options {
   int iSimRemotes = 0;
   std::string strSimRemoteChannel = "any";
   int iSimRemoteInterval = 1000;
+  bool bSimRemoteRandom = false;
   std::string strSimRemoteText = "simulated remote";
   std::string strStats;
   WorldOptions world;
@@ -245,6 +250,7 @@ bool CSimulator::Start(std::string& strError) {
     int iFirst = m_opt.iSimRemoteInterval * (i + 1) / (m_opt.iSimRemotes + 1);
     auto pPeer = std::make_unique<CRemoteHostPeer>(m_loop, *pModem, szId, m_opt.strSimRemoteText,
                                                    m_opt.iSimRemoteInterval, iFirst);
+    if (m_opt.bSimRemoteRandom) pPeer->SetRandom(m_world.NextSeed());
     pModem->AttachPeer(pPeer.get());
     m_vRemotePeers.push_back(pPeer.get());
     m_vPeers.push_back(std::move(pPeer));
@@ -375,6 +381,10 @@ std::string CSimulator::Command(const std::string& strLine) {
     if (vArgs.size() > 1 && !m_world.WriteStats(vArgs[1])) return "error cannot write " + vArgs[1];
     return "ok " + m_world.StatsSummary();
   }
+  if (strCmd == "basestats") {
+    if (vArgs.size() > 1 && !m_world.WriteBaseStats(vArgs[1])) return "error cannot write " + vArgs[1];
+    return "ok " + m_world.BaseSummary();
+  }
   if (vArgs.size() < 2) return "error unknown command or missing modem name";
   CSimModem* pModem = m_world.Find(vArgs[1]);
   if (!pModem) return "error no modem " + vArgs[1];
@@ -450,6 +460,8 @@ int main(int argc, char** argv) {
   app.add_option("--sim-remote-interval", opt.iSimRemoteInterval, "Built-in remotes send a message every MS")
       ->check(CLI::Range(1, 3600000))
       ->type_name("MS");
+  app.add_flag("--sim-remote-random", opt.bSimRemoteRandom,
+               "Built-in remotes wait a random time between 1/2 and 3/2 of the interval");
   app.add_option("--sim-remote-text", opt.strSimRemoteText, "Text of the built-in remotes' messages")
       ->type_name("TEXT");
   app.add_option("--stats", opt.strStats, "Write round-trip figures to FILE at exit (- for stdout)")

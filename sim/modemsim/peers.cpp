@@ -143,7 +143,9 @@ void CRemoteHostPeer::SendNext() {
   }
   ++m_iSent;
   m_modem.HostInput(m_dqSent.back().data(), m_dqSent.back().size());
-  m_uTimer = m_loop.AfterMs(m_iIntervalMs, [this] {
+  int64_t iWaitUs = int64_t(m_iIntervalMs) * 1000;
+  if (m_bRandom) iWaitUs = iWaitUs / 2 + int64_t(m_rng() % uint32_t(iWaitUs + 1));
+  m_uTimer = m_loop.After(iWaitUs * 1000, [this] {
     m_uTimer = 0;
     SendNext();
   });

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <random>
 #include <string>
 
 #include "simmodem.h"
@@ -54,6 +55,11 @@ class CRemoteHostPeer : public IHostPeer {
   void FromModem(const uint8_t* pData, size_t iLen) override;
   void OnLinkChange(bool bUp) override;
   void SetInterval(int iMs) { m_iIntervalMs = iMs; }
+  // Each wait becomes random, between 1/2 and 3/2 of the interval.
+  void SetRandom(unsigned uSeed) {
+    m_bRandom = true;
+    m_rng.seed(uSeed);
+  }
   std::string Summary() const;
   int Sent() const { return m_iSent; }
   int Good() const { return m_iGood; }
@@ -69,6 +75,8 @@ class CRemoteHostPeer : public IHostPeer {
   std::string m_strId, m_strText;
   int m_iIntervalMs, m_iFirstMs;
   uint64_t m_uTimer = 0;
+  bool m_bRandom = false;
+  std::mt19937 m_rng;
   int m_iNumber = 0;
   std::deque<Bytes> m_dqSent;  // frames awaiting answers, oldest first
   Bytes m_vAnswer;

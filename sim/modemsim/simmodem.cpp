@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -25,6 +26,12 @@ constexpr int ESCAPE_HOLD_MS = 20;        // a partial ":wit2410" is data after 
 constexpr size_t MAX_PENDING = 16384;     // deliveries held in command mode
 constexpr size_t MAX_WRITE_BACKLOG = 65536;
 constexpr size_t MAX_OUT_QUEUE = 65536;  // bytes queued toward a host that does not read
+constexpr size_t LINE_SLICE = 8;  // paced bytes reach the host in slices of up to this many
+constexpr size_t MAX_BASE_PENDING = 32;  // delivered frames awaiting the base host's answer
+
+// One character time on the line (start bit, 8 data bits, stop bit); 0 when
+// the line is not paced.
+int64_t ByteNanos(int iBaud) { return iBaud > 0 ? 10000000000LL / iBaud : 0; }
 
 // Hex digits of a command argument: "wn05" -> 5. False when the argument is
 // empty, has other characters or more than iMaxDigits digits.
@@ -176,6 +183,7 @@ void CSimModem::Unplug() {
   m_vWriteBuf.clear();
   m_iOutPos = 0;
   m_bOutBusy = false;
+  ClearLine();
   ClosePty();
   m_world.RelinkNow();
 }
@@ -244,6 +252,7 @@ void CSimModem::Reset() {
   m_iOutQueued = 0;
   m_iOutPos = 0;
   m_bOutBusy = false;
+  ClearLine();
   m_bCommandMode = false;
   m_bPromptOnLf = false;
   m_strLine.clear();
@@ -526,6 +535,71 @@ void CSimModem::MeasureToHost(uint8_t b) {
   m_vAnswerOut.clear();
 }
 
+// Base: the stream toward the host cut into packets as the host's reader
+// does; each data packet's bytes go into that remote's frame, and a frame
+// complete with its ETX waits for the host's answer.
+void CSimModem::MeasureBaseOut(uint8_t b) {
+  switch (m_iOutState) {
+    case 0:
+      if (b == PACKET_START) m_iOutState = 1;
+      return;
+    case 1:
+      m_uOutHeader = b;
+      m_iOutState = 2;
+      return;
+    case 2: {
+      unsigned uKind = m_uOutHeader >> 6;
+      if (uKind == 3 || b > MAX_PACKET_DATA) {
+        m_iOutState = 0;
+      } else if (uKind == 2) {
+        m_iOutState = 4;
+      } else {
+        m_iOutLen = b;
+        m_vOutData.clear();
+        m_iOutState = b == 0 ? 0 : 3;
+      }
+      return;
+    }
+    case 3: {
+      m_vOutData.push_back(b);
+      if (m_vOutData.size() < m_iOutLen) return;
+      m_iOutState = 0;
+      if ((m_uOutHeader >> 6) != 0) return;
+      int iAddr = m_uOutHeader & 0x3F;
+      for (uint8_t c : m_vOutData) {
+        if (!GatherFrame(m_avBaseIn[iAddr], c)) continue;
+        m_world.BaseFrameDelivered();
+        auto& dq = m_adqBaseFrames[iAddr];
+        dq.emplace_back(std::move(m_avBaseIn[iAddr]), MonoNanos());
+        m_avBaseIn[iAddr].clear();
+        if (dq.size() > MAX_BASE_PENDING) {
+          dq.pop_front();
+          m_world.BaseFramesUnanswered(1);
+        }
+      }
+      return;
+    }
+    default:
+      m_iOutState = 0;
+      return;
+  }
+}
+
+void CSimModem::MeasureBaseAnswer(int iAddr, const Bytes& vData) {
+  for (uint8_t c : vData) {
+    if (!GatherFrame(m_avBaseAnswer[iAddr], c)) continue;
+    auto& dq = m_adqBaseFrames[iAddr];
+    for (size_t i = 0; i < dq.size(); ++i) {
+      if (!AnswerMatches(dq[i].first, m_avBaseAnswer[iAddr])) continue;
+      m_world.BaseFramesUnanswered(static_cast<int>(i));
+      m_world.BaseFrameAnswered(MonoNanos() - dq[i].second);
+      dq.erase(dq.begin(), dq.begin() + static_cast<long>(i) + 1);
+      break;
+    }
+    m_avBaseAnswer[iAddr].clear();
+  }
+}
+
 void CSimModem::RemoteDataByte(uint8_t b) {
   MeasureFromHost(b);
   if (!OnAir() || !m_pBase) return;  // nobody to hear it
@@ -579,6 +653,7 @@ void CSimModem::BaseHostByte(uint8_t b) {
       m_vParseData.push_back(b);
       if (m_vParseData.size() < m_iParseLen) return;
       m_iParseState = 0;
+      if ((m_uParseHeader >> 6) == 0) MeasureBaseAnswer(m_uParseHeader & 0x3F, m_vParseData);
       if ((m_uParseHeader >> 6) == 0 && OnAir()) {
         int iAddr = m_uParseHeader & 0x3F;
         CSimModem* pRemote = m_apRemotes[iAddr];
@@ -702,7 +777,7 @@ void CSimModem::PumpOut() {
   // Chunks go out while the master takes everything; what it leaves waits
   // for POLLOUT.
   for (;;) {
-    while (!m_dqOut.empty() && m_vWriteBuf.empty()) {
+    while (!m_dqOut.empty() && m_vWriteBuf.empty() && m_dqLine.empty()) {
       OutChunk& chunk = m_dqOut.front();
       if (chunk.iGapMs > 0 && m_iOutPos < chunk.v.size()) {
         WriteToHost(&chunk.v[m_iOutPos], 1);
@@ -721,23 +796,27 @@ void CSimModem::PumpOut() {
       m_iOutQueued -= chunk.v.size();
       m_dqOut.pop_front();
       m_iOutPos = 0;
-      if (fnAfter) fnAfter();
+      if (fnAfter && !m_dqLine.empty()) {
+        m_fnLineEmpty = std::move(fnAfter);  // runs when its bytes have reached the host
+      } else if (fnAfter) {
+        fnAfter();
+      }
     }
     if (!m_vWriteBuf.empty() && m_iMaster >= 0) {
       ssize_t iDone = write(m_iMaster, m_vWriteBuf.data(), m_vWriteBuf.size());
       if (iDone > 0) m_vWriteBuf.erase(m_vWriteBuf.begin(), m_vWriteBuf.begin() + iDone);
       m_world.Loop().SetEvents(m_iMaster, m_vWriteBuf.empty() ? POLLIN : POLLIN | POLLOUT);
     }
-    if (m_dqOut.empty() || !m_vWriteBuf.empty()) break;
+    if (m_dqOut.empty() || !m_vWriteBuf.empty() || !m_dqLine.empty()) break;
   }
   m_bOutBusy = false;
 }
 
 void CSimModem::WriteToHost(const uint8_t* pData, size_t iLen) {
-  // Measurement: the last byte of an answer frame leaving toward the host.
-  if (!m_bBase)
-    for (size_t i = 0; i < iLen; ++i) MeasureToHost(pData[i]);
   if (m_pPeer) {
+    // Measurement: the last byte of an answer frame leaving toward the host.
+    if (!m_bBase)
+      for (size_t i = 0; i < iLen; ++i) MeasureToHost(pData[i]);
     m_pPeer->FromModem(pData, iLen);
     return;
   }
@@ -749,6 +828,79 @@ void CSimModem::WriteToHost(const uint8_t* pData, size_t iLen) {
     pData = vGarbled.data();
     iLen = vGarbled.size();
   }
+  if (iLen == 0) return;
+  int64_t iByteNs = ByteNanos(m_iBaud);
+  if (iByteNs == 0) {
+    for (size_t i = 0; i < iLen; ++i) m_bBase ? MeasureBaseOut(pData[i]) : MeasureToHost(pData[i]);
+    WriteNow(pData, iLen);
+    return;
+  }
+  // A chunk that waited for the wire to empty follows its last byte at
+  // once (timer lateness does not stretch the line); otherwise the line was
+  // idle and its first byte starts now.
+  // (m_iLineHeadNs is then already the end of the byte after the last one;
+  // a catch-up is limited to one millisecond).
+  if (m_dqLine.empty())
+    m_iLineHeadNs = m_bLineChained ? std::max(m_iLineHeadNs, MonoNanos() - 1000000) : MonoNanos() + iByteNs;
+  m_dqLine.insert(m_dqLine.end(), pData, pData + iLen);
+  DrainLine();
+}
+
+// Hands the bytes whose character time is over to the host, and sets a
+// timer for the next slice.
+void CSimModem::DrainLine() {
+  m_world.Loop().Cancel(m_uLineTimer);
+  m_uLineTimer = 0;
+  if (m_dqLine.empty()) return;
+  int64_t iByteNs = ByteNanos(m_iBaud);
+  if (iByteNs == 0) iByteNs = 1;
+  int64_t iNow = MonoNanos();
+  size_t n = 0;
+  if (iNow >= m_iLineHeadNs)
+    n = std::min(m_dqLine.size(), static_cast<size_t>((iNow - m_iLineHeadNs) / iByteNs) + 1);
+  if (n > 0) {
+    Bytes v(m_dqLine.begin(), m_dqLine.begin() + static_cast<long>(n));
+    m_dqLine.erase(m_dqLine.begin(), m_dqLine.begin() + static_cast<long>(n));
+    m_iLineHeadNs += static_cast<int64_t>(n) * iByteNs;
+    // Measurement: bytes count as out when they reach the host.
+    for (uint8_t b : v) m_bBase ? MeasureBaseOut(b) : MeasureToHost(b);
+    WriteNow(v.data(), v.size());
+  }
+  if (!m_dqLine.empty()) {
+    size_t iSlice = std::min(LINE_SLICE, m_dqLine.size());
+    int64_t iDue = m_iLineHeadNs + static_cast<int64_t>(iSlice - 1) * iByteNs;
+    m_uLineTimer = m_world.Loop().After(iDue - MonoNanos(), [this] {
+      m_uLineTimer = 0;
+      DrainLine();
+    });
+    return;
+  }
+  if (m_fnLineEmpty) {
+    std::function<void()> fn = std::move(m_fnLineEmpty);
+    m_fnLineEmpty = nullptr;
+    fn();
+  }
+  m_bLineChained = true;
+  PumpOut();
+  m_bLineChained = false;
+}
+
+void CSimModem::ClearLine() {
+  m_world.Loop().Cancel(m_uLineTimer);
+  m_uLineTimer = 0;
+  m_dqLine.clear();
+  m_fnLineEmpty = nullptr;
+  m_iOutState = 0;
+  for (int i = 0; i < MAX_REMOTES; ++i) {
+    m_avBaseIn[i].clear();
+    m_avBaseAnswer[i].clear();
+    m_world.BaseFramesUnanswered(static_cast<int>(m_adqBaseFrames[i].size()));
+    m_adqBaseFrames[i].clear();
+  }
+}
+
+void CSimModem::WriteNow(const uint8_t* pData, size_t iLen) {
+  if (m_iMaster < 0) return;
   size_t iDone = 0;
   if (m_vWriteBuf.empty()) {
     ssize_t i = iLen ? write(m_iMaster, pData, iLen) : 0;
@@ -769,7 +921,7 @@ std::string CSimModem::Status() const {
   uint32_t uLines = m_lines.Lines();
   snprintf(sz, sizeof sz,
            "name=%s pts=%s role=%s channel=%d baud=%d host_baud=%d power=%s mode=%s plugged=%d "
-           "linked=%d address=%d remotes=%d cts=%d dsr=%d dcd=%d dtr=%d",
+           "linked=%d address=%d remotes=%d cts=%d dsr=%d dcd=%d dtr=%d tx_pending=%zu",
            Name().c_str(), m_pPeer ? "peer" : (m_strSlave.empty() ? "-" : m_strSlave.c_str()),
            m_bBase ? "base" : "remote", m_iChannel, m_iBaud, iHost, pszPower,
            m_bCommandMode ? "command" : "data", IsPlugged() ? 1 : 0,
@@ -780,6 +932,6 @@ std::string CSimModem::Status() const {
              return n;
            }(),
            (uLines & TIOCM_CTS) ? 1 : 0, (uLines & TIOCM_DSR) ? 1 : 0, (uLines & TIOCM_CAR) ? 1 : 0,
-           (uLines & TIOCM_DTR) ? 1 : 0);
+           (uLines & TIOCM_DTR) ? 1 : 0, m_iOutQueued + m_dqLine.size());
   return sz;
 }

@@ -166,6 +166,11 @@ class CSimModem {
   void QueueOut(OutChunk chunk);
   void PumpOut();
   void WriteToHost(const uint8_t* pData, size_t iLen);
+  void DrainLine();
+  void ClearLine();
+  void WriteNow(const uint8_t* pData, size_t iLen);
+  void MeasureBaseOut(uint8_t b);
+  void MeasureBaseAnswer(int iAddr, const Bytes& vData);
   void GarbleInto(const uint8_t* pData, size_t iLen, Bytes& rOut);
   void ClosePty();
   void RemoveLink();
@@ -215,12 +220,32 @@ class CSimModem {
   Bytes m_vFrameIn;
   Bytes m_vAnswerOut;
   std::deque<std::pair<Bytes, int64_t>> m_dqFrames;
+  // Base: the packets leaving toward the host, parsed, and per remote the
+  // frames delivered and not yet answered (with the time their last byte
+  // reached the host); the host's answers are matched against them.
+  int m_iOutState = 0;
+  uint8_t m_uOutHeader = 0;
+  size_t m_iOutLen = 0;
+  Bytes m_vOutData;
+  Bytes m_avBaseIn[MAX_REMOTES];
+  Bytes m_avBaseAnswer[MAX_REMOTES];
+  std::deque<std::pair<Bytes, int64_t>> m_adqBaseFrames[MAX_REMOTES];
 
   // Output toward the host.
   std::deque<OutChunk> m_dqOut;
   size_t m_iOutQueued = 0;  // bytes of the chunks in m_dqOut
   size_t m_iOutPos = 0;
   Bytes m_vWriteBuf;           // bytes the master did not take yet
+  // The serial line toward a pty host, paced at the modem's line speed: a
+  // byte reaches the host one character time (10 bits) after the one before
+  // it. The bytes on the wire and the time the first of them has arrived;
+  // the next chunk waits until the wire is empty, and so does the step tied
+  // to the last chunk.
+  std::deque<uint8_t> m_dqLine;
+  int64_t m_iLineHeadNs = 0;
+  uint64_t m_uLineTimer = 0;
+  bool m_bLineChained = false;  // the next chunk follows the last byte without a gap
+  std::function<void()> m_fnLineEmpty;
   uint64_t m_uOutTimer = 0;
   bool m_bOutBusy = false;
 

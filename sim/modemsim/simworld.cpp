@@ -136,3 +136,17 @@ bool CSimWorld::WriteStats(const std::string& strPath) const {
   out << strText;
   return static_cast<bool>(out);
 }
+
+std::string CSimWorld::BaseSummary() const {
+  char sz[160];
+  snprintf(sz, sizeof sz, "frames=%d answered=%zu unanswered=%d", m_iBaseFrames, m_vBaseReactions.size(),
+           m_iBaseUnanswered);
+  return sz;
+}
+
+bool CSimWorld::WriteBaseStats(const std::string& strPath) const {
+  std::ofstream out(strPath, std::ios::trunc);
+  out << "# " << BaseSummary() << "\n# reaction_us\n";
+  for (int64_t i : m_vBaseReactions) out << i << "\n";
+  return static_cast<bool>(out);
+}

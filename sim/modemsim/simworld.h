@@ -58,6 +58,14 @@ class CSimWorld {
   bool WriteStats(const std::string& strPath) const;  // "-" = stdout
   int AirLost() const { return m_iAirLost; }
 
+  // Measurement at base modems with a pty host: a frame's last byte reaching
+  // the host, to the last byte of the host's answer to it coming back.
+  void BaseFrameDelivered() { ++m_iBaseFrames; }
+  void BaseFramesUnanswered(int iCount) { m_iBaseUnanswered += iCount; }
+  void BaseFrameAnswered(int64_t iNanos) { m_vBaseReactions.push_back(iNanos / 1000); }
+  std::string BaseSummary() const;
+  bool WriteBaseStats(const std::string& strPath) const;  // one reaction in us per line
+
  private:
   bool ChannelsMatch(const CSimModem& a, const CSimModem& b) const;
   CSimModem* FindBaseFor(const CSimModem& remote) const;
@@ -75,4 +83,7 @@ class CSimWorld {
   int m_iFrames = 0;
   int m_iUnanswered = 0;
   int m_iAirLost = 0;
+  int m_iBaseFrames = 0;
+  int m_iBaseUnanswered = 0;
+  std::vector<int64_t> m_vBaseReactions;
 };

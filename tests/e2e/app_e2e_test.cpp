@@ -293,6 +293,34 @@ TEST_F(AppE2E, BaseStationAnswersSimulatedRemotes) {
   m_app.Quit();
 }
 
+TEST_F(AppE2E, BaseStationUnderAJunkFloodAnswersTheNextFrameAndEndsOnEscape) {
+  // The remote talks on channel 5; the base moves there once it is up, so
+  // that the busy remote does not garble the bring-up's replies.
+  StartAll({"--modem", Modem("name=base,role=base"), "--sim-remotes", "1", "--sim-remote-interval", "100",
+            "--sim-remote-channel", "5"},
+           Registry(0));
+  m_app.Text("6");
+  m_app.Expect("Monitor Channel 0...");
+  Control("set base channel=5");
+  m_app.Expect("0=01 026 ");
+  auto Good = [&] {
+    std::string str = m_sim.Command("peers");
+    size_t u = str.find("good=");
+    return u == std::string::npos ? -1 : atoi(str.c_str() + u + 5);
+  };
+  // A second of random bytes at the line rate, then good frames again: the
+  // first of them that the junk left whole is answered.
+  Control("burst base 11520");
+  int iGood = Good();
+  ASSERT_TRUE(testenv::WaitFor([&] { return Good() > iGood; }, 5000)) << m_sim.Command("peers");
+  // Escape in the middle of the next flood ends the mode at once.
+  Control("burst base 11520");
+  Control("inject base oversize 0");
+  m_app.Keys({"Escape"});
+  m_app.Expect(MENU_LAST, 1000);
+  m_app.Quit();
+}
+
 TEST_F(AppE2E, TwoCopiesOneBaseOneRemote) {
   ASSERT_TRUE(m_sim.Start({"--modem", "name=b,role=base,baud=115200,link=" + Link("com2b"), "--modem",
                            "name=r,baud=115200,link=" + Link("com2r")},

@@ -46,6 +46,7 @@ TEST_F(Window, ShortTerminalStartsOneRowDown) {
 }
 
 TEST_F(Window, BurstOfOutputIsOneCopyOutOfTheRowsWritten) {
+  PlatHeadlessAdvance(100);  // a screen quiet for a while copies a burst out at once
   int iFlushes = PlatHeadlessFlushes();
   int iRows = PlatHeadlessRowsFlushed();
   for (int i = 0; i < 3; ++i) GuiPrintf("line %d\n", i);
@@ -56,6 +57,23 @@ TEST_F(Window, BurstOfOutputIsOneCopyOutOfTheRowsWritten) {
   EXPECT_EQ(PlatHeadlessFlushes(), iFlushes + 1);
   EXPECT_EQ(PlatHeadlessRowsFlushed(), iRows + 3);
   EXPECT_EQ(PlatHeadlessRow(1).substr(0, 7), "line 1 ");
+}
+
+TEST_F(Window, ManyLinesASecondAreCopiedOutAtMostSixtyTimesAndNeverLate) {
+  // A line every 10 ms for a second (each followed by a one-tick keyboard
+  // wait): one copy-out per 17 to 20 ms, none skipped and none more often.
+  int iFlushes = PlatHeadlessFlushes();
+  DWORD dwStart = PlatHeadlessNow();
+  for (int i = 0; i < 100; ++i) {
+    GuiPrintf("line %d\n", i);
+    KbdPump(1);
+  }
+  EXPECT_EQ(PlatHeadlessNow() - dwStart, 1000u);
+  int iCount = PlatHeadlessFlushes() - iFlushes;
+  EXPECT_LE(iCount, 61);  // 60 a second, and one more that a quiet screen has in hand
+  EXPECT_GE(iCount, 50);
+  KbdPump(2);  // nothing is left behind
+  EXPECT_EQ(PlatHeadlessRow(23).substr(0, 9), "line 99  ");
 }
 
 TEST_F(Window, CaretFollowsTheCursorAfterThePaint) {

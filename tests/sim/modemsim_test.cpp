@@ -111,6 +111,7 @@ TEST_F(SimTest, DifferentSpeedsGarbleBothWays) {
   EXPECT_EQ(m_sim.StatusField("com2", "mode"), "data");
   // Toward the host: plain text turns into fewer or as many high-bit bytes.
   ASSERT_EQ(m_sim.Command("tohost com2 48656c6c6f2c20776f726c64"), "ok");
+  ASSERT_TRUE(WaitStatus("com2", "tx_pending", "0"));  // paced at 9600 bit/s: all sent
   std::string s = line.ReadAvailable();
   EXPECT_LE(s.size(), 12u);
   for (char c : s) EXPECT_GE(static_cast<uint8_t>(c), 0x80);

@@ -1,0 +1,457 @@
+// The base station under load, tavrix against a reference. Two bases answer
+// the same simulated traffic in turn: tavrix in "6. Act As Base" (in tmux,
+// under the modem-lines shim), and refbase.py, a minimal select()-based
+// Python script that does what a user would write instead. The simulator's
+// base modem paces its output at its line speed (115200 bit/s) and measures
+// each reaction: from a frame's last byte reaching the base's line to the
+// last byte of the answer coming back. Loads: one remote at random
+// intervals, 64 remotes at the line rate, 64 remotes at twice the line rate,
+// and no remote at all (idle). For each base and load the benchmark prints
+// frames delivered and answered, reaction median, 99th percentile and worst,
+// CPU time (schedstat, all threads) as a share of a core and per 1,000
+// frames, wake-ups per second, the peak resident memory, and for tavrix how
+// long Escape takes to end the mode. It also times tavrix from exec to its
+// painted main menu on a pseudo-terminal, with no device and with a modem.
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../../tests/e2e/e2e_common.h"
+#include "../../tests/support/testenv.h"
+#include "../benchutil.h"
+#include "simsupport.h"
+
+extern char** environ;
+
+namespace {
+
+const int BRING_UP_MS = 30000;
+const int DEADLINE_MS = 10000;
+const char* const MENU_LAST = "9. Set Alt Freq Band";
+// A simulated remote's frame is 30 bytes, its packet 33: 64 remotes fill a
+// 115200 bit/s line at one frame each 183 ms.
+const int LINE_RATE_INTERVAL_MS = 185;
+const int OVERLOAD_INTERVAL_MS = 92;
+
+void Usage(const char* pszName) {
+  printf(
+      "usage: %s [--seconds N] [--program PATH] [--only tavrix|reference] [--no-startup]\n"
+      "          [--startup-runs N]\n"
+      "  Runs each base (tavrix, then the Python reference) for N seconds (default 20)\n"
+      "  under each load: idle, 1 remote at random intervals (about 10 frames/s),\n"
+      "  64 remotes at the line rate, 64 remotes at twice the line rate; then times\n"
+      "  tavrix from exec to its main menu (N runs each, default 10).\n"
+      "  --program PATH  the tavrix to measure (default: the one built here)\n",
+      pszName);
+}
+
+std::string ReadText(const std::string& strPath) {
+  std::ifstream in(strPath);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+long long Field(const std::string& str, const char* pszKey) {
+  size_t u = str.find(pszKey);
+  if (u == std::string::npos) return -1;
+  return atoll(str.c_str() + u + strlen(pszKey));
+}
+
+struct Counters {
+  long long llSwitches = 0;  // voluntary + involuntary, all threads
+  long long llRunNs = 0;     // schedstat, all threads
+  bool bValid = false;
+};
+
+Counters Read(int iPid) {
+  Counters c;
+  std::string strTasks = "/proc/" + std::to_string(iPid) + "/task";
+  DIR* pDir = opendir(strTasks.c_str());
+  if (!pDir) return c;
+  while (dirent* pEnt = readdir(pDir)) {
+    if (pEnt->d_name[0] == '.') continue;
+    std::string strTask = strTasks + "/" + pEnt->d_name;
+    std::string strStatus = ReadText(strTask + "/status");
+    c.llSwitches += Field(strStatus, "\nvoluntary_ctxt_switches:") + Field(strStatus, "nonvoluntary_ctxt_switches:");
+    c.llRunNs += atoll(ReadText(strTask + "/schedstat").c_str());
+    c.bValid = true;
+  }
+  closedir(pDir);
+  return c;
+}
+
+// The simulator's base figures: frames delivered, answered, unanswered.
+struct BaseStats {
+  long long llFrames = -1, llAnswered = -1;
+};
+
+BaseStats Stats(simsupport::CModemSim& sim) {
+  std::string str = sim.Command("basestats");
+  BaseStats s;
+  s.llFrames = Field(str, "frames=");
+  s.llAnswered = Field(str, "answered=");
+  return s;
+}
+
+std::vector<double> Reactions(simsupport::CModemSim& sim, const std::string& strPath) {
+  std::vector<double> v;
+  if (sim.Command("basestats " + strPath).rfind("ok", 0) != 0) return v;
+  std::ifstream in(strPath);
+  std::string strLine;
+  while (std::getline(in, strLine))
+    if (!strLine.empty() && strLine[0] != '#') v.push_back(atof(strLine.c_str()) / 1000.0);
+  return v;
+}
+
+struct Load {
+  const char* pszName;
+  int iRemotes;
+  int iIntervalMs;
+  bool bRandom;
+};
+
+struct Result {
+  std::string strBase, strLoad;
+  bool bOk = false;
+  double dSeconds = 0;
+  long long llFrames = 0, llAnswered = 0;
+  std::vector<double> vReaction;  // ms
+  double dRunMs = 0;              // CPU time over the period
+  double dWakeups = 0;            // per second
+  long long llPeakKb = 0;
+  double dEscapeMs = -1;
+};
+
+std::vector<std::string> EnvArray(const simsupport::EnvList& vEnv) {
+  std::vector<std::string> v;
+  for (char** pp = environ; *pp; ++pp) {
+    std::string str = *pp;
+    std::string strKey = str.substr(0, str.find('='));
+    bool bReplaced = false;
+    for (const auto& kv : vEnv) bReplaced = bReplaced || kv.first == strKey;
+    if (!bReplaced) v.push_back(str);
+  }
+  for (const auto& kv : vEnv) v.push_back(kv.first + "=" + kv.second);
+  return v;
+}
+
+std::vector<char*> CArgs(std::vector<std::string>& v) {
+  std::vector<char*> vc;
+  for (auto& s : v) vc.push_back(&s[0]);
+  vc.push_back(nullptr);
+  return vc;
+}
+
+class CBaseRun {
+ public:
+  CBaseRun(bool bTavrix, const std::string& strProgram) : m_bTavrix(bTavrix), m_strProgram(strProgram) {}
+  ~CBaseRun() { Stop(); }
+
+  bool Start(const Load& load) {
+    m_strDir = testenv::MakeDir("base");
+    // The base modem starts on channel 0 and the remotes on channel 5: they
+    // reach it only when it is moved there, after the base is ready (traffic
+    // during the bring-up would garble the modem's replies).
+    std::vector<std::string> vArgs = {"--modem",
+                                      "name=base,role=base,channel=0,link=" + m_strDir + "/base,baud=115200,latency=0"};
+    if (load.iRemotes > 0) {
+      vArgs.insert(vArgs.end(), {"--sim-remotes", std::to_string(load.iRemotes), "--sim-remote-interval",
+                                 std::to_string(load.iIntervalMs), "--sim-remote-channel", "5"});
+      if (load.bRandom) vArgs.push_back("--sim-remote-random");
+    }
+    if (!m_sim.Start(vArgs, m_strDir)) {
+      fprintf(stderr, "modemsim did not start:\n%s\n", m_sim.Output().c_str());
+      return false;
+    }
+    if (m_bTavrix) {
+      m_pHome = std::make_unique<e2e::CHome>("", m_strDir + "/base");
+      // Channel 0: the bring-up sends no channel command, the modem stays off
+      // the remotes' channel until the benchmark moves it.
+      m_pHome->WriteRegistry("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n\"CHANNEL\"=dword:00000000\n");
+      simsupport::EnvList vEnv = m_pHome->vEnv;
+      for (const auto& kv : m_sim.ShimEnvironment()) vEnv.push_back(kv);
+      if (!m_tmux.Start({"/bin/sh", "-c", "echo $$ > \"$1\"; exec \"$0\"", m_strProgram, m_pHome->strDir + "/pid"},
+                        80, 25, vEnv, m_pHome->strDir))
+        return Fail("tmux");
+      if (!m_tmux.WaitForText(MENU_LAST, DEADLINE_MS)) return Fail("main menu");
+      m_tmux.SendText("6");
+      if (!m_tmux.WaitForText("Monitor Channel", BRING_UP_MS)) return Fail("Monitor Channel");
+      m_iPid = e2e::ProgramPid(*m_pHome);
+    } else {
+      std::vector<std::string> v = {"python3", BENCH_REFBASE, m_strDir + "/base", "115200"};
+      std::vector<char*> vc = CArgs(v);
+      m_iPid = fork();
+      if (m_iPid == 0) {
+        execvp("python3", vc.data());
+        _exit(127);
+      }
+    }
+    if (m_iPid <= 0) return Fail("pid");
+    if (m_sim.Command("set base channel=5").rfind("ok", 0) != 0) return Fail("the base on channel 5");
+    if (load.iRemotes > 0 &&
+        !testenv::WaitFor([&] { return Stats(m_sim).llAnswered > 0; }, BRING_UP_MS))
+      return Fail("a first answer");
+    bench::SleepSeconds(1.0);
+    return true;
+  }
+
+  bool Measure(double dSeconds, Result* pResult) {
+    BaseStats s0 = Stats(m_sim);
+    Counters c0 = Read(m_iPid);
+    double d0 = bench::NowSeconds();
+    bench::SleepSeconds(dSeconds);
+    Counters c1 = Read(m_iPid);
+    BaseStats s1 = Stats(m_sim);
+    pResult->dSeconds = bench::NowSeconds() - d0;
+    if (!c0.bValid || !c1.bValid) return Fail("the base running");
+    pResult->llFrames = s1.llFrames - s0.llFrames;
+    pResult->llAnswered = s1.llAnswered - s0.llAnswered;
+    pResult->dRunMs = double(c1.llRunNs - c0.llRunNs) / 1e6;
+    pResult->dWakeups = double(c1.llSwitches - c0.llSwitches) / pResult->dSeconds;
+    pResult->llPeakKb = Field(ReadText("/proc/" + std::to_string(m_iPid) + "/status"), "VmHWM:");
+    std::vector<double> v = Reactions(m_sim, m_strDir + "/reactions.txt");
+    if (s0.llAnswered >= 0 && size_t(s1.llAnswered) <= v.size())
+      pResult->vReaction.assign(v.begin() + s0.llAnswered, v.begin() + s1.llAnswered);
+    if (m_bTavrix) {
+      // How long Escape takes to bring back the main menu, read off the screen
+      // as fast as tmux answers (each look takes a few milliseconds).
+      double dEsc = bench::NowSeconds();
+      m_tmux.SendKeys({"Escape"});
+      while (bench::NowSeconds() - dEsc < DEADLINE_MS / 1000.0) {
+        if (m_tmux.Capture().find(MENU_LAST) == std::string::npos) continue;
+        pResult->dEscapeMs = (bench::NowSeconds() - dEsc) * 1000;
+        break;
+      }
+    }
+    pResult->bOk = true;
+    return true;
+  }
+
+  void Stop() {
+    if (m_bTavrix && m_pHome) {
+      m_tmux.SendKeys({"Escape"});
+      m_tmux.WaitForText(MENU_LAST, DEADLINE_MS);
+      m_tmux.SendKeys({"Escape"});
+      e2e::WaitForExit(m_tmux, DEADLINE_MS);
+      m_tmux.Kill();
+      m_pHome.reset();
+    } else if (!m_bTavrix && m_iPid > 0) {
+      kill(m_iPid, SIGTERM);
+      waitpid(m_iPid, nullptr, 0);
+    }
+    m_iPid = -1;
+    m_sim.Stop();
+  }
+
+ private:
+  bool Fail(const char* pszWhat) {
+    fprintf(stderr, "%s base: did not reach %s\n", m_bTavrix ? "tavrix" : "reference", pszWhat);
+    if (m_bTavrix) fprintf(stderr, "%s\n", m_tmux.Capture().c_str());
+    return false;
+  }
+
+  bool m_bTavrix;
+  std::string m_strProgram;
+  std::string m_strDir;
+  simsupport::CModemSim m_sim;
+  std::unique_ptr<e2e::CHome> m_pHome;
+  simsupport::CTmuxSession m_tmux;
+  int m_iPid = -1;
+};
+
+// ---- exec to the first painted main menu ----
+
+// Runs the program on a fresh pseudo-terminal of 80 x 25 and returns the
+// milliseconds from fork to the main menu's last item arriving on the
+// terminal, then ends it with Escape; -1 on failure.
+double ExecToMenu(const std::string& strProgram, const simsupport::EnvList& vEnv) {
+  int iMaster = -1, iSlave = -1;
+  winsize ws = {25, 80, 0, 0};
+  if (openpty(&iMaster, &iSlave, nullptr, nullptr, &ws) != 0) return -1;
+  std::vector<std::string> vEnvStr = EnvArray(vEnv);
+  std::vector<char*> vEnvC = CArgs(vEnvStr);
+  std::vector<std::string> vArgv = {strProgram};
+  std::vector<char*> vArgvC = CArgs(vArgv);
+  double d0 = bench::NowSeconds();
+  pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    ioctl(iSlave, TIOCSCTTY, 0);
+    dup2(iSlave, 0);
+    dup2(iSlave, 1);
+    dup2(iSlave, 2);
+    if (iSlave > 2) close(iSlave);
+    close(iMaster);
+    execve(vArgvC[0], vArgvC.data(), vEnvC.data());
+    _exit(127);
+  }
+  close(iSlave);
+  if (pid < 0) {
+    close(iMaster);
+    return -1;
+  }
+  std::string strSeen;
+  double dMenu = -1;
+  const char* pszWanted = "Freq Band";
+  while (bench::NowSeconds() - d0 < 10.0) {
+    pollfd pfd = {iMaster, POLLIN, 0};
+    if (poll(&pfd, 1, 100) <= 0) continue;
+    char ab[4096];
+    ssize_t n = read(iMaster, ab, sizeof ab);
+    if (n <= 0) break;
+    strSeen.append(ab, size_t(n));
+    if (strSeen.find(pszWanted) != std::string::npos) {
+      dMenu = (bench::NowSeconds() - d0) * 1000;
+      break;
+    }
+  }
+  if (write(iMaster, "\x1b", 1) != 1) kill(pid, SIGTERM);
+  // Read on until the program has gone (the pty then reports an error).
+  double d1 = bench::NowSeconds();
+  while (bench::NowSeconds() - d1 < 5.0) {
+    pollfd pfd = {iMaster, POLLIN, 0};
+    if (poll(&pfd, 1, 100) < 0) break;
+    char ab[4096];
+    if ((pfd.revents & (POLLIN | POLLHUP | POLLERR)) && read(iMaster, ab, sizeof ab) <= 0) break;
+  }
+  if (waitpid(pid, nullptr, WNOHANG) == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  close(iMaster);
+  return dMenu;
+}
+
+void Startup(const std::string& strProgram, int iRuns) {
+  printf("\nExec to the painted main menu (tavrix on a pseudo-terminal, 80 x 25, %d runs each)\n", iRuns);
+  for (int iModem = 0; iModem < 2; ++iModem) {
+    std::string strDir = testenv::MakeDir("startup");
+    simsupport::CModemSim sim;
+    if (iModem &&
+        !sim.Start({"--modem", "name=com2,link=" + strDir + "/com2,baud=115200", "--sim-base", "any"}, strDir)) {
+      fprintf(stderr, "modemsim did not start:\n%s\n", sim.Output().c_str());
+      return;
+    }
+    std::vector<double> v;
+    for (int i = 0; i < iRuns; ++i) {
+      e2e::CHome home("", iModem ? strDir + "/com2" : "");
+      simsupport::EnvList vEnv = home.vEnv;
+      if (iModem)
+        for (const auto& kv : sim.ShimEnvironment()) vEnv.push_back(kv);
+      double d = ExecToMenu(strProgram, vEnv);
+      if (d >= 0) v.push_back(d);
+    }
+    if (v.empty()) {
+      printf("  %-16s no run reached the menu\n", iModem ? "with a modem" : "no device");
+      continue;
+    }
+    printf("  %-16s median %6.1f ms, best %6.1f ms, worst %6.1f ms (%zu runs)\n",
+           iModem ? "with a modem" : "no device", bench::Percentile(v, 0.5), bench::Percentile(v, 0.0),
+           bench::Percentile(v, 1.0), v.size());
+    sim.Stop();
+  }
+}
+
+void Print(const std::vector<Result>& vResults) {
+  printf("\nBase station under load (modemsim's base modem at 115200 bit/s, output paced at the line rate)\n");
+  printf("reaction = a frame's last byte reaching the base's line -> the answer's last byte back from it\n");
+  printf("%-10s %-26s %7s %8s %8s %8s %8s %7s %9s %8s %7s %7s\n", "base", "load", "frames", "answered", "median",
+         "p99", "worst", "cpu %", "ms/1000fr", "wakeup/s", "peakKB", "esc ms");
+  for (const Result& r : vResults) {
+    if (!r.bOk) {
+      printf("%-10s %-26s (failed)\n", r.strBase.c_str(), r.strLoad.c_str());
+      continue;
+    }
+    double dPct = r.dRunMs / (r.dSeconds * 10.0);
+    char szPer[32] = "-", szMed[16] = "-", szP99[16] = "-", szWorst[16] = "-", szEsc[16] = "-";
+    if (r.llAnswered > 0) snprintf(szPer, sizeof szPer, "%.1f", r.dRunMs * 1000.0 / double(r.llAnswered));
+    if (!r.vReaction.empty()) {
+      snprintf(szMed, sizeof szMed, "%.2f", bench::Percentile(r.vReaction, 0.5));
+      snprintf(szP99, sizeof szP99, "%.2f", bench::Percentile(r.vReaction, 0.99));
+      snprintf(szWorst, sizeof szWorst, "%.2f", bench::Percentile(r.vReaction, 1.0));
+    }
+    if (r.dEscapeMs >= 0) snprintf(szEsc, sizeof szEsc, "%.0f", r.dEscapeMs);
+    printf("%-10s %-26s %7lld %8lld %8s %8s %8s %7.2f %9s %8.1f %7lld %7s\n", r.strBase.c_str(), r.strLoad.c_str(),
+           r.llFrames, r.llAnswered, szMed, szP99, szWorst, dPct, szPer, r.dWakeups, r.llPeakKb, szEsc);
+  }
+  printf("median/p99/worst in ms; cpu %% = CPU time of all the base's threads (schedstat) per second of\n");
+  printf("the period; ms/1000fr = that CPU time per 1,000 frames answered; wakeup/s = context switches\n");
+  printf("per second; peakKB = peak resident memory; esc ms = Escape to the main menu on the screen.\n");
+  printf("load average at the end (/proc/loadavg): %s", ReadText("/proc/loadavg").c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double dSeconds = 20;
+  int iStartupRuns = 10;
+  bool bStartup = true;
+  std::string strProgram = simsupport::ProgramPath();
+  std::string strOnly;
+  for (int i = 1; i < argc; i++) {
+    if (!strcmp(argv[i], "--seconds") && i + 1 < argc) {
+      dSeconds = atof(argv[++i]);
+    } else if (!strcmp(argv[i], "--program") && i + 1 < argc) {
+      strProgram = argv[++i];
+    } else if (!strcmp(argv[i], "--only") && i + 1 < argc) {
+      strOnly = argv[++i];
+    } else if (!strcmp(argv[i], "--startup-runs") && i + 1 < argc) {
+      iStartupRuns = atoi(argv[++i]);
+    } else if (!strcmp(argv[i], "--no-startup")) {
+      bStartup = false;
+    } else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
+      Usage(argv[0]);
+      return 0;
+    } else {
+      Usage(argv[0]);
+      return 2;
+    }
+  }
+  if (dSeconds < 1) dSeconds = 1;
+  if (strProgram.empty()) {
+    fprintf(stderr, "tavrix is not built\n");
+    return 1;
+  }
+  testenv::Isolate();  // no user settings, logs or devices are touched
+
+  const Load aLoads[] = {
+      {"idle (no remote)", 0, 0, false},
+      {"1 remote, random intervals", 1, 100, true},
+      {"64 remotes, line rate", 64, LINE_RATE_INTERVAL_MS, false},
+      {"64 remotes, 2x line rate", 64, OVERLOAD_INTERVAL_MS, false},
+  };
+  std::vector<Result> vResults;
+  for (int iBase = 0; iBase < 2; ++iBase) {
+    bool bTavrix = iBase == 0;
+    if (!strOnly.empty() && strOnly != (bTavrix ? "tavrix" : "reference")) continue;
+    for (const Load& load : aLoads) {
+      Result r;
+      r.strBase = bTavrix ? "tavrix" : "reference";
+      r.strLoad = load.pszName;
+      fprintf(stderr, "%s base, %s, %.0f s\n", r.strBase.c_str(), load.pszName, dSeconds);
+      CBaseRun run(bTavrix, strProgram);
+      if (run.Start(load)) run.Measure(dSeconds, &r);
+      run.Stop();
+      vResults.push_back(r);
+    }
+  }
+  Print(vResults);
+  if (bStartup && strOnly != "reference") Startup(strProgram, iStartupRuns);
+  return 0;
+}
