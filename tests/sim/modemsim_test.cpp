@@ -1,8 +1,9 @@
 // The modem simulator seen from the host's side of its pseudo-terminals:
 // the command dialogue against the driver's acceptance rules, the sign-on
 // after a DTR reset, the line-speed mismatch, the base's addressed packets
-// and reports, the built-in peers, faults and measurements. The process runs
-// under the modem-lines shim.
+// and reports, faults and measurements. Injected packets and the built-in
+// peers are exercised by the end-to-end tests. The process runs under the
+// modem-lines shim.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -245,27 +246,6 @@ TEST_F(SimTest, BaseGetsReportsAndDataPacketsAndAnswersReachTheRemotes) {
   EXPECT_EQ(m_sim.StatusField("simremote1", "linked"), "0");
 }
 
-TEST_F(SimTest, MalformedPacketsCanBeInjectedTowardABase) {
-  StartSim({"--modem", "name=base,link=@base,role=base"});
-  CHostLine line;
-  ASSERT_TRUE(line.Open(Link("base")));
-  ASSERT_EQ(m_sim.Command("inject base oversize 5"), "ok");
-  std::string s = line.ReadCount(3 + 213);
-  ASSERT_EQ(s.size(), 216u);
-  EXPECT_EQ(s.substr(0, 3), std::string("\xE9\x05\xD5"));
-  ASSERT_EQ(m_sim.Command("inject base truncated"), "ok");
-  s = line.ReadCount(6);
-  EXPECT_EQ(static_cast<uint8_t>(s[2]), 20);
-  EXPECT_EQ(line.ReadAvailable(), "");
-  ASSERT_EQ(m_sim.Command("inject base e9 2"), "ok");
-  s = line.ReadThrough("\x03");
-  auto v = replycheck::CutPackets(s);
-  ASSERT_EQ(v.size(), 1u);
-  EXPECT_EQ(v[0].iAddress, 2);
-  EXPECT_NE(v[0].strData.find('\xE9'), std::string::npos);
-  EXPECT_EQ(v[0].strData.size(), static_cast<uint8_t>(s[2]));
-}
-
 TEST_F(SimTest, ReplyFaults) {
   StartSim({"--modem", "name=com2,link=@com2", "--sim-base", "any"});
   CHostLine line;
@@ -326,29 +306,6 @@ TEST_F(SimTest, UnplugClosesTheLineAndPlugBringsANewOne) {
   // Power-up: the sign-on waits for the host.
   std::string strFirst = line2.ReadThrough("\r");
   EXPECT_TRUE(replycheck::CheckSignOn(strFirst, line2.ReadThrough("\r")).bFirstOk) << strFirst;
-}
-
-TEST_F(SimTest, BuiltInRemotesTalkToTheBuiltInBaseThroughLoss) {
-  StartSim({"--sim-base", "4", "--sim-remotes", "3", "--sim-remote-channel", "4", "--sim-remote-interval", "20"});
-  EXPECT_TRUE(testenv::WaitFor(
-      [&] {
-        std::string s = m_sim.Command("peers");
-        size_t n = 0;
-        for (size_t i = 0; (i = s.find("good=", i)) != std::string::npos; ++i)
-          if (atoi(s.c_str() + i + 5) >= 3) ++n;
-        return n == 3;
-      },
-      5000))
-      << m_sim.Command("peers");
-  EXPECT_EQ(m_sim.Command("peers").find("bad=1"), std::string::npos);
-  ASSERT_EQ(m_sim.Command("set simbase loss=100"), "ok");
-  EXPECT_TRUE(testenv::WaitFor(
-      [&] {
-        std::string s = m_sim.Command("stats");
-        return s.find("air_lost=0") == std::string::npos;
-      },
-      3000));
-  EXPECT_TRUE(m_sim.Command("stats /dev/null").rfind("ok frames=", 0) == 0);
 }
 
 // The terminal going away (SIGHUP) ends the simulator cleanly: its links go.
