@@ -114,7 +114,7 @@ TEST_F(SimTest, DifferentSpeedsGarbleBothWays) {
   EXPECT_LE(s.size(), 12u);
   for (char c : s) EXPECT_GE(static_cast<uint8_t>(c), 0x80);
   // At the modem's speed everything is clean again; from there "sd" moves
-  // the modem (its reply ends in "d"; the bring-up test takes it further).
+  // the modem (its reply ends in "d"; the driver's test takes it further).
   ASSERT_TRUE(line.SetSpeed(B9600));
   CommandMode(line);
   line.Write("sd17\n");  // 230400 / (0x17 + 1) = 9600
