@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../support/testenv.h"
+#include "comm/porttable.h"
 #include "comm/serialport.h"
 #include "modemlines.h"
 #include "ptyline.h"
@@ -103,6 +104,29 @@ TEST_F(SerialShim, PurgeClearsTheRingOnlyWithTheOutputFlag) {
   EXPECT_EQ(m_line.ReadCount(4), "kept");
   EXPECT_TRUE(testenv::WaitFor([&] { return port.GetTxPending() == 0; }, 5000));
   EXPECT_EQ(m_line.ReadCount(1, 0), "");
+}
+
+// Each purge touches only its direction: an output purge keeps what arrived,
+// the port table's purge drops what arrived unread and keeps what waits to
+// go out.
+TEST_F(SerialShim, PurgesTouchOnlyTheirDirection) {
+  ASSERT_TRUE(MakeLines(TIOCM_DSR | TIOCM_CAR));  // CTS low: output waits in the ring
+  ASSERT_TRUE(PortSelect(0, 9600, 0x10));
+  CCommPort* pPort = PortCurrent();
+  char ab[8];
+  ASSERT_TRUE(m_line.WriteAll("in"));
+  ASSERT_TRUE(pPort->WaitInput(5000));
+  EXPECT_TRUE(pPort->Purge(PURGE_TXCLEAR));
+  EXPECT_EQ(pPort->Read(ab, sizeof ab), 2);
+  ASSERT_EQ(pPort->Write("out", 3), 3);
+  ASSERT_TRUE(m_line.WriteAll("stale"));
+  ASSERT_TRUE(pPort->WaitInput(5000));
+  EXPECT_TRUE(PortPurge());
+  EXPECT_EQ(pPort->Read(ab, sizeof ab), 0);
+  EXPECT_EQ(pPort->GetTxPending(), 3);
+  m_lines.Set(TIOCM_CTS);
+  EXPECT_EQ(m_line.ReadCount(3), "out");
+  pPort->Close();
 }
 
 TEST_F(SerialShim, CloseEndsTheWriterWhileCtsHoldsTheLine) {

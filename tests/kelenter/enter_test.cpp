@@ -3,35 +3,27 @@
 // or text, beeps), every way out with the caller's buffer filled, the caret,
 // positions and the display-only field. Keys are typed as the terminal codes
 // the entry reads: 14 Left, 26 Right, 19 Up, 127 Delete.
-#include <gtest/gtest.h>
-
 #include <climits>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "kelgui/cgui.h"
+#include "../kelgui/guitest.h"
 #include "kelgui/kelenter.h"
-#include "kelgui/kelgui.h"
-#include "kelgui/kelkbd.h"
-#include "platform/screen_headless.h"
 
 namespace {
 
-class Enter : public ::testing::Test {
+class Enter : public GuiTest {
  protected:
   void SetUp() override {
-    PlatHeadlessStart(80, 25);
-    KbdFlush();
-    ASSERT_NE(GuiInit(nullptr, -1, "Tavrix"), nullptr);
-    KbdPump(1);
+    GuiTest::SetUp();
     PlatHeadlessSetIdleHook(&Enter::OnIdle, this);
     m_iBells = PlatHeadlessBells();
   }
   void TearDown() override {
     PlatHeadlessSetIdleHook(nullptr, nullptr);
-    GuiExit();
+    GuiTest::TearDown();
   }
 
   // Steps run, one each, when the entry waits for a key and nothing is

@@ -4,19 +4,14 @@
 // (opaque list, highlight, "*", title, pairs) and after it; the scroll bar
 // shown only for long lists. Keys are typed as the terminal codes the menu
 // reads: 11 Down, 19 Up.
-#include <gtest/gtest.h>
-
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "kelgui/cgui.h"
+#include "../kelgui/guitest.h"
 #include "kelgui/cscrollbar.h"
-#include "kelgui/kelgui.h"
-#include "kelgui/kelkbd.h"
 #include "kelgui/kelmenu.h"
 #include "platform/screen.h"
-#include "platform/screen_headless.h"
 
 namespace {
 
@@ -25,19 +20,15 @@ const char* const g_apszMain[] = {
     "5. Test Signal Strength",    "6. Act As Base", "7. Reset To Factory Settings",
     "8. Low Power Mode",          "9. Alternate Frequency Band", nullptr};
 
-class Menu : public ::testing::Test {
+class Menu : public GuiTest {
  protected:
   void SetUp() override {
-    PlatHeadlessStart(80, 25);
-    KbdFlush();
-    m_hWnd = GuiInit(nullptr, -1, "Tavrix");
-    ASSERT_NE(m_hWnd, nullptr);
-    KbdPump(1);
+    GuiTest::SetUp();
     PlatHeadlessSetIdleHook(&Menu::OnIdle, this);
   }
   void TearDown() override {
     PlatHeadlessSetIdleHook(nullptr, nullptr);
-    GuiExit();
+    GuiTest::TearDown();
   }
 
   // Steps run, one each, when the menu waits for a key and nothing is
@@ -59,7 +50,6 @@ class Menu : public ::testing::Test {
     return m_vpszItems.data();
   }
 
-  static std::string Row(int r) { return PlatHeadlessRow(r).substr(0, 80); }
   // Cells shown reversed, as '#' and '.': columns iFrom to iTo of row r, or
   // (iTo < 0) rows 0 to 24 of column iFrom.
   static std::string Reversed(int r, int iFrom, int iTo) {
@@ -71,7 +61,6 @@ class Menu : public ::testing::Test {
     return str;
   }
 
-  HWND m_hWnd = nullptr;
   std::vector<std::function<void()>> m_vSteps;
   size_t m_iStep = 0;
   std::vector<std::string> m_vstrItems;
@@ -154,11 +143,11 @@ TEST_F(Menu, ListIsOpaqueAndThePageComesBack) {
   GuiPutsAt(0, 24, "bottom row");
   int iSel = 1;
   AtIdle([&] {
-    EXPECT_EQ(Row(0), "1. Select Modem (Internal)" + std::string(54, ' '));
-    EXPECT_EQ(Row(2).substr(0, 16), "*. Set KV3 ID   ");  // disabled
+    EXPECT_EQ(ScreenRow(0), "1. Select Modem (Internal)" + std::string(54, ' '));
+    EXPECT_EQ(ScreenRow(2).substr(0, 16), "*. Set KV3 ID   ");  // disabled
     // The list covers all but the bar's column, where the page shows.
-    EXPECT_EQ(Row(12), std::string(79, ' ') + "e");
-    EXPECT_EQ(Row(24), std::string(80, ' '));
+    EXPECT_EQ(ScreenRow(12), std::string(79, ' ') + "e");
+    EXPECT_EQ(ScreenRow(24), std::string(80, ' '));
     // The selected item is highlighted over the list's width, the others not.
     EXPECT_EQ(Reversed(1, 0, 79), std::string(79, '#'));
     EXPECT_EQ(Reversed(2, 0, 79), std::string(79, '.'));
@@ -179,9 +168,9 @@ TEST_F(Menu, ListIsOpaqueAndThePageComesBack) {
   EXPECT_EQ(iSel, 2);
   EXPECT_EQ(m_iStep, 2u);
   GuiUpdate();
-  EXPECT_EQ(Row(0).substr(0, 36), "0123456789ABCDEFGHIJ under the menu ");
-  EXPECT_EQ(Row(12).substr(70), "right edge");
-  EXPECT_EQ(Row(24).substr(0, 11), "bottom row ");
+  EXPECT_EQ(ScreenRow(0).substr(0, 36), "0123456789ABCDEFGHIJ under the menu ");
+  EXPECT_EQ(ScreenRow(12).substr(70), "right edge");
+  EXPECT_EQ(ScreenRow(24).substr(0, 11), "bottom row ");
   EXPECT_EQ(Reversed(2, 0, 80), std::string(80, '.'));
   EXPECT_EQ(GuiGet()->GetCaretMode(), 1);  // the caller's caret mode is back
   EXPECT_EQ(PlatGetWindow(m_hWnd, GW_CHILD), nullptr);  // list and bar are gone
@@ -191,11 +180,11 @@ TEST_F(Menu, TitlePairsAndEmptyDisabledItem) {
   GuiPutsAt(0, 5, "old text");
   const char* const apszPairs[] = {"1. One", "one-data", "", "empty", "odd", nullptr};
   AtIdle([&] {
-    EXPECT_EQ(Row(0), std::string(35, ' ') + "Main Menu" + std::string(36, ' '));
-    EXPECT_EQ(Row(1).substr(0, 7), "1. One ");  // the first entry of each pair
-    EXPECT_EQ(Row(2).substr(0, 7), "*      ");  // disabled and empty: only the star
-    EXPECT_EQ(Row(3).substr(0, 7), "odd    ");  // an odd table ends at its null
-    EXPECT_EQ(Row(4).substr(0, 7), "       ");
+    EXPECT_EQ(ScreenRow(0), std::string(35, ' ') + "Main Menu" + std::string(36, ' '));
+    EXPECT_EQ(ScreenRow(1).substr(0, 7), "1. One ");  // the first entry of each pair
+    EXPECT_EQ(ScreenRow(2).substr(0, 7), "*      ");  // disabled and empty: only the star
+    EXPECT_EQ(ScreenRow(3).substr(0, 7), "odd    ");  // an odd table ends at its null
+    EXPECT_EQ(ScreenRow(4).substr(0, 7), "       ");
     PlatHeadlessChar(27);
   });
   int iSel = 0;
@@ -204,8 +193,8 @@ TEST_F(Menu, TitlePairsAndEmptyDisabledItem) {
             27);
   EXPECT_EQ(m_iStep, 1u);
   GuiUpdate();
-  EXPECT_EQ(Row(0), std::string(80, ' '));
-  EXPECT_EQ(Row(5), std::string(80, ' '));  // the page was cleared
+  EXPECT_EQ(ScreenRow(0), std::string(80, ' '));
+  EXPECT_EQ(ScreenRow(5), std::string(80, ' '));  // the page was cleared
   EXPECT_EQ(GuiGet()->GetPageText(), nullptr);
 }
 
@@ -232,7 +221,7 @@ TEST_F(Menu, ScrollBarOnlyForLongLists) {
     });
     AtIdle([&] {
       strEnd = Reversed(0, 79, -1);
-      EXPECT_EQ(Row(24).substr(0, 8), "Item " + std::to_string(c.iItems - 1) + " ");
+      EXPECT_EQ(ScreenRow(24).substr(0, 8), "Item " + std::to_string(c.iItems - 1) + " ");
       PlatHeadlessChar(27);
     });
     int iSel = 0;

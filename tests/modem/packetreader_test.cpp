@@ -67,13 +67,11 @@ TEST(PacketReader, ResetAbandonsAHalfReadPacket) {
   CPacketReader reader;
   for (int iByte : {0xE9, 0x03, 0x05, 0x41}) EXPECT_FALSE(reader.Feed(iByte));
   reader.Reset();
-  EXPECT_EQ(0, reader.m_iState);
-  EXPECT_EQ(0, reader.GetKind());
-  EXPECT_EQ(0, reader.GetAddress());
-  EXPECT_EQ(0, reader.GetLength());
-  EXPECT_EQ(0, reader.GetData()[0]);
   EXPECT_FALSE(reader.Feed(0x42));  // hunting for the next start byte
-  EXPECT_EQ(0, reader.m_iState);
+  for (int iByte : {0xE9, 0x04, 0x01}) EXPECT_FALSE(reader.Feed(iByte));
+  EXPECT_TRUE(reader.Feed(0x43));
+  EXPECT_EQ(4, reader.GetAddress());
+  EXPECT_EQ('C', reader.GetData()[0]);
 }
 
 // The fuzz target's invariants over inputs biased towards start bytes, small
