@@ -273,49 +273,38 @@ class CCurses : public CScreenBackend {
     afd[1] = pollfd{g_afdSignal[0], POLLIN, 0};
     for (int i = 0; i < nLines; ++i) afd[2 + i] = pollfd{aiLineFds[i], POLLIN, 0};
     int iTimeout = dwMillis == INFINITE ? -1 : (dwMillis > INT_MAX ? INT_MAX : int(dwMillis));
-    DWORD dwStart = PlatTickCount();
-    for (;;) {
-      // An unfinished key sequence shortens the wait to its own time-out.
-      int iPoll = iTimeout;
-      if (unsigned uExpiry = m_decoder.ExpiryMs()) {
-        int iLeft = int(m_dwLastByte + uExpiry - PlatTickCount());
-        if (iLeft < 0) iLeft = 0;
-        if (iPoll < 0 || iLeft < iPoll) iPoll = iLeft;
-      }
-      int n = poll(afd, nfds_t(2 + nLines), iPoll);
-      if (n < 0) return false;  // EINTR: the signal is in the pipe; the caller looks again
-      bool bOther = (afd[0].revents | afd[1].revents) != 0;
-      bool bLine = false, bDeadLine = false;
-      for (int i = 0; i < nLines; ++i) {
-        if (!afd[2 + i].revents) continue;
-        int iQueued = 0;
-        if (ioctl(afd[2 + i].fd, FIONREAD, &iQueued) == 0 && iQueued > 0) {
-          bLine = true;
-        } else {
-          afd[2 + i].fd = -1;  // hung up or failing: no bytes will come, stop watching it
-          bDeadLine = true;
-        }
-      }
-      // Signals first: a resume restores the terminal's modes before any
-      // key that came with it is read.
-      if (afd[1].revents & POLLIN) DrainSignals();
-      if (!m_bHungUp && (afd[0].revents & POLLIN)) ReadKeys();
-      if (!m_bHungUp && (afd[0].revents & (POLLHUP | POLLERR | POLLNVAL))) HangUp();
-      if (m_bHungUp) afd[0].fd = -1;
-      if (m_decoder.ExpiryMs() && PlatTickCount() - m_dwLastByte >= m_decoder.ExpiryMs()) {
-        TermKey aKeys[CTermKeyDecoder::MAX_OUT];
-        Deliver(aKeys, m_decoder.Expire(aKeys));
-        bOther = true;
-      }
-      if (bLine || bOther || !bDeadLine || iTimeout == 0) return bLine;
-      // Only a dead line woke the wait: wait on for the rest of the time.
-      if (iTimeout > 0) {
-        DWORD dwPassed = PlatTickCount() - dwStart;
-        if (dwPassed >= DWORD(iTimeout)) return false;
-        iTimeout -= int(dwPassed);
-        dwStart += dwPassed;
+    // An unfinished key sequence shortens the wait to its own time-out.
+    int iPoll = iTimeout;
+    if (unsigned uExpiry = m_decoder.ExpiryMs()) {
+      int iLeft = int(m_dwLastByte + uExpiry - PlatTickCount());
+      if (iLeft < 0) iLeft = 0;
+      if (iPoll < 0 || iLeft < iPoll) iPoll = iLeft;
+    }
+    int n = poll(afd, nfds_t(2 + nLines), iPoll);
+    if (n < 0) return false;  // EINTR: the signal is in the pipe; the caller looks again
+    bool bLine = false, bDeadLine = false;
+    for (int i = 0; i < nLines; ++i) {
+      if (!afd[2 + i].revents) continue;
+      int iQueued = 0;
+      if (ioctl(afd[2 + i].fd, FIONREAD, &iQueued) == 0 && iQueued > 0) {
+        bLine = true;
+      } else {
+        bDeadLine = true;
       }
     }
+    // Signals first: a resume restores the terminal's modes before any
+    // key that came with it is read.
+    if (afd[1].revents & POLLIN) DrainSignals();
+    if (!m_bHungUp && (afd[0].revents & POLLIN)) ReadKeys();
+    if (!m_bHungUp && (afd[0].revents & (POLLHUP | POLLERR | POLLNVAL))) HangUp();
+    if (m_bHungUp) afd[0].fd = -1;
+    if (m_decoder.ExpiryMs() && PlatTickCount() - m_dwLastByte >= m_decoder.ExpiryMs()) {
+      TermKey aKeys[CTermKeyDecoder::MAX_OUT];
+      Deliver(aKeys, m_decoder.Expire(aKeys));
+    }
+    // A line that hung up or fails ends the wait as input would: the
+    // caller's next read finds the loss at once and lets go of the line.
+    return bLine || bDeadLine;
   }
 
   DWORD Ticks() override { return PlatTickCount(); }

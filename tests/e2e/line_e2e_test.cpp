@@ -184,7 +184,7 @@ TEST_F(LineE2E, Ser2netLineCarriesAMessageRoundTrip) {
 }
 
 TEST_F(LineE2E, Ser2netLineServesBaseMode) {
-  StartSim("name=base,role=base", {"--sim-remotes", "2", "--sim-remote-interval", "300"});
+  StartSim("name=base,role=base", {"--sim-remotes", "2", "--sim-remote-interval", "1000"});
   StartSer2net();
   StartApp(m_ser2net.Address(), Registry(5));
   m_tmux.SendText("6");
