@@ -346,57 +346,102 @@ void CSimModem::CommandByte(uint8_t b) {
 }
 
 void CSimModem::RunCommand(const std::string& strLine) {
-  int iVal = 0;
+  // What follows a command's name: nothing, or one or two hex digits.
+  enum class Arg { None, Hex };
+  struct Command {
+    const char* pszName;
+    Arg eArg;
+    // Runs the command line with its argument; none: the line is only
+    // acknowledged.
+    void (*pfnRun)(CSimModem& m, const std::string& strLine, int iVal);
+  };
+  // The first entry that matches the line answers it; a one-shot command
+  // that is only acknowledged is one line here.
+  static const Command COMMANDS[] = {
+      {":wit2410", Arg::None,
+       [](CSimModem& m, const std::string& strLine, int) {
+         m.EnterCommandMode();
+         m.Reply(Standard(strLine, "OK"));
+       }},
+      {"m0", Arg::None,
+       [](CSimModem& m, const std::string& strLine, int) {
+         // Factory settings: a remote on channel 0; the line speed stays.
+         m.m_iZc = 0;
+         m.SetRole(false);
+         m.SetChannel(0);
+         m.Reply(Standard(strLine, "OK"));
+       }},
+      {"wb0", Arg::None,
+       [](CSimModem& m, const std::string& strLine, int) {
+         m.SetRole(false);
+         m.Reply(Standard(strLine, "OK"));
+       }},
+      {"wb1", Arg::None,
+       [](CSimModem& m, const std::string& strLine, int) {
+         m.SetRole(true);
+         m.Reply(Standard(strLine, "OK"));
+       }},
+      {"wn", Arg::Hex,
+       [](CSimModem& m, const std::string& strLine, int iVal) {
+         if (iVal >= MAX_REMOTES) {
+           m.Reply(Standard(strLine, "ERROR channel"));
+         } else {
+           m.SetChannel(iVal);
+           m.Reply(Standard(strLine, "OK"));
+         }
+       }},
+      {"zc", Arg::Hex,
+       [](CSimModem& m, const std::string& strLine, int iVal) {
+         m.m_iZc = iVal;
+         m.Reply(Standard(strLine, "OK"));
+       }},
+      {"sd", Arg::Hex,
+       [](CSimModem& m, const std::string& strLine, int iVal) {
+         // The reply ends in "d"; the new speed holds once it is out, and the
+         // next line feed is answered with the prompt.
+         int iNew = 230400 / (iVal + 1);
+         CSimModem* pModem = &m;
+         m.Reply(strLine + "\rBaud rate changed", [pModem, iNew] {
+           pModem->m_iBaud = iNew;
+           pModem->m_bPromptOnLf = true;
+         });
+       }},
+      {"wr?", Arg::None,
+       [](CSimModem& m, const std::string&, int) {
+         int iSignal = (m.m_bBase || m.m_pBase) ? m.m_cfg.cond.iSignal : 0;
+         char szValue[8];
+         snprintf(szValue, sizeof szValue, "%02X", iSignal & 0xFF);
+         m.Reply(Standard(m.m_faults.bBadEcho ? "wx?" : "wr?", szValue));
+       }},
+      {"m>", Arg::None, nullptr},
+      {"z>", Arg::None,
+       [](CSimModem& m, const std::string&, int) {
+         // The reply ends at its first ">"; data mode follows at once.
+         m.Reply("z>");
+         m.EnterDataMode();
+       }},
+      {"sp", Arg::Hex, nullptr},  // sent when a base is brought up
+      {"zq", Arg::Hex, nullptr},  // low power mode
+      {"pe", Arg::Hex, nullptr},  // alternate frequency band
+  };
+
   if (strLine.empty()) {
     Reply("> ");
-  } else if (strLine == ":wit2410") {
-    EnterCommandMode();
-    Reply(Standard(strLine, "OK"));
-  } else if (strLine == "m0") {
-    // Factory settings: a remote on channel 0; the line speed stays.
-    m_iZc = 0;
-    SetRole(false);
-    SetChannel(0);
-    Reply(Standard(strLine, "OK"));
-  } else if (strLine == "wb0" || strLine == "wb1") {
-    SetRole(strLine[2] == '1');
-    Reply(Standard(strLine, "OK"));
-  } else if (StartsWith(strLine, "wn") && ParseHexArg(strLine, 2, 2, &iVal)) {
-    if (iVal >= MAX_REMOTES) {
-      Reply(Standard(strLine, "ERROR channel"));
-    } else {
-      SetChannel(iVal);
-      Reply(Standard(strLine, "OK"));
-    }
-  } else if (StartsWith(strLine, "zc") && ParseHexArg(strLine, 2, 2, &iVal)) {
-    m_iZc = iVal;
-    Reply(Standard(strLine, "OK"));
-  } else if (StartsWith(strLine, "sd") && ParseHexArg(strLine, 2, 2, &iVal)) {
-    // The reply ends in "d"; the new speed holds once it is out, and the
-    // next line feed is answered with the prompt.
-    int iNew = 230400 / (iVal + 1);
-    Reply(strLine + "\rBaud rate changed", [this, iNew] {
-      m_iBaud = iNew;
-      m_bPromptOnLf = true;
-    });
-  } else if (strLine == "wr?") {
-    int iSignal = (m_bBase || m_pBase) ? m_cfg.cond.iSignal : 0;
-    char szValue[8];
-    snprintf(szValue, sizeof szValue, "%02X", iSignal & 0xFF);
-    Reply(Standard(m_faults.bBadEcho ? "wx?" : "wr?", szValue));
-  } else if (strLine == "m>") {
-    Reply(Standard(strLine, "OK"));
-  } else if (strLine == "z>") {
-    // The reply ends at its first ">"; data mode follows at once.
-    Reply("z>");
-    EnterDataMode();
-  } else if ((StartsWith(strLine, "sp") || StartsWith(strLine, "zq") ||
-              StartsWith(strLine, "pe")) &&
-             ParseHexArg(strLine, 2, 2, &iVal)) {
-    Reply(Standard(strLine, "OK"));
-  } else {
-    Reply(Standard(strLine, "ERROR"));
+    return;
   }
+  for (const Command& cmd : COMMANDS) {
+    int iVal = 0;
+    if (cmd.eArg == Arg::None && strLine != cmd.pszName) continue;
+    if (cmd.eArg == Arg::Hex &&
+        !(StartsWith(strLine, cmd.pszName) && ParseHexArg(strLine, strlen(cmd.pszName), 2, &iVal)))
+      continue;
+    if (cmd.pfnRun)
+      cmd.pfnRun(*this, strLine, iVal);
+    else
+      Reply(Standard(strLine, "OK"));
+    return;
+  }
+  Reply(Standard(strLine, "ERROR"));
 }
 
 void CSimModem::Reply(const std::string& strText, std::function<void()> fnAfter) {
