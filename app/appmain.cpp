@@ -62,9 +62,9 @@ int TavrixMain(HINSTANCE hInstance) {
   const char* apszLabels[MAIN_MENU_ITEMS + 1];
   for (int i = 0; i < MAIN_MENU_ITEMS; ++i) apszLabels[i] = MAIN_MENU[i].pszLabel;
   apszLabels[MAIN_MENU_ITEMS] = nullptr;
+  char szFirst[64];
   int iItem = 0;
   for (;;) {
-    char szFirst[64];
     apszLabels[0] = FormatSelectModemItem(szFirst, g_Modem.m_iPort);
     int iKey = MenuSelect(nullptr, apszLabels, 0, MENU_SELECTBYKEY, nullptr, &iItem);
     // 0: the menu could not be shown at all; leaving beats running an item blind.
