@@ -8,7 +8,7 @@
 
 namespace {
 
-const char kszUsage[] =
+const char USAGE[] =
     "Usage: tavrix [--help | --version]\n"
     "\n"
     "Tests a WIT2410 radio modem on a serial line: brings the modem up, sets its\n"
@@ -44,7 +44,7 @@ int TavrixArgs(int argc, const char* const* argv, FILE* pOut, FILE* pErr) {
   if (argc <= 1 || !argv) return -1;
   const char* pszArg = argv[1];
   if (argc == 2 && pszArg && strcmp(pszArg, "--help") == 0) {
-    fputs(kszUsage, pOut);
+    fputs(USAGE, pOut);
     return fflush(pOut) == 0 ? 0 : 1;
   }
   if (argc == 2 && pszArg && strcmp(pszArg, "--version") == 0) {

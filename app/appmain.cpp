@@ -13,60 +13,36 @@
 
 namespace {
 
-const char* g_apszMainMenu[] = {
-    nullptr,  // "1. Select Modem (%s)", formatted before every display
-    "2. Set Channel",
-    "3. Set KV3 ID",
-    "4. Send Messages",
-    "5. Test Signal Strength",
-    "6. Act As Base",
-    "7. Reset to Factory",
-    "8. Set Low Power Mode",
-    "9. Set Alt Freq Band",
-    nullptr,
+// Act As Base; a failure has been shown once already, as "Modem Not Working".
+void ActAsBase() {
+  if (CmdActAsBase()) return;
+  // The next command opens the port afresh. Close forgets the port, and a
+  // modem without one falls back to the Internal line: attach the selected
+  // line again, unopened, so the next command uses it.
+  g_Modem.Close();
+  g_Modem.AttachPort(PortGet(g_Modem.m_iPort));
+  PortSelect(g_Modem.m_iPort, 0, 0);
+}
+
+struct MenuCommand {
+  const char* pszLabel;
+  void (*pfnRun)();
 };
 
-void RunCommand(int iItem) {
-  switch (iItem) {
-    case 0:
-      CmdSelectModem();
-      break;
-    case 1:
-      CmdSetChannel();
-      break;
-    case 2:
-      CmdSetId();
-      break;
-    case 3:
-      CmdSendMessages();
-      break;
-    case 4:
-      CmdSignalStrength();
-      break;
-    case 5:
-      // A failure has been shown once already, as "Modem Not Working".
-      if (!CmdActAsBase()) {
-        // The next command opens the port afresh. Close forgets the port, and
-        // a modem without one falls back to the Internal line: attach the
-        // selected line again, unopened, so the next command uses it.
-        g_Modem.Close();
-        g_Modem.AttachPort(PortGet(g_Modem.m_iPort));
-        PortSelect(g_Modem.m_iPort, 0, 0);
-      }
-      break;
-    case 6:
-      CmdResetToFactory();
-      break;
-    case 7:
-      CmdLowPower();
-      break;
-    case 8:
-      CmdAltFreqBand();
-      break;
-    default:
-      break;
-  }
-}
+// The main menu, in its order on the screen. A further one-shot modem command
+// is one line: {"label", [] { CmdOneShot("text", "failure message"); }}.
+const MenuCommand MAIN_MENU[] = {
+    {nullptr, [] { CmdSelectModem(); }},  // "1. Select Modem (%s)", formatted before every display
+    {"2. Set Channel", [] { CmdSetChannel(); }},
+    {"3. Set KV3 ID", [] { CmdSetId(); }},
+    {"4. Send Messages", CmdSendMessages},
+    {"5. Test Signal Strength", CmdSignalStrength},
+    {"6. Act As Base", ActAsBase},
+    {"7. Reset to Factory", CmdResetToFactory},
+    {"8. Set Low Power Mode", CmdLowPower},
+    {"9. Set Alt Freq Band", CmdAltFreqBand},
+};
+constexpr int MAIN_MENU_ITEMS = int(sizeof MAIN_MENU / sizeof MAIN_MENU[0]);
 
 }  // namespace
 
@@ -83,15 +59,17 @@ int TavrixMain(HINSTANCE hInstance) {
   g_Modem.LoadSettings();
   g_Modem.SelectPort(g_Modem.m_iPort);
 
+  const char* apszLabels[MAIN_MENU_ITEMS + 1];
+  for (int i = 0; i < MAIN_MENU_ITEMS; ++i) apszLabels[i] = MAIN_MENU[i].pszLabel;
+  apszLabels[MAIN_MENU_ITEMS] = nullptr;
+  char szFirst[64];
   int iItem = 0;
   for (;;) {
-    char szFirst[64];
-    g_apszMainMenu[0] = FormatSelectModemItem(szFirst, g_Modem.m_iPort);
-    int iKey = MenuSelect(nullptr, g_apszMainMenu, 0, MENU_SELECTBYKEY, nullptr, &iItem);
-    g_apszMainMenu[0] = nullptr;
+    apszLabels[0] = FormatSelectModemItem(szFirst, g_Modem.m_iPort);
+    int iKey = MenuSelect(nullptr, apszLabels, 0, MENU_SELECTBYKEY, nullptr, &iItem);
     // 0: the menu could not be shown at all; leaving beats running an item blind.
     if (iKey == 27 || iKey == -1 || iKey == 0) break;
-    RunCommand(iItem);
+    if (iItem >= 0 && iItem < MAIN_MENU_ITEMS) MAIN_MENU[iItem].pfnRun();
   }
 
   g_Modem.Close();

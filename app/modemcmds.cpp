@@ -1,5 +1,5 @@
 // The main menu's modem commands: choose the modem, set the channel and the
-// KV3 ID, watch the signal strength, the three one-shot modem commands, and
+// KV3 ID, watch the signal strength, the one-shot modem commands, and
 // the bring-up with its numbered stage lines that every test starts with.
 #include <cstdio>
 
@@ -13,14 +13,7 @@
 
 namespace {
 
-const char* const g_apszModemMenu[] = {"1. External Modem", "2. Internal Modem", nullptr};
-
-// The one-shot commands' reply profile: 2 s for the first byte, then until
-// 400 ms of silence, ending with the prompt.
-void OneShot(const char* pszCommand, const char* pszFailure) {
-  int iResult = g_Modem.Command(pszCommand, 200, -40, -1);
-  if (iResult < 0) GuiErrorBox(iResult, pszFailure);
-}
+const char* const MODEM_MENU[] = {"1. External Modem", "2. Internal Modem", nullptr};
 
 }  // namespace
 
@@ -104,7 +97,7 @@ bool RecoverLine(bool bBase) {
 
 bool CmdSelectModem() {
   int iIndex = g_Modem.m_iPort;
-  int iKey = MenuSelect(nullptr, g_apszModemMenu, 0, MENU_SELECTBYKEY, nullptr, &iIndex);
+  int iKey = MenuSelect(nullptr, MODEM_MENU, 0, MENU_SELECTBYKEY, nullptr, &iIndex);
   if (iKey == 27 || iKey == -1 || iIndex == g_Modem.m_iPort || iIndex < 0) return true;
   g_Modem.m_iPort = iIndex;
   return g_Modem.SelectPort(iIndex) >= 0;
@@ -153,11 +146,18 @@ void CmdSignalStrength() {
   KbdFlush();
 }
 
+// The one-shot commands' reply profile: 2 s for the first byte, then until
+// 400 ms of silence, ending with the prompt.
+void CmdOneShot(const char* pszCommand, const char* pszFailure) {
+  int iResult = g_Modem.Command(pszCommand, 200, -40, -1);
+  if (iResult < 0) GuiErrorBox(iResult, pszFailure);
+}
+
 void CmdResetToFactory() {
-  OneShot("m0", "Reload Failed");
+  CmdOneShot("m0", "Reload Failed");
   g_Modem.Invalidate();
 }
 
-void CmdLowPower() { OneShot("zq1", "Low power mode Failed"); }
+void CmdLowPower() { CmdOneShot("zq1", "Low power mode Failed"); }
 
-void CmdAltFreqBand() { OneShot("pe1", "Alternate freq Failed"); }
+void CmdAltFreqBand() { CmdOneShot("pe1", "Alternate freq Failed"); }

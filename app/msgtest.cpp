@@ -60,8 +60,8 @@ int g_iFrameStrength = -1;
 CRunStats g_RunStats;
 CRunRecord g_Record;
 
-const char* const g_apszSubMenu[] = {"1. Next message", "2. Re-send last message", "3. Send message until ESC",
-                                     nullptr};
+const char* const SEND_MENU[] = {"1. Next message", "2. Re-send last message", "3. Send message until ESC",
+                                 nullptr};
 
 void CountLate() {
   g_uRunLate += 1;
@@ -353,7 +353,7 @@ void CmdSendMessages() {
       ShowRunStats();
       GuiPressAnyKey();
     }
-    int iKey = MenuSelect(nullptr, g_apszSubMenu, 0, MENU_SELECTBYKEY, nullptr, &iSubItem);
+    int iKey = MenuSelect(nullptr, SEND_MENU, 0, MENU_SELECTBYKEY, nullptr, &iSubItem);
     if (iKey == 27 || iKey == -1 || iKey == 0 || iSubItem < 0 || iSubItem > 2) return;
     iAction = iSubItem;
   }

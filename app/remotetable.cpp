@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "app/answerletter.h"
 #include "app/runrecord.h"
 
 namespace {
@@ -74,7 +75,7 @@ bool RemoteEntry::AddChunk(const char* pData, int iLen, DWORD dwNow) {
 }
 
 void RemoteEntry::MarkAnswer() {
-  if (iLength > 10) szFrame[10] = char('A' + unsigned(iReplyCount) % 10u);
+  if (iLength > ANSWER_LETTER_POS) szFrame[ANSWER_LETTER_POS] = AnswerLetter(unsigned(iReplyCount));
   iReplyCount = int(unsigned(iReplyCount) + 1u);  // wraps on an endless run
 }
 

@@ -25,9 +25,9 @@ void CivilFromDays(int64_t llDays, int* piYear, int* piMonth, int* piDay) {
 }  // namespace
 
 char* FormatUtcTime(uint64_t ullFileTime, bool bCompact, char* psz) {
-  const uint64_t ullEpochDelta = 11644473600ull;  // 1601-01-01 to 1970-01-01 in seconds
+  const uint64_t EPOCH_DELTA_SECONDS = 11644473600ull;  // 1601-01-01 to 1970-01-01 in seconds
   uint64_t ullMillis = ullFileTime / 10000u;
-  int64_t llSeconds = int64_t(ullMillis / 1000u) - int64_t(ullEpochDelta);
+  int64_t llSeconds = int64_t(ullMillis / 1000u) - int64_t(EPOCH_DELTA_SECONDS);
   int iMillis = int(ullMillis % 1000u);
   int64_t llDays = llSeconds >= 0 ? llSeconds / 86400 : (llSeconds - 86399) / 86400;
   int iOfDay = int(llSeconds - llDays * 86400);

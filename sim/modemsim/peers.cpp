@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "app/answerletter.h"
 #include "eventloop.h"
 
 Bytes BuildTestFrame(const std::string& strId, unsigned uSignal, int iNumber, const std::string& strText) {
@@ -94,7 +95,8 @@ void CBaseHostPeer::OnData(int iAddr, const Bytes& v) {
     if (b != ETX) continue;
     r.bInFrame = false;
     Bytes vAnswer = r.vFrame;
-    if (vAnswer.size() > 10) vAnswer[10] = static_cast<uint8_t>('A' + r.iReplies % 10);
+    if (vAnswer.size() > ANSWER_LETTER_POS)
+      vAnswer[ANSWER_LETTER_POS] = static_cast<uint8_t>(AnswerLetter(static_cast<unsigned>(r.iReplies)));
     ++r.iReplies;
     if (vAnswer.size() > MAX_PACKET_DATA) continue;
     Bytes vPacket;
@@ -163,24 +165,25 @@ void CRemoteHostPeer::FromModem(const uint8_t* pData, size_t iLen) {
     if (m_vAnswer.size() < 256) m_vAnswer.push_back(b);
     if (b != ETX) continue;
     m_bInAnswer = false;
-    // The answer is one of our frames with offset 10 turned into a letter
-    // A to J (frames of 10 bytes or less come back unchanged).
+    // The answer is one of our frames with its answer letter put in.
     size_t iFound = m_dqSent.size();
     for (size_t k = 0; k < m_dqSent.size() && iFound == m_dqSent.size(); ++k) {
       const Bytes& vSent = m_dqSent[k];
       bool bSame = m_vAnswer.size() == vSent.size();
       for (size_t j = 0; bSame && j < vSent.size(); ++j)
-        if (j != 10 && m_vAnswer[j] != vSent[j]) bSame = false;
-      if (bSame && vSent.size() > 10) bSame = m_vAnswer[10] >= 'A' && m_vAnswer[10] <= 'J';
+        if (j != ANSWER_LETTER_POS && m_vAnswer[j] != vSent[j]) bSame = false;
+      if (bSame && vSent.size() > ANSWER_LETTER_POS)
+        bSame = AnswerLetterIndex(m_vAnswer[ANSWER_LETTER_POS]) >= 0;
       if (bSame) iFound = k;
     }
     if (iFound == m_dqSent.size()) {
       ++m_iBad;
       continue;
     }
-    if (m_vAnswer.size() > 10) {
-      if (m_vAnswer[10] != 'A' + m_iExpectLetter) ++m_iLetterSkips;
-      m_iExpectLetter = (m_vAnswer[10] - 'A' + 1) % 10;
+    if (m_vAnswer.size() > ANSWER_LETTER_POS) {
+      int iLetter = AnswerLetterIndex(m_vAnswer[ANSWER_LETTER_POS]);
+      if (iLetter != m_iExpectLetter) ++m_iLetterSkips;
+      m_iExpectLetter = (iLetter + 1) % ANSWER_LETTERS;
     }
     ++m_iGood;
     if (iFound + 1 != m_dqSent.size()) ++m_iLate;

@@ -2,7 +2,7 @@
 // under test has someone to talk to:
 // - CBaseHostPeer, the base station: it reassembles each remote's framed
 //   test messages from the addressed packets of its base modem and answers
-//   each with a copy whose byte at offset 10 is 'A' + (answers mod 10);
+//   each with a copy carrying its answer letter (app/answerletter.h);
 // - CRemoteHostPeer, a remote unit: while linked it sends a framed test
 //   message at a set interval and checks the answers.
 #pragma once

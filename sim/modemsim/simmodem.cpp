@@ -1,15 +1,9 @@
-// CSimModem: the modem's command dialogue, modes, data path, faults and its
-// pty host with modem lines and line-speed garbling.
+// CSimModem: the modem's command dialogue, modes, data path, radio and
+// faults. Its pty host is in simpty.cpp.
 #include "simmodem.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
-#include <sys/inotify.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -24,14 +18,7 @@ const char ESCAPE_LINE[] = ":wit2410\n";
 constexpr size_t ESCAPE_LEN = sizeof(ESCAPE_LINE) - 1;
 constexpr int ESCAPE_HOLD_MS = 20;        // a partial ":wit2410" is data after this
 constexpr size_t MAX_PENDING = 16384;     // deliveries held in command mode
-constexpr size_t MAX_WRITE_BACKLOG = 65536;
-constexpr size_t MAX_OUT_QUEUE = 65536;  // bytes queued toward a host that does not read
-constexpr size_t LINE_SLICE = 8;  // paced bytes reach the host in slices of up to this many
 constexpr size_t MAX_BASE_PENDING = 32;  // delivered frames awaiting the base host's answer
-
-// One character time on the line (start bit, 8 data bits, stop bit); 0 when
-// the line is not paced.
-int64_t ByteNanos(int iBaud) { return iBaud > 0 ? 10000000000LL / iBaud : 0; }
 
 // Hex digits of a command argument: "wn05" -> 5. False when the argument is
 // empty, has other characters or more than iMaxDigits digits.
@@ -81,143 +68,12 @@ bool CSimModem::OnAir() const {
   return IsPlugged() && m_ePower == Power::Running && !m_faults.bCarrierLost;
 }
 
-// ---------------------------------------------------------------- pty host
-
-bool CSimModem::OpenPty(std::string& strError) {
-  m_iMaster = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  char szSlave[128];
-  if (m_iMaster < 0 || grantpt(m_iMaster) != 0 || unlockpt(m_iMaster) != 0 ||
-      ptsname_r(m_iMaster, szSlave, sizeof szSlave) != 0) {
-    strError = "cannot open a pseudo-terminal: " + std::string(strerror(errno));
-    ClosePty();
-    return false;
-  }
-  m_strSlave = szSlave;
-  m_iSlaveKeep = open(szSlave, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (m_iSlaveKeep < 0 || !MakeLineRaw(m_iSlaveKeep, 9600)) {
-    strError = "cannot set up " + m_strSlave;
-    ClosePty();
-    return false;
-  }
-  const std::string& strDir = m_world.Options().strLinesDir;
-  if (!strDir.empty()) {
-    if (!m_lines.Create(strDir, m_strSlave)) {
-      strError = "cannot create the modem-line state in " + strDir;
-      ClosePty();
-      return false;
-    }
-    m_bDtr = m_lines.Dtr();
-    m_iInotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_iInotify < 0 || inotify_add_watch(m_iInotify, m_lines.LogPath().c_str(), IN_MODIFY) < 0) {
-      strError = "cannot watch " + m_lines.LogPath();
-      ClosePty();
-      return false;
-    }
-    m_world.Loop().Watch(m_iInotify, POLLIN, [this](short) { OnLinesChanged(); });
-  }
-  if (!m_cfg.strLink.empty()) {
-    // The link replaces an old link, never another kind of file.
-    struct stat st;
-    if (lstat(m_cfg.strLink.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-      strError = "cannot make the link " + m_cfg.strLink + ": a file that is not a link is there";
-      ClosePty();
-      return false;
-    }
-    std::string strTemp = m_cfg.strLink + ".tmp";
-    unlink(strTemp.c_str());
-    if (symlink(m_strSlave.c_str(), strTemp.c_str()) != 0 ||
-        rename(strTemp.c_str(), m_cfg.strLink.c_str()) != 0) {
-      strError = "cannot make the link " + m_cfg.strLink + ": " + strerror(errno);
-      ClosePty();
-      return false;
-    }
-  }
-  m_world.Loop().Watch(m_iMaster, POLLIN, [this](short s) { OnMasterReadable(s); });
-  SetPeerLines();
-  return true;
-}
-
-void CSimModem::RemoveLink() {
-  if (m_cfg.strLink.empty()) return;
-  char szTarget[256];
-  ssize_t iLen = readlink(m_cfg.strLink.c_str(), szTarget, sizeof szTarget - 1);
-  if (iLen > 0) {
-    szTarget[iLen] = '\0';
-    if (m_strSlave == szTarget) unlink(m_cfg.strLink.c_str());
-  }
-}
-
-void CSimModem::ClosePty() {
-  if (m_iMaster >= 0) {
-    m_world.Loop().Unwatch(m_iMaster);
-    close(m_iMaster);
-    m_iMaster = -1;
-    RemoveLink();
-  }
-  if (m_iSlaveKeep >= 0) close(m_iSlaveKeep);
-  m_iSlaveKeep = -1;
-  if (m_iInotify >= 0) {
-    m_world.Loop().Unwatch(m_iInotify);
-    close(m_iInotify);
-  }
-  m_iInotify = -1;
-  m_lines.Close(true);
-}
+// ------------------------------------------------------------ modem lines
 
 void CSimModem::AttachPeer(IHostPeer* pPeer) {
   m_pPeer = pPeer;
   m_bCommandMode = false;
   m_ePower = Power::Running;
-}
-
-void CSimModem::Unplug() {
-  if (!IsPty() || m_iMaster < 0) return;
-  m_world.Loop().Cancel(m_uBootTimer);
-  m_world.Loop().Cancel(m_uOutTimer);
-  m_world.Loop().Cancel(m_uGatherTimer);
-  m_world.Loop().Cancel(m_uEscapeTimer);
-  m_uBootTimer = m_uOutTimer = m_uGatherTimer = m_uEscapeTimer = 0;
-  ++m_uEpoch;
-  m_dqOut.clear();
-  m_iOutQueued = 0;
-  m_vWriteBuf.clear();
-  m_iOutPos = 0;
-  m_bOutBusy = false;
-  ClearLine();
-  ClosePty();
-  m_world.RelinkNow();
-}
-
-bool CSimModem::Plug(std::string& strError) {
-  if (!IsPty() || m_iMaster >= 0) return true;
-  if (!OpenPty(strError)) return false;
-  Reset();
-  return true;
-}
-
-// ------------------------------------------------------------ modem lines
-
-void CSimModem::SetPeerLines() {
-  if (!m_lines.IsOpen()) return;
-  uint32_t uBits = TIOCM_DSR;
-  if (m_ePower == Power::Running && !m_faults.bCtsLow) uBits |= TIOCM_CTS;
-  if (OnAir() && (m_bBase || m_pBase)) uBits |= TIOCM_CAR;
-  m_lines.Assign(CModemLines::PEER_BITS, uBits);
-}
-
-void CSimModem::OnLinesChanged() {
-  char ab[1024];
-  while (read(m_iInotify, ab, sizeof ab) > 0) {
-  }
-  std::vector<ModemLinesEvent> v;
-  m_lines.ReadLog(v);
-  for (const auto& e : v) {
-    if (m_bDtr && !e.bDtr)
-      DtrFell(e.iNanos);
-    else if (!m_bDtr && e.bDtr)
-      DtrRose(e.iNanos);
-    m_bDtr = e.bDtr;
-  }
 }
 
 void CSimModem::DtrFell(int64_t iNanos) {
@@ -288,32 +144,6 @@ void CSimModem::BootDone() {
 
 // ------------------------------------------------------------ host input
 
-void CSimModem::OnMasterReadable(short sRevents) {
-  if (sRevents & POLLOUT) PumpOut();
-  if (m_iMaster < 0 || !(sRevents & POLLIN)) return;
-  uint8_t ab[4096];
-  ssize_t iGot = read(m_iMaster, ab, sizeof ab);
-  if (iGot <= 0) return;
-  int iHost = HostLineSpeed(m_iMaster);
-  if (iHost != 0 && iHost != m_iBaud) {
-    Bytes v;
-    GarbleInto(ab, static_cast<size_t>(iGot), v);
-    HostInput(v.data(), v.size());
-  } else {
-    HostInput(ab, static_cast<size_t>(iGot));
-  }
-}
-
-void CSimModem::GarbleInto(const uint8_t* pData, size_t iLen, Bytes& rOut) {
-  // Bytes framed at the wrong speed: some vanish, the rest arrive as
-  // high-bit junk, never as plain text.
-  for (size_t i = 0; i < iLen; ++i) {
-    (void)pData[i];
-    if (m_rng() % 3 == 0) continue;
-    rOut.push_back(static_cast<uint8_t>(0x80 | (m_rng() & 0x7F)));
-  }
-}
-
 void CSimModem::HostInput(const uint8_t* pData, size_t iLen) {
   if (!IsPlugged() || m_ePower != Power::Running || m_faults.bSilent) return;
   for (size_t i = 0; i < iLen; ++i) {
@@ -346,57 +176,102 @@ void CSimModem::CommandByte(uint8_t b) {
 }
 
 void CSimModem::RunCommand(const std::string& strLine) {
-  int iVal = 0;
+  // What follows a command's name: nothing, or one or two hex digits.
+  enum class Arg { None, Hex };
+  struct Command {
+    const char* pszName;
+    Arg eArg;
+    // Runs the command line with its argument; none: the line is only
+    // acknowledged.
+    void (*pfnRun)(CSimModem& m, const std::string& strLine, int iVal);
+  };
+  // The first entry that matches the line answers it; a one-shot command
+  // that is only acknowledged is one line here.
+  static const Command COMMANDS[] = {
+      {":wit2410", Arg::None,
+       [](CSimModem& m, const std::string& strLine, int) {
+         m.EnterCommandMode();
+         m.Reply(Standard(strLine, "OK"));
+       }},
+      {"m0", Arg::None,
+       [](CSimModem& m, const std::string& strLine, int) {
+         // Factory settings: a remote on channel 0; the line speed stays.
+         m.m_iZc = 0;
+         m.SetRole(false);
+         m.SetChannel(0);
+         m.Reply(Standard(strLine, "OK"));
+       }},
+      {"wb0", Arg::None,
+       [](CSimModem& m, const std::string& strLine, int) {
+         m.SetRole(false);
+         m.Reply(Standard(strLine, "OK"));
+       }},
+      {"wb1", Arg::None,
+       [](CSimModem& m, const std::string& strLine, int) {
+         m.SetRole(true);
+         m.Reply(Standard(strLine, "OK"));
+       }},
+      {"wn", Arg::Hex,
+       [](CSimModem& m, const std::string& strLine, int iVal) {
+         if (iVal >= MAX_REMOTES) {
+           m.Reply(Standard(strLine, "ERROR channel"));
+         } else {
+           m.SetChannel(iVal);
+           m.Reply(Standard(strLine, "OK"));
+         }
+       }},
+      {"zc", Arg::Hex,
+       [](CSimModem& m, const std::string& strLine, int iVal) {
+         m.m_iZc = iVal;
+         m.Reply(Standard(strLine, "OK"));
+       }},
+      {"sd", Arg::Hex,
+       [](CSimModem& m, const std::string& strLine, int iVal) {
+         // The reply ends in "d"; the new speed holds once it is out, and the
+         // next line feed is answered with the prompt.
+         int iNew = 230400 / (iVal + 1);
+         CSimModem* pModem = &m;
+         m.Reply(strLine + "\rBaud rate changed", [pModem, iNew] {
+           pModem->m_iBaud = iNew;
+           pModem->m_bPromptOnLf = true;
+         });
+       }},
+      {"wr?", Arg::None,
+       [](CSimModem& m, const std::string&, int) {
+         int iSignal = (m.m_bBase || m.m_pBase) ? m.m_cfg.cond.iSignal : 0;
+         char szValue[8];
+         snprintf(szValue, sizeof szValue, "%02X", iSignal & 0xFF);
+         m.Reply(Standard(m.m_faults.bBadEcho ? "wx?" : "wr?", szValue));
+       }},
+      {"m>", Arg::None, nullptr},
+      {"z>", Arg::None,
+       [](CSimModem& m, const std::string&, int) {
+         // The reply ends at its first ">"; data mode follows at once.
+         m.Reply("z>");
+         m.EnterDataMode();
+       }},
+      {"sp", Arg::Hex, nullptr},  // sent when a base is brought up
+      {"zq", Arg::Hex, nullptr},  // low power mode
+      {"pe", Arg::Hex, nullptr},  // alternate frequency band
+  };
+
   if (strLine.empty()) {
     Reply("> ");
-  } else if (strLine == ":wit2410") {
-    EnterCommandMode();
-    Reply(Standard(strLine, "OK"));
-  } else if (strLine == "m0") {
-    // Factory settings: a remote on channel 0; the line speed stays.
-    m_iZc = 0;
-    SetRole(false);
-    SetChannel(0);
-    Reply(Standard(strLine, "OK"));
-  } else if (strLine == "wb0" || strLine == "wb1") {
-    SetRole(strLine[2] == '1');
-    Reply(Standard(strLine, "OK"));
-  } else if (StartsWith(strLine, "wn") && ParseHexArg(strLine, 2, 2, &iVal)) {
-    if (iVal >= MAX_REMOTES) {
-      Reply(Standard(strLine, "ERROR channel"));
-    } else {
-      SetChannel(iVal);
-      Reply(Standard(strLine, "OK"));
-    }
-  } else if (StartsWith(strLine, "zc") && ParseHexArg(strLine, 2, 2, &iVal)) {
-    m_iZc = iVal;
-    Reply(Standard(strLine, "OK"));
-  } else if (StartsWith(strLine, "sd") && ParseHexArg(strLine, 2, 2, &iVal)) {
-    // The reply ends in "d"; the new speed holds once it is out, and the
-    // next line feed is answered with the prompt.
-    int iNew = 230400 / (iVal + 1);
-    Reply(strLine + "\rBaud rate changed", [this, iNew] {
-      m_iBaud = iNew;
-      m_bPromptOnLf = true;
-    });
-  } else if (strLine == "wr?") {
-    int iSignal = (m_bBase || m_pBase) ? m_cfg.cond.iSignal : 0;
-    char szValue[8];
-    snprintf(szValue, sizeof szValue, "%02X", iSignal & 0xFF);
-    Reply(Standard(m_faults.bBadEcho ? "wx?" : "wr?", szValue));
-  } else if (strLine == "m>") {
-    Reply(Standard(strLine, "OK"));
-  } else if (strLine == "z>") {
-    // The reply ends at its first ">"; data mode follows at once.
-    Reply("z>");
-    EnterDataMode();
-  } else if ((StartsWith(strLine, "sp") || StartsWith(strLine, "zq") ||
-              StartsWith(strLine, "pe")) &&
-             ParseHexArg(strLine, 2, 2, &iVal)) {
-    Reply(Standard(strLine, "OK"));
-  } else {
-    Reply(Standard(strLine, "ERROR"));
+    return;
   }
+  for (const Command& cmd : COMMANDS) {
+    int iVal = 0;
+    if (cmd.eArg == Arg::None && strLine != cmd.pszName) continue;
+    if (cmd.eArg == Arg::Hex &&
+        !(StartsWith(strLine, cmd.pszName) && ParseHexArg(strLine, strlen(cmd.pszName), 2, &iVal)))
+      continue;
+    if (cmd.pfnRun)
+      cmd.pfnRun(*this, strLine, iVal);
+    else
+      Reply(Standard(strLine, "OK"));
+    return;
+  }
+  Reply(Standard(strLine, "ERROR"));
 }
 
 void CSimModem::Reply(const std::string& strText, std::function<void()> fnAfter) {
@@ -754,162 +629,6 @@ void CSimModem::SendGarbage(int iCount) {
   Bytes v;
   for (int i = 0; i < iCount; ++i) v.push_back(static_cast<uint8_t>(m_rng() & 0xFF));
   QueueOut(OutChunk{std::move(v), 0, nullptr});
-}
-
-// ---------------------------------------------------------- toward the host
-
-void CSimModem::QueueOut(OutChunk chunk) {
-  if (!IsPlugged()) return;
-  if (m_iOutQueued + chunk.v.size() > MAX_OUT_QUEUE) {
-    // The host does not read: the modem's buffer overflows and the bytes
-    // are lost; a step tied to them (the speed change of "sd") still runs.
-    if (chunk.fnAfter) chunk.fnAfter();
-    return;
-  }
-  m_iOutQueued += chunk.v.size();
-  m_dqOut.push_back(std::move(chunk));
-  PumpOut();
-}
-
-void CSimModem::PumpOut() {
-  if (m_bOutBusy) return;  // a paced reply is waiting for its timer
-  m_bOutBusy = true;
-  // Chunks go out while the master takes everything; what it leaves waits
-  // for POLLOUT.
-  for (;;) {
-    while (!m_dqOut.empty() && m_vWriteBuf.empty() && m_dqLine.empty()) {
-      OutChunk& chunk = m_dqOut.front();
-      if (chunk.iGapMs > 0 && m_iOutPos < chunk.v.size()) {
-        WriteToHost(&chunk.v[m_iOutPos], 1);
-        if (++m_iOutPos < chunk.v.size()) {
-          m_uOutTimer = m_world.Loop().AfterMs(chunk.iGapMs, [this] {
-            m_uOutTimer = 0;
-            m_bOutBusy = false;
-            PumpOut();
-          });
-          return;  // stays busy until the timer
-        }
-      } else if (m_iOutPos < chunk.v.size()) {
-        WriteToHost(chunk.v.data() + m_iOutPos, chunk.v.size() - m_iOutPos);
-      }
-      std::function<void()> fnAfter = std::move(chunk.fnAfter);
-      m_iOutQueued -= chunk.v.size();
-      m_dqOut.pop_front();
-      m_iOutPos = 0;
-      if (fnAfter && !m_dqLine.empty()) {
-        m_fnLineEmpty = std::move(fnAfter);  // runs when its bytes have reached the host
-      } else if (fnAfter) {
-        fnAfter();
-      }
-    }
-    if (!m_vWriteBuf.empty() && m_iMaster >= 0) {
-      ssize_t iDone = write(m_iMaster, m_vWriteBuf.data(), m_vWriteBuf.size());
-      if (iDone > 0) m_vWriteBuf.erase(m_vWriteBuf.begin(), m_vWriteBuf.begin() + iDone);
-      m_world.Loop().SetEvents(m_iMaster, m_vWriteBuf.empty() ? POLLIN : POLLIN | POLLOUT);
-    }
-    if (m_dqOut.empty() || !m_vWriteBuf.empty() || !m_dqLine.empty()) break;
-  }
-  m_bOutBusy = false;
-}
-
-void CSimModem::WriteToHost(const uint8_t* pData, size_t iLen) {
-  if (m_pPeer) {
-    // Measurement: the last byte of an answer frame leaving toward the host.
-    if (!m_bBase)
-      for (size_t i = 0; i < iLen; ++i) MeasureToHost(pData[i]);
-    m_pPeer->FromModem(pData, iLen);
-    return;
-  }
-  if (m_iMaster < 0) return;
-  Bytes vGarbled;
-  int iHost = HostLineSpeed(m_iMaster);
-  if (iHost != 0 && iHost != m_iBaud) {
-    GarbleInto(pData, iLen, vGarbled);
-    pData = vGarbled.data();
-    iLen = vGarbled.size();
-  }
-  if (iLen == 0) return;
-  int64_t iByteNs = ByteNanos(m_iBaud);
-  if (iByteNs == 0) {
-    for (size_t i = 0; i < iLen; ++i) m_bBase ? MeasureBaseOut(pData[i]) : MeasureToHost(pData[i]);
-    WriteNow(pData, iLen);
-    return;
-  }
-  // A chunk that waited for the wire to empty follows its last byte at
-  // once (timer lateness does not stretch the line); otherwise the line was
-  // idle and its first byte starts now.
-  // (m_iLineHeadNs is then already the end of the byte after the last one;
-  // a catch-up is limited to one millisecond).
-  if (m_dqLine.empty())
-    m_iLineHeadNs = m_bLineChained ? std::max(m_iLineHeadNs, MonoNanos() - 1000000) : MonoNanos() + iByteNs;
-  m_dqLine.insert(m_dqLine.end(), pData, pData + iLen);
-  DrainLine();
-}
-
-// Hands the bytes whose character time is over to the host, and sets a
-// timer for the next slice.
-void CSimModem::DrainLine() {
-  m_world.Loop().Cancel(m_uLineTimer);
-  m_uLineTimer = 0;
-  if (m_dqLine.empty()) return;
-  int64_t iByteNs = ByteNanos(m_iBaud);
-  if (iByteNs == 0) iByteNs = 1;
-  int64_t iNow = MonoNanos();
-  size_t n = 0;
-  if (iNow >= m_iLineHeadNs)
-    n = std::min(m_dqLine.size(), static_cast<size_t>((iNow - m_iLineHeadNs) / iByteNs) + 1);
-  if (n > 0) {
-    Bytes v(m_dqLine.begin(), m_dqLine.begin() + static_cast<long>(n));
-    m_dqLine.erase(m_dqLine.begin(), m_dqLine.begin() + static_cast<long>(n));
-    m_iLineHeadNs += static_cast<int64_t>(n) * iByteNs;
-    // Measurement: bytes count as out when they reach the host.
-    for (uint8_t b : v) m_bBase ? MeasureBaseOut(b) : MeasureToHost(b);
-    WriteNow(v.data(), v.size());
-  }
-  if (!m_dqLine.empty()) {
-    size_t iSlice = std::min(LINE_SLICE, m_dqLine.size());
-    int64_t iDue = m_iLineHeadNs + static_cast<int64_t>(iSlice - 1) * iByteNs;
-    m_uLineTimer = m_world.Loop().After(iDue - MonoNanos(), [this] {
-      m_uLineTimer = 0;
-      DrainLine();
-    });
-    return;
-  }
-  if (m_fnLineEmpty) {
-    std::function<void()> fn = std::move(m_fnLineEmpty);
-    m_fnLineEmpty = nullptr;
-    fn();
-  }
-  m_bLineChained = true;
-  PumpOut();
-  m_bLineChained = false;
-}
-
-void CSimModem::ClearLine() {
-  m_world.Loop().Cancel(m_uLineTimer);
-  m_uLineTimer = 0;
-  m_dqLine.clear();
-  m_fnLineEmpty = nullptr;
-  m_iOutState = 0;
-  for (int i = 0; i < MAX_REMOTES; ++i) {
-    m_avBaseIn[i].clear();
-    m_avBaseAnswer[i].clear();
-    m_world.BaseFramesUnanswered(static_cast<int>(m_adqBaseFrames[i].size()));
-    m_adqBaseFrames[i].clear();
-  }
-}
-
-void CSimModem::WriteNow(const uint8_t* pData, size_t iLen) {
-  if (m_iMaster < 0) return;
-  size_t iDone = 0;
-  if (m_vWriteBuf.empty()) {
-    ssize_t i = iLen ? write(m_iMaster, pData, iLen) : 0;
-    if (i > 0) iDone = static_cast<size_t>(i);
-  }
-  if (iDone < iLen && m_vWriteBuf.size() + (iLen - iDone) <= MAX_WRITE_BACKLOG) {
-    m_vWriteBuf.insert(m_vWriteBuf.end(), pData + iDone, pData + iLen);
-    m_world.Loop().SetEvents(m_iMaster, POLLIN | POLLOUT);
-  }
 }
 
 std::string CSimModem::Status() const {
