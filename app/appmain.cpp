@@ -90,7 +90,7 @@ int TavrixMain(HINSTANCE hInstance) {
     int iKey = MenuSelect(nullptr, g_apszMainMenu, 0, MENU_SELECTBYKEY, nullptr, &iItem);
     g_apszMainMenu[0] = nullptr;
     // 0: the menu could not be shown at all; leaving beats running an item blind.
-    if (iKey == 27 || iKey == -1 || iKey == 0) break;
+    if (IsCancelKey(iKey) || iKey == 0) break;
     RunCommand(iItem);
   }
 
