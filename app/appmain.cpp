@@ -8,6 +8,7 @@
 #include "kelgui/kelgui.h"
 #include "kelgui/kelmenu.h"
 #include "kelassert.h"
+#include "platform/exithook.h"
 #include "platform/instance.h"
 #include "platform/serial.h"
 
@@ -79,6 +80,7 @@ int TavrixMain(HINSTANCE hInstance) {
   if (!PlatClaimSingleInstance("tavrix")) return 0;
   if (!GuiInit(hInstance, -1, "Tavrix")) return -1;
   KelAddAssertHook(PlatSerialRestoreAll);  // a failed check leaves the lines as it found them
+  PlatAddExitHook(PlatSerialRestoreAll);   // and so does a crash
   g_szKv3Id[0] = 0;
   g_Modem.LoadSettings();
   g_Modem.SelectPort(g_Modem.m_iPort);

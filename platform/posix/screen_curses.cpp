@@ -17,7 +17,7 @@
 // terminal is given back, then taken again on resume, before the next key is
 // read), SIGCONT a resume. The terminal is given back at every way out:
 // normal end (atexit), a failed assertion (its clean-up hook) and a fatal
-// signal.
+// signal, whose handler also runs the platform's exit hooks (exithook.h).
 #include <curses.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -40,7 +40,7 @@
 #include "platform/posix/screen_backend.h"
 #include "platform/posix/termkeys.h"
 #include "platform/screen.h"
-#include "platform/serial.h"
+#include "platform/exithook.h"
 
 namespace {
 
@@ -75,7 +75,7 @@ void OnEventSignal(int iSig) {
 }
 
 void OnFatalSignal(int iSig) {
-  PlatSerialRestoreAll();  // the serial lines get their own settings back too
+  PlatRunExitHooks();  // what else the program changed (the serial lines) goes back too
   if (g_bTiSaved) tcsetattr(STDIN_FILENO, TCSANOW, &g_tiSaved);
   if (g_cbRestore) {
     ssize_t n = write(STDOUT_FILENO, g_szRestore, g_cbRestore);
