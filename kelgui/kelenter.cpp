@@ -81,8 +81,8 @@ class CField {
   LONG m_lRelaxedMax = 0;
   DWORD m_dwFlags;
   const char* m_pszKeys;
-  int m_iValidEnd = 0;     // key-string index of the validated finishing keys' end marker
-  int m_iInputStart = 0;   // key-string index of the input keys' start marker
+  int m_iValidEnd = 0;    // key-string index of the validated finishing keys' end marker
+  int m_iInputStart = 0;  // key-string index of the input keys' start marker
   int m_iDecimals = 0;
   bool m_bNumeric = false;
   bool m_bImplied = false;

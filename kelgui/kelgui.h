@@ -14,8 +14,8 @@
 
 // Key codes as the keyboard functions and the dialogues return them:
 // printable characters come upper-cased, the rest are these.
-#define KBD_CLOSED (-1)      // the window is closed or the program told to quit
-#define KBD_NONE 0           // nothing read (an event handled, no key)
+#define KBD_CLOSED (-1)  // the window is closed or the program told to quit
+#define KBD_NONE 0       // nothing read (an event handled, no key)
 #define KBD_BACKSPACE 8
 #define KBD_TAB 9
 #define KBD_DOWN 11

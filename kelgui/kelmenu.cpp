@@ -75,13 +75,13 @@ class CMenu {
   const char* m_pszExitKeys;
   int m_iTitleRows = 0;  // 1 under a title, else 0
   HWND m_hList = nullptr;
-  int m_iCount = 0;      // items in the list
-  int m_iTop = 0;        // top item at the start
+  int m_iCount = 0;  // items in the list
+  int m_iTop = 0;    // top item at the start
   // The selection as last seen, for the end of a menu whose window was
   // closed under it (the list went with the terminal window).
   int m_iLastSel = -1;
-  int m_iKey = 0;        // the key being handled; at the end, the result
-  CScrollBar m_bar;      // goes with the object
+  int m_iKey = 0;            // the key being handled; at the end, the result
+  CScrollBar m_bar;          // goes with the object
   SIZE m_sizeLaid = {0, 0};  // the terminal's size when the menu was laid out
 };
 

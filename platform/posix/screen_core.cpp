@@ -277,7 +277,8 @@ void UpdateCredit() {
   DWORD dwNow = Backend()->Ticks();
   if (g_screen.bCreditStarted) {
     DWORD dwGain = dwNow - g_screen.dwCreditAt;
-    g_screen.dwCredit = dwGain >= FLUSH_CREDIT_MAX - g_screen.dwCredit ? FLUSH_CREDIT_MAX : g_screen.dwCredit + dwGain;
+    g_screen.dwCredit =
+        dwGain >= FLUSH_CREDIT_MAX - g_screen.dwCredit ? FLUSH_CREDIT_MAX : g_screen.dwCredit + dwGain;
   }
   g_screen.dwCreditAt = dwNow;
   g_screen.bCreditStarted = true;
@@ -638,7 +639,8 @@ LRESULT PlatDefWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
       const char* psz = reinterpret_cast<const char*>(lParam);
       p->strText = psz ? psz : "";
       // The terminal's title is that of its first top-level window.
-      if (!p->pParent && !g_screen.apTop.empty() && g_screen.apTop.front() == p && g_screen.bStarted && !g_screen.bHungUp)
+      if (!p->pParent && !g_screen.apTop.empty() && g_screen.apTop.front() == p && g_screen.bStarted &&
+          !g_screen.bHungUp)
         Backend()->SetTitle(p->strText.c_str());
       return 1;
     }
