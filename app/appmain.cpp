@@ -8,6 +8,7 @@
 #include "kelgui/kelgui.h"
 #include "kelgui/kelmenu.h"
 #include "kelassert.h"
+#include "platform/exithook.h"
 #include "platform/instance.h"
 #include "platform/serial.h"
 
@@ -55,6 +56,7 @@ int TavrixMain(HINSTANCE hInstance) {
   if (!PlatClaimSingleInstance("tavrix")) return 0;
   if (!GuiInit(hInstance, -1, "Tavrix")) return -1;
   KelAddAssertHook(PlatSerialRestoreAll);  // a failed check leaves the lines as it found them
+  PlatAddExitHook(PlatSerialRestoreAll);   // and so does a crash
   g_szKv3Id[0] = 0;
   g_Modem.LoadSettings();
   g_Modem.SelectPort(g_Modem.m_iPort);
@@ -68,7 +70,7 @@ int TavrixMain(HINSTANCE hInstance) {
     apszLabels[0] = FormatSelectModemItem(szFirst, g_Modem.m_iPort);
     int iKey = MenuSelect(nullptr, apszLabels, 0, MENU_SELECTBYKEY, nullptr, &iItem);
     // 0: the menu could not be shown at all; leaving beats running an item blind.
-    if (iKey == 27 || iKey == -1 || iKey == 0) break;
+    if (IsCancelKey(iKey) || iKey == 0) break;
     if (iItem >= 0 && iItem < MAIN_MENU_ITEMS) MAIN_MENU[iItem].pfnRun();
   }
 

@@ -98,7 +98,7 @@ bool RecoverLine(bool bBase) {
 bool CmdSelectModem() {
   int iIndex = g_Modem.m_iPort;
   int iKey = MenuSelect(nullptr, MODEM_MENU, 0, MENU_SELECTBYKEY, nullptr, &iIndex);
-  if (iKey == 27 || iKey == -1 || iIndex == g_Modem.m_iPort || iIndex < 0) return true;
+  if (IsCancelKey(iKey) || iIndex == g_Modem.m_iPort || iIndex < 0) return true;
   g_Modem.m_iPort = iIndex;
   return g_Modem.SelectPort(iIndex) >= 0;
 }
@@ -108,7 +108,7 @@ bool CmdSetChannel() {
   int iValue = g_Modem.GetChannel();
   GuiPuts("Channel:");
   int iKey = EnterInt(11, 0, 0, 63, &iValue, nullptr);
-  if (iKey == 27 || iKey == -1) return false;
+  if (IsCancelKey(iKey)) return false;
   g_Modem.SetChannel(iValue);
   return true;
 }
@@ -117,7 +117,7 @@ bool CmdSetId() {
   GuiClear();
   GuiPuts("KV3 ID:");
   int iKey = EnterString(8, 0, KV3_ID_LEN, g_szKv3Id, nullptr);
-  return !(iKey == 27 || iKey == -1);
+  return !IsCancelKey(iKey);
 }
 
 void CmdSignalStrength() {

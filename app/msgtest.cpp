@@ -354,7 +354,7 @@ void CmdSendMessages() {
       GuiPressAnyKey();
     }
     int iKey = MenuSelect(nullptr, SEND_MENU, 0, MENU_SELECTBYKEY, nullptr, &iSubItem);
-    if (iKey == 27 || iKey == -1 || iKey == 0 || iSubItem < 0 || iSubItem > 2) return;
+    if (IsCancelKey(iKey) || iKey == 0 || iSubItem < 0 || iSubItem > 2) return;
     iAction = iSubItem;
   }
 }

@@ -115,29 +115,29 @@ void CEditBox::DeleteAt(int iPos) {
 bool CEditBox::OnKey(int iKey) {
   CheckInvariants();
   switch (iKey) {
-    case 8:  // Backspace
+    case KBD_BACKSPACE:
       if (m_iCursor == 0) return false;
       --m_iCursor;
       DeleteAt(m_iCursor);
       return true;
-    case 14:  // Left
+    case KBD_LEFT:
       if (m_iCursor == 0) return false;
       --m_iCursor;
       PlaceCursor();
       return true;
-    case 26:  // Right
+    case KBD_RIGHT:
       if (m_iCursor >= m_iBufferLen) return false;
       ++m_iCursor;
       PlaceCursor();
       return true;
-    case 127:  // Delete
+    case KBD_DELETE:
       if (m_iCursor >= m_iBufferLen) return false;
       DeleteAt(m_iCursor);
       return true;
     default:
       break;
   }
-  if (iKey < 32) return false;
+  if (iKey < KBD_SPACE) return false;  // other control keys
   if (m_iBufferLen >= m_iLimit) {
     PlayBeep(1);
     return false;

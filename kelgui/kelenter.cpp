@@ -56,6 +56,9 @@ class CField {
   // Where the handling of a key goes next.
   enum Step { STEP_NEXT, STEP_INSERT, STEP_CHECK, STEP_AUTOFINISH, STEP_FINISH, STEP_END };
 
+  void ReadKeyString();
+  void SetBounds();
+  void PlaceField();
   Step Dispatch(int& iKey);
   Step Insert(int iKey);
   Step NumberCheck(int iKey);
@@ -78,8 +81,8 @@ class CField {
   LONG m_lRelaxedMax = 0;
   DWORD m_dwFlags;
   const char* m_pszKeys;
-  int m_iPos250 = 0;
-  int m_iPos247 = 0;
+  int m_iValidEnd = 0;    // key-string index of the validated finishing keys' end marker
+  int m_iInputStart = 0;  // key-string index of the input keys' start marker
   int m_iDecimals = 0;
   bool m_bNumeric = false;
   bool m_bImplied = false;
@@ -104,66 +107,10 @@ CField::CField(int iCol, int iRow, char* pszBuf, int iMaxLen, LONG lMin, LONG lM
 
 int CField::Run() {
   if (m_iRow == -1 || m_iRow == 0x7FFF) GuiGetCursor(nullptr, &m_iRow);
-
-  // The key string: finishing keys, markers, decimal places, flag bits.
-  if (m_pszKeys) {
-    for (int i = 0; m_pszKeys[i]; ++i) {
-      const int c = static_cast<unsigned char>(m_pszKeys[i]);
-      if (c > ENTER_KEY_DECIMALS && c <= 223) {
-        m_iDecimals = c - ENTER_KEY_DECIMALS;
-        m_dwFlags |= ENTER_NUMBER;
-        m_bNumeric = true;
-      } else if (c >= 224) {
-        m_dwFlags |= 1u << ((256 - c) % 32);
-        if (c == ENTER_KEY_VALIDEND) m_iPos250 = i;
-        if (c == ENTER_KEY_INPUTSTART) m_iPos247 = i;
-      }
-    }
-  }
+  ReadKeyString();
   const DWORD dwStyle = (m_dwFlags & ENTER_RIGHT) ? STYLE_FIELD_RIGHT : STYLE_FIELD;
-
-  if (m_dwFlags & ENTER_NUMBER) {
-    if (m_lMin >= m_lMax) {
-      m_lMin = 0;
-      m_lMax = INT_MAX;
-    } else {
-      m_bNumeric = true;
-      int iLogMax = CountDigits(m_lMax);
-      if (CountDigits(m_lMin) > iLogMax) iLogMax = CountDigits(m_lMin);
-      if (m_iDecimals > 0) iLogMax += 2;
-      // Small bounds with places ("0.05", "-0.05") need more than their
-      // digits: the field must hold every text it can show.
-      char sz[NUMBER_TEXT];
-      const int iLenMax = FormatDecimal(sz, m_lMax, m_iDecimals);
-      const int iLenMin = FormatDecimal(sz, m_lMin, m_iDecimals);
-      if (iLenMax > iLogMax) iLogMax = iLenMax;
-      if (iLenMin > iLogMax) iLogMax = iLenMin;
-      KEL_ASSERT(iLogMax < 32);
-      if (m_iMaxLen > iLogMax) m_iMaxLen = iLogMax;
-    }
-  }
-  // While typing, the first digits of a number above 9 (or below -9) must
-  // be allowed through. These bounds follow the ones above, so that a field
-  // without a range (which a key string can still make numeric) takes any
-  // number instead of only 0.
-  m_lRelaxedMax = m_lMax <= -10 ? 0 : m_lMax;
-  m_lRelaxedMin = m_lMin >= 10 ? 0 : m_lMin;
-
-  // The field's place is worked out in 64 bits and kept near the page, so
-  // that no column or length a caller passes overflows the drawing. A field
-  // reaching far left of the page loses that part: its right end stays.
-  long long llCol = m_iCol;
-  if ((m_dwFlags & ENTER_RIGHT) && m_iCol != 0 && !(m_dwFlags & ENTER_LEFTCOL)) {
-    llCol -= static_cast<long long>(m_iMaxLen) - 1;
-  }
-  long long llWidth = GuiGetColumns() - llCol;
-  if (llWidth > m_iMaxLen) llWidth = m_iMaxLen;
-  if (llCol < -FIELD_CUT) {
-    llWidth -= -FIELD_CUT - llCol;
-    llCol = -FIELD_CUT;
-  }
-  m_iCol = Reach(llCol);
-  m_iWidth = Reach(llWidth);
+  SetBounds();
+  PlaceField();
   const int iTextLen = static_cast<int>(std::strlen(m_pszBuf));
   m_iResult = 0;
   if (m_dwFlags & ENTER_DISPLAY) {
@@ -198,6 +145,70 @@ int CField::Run() {
   return m_iResult;
 }
 
+void CField::ReadKeyString() {
+  // The key string: finishing keys, markers, decimal places, flag bits.
+  if (!m_pszKeys) return;
+  for (int i = 0; m_pszKeys[i]; ++i) {
+    const int c = static_cast<unsigned char>(m_pszKeys[i]);
+    if (c > ENTER_KEY_DECIMALS && c <= 223) {
+      m_iDecimals = c - ENTER_KEY_DECIMALS;
+      m_dwFlags |= ENTER_NUMBER;
+      m_bNumeric = true;
+    } else if (c >= 224) {
+      m_dwFlags |= 1u << ((256 - c) % 32);
+      if (c == ENTER_KEY_VALIDEND) m_iValidEnd = i;
+      if (c == ENTER_KEY_INPUTSTART) m_iInputStart = i;
+    }
+  }
+}
+
+void CField::SetBounds() {
+  if (m_dwFlags & ENTER_NUMBER) {
+    if (m_lMin >= m_lMax) {
+      m_lMin = 0;
+      m_lMax = INT_MAX;
+    } else {
+      m_bNumeric = true;
+      int iLogMax = CountDigits(m_lMax);
+      if (CountDigits(m_lMin) > iLogMax) iLogMax = CountDigits(m_lMin);
+      if (m_iDecimals > 0) iLogMax += 2;
+      // Small bounds with places ("0.05", "-0.05") need more than their
+      // digits: the field must hold every text it can show.
+      char sz[NUMBER_TEXT];
+      const int iLenMax = FormatDecimal(sz, m_lMax, m_iDecimals);
+      const int iLenMin = FormatDecimal(sz, m_lMin, m_iDecimals);
+      if (iLenMax > iLogMax) iLogMax = iLenMax;
+      if (iLenMin > iLogMax) iLogMax = iLenMin;
+      KEL_ASSERT(iLogMax < 32);
+      if (m_iMaxLen > iLogMax) m_iMaxLen = iLogMax;
+    }
+  }
+  // While typing, the first digits of a number above 9 (or below -9) must
+  // be allowed through. These bounds follow the ones above, so that a field
+  // without a range (which a key string can still make numeric) takes any
+  // number instead of only 0.
+  m_lRelaxedMax = m_lMax <= -10 ? 0 : m_lMax;
+  m_lRelaxedMin = m_lMin >= 10 ? 0 : m_lMin;
+}
+
+void CField::PlaceField() {
+  // The field's place is worked out in 64 bits and kept near the page, so
+  // that no column or length a caller passes overflows the drawing. A field
+  // reaching far left of the page loses that part: its right end stays.
+  long long llCol = m_iCol;
+  if ((m_dwFlags & ENTER_RIGHT) && m_iCol != 0 && !(m_dwFlags & ENTER_LEFTCOL)) {
+    llCol -= static_cast<long long>(m_iMaxLen) - 1;
+  }
+  long long llWidth = GuiGetColumns() - llCol;
+  if (llWidth > m_iMaxLen) llWidth = m_iMaxLen;
+  if (llCol < -FIELD_CUT) {
+    llWidth -= -FIELD_CUT - llCol;
+    llCol = -FIELD_CUT;
+  }
+  m_iCol = Reach(llCol);
+  m_iWidth = Reach(llWidth);
+}
+
 int CField::FindKey(int iKey) const {
   if (!m_pszKeys || iKey <= 0 || iKey > 255) return -1;
   for (int i = 0; m_pszKeys[i]; ++i) {
@@ -207,24 +218,24 @@ int CField::FindKey(int iKey) const {
 }
 
 CField::Step CField::Dispatch(int& iKey) {
-  if (iKey == 27 || iKey == -1) {
+  if (IsCancelKey(iKey)) {
     m_iResult = iKey;
     return STEP_END;
   }
-  if (iKey == 0) return STEP_NEXT;
-  if (iKey == 14 && (m_dwFlags & ENTER_LEFTISBACK)) iKey = 8;
-  if (iKey == 13) {
+  if (iKey == KBD_NONE) return STEP_NEXT;
+  if (iKey == KBD_LEFT && (m_dwFlags & ENTER_LEFTISBACK)) iKey = KBD_BACKSPACE;
+  if (iKey == KBD_ENTER) {
     if (m_dwFlags & ENTER_NOENTER) return Refuse();
     return STEP_FINISH;
   }
-  const int p = FindKey(iKey);
-  if (p >= 0) {
-    if ((m_dwFlags & ENTER_VALIDKEYS) && p <= m_iPos250) return STEP_FINISH;
-    if ((m_dwFlags & ENTER_INPUTKEYS) && p >= m_iPos247) return STEP_INSERT;
+  const int iKeyPos = FindKey(iKey);
+  if (iKeyPos >= 0) {
+    if ((m_dwFlags & ENTER_VALIDKEYS) && iKeyPos <= m_iValidEnd) return STEP_FINISH;
+    if ((m_dwFlags & ENTER_INPUTKEYS) && iKeyPos >= m_iInputStart) return STEP_INSERT;
     m_iResult = iKey;
     return STEP_END;
   }
-  if ((m_dwFlags & ENTER_INPUTKEYS) && iKey != 8) return Refuse();
+  if ((m_dwFlags & ENTER_INPUTKEYS) && iKey != KBD_BACKSPACE) return Refuse();
 
   if (m_dwFlags & ENTER_NUMBER) {
     if (iKey == '+') {
@@ -243,12 +254,12 @@ CField::Step CField::Dispatch(int& iKey) {
       m_box->GetText(m_pszBuf, TextSize());
       return STEP_INSERT;
     }
-    if (!(iKey >= '0' && iKey <= '9') && iKey != 8) return Refuse();
+    if (!(iKey >= '0' && iKey <= '9') && iKey != KBD_BACKSPACE) return Refuse();
     m_box->GetText(m_pszBuf, TextSize());
     return STEP_INSERT;
   }
   if (iKey == '+' && (m_dwFlags & ENTER_PLUSFINISHES)) return STEP_FINISH;
-  if (iKey == 19) return Refuse();
+  if (iKey == KBD_UP) return Refuse();
   return STEP_INSERT;
 }
 
@@ -258,7 +269,7 @@ CField::Step CField::Refuse() {
 }
 
 CField::Step CField::Insert(int iKey) {
-  if ((m_bFirstKey || m_iMaxLen <= 1) && iKey != 8 && !(m_dwFlags & ENTER_EDIT)) {
+  if ((m_bFirstKey || m_iMaxLen <= 1) && iKey != KBD_BACKSPACE && !(m_dwFlags & ENTER_EDIT)) {
     m_box->SetText("");
   }
   m_bFirstKey = false;

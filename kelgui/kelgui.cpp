@@ -31,11 +31,11 @@ inline int SubWrap(int a, int b) { return int(unsigned(a) - unsigned(b)); }
 // that behaves like a terminal whose window was closed: it never opens a
 // window again, drops output and reads -1.
 struct CGuiSlot {
-  CGui* pGui = nullptr;
+  CGui* pGUI = nullptr;
   bool bExited = false;
   ~CGuiSlot() {
-    delete pGui;
-    pGui = nullptr;
+    delete pGUI;
+    pGUI = nullptr;
   }
 };
 thread_local CGuiSlot t_slot;
@@ -304,7 +304,7 @@ const char* LoadResString(UINT uID) {
 // ---- flat functions -----------------------------------------------------------------
 
 CGui* GuiGet() {
-  if (t_slot.pGui) return t_slot.pGui;
+  if (t_slot.pGUI) return t_slot.pGUI;
   CGui* pGUI = new CGui;
   KEL_ASSERT(pGUI);
   if (t_slot.bExited) {
@@ -312,15 +312,15 @@ CGui* GuiGet() {
     // that nothing opens a window again.
     pGUI->m_sizeText = {GUI_COLUMNS, GUI_DEFAULT_ROWS};
   }
-  t_slot.pGui = pGUI;
+  t_slot.pGUI = pGUI;
   return pGUI;
 }
 
 HWND GuiInit(HINSTANCE hInstance, int iRows, const char* pszTitle) {
   if (t_slot.bExited) {
     // A new terminal after GuiExit starts from a fresh object.
-    delete t_slot.pGui;
-    t_slot.pGui = nullptr;
+    delete t_slot.pGUI;
+    t_slot.pGUI = nullptr;
     t_slot.bExited = false;
   }
   SetModuleInstance(hInstance);
@@ -331,10 +331,10 @@ HWND GuiInit(HINSTANCE hInstance, int iRows, const char* pszTitle) {
 }
 
 void GuiExit() {
-  if (!t_slot.pGui) return;
+  if (!t_slot.pGUI) return;
   PlatPostQuitMessage(0);
-  delete t_slot.pGui;  // the destructor runs CGui::Destroy
-  t_slot.pGui = nullptr;
+  delete t_slot.pGUI;  // the destructor runs CGui::Destroy
+  t_slot.pGUI = nullptr;
   t_slot.bExited = true;
   PlatScreenShutdown();  // a terminal gets its own state back at once
 }

@@ -12,6 +12,26 @@
 #define MAX_PAGES 4
 #define GUI_CENTRE 0x7FFF
 
+// Key codes as the keyboard functions and the dialogues return them:
+// printable characters come upper-cased, the rest are these.
+#define KBD_CLOSED (-1)  // the window is closed or the program told to quit
+#define KBD_NONE 0       // nothing read (an event handled, no key)
+#define KBD_BACKSPACE 8
+#define KBD_TAB 9
+#define KBD_DOWN 11
+#define KBD_ENTER 13
+#define KBD_LEFT 14
+#define KBD_UP 19
+#define KBD_RIGHT 26
+#define KBD_ESCAPE 27
+#define KBD_SPACE 32
+#define KBD_PAGEUP '+'
+#define KBD_PAGEDOWN '-'
+#define KBD_DELETE 127
+
+// True for the keys that cancel a dialogue: Escape, or a closed window.
+inline bool IsCancelKey(int iKey) { return iKey == KBD_ESCAPE || iKey == KBD_CLOSED; }
+
 class CGui;
 
 HWND GuiInit(HINSTANCE hInstance, int iRows, const char* pszTitle);

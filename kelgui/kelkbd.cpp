@@ -20,8 +20,9 @@ namespace {
 // GetTickCount of the last real pump made by KbdPump.
 DWORD g_dwLastPump = 0;
 
-const int kiKeyRefused = 252;
-const int kiKeyShift = 16;
+// Codes the queue never holds: a refused key (it beeps) and Shift alone.
+const int KBD_REFUSED = 0xFC;
+const int KBD_SHIFT = 16;
 }  // namespace
 
 // ---- key translation ---------------------------------------------------------------
@@ -35,7 +36,7 @@ bool KbdIsSpecialKey(int iVirtualKey) {
     case VK_RIGHT:
     case VK_DOWN:
     case VK_DELETE:
-    case 0xFC:
+    case KBD_REFUSED:
       return true;
     default:
       return false;
@@ -44,24 +45,24 @@ bool KbdIsSpecialKey(int iVirtualKey) {
 
 signed char KbdTranslateKey(int iVirtualKey) {
   switch (iVirtualKey) {
-    case VK_PRIOR: return 43;  // '+'
-    case VK_NEXT: return 45;   // '-'
-    case VK_LEFT: return 14;
-    case VK_UP: return 19;
-    case VK_RIGHT: return 26;
-    case VK_DOWN: return 11;
-    case VK_DELETE: return 127;
+    case VK_PRIOR: return KBD_PAGEUP;
+    case VK_NEXT: return KBD_PAGEDOWN;
+    case VK_LEFT: return KBD_LEFT;
+    case VK_UP: return KBD_UP;
+    case VK_RIGHT: return KBD_RIGHT;
+    case VK_DOWN: return KBD_DOWN;
+    case VK_DELETE: return KBD_DELETE;
     default: return static_cast<signed char>(iVirtualKey);
   }
 }
 
 int KbdKeyToVirtualKey(int chKey) {
   switch (static_cast<signed char>(chKey)) {
-    case 11: return VK_DOWN;
-    case 14: return VK_LEFT;
-    case 19: return VK_UP;
-    case 26: return VK_RIGHT;
-    case 127: return VK_DELETE;
+    case KBD_DOWN: return VK_DOWN;
+    case KBD_LEFT: return VK_LEFT;
+    case KBD_UP: return VK_UP;
+    case KBD_RIGHT: return VK_RIGHT;
+    case KBD_DELETE: return VK_DELETE;
     default: return static_cast<signed char>(chKey);
   }
 }
@@ -78,7 +79,7 @@ bool CKeyboard::FilterMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     case WM_KEYUP:
       return KbdIsSpecialKey(int(wParam));
     case WM_LBUTTONDBLCLK:
-      return AddKey(13, 0);  // a double-click is Enter
+      return AddKey(KBD_ENTER, 0);  // a double-click is Enter
     default:
       return false;
   }
@@ -103,7 +104,7 @@ int CKeyboard::TrackHeldKeys(int iKey) {
       iHeld = 0;
     }
   }
-  if (iKey == 0 || iKey == kiKeyRefused) return iCount;
+  if (iKey == 0 || iKey == KBD_REFUSED) return iCount;
   for (int iHeld : m_aiHeld)
     if (iHeld == iKey) return iCount;
   for (int& iHeld : m_aiHeld) {
@@ -117,8 +118,8 @@ int CKeyboard::TrackHeldKeys(int iKey) {
 }
 
 bool CKeyboard::QueueKey(int iKey, WORD wExtra) {
-  if (iKey <= 0 || iKey == kiKeyShift) return false;
-  if (iKey == kiKeyRefused) {
+  if (iKey <= 0 || iKey == KBD_SHIFT) return false;
+  if (iKey == KBD_REFUSED) {
     Beep();
     return true;
   }
@@ -198,12 +199,12 @@ bool CGui::PumpMessages(int iWait, bool bEndOnLine) {
 }
 
 int CGui::ReadKey() {
-  if (!m_hWnd) return -1;
-  if (!PumpMessages(-1)) return -1;
-  if (!m_hWnd) return -1;  // closed during the wait
+  if (!m_hWnd) return KBD_CLOSED;
+  if (!PumpMessages(-1)) return KBD_CLOSED;
+  if (!m_hWnd) return KBD_CLOSED;  // closed during the wait
   if (m_iEventCode != 0) return TakeEventCode();
   if (IsActive()) return g_Keyboard.GetKey();
-  return 0;
+  return KBD_NONE;
 }
 
 // ---- flat functions ----------------------------------------------------------------
@@ -252,7 +253,7 @@ bool KbdEscapePressed() {
   // the Escape stay for whoever reads next.
   do {
     int iKey = KbdGetKey();
-    if (iKey == 27 || iKey == -1) return true;
+    if (IsCancelKey(iKey)) return true;
   } while (KbdPump(0));
   return false;
 }
@@ -269,7 +270,7 @@ bool KbdWaitEscape(int iTicks) {
   for (;;) {
     if (!KbdPump(int(dwEnd - ClockTicks()))) return false;
     int iKey = KbdGetKey();
-    if (iKey == 27 || iKey == -1) return true;
+    if (IsCancelKey(iKey)) return true;
   }
 }
 

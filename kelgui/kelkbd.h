@@ -1,9 +1,8 @@
 // Keyboard input, the message pump and the 10 ms clock: the flat functions
-// that read terminal key codes (printable characters upper-cased, 8, 9, 13,
-// 27, the arrows as 11/14/19/26, Delete as 127, Page Up/Down as '+'/'-';
-// -1 when the window is closed or the program is told to quit), and the
-// keyboard object that turns the window's key messages into a queue of
-// those codes.
+// that read terminal key codes (printable characters upper-cased, and the
+// KBD_* codes of kelgui.h: KBD_CLOSED when the window is closed or the
+// program is told to quit), and the keyboard object that turns the window's
+// key messages into a queue of those codes.
 #pragma once
 
 #include "cqueue.h"

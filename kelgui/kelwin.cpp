@@ -18,9 +18,9 @@
 namespace {
 bool g_bClassRegistered = false;
 
-const char kszClassName[] = "KELGUI";
-const UINT kuClassStyle = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_GLOBALCLASS;
-const DWORD kdwTerminalStyle = 0x10C80000u;  // WS_VISIBLE | WS_CAPTION | WS_SYSMENU
+const char TERMINAL_CLASS_NAME[] = "KELGUI";
+const UINT TERMINAL_CLASS_STYLE = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_GLOBALCLASS;
+const DWORD TERMINAL_STYLE = 0x10C80000u;  // WS_VISIBLE | WS_CAPTION | WS_SYSMENU
 
 inline int MulWrap(int a, int b) { return int(unsigned(a) * unsigned(b)); }
 }  // namespace
@@ -98,7 +98,7 @@ HFONT CGui::CreateTextFont() {
 bool CGui::Create(HFONT hFont, DWORD dwStyle, HWND hParent, HMENU hMenu) {
   if (m_hWnd) return true;
   if (!g_bClassRegistered) {
-    if (!PlatRegisterClass(kszClassName, kuClassStyle, &CGui::StaticWindowProc,
+    if (!PlatRegisterClass(TERMINAL_CLASS_NAME, TERMINAL_CLASS_STYLE, &CGui::StaticWindowProc,
                            GetModuleInstance(), WHITE_BRUSH)) {
       KELGUI_ASSERT(0);
       return false;
@@ -106,9 +106,9 @@ bool CGui::Create(HFONT hFont, DWORD dwStyle, HWND hParent, HMENU hMenu) {
     g_bClassRegistered = true;
   }
   RECT rc = {0, 0, m_sizeWindow.cx, m_sizeWindow.cy};
-  if (dwStyle == DWORD(-1)) dwStyle = kdwTerminalStyle;
+  if (dwStyle == DWORD(-1)) dwStyle = TERMINAL_STYLE;
   PlatAdjustWindowRectEx(&rc, WS_CAPTION | WS_SYSMENU, false, 0);
-  HWND hWnd = PlatCreateWindow(0, kszClassName, "App", dwStyle, 0, 0, rc.right - rc.left,
+  HWND hWnd = PlatCreateWindow(0, TERMINAL_CLASS_NAME, "App", dwStyle, 0, 0, rc.right - rc.left,
                                rc.bottom - rc.top, hParent, hMenu, GetModuleInstance(), this);
   m_hWnd = hWnd;
   if (!hWnd) return false;

@@ -83,73 +83,79 @@ struct Caret {
 };
 
 // ---- state --------------------------------------------------------------------
-CScreenBackend* g_pBackend = nullptr;  // null: the terminal (chosen lazily)
-bool g_bStarted = false;
-bool g_bFailed = false;
-bool g_bHungUp = false;
-int g_cx = 0, g_cy = 0;
-std::vector<ScreenCell> g_aCells;
-std::unique_ptr<bool[]> g_pbRowDirty;  // g_cy flags, handed to the backend as they are
-bool g_bCaretChanged = false;
-int g_iPaints = 0;
 // Copy-outs are paid for with milliseconds of credit that accrue with time,
 // up to two copy-outs' worth.
 const DWORD FLUSH_INTERVAL_MS = 17;  // at most about 60 copy-outs a second
 const DWORD FLUSH_CREDIT_MAX = 2 * FLUSH_INTERVAL_MS;
-DWORD g_dwCredit = FLUSH_CREDIT_MAX;
-DWORD g_dwCreditAt = 0;  // backend time of the credit's last update
-bool g_bCreditStarted = false;
-bool g_bLinePending = false;  // a serial line had bytes at the last look
 
-std::vector<WndClass> g_aClasses;
-std::map<uintptr_t, std::unique_ptr<Window>> g_mapWindows;
-std::vector<Window*> g_apTop;  // top-level windows, z-order
-uintptr_t g_uNextId = 0x1000;
-std::deque<MSG> g_queue;
-bool g_bQuit = false;
-int g_iQuitCode = 0;
-PlatKeyArrivalFn g_pfnKeyArrival = nullptr;
-bool g_bKeysArrived = false;  // keys went to the hook since the loop last looked
-HWND g_hFocus = nullptr;
-Caret g_caret;
+// Everything the screen holds, in one place: a change of backend starts
+// afresh by assigning a new one (ScreenCoreSelect).
+struct ScreenState {
+  CScreenBackend* pBackend = nullptr;  // null: the terminal (chosen lazily)
+  bool bStarted = false;
+  bool bFailed = false;
+  bool bHungUp = false;
+  int cx = 0, cy = 0;
+  std::vector<ScreenCell> aCells;
+  std::unique_ptr<bool[]> pbRowDirty;  // cy flags, handed to the backend as they are
+  bool bCaretChanged = false;
+  int iPaints = 0;
+  DWORD dwCredit = FLUSH_CREDIT_MAX;
+  DWORD dwCreditAt = 0;  // backend time of the credit's last update
+  bool bCreditStarted = false;
+  bool bLinePending = false;  // a serial line had bytes at the last look
 
-const uintptr_t kuFontToken = 0xF0;
+  std::vector<WndClass> aClasses;
+  std::map<uintptr_t, std::unique_ptr<Window>> mapWindows;
+  std::vector<Window*> apTop;  // top-level windows, z-order
+  uintptr_t uNextId = 0x1000;
+  std::deque<MSG> queue;
+  bool bQuit = false;
+  int iQuitCode = 0;
+  PlatKeyArrivalFn pfnKeyArrival = nullptr;
+  bool bKeysArrived = false;  // keys went to the hook since the loop last looked
+  HWND hFocus = nullptr;
+  Caret caret;
+};
+ScreenState g_screen;
+
+const uintptr_t FONT_TOKEN = 0xF0;
 
 CScreenBackend* Backend() {
-  if (!g_pBackend) g_pBackend = ScreenCursesBackend();
-  return g_pBackend;
+  if (!g_screen.pBackend) g_screen.pBackend = ScreenCursesBackend();
+  return g_screen.pBackend;
 }
 
 void BellHook() {
-  if (g_bStarted && !g_bHungUp) Backend()->Bell();
+  if (g_screen.bStarted && !g_screen.bHungUp) Backend()->Bell();
 }
 
 // A fresh set of row flags for the current height, every row to be copied out.
 void MarkAllRowsDirty() {
-  g_pbRowDirty.reset(new bool[size_t(g_cy)]);
-  std::fill_n(g_pbRowDirty.get(), g_cy, true);
+  g_screen.pbRowDirty.reset(new bool[size_t(g_screen.cy)]);
+  std::fill_n(g_screen.pbRowDirty.get(), g_screen.cy, true);
 }
 
 bool EnsureStarted() {
-  if (g_bStarted) return true;
-  if (g_bFailed) return false;
+  if (g_screen.bStarted) return true;
+  if (g_screen.bFailed) return false;
   int cx = 0, cy = 0;
   if (!Backend()->Start(&cx, &cy)) {
-    g_bFailed = true;
+    g_screen.bFailed = true;
     return false;
   }
-  g_bStarted = true;
-  g_cx = cx > 0 ? cx : 1;
-  g_cy = cy > 0 ? cy : 1;
-  g_aCells.assign(size_t(g_cx) * size_t(g_cy), ScreenCell{' ', CELL_OUTSIDE});
+  g_screen.bStarted = true;
+  g_screen.cx = cx > 0 ? cx : 1;
+  g_screen.cy = cy > 0 ? cy : 1;
+  g_screen.aCells.assign(size_t(g_screen.cx) * size_t(g_screen.cy), ScreenCell{' ', CELL_OUTSIDE});
   MarkAllRowsDirty();
   PlatSetBellHook(&BellHook);
   return true;
 }
 
 Window* Find(HWND hWnd) {
-  auto it = g_mapWindows.find(reinterpret_cast<uintptr_t>(hWnd));
-  if (it == g_mapWindows.end()) return nullptr;
+  auto it = g_screen.mapWindows.find(reinterpret_cast<uintptr_t>(hWnd));
+  if (it == g_screen.mapWindows.end()) return nullptr;
   return it->second.get();
 }
 
@@ -176,7 +182,7 @@ bool IsShown(const Window* p) {
 // The terminal cells a window may paint: its rectangle clipped by every
 // ancestor's and by the terminal.
 RECT ClipOf(const Window* p) {
-  RECT rc = {0, 0, g_cx, g_cy};
+  RECT rc = {0, 0, g_screen.cx, g_screen.cy};
   for (const Window* q = p; q; q = q->pParent) {
     int ox, oy;
     Origin(q, &ox, &oy);
@@ -226,10 +232,10 @@ void Invalidate(Window* p, RECT rc, bool bErase) {
 void InvalidateAll(Window* p) { Invalidate(p, RECT{0, 0, Width(p->rc), Height(p->rc)}, true); }
 
 void MarkOutside(const RECT& rcTerm) {
-  for (int y = std::max<LONG>(rcTerm.top, 0); y < std::min<LONG>(rcTerm.bottom, g_cy); ++y) {
-    for (int x = std::max<LONG>(rcTerm.left, 0); x < std::min<LONG>(rcTerm.right, g_cx); ++x)
-      g_aCells[size_t(y) * size_t(g_cx) + size_t(x)] = ScreenCell{' ', CELL_OUTSIDE};
-    g_pbRowDirty[size_t(y)] = true;
+  for (int y = std::max<LONG>(rcTerm.top, 0); y < std::min<LONG>(rcTerm.bottom, g_screen.cy); ++y) {
+    for (int x = std::max<LONG>(rcTerm.left, 0); x < std::min<LONG>(rcTerm.right, g_screen.cx); ++x)
+      g_screen.aCells[size_t(y) * size_t(g_screen.cx) + size_t(x)] = ScreenCell{' ', CELL_OUTSIDE};
+    g_screen.pbRowDirty[size_t(y)] = true;
   }
 }
 
@@ -242,7 +248,7 @@ void ExposeArea(Window* p) {
     int ox, oy;
     Origin(p, &ox, &oy);
     MarkOutside(RECT{ox, oy, ox + Width(p->rc), oy + Height(p->rc)});
-    for (Window* q : g_apTop)
+    for (Window* q : g_screen.apTop)
       if (q != p && q->bVisible) InvalidateAll(q);
   }
 }
@@ -256,42 +262,43 @@ Window* FirstToPaint(Window* p) {
 }
 
 Window* NextToPaint() {
-  for (Window* p : g_apTop)
+  for (Window* p : g_screen.apTop)
     if (Window* q = FirstToPaint(p)) return q;
   return nullptr;
 }
 
 bool FlushWanted() {
-  if (!g_bStarted || g_bHungUp) return false;
-  bool* pbDirty = g_pbRowDirty.get();
-  return g_bCaretChanged || std::find(pbDirty, pbDirty + g_cy, true) != pbDirty + g_cy;
+  if (!g_screen.bStarted || g_screen.bHungUp) return false;
+  bool* pbDirty = g_screen.pbRowDirty.get();
+  return g_screen.bCaretChanged || std::find(pbDirty, pbDirty + g_screen.cy, true) != pbDirty + g_screen.cy;
 }
 
 void UpdateCredit() {
   DWORD dwNow = Backend()->Ticks();
-  if (g_bCreditStarted) {
-    DWORD dwGain = dwNow - g_dwCreditAt;
-    g_dwCredit = dwGain >= FLUSH_CREDIT_MAX - g_dwCredit ? FLUSH_CREDIT_MAX : g_dwCredit + dwGain;
+  if (g_screen.bCreditStarted) {
+    DWORD dwGain = dwNow - g_screen.dwCreditAt;
+    g_screen.dwCredit =
+        dwGain >= FLUSH_CREDIT_MAX - g_screen.dwCredit ? FLUSH_CREDIT_MAX : g_screen.dwCredit + dwGain;
   }
-  g_dwCreditAt = dwNow;
-  g_bCreditStarted = true;
+  g_screen.dwCreditAt = dwNow;
+  g_screen.bCreditStarted = true;
 }
 
 // Milliseconds until the pending copy-out is due; INFINITE when none waits.
 DWORD FlushDueIn() {
   if (!FlushWanted()) return INFINITE;
   UpdateCredit();
-  return g_dwCredit >= FLUSH_INTERVAL_MS ? 0 : FLUSH_INTERVAL_MS - g_dwCredit;
+  return g_screen.dwCredit >= FLUSH_INTERVAL_MS ? 0 : FLUSH_INTERVAL_MS - g_screen.dwCredit;
 }
 
 // Copies the changed rows out when that is due (see the top of the file).
 void Flush() {
-  if (g_bLinePending || FlushDueIn() != 0) return;
-  bool* pbDirty = g_pbRowDirty.get();
-  Backend()->Flush(g_aCells.data(), g_cx, g_cy, pbDirty, ScreenCoreCaret());
-  std::fill_n(pbDirty, g_cy, false);
-  g_bCaretChanged = false;
-  g_dwCredit -= FLUSH_INTERVAL_MS;
+  if (g_screen.bLinePending || FlushDueIn() != 0) return;
+  bool* pbDirty = g_screen.pbRowDirty.get();
+  Backend()->Flush(g_screen.aCells.data(), g_screen.cx, g_screen.cy, pbDirty, ScreenCoreCaret());
+  std::fill_n(pbDirty, g_screen.cy, false);
+  g_screen.bCaretChanged = false;
+  g_screen.dwCredit -= FLUSH_INTERVAL_MS;
 }
 
 // Waits like the backend's Wait, but wakes for a copy-out that falls due
@@ -308,14 +315,14 @@ bool WaitAndFlush(DWORD dwMillis, const int* aiLineFds, int nLines) {
     if (dwDue == INFINITE || (dwLeft != INFINITE && dwDue >= dwLeft)) return Backend()->Wait(dwLeft, aiLineFds, nLines);
     bool bLine = dwDue > 0 && Backend()->Wait(dwDue, aiLineFds, nLines);
     if (bLine || ScreenCoreHasInput()) return bLine;
-    g_bLinePending = false;
+    g_screen.bLinePending = false;
     Flush();
     if (dwLeft == 0) return false;
   }
 }
 
 LRESULT Send(Window* p, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-  return g_aClasses[p->iClass].pfnProc(p->hWnd, uMsg, wParam, lParam);
+  return g_screen.aClasses[p->iClass].pfnProc(p->hWnd, uMsg, wParam, lParam);
 }
 
 void SendSize(Window* p) {
@@ -326,10 +333,10 @@ void SendSize(Window* p) {
 // children; then they are forgotten.
 void DestroyTree(Window* p) {
   p->bDestroying = true;
-  if (g_hFocus == p->hWnd) g_hFocus = nullptr;
-  if (g_caret.hOwner == p->hWnd) {
-    g_caret = Caret();
-    g_bCaretChanged = true;
+  if (g_screen.hFocus == p->hWnd) g_screen.hFocus = nullptr;
+  if (g_screen.caret.hOwner == p->hWnd) {
+    g_screen.caret = Caret();
+    g_screen.bCaretChanged = true;
   }
   Send(p, WM_DESTROY, 0, 0);
   std::vector<Window*> apChildren = p->apChildren;
@@ -339,7 +346,7 @@ void DestroyTree(Window* p) {
 void Forget(Window* p) {
   for (Window* c : p->apChildren) Forget(c);
   p->apChildren.clear();
-  g_mapWindows.erase(reinterpret_cast<uintptr_t>(p->hWnd));
+  g_screen.mapWindows.erase(reinterpret_cast<uintptr_t>(p->hWnd));
 }
 
 // Brushes and fonts are small tokens.
@@ -370,33 +377,33 @@ void PutCell(DC* pDC, int x, int y, char ch, BYTE bAttr) {
   if (sx < pDC->rcClip.left || sx >= pDC->rcClip.right || sy < pDC->rcClip.top ||
       sy >= pDC->rcClip.bottom)
     return;
-  ScreenCell& cell = g_aCells[size_t(sy) * size_t(g_cx) + size_t(sx)];
+  ScreenCell& cell = g_screen.aCells[size_t(sy) * size_t(g_screen.cx) + size_t(sx)];
   if (cell.ch != ch || cell.bAttr != bAttr) {
     cell.ch = ch;
     cell.bAttr = bAttr;
-    g_pbRowDirty[size_t(sy)] = true;
+    g_screen.pbRowDirty[size_t(sy)] = true;
   }
 }
 
 bool PeekInternal(MSG* pMsg, UINT uRemove) {
-  if (g_bStarted) {
+  if (g_screen.bStarted) {
     int aiLineFds[8];
     int nLines = PosixSerialInputFds(aiLineFds, 8);
-    g_bLinePending = Backend()->Wait(0, aiLineFds, nLines) || PosixSerialBuffered();
+    g_screen.bLinePending = Backend()->Wait(0, aiLineFds, nLines) || PosixSerialBuffered();
   }
-  if (!g_queue.empty()) {
-    *pMsg = g_queue.front();
-    if (uRemove & PM_REMOVE) g_queue.pop_front();
+  if (!g_screen.queue.empty()) {
+    *pMsg = g_screen.queue.front();
+    if (uRemove & PM_REMOVE) g_screen.queue.pop_front();
     return true;
   }
-  if (g_bKeysArrived) {
-    *pMsg = MSG{g_hFocus, WM_NULL, 0, 0, PlatScreenTickCount(), {0, 0}};
-    if (uRemove & PM_REMOVE) g_bKeysArrived = false;
+  if (g_screen.bKeysArrived) {
+    *pMsg = MSG{g_screen.hFocus, WM_NULL, 0, 0, PlatScreenTickCount(), {0, 0}};
+    if (uRemove & PM_REMOVE) g_screen.bKeysArrived = false;
     return true;
   }
-  if (g_bQuit) {
-    *pMsg = MSG{nullptr, WM_QUIT, WPARAM(g_iQuitCode), 0, PlatScreenTickCount(), {0, 0}};
-    if (uRemove & PM_REMOVE) g_bQuit = false;
+  if (g_screen.bQuit) {
+    *pMsg = MSG{nullptr, WM_QUIT, WPARAM(g_screen.iQuitCode), 0, PlatScreenTickCount(), {0, 0}};
+    if (uRemove & PM_REMOVE) g_screen.bQuit = false;
     return true;
   }
   if (Window* p = NextToPaint()) {
@@ -411,66 +418,58 @@ bool PeekInternal(MSG* pMsg, UINT uRemove) {
 // ---- backend reports ------------------------------------------------------------
 
 void ScreenCoreSelect(CScreenBackend* pBackend) {
-  if (g_bStarted && g_pBackend && g_pBackend != pBackend) g_pBackend->Stop();
-  g_pBackend = pBackend;
-  g_bStarted = g_bFailed = g_bHungUp = false;
-  g_cx = g_cy = 0;
-  g_aCells.clear();
-  g_pbRowDirty.reset();
-  g_mapWindows.clear();
-  g_apTop.clear();
-  g_queue.clear();
-  g_bQuit = false;
-  g_iQuitCode = 0;
-  g_bKeysArrived = false;
-  g_hFocus = nullptr;
-  g_caret = Caret();
-  g_bCaretChanged = false;
-  g_iPaints = 0;
-  g_dwCredit = FLUSH_CREDIT_MAX;
-  g_bCreditStarted = false;
-  g_bLinePending = false;
+  if (g_screen.bStarted && g_screen.pBackend && g_screen.pBackend != pBackend) {
+    g_screen.pBackend->Stop();
+  }
+  // Registrations outlive a change of backend: the window classes, the
+  // key-arrival hook and the handle counter (a handle is never reused).
+  ScreenState fresh;
+  fresh.pBackend = pBackend;
+  fresh.aClasses = std::move(g_screen.aClasses);
+  fresh.uNextId = g_screen.uNextId;
+  fresh.pfnKeyArrival = g_screen.pfnKeyArrival;
+  g_screen = std::move(fresh);
 }
 
-int ScreenCorePaintCount() { return g_iPaints; }
+int ScreenCorePaintCount() { return g_screen.iPaints; }
 
 const ScreenCell* ScreenCoreCells(int* pcx, int* pcy) {
-  *pcx = g_cx;
-  *pcy = g_cy;
-  return g_aCells.data();
+  *pcx = g_screen.cx;
+  *pcy = g_screen.cy;
+  return g_screen.aCells.data();
 }
 
 ScreenCaret ScreenCoreCaret() {
   ScreenCaret c = {false, 0, 0, true, true};
-  Window* p = Find(g_caret.hOwner);
-  if (!p || !g_caret.bShown || !IsShown(p)) return c;
+  Window* p = Find(g_screen.caret.hOwner);
+  if (!p || !g_screen.caret.bShown || !IsShown(p)) return c;
   int ox, oy;
   Origin(p, &ox, &oy);
-  c.x = ox + g_caret.x;
-  c.y = oy + g_caret.y;
+  c.x = ox + g_screen.caret.x;
+  c.y = oy + g_screen.caret.y;
   RECT rc = ClipOf(p);
   c.bShown = c.x >= rc.left && c.x < rc.right && c.y >= rc.top && c.y < rc.bottom;
-  c.bBlock = g_caret.cx >= 1;
-  c.bBlink = g_caret.bBlink;
+  c.bBlock = g_screen.caret.cx >= 1;
+  c.bBlink = g_screen.caret.bBlink;
   return c;
 }
 
 bool ScreenCoreHasInput() {
-  return !g_queue.empty() || g_bKeysArrived || g_bQuit || NextToPaint() != nullptr;
+  return !g_screen.queue.empty() || g_screen.bKeysArrived || g_screen.bQuit || NextToPaint() != nullptr;
 }
 
 void ScreenCoreKey(UINT uMsg, WPARAM wParam, LPARAM lParam) {
-  HWND hTarget = g_hFocus ? g_hFocus : PlatGetActiveWindow();
+  HWND hTarget = g_screen.hFocus ? g_screen.hFocus : PlatGetActiveWindow();
   MSG msg = {hTarget, uMsg, wParam, lParam, PlatScreenTickCount(), {0, 0}};
-  if (g_pfnKeyArrival) {
-    g_pfnKeyArrival(&msg);
-    g_bKeysArrived = true;
+  if (g_screen.pfnKeyArrival) {
+    g_screen.pfnKeyArrival(&msg);
+    g_screen.bKeysArrived = true;
   } else {
-    g_queue.push_back(msg);
+    g_screen.queue.push_back(msg);
   }
 }
 
-void PlatSetKeyArrivalHook(PlatKeyArrivalFn fn) { g_pfnKeyArrival = fn; }
+void PlatSetKeyArrivalHook(PlatKeyArrivalFn fn) { g_screen.pfnKeyArrival = fn; }
 
 namespace {
 // The topmost shown window under a terminal cell, looking into children.
@@ -488,43 +487,43 @@ Window* WindowAt(const std::vector<Window*>& apWindows, int x, int y) {
 }  // namespace
 
 void ScreenCoreMouse(UINT uMsg, int x, int y) {
-  Window* p = WindowAt(g_apTop, x, y);
+  Window* p = WindowAt(g_screen.apTop, x, y);
   if (!p) return;
   int ox, oy;
   Origin(p, &ox, &oy);
   MSG msg = {p->hWnd, uMsg, 0, MAKELPARAM(x - ox, y - oy), PlatScreenTickCount(), {0, 0}};
-  if (g_pfnKeyArrival) {
-    g_pfnKeyArrival(&msg);
-    g_bKeysArrived = true;
+  if (g_screen.pfnKeyArrival) {
+    g_screen.pfnKeyArrival(&msg);
+    g_screen.bKeysArrived = true;
   } else {
-    g_queue.push_back(msg);
+    g_screen.queue.push_back(msg);
   }
 }
 
 void ScreenCorePost(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-  g_queue.push_back(MSG{hWnd, uMsg, wParam, lParam, PlatScreenTickCount(), {0, 0}});
+  g_screen.queue.push_back(MSG{hWnd, uMsg, wParam, lParam, PlatScreenTickCount(), {0, 0}});
 }
 
 void ScreenCoreHangUp() {
-  if (g_bHungUp) return;
-  g_bHungUp = true;  // nothing more is written to the terminal
-  for (Window* p : g_apTop) ScreenCorePost(p->hWnd, WM_CLOSE, 0, 0);
+  if (g_screen.bHungUp) return;
+  g_screen.bHungUp = true;  // nothing more is written to the terminal
+  for (Window* p : g_screen.apTop) ScreenCorePost(p->hWnd, WM_CLOSE, 0, 0);
 }
 
 void ScreenCoreQuit(int iCode) { PlatPostQuitMessage(iCode); }
 
 void ScreenCoreResize(int cx, int cy) {
-  if (!g_bStarted) return;
-  g_cx = cx > 0 ? cx : 1;
-  g_cy = cy > 0 ? cy : 1;
-  g_aCells.assign(size_t(g_cx) * size_t(g_cy), ScreenCell{' ', CELL_OUTSIDE});
+  if (!g_screen.bStarted) return;
+  g_screen.cx = cx > 0 ? cx : 1;
+  g_screen.cy = cy > 0 ? cy : 1;
+  g_screen.aCells.assign(size_t(g_screen.cx) * size_t(g_screen.cy), ScreenCell{' ', CELL_OUTSIDE});
   MarkAllRowsDirty();
-  g_bCaretChanged = true;
-  std::vector<Window*> apTop = g_apTop;
+  g_screen.bCaretChanged = true;
+  std::vector<Window*> apTop = g_screen.apTop;
   for (Window* p : apTop) {
     if (!Find(p->hWnd)) continue;
-    int cxNew = std::max(0, std::min(p->cxRequested, g_cx - int(p->rc.left)));
-    int cyNew = std::max(0, std::min(p->cyRequested, g_cy - int(p->rc.top)));
+    int cxNew = std::max(0, std::min(p->cxRequested, g_screen.cx - int(p->rc.left)));
+    int cyNew = std::max(0, std::min(p->cyRequested, g_screen.cy - int(p->rc.top)));
     bool bChanged = cxNew != Width(p->rc) || cyNew != Height(p->rc);
     p->rc.right = p->rc.left + cxNew;
     p->rc.bottom = p->rc.top + cyNew;
@@ -539,29 +538,29 @@ void ScreenCoreResize(int cx, int cy) {
 bool PlatRegisterClass(const char* pszClass, UINT uStyle, WNDPROC pfnWndProc,
                        HINSTANCE /*hInstance*/, int iBackgroundBrush) {
   if (!pszClass || !pfnWndProc) return false;
-  for (const WndClass& c : g_aClasses)
+  for (const WndClass& c : g_screen.aClasses)
     if (strcasecmp(c.strName.c_str(), pszClass) == 0) return false;  // already there
-  g_aClasses.push_back(WndClass{pszClass, uStyle, pfnWndProc, iBackgroundBrush});
+  g_screen.aClasses.push_back(WndClass{pszClass, uStyle, pfnWndProc, iBackgroundBrush});
   return true;
 }
 
 HWND PlatCreateWindow(DWORD dwExStyle, const char* pszClass, const char* pszText, DWORD dwStyle,
                       int x, int y, int cx, int cy, HWND hParent, HMENU hMenu,
                       HINSTANCE hInstance, void* pvParam) {
-  size_t iClass = g_aClasses.size();
-  for (size_t i = 0; i < g_aClasses.size(); ++i)
-    if (pszClass && strcasecmp(g_aClasses[i].strName.c_str(), pszClass) == 0) iClass = i;
-  if (iClass == g_aClasses.size()) return nullptr;
+  size_t iClass = g_screen.aClasses.size();
+  for (size_t i = 0; i < g_screen.aClasses.size(); ++i)
+    if (pszClass && strcasecmp(g_screen.aClasses[i].strName.c_str(), pszClass) == 0) iClass = i;
+  if (iClass == g_screen.aClasses.size()) return nullptr;
   Window* pParent = nullptr;
   if (hParent) {
     pParent = Find(hParent);
     if (!pParent || pParent->bDestroying) return nullptr;
-  } else if (g_bHungUp || !EnsureStarted()) {
+  } else if (g_screen.bHungUp || !EnsureStarted()) {
     return nullptr;  // a terminal that has gone (or ended) shows no window again
   }
   std::unique_ptr<Window> upWnd(new Window());
   Window* p = upWnd.get();
-  p->hWnd = reinterpret_cast<HWND>(g_uNextId++);
+  p->hWnd = reinterpret_cast<HWND>(g_screen.uNextId++);
   p->iClass = iClass;
   p->pParent = pParent;
   cx = std::max(cx, 0);
@@ -571,8 +570,8 @@ HWND PlatCreateWindow(DWORD dwExStyle, const char* pszClass, const char* pszText
   if (!pParent) {
     x = std::max(x, 0);
     y = std::max(y, 0);
-    cx = std::max(0, std::min(cx, g_cx - x));
-    cy = std::max(0, std::min(cy, g_cy - y));
+    cx = std::max(0, std::min(cx, g_screen.cx - x));
+    cy = std::max(0, std::min(cy, g_screen.cy - y));
   }
   p->rc = RECT{x, y, x + cx, y + cy};
   p->bVisible = (dwStyle & WS_VISIBLE) != 0;
@@ -581,11 +580,11 @@ HWND PlatCreateWindow(DWORD dwExStyle, const char* pszClass, const char* pszText
   p->aInvalid.assign(size_t(cy), Span());
   p->bErase = false;
   p->bDestroying = false;
-  g_mapWindows[reinterpret_cast<uintptr_t>(p->hWnd)] = std::move(upWnd);
+  g_screen.mapWindows[reinterpret_cast<uintptr_t>(p->hWnd)] = std::move(upWnd);
   if (pParent) {
     pParent->apChildren.insert(pParent->apChildren.begin(), p);  // the bottom of the Z order
   } else {
-    g_apTop.push_back(p);
+    g_screen.apTop.push_back(p);
   }
   CREATESTRUCTA cs = {pvParam, hInstance, hMenu, hParent, cy, cx, y, x, LONG(dwStyle),
                       pszText, pszClass, dwExStyle};
@@ -593,9 +592,9 @@ HWND PlatCreateWindow(DWORD dwExStyle, const char* pszClass, const char* pszText
     if (pParent) {
       pParent->apChildren.erase(std::find(pParent->apChildren.begin(), pParent->apChildren.end(), p));
     } else {
-      g_apTop.erase(std::find(g_apTop.begin(), g_apTop.end(), p));
+      g_screen.apTop.erase(std::find(g_screen.apTop.begin(), g_screen.apTop.end(), p));
     }
-    g_mapWindows.erase(reinterpret_cast<uintptr_t>(p->hWnd));
+    g_screen.mapWindows.erase(reinterpret_cast<uintptr_t>(p->hWnd));
     return nullptr;
   }
   HWND hWnd = p->hWnd;
@@ -613,7 +612,7 @@ bool PlatDestroyWindow(HWND hWnd) {
     auto& v = p->pParent->apChildren;
     v.erase(std::find(v.begin(), v.end(), p));
   } else {
-    g_apTop.erase(std::find(g_apTop.begin(), g_apTop.end(), p));
+    g_screen.apTop.erase(std::find(g_screen.apTop.begin(), g_screen.apTop.end(), p));
   }
   Forget(p);
   return true;
@@ -640,7 +639,8 @@ LRESULT PlatDefWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
       const char* psz = reinterpret_cast<const char*>(lParam);
       p->strText = psz ? psz : "";
       // The terminal's title is that of its first top-level window.
-      if (!p->pParent && !g_apTop.empty() && g_apTop.front() == p && g_bStarted && !g_bHungUp)
+      if (!p->pParent && !g_screen.apTop.empty() && g_screen.apTop.front() == p && g_screen.bStarted &&
+          !g_screen.bHungUp)
         Backend()->SetTitle(p->strText.c_str());
       return 1;
     }
@@ -695,7 +695,7 @@ bool PlatShowWindow(HWND hWnd, int nCmdShow) {
     ExposeArea(p);
     p->bVisible = false;
   }
-  g_bCaretChanged = true;
+  g_screen.bCaretChanged = true;
   return bWas;
 }
 
@@ -714,15 +714,15 @@ bool PlatMoveWindow(HWND hWnd, int x, int y, int cx, int cy, bool bRepaint) {
     p->cyRequested = cy;
     x = std::max(x, 0);
     y = std::max(y, 0);
-    cx = std::max(0, std::min(cx, g_cx - x));
-    cy = std::max(0, std::min(cy, g_cy - y));
+    cx = std::max(0, std::min(cx, g_screen.cx - x));
+    cy = std::max(0, std::min(cy, g_screen.cy - y));
   }
   bool bSized = cx != Width(p->rc) || cy != Height(p->rc);
   ExposeArea(p);
   p->rc = RECT{x, y, x + cx, y + cy};
   p->aInvalid.assign(size_t(cy), Span());
   if (bRepaint || bSized) InvalidateAll(p);
-  g_bCaretChanged = true;
+  g_screen.bCaretChanged = true;
   if (bSized) SendSize(p);
   return true;
 }
@@ -746,25 +746,25 @@ bool PlatGetClientRect(HWND hWnd, RECT* prc) {
 bool PlatAdjustWindowRectEx(RECT* prc, DWORD, bool, DWORD) { return prc != nullptr; }
 
 bool PlatGetWorkArea(RECT* prc) {
-  if (g_bHungUp || !EnsureStarted()) return false;
-  *prc = RECT{0, 0, g_cx, g_cy};
+  if (g_screen.bHungUp || !EnsureStarted()) return false;
+  *prc = RECT{0, 0, g_screen.cx, g_screen.cy};
   return true;
 }
 
 HWND PlatSetFocus(HWND hWnd) {
-  HWND hOld = g_hFocus;
+  HWND hOld = g_screen.hFocus;
   if (hWnd && !PlatIsWindow(hWnd)) return nullptr;
   if (hWnd == hOld) return hOld;
-  g_hFocus = hWnd;
+  g_screen.hFocus = hWnd;
   if (hOld && PlatIsWindow(hOld)) PlatSendMessage(hOld, WM_KILLFOCUS, WPARAM(hWnd), 0);
-  if (hWnd && g_hFocus == hWnd) PlatSendMessage(hWnd, WM_SETFOCUS, WPARAM(hOld), 0);
+  if (hWnd && g_screen.hFocus == hWnd) PlatSendMessage(hWnd, WM_SETFOCUS, WPARAM(hOld), 0);
   return hOld;
 }
 
-HWND PlatGetFocus() { return g_hFocus; }
+HWND PlatGetFocus() { return g_screen.hFocus; }
 
 HWND PlatGetActiveWindow() {
-  for (Window* p : g_apTop)
+  for (Window* p : g_screen.apTop)
     if (p->bVisible && !p->bDestroying) return p->hWnd;
   return nullptr;
 }
@@ -796,11 +796,11 @@ bool PlatUpdateWindow(HWND hWnd) {
 HDC PlatBeginPaint(HWND hWnd, PAINTSTRUCT* pps) {
   Window* p = Find(hWnd);
   if (!p || !pps) return nullptr;
-  ++g_iPaints;
+  ++g_screen.iPaints;
   DC* pDC = new DC();
   pDC->pWnd = p;
   Origin(p, &pDC->ox, &pDC->oy);
-  pDC->rcClip = IsShown(p) && g_bStarted ? ClipOf(p) : RECT{0, 0, 0, 0};
+  pDC->rcClip = IsShown(p) && g_screen.bStarted ? ClipOf(p) : RECT{0, 0, 0, 0};
   pDC->aRegion = p->aInvalid;
   pDC->crText = RGB(0, 0, 0);
   pDC->crBk = RGB(255, 255, 255);
@@ -823,7 +823,7 @@ HDC PlatBeginPaint(HWND hWnd, PAINTSTRUCT* pps) {
   pps->fErase = p->bErase;
   pps->rcPaint = rcPaint;
   if (p->bErase) {
-    BYTE bAttr = BrushAttr(g_aClasses[p->iClass].iBrush);
+    BYTE bAttr = BrushAttr(g_screen.aClasses[p->iClass].iBrush);
     for (size_t y = 0; y < pDC->aRegion.size(); ++y)
       for (int x = pDC->aRegion[y].l; x < pDC->aRegion[y].r; ++x) PutCell(pDC, x, int(y), ' ', bAttr);
   }
@@ -836,7 +836,7 @@ void PlatEndPaint(HWND, const PAINTSTRUCT* pps) {
   if (pps) delete reinterpret_cast<DC*>(pps->hdc);
 }
 
-HFONT PlatCreateFont(int, int, BYTE, const char*) { return reinterpret_cast<HFONT>(kuFontToken); }
+HFONT PlatCreateFont(int, int, BYTE, const char*) { return reinterpret_cast<HFONT>(FONT_TOKEN); }
 
 bool PlatGetFontCell(HFONT hFont, SIZE* psizeCell) {
   if (!hFont || !psizeCell) return false;
@@ -926,41 +926,41 @@ COLORREF PlatGetSysColor(int iIndex) {
 
 bool PlatCreateCaret(HWND hWnd, int cx, int cy) {
   if (!Find(hWnd)) return false;
-  bool bBlink = g_caret.bBlink;
-  g_caret = Caret();
-  g_caret.hOwner = hWnd;
-  g_caret.cx = cx;
-  g_caret.cy = cy;
-  g_caret.bBlink = bBlink;
-  g_bCaretChanged = true;
+  bool bBlink = g_screen.caret.bBlink;
+  g_screen.caret = Caret();
+  g_screen.caret.hOwner = hWnd;
+  g_screen.caret.cx = cx;
+  g_screen.caret.cy = cy;
+  g_screen.caret.bBlink = bBlink;
+  g_screen.bCaretChanged = true;
   return true;
 }
 
 bool PlatSetCaretBlinkTime(UINT uMillis) {
-  g_caret.bBlink = uMillis < 0x7FFFFFFFu;
-  g_bCaretChanged = true;
+  g_screen.caret.bBlink = uMillis < 0x7FFFFFFFu;
+  g_screen.bCaretChanged = true;
   return true;
 }
 
 bool PlatSetCaretPos(int x, int y) {
-  if (!g_caret.hOwner) return false;
-  g_caret.x = x;
-  g_caret.y = y;
-  g_bCaretChanged = true;
+  if (!g_screen.caret.hOwner) return false;
+  g_screen.caret.x = x;
+  g_screen.caret.y = y;
+  g_screen.bCaretChanged = true;
   return true;
 }
 
 bool PlatShowCaret(HWND hWnd) {
-  if (!g_caret.hOwner || (hWnd && hWnd != g_caret.hOwner)) return false;
-  g_caret.bShown = true;
-  g_bCaretChanged = true;
+  if (!g_screen.caret.hOwner || (hWnd && hWnd != g_screen.caret.hOwner)) return false;
+  g_screen.caret.bShown = true;
+  g_screen.bCaretChanged = true;
   return true;
 }
 
 bool PlatHideCaret(HWND hWnd) {
-  if (!g_caret.hOwner || (hWnd && hWnd != g_caret.hOwner)) return false;
-  g_caret.bShown = false;
-  g_bCaretChanged = true;
+  if (!g_screen.caret.hOwner || (hWnd && hWnd != g_screen.caret.hOwner)) return false;
+  g_screen.caret.bShown = false;
+  g_screen.bCaretChanged = true;
   return true;
 }
 
@@ -970,9 +970,9 @@ int PlatGetMessage(MSG* pMsg) {
   if (!pMsg) return -1;
   for (;;) {
     if (PeekInternal(pMsg, PM_REMOVE)) return pMsg->message == WM_QUIT ? 0 : 1;
-    g_bLinePending = false;  // nobody polls a line while waiting here
+    g_screen.bLinePending = false;  // nobody polls a line while waiting here
     Flush();
-    if (!g_bStarted) {
+    if (!g_screen.bStarted) {
       // No screen and nothing queued: nothing can ever arrive.
       *pMsg = MSG{nullptr, WM_QUIT, 0, 0, 0, {0, 0}};
       return -1;
@@ -990,7 +990,7 @@ bool PlatPeekMessage(MSG* pMsg, UINT uRemove) {
 
 DWORD PlatMsgWaitForInput(DWORD dwMillis, bool bLines) {
   if (ScreenCoreHasInput()) return WAIT_OBJECT_0;
-  if (!g_bStarted) return WAIT_FAILED;
+  if (!g_screen.bStarted) return WAIT_FAILED;
   int aiLineFds[8];
   int nLines = bLines ? PosixSerialInputFds(aiLineFds, 8) : 0;
   // Bytes already waiting on a line are handled before the screen is copied
@@ -998,7 +998,7 @@ DWORD PlatMsgWaitForInput(DWORD dwMillis, bool bLines) {
   if (bLines && (PosixSerialBuffered() || (nLines > 0 && Backend()->Wait(0, aiLineFds, nLines))))
     return PLAT_WAIT_LINE;
   if (ScreenCoreHasInput()) return WAIT_OBJECT_0;
-  g_bLinePending = false;
+  g_screen.bLinePending = false;
   Flush();
   // A wake-up that brings no message (a signal, a key the terminal decoder
   // drops) does not end the wait: only input or the time-out does.
@@ -1018,11 +1018,11 @@ DWORD PlatMsgWaitForInput(DWORD dwMillis, bool bLines) {
 }
 
 void PlatPostQuitMessage(int iExitCode) {
-  g_bQuit = true;
-  g_iQuitCode = iExitCode;
+  g_screen.bQuit = true;
+  g_screen.iQuitCode = iExitCode;
 }
 
-bool PlatQuitPosted() { return g_bQuit; }
+bool PlatQuitPosted() { return g_screen.bQuit; }
 
 bool PlatTranslateMessage(const MSG* pMsg) {
   if (!pMsg || pMsg->message != WM_KEYDOWN) return false;
@@ -1060,9 +1060,9 @@ DWORD PlatScreenTickCount() { return Backend()->Ticks(); }
 uint64_t PlatScreenFileTime() { return Backend()->FileTime(); }
 
 void PlatScreenShutdown() {
-  if (g_bStarted) {
+  if (g_screen.bStarted) {
     PlatSetBellHook(nullptr);
     Backend()->Stop();
-    g_bHungUp = true;  // nothing more is written
+    g_screen.bHungUp = true;  // nothing more is written
   }
 }

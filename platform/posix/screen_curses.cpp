@@ -17,7 +17,7 @@
 // terminal is given back, then taken again on resume, before the next key is
 // read), SIGCONT a resume. The terminal is given back at every way out:
 // normal end (atexit), a failed assertion (its clean-up hook) and a fatal
-// signal.
+// signal, whose handler also runs the platform's exit hooks (exithook.h).
 #include <curses.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -40,7 +40,7 @@
 #include "platform/posix/screen_backend.h"
 #include "platform/posix/termkeys.h"
 #include "platform/screen.h"
-#include "platform/serial.h"
+#include "platform/exithook.h"
 
 namespace {
 
@@ -53,16 +53,16 @@ bool g_bTiSaved = false;
 char g_szRestore[512];
 size_t g_cbRestore = 0;
 
-const int kaiEventSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGWINCH, SIGTSTP, SIGCONT};
+const int EVENT_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGWINCH, SIGTSTP, SIGCONT};
 // SIGQUIT (Ctrl+backslash) ends the program at once: the terminal is given back too.
-const int kaiFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGQUIT};
-const size_t kcEventSignals = sizeof(kaiEventSignals) / sizeof(kaiEventSignals[0]);
-const size_t kcFatalSignals = sizeof(kaiFatalSignals) / sizeof(kaiFatalSignals[0]);
-struct sigaction g_aOldEvent[kcEventSignals];
-struct sigaction g_aOldFatal[kcFatalSignals];
+const int FATAL_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGQUIT};
+const size_t EVENT_SIGNAL_COUNT = sizeof(EVENT_SIGNALS) / sizeof(EVENT_SIGNALS[0]);
+const size_t FATAL_SIGNAL_COUNT = sizeof(FATAL_SIGNALS) / sizeof(FATAL_SIGNALS[0]);
+struct sigaction g_aOldEvent[EVENT_SIGNAL_COUNT];
+struct sigaction g_aOldFatal[FATAL_SIGNAL_COUNT];
 
 // Two presses of the left button this close together are a double-click.
-const DWORD kdwDoubleClickMs = 500;
+const DWORD DOUBLE_CLICK_MS = 500;
 
 void OnEventSignal(int iSig) {
   int iSavedErrno = errno;
@@ -75,7 +75,7 @@ void OnEventSignal(int iSig) {
 }
 
 void OnFatalSignal(int iSig) {
-  PlatSerialRestoreAll();  // the serial lines get their own settings back too
+  PlatRunExitHooks();  // what else the program changed (the serial lines) goes back too
   if (g_bTiSaved) tcsetattr(STDIN_FILENO, TCSANOW, &g_tiSaved);
   if (g_cbRestore) {
     ssize_t n = write(STDOUT_FILENO, g_szRestore, g_cbRestore);
@@ -368,10 +368,10 @@ class CCurses : public CScreenBackend {
     sa.sa_handler = OnEventSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    for (size_t i = 0; i < kcEventSignals; ++i) {
-      sigaction(kaiEventSignals[i], &sa, &g_aOldEvent[i]);
+    for (size_t i = 0; i < EVENT_SIGNAL_COUNT; ++i) {
+      sigaction(EVENT_SIGNALS[i], &sa, &g_aOldEvent[i]);
       // A program started with suspension ignored (no job control) keeps it so.
-      if (kaiEventSignals[i] == SIGTSTP && g_aOldEvent[i].sa_handler == SIG_IGN)
+      if (EVENT_SIGNALS[i] == SIGTSTP && g_aOldEvent[i].sa_handler == SIG_IGN)
         sigaction(SIGTSTP, &g_aOldEvent[i], nullptr);
     }
     struct sigaction saFatal;
@@ -379,12 +379,12 @@ class CCurses : public CScreenBackend {
     saFatal.sa_handler = OnFatalSignal;
     sigemptyset(&saFatal.sa_mask);
     saFatal.sa_flags = SA_RESETHAND;
-    for (size_t i = 0; i < kcFatalSignals; ++i) sigaction(kaiFatalSignals[i], &saFatal, &g_aOldFatal[i]);
+    for (size_t i = 0; i < FATAL_SIGNAL_COUNT; ++i) sigaction(FATAL_SIGNALS[i], &saFatal, &g_aOldFatal[i]);
   }
 
   void RemoveSignals() {
-    for (size_t i = 0; i < kcEventSignals; ++i) sigaction(kaiEventSignals[i], &g_aOldEvent[i], nullptr);
-    for (size_t i = 0; i < kcFatalSignals; ++i) sigaction(kaiFatalSignals[i], &g_aOldFatal[i], nullptr);
+    for (size_t i = 0; i < EVENT_SIGNAL_COUNT; ++i) sigaction(EVENT_SIGNALS[i], &g_aOldEvent[i], nullptr);
+    for (size_t i = 0; i < FATAL_SIGNAL_COUNT; ++i) sigaction(FATAL_SIGNALS[i], &g_aOldFatal[i], nullptr);
     for (int& fd : g_afdSignal) {
       if (fd >= 0) close(fd);
       fd = -1;
@@ -550,7 +550,7 @@ class CCurses : public CScreenBackend {
   void OnMouse(const TermKey& key) {
     if (key.iCode != 0 || key.x < 0 || key.y < 0) return;
     DWORD dwNow = PlatTickCount();
-    if (m_bClicked && dwNow - m_dwClick <= kdwDoubleClickMs && key.x == m_xClick && key.y == m_yClick) {
+    if (m_bClicked && dwNow - m_dwClick <= DOUBLE_CLICK_MS && key.x == m_xClick && key.y == m_yClick) {
       m_bClicked = false;
       ScreenCoreKey(WM_LBUTTONDBLCLK, 0, MAKELPARAM(key.x, key.y));
       return;

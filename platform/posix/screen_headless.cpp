@@ -26,15 +26,15 @@ struct Event {
 };
 
 // 2026-01-01 00:00 UTC as a file time: an arbitrary fixed day.
-const uint64_t kullFileTimeBase = 134115552000000000ull;
-const DWORD kdwStartMillis = 1000000u;
+const uint64_t FILETIME_BASE = 134115552000000000ull;
+const DWORD START_MILLIS = 1000000u;
 
 class CHeadless : public CScreenBackend {
  public:
   void Reset(int cx, int cy) {
     m_cx = cx > 0 ? cx : 1;
     m_cy = cy > 0 ? cy : 1;
-    m_dwNow = kdwStartMillis;
+    m_dwNow = START_MILLIS;
     m_aEvents.clear();
     m_uSeq = 0;
     m_iFlushes = m_iRowsFlushed = m_iBells = m_iWaits = 0;
@@ -79,7 +79,7 @@ class CHeadless : public CScreenBackend {
   }
 
   DWORD Ticks() override { return m_dwNow; }
-  uint64_t FileTime() override { return kullFileTimeBase + uint64_t(m_dwNow) * 10000u; }
+  uint64_t FileTime() override { return FILETIME_BASE + uint64_t(m_dwNow) * 10000u; }
   void Bell() override { ++m_iBells; }
 
   void Add(EventKind eKind, DWORD dwDelay, HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
@@ -117,7 +117,7 @@ class CHeadless : public CScreenBackend {
   }
 
   int m_cx = 80, m_cy = 25;
-  DWORD m_dwNow = kdwStartMillis;
+  DWORD m_dwNow = START_MILLIS;
   std::vector<Event> m_aEvents;
   unsigned m_uSeq = 0;
   PlatHeadlessIdleFn m_pfnIdle = nullptr;

@@ -8,8 +8,8 @@ const unsigned char ESC = 0x1B;
 const int MAX_PARAM_VALUE = 100000;  // larger numbers are clamped: no overflow
 const int MAX_SEQUENCE = 64;         // bytes of a CSI or SS3 sequence before it is dropped
 const int MAX_STRING = 1024;         // bytes of a terminal reply string before it is dropped
-const char kszPasteEnd[] = "\x1b[201~";
-const int kcPasteEnd = 6;
+const char PASTE_END[] = "\x1b[201~";
+const int PASTE_END_LEN = 6;
 
 int Emit(TermKey* aOut, TermKeyKind eKind, int iCode, int x = 0, int y = 0) {
   aOut[0] = TermKey{eKind, iCode, x, y};
@@ -328,8 +328,8 @@ int CTermKeyDecoder::Ground(unsigned char b, TermKey* aOut) {
 }
 
 int CTermKeyDecoder::PasteByte(unsigned char b, TermKey* aOut) {
-  if (b == static_cast<unsigned char>(kszPasteEnd[m_iPasteEnd])) {
-    if (++m_iPasteEnd == kcPasteEnd) {
+  if (b == static_cast<unsigned char>(PASTE_END[m_iPasteEnd])) {
+    if (++m_iPasteEnd == PASTE_END_LEN) {
       m_bPaste = false;
       m_iPasteEnd = 0;
       m_nUtf8 = 0;
