@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/testmodem.h"
+#include "comm/commport.h"
 #include "comm/diaglog.h"
 #include "comm/porttable.h"
 #include "kelgui/kelenter.h"
@@ -25,7 +26,7 @@ void OneShot(const char* pszCommand, const char* pszFailure) {
 }  // namespace
 
 bool InitStageCallback(int iCode, const void* pvData) {
-  if (iCode == 3) {
+  if (iCode == PORT_PROGRESS_STEP) {
     GuiClearLine(1);
     if (pvData)
       GuiPrintf("Init Stage %d '%s'\n", g_Modem.m_iInitStage, static_cast<const char*>(pvData));
