@@ -22,7 +22,7 @@ void AnswerFrame(RemoteEntry* pEntry) {
   pEntry->MarkAnswer();
   RemoteCounts* pCounts = pEntry->pCounts;
   if (pCounts) pCounts->ullLastFrame = PlatSystemTimeFileTime();
-  if (pEntry->iLength > MODEM_PACKET_MAX) {
+  if (pEntry->iLength > PACKET_DATA_MAX) {
     if (pCounts) pCounts->dwRefused += 1;
   } else if (g_Modem.SendPacket(pEntry->byAddress, pEntry->iLength, pEntry->szFrame) && pCounts) {
     pCounts->dwAnswered += 1;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/testmodem.h"
+#include "comm/commport.h"
 #include "comm/diaglog.h"
 #include "comm/porttable.h"
 #include "kelgui/kelenter.h"
@@ -18,7 +19,7 @@ const char* const MODEM_MENU[] = {"1. External Modem", "2. Internal Modem", null
 }  // namespace
 
 bool InitStageCallback(int iCode, const void* pvData) {
-  if (iCode == 3) {
+  if (iCode == PORT_PROGRESS_STEP) {
     GuiClearLine(1);
     if (pvData)
       GuiPrintf("Init Stage %d '%s'\n", g_Modem.m_iInitStage, static_cast<const char*>(pvData));

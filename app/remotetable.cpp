@@ -8,6 +8,7 @@
 
 #include "app/answerletter.h"
 #include "app/runrecord.h"
+#include "modem/packetreader.h"
 
 namespace {
 // The time of day (UTC) of the last frame, "-" when none came.
@@ -47,7 +48,7 @@ RemoteEntry::RemoteEntry(int iAddress, DWORD dwNow)
 
 bool RemoteEntry::AddChunk(const char* pData, int iLen, DWORD dwNow) {
   int n = iLen & 0xFF;
-  if (n > 212) n = 212;
+  if (n > PACKET_DATA_MAX) n = PACKET_DATA_MAX;
   const char* pAdd = pData;
   int nAdd = n;
   const char* pStx = static_cast<const char*>(memchr(pData, STX, strnlen(pData, size_t(n))));

@@ -6,10 +6,12 @@
 // space, message number (2+ digits), space, text, CR LF, ETX.
 #pragma once
 
+#include "modem/packetreader.h"
+
 #define STX 0x02
 #define ETX 0x03
 #define FRAME_SIZE 256       // m_szFrame, reply and text buffers (plus NUL)
-#define MAX_MESSAGE_TEXT 212
+#define MAX_MESSAGE_TEXT PACKET_DATA_MAX  // the text goes out in one packet
 
 // Formats a frame into pszFrame (room for FRAME_SIZE bytes); returns its length.
 int FormatFrame(char* pszFrame, const char* pszId, unsigned uStrength, int iMessage, const char* pszText);

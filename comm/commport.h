@@ -19,9 +19,32 @@ typedef bool (*PortProgressFn)(int iCode, const void* pvData);
 #define PORT_MODE_DSR 0x20      // flow control on DSR, DTR handshake
 #define PORT_MODE_RTSOFF 0x40   // RTS held off
 #define PORT_MODE_DTROFF 0x80   // DTR held off
-#define PORT_MODE_7BITS 0x200   // 7 data bits
+#define PORT_MODE_SIZE 0x300    // the data-size field: PORT_MODE_7BITS alone in it
+#define PORT_MODE_7BITS 0x200   // means 7 data bits, anything else 8
 #define PORT_MODE_2STOP 0x400   // two stop bits
 #define PORT_MODE_KEEP 0xFFFF   // this or more: keep the line's framing
+
+// Speed codes of Open and SetMode that both stand for 115,200 bit/s: 0xFFFE,
+// and 0xC200, the low 16 bits of 115200.
+#define PORT_BAUD_ALIAS_TOP 65534
+#define PORT_BAUD_ALIAS_LOW16 49664
+#define PORT_BAUD_TOP 115200
+
+// The speed that a speed argument of Open or SetMode asks for: 0 keeps
+// iStored, the two aliases mean PORT_BAUD_TOP, anything else is taken as is.
+inline int PortSpeed(int iBaud, int iStored) {
+  if (iBaud == PORT_BAUD_ALIAS_TOP || iBaud == PORT_BAUD_ALIAS_LOW16) return PORT_BAUD_TOP;
+  return iBaud != 0 ? iBaud : iStored;
+}
+
+// The data bits (7 or 8) that mode flags ask for.
+inline int PortDataBits(int iFlags) {
+  return (iFlags & PORT_MODE_SIZE) == PORT_MODE_7BITS ? 7 : 8;
+}
+
+// Purge flags: everything queued in both directions, pending reads and
+// writes cut short.
+#define PORT_PURGE_ALL (PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)
 
 // One direction's log: the raw bytes, emptied when it passes 512 KiB.
 class CTrafficLog {
@@ -44,19 +67,52 @@ class CTrafficLog {
   DWORD m_dwCount;
 };
 
+// The operations below say what each returns when it fails and what a
+// failure leaves as it was. "Placeholder" is a plain CCommPort.
 class CCommPort {
  public:
   explicit CCommPort(int iIndex);
 
+  // Before each step of a wait (PORT_PROGRESS_WAIT) and each command line or
+  // modem reset (PORT_PROGRESS_STEP, also written to the diagnostic log).
+  // The callback's answer, or without one: false once Escape was pressed
+  // during a wait, else true. Never fails; changes nothing of the line.
   virtual bool Progress(int iCode, const void* pvData);
+  // True while the line is open; a placeholder is never open.
   virtual bool IsOpen();
+  // Opens the line at iBaud (see PortSpeed) with the mode flags, and opens
+  // the traffic logs; true when it is open. An open port only takes the new
+  // speed and flags, as SetMode does, and returns true. False when the line
+  // cannot be opened: the port stays closed, the logs stay closed, and
+  // GetLineError says why. A placeholder opens its logs and returns true.
   virtual bool Open(int iBaud, int iFlags);
+  // Releases the line (a serial or network line drops DTR and purges both
+  // directions first); 0 when it
+  // closed an open line, -1 when none was open. Either way the progress
+  // callback is cleared, the logs are closed and the lost mark is gone; the
+  // stored speed and mode flags stay for Reopen.
   virtual int Close();
+  // Up to iLen received bytes into pBuf, without waiting: the count, 0 when
+  // nothing has arrived, -1 when the port is not open (and a network line
+  // has no received bytes left) or the line failed; a line that hung up is
+  // then lost (see IsLost). A failed read logs nothing.
   virtual int Read(void* pBuf, int iLen);
+  // The bytes that the line (or the writer's ring) takes now: the count,
+  // which may be below iLen; 0 while flow control holds the line; -1 when the
+  // port is not open or the line failed (a hung-up line is then lost).
   virtual int Write(const void* pData, int iLen);
+  // Bytes written but not yet sent; a serial port that cannot ask its
+  // driver answers 0x7FFF (never "all gone").
   virtual int GetTxPending();
+  // Bytes that a Write would take now; 0 while flow control holds the line
+  // or the port is not open.
   virtual int GetTxFree();
+  // Discards what is queued in the directions that the PURGE_* flags name;
+  // true when done. False when the port is not open (nothing is discarded)
+  // or the line failed. A placeholder has nothing to discard: false.
   virtual bool Purge(int iFlags);
+  // The stored line speed, kept while the port is closed; 0 for a
+  // placeholder. Never fails.
   virtual int GetBaudRate();
   virtual ~CCommPort();
 
@@ -69,6 +125,14 @@ class CCommPort {
   // mode flags to its open line, reports the modem status bits (0x10 CTS,
   // 0x20 DSR, 0x40 RING, 0x80 carrier detect) and raises or drops DTR (5
   // SETDTR, 6 CLRDTR). A port without a line has none: false, 0, false.
+  // SetMode: false when the port is not open, and then nothing changes;
+  // otherwise true, with the speed (see PortSpeed) and the flags stored (from
+  // PORT_MODE_KEEP up the flags and framing stay) even where the device
+  // refused them. GetModemStatus: 0 when the port is not open or the status
+  // cannot be read (a hung-up line is then lost); a network line reports CTS,
+  // DSR and carrier until its server says otherwise. EscapeFunction: false when
+  // the port is not open, the function is unknown or the line refused it;
+  // the line then stays as it was.
   virtual bool SetMode(int iBaud, int iFlags) { (void)iBaud; (void)iFlags; return false; }
   virtual int GetModemStatus() { return 0; }
   virtual bool EscapeFunction(int iFunc) { (void)iFunc; return false; }
@@ -84,7 +148,10 @@ class CCommPort {
   // open; Reopen (or the next Open) opens the same device again.
   bool IsLost() const { return m_bLost; }
   // Opens a lost (or closed) line again by its device, with the speed and
-  // mode flags it had; true when it is open. A placeholder has no line.
+  // mode flags it had; true when it is open (an open port is left as it
+  // is). False when it cannot be opened: the port stays closed, with the
+  // same speed and flags, and GetLineError says why. A placeholder has no
+  // line: false.
   virtual bool Reopen() { return false; }
 
   void SetCallback(PortProgressFn fn) { m_pfnProgress = fn; }

@@ -173,14 +173,11 @@ bool CRfc2217Port::Reopen() {
 
 bool CRfc2217Port::SetMode(int iBaud, int iFlags) {
   if (!IsOpen()) return false;
-  if (iBaud == 65534 || iBaud == 49664)
-    m_iBaud = 115200;
-  else if (iBaud != 0)
-    m_iBaud = iBaud;
+  m_iBaud = PortSpeed(iBaud, m_iBaud);
   m_codec.SetBaudRate(DWORD(m_iBaud));
   if (iFlags < PORT_MODE_KEEP) {
     m_iModeFlags = iFlags;
-    m_codec.SetDataSize(((iFlags >> 8) & 3) == 2 ? 7 : 8);
+    m_codec.SetDataSize(PortDataBits(iFlags));
     m_codec.SetParity(RFC2217_PARITY_NONE);
     m_codec.SetStopSize((iFlags & PORT_MODE_2STOP) ? 2 : 1);
     bool bCts = (iFlags & PORT_MODE_CTS) != 0;

@@ -159,15 +159,14 @@ void CSerialWriter::Run() {
   }
 }
 
-// Moves tail past the bytes written, but never past head; when a Discard came
-// during the write, tail stays where the Discard put it: the discard is not
-// undone, and bytes put after it are not skipped.
+// Moves tail past the bytes written. They came from the stretch below head
+// that Run saw, and head only moves on, so tail never passes head. When a
+// Discard came during the write, tail stays where the Discard put it (the
+// compare-exchange fails on the discard count): the discard is not undone,
+// and bytes put after it are not skipped.
 void CSerialWriter::Advance(DWORD dwTailSeen, int iWritten) {
-  int iHead = m_iHead.load(std::memory_order_acquire);
   int iTail = TailIndex(dwTailSeen);
-  int iInRing = (iHead - iTail) & (RING_SIZE - 1);
-  int iStep = iWritten < iInRing ? iWritten : iInRing;
-  DWORD dwNew = (dwTailSeen & ~DWORD(RING_SIZE - 1)) | DWORD((iTail + iStep) & (RING_SIZE - 1));
+  DWORD dwNew = (dwTailSeen & ~DWORD(RING_SIZE - 1)) | DWORD((iTail + iWritten) & (RING_SIZE - 1));
   m_dwTail.compare_exchange_strong(dwTailSeen, dwNew, std::memory_order_release,
                                    std::memory_order_relaxed);
 }
@@ -219,7 +218,7 @@ void CSerialPort::BuildConfig(int iFlags, int iBaud, PlatSerialConfig* pConfig) 
   pConfig->iDtrControl = (iFlags & PORT_MODE_DTROFF) ? DTR_CONTROL_DISABLE
                          : (iFlags & PORT_MODE_DSR)  ? DTR_CONTROL_HANDSHAKE
                                                      : DTR_CONTROL_ENABLE;
-  pConfig->iByteSize = ((iFlags >> 8) & 3) == 2 ? 7 : 8;
+  pConfig->iByteSize = PortDataBits(iFlags);
   pConfig->iStopBits = (iFlags & PORT_MODE_2STOP) ? TWOSTOPBITS : ONESTOPBIT;
 }
 
@@ -271,10 +270,7 @@ bool CSerialPort::SetMode(int iBaud, int iFlags) {
     m_iModeFlags = iFlags;
     if (m_pWriter) m_pWriter->SetDsrFlow((iFlags & PORT_MODE_DSR) != 0);
   }
-  if (iBaud == 65534 || iBaud == 49664)
-    m_iBaud = 115200;
-  else if (iBaud != 0)
-    m_iBaud = iBaud;
+  m_iBaud = PortSpeed(iBaud, m_iBaud);
   config.dwBaud = DWORD(m_iBaud);
   PlatSerialConfigure(m_hLine, &config);
   PlatSerialSetTimeouts(m_hLine, WRITE_MS_PER_BYTE, WRITE_MS_CONSTANT);
@@ -287,7 +283,7 @@ int CSerialPort::Close() {
   if (!IsOpen()) return -1;
   DiagLog("%s %s: closed", m_szName, m_szDevice);
   EscapeFunction(CLRDTR);
-  Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+  Purge(PORT_PURGE_ALL);
   // The writer's thread ends before the line goes, so that it never writes
   // to a closed (or reused) line.
   if (m_pWriter) {

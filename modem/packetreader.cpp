@@ -5,8 +5,6 @@
 
 #include <cstring>
 
-#define PACKET_START 0xE9
-
 CPacketReader::CPacketReader() {
   memset(m_abyData, 0, sizeof(m_abyData));
   Reset();

@@ -17,7 +17,8 @@
 #define PACKET_KIND_DATA 1
 #define PACKET_KIND_CONNECT 2
 #define PACKET_KIND_DISCONNECT 3
-#define PACKET_DATA_MAX 212
+#define PACKET_START 0xE9    // the first byte of every packet and report
+#define PACKET_DATA_MAX 212  // data bytes of one addressed packet
 
 class CPacketReader {
  public:

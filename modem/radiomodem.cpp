@@ -10,19 +10,15 @@
 
 #include "comm/commport.h"
 #include "comm/porttable.h"
+#include "modem/packetreader.h"
 #include "platform/clock.h"
 #include "platform/registry.h"
 
 namespace {
 
 // Line speeds tried by the search, in order; 0 ends the table.
-const int s_aiSearchSpeeds[] = {9600, 57600, 115200, 19200, 38400, 28800, 0};
+const int SEARCH_SPEEDS[] = {9600, 57600, 115200, 19200, 38400, 28800, 0};
 
-const int MODE_FLOW = 0x10;   // normal operation, hardware flow control
-const int MODE_RESET = 0x80;  // DTR held low: the modem-reset configuration
-const int STATUS_CTS = 0x10;
-const int STATUS_RLSD = 0x80;  // carrier detect
-const int ESC_SETDTR = 5;
 const int TICK_MS = 10;
 const int POLL_TICKS = 2;  // the polling step of a reply wait: 20 ms
 
@@ -79,7 +75,7 @@ int CRadioModem::SelectPort(int iPortIndex) {
 int CRadioModem::OpenPort() {
   if (!m_pPort) return SelectPort(1);  // the Internal modem's line by default
   if (m_pPort->IsOpen()) return MODEM_OK;
-  if (!m_pPort->Open(115200, MODE_FLOW)) return MODEM_FAIL;
+  if (!m_pPort->Open(115200, PORT_MODE_CTS)) return MODEM_FAIL;
   if (ReadSignOn(20, 10) == MODEM_ABORT) return MODEM_ABORT;
   return MODEM_OK;
 }
@@ -100,7 +96,7 @@ void CRadioModem::Invalidate() {
 }
 
 bool CRadioModem::HasCarrier() {
-  return m_pPort && m_pPort->IsOpen() && (m_pPort->GetModemStatus() & STATUS_RLSD) != 0;
+  return m_pPort && m_pPort->IsOpen() && (m_pPort->GetModemStatus() & MS_RLSD_ON) != 0;
 }
 
 // ---------------------------------------------------------------- waits
@@ -189,7 +185,7 @@ int CRadioModem::Send(const char* psz) {
   if (!psz) return 0;
   if (!m_pPort) return MODEM_FAIL;
   if (!m_pPort->Progress(PORT_PROGRESS_STEP, psz)) return MODEM_ABORT;
-  m_pPort->Purge(15);  // what nobody read belongs to no command of ours
+  m_pPort->Purge(PORT_PURGE_ALL);  // what nobody read belongs to no command of ours
   int iResult = m_pPort->Write(psz, (int)strlen(psz));
   if (iResult < 0) return iResult;
   return m_pPort->Write("\n", 1);
@@ -268,12 +264,12 @@ void CRadioModem::SetBaseMode(bool bBase) {
 int CRadioModem::SetPortMode(int iBaud, int iFlags) {
   int iResult = OpenPort();
   if (iResult < 0) return iResult;
-  if (iFlags & MODE_RESET) {
+  if (iFlags & PORT_MODE_DTROFF) {
     m_bFound = false;
     m_bCommandMode = false;
     m_bConfigured = false;
   }
-  m_pPort->Purge(15);
+  m_pPort->Purge(PORT_PURGE_ALL);
   return m_pPort->SetMode(iBaud, iFlags) ? MODEM_OK : MODEM_FAIL;
 }
 
@@ -321,12 +317,12 @@ int CRadioModem::EnterCommandMode() {
 }
 
 int CRadioModem::ResetModem(int iBaud, int iFlags) {
-  if ((iFlags & MODE_RESET) && m_pPort && !m_pPort->Progress(PORT_PROGRESS_STEP, "Reset Modem"))
+  if ((iFlags & PORT_MODE_DTROFF) && m_pPort && !m_pPort->Progress(PORT_PROGRESS_STEP, "Reset Modem"))
     return MODEM_ABORT;
   if (SetPortMode(iBaud, iFlags) < 0) return MODEM_FAIL;
-  if (!(iFlags & MODE_RESET)) return MODEM_OK;  // only the PC's speed changed
+  if (!(iFlags & PORT_MODE_DTROFF)) return MODEM_OK;  // only the PC's speed changed
   if (!Delay(50)) return MODEM_ABORT;           // DTR low for 500 ms
-  m_pPort->EscapeFunction(ESC_SETDTR);
+  m_pPort->EscapeFunction(SETDTR);
   return ReadSignOn(20, 10) == MODEM_ABORT ? MODEM_ABORT : MODEM_OK;
 }
 
@@ -336,14 +332,14 @@ int CRadioModem::FindModem(int iFlags) {
   for (;;) {
     if (m_bFound && m_bCommandMode) return MODEM_OK;
     if (!m_bFound) {
-      iResult = ResetModem(115200, iFlags | MODE_RESET);
+      iResult = ResetModem(115200, iFlags | PORT_MODE_DTROFF);
       if (iResult < 0) return iResult;
     }
-    if ((iFlags & MODE_FLOW) && !(m_pPort->GetModemStatus() & STATUS_CTS)) {
+    if ((iFlags & PORT_MODE_CTS) && !(m_pPort->GetModemStatus() & MS_CTS_ON)) {
       Invalidate();
       return MODEM_FAIL;
     }
-    for (const int* piSpeed = s_aiSearchSpeeds;; piSpeed++) {
+    for (const int* piSpeed = SEARCH_SPEEDS;; piSpeed++) {
       iResult = EnterCommandMode();
       if (iResult == MODEM_OK) {
         m_bFound = true;
@@ -355,11 +351,11 @@ int CRadioModem::FindModem(int iFlags) {
       iResult = ResetModem(*piSpeed, iFlags);
       if (iResult != 0) return iResult;
     }
-    if (iFlags & MODE_RESET) {
+    if (iFlags & PORT_MODE_DTROFF) {
       Invalidate();
       return MODEM_FAIL;
     }
-    iFlags |= MODE_RESET;
+    iFlags |= PORT_MODE_DTROFF;
     iResult = OpenPort();
     if (iResult < 0) return iResult;
   }
@@ -394,7 +390,7 @@ int CRadioModem::SetBaudRate(int iBaud) {
     Invalidate();
     return MODEM_FAIL;
   }
-  int iResult = SetPortMode(iBaud, MODE_FLOW);  // the PC's port follows
+  int iResult = SetPortMode(iBaud, PORT_MODE_CTS);  // the PC's port follows
   if (iResult < 0) return iResult;
   m_pPort->Write("\n", 1);
   return Accept(ReadReply(60, 10, -1), 0);  // the prompt at the new speed
@@ -404,7 +400,7 @@ int CRadioModem::Initialise() {
   if (m_bConfigured && m_bFound) return MODEM_OK;
   // Each step runs only after the ones before it succeeded; the first
   // failure clears the link state and is returned.
-  int iResult = FindModem(MODE_RESET);
+  int iResult = FindModem(PORT_MODE_DTROFF);
   if (iResult >= 0) {
     m_bConfigured = false;
     iResult = Accept(SendAndRead("m0", 200, -50, -1), 3);  // factory settings
@@ -467,10 +463,10 @@ int CRadioModem::SendData(const void* pData, int iLen) {
 
 bool CRadioModem::SendPacket(int iAddress, int iLen, const void* pData) {
   int iData = iLen & 0xFF;
-  if (iData > MODEM_PACKET_MAX) return false;
+  if (iData > PACKET_DATA_MAX) return false;
   if (iData > 0 && !pData) return false;  // no bytes to take the data from
-  BYTE abyPacket[MODEM_PACKET_MAX + 3];
-  abyPacket[0] = MODEM_PACKET_START;
+  BYTE abyPacket[PACKET_DATA_MAX + 3];
+  abyPacket[0] = PACKET_START;
   abyPacket[1] = (BYTE)(iAddress & 0xFF);
   abyPacket[2] = (BYTE)iData;
   if (iData > 0) memcpy(abyPacket + 3, pData, (size_t)iData);

@@ -29,8 +29,6 @@ class CCommPort;
 #define MODEM_REPLY_SIZE 256  // reply buffer; at most MODEM_REPLY_MAX characters
 #define MODEM_REPLY_MAX 254
 #define MODEM_NO_CHANNEL 255  // stored channel before any SetChannel
-#define MODEM_PACKET_MAX 212  // data bytes of one addressed packet
-#define MODEM_PACKET_START 0xE9
 
 // The time source of the driver's waits: the platform's millisecond tick
 // count and plain sleep by default. Tests substitute a clock they drive.
@@ -80,14 +78,49 @@ class CRadioModem {
   bool IsBaseSet() const { return m_bBaseSet; }
   DWORD GetSerial() const { return m_dwSerial; }
 
-  // Bring-up steps.
+  // Bring-up steps. Each returns a modem result; what a failure leaves is
+  // said with each.
+  //
+  // SetPortMode: opens the port if need be, purges it and applies speed and
+  // mode flags (PORT_MODE_DTROFF holds the modem in reset and first clears
+  // found, command mode and configured). The OpenPort result when the port
+  // cannot be opened (the port's speed and flags unchanged); -1 when the
+  // port refuses the mode.
   int SetPortMode(int iBaud, int iFlags);
+  // ReadSignOn: reads the sign-on; a modem that signs on is found, its base
+  // role and serial number are taken (a serial number other than 0 is also
+  // stored in the registry). -27 aborted; otherwise the first line's read
+  // result when no line came at all (-1), else 0, also for a line that is
+  // no sign-on: then found, base role and serial number stay as they were.
   int ReadSignOn(int iFirstTimeout, int iNextTimeout);
+  // EnterCommandMode: 0 at once when found and in command mode; else sends
+  // ":wit2410" and waits for the prompt. -27 aborted (or the line could not
+  // be written), -1 no prompt: found and command mode stay as they were.
   int EnterCommandMode();
+  // ResetModem: with PORT_MODE_DTROFF, the reset (step "Reset Modem", DTR
+  // low for 500 ms, then high) and the sign-on; without it only the port's
+  // speed and flags change. -27 aborted (the port may be left with DTR low),
+  // -1 when the port could not be opened or set.
   int ResetModem(int iBaud, int iFlags);
+  // FindModem: resets the modem and searches the speeds until it answers in
+  // command mode; 0 then. -27 aborted (link state as far as the search got);
+  // -1 when CTS is off after the reset under PORT_MODE_CTS or no speed
+  // answers, with the link state cleared; OpenPort's result when the port
+  // cannot be opened.
   int FindModem(int iFlags);
+  // SendBaseMode, SendChannel: "wb1"/"wb0", "wnNN". 0 when the modem took
+  // it, and the base role or channel is then stored; on failure (-1 short
+  // reply, -27 aborted) the link state is cleared and the stored setting
+  // stays as it was.
   int SendBaseMode(bool bOn);
   int SendChannel(int iChannel);
+  // SetBaudRate: moves the modem ("sdNN") and then the port to iBaud and
+  // checks the prompt at the new speed. -1 at once for a speed the modem
+  // cannot divide from 230,400 (nothing sent, nothing changed). When the
+  // modem does not acknowledge (-1, -27) the link state is cleared and the
+  // port keeps its speed; when the port cannot follow, SetPortMode's result
+  // with the link state as it was; when no prompt comes at the new speed,
+  // -1 or -27 with the link state cleared and the port at the new speed.
   int SetBaudRate(int iBaud);
 
   // Data path.

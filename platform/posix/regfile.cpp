@@ -8,7 +8,7 @@
 
 namespace {
 
-const char* const g_apszRoots[][2] = {
+const char* const ROOT_NAMES[][2] = {
     {"HKEY_CLASSES_ROOT", "HKCR"},
     {"HKEY_CURRENT_USER", "HKCU"},
     {"HKEY_LOCAL_MACHINE", "HKLM"},
@@ -256,11 +256,11 @@ void AppendValue(std::string& str, const REGVALUE& value) {
       snprintf(sz, sizeof(sz), "hex(%x):", unsigned(value.dwType));
       str += sz;
     }
-    static const char s_szDigits[] = "0123456789abcdef";
+    static const char HEX_DIGITS[] = "0123456789abcdef";
     for (size_t i = 0; i < value.data.size(); ++i) {
       if (i) str += ',';
-      str += s_szDigits[value.data[i] >> 4];
-      str += s_szDigits[value.data[i] & 15];
+      str += HEX_DIGITS[value.data[i] >> 4];
+      str += HEX_DIGITS[value.data[i] & 15];
     }
   }
   str += '\n';
@@ -271,15 +271,15 @@ void AppendValue(std::string& str, const REGVALUE& value) {
 // ---- names ----
 
 const char* RegRootName(HKEY hRoot) {
-  if (hRoot == HKEY_CLASSES_ROOT) return g_apszRoots[0][0];
-  if (hRoot == HKEY_CURRENT_USER) return g_apszRoots[1][0];
-  if (hRoot == HKEY_LOCAL_MACHINE) return g_apszRoots[2][0];
-  if (hRoot == HKEY_USERS) return g_apszRoots[3][0];
+  if (hRoot == HKEY_CLASSES_ROOT) return ROOT_NAMES[0][0];
+  if (hRoot == HKEY_CURRENT_USER) return ROOT_NAMES[1][0];
+  if (hRoot == HKEY_LOCAL_MACHINE) return ROOT_NAMES[2][0];
+  if (hRoot == HKEY_USERS) return ROOT_NAMES[3][0];
   return nullptr;
 }
 
 const char* RegRootName(std::string_view svName) {
-  for (auto& a : g_apszRoots) {
+  for (auto& a : ROOT_NAMES) {
     if (EqualFold(svName, a[0]) || EqualFold(svName, a[1])) return a[0];
   }
   return nullptr;
@@ -380,22 +380,93 @@ bool CRegModel::operator==(const CRegModel& other) const {
 
 // ---- text ----
 
-bool RegParse(std::string_view svText, CRegModel& model, REGPARSEINFO* pInfo) {
-  REGPARSEINFO info;
+namespace {
+
+// What RegParse reads of a text: up to the last whole line within the size
+// limit (the info records the cut), without a UTF-8 byte order mark.
+std::string_view LimitText(std::string_view svText, REGPARSEINFO& info) {
   if (svText.size() > REG_MAX_FILE) {
-    // Read up to the last whole line within the limit.
     size_t iEnd = svText.rfind('\n', REG_MAX_FILE - 1);
     svText = svText.substr(0, iEnd == std::string_view::npos ? 0 : iEnd + 1);
     info.bTruncated = true;
   }
-  if (svText.substr(0, 3) == "\xEF\xBB\xBF") svText.remove_prefix(3);  // UTF-8 byte order mark
+  if (svText.substr(0, 3) == "\xEF\xBB\xBF") svText.remove_prefix(3);
+  return svText;
+}
 
-  CLineReader reader(svText);
-  auto fnBad = [&info](int iLine) {
-    if (info.iBadLines++ == 0) info.iFirstBadLine = iLine;
-  };
+// A key line, "[path]" or "[-path]": creates or deletes the key. pKey
+// becomes the key that the following values go into (null after a deletion
+// or a bad line). False for a bad line.
+bool ParseKeyLine(std::string_view sv, CRegModel& model, REGKEY*& pKey) {
+  pKey = nullptr;
+  if (sv.back() != ']') return false;
+  std::string_view svPath = sv.substr(1, sv.size() - 2);
+  bool bDelete = !svPath.empty() && svPath[0] == '-';
+  if (bDelete) svPath.remove_prefix(1);
+  if (!RegIsValidPath(svPath)) return false;
+  if (bDelete)
+    model.DeleteTree(svPath);
+  else
+    pKey = model.CreateKey(svPath);
+  return true;
+}
+
+// A byte list may go on over further lines, each ending with a backslash:
+// joins them (without the backslashes) into strJoined and points svData at
+// it. False when the text ends while the list still goes on.
+bool JoinContinued(CLineReader& reader, std::string_view& svData, std::string& strJoined) {
+  strJoined.assign(svData.substr(0, svData.size() - 1));
+  std::string_view svMore;
+  while (reader.Next(svMore)) {
+    svMore = Trim(svMore);
+    bool bGoesOn = !svMore.empty() && svMore.back() == '\\';
+    if (bGoesOn) svMore.remove_suffix(1);
+    strJoined.append(svMore);
+    if (!bGoesOn) {
+      svData = strJoined;
+      return true;
+    }
+  }
+  return false;
+}
+
+// A value line (and its continuation lines) into pKey. setSeen holds the
+// values set by this text (folded key path, NUL, folded name). False for a
+// bad line; a value set twice by the text is bad too, and the later stands.
+bool ParseValueLine(std::string_view sv, CLineReader& reader, REGKEY* pKey, std::set<std::string>& setSeen) {
+  if (sv[0] != '"' && sv[0] != '@') return false;
+  std::string strName;
+  std::string_view svData;
+  if (!SplitValueLine(sv, strName, svData)) return false;
+  std::string strJoined;
+  if (StartsFold(svData, "hex") && !svData.empty() && svData.back() == '\\' &&
+      !JoinContinued(reader, svData, strJoined))
+    return false;
+  DWORD dwType = REG_NONE;
+  std::vector<BYTE> data;
+  EDataKind eKind = ParseData(svData, dwType, data);
+  if (eKind == DATA_BAD || !pKey) return false;
+  std::string strSeen;
+  MapKeyOf(pKey->strPath, strSeen);
+  strSeen += '\0';
+  strSeen += FoldName(strName);
+  if (eKind == DATA_DELETE) {
+    CRegModel::DeleteValue(*pKey, strName);
+    setSeen.erase(strSeen);
+    return true;
+  }
+  bool bFirst = setSeen.insert(strSeen).second;
+  CRegModel::SetValue(*pKey, strName, dwType, data.data(), data.size());
+  return bFirst;
+}
+
+}  // namespace
+
+bool RegParse(std::string_view svText, CRegModel& model, REGPARSEINFO* pInfo) {
+  REGPARSEINFO info;
+  CLineReader reader(LimitText(svText, info));
   REGKEY* pKey = nullptr;
-  std::set<std::string> setSeen;  // values set by this text: folded key path, NUL, folded name
+  std::set<std::string> setSeen;
   std::string_view svLine;
   while (reader.Next(svLine)) {
     int iLine = reader.Line();
@@ -405,76 +476,8 @@ bool RegParse(std::string_view svText, CRegModel& model, REGPARSEINFO* pInfo) {
       continue;
     }
     if (sv.empty() || sv[0] == ';') continue;
-
-    if (sv[0] == '[') {
-      pKey = nullptr;
-      if (sv.back() != ']') {
-        fnBad(iLine);
-        continue;
-      }
-      std::string_view svPath = sv.substr(1, sv.size() - 2);
-      bool bDelete = !svPath.empty() && svPath[0] == '-';
-      if (bDelete) svPath.remove_prefix(1);
-      if (!RegIsValidPath(svPath)) {
-        fnBad(iLine);
-      } else if (bDelete) {
-        model.DeleteTree(svPath);
-      } else {
-        pKey = model.CreateKey(svPath);
-      }
-      continue;
-    }
-
-    if (sv[0] != '"' && sv[0] != '@') {
-      fnBad(iLine);
-      continue;
-    }
-    std::string strName;
-    std::string_view svData;
-    if (!SplitValueLine(sv, strName, svData)) {
-      fnBad(iLine);
-      continue;
-    }
-    // A byte list may go on over further lines, each ending with a backslash.
-    std::string strJoined;
-    if (StartsFold(svData, "hex") && !svData.empty() && svData.back() == '\\') {
-      strJoined.assign(svData.substr(0, svData.size() - 1));
-      bool bEnded = false;
-      std::string_view svMore;
-      while (reader.Next(svMore)) {
-        svMore = Trim(svMore);
-        bool bGoesOn = !svMore.empty() && svMore.back() == '\\';
-        if (bGoesOn) svMore.remove_suffix(1);
-        strJoined.append(svMore);
-        if (!bGoesOn) {
-          bEnded = true;
-          break;
-        }
-      }
-      if (!bEnded) {  // cut off at the end of the text
-        fnBad(iLine);
-        continue;
-      }
-      svData = strJoined;
-    }
-    DWORD dwType = REG_NONE;
-    std::vector<BYTE> data;
-    EDataKind eKind = ParseData(svData, dwType, data);
-    if (eKind == DATA_BAD || !pKey) {
-      fnBad(iLine);
-      continue;
-    }
-    std::string strSeen;
-    MapKeyOf(pKey->strPath, strSeen);
-    strSeen += '\0';
-    strSeen += FoldName(strName);
-    if (eKind == DATA_DELETE) {
-      CRegModel::DeleteValue(*pKey, strName);
-      setSeen.erase(strSeen);
-      continue;
-    }
-    if (!setSeen.insert(strSeen).second) fnBad(iLine);  // repeated: the later one stands
-    CRegModel::SetValue(*pKey, strName, dwType, data.data(), data.size());
+    bool bGood = sv[0] == '[' ? ParseKeyLine(sv, model, pKey) : ParseValueLine(sv, reader, pKey, setSeen);
+    if (!bGood && info.iBadLines++ == 0) info.iFirstBadLine = iLine;
   }
   if (pInfo) *pInfo = info;
   return info.Clean();

@@ -46,6 +46,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/openlist.h"
 #include "platform/posix/event_fd.h"
 #include "platform/posix/millis.h"
 #include "platform/posix/serial_fds.h"
@@ -109,23 +110,9 @@ bool CheckHangUp(PlatSerialLine* pLine, short sRevents) {
   return true;
 }
 
-// Open lines, for PlatSerialRestoreAll.
+// Open lines, for PlatSerialRestoreAll and the waits on all lines.
 const int MAX_OPEN_LINES = 16;
-std::atomic<PlatSerialLine*> g_apOpen[MAX_OPEN_LINES];
-
-void Remember(PlatSerialLine* pLine) {
-  for (auto& a : g_apOpen) {
-    PlatSerialLine* pNone = nullptr;
-    if (a.compare_exchange_strong(pNone, pLine)) return;
-  }
-}
-
-void Forget(PlatSerialLine* pLine) {
-  for (auto& a : g_apOpen) {
-    PlatSerialLine* pSame = pLine;
-    if (a.compare_exchange_strong(pSame, nullptr)) return;
-  }
-}
+COpenList<PlatSerialLine, MAX_OPEN_LINES> g_openLines;
 
 // poll() that survives signals, with a deadline in PosixMonotonicMillis
 // terms (-1: none).
@@ -145,15 +132,15 @@ struct SpeedEntry {
   DWORD dwBaud;
   speed_t speed;
 };
-const SpeedEntry g_aSpeeds[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+const SpeedEntry SPEED_TABLE[] = {
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
 bool LookUpSpeed(DWORD dwBaud, speed_t* pSpeed) {
-  for (const SpeedEntry& e : g_aSpeeds) {
+  for (const SpeedEntry& e : SPEED_TABLE) {
     if (e.dwBaud == dwBaud) {
       *pSpeed = e.speed;
       return true;
@@ -232,7 +219,7 @@ PLATSERIAL PlatSerialOpen(int iNumber) {
   ioctl(iFd, TIOCEXCL);
   pLine->iFd = iFd;
   pLine->bHaveOriginal = PosixTtySave(iFd, &pLine->snapOriginal);
-  Remember(pLine);
+  g_openLines.Add(pLine);
   return pLine;
 }
 
@@ -251,7 +238,7 @@ bool PlatSerialLost(PLATSERIAL hLine, char* pszWhy, int iSize) {
 
 void PlatSerialClose(PLATSERIAL hLine) {
   if (!hLine) return;
-  Forget(hLine);
+  g_openLines.Remove(hLine);
   if (hLine->bHaveOriginal) PosixTtyRestore(hLine->iFd, &hLine->snapOriginal);
   ioctl(hLine->iFd, TIOCNXCL);
   close(hLine->iFd);  // also drops the flock
@@ -259,7 +246,7 @@ void PlatSerialClose(PLATSERIAL hLine) {
 }
 
 bool PosixSerialBuffered() {
-  for (auto& a : g_apOpen) {
+  for (auto& a : g_openLines) {
     PlatSerialLine* pLine = a.load();
     if (pLine && pLine->iAhead.load(std::memory_order_relaxed) > 0) return true;
   }
@@ -268,7 +255,7 @@ bool PosixSerialBuffered() {
 
 int PosixSerialInputFds(int* aiFds, int iMax) {
   int n = 0;
-  for (auto& a : g_apOpen) {
+  for (auto& a : g_openLines) {
     PlatSerialLine* pLine = a.load();
     if (pLine && n < iMax && pLine->iLost.load() == 0) aiFds[n++] = pLine->iFd;
   }
@@ -276,7 +263,7 @@ int PosixSerialInputFds(int* aiFds, int iMax) {
 }
 
 void PlatSerialRestoreAll() {
-  for (auto& a : g_apOpen) {
+  for (auto& a : g_openLines) {
     PlatSerialLine* pLine = a.load();
     if (pLine && pLine->bHaveOriginal) PosixTtyRestore(pLine->iFd, &pLine->snapOriginal);
   }

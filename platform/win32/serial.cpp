@@ -24,6 +24,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/openlist.h"
 #include "platform/win32/event_handle.h"
 #include "platform/win32/serial_wait.h"
 
@@ -48,22 +49,9 @@ struct PlatSerialLine {
 
 namespace {
 
+// Open lines, for PlatSerialRestoreAll and the waits on all lines.
 const int MAX_OPEN_LINES = 16;
-std::atomic<PlatSerialLine*> g_apOpen[MAX_OPEN_LINES];
-
-void Remember(PlatSerialLine* pLine) {
-  for (auto& a : g_apOpen) {
-    PlatSerialLine* pNone = nullptr;
-    if (a.compare_exchange_strong(pNone, pLine)) return;
-  }
-}
-
-void Forget(PlatSerialLine* pLine) {
-  for (auto& a : g_apOpen) {
-    PlatSerialLine* pSame = pLine;
-    if (a.compare_exchange_strong(pSame, nullptr)) return;
-  }
-}
+COpenList<PlatSerialLine, MAX_OPEN_LINES> g_openLines;
 
 void Restore(PlatSerialLine* pLine) {
   if (!pLine->bHaveOriginal) return;
@@ -207,13 +195,13 @@ PLATSERIAL PlatSerialOpen(int iNumber) {
   pLine->dcbOriginal.DCBlength = sizeof(DCB);
   pLine->bHaveOriginal =
       GetCommState(hFile, &pLine->dcbOriginal) && GetCommTimeouts(hFile, &pLine->toOriginal);
-  Remember(pLine);
+  g_openLines.Add(pLine);
   return pLine;
 }
 
 void PlatSerialClose(PLATSERIAL hLine) {
   if (!hLine) return;
-  Forget(hLine);
+  g_openLines.Remove(hLine);
   DisarmRx(hLine);
   Restore(hLine);
   CloseHandle(hLine->hFile);
@@ -224,7 +212,7 @@ void PlatSerialClose(PLATSERIAL hLine) {
 }
 
 void PlatSerialRestoreAll() {
-  for (auto& a : g_apOpen) {
+  for (auto& a : g_openLines) {
     if (PlatSerialLine* pLine = a.load()) Restore(pLine);
   }
 }
@@ -253,6 +241,9 @@ bool PlatSerialConfigure(PLATSERIAL hLine, const PlatSerialConfig* pConfig) {
 
 bool PlatSerialSetTimeouts(PLATSERIAL hLine, DWORD dwMultiplier, DWORD dwConstant) {
   if (!hLine) return false;
+  // Read time-outs that return at once with what has arrived (MAXDWORD
+  // interval, no totals) only back up PlatSerialRead, which never asks the
+  // driver for more than ClearCommError reports as received.
   COMMTIMEOUTS to = {MAXDWORD, 0, 0, dwMultiplier, dwConstant};
   return SetCommTimeouts(hLine->hFile, &to) != 0;
 }
@@ -311,7 +302,7 @@ bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
 
 int Win32SerialInputEvents(HANDLE* ahEvents, int nMax) {
   int n = 0;
-  for (auto& a : g_apOpen) {
+  for (auto& a : g_openLines) {
     PlatSerialLine* pLine = a.load();
     if (!pLine) continue;
     if (ArmRx(pLine)) return -1;
