@@ -105,13 +105,19 @@ void CApp::Expect(const std::string& str, int iTimeoutMs) {
 }
 
 void CApp::Press(const std::string& strKeys) {
-  for (size_t i = 0; i < strKeys.size();) {
-    size_t uOpen = strKeys.find('<', i), uClose = strKeys.find('>', uOpen);
-    if (uOpen == std::string::npos || uClose == std::string::npos) uOpen = uClose = strKeys.size();
-    if (uOpen > i) tmux.SendText(strKeys.substr(i, uOpen - i));
-    if (uClose < strKeys.size()) tmux.SendKeys({strKeys.substr(uOpen + 1, uClose - uOpen - 1)});
-    i = uClose + 1;
+  // A key name is letters, digits and '-' ("<C-s>"); other '<' are text (mouse reports).
+  size_t i = 0, uText = 0;
+  for (; i < strKeys.size(); ++i) {
+    size_t uClose = strKeys.find('>', i);
+    if (strKeys[i] != '<' || uClose == std::string::npos || uClose == i + 1 ||
+        strKeys.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-", i + 1) != uClose)
+      continue;
+    if (i > uText) tmux.SendText(strKeys.substr(uText, i - uText));
+    tmux.SendKeys({strKeys.substr(i + 1, uClose - i - 1)});
+    uText = uClose + 1;
+    i = uClose;
   }
+  if (i > uText) tmux.SendText(strKeys.substr(uText, i - uText));
 }
 
 void CApp::Steps(const std::vector<std::pair<std::string, std::string>>& vSteps) {
