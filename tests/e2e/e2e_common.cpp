@@ -1,13 +1,40 @@
 // End-to-end test set-up: private homes, starting the program, reading back.
 #include "e2e_common.h"
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "../support/testenv.h"
 
 namespace e2e {
+
+std::string ReadFile(const std::string& strPath) {
+  std::ifstream in(strPath, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::string Registry(int iChannel) {
+  char sz[160];
+  snprintf(sz, sizeof(sz), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n\"CHANNEL\"=dword:%08x\n",
+           iChannel);
+  return sz;
+}
+
+int Count(const std::string& strText, const std::string& strWhat) {
+  int n = 0;
+  for (size_t i = strText.find(strWhat); i != std::string::npos; i = strText.find(strWhat, i + 1)) ++n;
+  return n;
+}
+
+long Figure(const std::string& strText, const std::string& strKey) {
+  size_t i = strText.find(strKey);
+  return i == std::string::npos ? -1 : strtol(strText.c_str() + i + strKey.size(), nullptr, 10);
+}
 
 CHome::CHome(const std::string& strCom1, const std::string& strCom2) {
   strDir = testenv::MakeDir("home");
@@ -24,17 +51,11 @@ CHome::CHome(const std::string& strCom1, const std::string& strCom2) {
           {"ASAN_OPTIONS", "detect_leaks=1:verify_asan_link_order=0"}};
 }
 
-std::string CHome::Registry() const {
-  std::ifstream in(strDir + "/config/tavrix/registry.reg");
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string CHome::Registry() const { return ReadFile(strDir + "/config/tavrix/registry.reg"); }
 
 void CHome::WriteRegistry(const std::string& strText) const {
   mkdir((strDir + "/config/tavrix").c_str(), 0700);
-  std::ofstream out(strDir + "/config/tavrix/registry.reg");
-  out << strText;
+  std::ofstream(strDir + "/config/tavrix/registry.reg") << strText;
 }
 
 bool StartProgram(simsupport::CTmuxSession& tmux, const CHome& home, int iCols, int iRows,
@@ -54,12 +75,7 @@ bool StartProgram(simsupport::CTmuxSession& tmux, const CHome& home, int iCols, 
 
 int ProgramPid(const CHome& home) {
   int iPid = 0;
-  testenv::WaitFor(
-      [&] {
-        std::ifstream in(home.strDir + "/pid");
-        return bool(in >> iPid);
-      },
-      5000);
+  testenv::WaitFor([&] { return bool(std::ifstream(home.strDir + "/pid") >> iPid); }, 5000);
   return iPid;
 }
 
@@ -70,9 +86,78 @@ bool WaitForExit(simsupport::CTmuxSession& tmux, int iTimeoutMs) {
 std::vector<std::string> Rows(simsupport::CTmuxSession& tmux) {
   std::vector<std::string> vRows;
   std::stringstream ss(tmux.Capture());
-  std::string strLine;
-  while (std::getline(ss, strLine)) vRows.push_back(strLine);
+  for (std::string strLine; std::getline(ss, strLine);) vRows.push_back(strLine);
   return vRows;
+}
+
+void CApp::Start(const std::string& strCom2, const std::string& strRegistry, const simsupport::EnvList& vEnv,
+                 const std::string& strTerm, int iCols, int iRows) {
+  pHome = std::make_unique<CHome>("", strCom2);
+  for (auto& kv : pHome->vEnv)
+    if (kv.first == "TERM") kv.second = strTerm;
+  if (!strRegistry.empty()) pHome->WriteRegistry(strRegistry);
+  ASSERT_TRUE(StartProgram(tmux, *pHome, iCols, iRows, vEnv));
+  Expect(MENU_LAST);
+}
+
+void CApp::Expect(const std::string& str, int iTimeoutMs) {
+  ASSERT_TRUE(tmux.WaitForText(str, iTimeoutMs)) << "waiting for \"" << str << "\"\n" << tmux.Capture();
+}
+
+void CApp::Press(const std::string& strKeys) {
+  // A key name is letters, digits and '-' ("<C-s>"); other '<' are text (mouse reports).
+  size_t i = 0, uText = 0;
+  for (; i < strKeys.size(); ++i) {
+    size_t uClose = strKeys.find('>', i);
+    if (strKeys[i] != '<' || uClose == std::string::npos || uClose == i + 1 ||
+        strKeys.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-", i + 1) != uClose)
+      continue;
+    if (i > uText) tmux.SendText(strKeys.substr(uText, i - uText));
+    tmux.SendKeys({strKeys.substr(i + 1, uClose - i - 1)});
+    uText = uClose + 1;
+    i = uClose;
+  }
+  if (i > uText) tmux.SendText(strKeys.substr(uText, i - uText));
+}
+
+void CApp::Steps(const std::vector<std::pair<std::string, std::string>>& vSteps) {
+  for (const auto& step : vSteps) {
+    Press(step.first);
+    if (!step.second.empty()) Expect(step.second);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+}
+
+void CApp::Message(const std::string& strId, const std::string& strText) {
+  Steps({{"3", "KV3 ID:"}, {strId + "<Enter>", MENU_LAST}, {"4", "Message 1:(<ENTER> sends)"},
+         {strText + "<Enter>", "Reply:"}});
+}
+
+void CApp::WaitForTrips(int iTrips, int iTimeoutMs) {
+  ASSERT_TRUE(testenv::WaitFor([&] { return Figure(Screen(), "N Trips:") >= iTrips; }, iTimeoutMs)) << Screen();
+}
+
+void CApp::Quit() {
+  tmux.SendKeys({"Escape"});
+  ASSERT_TRUE(WaitForExit(tmux, DEADLINE)) << tmux.Capture();
+}
+
+CSimTest::CSimTest() : m_strSimDir(testenv::MakeDir("sim")) {}
+
+void CSimTest::StartSim(const std::string& strSpec, std::vector<std::string> vMore) {
+  vMore.insert(vMore.begin(), {"--modem", Modem(strSpec)});
+  ASSERT_TRUE(m_sim.Start(vMore, m_strSimDir)) << m_sim.Output();
+}
+
+void CSimTest::StartAll(const std::string& strSpec, std::vector<std::string> vMore,
+                        const std::string& strRegistry) {
+  StartSim(strSpec, std::move(vMore));
+  if (!HasFatalFailure()) m_app.Start(Link(), strRegistry, m_sim.ShimEnvironment());
+}
+
+void CSimTest::Control(const std::string& strLine) {
+  std::string strReply = m_sim.Command(strLine);
+  ASSERT_EQ(strReply.substr(0, 2), "ok") << strLine << " -> " << strReply;
 }
 
 }  // namespace e2e

@@ -1,16 +1,29 @@
 // Shared set-up of the end-to-end tests: the real program in tmux, with its
-// settings, logs and lock in a private folder, and helpers to read what it
-// left behind.
+// settings, logs and lock in a private folder, the modem simulator, and
+// helpers to drive the program and read what it left behind.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "simsupport.h"
 
 namespace e2e {
+
+const int DEADLINE = 20000;
+inline const char* const MENU_FIRST = "1. Select Modem (Internal)";
+inline const char* const MENU_LAST = "9. Set Alt Freq Band";
+
+std::string ReadFile(const std::string& strPath);
+// A settings file that holds only the channel.
+std::string Registry(int iChannel);
+int Count(const std::string& strText, const std::string& strWhat);
+// The number after strKey ("min=") in strText; -1 when absent.
+long Figure(const std::string& strText, const std::string& strKey);
 
 // A private home for one run of the program: XDG folders, line names.
 struct CHome {
@@ -33,5 +46,48 @@ int ProgramPid(const CHome& home);
 bool WaitForExit(simsupport::CTmuxSession& tmux, int iTimeoutMs);
 // The screen's rows.
 std::vector<std::string> Rows(simsupport::CTmuxSession& tmux);
+
+// One copy of the program in tmux, with its own home.
+struct CApp {
+  std::unique_ptr<CHome> pHome;
+  simsupport::CTmuxSession tmux;
+
+  // The program with COM2 on strCom2 and the settings strRegistry, at its main menu.
+  void Start(const std::string& strCom2 = "", const std::string& strRegistry = "",
+             const simsupport::EnvList& vEnv = {}, const std::string& strTerm = "screen", int iCols = 80,
+             int iRows = 25);
+  std::string Screen() { return tmux.Capture(); }
+  void Expect(const std::string& str, int iTimeoutMs = DEADLINE);
+  // Key names in angle brackets ("<Escape>"), the rest typed as text.
+  void Press(const std::string& strKeys);
+  // Each step presses its keys, then waits for its text ("" : none).
+  void Steps(const std::vector<std::pair<std::string, std::string>>& vSteps);
+  // Sets the ID, then sends strText as message 1 and waits for "Reply:".
+  void Message(const std::string& strId, const std::string& strText);
+  // Waits for the per-pass display of a repetition run to show iTrips.
+  void WaitForTrips(int iTrips, int iTimeoutMs = DEADLINE);
+  // Escape from the main menu; the program ends.
+  void Quit();
+};
+
+// A simulator and one program on its modem.
+class CSimTest : public ::testing::Test {
+ protected:
+  simsupport::CModemSim m_sim;
+  std::string m_strSimDir;
+  CApp m_app;
+
+  CSimTest();
+  std::string Link(const std::string& strName = "com2") const { return m_strSimDir + "/" + strName; }
+  std::string Modem(const std::string& strSpec) const {
+    return "link=" + Link() + ",baud=115200," + strSpec;
+  }
+  // The simulator with the modem strSpec on "com2" and vMore.
+  void StartSim(const std::string& strSpec, std::vector<std::string> vMore = {});
+  // Both, with the program on the simulated modem.
+  void StartAll(const std::string& strSpec, std::vector<std::string> vMore = {},
+                const std::string& strRegistry = "");
+  void Control(const std::string& strLine);
+};
 
 }  // namespace e2e

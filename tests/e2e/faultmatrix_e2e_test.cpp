@@ -30,8 +30,9 @@ using simsupport::CTmuxSession;
 
 namespace {
 
-const int DEADLINE = 20000;
-const char MENU_LAST[] = "9. Set Alt Freq Band";
+using e2e::DEADLINE;
+using e2e::MENU_LAST;
+using e2e::ReadFile;
 const char REGISTRY[] = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n\"CHANNEL\"=dword:00000005\n";
 // The same settings written back at a normal end: the port added, the channel kept.
 const char SAVED[] = "\"CHANNEL\"=dword:00000005\n\"PORT\"=dword:00000001";
@@ -40,13 +41,6 @@ const char HOSTILE[] = "a\x1b]0;owned\x07" "b\x1bP+q\x1b\\c\x9b" "31md\x9d" "0;x
 
 enum ESetup { NO_MODEM, REMOTE, BASE };
 enum EEnd { ALIVE, ENDS_0, KILLED };
-
-std::string ReadFile(const std::string& strPath) {
-  std::ifstream in(strPath, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 bool Exists(const std::string& strPath) {
   struct stat st;
@@ -169,20 +163,11 @@ class CFaultRun {
     Expect("Signal Strength: 26");
   }
   void RepetitionRun() {
-    Text("3");
-    Expect("KV3 ID:");
-    Text("AB");
-    Keys({"Enter"});
-    Expect(MENU_LAST);
-    Text("4");
-    Expect("Message 1:(<ENTER> sends)");
-    Text("hi");
-    Keys({"Enter"});
-    Expect("AB 026 01AHI");
-    Text("x");
-    Expect("3. Send message until ESC");
-    Text("3");
-    Expect("N Trips:");
+    for (auto [pszKeys, pszExpect] : {std::pair{"3", "KV3 ID:"}, {"AB\r", MENU_LAST}, {"4", "Message 1:(<ENTER> sends)"},
+                                      {"hi\r", "AB 026 01AHI"}, {"x", "3. Send message until ESC"}, {"3", "N Trips:"}}) {
+      Text(pszKeys);
+      Expect(pszExpect);
+    }
   }
   void BaseMode() {
     Text("6");

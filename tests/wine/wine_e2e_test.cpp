@@ -70,6 +70,17 @@ class WineE2E : public ::testing::Test {
     ASSERT_TRUE(m_app.WaitForText(strText, iTimeoutMs)) << "waiting for \"" << strText << "\"\n"
                                                         << m_app.Screen();
   }
+  // Each step types its text (a key name in angle brackets: "<Return>"), then waits for its text.
+  void Steps(const std::vector<std::pair<std::string, std::string>>& vSteps) {
+    for (const auto& [strKeys, strExpect] : vSteps) {
+      if (strKeys.size() > 2 && strKeys[0] == '<')
+        m_app.Keys({strKeys.substr(1, strKeys.size() - 2)});
+      else
+        m_app.Type(strKeys);
+      if (!strExpect.empty()) Expect(strExpect);
+      if (HasFatalFailure()) return;
+    }
+  }
   void Quit() {
     m_app.Keys({"Escape"});
     EXPECT_EQ(m_app.WaitForExit(DEADLINE), 0) << m_app.Screen();
@@ -84,23 +95,15 @@ std::string WineE2E::s_strError;
 TEST_F(WineE2E, MainMenuAMissingPortAndEscapeSavesPortAndChannelForTheUser) {
   StartAll({"--modem", Modem("name=rem")});
   Expect("1. Select Modem (Internal)");
-  m_app.Type("1");  // External: COM1, a device that does not exist
-  Expect("2. Internal Modem");
-  m_app.Type("1");
-  Expect("1. Select Modem (External)");
-  m_app.Type("5");
-  Expect("Modem Not Working");
-  m_app.Type("x");
-  Expect(MENU_LAST);
-  m_app.Type("1");
-  Expect("2. Internal Modem");
-  m_app.Type("2");
-  Expect("1. Select Modem (Internal)");
-  m_app.Type("2");
-  Expect("Channel:");
-  m_app.Type("12");
-  m_app.Keys({"Return"});
-  Expect(MENU_LAST);
+  Steps({{"1", "2. Internal Modem"},
+         {"1", "1. Select Modem (External)"},  // COM1, a device that does not exist
+         {"5", "Modem Not Working"},
+         {"x", MENU_LAST},
+         {"1", "2. Internal Modem"},
+         {"2", "1. Select Modem (Internal)"},
+         {"2", "Channel:"},
+         {"12", ""},
+         {"<Return>", MENU_LAST}});
   Quit();
   EXPECT_EQ(s_pEnv->Setting("CHANNEL"), "0xc");
   EXPECT_EQ(s_pEnv->Setting("PORT"), "0x1");
@@ -120,30 +123,18 @@ TEST_F(WineE2E, SignalStrength) {
 
 TEST_F(WineE2E, MessageRoundTripAndRepetitionRun) {
   StartAll({"--modem", Modem("name=rem,latency=5"), "--sim-base", "any"});
-  m_app.Type("3");
-  Expect("KV3 ID:");
-  m_app.Type("AB");
-  m_app.Keys({"Return"});
-  Expect(MENU_LAST);
-  m_app.Type("4");
-  Expect("Message 1:(<ENTER> sends)");
-  m_app.Type("hello");
+  Steps({{"3", "KV3 ID:"}, {"AB", ""}, {"<Return>", MENU_LAST}, {"4", "Message 1:(<ENTER> sends)"},
+         {"hello", ""}});
   m_app.Keys({"Return"});
   Expect("AB 026 01AHELLO", 60000);
-  m_app.Type("x");
-  Expect("3. Send message until ESC");
-  m_app.Type("3");
-  Expect("N Trips:");
+  Steps({{"x", "3. Send message until ESC"}, {"3", "N Trips:"}});
   ASSERT_TRUE(testenv::WaitFor([&] { return Trips(m_app.Screen()) >= 3; }, DEADLINE)) << m_app.Screen();
   m_app.Keys({"Escape"});
   Expect("Press Any Key To Continue");
   std::string strScreen = m_app.Screen();
   EXPECT_NE(strScreen.find("Tries="), std::string::npos) << strScreen;
   EXPECT_NE(strScreen.find("min="), std::string::npos) << strScreen;
-  m_app.Type("x");
-  Expect("1. Next message");
-  m_app.Keys({"Escape"});
-  Expect(MENU_LAST);
+  Steps({{"x", "1. Next message"}, {"<Escape>", MENU_LAST}});
   Quit();
 }
 
@@ -154,10 +145,7 @@ TEST_F(WineE2E, ActAsBaseAnswersSimulatedRemotes) {
   Expect("Monitor Channel");
   Expect("0=01 026 ", 60000);
   Expect("1=02 026 ");
-  m_app.Keys({"Escape"});
-  Expect("Press Any Key To Continue");  // the remotes' summary
-  m_app.Type("x");
-  Expect(MENU_LAST);
+  Steps({{"<Escape>", "Press Any Key To Continue"}, {"x", MENU_LAST}});  // the remotes' summary
   Quit();
 }
 
@@ -168,10 +156,7 @@ TEST_F(WineE2E, SecondCopyEndsAtOnceAndAltF4EndsTheFirstWithItsSettingsSaved) {
   ASSERT_TRUE(second.Start(testenv::MakeDir("run"), vEnv));
   EXPECT_EQ(second.WaitForExit(DEADLINE), 0);
   EXPECT_TRUE(m_app.Running());
-  m_app.Type("1");
-  Expect("2. Internal Modem");
-  m_app.Type("1");
-  Expect("1. Select Modem (External)");
+  Steps({{"1", "2. Internal Modem"}, {"1", "1. Select Modem (External)"}});
   m_app.Keys({"alt+F4"});
   EXPECT_EQ(m_app.WaitForExit(DEADLINE), 0) << m_app.Screen();
   EXPECT_EQ(s_pEnv->Setting("PORT"), "0x0");
