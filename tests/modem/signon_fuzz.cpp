@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize) {
   if (bChanged) FUZZ_CHECK(modem.IsFound() && strStream.find(':') != std::string::npos);
   if (modem.GetSerial() != SERIAL_BEFORE && modem.GetSerial() != 0) {
     DWORD dwStored = 0;
-    FUZZ_CHECK(RegReadDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qirun", "ModemSerial", &dwStored) == 0);
+    FUZZ_CHECK(RegReadDword(HKEY_CURRENT_USER, "SOFTWARE\\Qirun", "ModemSerial", &dwStored) == 0);
     FUZZ_CHECK(dwStored == modem.GetSerial());
   }
 
