@@ -151,16 +151,6 @@ TEST(ParseHex, DigitsAtTheStartWrappingAs32BitUnsigned) {
   for (const auto& c : aCases) EXPECT_EQ(c.iValue, CRadioModem::ParseHex(c.psz)) << (c.psz ? c.psz : "null");
 }
 
-TEST(ModemPort, DefaultIndexOneAndAnIndexWithoutAPort) {
-  CRadioModem modem;
-  // TAVRIX_COM2 names no device in the test environment: the open fails.
-  EXPECT_EQ(-1, modem.OpenPort());
-  EXPECT_EQ(PortGet(1), modem.GetPort());
-  EXPECT_EQ(PortGet(1), PortCurrent());
-  EXPECT_EQ(-1, modem.SelectPort(4));
-  EXPECT_EQ(nullptr, modem.GetPort());
-}
-
 TEST(ModemPort, OpenInvalidateAndAttach) {
   SModemRig rig;
   rig.port.Arrive("WIT2410 Digital Wireless\r", 50);
