@@ -141,23 +141,6 @@ TEST(SerialConfig, DataBitsAndHandshakeFromTheModeFlags) {
   EXPECT_EQ(c.iDtrControl, DTR_CONTROL_DISABLE);
 }
 
-TEST(SerialPort, DefaultSpeedsAndNeverOpened) {
-  CSerialPort p0(0), p1(1), p3(3);
-  EXPECT_EQ(p0.GetBaudRate(), 57600);
-  EXPECT_EQ(p3.GetBaudRate(), 57600);
-  EXPECT_EQ(p1.GetBaudRate(), 9600);
-  // A line that is not open refuses every operation.
-  char ch;
-  EXPECT_EQ(p1.Read(&ch, 1), -1);
-  EXPECT_EQ(p1.Write("a", 1), -1);
-  EXPECT_FALSE(p1.Purge(15));
-  EXPECT_FALSE(p1.SetMode(9600, 0));
-  // TAVRIX_COM1 names no device: the open fails and creates no log.
-  EXPECT_FALSE(p0.Open(9600, 0x10));
-  EXPECT_FALSE(p0.IsOpen());
-  EXPECT_EQ(FileSize(LogDir() + "/com0rx.dat"), -1);
-}
-
 TEST(PortTable, CreatesOnFirstUseAndKeepsTheObject) {
   CPortTable table;
   EXPECT_EQ(table.GetPort(-1), nullptr);

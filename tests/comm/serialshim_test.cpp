@@ -87,25 +87,6 @@ TEST_F(SerialShim, CtsLowKeepsBytesInTheRingUntilItRises) {
   EXPECT_EQ(FileText(LogDir() + "/com0tx.dat"), str.substr(0, 300) + str + "z");
 }
 
-TEST_F(SerialShim, PurgeClearsTheRingOnlyWithTheOutputFlag) {
-  ASSERT_TRUE(MakeLines(TIOCM_DSR | TIOCM_CAR));
-  CSerialPort port(0);
-  ASSERT_TRUE(port.Open(9600, 0x10));
-  ASSERT_EQ(port.Write("0123456789", 10), 10);
-  EXPECT_TRUE(port.Purge(PURGE_RXCLEAR));
-  EXPECT_EQ(port.GetTxPending(), 10);
-  EXPECT_TRUE(port.Purge(PURGE_TXCLEAR));
-  EXPECT_EQ(port.GetTxPending(), 0);
-  ASSERT_EQ(port.Write("abcdef", 6), 6);
-  EXPECT_TRUE(port.Purge(15));
-  EXPECT_EQ(port.GetTxPending(), 0);
-  ASSERT_EQ(port.Write("kept", 4), 4);
-  m_lines.Set(TIOCM_CTS);
-  EXPECT_EQ(m_line.ReadCount(4), "kept");
-  EXPECT_TRUE(testenv::WaitFor([&] { return port.GetTxPending() == 0; }, 5000));
-  EXPECT_EQ(m_line.ReadCount(1, 0), "");
-}
-
 // Each purge touches only its direction: an output purge keeps what arrived,
 // the port table's purge drops what arrived unread and keeps what waits to
 // go out.

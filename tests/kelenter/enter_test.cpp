@@ -18,20 +18,7 @@ class Enter : public GuiTest {
  protected:
   void SetUp() override {
     GuiTest::SetUp();
-    PlatHeadlessSetIdleHook(&Enter::OnIdle, this);
     m_iBells = PlatHeadlessBells();
-  }
-  void TearDown() override {
-    PlatHeadlessSetIdleHook(nullptr, nullptr);
-    GuiTest::TearDown();
-  }
-
-  // Steps run, one each, when the entry waits for a key and nothing is
-  // scripted (the screen is painted by then); with none left the terminal
-  // hangs up.
-  static void OnIdle(void* pv) {
-    Enter* p = static_cast<Enter*>(pv);
-    if (p->m_iStep < p->m_vSteps.size()) p->m_vSteps[p->m_iStep++]();
   }
   // At the next wait: row 0 shows strField from column iCol; then type.
   void Expect(int iCol, const std::string& strField, const char* pszKeys) {
@@ -49,8 +36,6 @@ class Enter : public GuiTest {
   }
   int Bells() const { return PlatHeadlessBells() - m_iBells; }
 
-  std::vector<std::function<void()>> m_vSteps;
-  size_t m_iStep = 0;
   int m_iBells = 0;
 };
 

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "kelgui/cgui.h"
 #include "kelgui/kelgui.h"
@@ -14,8 +16,22 @@
 
 class GuiTest : public ::testing::Test {
  protected:
-  void SetUp() override { Start(80, 25, -1); }
-  void TearDown() override { GuiExit(); }
+  void SetUp() override {
+    Start(80, 25, -1);
+    PlatHeadlessSetIdleHook(&GuiTest::OnIdle, this);
+  }
+  void TearDown() override {
+    PlatHeadlessSetIdleHook(nullptr, nullptr);
+    GuiExit();
+  }
+
+  // Steps run, one each, when the screen waits for a key and nothing is
+  // scripted (it is painted by then); with none left the terminal hangs up.
+  static void OnIdle(void* pv) {
+    GuiTest* p = static_cast<GuiTest*>(pv);
+    if (p->m_iStep < p->m_vSteps.size()) p->m_vSteps[p->m_iStep++]();
+  }
+  void AtIdle(std::function<void()> fn) { m_vSteps.push_back(std::move(fn)); }
 
   void Start(int cx, int cy, int iRows) {
     PlatHeadlessStart(cx, cy);
@@ -46,4 +62,6 @@ class GuiTest : public ::testing::Test {
 
   HWND m_hWnd = nullptr;
   CGui* m_pGui = nullptr;
+  std::vector<std::function<void()>> m_vSteps;
+  size_t m_iStep = 0;
 };

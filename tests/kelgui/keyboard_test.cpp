@@ -13,16 +13,6 @@ namespace {
 
 using Keyboard = GuiTest;
 
-TEST(KeyTranslation, TerminalCodesBackToVirtualKeys) {
-  // The way there is checked through the filter here and in the terminal
-  // keys' test; Page Up and Page Down are not mapped back.
-  const int aaiCases[][2] = {{11, VK_DOWN},    {14, VK_LEFT}, {19, VK_UP},  {26, VK_RIGHT},
-                             {127, VK_DELETE}, {'+', '+'},    {0xE9, -0x17}};
-  for (const auto& c : aaiCases) EXPECT_EQ(KbdKeyToVirtualKey(c[0]), c[1]) << c[0];
-  EXPECT_FALSE(KbdIsSpecialKey(VK_HOME));
-  EXPECT_EQ(KbdTranslateKey(VK_HOME), VK_HOME);
-}
-
 TEST_F(Keyboard, FilterQueuesTerminalCodes) {
   CKeyboard kbd;
   EXPECT_TRUE(kbd.FilterMessage(WM_CHAR, 'a', 1));
@@ -178,26 +168,6 @@ TEST_F(Keyboard, HangUpAndQuitEndEveryWait) {
     EXPECT_EQ(PlatHeadlessNow() - dwStart, 2100u);
     GuiExit();
   }
-}
-
-TEST_F(Keyboard, SendKeySimulatesAPress) {
-  // Key down (the arrow back as its virtual key), a character message only
-  // for letters and digits, key up.
-  KbdSendKey(m_hWnd, 11);
-  KbdSendKey(m_hWnd, '7');
-  KbdSendKey(m_hWnd, '+');
-  EXPECT_EQ(KbdReadKey(), 11);
-  EXPECT_EQ(KbdReadKey(), '7');
-  EXPECT_TRUE(g_Keyboard.IsEmpty());
-}
-
-TEST(Clock, TicksOfTenMilliseconds) {
-  PlatHeadlessStart(80, 25);
-  DWORD dwStart = ClockTicks();
-  PlatHeadlessAdvance(1234);
-  EXPECT_EQ(ClockTicks() - dwStart, 123u);
-  EXPECT_EQ(ClockDeadline(50) - ClockTicks(), 50u);
-  EXPECT_EQ(ClockDeadline(-5) - ClockTicks(), DWORD(-5));
 }
 
 }  // namespace

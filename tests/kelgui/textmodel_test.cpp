@@ -192,23 +192,6 @@ TEST_F(TextModel, FormattedOutputAndResourceNumbers) {
   EXPECT_EQ(m_pGui->GetCursor().x, 511);
 }
 
-TEST(TextModelChecks, ReportTheirExpressionAndModule) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_DEATH(
-      {
-        PlatHeadlessStart(80, 25);
-        GuiInit(nullptr, -1, nullptr);
-        GuiGet()->FreePage(4);
-      },
-      "Assertion failed: iPage >= 0 && iPage < MAX_PAGES, file kelgui, line");
-  EXPECT_DEATH(
-      {
-        PlatHeadlessStart(80, 25);
-        GuiPrintf(nullptr);
-      },
-      "Assertion failed: pszString, file kelgui");
-}
-
 TEST(TextModelLifecycle, AfterExitNothingOpensAgain) {
   PlatHeadlessStart(80, 25);
   ASSERT_NE(GuiInit(nullptr, -1, nullptr), nullptr);

@@ -22,24 +22,6 @@ const char* const g_apszMain[] = {
 
 class Menu : public GuiTest {
  protected:
-  void SetUp() override {
-    GuiTest::SetUp();
-    PlatHeadlessSetIdleHook(&Menu::OnIdle, this);
-  }
-  void TearDown() override {
-    PlatHeadlessSetIdleHook(nullptr, nullptr);
-    GuiTest::TearDown();
-  }
-
-  // Steps run, one each, when the menu waits for a key and nothing is
-  // scripted (the screen is painted by then); with none left the terminal
-  // hangs up.
-  static void OnIdle(void* pv) {
-    Menu* p = static_cast<Menu*>(pv);
-    if (p->m_iStep < p->m_vSteps.size()) p->m_vSteps[p->m_iStep++]();
-  }
-  void AtIdle(std::function<void()> fn) { m_vSteps.push_back(std::move(fn)); }
-
   // A table of n items "Item 00" ... and its null end.
   const char* const* Items(int n) {
     m_vstrItems.clear();
@@ -61,8 +43,6 @@ class Menu : public GuiTest {
     return str;
   }
 
-  std::vector<std::function<void()>> m_vSteps;
-  size_t m_iStep = 0;
   std::vector<std::string> m_vstrItems;
   std::vector<const char*> m_vpszItems;
 };

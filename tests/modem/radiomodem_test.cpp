@@ -151,16 +151,6 @@ TEST(ParseHex, DigitsAtTheStartWrappingAs32BitUnsigned) {
   for (const auto& c : aCases) EXPECT_EQ(c.iValue, CRadioModem::ParseHex(c.psz)) << (c.psz ? c.psz : "null");
 }
 
-TEST(ModemPort, DefaultIndexOneAndAnIndexWithoutAPort) {
-  CRadioModem modem;
-  // TAVRIX_COM2 names no device in the test environment: the open fails.
-  EXPECT_EQ(-1, modem.OpenPort());
-  EXPECT_EQ(PortGet(1), modem.GetPort());
-  EXPECT_EQ(PortGet(1), PortCurrent());
-  EXPECT_EQ(-1, modem.SelectPort(4));
-  EXPECT_EQ(nullptr, modem.GetPort());
-}
-
 TEST(ModemPort, OpenInvalidateAndAttach) {
   SModemRig rig;
   rig.port.Arrive("WIT2410 Digital Wireless\r", 50);
@@ -353,6 +343,7 @@ TEST(SetBaudRate, RefusesNonDivisorsAndMovesModemAndPort) {
   EXPECT_EQ(9600, rig.port.m_iModemBaud);
 }
 
+// The plain cases are the sign-on fuzz target's; here the edges it cannot judge.
 TEST(SignOn, RecognitionRoleAndSerialNumber) {
   const std::string str42 = "WIT2410 Digital Wireless" + std::string(17, '.') + "\r";
   const std::string strLine2 = ":B23 [01 02 03]\r";
@@ -365,11 +356,7 @@ TEST(SignOn, RecognitionRoleAndSerialNumber) {
     size_t uLeft;
   } aCases[] = {
       {"base and serial", "WIT2410 Digital Wireless\r" + strLine2, 0, true, true, 66051, 0},
-      {"42-character first line", str42 + strLine2, 0, true, true, 66051, 0},
       {"43 characters: no second line", "W" + str42 + strLine2, 0, true, false, 0, 16},
-      {"no W", "Hello Digital Wireless\r", 0, false, false, 0, 0},
-      {"no Digital Wireless", "WIT2410\r", 0, false, false, 0, 0},
-      {"short second line", "WIT2410 Digital Wireless\r:B23 [01 02]\r", 0, true, false, 0, 0},
       {"no [", "WIT2410 Digital Wireless\r:B23456789012345\r", 0, true, true, 0, 0},
       // The first line leaves hex digits in the buffer where the second
       // line's fields would lie; they must not become the serial number.

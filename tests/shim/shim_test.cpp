@@ -145,39 +145,35 @@ TEST_F(ShimTest, WithFlowControlWritesAndPollsWaitForCts) {
   EXPECT_TRUE(testenv::WaitFor([&] { return ReadMaster() == "yz"; }, 2000));
 }
 
-TEST_F(ShimTest, BlockingWriteWaitsForCts) {
+// A blocking write held by CTS goes out when CTS rises, and ends when the
+// line hangs up.
+TEST_F(ShimTest, BlockingWriteWaitsForCtsOrTheHangUp) {
   ASSERT_TRUE(m_lines.CreateForMaster(m_strDir, m_iMaster));
   OpenSlave(false, true);
-  std::atomic<bool> bStarted{false}, bDone{false};
-  ssize_t iWritten = -2;
-  std::thread th([&] {
-    bStarted = true;
-    iWritten = write(m_iSlave, "held", 4);
-    bDone = true;
-  });
-  ASSERT_TRUE(testenv::WaitFor([&] { return bStarted.load(); }, 2000));
-  EXPECT_EQ(ReadMaster(), "");
-  EXPECT_FALSE(bDone);
-  m_lines.Set(TIOCM_CTS);
-  th.join();
-  EXPECT_EQ(iWritten, 4);
-  EXPECT_TRUE(testenv::WaitFor([&] { return ReadMaster() == "held"; }, 2000));
-}
-
-TEST_F(ShimTest, BlockingWriteHeldByCtsEndsWhenTheLineHangsUp) {
-  ASSERT_TRUE(m_lines.CreateForMaster(m_strDir, m_iMaster));
-  OpenSlave(false, true);
-  std::atomic<bool> bStarted{false};
-  ssize_t iWritten = -2;
-  std::thread th([&] {
-    bStarted = true;
-    iWritten = write(m_iSlave, "lost", 4);
-  });
-  ASSERT_TRUE(testenv::WaitFor([&] { return bStarted.load(); }, 2000));
-  close(m_iMaster);
-  m_iMaster = -1;
-  th.join();
-  EXPECT_EQ(iWritten, -1);
+  for (bool bHangUp : {false, true}) {
+    std::atomic<bool> bStarted{false}, bDone{false};
+    ssize_t iWritten = -2;
+    std::thread th([&] {
+      bStarted = true;
+      iWritten = write(m_iSlave, "held", 4);
+      bDone = true;
+    });
+    ASSERT_TRUE(testenv::WaitFor([&] { return bStarted.load(); }, 2000));
+    if (bHangUp) {
+      close(m_iMaster);
+      m_iMaster = -1;
+    } else {
+      EXPECT_EQ(ReadMaster(), "");
+      EXPECT_FALSE(bDone);
+      m_lines.Set(TIOCM_CTS);
+    }
+    th.join();
+    EXPECT_EQ(iWritten, bHangUp ? -1 : 4);
+    if (!bHangUp) {
+      EXPECT_TRUE(testenv::WaitFor([&] { return ReadMaster() == "held"; }, 2000));
+      m_lines.Clear(TIOCM_CTS);
+    }
+  }
 }
 
 TEST_F(ShimTest, RecreatedAndRemovedStateFilesAreNoticed) {

@@ -90,14 +90,6 @@ class CHostLine {
         },
         iTimeoutMs);
   }
-  std::string ReadCount(size_t iCount, int iTimeoutMs = 3000) {
-    return ReadUntil(
-        [&](const std::string& s, size_t* piEnd) {
-          *piEnd = iCount;
-          return s.size() >= iCount;
-        },
-        iTimeoutMs);
-  }
   // Whatever is waiting now.
   std::string ReadAvailable() {
     return ReadUntil([](const std::string&, size_t*) { return false; }, 0);

@@ -58,44 +58,32 @@ class SimTest : public ::testing::Test {
   CModemSim m_sim;
 };
 
-TEST_F(SimTest, EveryReplyPassesTheDriversChecks) {
+// The driver's acceptance of these replies is the integration test's (the
+// real driver against this simulator); here the settings the commands make.
+TEST_F(SimTest, CommandsChangeTheSettingsWithinTheirRanges) {
   StartSim({"--modem", "name=com2,link=@com2,signal=38,role=base,channel=9", "--sim-base", "5"});
   CHostLine line;
   ASSERT_TRUE(line.Open(Link("com2")));
-  // Reached from data mode; each reply ends where the driver stops reading,
-  // so the next reply begins with its own echo.
-  const char* apszCommands[] = {":wit2410", "m0", "wb0", "wn05", "zc2", "sp02", "zq1", "pe1", "m>"};
-  for (const char* psz : apszCommands) {
-    std::string s = line.Command(psz);
-    EXPECT_TRUE(replycheck::Accepted(psz, s)) << psz << " -> " << s;
-    EXPECT_EQ(s.compare(0, strlen(psz), psz), 0) << s;
-    if (strcmp(psz, "m0") == 0) {  // factory settings: a remote on channel 0, the speed kept
-      EXPECT_EQ(m_sim.StatusField("com2", "role"), "remote");
-      EXPECT_EQ(m_sim.StatusField("com2", "channel"), "0");
-      EXPECT_EQ(m_sim.StatusField("com2", "baud"), "9600");
-    }
-  }
+  CommandMode(line);
+  // Factory settings: a remote on channel 0, the speed kept.
+  EXPECT_EQ(line.Command("m0"), "m0\rOK\r> ");
+  EXPECT_EQ(m_sim.StatusField("com2", "role"), "remote");
+  EXPECT_EQ(m_sim.StatusField("com2", "channel"), "0");
+  EXPECT_EQ(m_sim.StatusField("com2", "baud"), "9600");
+  line.Command("wn05");
   ASSERT_TRUE(WaitStatus("com2", "linked", "1"));
-  std::string s = line.Command("wr?");
-  ASSERT_TRUE(replycheck::Accepted("wr?", s)) << s;
-  EXPECT_EQ(s, "wr?\r26\r> ");
-  EXPECT_EQ(replycheck::SignalOf(s), 0x26);
-
-  s = line.Command("bogus");
-  EXPECT_EQ(s, "bogus\rERROR\r> ");
+  EXPECT_EQ(line.Command("wr?"), "wr?\r26\r> ");
+  EXPECT_EQ(line.Command("bogus"), "bogus\rERROR\r> ");
   // A channel beyond 63 is refused and the channel stays; 63 is taken.
-  s = line.Command("wnff");
-  EXPECT_TRUE(replycheck::Accepted("wnff", s));
+  line.Command("wnff");
   EXPECT_EQ(m_sim.StatusField("com2", "channel"), "5");
   line.Command("wb1");
   EXPECT_EQ(m_sim.StatusField("com2", "role"), "base");
   line.Command("wn3f");
   EXPECT_EQ(m_sim.StatusField("com2", "channel"), "63");
-
   // z> : the reply ends at its first ">", nothing follows in data mode.
   line.Write("z>\n");
-  s = line.ReadThrough(">");
-  EXPECT_TRUE(replycheck::Accepted("z>", s)) << s;
+  EXPECT_EQ(line.ReadThrough(">"), "z>");
   EXPECT_TRUE(WaitStatus("com2", "mode", "data"));
   EXPECT_EQ(line.ReadAvailable(), "");
 }
@@ -154,29 +142,6 @@ TEST_F(SimTest, DtrResetSendsTheSignOnAndKeepsTheSettingsAndAShortDipIsNone) {
   EXPECT_EQ(m_sim.StatusField("com2", "mode"), "data");
   EXPECT_EQ(m_sim.StatusField("com2", "channel"), "33");
   EXPECT_EQ(line.Command(":wit2410"), ":wit2410\rOK\r> ");
-}
-
-TEST_F(SimTest, AnswersWaitWhileTheHostIsInCommandMode) {
-  StartSim({"--modem", "name=com2,link=@com2,latency=50", "--sim-base", "any"});
-  CHostLine line;
-  ASSERT_TRUE(line.Open(Link("com2")));
-  ASSERT_TRUE(testenv::WaitFor([&] { return (line.Lines() & TIOCM_CAR) != 0; }, 3000));
-  // Starts in data mode: the frame goes out, the host asks for the signal.
-  std::string strFrame = replycheck::Frame("Q", 26, 7, "x");
-  line.Write(strFrame + ":wit2410\n");
-  EXPECT_EQ(line.ReadThrough("> "), ":wit2410\rOK\r> ");
-  EXPECT_EQ(line.Command("wr?"), "wr?\r1A\r> ");
-  line.Write("z>\n");
-  std::string s = line.ReadThrough("\x03");
-  ASSERT_EQ(s.substr(0, 2), "z>");
-  std::string strExpect = strFrame;
-  strExpect[10] = 'A';
-  EXPECT_EQ(s.substr(2), strExpect);
-  // The round trip includes both ends' air latency.
-  std::string strStats = m_sim.Command("stats");
-  size_t i = strStats.find("min_us=");
-  ASSERT_NE(i, std::string::npos);
-  EXPECT_GE(atol(strStats.c_str() + i + 7), 100000) << strStats;
 }
 
 TEST_F(SimTest, BaseGetsReportsAndDataPacketsAndAnswersReachTheRemotes) {
@@ -245,68 +210,6 @@ TEST_F(SimTest, BaseGetsReportsAndDataPacketsAndAnswersReachTheRemotes) {
   }
   EXPECT_TRUE(bGone);
   EXPECT_EQ(m_sim.StatusField("simremote1", "linked"), "0");
-}
-
-TEST_F(SimTest, ReplyFaults) {
-  StartSim({"--modem", "name=com2,link=@com2", "--sim-base", "any"});
-  CHostLine line;
-  ASSERT_TRUE(line.Open(Link("com2")));
-  CommandMode(line);
-  ASSERT_TRUE(testenv::WaitFor([&] { return (line.Lines() & TIOCM_CAR) != 0; }, 3000));
-
-  m_sim.Command("fault com2 bad-echo on");
-  std::string s = line.Command("wr?");
-  EXPECT_EQ(s, "wx?\r1A\r> ");
-  EXPECT_FALSE(replycheck::Accepted("wr?", s));
-  m_sim.Command("fault com2 clear");
-
-  m_sim.Command("fault com2 short on");
-  line.Write("zc2\n");
-  s = line.ReadCount(5);  // half of "zc2\rOK\r> "
-  EXPECT_EQ(s, "zc2\rO");
-  m_sim.Command("fault com2 short off");
-
-  m_sim.Command("fault com2 garbage on");
-  line.Write("m>\n");
-  s = line.ReadCount(8);  // as long as "m>\rOK\r> "
-  ASSERT_EQ(s.size(), 8u);
-  for (char c : s) EXPECT_GE(static_cast<uint8_t>(c), 0x80);
-  m_sim.Command("fault com2 garbage off");
-
-  m_sim.Command("fault com2 silent on");
-  line.Write("m>\n");
-  m_sim.Command("fault com2 silent off");
-  EXPECT_EQ(line.Command("m>"), "m>\rOK\r> ");  // nothing came before it
-
-  m_sim.Command("fault com2 gap 5");
-  m_sim.Command("fault com2 delay 20");
-  EXPECT_EQ(line.Command("m>"), "m>\rOK\r> ");
-  m_sim.Command("fault com2 clear");
-
-  m_sim.Command("fault com2 carrier lost");
-  EXPECT_TRUE(testenv::WaitFor([&] { return (line.Lines() & TIOCM_CAR) == 0; }, 3000));
-  EXPECT_EQ(line.Command("wr?"), "wr?\r00\r> ");
-  m_sim.Command("fault com2 carrier ok");
-  EXPECT_TRUE(testenv::WaitFor([&] { return (line.Lines() & TIOCM_CAR) != 0; }, 3000));
-}
-
-TEST_F(SimTest, UnplugClosesTheLineAndPlugBringsANewOne) {
-  StartSim({"--modem", "name=com2,link=@com2"});
-  CHostLine line;
-  ASSERT_TRUE(line.Open(Link("com2")));
-  ASSERT_EQ(m_sim.Command("unplug com2"), "ok");
-  pollfd pfd{line.Fd(), POLLIN, 0};
-  ASSERT_EQ(poll(&pfd, 1, 3000), 1);
-  EXPECT_TRUE(pfd.revents & (POLLHUP | POLLERR));
-  struct stat st;
-  EXPECT_NE(lstat(Link("com2").c_str(), &st), 0);
-  std::string s = m_sim.Command("plug com2");
-  ASSERT_EQ(s.substr(0, 3), "ok ");
-  CHostLine line2;
-  ASSERT_TRUE(line2.Open(Link("com2")));
-  // Power-up: the sign-on waits for the host.
-  std::string strFirst = line2.ReadThrough("\r");
-  EXPECT_TRUE(replycheck::CheckSignOn(strFirst, line2.ReadThrough("\r")).bFirstOk) << strFirst;
 }
 
 // The terminal going away (SIGHUP) ends the simulator cleanly: its links go.

@@ -1,7 +1,5 @@
-// What the driver accepts from the modem, restated for the simulator's
-// tests: the end rule of a reply (its end character, or the prompt ">" and
-// a space), each command's length rule and the "wr?" echo, the sign-on
-// checks, and a cutter for the base modem's addressed packets.
+// Readers of what the simulated modem sends: the sign-on lines, and a
+// cutter for the base modem's addressed packets.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -10,29 +8,6 @@
 #include <vector>
 
 namespace replycheck {
-
-inline bool EndsWithPrompt(const std::string& s) {
-  return s.size() >= 2 && s[s.size() - 2] == '>' && s.back() == ' ';
-}
-
-// Acceptance of a complete reply to strCmd (the whole reply as collected).
-inline bool Accepted(const std::string& strCmd, const std::string& s) {
-  int n = static_cast<int>(s.size());
-  if (strCmd == ":wit2410") return n >= 2 && EndsWithPrompt(s);
-  if (strCmd == "m0" || strCmd == "zc2" || strCmd == "m>" || strCmd.rfind("wb", 0) == 0 ||
-      strCmd.rfind("wn", 0) == 0)
-    return n > 3 && EndsWithPrompt(s);
-  if (strCmd.rfind("sd", 0) == 0) return n >= 3 && s.back() == 'd';
-  if (strCmd == "\n") return n >= 1 && EndsWithPrompt(s);
-  if (strCmd == "z>") return n > 1 && s.back() == '>' && s.find('>') == s.size() - 1;
-  if (strCmd == "wr?") return n >= 9 && s.compare(n - 9, 3, "wr?") == 0 && EndsWithPrompt(s);
-  return EndsWithPrompt(s);  // one-shot commands: the prompt
-}
-
-// Signal strength as the driver reads it: hex digits from 5 before the end.
-inline int SignalOf(const std::string& s) {
-  return static_cast<int>(strtol(s.substr(s.size() - 5, 2).c_str(), nullptr, 16));
-}
 
 struct SignOn {
   bool bFirstOk = false;
