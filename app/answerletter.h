@@ -9,7 +9,11 @@ constexpr int ANSWER_LETTER_POS = 10;
 constexpr int ANSWER_LETTERS = 10;
 
 // The letter of the answer numbered uAnswer (counted from 0).
-constexpr char AnswerLetter(unsigned uAnswer) { return char('A' + uAnswer % unsigned(ANSWER_LETTERS)); }
+constexpr char AnswerLetter(unsigned uAnswer) {
+  return char('A' + uAnswer % unsigned(ANSWER_LETTERS));
+}
 
 // The number (0 to ANSWER_LETTERS - 1) of the letter c, or -1 when c is none.
-constexpr int AnswerLetterIndex(int c) { return c >= 'A' && c < 'A' + ANSWER_LETTERS ? c - 'A' : -1; }
+constexpr int AnswerLetterIndex(int c) {
+  return c >= 'A' && c < 'A' + ANSWER_LETTERS ? c - 'A' : -1;
+}

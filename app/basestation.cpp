@@ -16,7 +16,9 @@
 
 namespace {
 
-void ShowTimeout(int iAddress) { GuiPrintf("Timeout %d\n", iAddress); }
+void ShowTimeout(int iAddress) {
+  GuiPrintf("Timeout %d\n", iAddress);
+}
 
 void AnswerFrame(RemoteEntry* pEntry) {
   pEntry->MarkAnswer();

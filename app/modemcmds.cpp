@@ -159,6 +159,10 @@ void CmdResetToFactory() {
   g_Modem.Invalidate();
 }
 
-void CmdLowPower() { CmdOneShot("zq1", "Low power mode Failed"); }
+void CmdLowPower() {
+  CmdOneShot("zq1", "Low power mode Failed");
+}
 
-void CmdAltFreqBand() { CmdOneShot("pe1", "Alternate freq Failed"); }
+void CmdAltFreqBand() {
+  CmdOneShot("pe1", "Alternate freq Failed");
+}

@@ -303,8 +303,8 @@ int RepeatSend() {
     }
     if (bShowNow || DWORD(PlatTickCount() - dwLastShown) > 1000) {
       GuiClear();
-      GuiPrintf("%s\nN Trips:%d Time:%d ms\n%s", FrameText(g_Modem.m_szFrame, szText), g_Stats.iTries, iRoundTrip,
-                szReply);
+      GuiPrintf("%s\nN Trips:%d Time:%d ms\n%s", FrameText(g_Modem.m_szFrame, szText), g_Stats.iTries,
+                iRoundTrip, szReply);
       dwLastShown = PlatTickCount();
       bShowNow = false;
     }

@@ -82,7 +82,9 @@ void RemoteEntry::MarkAnswer() {
 
 CGrowArray::CGrowArray() : m_ppSlots(nullptr), m_iCount(0) {}
 
-CGrowArray::~CGrowArray() { ReleaseAll(); }
+CGrowArray::~CGrowArray() {
+  ReleaseAll();
+}
 
 void CGrowArray::InitSlots(void** ppSlots, int iCount) {
   for (int i = 0; i < iCount; ++i) ppSlots[i] = nullptr;
@@ -140,7 +142,9 @@ CRemoteTable::CRemoteTable() {
   memset(m_aCounts, 0, sizeof(m_aCounts));
 }
 
-CRemoteTable::~CRemoteTable() { ReleaseAll(); }
+CRemoteTable::~CRemoteTable() {
+  ReleaseAll();
+}
 
 RemoteCounts& CRemoteTable::Counts(int iAddress) {
   RemoteCounts& counts = m_aCounts[iAddress & 0x3F];

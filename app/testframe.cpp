@@ -54,7 +54,9 @@ void MaskControls(char* psz) {
 }
 
 namespace {
-int WrapAdd(int iValue, int iAdd) { return int(unsigned(iValue) + unsigned(iAdd)); }
+int WrapAdd(int iValue, int iAdd) {
+  return int(unsigned(iValue) + unsigned(iAdd));
+}
 }  // namespace
 
 void StatsReset(TestStats* pStats) {
@@ -67,7 +69,9 @@ void StatsReset(TestStats* pStats) {
   pStats->iElapsed = 0;
 }
 
-void StatsSent(TestStats* pStats) { pStats->iTries = WrapAdd(pStats->iTries, 1); }
+void StatsSent(TestStats* pStats) {
+  pStats->iTries = WrapAdd(pStats->iTries, 1);
+}
 
 void StatsGoodPass(TestStats* pStats, int iRoundTrip, int iFrameLen) {
   if (iRoundTrip < pStats->iMin) pStats->iMin = iRoundTrip;

@@ -10,7 +10,7 @@
 
 #define STX 0x02
 #define ETX 0x03
-#define FRAME_SIZE 256       // m_szFrame, reply and text buffers (plus NUL)
+#define FRAME_SIZE 256                    // m_szFrame, reply and text buffers (plus NUL)
 #define MAX_MESSAGE_TEXT PACKET_DATA_MAX  // the text goes out in one packet
 
 // Formats a frame into pszFrame (room for FRAME_SIZE bytes); returns its length.

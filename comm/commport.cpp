@@ -16,7 +16,9 @@
 
 CTrafficLog::CTrafficLog() : m_hFile(INVALID_HANDLE_VALUE), m_dwCount(0) {}
 
-CTrafficLog::~CTrafficLog() { Close(); }
+CTrafficLog::~CTrafficLog() {
+  Close();
+}
 
 void CTrafficLog::Open(const char* pszFile) {
   Close();
@@ -44,7 +46,9 @@ void CTrafficLog::Close() {
   }
 }
 
-bool CTrafficLog::IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
+bool CTrafficLog::IsOpen() const {
+  return m_hFile != INVALID_HANDLE_VALUE;
+}
 
 // ---- CCommPort ----
 
@@ -65,13 +69,16 @@ CCommPort::~CCommPort() {}  // the traffic logs close themselves
 bool CCommPort::Progress(int iCode, const void* pvData) {
   // Each command line and modem reset of the driver, with the speed in use.
   if (iCode == PORT_PROGRESS_STEP)
-    DiagLog("%s step '%s' at %d bit/s", m_szName, pvData ? static_cast<const char*>(pvData) : "", GetBaudRate());
+    DiagLog("%s step '%s' at %d bit/s", m_szName, pvData ? static_cast<const char*>(pvData) : "",
+            GetBaudRate());
   if (m_pfnProgress) return m_pfnProgress(iCode, pvData);
   if (iCode == PORT_PROGRESS_WAIT) return !KbdEscapePressed();
   return true;
 }
 
-bool CCommPort::IsOpen() { return false; }
+bool CCommPort::IsOpen() {
+  return false;
+}
 
 bool CCommPort::Open(int iBaud, int iFlags) {
   (void)iBaud;
@@ -107,18 +114,26 @@ int CCommPort::Read(void* pBuf, int iLen) {
   return LogReceived(pBuf, iLen);
 }
 
-int CCommPort::Write(const void* pData, int iLen) { return LogSent(pData, iLen); }
+int CCommPort::Write(const void* pData, int iLen) {
+  return LogSent(pData, iLen);
+}
 
-int CCommPort::GetTxPending() { return 0; }
+int CCommPort::GetTxPending() {
+  return 0;
+}
 
-int CCommPort::GetTxFree() { return 65535; }
+int CCommPort::GetTxFree() {
+  return 65535;
+}
 
 bool CCommPort::Purge(int iFlags) {
   (void)iFlags;
   return false;
 }
 
-int CCommPort::GetBaudRate() { return 0; }
+int CCommPort::GetBaudRate() {
+  return 0;
+}
 
 bool CCommPort::WaitInput(int iMillis) {
   (void)iMillis;

@@ -15,14 +15,14 @@ typedef bool (*PortProgressFn)(int iCode, const void* pvData);
 #define PORT_PROGRESS_STEP 3
 
 // Mode flags of Open and SetMode.
-#define PORT_MODE_CTS 0x10      // hardware flow control on CTS, RTS handshake
-#define PORT_MODE_DSR 0x20      // flow control on DSR, DTR handshake
-#define PORT_MODE_RTSOFF 0x40   // RTS held off
-#define PORT_MODE_DTROFF 0x80   // DTR held off
-#define PORT_MODE_SIZE 0x300    // the data-size field: PORT_MODE_7BITS alone in it
-#define PORT_MODE_7BITS 0x200   // means 7 data bits, anything else 8
-#define PORT_MODE_2STOP 0x400   // two stop bits
-#define PORT_MODE_KEEP 0xFFFF   // this or more: keep the line's framing
+#define PORT_MODE_CTS 0x10     // hardware flow control on CTS, RTS handshake
+#define PORT_MODE_DSR 0x20     // flow control on DSR, DTR handshake
+#define PORT_MODE_RTSOFF 0x40  // RTS held off
+#define PORT_MODE_DTROFF 0x80  // DTR held off
+#define PORT_MODE_SIZE 0x300   // the data-size field: PORT_MODE_7BITS alone in it
+#define PORT_MODE_7BITS 0x200  // means 7 data bits, anything else 8
+#define PORT_MODE_2STOP 0x400  // two stop bits
+#define PORT_MODE_KEEP 0xFFFF  // this or more: keep the line's framing
 
 // Speed codes of Open and SetMode that both stand for 115,200 bit/s: 0xFFFE,
 // and 0xC200, the low 16 bits of 115200.
@@ -133,9 +133,16 @@ class CCommPort {
   // DSR and carrier until its server says otherwise. EscapeFunction: false when
   // the port is not open, the function is unknown or the line refused it;
   // the line then stays as it was.
-  virtual bool SetMode(int iBaud, int iFlags) { (void)iBaud; (void)iFlags; return false; }
+  virtual bool SetMode(int iBaud, int iFlags) {
+    (void)iBaud;
+    (void)iFlags;
+    return false;
+  }
   virtual int GetModemStatus() { return 0; }
-  virtual bool EscapeFunction(int iFunc) { (void)iFunc; return false; }
+  virtual bool EscapeFunction(int iFunc) {
+    (void)iFunc;
+    return false;
+  }
 
   // The line behind the port. Its name ("COM2") and device as the user named
   // it ("/dev/ttyUSB0", "rfc2217://host:2217"; "" for a placeholder).

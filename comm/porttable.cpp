@@ -84,7 +84,9 @@ CCommPort* PortGet(int iIndex) {
   return g_portTable.GetPort(iIndex);
 }
 
-CCommPort* PortCurrent() { return g_portTable.GetPort(CurrentIndex()); }
+CCommPort* PortCurrent() {
+  return g_portTable.GetPort(CurrentIndex());
+}
 
 bool PortSelect(int iIndex, int iBaud, int iFlags) {
   int iUnallocated = -1;

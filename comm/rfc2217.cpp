@@ -11,15 +11,23 @@ namespace {
 // The options that the client takes part in; -1 for the rest.
 int OptionIndex(int iOption) {
   switch (iOption) {
-    case TELNET_OPT_BINARY: return 0;
-    case TELNET_OPT_SGA: return 1;
-    case TELNET_OPT_COMPORT: return 2;
-    default: return -1;
+    case TELNET_OPT_BINARY:
+      return 0;
+    case TELNET_OPT_SGA:
+      return 1;
+    case TELNET_OPT_COMPORT:
+      return 2;
+    default:
+      return -1;
   }
 }
 
-bool TestBit(const BYTE* pab, int i) { return (pab[i >> 3] >> (i & 7)) & 1; }
-void SetBit(BYTE* pab, int i) { pab[i >> 3] = BYTE(pab[i >> 3] | (1 << (i & 7))); }
+bool TestBit(const BYTE* pab, int i) {
+  return (pab[i >> 3] >> (i & 7)) & 1;
+}
+void SetBit(BYTE* pab, int i) {
+  pab[i >> 3] = BYTE(pab[i >> 3] | (1 << (i & 7)));
+}
 
 }  // namespace
 
@@ -62,8 +70,8 @@ void CRfc2217Codec::OutConsumed(int iCount) {
 }
 
 void CRfc2217Codec::Start() {
-  const BYTE abOffer[] = {TELNET_IAC, TELNET_WILL, TELNET_OPT_COMPORT, TELNET_IAC, TELNET_WILL, TELNET_OPT_BINARY,
-                          TELNET_IAC, TELNET_DO,   TELNET_OPT_BINARY};
+  const BYTE abOffer[] = {TELNET_IAC,        TELNET_WILL, TELNET_OPT_COMPORT, TELNET_IAC,       TELNET_WILL,
+                          TELNET_OPT_BINARY, TELNET_IAC,  TELNET_DO,          TELNET_OPT_BINARY};
   if (Queue(abOffer, sizeof abOffer)) {
     m_bWillSent[2] = true;
     m_bWillSent[0] = true;
@@ -337,8 +345,8 @@ bool Rfc2217ParseAddress(const char* pszText, char* pszHost, int iHostSize, int*
     for (const char* q = pHost; q < pHostEnd; q++) {
       char c = *q;
       bColon = bColon || c == ':';
-      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == ':' || c == '.' ||
-            c == '%' || c == '_' || c == '-'))
+      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == ':' ||
+            c == '.' || c == '%' || c == '_' || c == '-'))
         return false;
     }
     if (!bColon) return false;
@@ -346,8 +354,8 @@ bool Rfc2217ParseAddress(const char* pszText, char* pszHost, int iHostSize, int*
   } else {
     while (*p && *p != ':') {
       char c = *p;
-      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == '-' ||
-            c == '_'))
+      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' ||
+            c == '-' || c == '_'))
         return false;
       p++;
     }

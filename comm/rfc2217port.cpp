@@ -30,9 +30,13 @@ CRfc2217Port::CRfc2217Port(int iIndex, const char* pszAddress)
   m_bAddressOk = Rfc2217ParseAddress(m_szDevice, m_szHost, sizeof m_szHost, &m_iTcpPort);
 }
 
-CRfc2217Port::~CRfc2217Port() { Close(); }
+CRfc2217Port::~CRfc2217Port() {
+  Close();
+}
 
-bool CRfc2217Port::IsOpen() { return m_hConn != nullptr; }
+bool CRfc2217Port::IsOpen() {
+  return m_hConn != nullptr;
+}
 
 void CRfc2217Port::Fail(const char* pszWhy) {
   // The same failure again (a retry every second) is logged once.
@@ -184,7 +188,8 @@ bool CRfc2217Port::SetMode(int iBaud, int iFlags) {
     m_codec.SetControl(bCts ? RFC2217_CONTROL_FLOW_HARDWARE : RFC2217_CONTROL_FLOW_NONE);
     m_codec.SetControl((iFlags & PORT_MODE_DTROFF) ? RFC2217_CONTROL_DTR_OFF : RFC2217_CONTROL_DTR_ON);
     // With hardware flow control the server moves RTS itself.
-    if (!bCts) m_codec.SetControl((iFlags & PORT_MODE_RTSOFF) ? RFC2217_CONTROL_RTS_OFF : RFC2217_CONTROL_RTS_ON);
+    if (!bCts)
+      m_codec.SetControl((iFlags & PORT_MODE_RTSOFF) ? RFC2217_CONTROL_RTS_OFF : RFC2217_CONTROL_RTS_ON);
   }
   Flush();
   return true;
@@ -224,7 +229,9 @@ int CRfc2217Port::Write(const void* pData, int iLen) {
   return LogSent(pData, iTaken);
 }
 
-int CRfc2217Port::GetTxPending() { return m_codec.OutLength(); }
+int CRfc2217Port::GetTxPending() {
+  return m_codec.OutLength();
+}
 
 int CRfc2217Port::GetTxFree() {
   if (!IsOpen() || m_codec.Suspended()) return 0;
@@ -242,7 +249,9 @@ bool CRfc2217Port::Purge(int iFlags) {
   return Flush();
 }
 
-int CRfc2217Port::GetBaudRate() { return m_iBaud; }
+int CRfc2217Port::GetBaudRate() {
+  return m_iBaud;
+}
 
 bool CRfc2217Port::WaitInput(int iMillis) {
   if (m_iRxLen > 0) return true;
@@ -254,7 +263,7 @@ bool CRfc2217Port::WaitInput(int iMillis) {
     if (dwPassed >= dwMillis) return false;
     // Telnet commands alone wake the wait but bring no byte: wait on.
     if (!PlatSocketWaitInput(m_hConn, dwMillis - dwPassed)) return false;
-      Pump();
+    Pump();
     if (m_iRxLen > 0) return true;
     if (!IsOpen()) return false;
   }
@@ -270,11 +279,20 @@ bool CRfc2217Port::EscapeFunction(int iFunc) {
   if (!IsOpen()) return false;
   int iValue;
   switch (iFunc) {
-    case SETDTR: iValue = RFC2217_CONTROL_DTR_ON; break;
-    case CLRDTR: iValue = RFC2217_CONTROL_DTR_OFF; break;
-    case SETRTS: iValue = RFC2217_CONTROL_RTS_ON; break;
-    case CLRRTS: iValue = RFC2217_CONTROL_RTS_OFF; break;
-    default: return false;
+    case SETDTR:
+      iValue = RFC2217_CONTROL_DTR_ON;
+      break;
+    case CLRDTR:
+      iValue = RFC2217_CONTROL_DTR_OFF;
+      break;
+    case SETRTS:
+      iValue = RFC2217_CONTROL_RTS_ON;
+      break;
+    case CLRRTS:
+      iValue = RFC2217_CONTROL_RTS_OFF;
+      break;
+    default:
+      return false;
   }
   return m_codec.SetControl(iValue) && Flush();
 }

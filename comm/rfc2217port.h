@@ -42,9 +42,9 @@ class CRfc2217Port : public CCommPort {
   const CRfc2217Codec& GetCodec() const { return m_codec; }
 
   static const int CONNECT_MS = 5000;
-  static const int STEP_MS = 20;      // the connect wait's step between progress checks
-  static const int WRITE_MS = 1000;   // time limit of one write to the server
-  static const int RX_SIZE = 4096;    // decoded bytes waiting to be read
+  static const int STEP_MS = 20;     // the connect wait's step between progress checks
+  static const int WRITE_MS = 1000;  // time limit of one write to the server
+  static const int RX_SIZE = 4096;   // decoded bytes waiting to be read
 
  private:
   // Reads what the server sent, decodes it and sends the codec's answers;

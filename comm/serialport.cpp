@@ -31,11 +31,19 @@ static const DWORD WRITE_RETRY_MS = 100;
 // ---- CSerialWriter ----
 
 CSerialWriter::CSerialWriter(PLATSERIAL hLine)
-    : m_hLine(hLine), m_hWake(nullptr), m_bStop(false), m_bDsrFlow(false), m_iHead(0), m_dwTail(0), m_iBusyFrom(-1) {
+    : m_hLine(hLine),
+      m_hWake(nullptr),
+      m_bStop(false),
+      m_bDsrFlow(false),
+      m_iHead(0),
+      m_dwTail(0),
+      m_iBusyFrom(-1) {
   memset(m_abRing, 0, sizeof m_abRing);
 }
 
-CSerialWriter::~CSerialWriter() { EndThread(); }
+CSerialWriter::~CSerialWriter() {
+  EndThread();
+}
 
 int CSerialWriter::GetCount() const {
   int iHead = m_iHead.load(std::memory_order_acquire);
@@ -167,8 +175,7 @@ void CSerialWriter::Run() {
 void CSerialWriter::Advance(DWORD dwTailSeen, int iWritten) {
   int iTail = TailIndex(dwTailSeen);
   DWORD dwNew = (dwTailSeen & ~DWORD(RING_SIZE - 1)) | DWORD((iTail + iWritten) & (RING_SIZE - 1));
-  m_dwTail.compare_exchange_strong(dwTailSeen, dwNew, std::memory_order_release,
-                                   std::memory_order_relaxed);
+  m_dwTail.compare_exchange_strong(dwTailSeen, dwNew, std::memory_order_release, std::memory_order_relaxed);
 }
 
 int CSerialWriter::LineWrite(const BYTE* pData, int iLen) {
@@ -179,9 +186,13 @@ int CSerialWriter::LineWriteNoWait(const BYTE* pData, int iLen) {
   return PlatSerialWriteNoWait(m_hLine, pData, iLen);
 }
 
-void CSerialWriter::LineWait(PLATEVENT hWake) { PlatSerialWaitOutput(m_hLine, hWake); }
+void CSerialWriter::LineWait(PLATEVENT hWake) {
+  PlatSerialWaitOutput(m_hLine, hWake);
+}
 
-void CSerialWriter::LinePurge() { PlatSerialPurge(m_hLine, PURGE_TXABORT | PURGE_TXCLEAR); }
+void CSerialWriter::LinePurge() {
+  PlatSerialPurge(m_hLine, PURGE_TXABORT | PURGE_TXCLEAR);
+}
 
 bool CSerialWriter::LineDsrOn() {
   DWORD dwStatus;
@@ -195,9 +206,13 @@ CSerialPort::CSerialPort(int iIndex)
   PlatSerialDevice(iIndex + 1, m_szDevice, sizeof m_szDevice);
 }
 
-CSerialPort::~CSerialPort() { Close(); }
+CSerialPort::~CSerialPort() {
+  Close();
+}
 
-bool CSerialPort::IsOpen() { return m_hLine != nullptr; }
+bool CSerialPort::IsOpen() {
+  return m_hLine != nullptr;
+}
 
 int CSerialPort::OutQueueSize(int iFlags, int iBaud) {
   if (!(iFlags & (PORT_MODE_CTS | PORT_MODE_DSR))) return OUT_QUEUE;
@@ -362,7 +377,9 @@ bool CSerialPort::Purge(int iFlags) {
   return PlatSerialPurge(m_hLine, DWORD(iFlags));
 }
 
-int CSerialPort::GetBaudRate() { return m_iBaud; }
+int CSerialPort::GetBaudRate() {
+  return m_iBaud;
+}
 
 bool CSerialPort::WaitInput(int iMillis) {
   if (!IsOpen()) return false;
@@ -378,7 +395,9 @@ int CSerialPort::GetModemStatus() {
   return 0;
 }
 
-bool CSerialPort::EscapeFunction(int iFunc) { return PlatSerialEscape(m_hLine, iFunc); }
+bool CSerialPort::EscapeFunction(int iFunc) {
+  return PlatSerialEscape(m_hLine, iFunc);
+}
 
 bool CSerialPort::FlowControlReady() {
   if (!(m_iModeFlags & (PORT_MODE_CTS | PORT_MODE_DSR))) return true;

@@ -13,7 +13,9 @@ namespace {
 const int MAX_TEXT = 63;
 }
 
-CEditBox::CEditBox() { std::memset(m_szBuffer, 0, sizeof(m_szBuffer)); }
+CEditBox::CEditBox() {
+  std::memset(m_szBuffer, 0, sizeof(m_szBuffer));
+}
 
 CEditBox::~CEditBox() {
   if (m_iSavedCaret >= 0) GuiSetCaret(m_iSavedCaret);
@@ -97,16 +99,15 @@ void CEditBox::CheckInvariants() const {
   if (!(static_cast<size_t>(m_iBufferLen) < sizeof(m_szBuffer) / sizeof(m_szBuffer[0]))) {
     KelAssertFail("m_iBufferLen<(sizeof(m_szBuffer)/sizeof(m_szBuffer[0]))", __FILE__, __LINE__);
   }
-  KEL_ASSERT(m_iCursor<=m_iBufferLen);
-  KEL_ASSERT(m_iCursor>=0);
-  KEL_ASSERT(m_iBufferLen>=0);
-  KEL_ASSERT(m_iCursor<=m_iLimit);
+  KEL_ASSERT(m_iCursor <= m_iBufferLen);
+  KEL_ASSERT(m_iCursor >= 0);
+  KEL_ASSERT(m_iBufferLen >= 0);
+  KEL_ASSERT(m_iCursor <= m_iLimit);
 }
 
 void CEditBox::DeleteAt(int iPos) {
   // The tail moves left together with its terminating zero.
-  std::memmove(m_szBuffer + iPos, m_szBuffer + iPos + 1,
-               static_cast<size_t>(m_iBufferLen - iPos));
+  std::memmove(m_szBuffer + iPos, m_szBuffer + iPos + 1, static_cast<size_t>(m_iBufferLen - iPos));
   --m_iBufferLen;
   m_bModified = true;
   Redraw();

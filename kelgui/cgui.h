@@ -55,7 +55,7 @@ class CGui {
   // Terminal output of one character at the cursor (7, 8, 9, 10, 13 are
   // control characters; everything else is stored, shown empty below 32).
   bool PutChar(char ch);
-  int Puts(const char* psz);  // text or resource number; count processed
+  int Puts(const char* psz);                        // text or resource number; count processed
   int PutsAt(int iCol, int iRow, const char* psz);  // iCol GUI_CENTRE: centred
   int PutsWrap(const char* psz);
   void ClearPage();
@@ -120,31 +120,29 @@ class CGui {
   bool OnKeyMessage(UINT uMsg, WPARAM wParam, LPARAM lParam);
 
   // ---- menus (kelmenu.cpp) -------------------------------------------------
-  int MenuSelect(const char* pszTitle, const char* const* ppszMenuTable, DWORD dwDisabled,
-                 UINT uFlags, const char* pszExitKeys, int* piSelect);
+  int MenuSelect(const char* pszTitle, const char* const* ppszMenuTable, DWORD dwDisabled, UINT uFlags,
+                 const char* pszExitKeys, int* piSelect);
 
   // ---- data entry (kelenter.cpp) -------------------------------------------
-  int EnterText(int iCol, int iRow, char* pszBuf, int iMaxLen, LONG lMin, LONG lMax,
-                DWORD dwFlags, const char* pszKeys);
-  int EnterString(int iCol, int iRow, char* pszBuf, int iMaxLen, DWORD dwFlags,
-                  const char* pszKeys);
-  int EnterLong(int iCol, int iRow, LONG* plVal, LONG lMin, LONG lMax, DWORD dwFlags,
-                const char* pszFormat);
+  int EnterText(int iCol, int iRow, char* pszBuf, int iMaxLen, LONG lMin, LONG lMax, DWORD dwFlags,
+                const char* pszKeys);
+  int EnterString(int iCol, int iRow, char* pszBuf, int iMaxLen, DWORD dwFlags, const char* pszKeys);
+  int EnterLong(int iCol, int iRow, LONG* plVal, LONG lMin, LONG lMax, DWORD dwFlags, const char* pszFormat);
 
   // ---- fields, in this order -----------------------------------------------
-  HWND m_hWnd;            // null before creation and after WM_DESTROY
-  int m_iEventCode;       // WM_TIMER / WM_HOTKEY code not yet read; 0 = none
-  HFONT m_hFont;          // the terminal font
-  BYTE m_bDirty;          // invalidated and not yet painted
-  SIZE m_sizeWindow;      // client area in pixels
-  SIZE m_sizeFont;        // character cell in pixels
-  SIZE m_sizeText;        // cx = columns, cy = rows; (0, 0) until set up
-  int m_iCaretMode;       // 0 none, 1 block, 2 steady bar, other > 0 blinking bar
-  POINT m_ptCursor;       // x = column, y = row; one cursor for all pages
-  BYTE m_bCaretDeferred;  // the caret moves at the next paint
-  BYTE m_bWrap;           // wrap at the right edge (only inside PutsWrap)
-  int m_iPageActive;      // the page shown
-  int m_iPageLocal;       // the page output and clearing work on
+  HWND m_hWnd;                      // null before creation and after WM_DESTROY
+  int m_iEventCode;                 // WM_TIMER / WM_HOTKEY code not yet read; 0 = none
+  HFONT m_hFont;                    // the terminal font
+  BYTE m_bDirty;                    // invalidated and not yet painted
+  SIZE m_sizeWindow;                // client area in pixels
+  SIZE m_sizeFont;                  // character cell in pixels
+  SIZE m_sizeText;                  // cx = columns, cy = rows; (0, 0) until set up
+  int m_iCaretMode;                 // 0 none, 1 block, 2 steady bar, other > 0 blinking bar
+  POINT m_ptCursor;                 // x = column, y = row; one cursor for all pages
+  BYTE m_bCaretDeferred;            // the caret moves at the next paint
+  BYTE m_bWrap;                     // wrap at the right edge (only inside PutsWrap)
+  int m_iPageActive;                // the page shown
+  int m_iPageLocal;                 // the page output and clearing work on
   char* m_apszPageText[MAX_PAGES];  // columns x rows bytes, or null (blank)
 };
 

@@ -53,8 +53,7 @@ bool ScanShape(const char* psz, DecimalText* pShape) {
 
 // The value of the first iTake digits of the text followed by iZeros zeros,
 // with its sign; false when it does not fit into 32 bits.
-bool BuildValue(const char* psz, const DecimalText& shape, int iTake, long long llZeros,
-                LONG* plVal) {
+bool BuildValue(const char* psz, const DecimalText& shape, int iTake, long long llZeros, LONG* plVal) {
   const uint64_t uLimit = shape.bNegative ? MAG_NEGATIVE : MAG_POSITIVE;
   uint64_t uMag = 0;
   int iTaken = 0;
@@ -79,7 +78,7 @@ bool BuildValue(const char* psz, const DecimalText& shape, int iTake, long long 
 }  // namespace
 
 LONG PowerOf10(int iPower) {
-  KEL_ASSERT(iPower>=0);
+  KEL_ASSERT(iPower >= 0);
   uint32_t uValue = 1;
   for (int i = 0; i < iPower; ++i) uValue *= 10u;
   return static_cast<LONG>(uValue);
@@ -103,8 +102,7 @@ int FormatDecimal(char* pszOut, LONG lValue, int iDecimals) {
     uWhole = uMag / uDivisor;
     uFraction = uMag % uDivisor;
   }
-  int iLen = std::sprintf(pszOut, "%s%lu.", lValue < 0 ? "-" : "",
-                         static_cast<unsigned long>(uWhole));
+  int iLen = std::sprintf(pszOut, "%s%lu.", lValue < 0 ? "-" : "", static_cast<unsigned long>(uWhole));
   // The fraction, padded with zeros to the number of places.
   for (int i = iDecimals - 1; i >= 0; --i) {
     pszOut[iLen + i] = static_cast<char>('0' + uFraction % 10);

@@ -24,7 +24,9 @@ void ModuleName(const char* pszFile, char* pszOut, size_t cbOut) {
 }
 }  // namespace
 
-void KelSetAssertHook(KelAssertHookFn fn) { g_pfnAssertHook = fn; }
+void KelSetAssertHook(KelAssertHookFn fn) {
+  g_pfnAssertHook = fn;
+}
 
 bool KelAddAssertHook(KelAssertHookFn fn) {
   for (auto& pfn : g_apfnExtraHooks) {

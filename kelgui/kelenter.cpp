@@ -93,8 +93,8 @@ class CField {
   std::optional<CEditBox> m_box;
 };
 
-CField::CField(int iCol, int iRow, char* pszBuf, int iMaxLen, LONG lMin, LONG lMax,
-               DWORD dwFlags, const char* pszKeys)
+CField::CField(int iCol, int iRow, char* pszBuf, int iMaxLen, LONG lMin, LONG lMax, DWORD dwFlags,
+               const char* pszKeys)
     : m_iCol(iCol),
       m_iRow(iRow),
       m_pszBuf(pszBuf),
@@ -132,11 +132,21 @@ int CField::Run() {
     Step step = Dispatch(iKey);
     while (step != STEP_NEXT && step != STEP_END) {
       switch (step) {
-        case STEP_INSERT: step = Insert(iKey); break;
-        case STEP_CHECK: step = NumberCheck(iKey); break;
-        case STEP_AUTOFINISH: step = AutoFinish(); break;
-        case STEP_FINISH: step = Finish(iKey); break;
-        default: step = STEP_NEXT; break;
+        case STEP_INSERT:
+          step = Insert(iKey);
+          break;
+        case STEP_CHECK:
+          step = NumberCheck(iKey);
+          break;
+        case STEP_AUTOFINISH:
+          step = AutoFinish();
+          break;
+        case STEP_FINISH:
+          step = Finish(iKey);
+          break;
+        default:
+          step = STEP_NEXT;
+          break;
       }
     }
     if (step == STEP_END) break;
@@ -294,8 +304,7 @@ CField::Step CField::NumberCheck(int iKey) {
   char szWork[32];
   m_box->GetText(szWork, sizeof(szWork));
   LONG lValue = m_lValue;
-  const bool bParsed =
-      ParseDecimal(szWork, &lValue, m_bImplied ? DECIMALS_AS_SCANNED : m_iDecimals);
+  const bool bParsed = ParseDecimal(szWork, &lValue, m_bImplied ? DECIMALS_AS_SCANNED : m_iDecimals);
   bool bFits = bParsed;
   if (iKey == '-') {
     // The most negative value has no positive counterpart.
@@ -319,8 +328,8 @@ CField::Step CField::NumberCheck(int iKey) {
   }
   m_box->SetRedraw(true);
   const bool bAccept =
-      bFits && (lValue == 0 || (lValue >= m_lRelaxedMin && lValue <= m_lRelaxedMax &&
-                                (m_bImplied || bParsed)));
+      bFits &&
+      (lValue == 0 || (lValue >= m_lRelaxedMin && lValue <= m_lRelaxedMax && (m_bImplied || bParsed)));
   if (!bAccept) {
     // The last accepted text comes back with the cursor where it was.
     const int iCursor = m_box->GetCursor();
@@ -371,14 +380,13 @@ void CField::End() {
 
 }  // namespace
 
-int EnterField(int iCol, int iRow, char* pszBuf, int iMaxLen, LONG lMin, LONG lMax,
-               DWORD dwFlags, const char* pszKeys) {
+int EnterField(int iCol, int iRow, char* pszBuf, int iMaxLen, LONG lMin, LONG lMax, DWORD dwFlags,
+               const char* pszKeys) {
   CField field(iCol, iRow, pszBuf, iMaxLen, lMin, lMax, dwFlags, pszKeys);
   return field.Run();
 }
 
-int EnterLong(int iCol, int iRow, LONG* plVal, LONG lMin, LONG lMax, DWORD dwFlags,
-              const char* pszFormat) {
+int EnterLong(int iCol, int iRow, LONG* plVal, LONG lMin, LONG lMax, DWORD dwFlags, const char* pszFormat) {
   KEL_ASSERT(plVal);
   int iDecimals = 0;
   if (pszFormat) {
@@ -400,15 +408,14 @@ int EnterLong(int iCol, int iRow, LONG* plVal, LONG lMin, LONG lMax, DWORD dwFla
   return iResult;
 }
 
-int CGui::EnterText(int iCol, int iRow, char* pszBuf, int iMaxLen, LONG lMin, LONG lMax,
-                    DWORD dwFlags, const char* pszKeys) {
+int CGui::EnterText(int iCol, int iRow, char* pszBuf, int iMaxLen, LONG lMin, LONG lMax, DWORD dwFlags,
+                    const char* pszKeys) {
   if (!m_hWnd) return -1;
   PlatSetFocus(m_hWnd);
   return EnterField(iCol, iRow, pszBuf, iMaxLen, lMin, lMax, dwFlags, pszKeys);
 }
 
-int CGui::EnterString(int iCol, int iRow, char* pszBuf, int iMaxLen, DWORD dwFlags,
-                      const char* pszKeys) {
+int CGui::EnterString(int iCol, int iRow, char* pszBuf, int iMaxLen, DWORD dwFlags, const char* pszKeys) {
   return EnterText(iCol, iRow, pszBuf, iMaxLen, 0, 0, dwFlags, pszKeys);
 }
 

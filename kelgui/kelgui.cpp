@@ -24,8 +24,12 @@ namespace {
 
 // Additions that wrap as 32-bit unsigned arithmetic does: cursor positions
 // are stored unchecked and must never overflow into undefined behaviour.
-inline int AddWrap(int a, int b) { return int(unsigned(a) + unsigned(b)); }
-inline int SubWrap(int a, int b) { return int(unsigned(a) - unsigned(b)); }
+inline int AddWrap(int a, int b) {
+  return int(unsigned(a) + unsigned(b));
+}
+inline int SubWrap(int a, int b) {
+  return int(unsigned(a) - unsigned(b));
+}
 
 // The calling thread's terminal. After GuiExit the slot holds a stand-in
 // that behaves like a terminal whose window was closed: it never opens a
@@ -68,7 +72,9 @@ CGui::CGui()
       m_iPageLocal(0),
       m_apszPageText{} {}
 
-CGui::~CGui() { Destroy(); }
+CGui::~CGui() {
+  Destroy();
+}
 
 // ---- cursor -------------------------------------------------------------------
 
@@ -240,7 +246,8 @@ void CGui::ScrollPage(int dy) {
     for (int r = -dy; r < nRows; ++r) memcpy(p + size_t(r + dy) * cbRow, p + size_t(r) * cbRow, cbRow);
     for (int r = nRows + dy; r < nRows; ++r) memset(p + size_t(r) * cbRow, 0, cbRow);
   } else {
-    for (int r = nRows - 1 - dy; r >= 0; --r) memcpy(p + size_t(r + dy) * cbRow, p + size_t(r) * cbRow, cbRow);
+    for (int r = nRows - 1 - dy; r >= 0; --r)
+      memcpy(p + size_t(r + dy) * cbRow, p + size_t(r) * cbRow, cbRow);
     for (int r = 0; r < dy; ++r) memset(p + size_t(r) * cbRow, 0, cbRow);
   }
   InvalidatePage(-1);
@@ -270,7 +277,9 @@ void CGui::SetLocalPage(int iPage) {
   m_iPageLocal = iPage;
 }
 
-char* CGui::GetPageText() const { return m_apszPageText[GetLocalPage()]; }
+char* CGui::GetPageText() const {
+  return m_apszPageText[GetLocalPage()];
+}
 
 void CGui::FreePage(int iPage) {
   KEL_ASSERT(iPage >= 0 && iPage < MAX_PAGES);
@@ -293,8 +302,12 @@ int CGui::SetCaretMode(int iMode) {
 
 // ---- process-wide state ------------------------------------------------------------
 
-void SetModuleInstance(HINSTANCE hInstance) { g_hInstance = hInstance; }
-HINSTANCE GetModuleInstance() { return g_hInstance; }
+void SetModuleInstance(HINSTANCE hInstance) {
+  g_hInstance = hInstance;
+}
+HINSTANCE GetModuleInstance() {
+  return g_hInstance;
+}
 
 const char* LoadResString(UINT uID) {
   if (PlatLoadString(g_hInstance, uID, g_szResString, 127) > 0) return g_szResString;
@@ -339,9 +352,13 @@ void GuiExit() {
   PlatScreenShutdown();  // a terminal gets its own state back at once
 }
 
-void GuiClear() { GuiGet()->ClearPage(); }
+void GuiClear() {
+  GuiGet()->ClearPage();
+}
 
-void GuiClearLine(int iRow) { GuiGet()->ClearLine(iRow); }
+void GuiClearLine(int iRow) {
+  GuiGet()->ClearLine(iRow);
+}
 
 void GuiClearArea(int iCol, int iRow, int iWidth) {
   CGui* pGUI = GuiGet();
@@ -349,7 +366,9 @@ void GuiClearArea(int iCol, int iRow, int iWidth) {
   pGUI->ClearArea(iCol, iRow, iWidth, 1);
 }
 
-void GuiSetCursor(int iCol, int iRow) { GuiGet()->SetCursor(iCol, iRow, 1); }
+void GuiSetCursor(int iCol, int iRow) {
+  GuiGet()->SetCursor(iCol, iRow, 1);
+}
 
 void GuiGetCursor(int* piCol, int* piRow) {
   POINT pt = GuiGet()->GetCursor();
@@ -363,7 +382,9 @@ int GuiGetColumns() {
   return pGUI->GetColumns();
 }
 
-int GuiSetCaret(int iMode) { return GuiGet()->SetCaretMode(iMode); }
+int GuiSetCaret(int iMode) {
+  return GuiGet()->SetCaretMode(iMode);
+}
 
 int GuiSetActivePage(int iPage) {
   CGui* pGUI = GuiGet();
@@ -381,7 +402,9 @@ int GuiSetLocalPage(int iPage) {
   return iOld;
 }
 
-int GuiPuts(const char* psz) { return GuiGet()->Puts(psz); }
+int GuiPuts(const char* psz) {
+  return GuiGet()->Puts(psz);
+}
 
 int GuiPutsAt(int iCol, int iRow, const char* psz) {
   CGui* pGUI = GuiGet();

@@ -30,7 +30,9 @@
 #define KBD_DELETE 127
 
 // True for the keys that cancel a dialogue: Escape, or a closed window.
-inline bool IsCancelKey(int iKey) { return iKey == KBD_ESCAPE || iKey == KBD_CLOSED; }
+inline bool IsCancelKey(int iKey) {
+  return iKey == KBD_ESCAPE || iKey == KBD_CLOSED;
+}
 
 class CGui;
 

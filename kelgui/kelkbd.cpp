@@ -45,25 +45,39 @@ bool KbdIsSpecialKey(int iVirtualKey) {
 
 signed char KbdTranslateKey(int iVirtualKey) {
   switch (iVirtualKey) {
-    case VK_PRIOR: return KBD_PAGEUP;
-    case VK_NEXT: return KBD_PAGEDOWN;
-    case VK_LEFT: return KBD_LEFT;
-    case VK_UP: return KBD_UP;
-    case VK_RIGHT: return KBD_RIGHT;
-    case VK_DOWN: return KBD_DOWN;
-    case VK_DELETE: return KBD_DELETE;
-    default: return static_cast<signed char>(iVirtualKey);
+    case VK_PRIOR:
+      return KBD_PAGEUP;
+    case VK_NEXT:
+      return KBD_PAGEDOWN;
+    case VK_LEFT:
+      return KBD_LEFT;
+    case VK_UP:
+      return KBD_UP;
+    case VK_RIGHT:
+      return KBD_RIGHT;
+    case VK_DOWN:
+      return KBD_DOWN;
+    case VK_DELETE:
+      return KBD_DELETE;
+    default:
+      return static_cast<signed char>(iVirtualKey);
   }
 }
 
 int KbdKeyToVirtualKey(int chKey) {
   switch (static_cast<signed char>(chKey)) {
-    case KBD_DOWN: return VK_DOWN;
-    case KBD_LEFT: return VK_LEFT;
-    case KBD_UP: return VK_UP;
-    case KBD_RIGHT: return VK_RIGHT;
-    case KBD_DELETE: return VK_DELETE;
-    default: return static_cast<signed char>(chKey);
+    case KBD_DOWN:
+      return VK_DOWN;
+    case KBD_LEFT:
+      return VK_LEFT;
+    case KBD_UP:
+      return VK_UP;
+    case KBD_RIGHT:
+      return VK_RIGHT;
+    case KBD_DELETE:
+      return VK_DELETE;
+    default:
+      return static_cast<signed char>(chKey);
   }
 }
 
@@ -147,7 +161,9 @@ void CKeyboard::Beep() {
 
 // ---- the terminal object's message loop ---------------------------------------------------
 
-bool CGui::IsActive() const { return PlatGetActiveWindow() == m_hWnd; }
+bool CGui::IsActive() const {
+  return PlatGetActiveWindow() == m_hWnd;
+}
 
 bool CGui::IsInputReady() {
   if (!m_hWnd) return true;
@@ -209,7 +225,9 @@ int CGui::ReadKey() {
 
 // ---- flat functions ----------------------------------------------------------------
 
-void KbdFlush() { g_Keyboard.Flush(); }
+void KbdFlush() {
+  g_Keyboard.Flush();
+}
 
 bool KbdPump(int iWait) {
   CGui* pGUI = GuiGet();
@@ -224,7 +242,9 @@ bool KbdPump(int iWait) {
   return bResult;
 }
 
-bool KbdPoll() { return KbdPump(-1); }
+bool KbdPoll() {
+  return KbdPump(-1);
+}
 
 bool KbdWaitInput(int iWait) {
   CGui* pGUI = GuiGet();
@@ -286,4 +306,6 @@ DWORD ClockTicks() {
   return DWORD(PlatScreenFileTime() / 100000u) - 0x28000000u;
 }
 
-DWORD ClockDeadline(int iTicks) { return ClockTicks() + DWORD(iTicks); }
+DWORD ClockDeadline(int iTicks) {
+  return ClockTicks() + DWORD(iTicks);
+}

@@ -11,7 +11,9 @@
 
 namespace {
 
-int UpperByte(int ch) { return std::toupper(ch & 0xFF); }
+int UpperByte(int ch) {
+  return std::toupper(ch & 0xFF);
+}
 
 // Case-blind comparison for LBS_SORT.
 int CompareNoCase(const std::string& a, const std::string& b) {
@@ -118,15 +120,28 @@ bool CListBox::OnKeyDown(int iVirtualKey) {
   if (iCount == 0) return false;
   const int iBefore = m_iSel;
   switch (iVirtualKey) {
-    case VK_UP: MoveTo(m_iCaret - 1); break;
-    case VK_DOWN: MoveTo(m_iCaret + 1); break;
+    case VK_UP:
+      MoveTo(m_iCaret - 1);
+      break;
+    case VK_DOWN:
+      MoveTo(m_iCaret + 1);
+      break;
     // A page key goes to the far item of the page that the caret item
     // starts, one page minus one item away.
-    case VK_PRIOR: MoveTo(m_iCaret - (m_iPage - 1)); break;
-    case VK_NEXT: MoveTo(m_iCaret + (m_iPage - 1)); break;
-    case VK_HOME: MoveTo(0); break;
-    case VK_END: MoveTo(iCount - 1); break;
-    default: return false;
+    case VK_PRIOR:
+      MoveTo(m_iCaret - (m_iPage - 1));
+      break;
+    case VK_NEXT:
+      MoveTo(m_iCaret + (m_iPage - 1));
+      break;
+    case VK_HOME:
+      MoveTo(0);
+      break;
+    case VK_END:
+      MoveTo(iCount - 1);
+      break;
+    default:
+      return false;
   }
   return m_iSel != iBefore;
 }

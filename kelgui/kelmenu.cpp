@@ -19,10 +19,10 @@
 
 namespace {
 
-const DWORD STYLE_LIST = WS_CHILD | WS_VISIBLE | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
-                         LBS_WANTKEYBOARDINPUT;  // 0x50000501
-const int ITEM_TEXT = 130;     // longest item text read back, with its zero
-const int DISABLED_TAIL = 128; // bytes of a disabled item's text after "*"
+const DWORD STYLE_LIST =
+    WS_CHILD | WS_VISIBLE | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_WANTKEYBOARDINPUT;  // 0x50000501
+const int ITEM_TEXT = 130;      // longest item text read back, with its zero
+const int DISABLED_TAIL = 128;  // bytes of a disabled item's text after "*"
 
 // Bit i of the mask; the mask covers items 0 to 31 only.
 bool IsDisabled(DWORD dwDisabled, int i) {
@@ -33,12 +33,17 @@ bool IsDisabled(DWORD dwDisabled, int i) {
 // terminal's Page Up) are Page Up, space is Down, "-" (Page Down) is Page Down.
 int TranslateForList(int iKey) {
   switch (iKey) {
-    case KBD_BACKSPACE: return VK_END;
+    case KBD_BACKSPACE:
+      return VK_END;
     case KBD_TAB:
-    case KBD_PAGEUP: return VK_PRIOR;
-    case KBD_SPACE: return KBD_DOWN;
-    case KBD_PAGEDOWN: return VK_NEXT;
-    default: return iKey;
+    case KBD_PAGEUP:
+      return VK_PRIOR;
+    case KBD_SPACE:
+      return KBD_DOWN;
+    case KBD_PAGEDOWN:
+      return VK_NEXT;
+    default:
+      return iKey;
   }
 }
 
@@ -93,9 +98,8 @@ bool CMenu::CreateList() {
   ListBoxRegisterClass(GetModuleInstance());
   const int yList = m_pGUI->RowToY(m_iTitleRows);
   const int cxList = m_pGUI->m_sizeWindow.cx - ScrollBarWidth(m_pGUI);
-  m_hList = PlatCreateWindow(0, LISTBOX_CLASS, "", dwStyle, 0, yList, cxList,
-                             m_pGUI->m_sizeWindow.cy - yList, m_pGUI->m_hWnd,
-                             reinterpret_cast<HMENU>(static_cast<uintptr_t>(MENU_LIST_ID)),
+  m_hList = PlatCreateWindow(0, LISTBOX_CLASS, "", dwStyle, 0, yList, cxList, m_pGUI->m_sizeWindow.cy - yList,
+                             m_pGUI->m_hWnd, reinterpret_cast<HMENU>(static_cast<uintptr_t>(MENU_LIST_ID)),
                              GetModuleInstance(), nullptr);
   if (!m_hList) return false;
   SendList(m_hList, WM_SETFONT, reinterpret_cast<WPARAM>(m_pGUI->m_hFont), 0);
@@ -178,10 +182,18 @@ void CMenu::RunKeys() {
     Step step = Dispatch(m_iKey);
     while (step != STEP_NEXT && step != STEP_END) {
       switch (step) {
-        case STEP_ENTER: step = Choose(); break;
-        case STEP_SEND: step = Send(); break;
-        case STEP_FOLLOW: step = Follow(); break;
-        default: step = STEP_NEXT; break;
+        case STEP_ENTER:
+          step = Choose();
+          break;
+        case STEP_SEND:
+          step = Send();
+          break;
+        case STEP_FOLLOW:
+          step = Follow();
+          break;
+        default:
+          step = STEP_NEXT;
+          break;
       }
     }
     if (step == STEP_END) return;
@@ -241,8 +253,7 @@ CMenu::Step CMenu::Follow() {
     // everything; the list and the bar get the menu's layout back.
     m_sizeLaid = sizeNow;
     const int yList = m_pGUI->RowToY(m_iTitleRows);
-    PlatMoveWindow(m_hList, 0, yList, sizeNow.cx - ScrollBarWidth(m_pGUI), sizeNow.cy - yList,
-                   true);
+    PlatMoveWindow(m_hList, 0, yList, sizeNow.cx - ScrollBarWidth(m_pGUI), sizeNow.cy - yList, true);
     m_bar.FollowParent(m_pGUI, m_iTitleRows);
   }
   m_bar.SetRange(static_cast<int>(SendList(m_hList, LB_GETTOPINDEX)), FreeRows(), m_iCount);
@@ -251,16 +262,15 @@ CMenu::Step CMenu::Follow() {
 
 }  // namespace
 
-int CGui::MenuSelect(const char* pszTitle, const char* const* ppszMenuTable, DWORD dwDisabled,
-                     UINT uFlags, const char* pszExitKeys, int* piSelect) {
+int CGui::MenuSelect(const char* pszTitle, const char* const* ppszMenuTable, DWORD dwDisabled, UINT uFlags,
+                     const char* pszExitKeys, int* piSelect) {
   KEL_ASSERT(ppszMenuTable);
   if (!m_hWnd || !ppszMenuTable) return -1;
   CMenu menu(this, dwDisabled, uFlags, pszExitKeys);
   return menu.Run(pszTitle, ppszMenuTable, piSelect);
 }
 
-int MenuSelect(const char* pszTitle, const char* const* ppszMenuTable, DWORD dwDisabled,
-               UINT uFlags, const char* pszExitKeys, int* piSelect) {
-  return GuiGet()->MenuSelect(pszTitle, ppszMenuTable, dwDisabled, uFlags, pszExitKeys,
-                              piSelect);
+int MenuSelect(const char* pszTitle, const char* const* ppszMenuTable, DWORD dwDisabled, UINT uFlags,
+               const char* pszExitKeys, int* piSelect) {
+  return GuiGet()->MenuSelect(pszTitle, ppszMenuTable, dwDisabled, uFlags, pszExitKeys, piSelect);
 }

@@ -22,12 +22,16 @@ const char TERMINAL_CLASS_NAME[] = "KELGUI";
 const UINT TERMINAL_CLASS_STYLE = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_GLOBALCLASS;
 const DWORD TERMINAL_STYLE = 0x10C80000u;  // WS_VISIBLE | WS_CAPTION | WS_SYSMENU
 
-inline int MulWrap(int a, int b) { return int(unsigned(a) * unsigned(b)); }
+inline int MulWrap(int a, int b) {
+  return int(unsigned(a) * unsigned(b));
+}
 }  // namespace
 
 // ---- geometry -------------------------------------------------------------------
 
-int CGui::ColToX(int iCol) const { return MulWrap(iCol, m_sizeFont.cx); }
+int CGui::ColToX(int iCol) const {
+  return MulWrap(iCol, m_sizeFont.cx);
+}
 
 int CGui::RowToY(int iRow) const {
   int iMargin = m_sizeText.cy <= 2 ? 1 : 0;  // one or two rows start one cell down
@@ -219,10 +223,10 @@ void CGui::OnPaint() {
           continue;
         }
         int cxmax = m_sizeText.cx - c;  // cells left in the row
-        KELGUI_ASSERT(cxmax>0);
+        KELGUI_ASSERT(cxmax > 0);
         int cx = 1;
         while (cx < cxmax && pszRow[c + cx]) ++cx;
-        KELGUI_ASSERT(cx>0);
+        KELGUI_ASSERT(cx > 0);
         PlatExtTextOut(hDC, ColToX(c), RowToY(r), ETO_CLIPPED, &ps.rcPaint, pszRow + c, UINT(cx));
         c += cx;
       }

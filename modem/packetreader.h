@@ -37,8 +37,8 @@ class CPacketReader {
   // its two bytes in the first two places.
   const BYTE* GetData() const { return m_abyData; }
 
-  int m_iState;   // 0 start byte, 1 header, 2 length or first report byte, 3+ data
-  int m_iKind;    // 0 to 3
+  int m_iState;  // 0 start byte, 1 header, 2 length or first report byte, 3+ data
+  int m_iKind;   // 0 to 3
   BYTE m_byAddress;
   BYTE m_byLength;
   BYTE m_abyData[PACKET_DATA_MAX + 1];

@@ -27,12 +27,18 @@ const char* const REG_SERIAL_VALUE = "ModemSerial";
 
 CModemClock s_clockPlatform;
 
-DWORD TicksToMillis(int iTicks) { return (DWORD)iTicks * (DWORD)TICK_MS; }
+DWORD TicksToMillis(int iTicks) {
+  return (DWORD)iTicks * (DWORD)TICK_MS;
+}
 
 }  // namespace
 
-DWORD CModemClock::TickCount() { return PlatTickCount(); }
-void CModemClock::Sleep(DWORD dwMillis) { PlatSleep(dwMillis); }
+DWORD CModemClock::TickCount() {
+  return PlatTickCount();
+}
+void CModemClock::Sleep(DWORD dwMillis) {
+  PlatSleep(dwMillis);
+}
 
 CRadioModem::CRadioModem()
     : m_pPort(nullptr),
@@ -48,11 +54,17 @@ CRadioModem::CRadioModem()
   memset(m_szReply, 0, sizeof(m_szReply));
 }
 
-CRadioModem::~CRadioModem() { Close(); }
+CRadioModem::~CRadioModem() {
+  Close();
+}
 
-void CRadioModem::SetClock(CModemClock* pClock) { m_pClock = pClock; }
+void CRadioModem::SetClock(CModemClock* pClock) {
+  m_pClock = pClock;
+}
 
-CModemClock* CRadioModem::Clock() const { return m_pClock ? m_pClock : &s_clockPlatform; }
+CModemClock* CRadioModem::Clock() const {
+  return m_pClock ? m_pClock : &s_clockPlatform;
+}
 
 // ---------------------------------------------------------------- the port
 
@@ -140,8 +152,7 @@ int CRadioModem::WaitStep(int iTicks, bool bPlain) {
 bool CRadioModem::EndRuleHolds(int iEndChar) const {
   if (m_iReplyLen <= 0) return false;
   char c = m_szReply[m_iReplyLen - 1];
-  if (iEndChar == -1)
-    return c == ' ' && m_iReplyLen >= 2 && m_szReply[m_iReplyLen - 2] == '>';
+  if (iEndChar == -1) return c == ' ' && m_iReplyLen >= 2 && m_szReply[m_iReplyLen - 2] == '>';
   return (int)(signed char)c == iEndChar;
 }
 
@@ -321,7 +332,7 @@ int CRadioModem::ResetModem(int iBaud, int iFlags) {
     return MODEM_ABORT;
   if (SetPortMode(iBaud, iFlags) < 0) return MODEM_FAIL;
   if (!(iFlags & PORT_MODE_DTROFF)) return MODEM_OK;  // only the PC's speed changed
-  if (!Delay(50)) return MODEM_ABORT;           // DTR low for 500 ms
+  if (!Delay(50)) return MODEM_ABORT;                 // DTR low for 500 ms
   m_pPort->EscapeFunction(SETDTR);
   return ReadSignOn(20, 10) == MODEM_ABORT ? MODEM_ABORT : MODEM_OK;
 }

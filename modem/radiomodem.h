@@ -35,8 +35,8 @@ class CCommPort;
 class CModemClock {
  public:
   virtual ~CModemClock() {}
-  virtual DWORD TickCount();            // milliseconds, wrapping at 2^32
-  virtual void Sleep(DWORD dwMillis);   // pause the full time
+  virtual DWORD TickCount();           // milliseconds, wrapping at 2^32
+  virtual void Sleep(DWORD dwMillis);  // pause the full time
 };
 
 class CRadioModem {

@@ -28,6 +28,10 @@ void PlatMessageBeep(UINT uType) {
   PlatSystemBeep(uType);
 }
 
-void PlatSetBellHook(void (*pfn)()) { g_pfnBell.store(pfn); }
+void PlatSetBellHook(void (*pfn)()) {
+  g_pfnBell.store(pfn);
+}
 
-UINT PlatLastBeepSound() { return g_uLastSound.load(); }
+UINT PlatLastBeepSound() {
+  return g_uLastSound.load();
+}

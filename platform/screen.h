@@ -19,16 +19,15 @@
 // ---- classes and windows ----------------------------------------------------
 // RegisterClassA with class name, style, procedure, instance and a stock
 // background brush (WHITE_BRUSH ...); false when it fails.
-bool PlatRegisterClass(const char* pszClass, UINT uStyle, WNDPROC pfnWndProc,
-                       HINSTANCE hInstance, int iBackgroundBrush);
+bool PlatRegisterClass(const char* pszClass, UINT uStyle, WNDPROC pfnWndProc, HINSTANCE hInstance,
+                       int iBackgroundBrush);
 // CreateWindowExA: WM_CREATE reaches the class procedure with a
 // CREATESTRUCTA whose lpCreateParams is pvParam; a procedure that returns -1
 // refuses the window (null). A top-level window is placed at (x, y) with a
 // client area of cx x cy, clipped to the screen; it then receives WM_SIZE with
 // the client size it got.
-HWND PlatCreateWindow(DWORD dwExStyle, const char* pszClass, const char* pszText, DWORD dwStyle,
-                      int x, int y, int cx, int cy, HWND hParent, HMENU hMenu,
-                      HINSTANCE hInstance, void* pvParam);
+HWND PlatCreateWindow(DWORD dwExStyle, const char* pszClass, const char* pszText, DWORD dwStyle, int x, int y,
+                      int cx, int cy, HWND hParent, HMENU hMenu, HINSTANCE hInstance, void* pvParam);
 // DestroyWindow: WM_DESTROY to the window, then to each of its children.
 bool PlatDestroyWindow(HWND hWnd);
 bool PlatIsWindow(HWND hWnd);
@@ -49,12 +48,12 @@ bool PlatAdjustWindowRectEx(RECT* prc, DWORD dwStyle, bool bMenu, DWORD dwExStyl
 bool PlatGetWorkArea(RECT* prc);
 HWND PlatSetFocus(HWND hWnd);  // previous focus
 HWND PlatGetFocus();
-HWND PlatGetActiveWindow();    // a terminal's top-level window is always active
+HWND PlatGetActiveWindow();  // a terminal's top-level window is always active
 
 // ---- painting -----------------------------------------------------------------
 bool PlatInvalidateRect(HWND hWnd, const RECT* prc, bool bErase);  // null: whole client area
-bool PlatUpdateWindow(HWND hWnd);  // WM_PAINT now for any invalid part
-HDC PlatBeginPaint(HWND hWnd, PAINTSTRUCT* pps);  // erases (background brush) when asked
+bool PlatUpdateWindow(HWND hWnd);                                  // WM_PAINT now for any invalid part
+HDC PlatBeginPaint(HWND hWnd, PAINTSTRUCT* pps);                   // erases (background brush) when asked
 void PlatEndPaint(HWND hWnd, const PAINTSTRUCT* pps);
 // CreateFontIndirectA of a font with only height, width, pitch and face set.
 HFONT PlatCreateFont(int iHeight, int iWidth, BYTE bPitchAndFamily, const char* pszFace);
@@ -65,8 +64,7 @@ bool PlatDeleteObject(HGDIOBJ hObject);
 HGDIOBJ PlatGetStockObject(int iObject);
 HGDIOBJ PlatSelectObject(HDC hDC, HGDIOBJ hObject);
 // ExtTextOutA without a spacing array; with ETO_CLIPPED clipped to *prc.
-bool PlatExtTextOut(HDC hDC, int x, int y, UINT uOptions, const RECT* prc, const char* pch,
-                    UINT n);
+bool PlatExtTextOut(HDC hDC, int x, int y, UINT uOptions, const RECT* prc, const char* pch, UINT n);
 int PlatFillRect(HDC hDC, const RECT* prc, HBRUSH hBrush);
 // Text colours; a terminal shows dark text on a light background normally and
 // reversed when the background is the darker of the two.

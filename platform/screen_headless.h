@@ -31,8 +31,7 @@ void PlatHeadlessChar(int ch, DWORD dwDelay = 0);
 // A navigation key (VK_...): WM_KEYDOWN then WM_KEYUP to the focus window.
 void PlatHeadlessVirtualKey(int vk, DWORD dwDelay = 0);
 // Any message to the focus window (hWnd null) or to hWnd.
-void PlatHeadlessMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, DWORD dwDelay = 0,
-                         HWND hWnd = nullptr);
+void PlatHeadlessMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, DWORD dwDelay = 0, HWND hWnd = nullptr);
 // A text typed character by character, all due at once.
 void PlatHeadlessType(const char* psz, DWORD dwDelay = 0);
 // The terminal hangs up (the window is closed).
@@ -51,7 +50,7 @@ typedef void (*PlatHeadlessIdleFn)(void* pvContext);
 void PlatHeadlessSetIdleHook(PlatHeadlessIdleFn fn, void* pvContext);
 
 // ---- clock ----
-DWORD PlatHeadlessNow();             // ms
+DWORD PlatHeadlessNow();                   // ms
 void PlatHeadlessAdvance(DWORD dwMillis);  // moves the clock (due events become ready)
 
 // ---- what the terminal shows ----
@@ -66,4 +65,4 @@ int PlatHeadlessPaints();       // WM_PAINT messages delivered
 int PlatHeadlessFlushes();      // times the composed screen was copied out
 int PlatHeadlessRowsFlushed();  // rows copied out, summed
 int PlatHeadlessBells();
-int PlatHeadlessWaits();        // waits that found nothing ready (blocking or timed)
+int PlatHeadlessWaits();  // waits that found nothing ready (blocking or timed)

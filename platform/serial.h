@@ -15,14 +15,14 @@ typedef struct PlatSerialLine* PLATSERIAL;
 
 // The line settings that a DCB carries and the serial port uses.
 struct PlatSerialConfig {
-  bool bKeepFraming;   // apply only dwBaud; framing and handshake stay as they are
-  DWORD dwBaud;        // bits per second
-  bool bOutxCtsFlow;   // output waits while CTS is off
-  bool bOutxDsrFlow;   // output waits while DSR is off
-  int iRtsControl;     // RTS_CONTROL_DISABLE, _ENABLE or _HANDSHAKE
-  int iDtrControl;     // DTR_CONTROL_DISABLE, _ENABLE or _HANDSHAKE
-  int iByteSize;       // 7 or 8 data bits
-  int iStopBits;       // ONESTOPBIT or TWOSTOPBITS; parity is always off
+  bool bKeepFraming;  // apply only dwBaud; framing and handshake stay as they are
+  DWORD dwBaud;       // bits per second
+  bool bOutxCtsFlow;  // output waits while CTS is off
+  bool bOutxDsrFlow;  // output waits while DSR is off
+  int iRtsControl;    // RTS_CONTROL_DISABLE, _ENABLE or _HANDSHAKE
+  int iDtrControl;    // DTR_CONTROL_DISABLE, _ENABLE or _HANDSHAKE
+  int iByteSize;      // 7 or 8 data bits
+  int iStopBits;      // ONESTOPBIT or TWOSTOPBITS; parity is always off
 };
 
 // Driver queue figures (GetCommProperties).

@@ -88,7 +88,8 @@ Counters Read(int iPid) {
     if (pEnt->d_name[0] == '.') continue;
     std::string strTask = strTasks + "/" + pEnt->d_name;
     std::string strStatus = ReadText(strTask + "/status");
-    c.llSwitches += Field(strStatus, "\nvoluntary_ctxt_switches:") + Field(strStatus, "nonvoluntary_ctxt_switches:");
+    c.llSwitches +=
+        Field(strStatus, "\nvoluntary_ctxt_switches:") + Field(strStatus, "nonvoluntary_ctxt_switches:");
     c.llRunNs += atoll(ReadText(strTask + "/schedstat").c_str());
     c.bValid = true;
   }
@@ -168,8 +169,8 @@ class CBaseRun {
     // The base modem starts on channel 0 and the remotes on channel 5: they
     // reach it only when it is moved there, after the base is ready (traffic
     // during the bring-up would garble the modem's replies).
-    std::vector<std::string> vArgs = {"--modem",
-                                      "name=base,role=base,channel=0,link=" + m_strDir + "/base,baud=115200,latency=0"};
+    std::vector<std::string> vArgs = {
+        "--modem", "name=base,role=base,channel=0,link=" + m_strDir + "/base,baud=115200,latency=0"};
     if (load.iRemotes > 0) {
       vArgs.insert(vArgs.end(), {"--sim-remotes", std::to_string(load.iRemotes), "--sim-remote-interval",
                                  std::to_string(load.iIntervalMs), "--sim-remote-channel", "5"});
@@ -183,11 +184,13 @@ class CBaseRun {
       m_pHome = std::make_unique<e2e::CHome>("", m_strDir + "/base");
       // Channel 0: the bring-up sends no channel command, the modem stays off
       // the remotes' channel until the benchmark moves it.
-      m_pHome->WriteRegistry("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n\"CHANNEL\"=dword:00000000\n");
+      m_pHome->WriteRegistry(
+          "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n\"CHANNEL\"=dword:00000000\n");
       simsupport::EnvList vEnv = m_pHome->vEnv;
       for (const auto& kv : m_sim.ShimEnvironment()) vEnv.push_back(kv);
-      if (!m_tmux.Start({"/bin/sh", "-c", "echo $$ > \"$1\"; exec \"$0\"", m_strProgram, m_pHome->strDir + "/pid"},
-                        80, 25, vEnv, m_pHome->strDir))
+      if (!m_tmux.Start(
+              {"/bin/sh", "-c", "echo $$ > \"$1\"; exec \"$0\"", m_strProgram, m_pHome->strDir + "/pid"}, 80,
+              25, vEnv, m_pHome->strDir))
         return Fail("tmux");
       if (!m_tmux.WaitForText(MENU_LAST, DEADLINE_MS)) return Fail("main menu");
       m_tmux.SendText("6");
@@ -204,8 +207,7 @@ class CBaseRun {
     }
     if (m_iPid <= 0) return Fail("pid");
     if (m_sim.Command("set base channel=5").rfind("ok", 0) != 0) return Fail("the base on channel 5");
-    if (load.iRemotes > 0 &&
-        !testenv::WaitFor([&] { return Stats(m_sim).llAnswered > 0; }, BRING_UP_MS))
+    if (load.iRemotes > 0 && !testenv::WaitFor([&] { return Stats(m_sim).llAnswered > 0; }, BRING_UP_MS))
       return Fail("a first answer");
     bench::SleepSeconds(1.0);
     return true;
@@ -344,7 +346,8 @@ void Startup(const std::string& strProgram, int iRuns) {
     std::string strDir = testenv::MakeDir("startup");
     simsupport::CModemSim sim;
     if (iModem &&
-        !sim.Start({"--modem", "name=com2,link=" + strDir + "/com2,baud=115200", "--sim-base", "any"}, strDir)) {
+        !sim.Start({"--modem", "name=com2,link=" + strDir + "/com2,baud=115200", "--sim-base", "any"},
+                   strDir)) {
       fprintf(stderr, "modemsim did not start:\n%s\n", sim.Output().c_str());
       return;
     }
@@ -369,10 +372,11 @@ void Startup(const std::string& strProgram, int iRuns) {
 }
 
 void Print(const std::vector<Result>& vResults) {
-  printf("\nBase station under load (modemsim's base modem at 115200 bit/s, output paced at the line rate)\n");
+  printf(
+      "\nBase station under load (modemsim's base modem at 115200 bit/s, output paced at the line rate)\n");
   printf("reaction = a frame's last byte reaching the base's line -> the answer's last byte back from it\n");
-  printf("%-10s %-26s %7s %8s %8s %8s %8s %7s %9s %8s %7s %7s\n", "base", "load", "frames", "answered", "median",
-         "p99", "worst", "cpu %", "ms/1000fr", "wakeup/s", "peakKB", "esc ms");
+  printf("%-10s %-26s %7s %8s %8s %8s %8s %7s %9s %8s %7s %7s\n", "base", "load", "frames", "answered",
+         "median", "p99", "worst", "cpu %", "ms/1000fr", "wakeup/s", "peakKB", "esc ms");
   for (const Result& r : vResults) {
     if (!r.bOk) {
       printf("%-10s %-26s (failed)\n", r.strBase.c_str(), r.strLoad.c_str());
@@ -387,8 +391,9 @@ void Print(const std::vector<Result>& vResults) {
       snprintf(szWorst, sizeof szWorst, "%.2f", bench::Percentile(r.vReaction, 1.0));
     }
     if (r.dEscapeMs >= 0) snprintf(szEsc, sizeof szEsc, "%.0f", r.dEscapeMs);
-    printf("%-10s %-26s %7lld %8lld %8s %8s %8s %7.2f %9s %8.1f %7lld %7s\n", r.strBase.c_str(), r.strLoad.c_str(),
-           r.llFrames, r.llAnswered, szMed, szP99, szWorst, dPct, szPer, r.dWakeups, r.llPeakKb, szEsc);
+    printf("%-10s %-26s %7lld %8lld %8s %8s %8s %7.2f %9s %8.1f %7lld %7s\n", r.strBase.c_str(),
+           r.strLoad.c_str(), r.llFrames, r.llAnswered, szMed, szP99, szWorst, dPct, szPer, r.dWakeups,
+           r.llPeakKb, szEsc);
   }
   printf("median/p99/worst in ms; cpu %% = CPU time of all the base's threads (schedstat) per second of\n");
   printf("the period; ms/1000fr = that CPU time per 1,000 frames answered; wakeup/s = context switches\n");

@@ -53,8 +53,6 @@ void Usage(const char* pszName) {
       pszName);
 }
 
-
-
 std::string ReadText(const std::string& strPath) {
   std::ifstream in(strPath);
   std::stringstream ss;
@@ -72,8 +70,8 @@ long long StatusField(const std::string& strStatus, const char* pszKey) {
 struct Counters {
   long long llVoluntary = 0;
   long long llInvoluntary = 0;
-  long long llRunNs = 0;      // schedstat: time on a CPU
-  long long llCpuTicks = 0;   // utime + stime of the process, clock ticks
+  long long llRunNs = 0;     // schedstat: time on a CPU
+  long long llCpuTicks = 0;  // utime + stime of the process, clock ticks
   int iThreads = 0;
   bool bValid = false;
 };
@@ -120,7 +118,8 @@ void Strace(int iPid, const char* pszMode, double dSeconds, const std::string& s
   if (pid == 0) {
     std::string strPid = std::to_string(iPid);
     if (!strcmp(pszMode, "-c"))
-      execlp("strace", "strace", "-c", "-f", "-q", "-o", strOut.c_str(), "-p", strPid.c_str(), (char*)nullptr);
+      execlp("strace", "strace", "-c", "-f", "-q", "-o", strOut.c_str(), "-p", strPid.c_str(),
+             (char*)nullptr);
     else
       execlp("strace", "strace", pszMode, "-T", "-f", "-q", "-o", strOut.c_str(), "-p", strPid.c_str(),
              (char*)nullptr);
@@ -167,14 +166,16 @@ class CBench {
   bool Setup(bool bModem) {
     m_strDir = testenv::MakeDir("idle");
     if (bModem) {
-      if (!m_sim.Start({"--modem", "name=com2,link=" + m_strDir + "/com2,baud=115200,signal=45", "--sim-base", "any"},
-                       m_strDir)) {
+      if (!m_sim.Start(
+              {"--modem", "name=com2,link=" + m_strDir + "/com2,baud=115200,signal=45", "--sim-base", "any"},
+              m_strDir)) {
         fprintf(stderr, "modemsim did not start:\n%s\n", m_sim.Output().c_str());
         return false;
       }
     }
     m_pHome = std::make_unique<e2e::CHome>("", m_strDir + "/com2");
-    if (!e2e::StartProgram(m_tmux, *m_pHome, 80, 25, bModem ? m_sim.ShimEnvironment() : simsupport::EnvList{})) {
+    if (!e2e::StartProgram(m_tmux, *m_pHome, 80, 25,
+                           bModem ? m_sim.ShimEnvironment() : simsupport::EnvList{})) {
       fprintf(stderr, "the program did not start\n");
       return false;
     }
@@ -237,8 +238,8 @@ class CBench {
 
   void Print(bool bSyscalls) const {
     printf("\nIdle cost of tavrix (all threads of the process; per second of the period)\n");
-    printf("%-24s %6s %9s %9s %9s %8s %9s %9s %4s\n", "state", "secs", "wakeups/s", "vol/s", "invol/s", "cpu ms",
-           "cpu ms/s", "run us/s", "thr");
+    printf("%-24s %6s %9s %9s %9s %8s %9s %9s %4s\n", "state", "secs", "wakeups/s", "vol/s", "invol/s",
+           "cpu ms", "cpu ms/s", "run us/s", "thr");
     long lTick = sysconf(_SC_CLK_TCK);
     for (const Row& r : m_vRows) {
       double dVol = (double)(r.cEnd.llVoluntary - r.cBegin.llVoluntary);

@@ -30,7 +30,9 @@ struct PreloadSelf {
   PreloadSelf() { simsupport::PreloadShim(); }
 } g_preloadSelf;
 
-bool GoOn(int, const void*) { return true; }
+bool GoOn(int, const void*) {
+  return true;
+}
 
 // A port that forwards everything to the serial port but cannot wait for
 // input: the driver then paces its polling with plain 20 ms sleeps.
@@ -62,7 +64,6 @@ std::string Frame(int iNumber) {
   return sz;
 }
 
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -85,9 +86,10 @@ int main(int argc, char** argv) {
 
   simsupport::CModemSim sim;
   std::string strDir = testenv::MakeDir("bench");
-  if (!sim.Start({"--modem", "name=com2,link=" + strDir + "/com2,baud=115200,latency=" + std::to_string(iLatency),
-                  "--sim-base", "12"},
-                 strDir)) {
+  if (!sim.Start(
+          {"--modem", "name=com2,link=" + strDir + "/com2,baud=115200,latency=" + std::to_string(iLatency),
+           "--sim-base", "12"},
+          strDir)) {
     fprintf(stderr, "modemsim did not start:\n%s\n", sim.Output().c_str());
     return 1;
   }

@@ -70,9 +70,6 @@ void Usage(const char* pszName) {
       pszName);
 }
 
-
-
-
 std::string ReadLoad() {
   std::ifstream in("/proc/loadavg");
   std::string str;
@@ -92,7 +89,6 @@ long long SummaryField(const std::string& str, const std::string& strKey) {
   if (u == std::string::npos) return -1;
   return atoll(str.c_str() + u + strKey.size() + 2);
 }
-
 
 // strace -f -tt -T of each pid (skipped when 0) for iMs, into its file.
 void Trace(const std::vector<std::pair<int, std::string>>& vTargets, int iMs) {
@@ -127,9 +123,9 @@ struct Result {
   bool bNetwork = false;
   int iTries = 0, iMisses = 0, iMin = 0, iMax = 0;
   double dAve = 0;
-  std::vector<double> vTrue;      // true trips of the run's passes, ms
-  std::vector<Sample> vSamples;   // passes read from the screen
-  std::vector<double> vExcess;    // per-pass excess of those samples, ms
+  std::vector<double> vTrue;     // true trips of the run's passes, ms
+  std::vector<Sample> vSamples;  // passes read from the screen
+  std::vector<double> vExcess;   // per-pass excess of those samples, ms
   bool bMatched = false;
 };
 
@@ -148,9 +144,7 @@ class CCopy {
 class CTmuxCopy : public CCopy {
  public:
   CTmuxCopy(const std::string& strCom2) : m_home("", strCom2) {}
-  bool Start(const simsupport::EnvList& vEnv) {
-    return e2e::StartProgram(m_tmux, m_home, 80, 25, vEnv);
-  }
+  bool Start(const simsupport::EnvList& vEnv) { return e2e::StartProgram(m_tmux, m_home, 80, 25, vEnv); }
   bool Type(const std::string& strText) override { return m_tmux.SendText(strText); }
   bool Key(const std::string& strKey) override { return m_tmux.SendKeys({strKey}); }
   std::string Screen() override { return m_tmux.Capture(); }
@@ -203,13 +197,14 @@ bool RunOne(Setup setup, bool bNetwork, winehost::CWineEnv* pWine, int iSeconds,
   pResult->setup = setup;
   pResult->bNetwork = bNetwork;
   std::string strDir = testenv::MakeDir(apszDirs[setup]);
-  std::string strRemote = "name=rem,link=" + strDir + "/com2,baud=115200,signal=45,latency=" +
-                          std::to_string(iLatency);
+  std::string strRemote =
+      "name=rem,link=" + strDir + "/com2,baud=115200,signal=45,latency=" + std::to_string(iLatency);
   std::vector<std::string> vArgs = {"--modem", strRemote};
   if (bCopy) {
     // The base modem adds no air latency of its own: a packet sees the sum
     // of both ends', so both set-ups have the same one-way latency.
-    vArgs.insert(vArgs.end(), {"--modem", "name=base,role=base,link=" + strDir + "/base,baud=115200,latency=0"});
+    vArgs.insert(vArgs.end(),
+                 {"--modem", "name=base,role=base,link=" + strDir + "/base,baud=115200,latency=0"});
   } else {
     vArgs.insert(vArgs.end(), {"--sim-base", "any"});
   }
@@ -373,16 +368,20 @@ void Print(const Result& r, int iLatency) {
   printf("\n%s, one-way air latency %d ms\n", r.strName.c_str(), iLatency);
   printf("  run (screen):    tries %d, misses %d, min %d, max %d, ave %.1f ms\n", r.iTries, r.iMisses, r.iMin,
          r.iMax, r.dAve);
-  printf("  true (modemsim): %zu answers for the run's %zu good passes: min %.2f, median %.2f, mean %.2f, max %.2f ms\n",
-         r.vTrue.size(), uGood, dTrueMin, bench::Percentile(vTrue, 0.5), Mean(vTrue), dTrueMax);
+  printf(
+      "  true (modemsim): %zu answers for the run's %zu good passes: min %.2f, median %.2f, mean %.2f, max "
+      "%.2f ms\n",
+      r.vTrue.size(), uGood, dTrueMin, bench::Percentile(vTrue, 0.5), Mean(vTrue), dTrueMax);
   printf("  excess of the run's figures over the true ones:\n");
   printf("    ave - true mean      %7.2f ms   (mean excess per pass)\n", (double)r.dAve - Mean(vTrue));
   printf("    min - true min       %7.2f ms\n", (double)r.iMin - dTrueMin);
   printf("    max - true max       %7.2f ms   (the worst pass exceeds its true trip by at least this)\n",
          (double)r.iMax - dTrueMax);
   if (!r.vExcess.empty()) {
-    printf("  per pass, %zu passes read off the screen and matched to the simulator's figure for the same frame%s:\n",
-           r.vExcess.size(), r.bMatched ? "" : " (some samples could not be matched)");
+    printf(
+        "  per pass, %zu passes read off the screen and matched to the simulator's figure for the same "
+        "frame%s:\n",
+        r.vExcess.size(), r.bMatched ? "" : " (some samples could not be matched)");
     printf("    excess median %.2f ms, worst %.2f ms, best %.2f ms\n", bench::Percentile(r.vExcess, 0.5),
            bench::Percentile(r.vExcess, 1.0), bench::Percentile(r.vExcess, 0.0));
   }

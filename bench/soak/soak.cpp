@@ -104,7 +104,8 @@ bool Run(double dMinutes, int iRemotes, int iIntervalMs, double dJunkSeconds) {
     return false;
   }
   e2e::CHome home("", strDir + "/com2");
-  home.WriteRegistry("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n\"CHANNEL\"=dword:00000005\n");
+  home.WriteRegistry(
+      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n\"CHANNEL\"=dword:00000005\n");
   simsupport::CTmuxSession tmux;
   if (!e2e::StartProgram(tmux, home, 80, 25, sim.ShimEnvironment())) {
     fprintf(stderr, "the program did not start\n");
@@ -157,8 +158,8 @@ bool Run(double dMinutes, int iRemotes, int iIntervalMs, double dJunkSeconds) {
     double dCpuMs = double(llCpu - llCpuBefore) * 1000.0 / double(lTick);
     llCpuBefore = llCpu;
     printf("%6d %9lld %9lld %5d %4lld %8.0f %7.2f %9lld %6lld %6d\n", iMinute, StatusKb(strStatus, "VmRSS:"),
-           StatusKb(strStatus, "VmHWM:"), CountEntries(strProc + "/fd"), StatusKb(strStatus, "Threads:"), dCpuMs,
-           dCpuMs / 10.0 / dSeconds, SumField(strPeers, "good"), SumField(strPeers, "bad"), iJunk);
+           StatusKb(strStatus, "VmHWM:"), CountEntries(strProc + "/fd"), StatusKb(strStatus, "Threads:"),
+           dCpuMs, dCpuMs / 10.0 / dSeconds, SumField(strPeers, "good"), SumField(strPeers, "bad"), iJunk);
     fflush(stdout);
   }
   std::string strScreen = tmux.Capture();

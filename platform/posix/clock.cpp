@@ -17,4 +17,6 @@ uint64_t PlatSystemTimeFileTime() {
   return (uint64_t(ts.tv_sec) + ullEpochDelta) * 10000000ull + uint64_t(ts.tv_nsec) / 100u;
 }
 
-void PlatSleep(DWORD dwMillis) { PosixSleepMillis(int64_t(dwMillis)); }
+void PlatSleep(DWORD dwMillis) {
+  PosixSleepMillis(int64_t(dwMillis));
+}

@@ -41,9 +41,13 @@ void PlatEventConsume(PLATEVENT hEvent) {
   }
 }
 
-void PlatEventReset(PLATEVENT hEvent) { PlatEventConsume(hEvent); }
+void PlatEventReset(PLATEVENT hEvent) {
+  PlatEventConsume(hEvent);
+}
 
-int PlatEventFd(PLATEVENT hEvent) { return hEvent ? hEvent->iFd : -1; }
+int PlatEventFd(PLATEVENT hEvent) {
+  return hEvent ? hEvent->iFd : -1;
+}
 
 bool PlatEventWait(PLATEVENT hEvent, DWORD dwMillis) {
   if (!hEvent) return false;

@@ -22,7 +22,9 @@
 
 namespace {
 
-int HandleFd(HANDLE h) { return int(intptr_t(h)); }
+int HandleFd(HANDLE h) {
+  return int(intptr_t(h));
+}
 
 // The log folder, opened as a descriptor; -1 when it cannot be had.
 int OpenLogFolder() {
@@ -37,8 +39,7 @@ HANDLE PlatLogCreate(const char* pszName) {
   if (!pszName || !*pszName || strchr(pszName, '/')) return INVALID_HANDLE_VALUE;
   int iDir = OpenLogFolder();
   if (iDir < 0) return INVALID_HANDLE_VALUE;
-  int iFd = openat(iDir, pszName,
-                   O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+  int iFd = openat(iDir, pszName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
   close(iDir);
   if (iFd < 0) return INVALID_HANDLE_VALUE;
   struct stat st;

@@ -215,7 +215,8 @@ class CStore {
     if (m_fdDir < 0) {
       int iErrno = errno;
       if (!bCreate && (iErrno == ENOENT || iErrno == ENOTDIR)) return 0;
-      return Fail(bWrite ? WriteError(iErrno) : ReadError(iErrno), "cannot open its folder: " + ErrnoText(iErrno));
+      return Fail(bWrite ? WriteError(iErrno) : ReadError(iErrno),
+                  "cannot open its folder: " + ErrnoText(iErrno));
     }
     if (bWrite) {
       int iResult = LockFolder(m_fdDir);
@@ -232,7 +233,8 @@ class CStore {
     struct stat st;
     if (fstat(m_fdFile, &st) != 0) return FailErrno(false);
     if (!S_ISREG(st.st_mode))
-      return Fail(ERROR_ACCESS_DENIED, S_ISDIR(st.st_mode) ? "a folder is in the file's place" : "not a plain file");
+      return Fail(ERROR_ACCESS_DENIED,
+                  S_ISDIR(st.st_mode) ? "a folder is in the file's place" : "not a plain file");
     m_bExists = true;
     char ab[65536];
     for (;;) {
@@ -308,7 +310,8 @@ class CStore {
       ssize_t n = readlinkat(m_fdDir, g_szFileName, szLink, sizeof(szLink) - 1);
       szLink[n > 0 ? n : 0] = 0;
       if (iErrno == ENOENT)
-        return Fail(ERROR_ACCESS_DENIED, std::string("symbolic link to ") + szLink + ", which does not exist");
+        return Fail(ERROR_ACCESS_DENIED,
+                    std::string("symbolic link to ") + szLink + ", which does not exist");
       return Fail(ERROR_ACCESS_DENIED, std::string("symbolic link to ") + szLink + ": " + ErrnoText(iErrno));
     }
     std::string strReal = pszReal;

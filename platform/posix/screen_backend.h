@@ -58,7 +58,7 @@ void ScreenCorePost(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 // A mouse message to the shown window under terminal cell (x, y), in its
 // client coordinates; nothing when no window is there.
 void ScreenCoreMouse(UINT uMsg, int x, int y);
-void ScreenCoreHangUp();        // the terminal is gone: top-level windows close
+void ScreenCoreHangUp();         // the terminal is gone: top-level windows close
 void ScreenCoreQuit(int iCode);  // the quit message
 void ScreenCoreResize(int cx, int cy);
 

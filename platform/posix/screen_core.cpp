@@ -3,22 +3,18 @@
 // (top-level windows on the terminal, children inside their parent's client
 // area), each bound to a registered class and its procedure. As on Win32, a
 // new child goes to the bottom of its siblings' Z order: the first child
-// created is the first child (GW_CHILD), painted last, on top. Every window keeps its invalid region as one column span per
-// client row; WM_PAINT is delivered, parents before children, when the queue
-// holds nothing else, and painting writes into the composed grid of cells.
-// Rows that changed are copied out by the backend (the terminal or the test
-// screen) when the message loop finds nothing to do, or at UpdateWindow, at
-// most once per FLUSH_INTERVAL_MS on average (a screen that was quiet may
-// copy out twice in a row, so a first screen drawn in two steps is not held
-// back): a copy-out asked for sooner is left pending and the waits wake for
-// it when it falls due, so the terminal is never more than that behind the
-// windows, however many lines a second they show. While a serial line has bytes waiting the copy-out waits too: a
-// polling loop that reads the line handles them first.
-// Key input, the hang-up, the quit signal and resizes come in from the
-// backend while the loop waits or peeks. Keys are handed at once to the
-// arrival hook (the keyboard's filter, then the focus window), so a flood of
-// them never piles up in the message queue; a WM_NULL tells the loop that
-// keys came.
+// created is the first child (GW_CHILD), painted last, on top. Every window keeps its invalid region as one
+// column span per client row; WM_PAINT is delivered, parents before children, when the queue holds nothing
+// else, and painting writes into the composed grid of cells. Rows that changed are copied out by the backend
+// (the terminal or the test screen) when the message loop finds nothing to do, or at UpdateWindow, at most
+// once per FLUSH_INTERVAL_MS on average (a screen that was quiet may copy out twice in a row, so a first
+// screen drawn in two steps is not held back): a copy-out asked for sooner is left pending and the waits wake
+// for it when it falls due, so the terminal is never more than that behind the windows, however many lines a
+// second they show. While a serial line has bytes waiting the copy-out waits too: a polling loop that reads
+// the line handles them first. Key input, the hang-up, the quit signal and resizes come in from the backend
+// while the loop waits or peeks. Keys are handed at once to the arrival hook (the keyboard's filter, then the
+// focus window), so a flood of them never piles up in the message queue; a WM_NULL tells the loop that keys
+// came.
 #include <strings.h>
 
 #include <algorithm>
@@ -66,8 +62,8 @@ struct Window {
 
 struct DC {
   Window* pWnd;
-  int ox, oy;                // client origin on the terminal
-  RECT rcClip;               // terminal cells the window may paint
+  int ox, oy;                 // client origin on the terminal
+  RECT rcClip;                // terminal cells the window may paint
   std::vector<Span> aRegion;  // the paint region, per client row
   COLORREF crText;
   COLORREF crBk;
@@ -159,8 +155,12 @@ Window* Find(HWND hWnd) {
   return it->second.get();
 }
 
-int Width(const RECT& rc) { return rc.right - rc.left; }
-int Height(const RECT& rc) { return rc.bottom - rc.top; }
+int Width(const RECT& rc) {
+  return rc.right - rc.left;
+}
+int Height(const RECT& rc) {
+  return rc.bottom - rc.top;
+}
 
 // The client origin of a window on the terminal.
 void Origin(const Window* p, int* px, int* py) {
@@ -223,13 +223,14 @@ void Invalidate(Window* p, RECT rc, bool bErase) {
   if (bErase) p->bErase = true;
   for (Window* c : p->apChildren) {
     if (!c->bVisible) continue;
-    RECT rcChild = {rc.left - c->rc.left, rc.top - c->rc.top, rc.right - c->rc.left,
-                    rc.bottom - c->rc.top};
+    RECT rcChild = {rc.left - c->rc.left, rc.top - c->rc.top, rc.right - c->rc.left, rc.bottom - c->rc.top};
     Invalidate(c, rcChild, true);
   }
 }
 
-void InvalidateAll(Window* p) { Invalidate(p, RECT{0, 0, Width(p->rc), Height(p->rc)}, true); }
+void InvalidateAll(Window* p) {
+  Invalidate(p, RECT{0, 0, Width(p->rc), Height(p->rc)}, true);
+}
 
 void MarkOutside(const RECT& rcTerm) {
   for (int y = std::max<LONG>(rcTerm.top, 0); y < std::min<LONG>(rcTerm.bottom, g_screen.cy); ++y) {
@@ -312,7 +313,8 @@ bool WaitAndFlush(DWORD dwMillis, const int* aiLineFds, int nLines) {
       dwLeft = dwPassed >= dwMillis ? 0 : dwMillis - dwPassed;
     }
     DWORD dwDue = FlushDueIn();
-    if (dwDue == INFINITE || (dwLeft != INFINITE && dwDue >= dwLeft)) return Backend()->Wait(dwLeft, aiLineFds, nLines);
+    if (dwDue == INFINITE || (dwLeft != INFINITE && dwDue >= dwLeft))
+      return Backend()->Wait(dwLeft, aiLineFds, nLines);
     bool bLine = dwDue > 0 && Backend()->Wait(dwDue, aiLineFds, nLines);
     if (bLine || ScreenCoreHasInput()) return bLine;
     g_screen.bLinePending = false;
@@ -350,14 +352,19 @@ void Forget(Window* p) {
 }
 
 // Brushes and fonts are small tokens.
-int BrushIndex(HBRUSH hBrush) { return int(reinterpret_cast<intptr_t>(hBrush)) - 1; }
+int BrushIndex(HBRUSH hBrush) {
+  return int(reinterpret_cast<intptr_t>(hBrush)) - 1;
+}
 
 BYTE BrushAttr(int iBrush) {
   switch (iBrush) {
-    case BLACK_BRUSH: return CELL_REVERSE;
+    case BLACK_BRUSH:
+      return CELL_REVERSE;
     case GRAY_BRUSH:
-    case DKGRAY_BRUSH: return CELL_SHADE;
-    default: return CELL_NORMAL;
+    case DKGRAY_BRUSH:
+      return CELL_SHADE;
+    default:
+      return CELL_NORMAL;
   }
 }
 
@@ -374,8 +381,7 @@ bool InRegion(const DC* pDC, int x, int y) {
 void PutCell(DC* pDC, int x, int y, char ch, BYTE bAttr) {
   if (!InRegion(pDC, x, y)) return;
   int sx = pDC->ox + x, sy = pDC->oy + y;
-  if (sx < pDC->rcClip.left || sx >= pDC->rcClip.right || sy < pDC->rcClip.top ||
-      sy >= pDC->rcClip.bottom)
+  if (sx < pDC->rcClip.left || sx >= pDC->rcClip.right || sy < pDC->rcClip.top || sy >= pDC->rcClip.bottom)
     return;
   ScreenCell& cell = g_screen.aCells[size_t(sy) * size_t(g_screen.cx) + size_t(sx)];
   if (cell.ch != ch || cell.bAttr != bAttr) {
@@ -431,7 +437,9 @@ void ScreenCoreSelect(CScreenBackend* pBackend) {
   g_screen = std::move(fresh);
 }
 
-int ScreenCorePaintCount() { return g_screen.iPaints; }
+int ScreenCorePaintCount() {
+  return g_screen.iPaints;
+}
 
 const ScreenCell* ScreenCoreCells(int* pcx, int* pcy) {
   *pcx = g_screen.cx;
@@ -469,7 +477,9 @@ void ScreenCoreKey(UINT uMsg, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-void PlatSetKeyArrivalHook(PlatKeyArrivalFn fn) { g_screen.pfnKeyArrival = fn; }
+void PlatSetKeyArrivalHook(PlatKeyArrivalFn fn) {
+  g_screen.pfnKeyArrival = fn;
+}
 
 namespace {
 // The topmost shown window under a terminal cell, looking into children.
@@ -510,7 +520,9 @@ void ScreenCoreHangUp() {
   for (Window* p : g_screen.apTop) ScreenCorePost(p->hWnd, WM_CLOSE, 0, 0);
 }
 
-void ScreenCoreQuit(int iCode) { PlatPostQuitMessage(iCode); }
+void ScreenCoreQuit(int iCode) {
+  PlatPostQuitMessage(iCode);
+}
 
 void ScreenCoreResize(int cx, int cy) {
   if (!g_screen.bStarted) return;
@@ -535,8 +547,8 @@ void ScreenCoreResize(int cx, int cy) {
 
 // ---- classes and windows ----------------------------------------------------------
 
-bool PlatRegisterClass(const char* pszClass, UINT uStyle, WNDPROC pfnWndProc,
-                       HINSTANCE /*hInstance*/, int iBackgroundBrush) {
+bool PlatRegisterClass(const char* pszClass, UINT uStyle, WNDPROC pfnWndProc, HINSTANCE /*hInstance*/,
+                       int iBackgroundBrush) {
   if (!pszClass || !pfnWndProc) return false;
   for (const WndClass& c : g_screen.aClasses)
     if (strcasecmp(c.strName.c_str(), pszClass) == 0) return false;  // already there
@@ -544,9 +556,8 @@ bool PlatRegisterClass(const char* pszClass, UINT uStyle, WNDPROC pfnWndProc,
   return true;
 }
 
-HWND PlatCreateWindow(DWORD dwExStyle, const char* pszClass, const char* pszText, DWORD dwStyle,
-                      int x, int y, int cx, int cy, HWND hParent, HMENU hMenu,
-                      HINSTANCE hInstance, void* pvParam) {
+HWND PlatCreateWindow(DWORD dwExStyle, const char* pszClass, const char* pszText, DWORD dwStyle, int x, int y,
+                      int cx, int cy, HWND hParent, HMENU hMenu, HINSTANCE hInstance, void* pvParam) {
   size_t iClass = g_screen.aClasses.size();
   for (size_t i = 0; i < g_screen.aClasses.size(); ++i)
     if (pszClass && strcasecmp(g_screen.aClasses[i].strName.c_str(), pszClass) == 0) iClass = i;
@@ -586,8 +597,8 @@ HWND PlatCreateWindow(DWORD dwExStyle, const char* pszClass, const char* pszText
   } else {
     g_screen.apTop.push_back(p);
   }
-  CREATESTRUCTA cs = {pvParam, hInstance, hMenu, hParent, cy, cx, y, x, LONG(dwStyle),
-                      pszText, pszClass, dwExStyle};
+  CREATESTRUCTA cs = {pvParam, hInstance, hMenu,         hParent, cy,       cx,
+                      y,       x,         LONG(dwStyle), pszText, pszClass, dwExStyle};
   if (Send(p, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
     if (pParent) {
       pParent->apChildren.erase(std::find(pParent->apChildren.begin(), pParent->apChildren.end(), p));
@@ -743,7 +754,9 @@ bool PlatGetClientRect(HWND hWnd, RECT* prc) {
   return true;
 }
 
-bool PlatAdjustWindowRectEx(RECT* prc, DWORD, bool, DWORD) { return prc != nullptr; }
+bool PlatAdjustWindowRectEx(RECT* prc, DWORD, bool, DWORD) {
+  return prc != nullptr;
+}
 
 bool PlatGetWorkArea(RECT* prc) {
   if (g_screen.bHungUp || !EnsureStarted()) return false;
@@ -761,7 +774,9 @@ HWND PlatSetFocus(HWND hWnd) {
   return hOld;
 }
 
-HWND PlatGetFocus() { return g_screen.hFocus; }
+HWND PlatGetFocus() {
+  return g_screen.hFocus;
+}
 
 HWND PlatGetActiveWindow() {
   for (Window* p : g_screen.apTop)
@@ -836,7 +851,9 @@ void PlatEndPaint(HWND, const PAINTSTRUCT* pps) {
   if (pps) delete reinterpret_cast<DC*>(pps->hdc);
 }
 
-HFONT PlatCreateFont(int, int, BYTE, const char*) { return reinterpret_cast<HFONT>(FONT_TOKEN); }
+HFONT PlatCreateFont(int, int, BYTE, const char*) {
+  return reinterpret_cast<HFONT>(FONT_TOKEN);
+}
 
 bool PlatGetFontCell(HFONT hFont, SIZE* psizeCell) {
   if (!hFont || !psizeCell) return false;
@@ -844,7 +861,9 @@ bool PlatGetFontCell(HFONT hFont, SIZE* psizeCell) {
   return true;
 }
 
-bool PlatDeleteObject(HGDIOBJ) { return true; }
+bool PlatDeleteObject(HGDIOBJ) {
+  return true;
+}
 
 HGDIOBJ PlatGetStockObject(int iObject) {
   if (iObject < WHITE_BRUSH || iObject > BLACK_BRUSH) return nullptr;
@@ -917,8 +936,10 @@ COLORREF PlatSetBkColor(HDC hDC, COLORREF cr) {
 COLORREF PlatGetSysColor(int iIndex) {
   switch (iIndex) {
     case COLOR_HIGHLIGHT:
-    case COLOR_WINDOWTEXT: return RGB(0, 0, 0);
-    default: return RGB(255, 255, 255);
+    case COLOR_WINDOWTEXT:
+      return RGB(0, 0, 0);
+    default:
+      return RGB(255, 255, 255);
   }
 }
 
@@ -1022,7 +1043,9 @@ void PlatPostQuitMessage(int iExitCode) {
   g_screen.iQuitCode = iExitCode;
 }
 
-bool PlatQuitPosted() { return g_screen.bQuit; }
+bool PlatQuitPosted() {
+  return g_screen.bQuit;
+}
 
 bool PlatTranslateMessage(const MSG* pMsg) {
   if (!pMsg || pMsg->message != WM_KEYDOWN) return false;
@@ -1047,7 +1070,9 @@ LRESULT PlatDispatchMessage(const MSG* pMsg) {
   return Send(p, pMsg->message, pMsg->wParam, pMsg->lParam);
 }
 
-SHORT PlatGetAsyncKeyState(int) { return 0; }  // a terminal reports no key as down
+SHORT PlatGetAsyncKeyState(int) {
+  return 0;
+}  // a terminal reports no key as down
 
 int PlatLoadString(HINSTANCE, UINT, char* pszBuf, int cchBuf) {
   if (pszBuf && cchBuf > 0) pszBuf[0] = 0;
@@ -1056,8 +1081,12 @@ int PlatLoadString(HINSTANCE, UINT, char* pszBuf, int cchBuf) {
 
 // ---- clocks and the whole screen -------------------------------------------------------------
 
-DWORD PlatScreenTickCount() { return Backend()->Ticks(); }
-uint64_t PlatScreenFileTime() { return Backend()->FileTime(); }
+DWORD PlatScreenTickCount() {
+  return Backend()->Ticks();
+}
+uint64_t PlatScreenFileTime() {
+  return Backend()->FileTime();
+}
 
 void PlatScreenShutdown() {
   if (g_screen.bStarted) {

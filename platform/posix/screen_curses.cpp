@@ -91,7 +91,9 @@ const char* Cap(const char* pszName) {
   return (psz && psz != reinterpret_cast<char*>(-1)) ? psz : nullptr;
 }
 
-bool Flag(const char* pszName) { return tigetflag(const_cast<char*>(pszName)) > 0; }
+bool Flag(const char* pszName) {
+  return tigetflag(const_cast<char*>(pszName)) > 0;
+}
 
 void AppendText(const char* psz) {
   size_t n = strlen(psz);
@@ -116,8 +118,12 @@ void WriteAll(const std::string& str) {
   }
 }
 
-void AssertHook() { PlatScreenShutdown(); }
-void AtExit() { PlatScreenShutdown(); }
+void AssertHook() {
+  PlatScreenShutdown();
+}
+void AtExit() {
+  PlatScreenShutdown();
+}
 
 // Refuses a terminal that cannot place its cursor (TERM=dumb and the like):
 // the panel could not be drawn. True when the terminal type is usable.
@@ -129,8 +135,7 @@ bool CheckTerminalType(const char* pszTerm) {
   }
   bool bUsable = Cap("cup") != nullptr && !Flag("hc") && !Flag("gn");
   del_curterm(cur_term);
-  if (!bUsable)
-    fprintf(stderr, "Tavrix: terminal type \"%s\" cannot place the cursor (see TERM)\n", pszTerm);
+  if (!bUsable) fprintf(stderr, "Tavrix: terminal type \"%s\" cannot place the cursor (see TERM)\n", pszTerm);
   return bUsable;
 }
 
@@ -336,10 +341,14 @@ class CCurses : public CScreenBackend {
     if (ch < 0x20 || ch >= 0x7F) ch = ' ';
     chtype attrPanel = m_bColour ? COLOR_PAIR(1) : A_NORMAL;
     switch (cell.bAttr) {
-      case CELL_NORMAL: return ch | attrPanel;
-      case CELL_REVERSE: return ch | attrPanel | A_REVERSE;
-      case CELL_SHADE: return ACS_CKBOARD | attrPanel;
-      default: return ' ' | A_NORMAL;
+      case CELL_NORMAL:
+        return ch | attrPanel;
+      case CELL_REVERSE:
+        return ch | attrPanel | A_REVERSE;
+      case CELL_SHADE:
+        return ACS_CKBOARD | attrPanel;
+      default:
+        return ' ' | A_NORMAL;
     }
   }
 
@@ -521,7 +530,7 @@ class CCurses : public CScreenBackend {
     }
     if (n < 0) {
       if (errno != EINTR && errno != EAGAIN) HangUp();  // EIO: the terminal is gone
-      return;  // EINTR, EAGAIN: the next wait looks again
+      return;                                           // EINTR, EAGAIN: the next wait looks again
     }
     m_dwLastByte = PlatTickCount();
     TermKey aKeys[CTermKeyDecoder::MAX_OUT];
@@ -607,4 +616,6 @@ int ScreenTerminalKey(const TermKey& key, UINT* auMsg, WPARAM* awParam) {
   return 2;
 }
 
-CScreenBackend* ScreenCursesBackend() { return &g_curses; }
+CScreenBackend* ScreenCursesBackend() {
+  return &g_curses;
+}

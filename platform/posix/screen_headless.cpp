@@ -82,8 +82,8 @@ class CHeadless : public CScreenBackend {
   uint64_t FileTime() override { return FILETIME_BASE + uint64_t(m_dwNow) * 10000u; }
   void Bell() override { ++m_iBells; }
 
-  void Add(EventKind eKind, DWORD dwDelay, HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
-           int cx = 0, int cy = 0) {
+  void Add(EventKind eKind, DWORD dwDelay, HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, int cx = 0,
+           int cy = 0) {
     Event e = {m_dwNow + dwDelay, m_uSeq++, eKind, hWnd, uMsg, wParam, lParam, cx, cy};
     m_aEvents.push_back(e);
     std::stable_sort(m_aEvents.begin(), m_aEvents.end(), [this](const Event& a, const Event& b) {
@@ -101,11 +101,20 @@ class CHeadless : public CScreenBackend {
       m_aEvents.erase(m_aEvents.begin());
       bAny = true;
       switch (e.eKind) {
-        case EV_KEY: ScreenCoreKey(e.uMsg, e.wParam, e.lParam); break;
-        case EV_POST: ScreenCorePost(e.hWnd, e.uMsg, e.wParam, e.lParam); break;
-        case EV_HANGUP: ScreenCoreHangUp(); break;
-        case EV_QUIT: ScreenCoreQuit(0); break;
-        case EV_WAKE: break;  // the wait ends with nothing to report
+        case EV_KEY:
+          ScreenCoreKey(e.uMsg, e.wParam, e.lParam);
+          break;
+        case EV_POST:
+          ScreenCorePost(e.hWnd, e.uMsg, e.wParam, e.lParam);
+          break;
+        case EV_HANGUP:
+          ScreenCoreHangUp();
+          break;
+        case EV_QUIT:
+          ScreenCoreQuit(0);
+          break;
+        case EV_WAKE:
+          break;  // the wait ends with nothing to report
         case EV_RESIZE:
           m_cx = e.cx;
           m_cy = e.cy;
@@ -153,21 +162,33 @@ void PlatHeadlessType(const char* psz, DWORD dwDelay) {
   for (; psz && *psz; ++psz) PlatHeadlessChar(static_cast<unsigned char>(*psz), dwDelay);
 }
 
-void PlatHeadlessHangUp(DWORD dwDelay) { g_headless.Add(EV_HANGUP, dwDelay, nullptr, 0, 0, 0); }
-void PlatHeadlessQuit(DWORD dwDelay) { g_headless.Add(EV_QUIT, dwDelay, nullptr, 0, 0, 0); }
+void PlatHeadlessHangUp(DWORD dwDelay) {
+  g_headless.Add(EV_HANGUP, dwDelay, nullptr, 0, 0, 0);
+}
+void PlatHeadlessQuit(DWORD dwDelay) {
+  g_headless.Add(EV_QUIT, dwDelay, nullptr, 0, 0, 0);
+}
 void PlatHeadlessResize(int cx, int cy, DWORD dwDelay) {
   g_headless.Add(EV_RESIZE, dwDelay, nullptr, 0, 0, 0, cx, cy);
 }
-void PlatHeadlessWake(DWORD dwDelay) { g_headless.Add(EV_WAKE, dwDelay, nullptr, 0, 0, 0); }
-int PlatHeadlessPending() { return int(g_headless.m_aEvents.size()); }
+void PlatHeadlessWake(DWORD dwDelay) {
+  g_headless.Add(EV_WAKE, dwDelay, nullptr, 0, 0, 0);
+}
+int PlatHeadlessPending() {
+  return int(g_headless.m_aEvents.size());
+}
 
 void PlatHeadlessSetIdleHook(PlatHeadlessIdleFn fn, void* pvContext) {
   g_headless.m_pfnIdle = fn;
   g_headless.m_pvIdle = pvContext;
 }
 
-DWORD PlatHeadlessNow() { return g_headless.m_dwNow; }
-void PlatHeadlessAdvance(DWORD dwMillis) { g_headless.m_dwNow += dwMillis; }
+DWORD PlatHeadlessNow() {
+  return g_headless.m_dwNow;
+}
+void PlatHeadlessAdvance(DWORD dwMillis) {
+  g_headless.m_dwNow += dwMillis;
+}
 
 std::string PlatHeadlessRow(int iRow) {
   int cx = 0, cy = 0;
@@ -193,8 +214,18 @@ bool PlatHeadlessCaret(int* piCol, int* piRow, bool* pbBlock) {
   return c.bShown;
 }
 
-int PlatHeadlessPaints() { return ScreenCorePaintCount(); }
-int PlatHeadlessFlushes() { return g_headless.m_iFlushes; }
-int PlatHeadlessRowsFlushed() { return g_headless.m_iRowsFlushed; }
-int PlatHeadlessBells() { return g_headless.m_iBells; }
-int PlatHeadlessWaits() { return g_headless.m_iWaits; }
+int PlatHeadlessPaints() {
+  return ScreenCorePaintCount();
+}
+int PlatHeadlessFlushes() {
+  return g_headless.m_iFlushes;
+}
+int PlatHeadlessRowsFlushed() {
+  return g_headless.m_iRowsFlushed;
+}
+int PlatHeadlessBells() {
+  return g_headless.m_iBells;
+}
+int PlatHeadlessWaits() {
+  return g_headless.m_iWaits;
+}

@@ -93,7 +93,9 @@ void DescribeErrno(int iErr, char* psz, size_t uSize) {
   snprintf(psz, uSize, "%s%s", pszSys, pszHint);
 }
 
-bool IsLossErrno(int iErr) { return iErr == EIO || iErr == ENXIO || iErr == ENODEV; }
+bool IsLossErrno(int iErr) {
+  return iErr == EIO || iErr == ENXIO || iErr == ENODEV;
+}
 
 void MarkLost(PlatSerialLine* pLine, int iWhy) {
   int iNone = 0;
@@ -166,7 +168,9 @@ void PlatSerialDevice(int iNumber, char* pszDevice, int iSize) {
     snprintf(pszDevice, size_t(iSize), "/dev/ttyS%d", iNumber - 1);
 }
 
-const char* PlatSerialOpenError() { return t_szOpenError; }
+const char* PlatSerialOpenError() {
+  return t_szOpenError;
+}
 
 PLATSERIAL PlatSerialOpen(int iNumber) {
   t_szOpenError[0] = 0;
@@ -199,7 +203,8 @@ PLATSERIAL PlatSerialOpen(int iNumber) {
     char szSys[128];
     int iErr = errno;
     if (iErr == ENOTTY)
-      snprintf(t_szOpenError, sizeof t_szOpenError, "not a serial line (%s)", strerror_r(iErr, szSys, sizeof szSys));
+      snprintf(t_szOpenError, sizeof t_szOpenError, "not a serial line (%s)",
+               strerror_r(iErr, szSys, sizeof szSys));
     else
       DescribeErrno(iErr, t_szOpenError, sizeof t_szOpenError);
     close(iFd);
@@ -415,7 +420,8 @@ bool PlatSerialWrite(PLATSERIAL hLine, const void* pData, DWORD dwLen, DWORD* pd
   *pdwWritten = 0;
   if (!hLine) return false;
   const BYTE* p = static_cast<const BYTE*>(pData);
-  int64_t iDeadline = PosixMonotonicMillis() + int64_t(hLine->dwWriteMultiplier) * dwLen + hLine->dwWriteConstant;
+  int64_t iDeadline =
+      PosixMonotonicMillis() + int64_t(hLine->dwWriteMultiplier) * dwLen + hLine->dwWriteConstant;
   while (*pdwWritten < dwLen) {
     DWORD dwLeft = dwLen - *pdwWritten;
     int iChunk = dwLeft > 0x10000000u ? 0x10000000 : int(dwLeft);
@@ -462,11 +468,16 @@ bool PlatSerialGetModemStatus(PLATSERIAL hLine, DWORD* pdwStatus) {
 bool PlatSerialEscape(PLATSERIAL hLine, int iFunc) {
   if (!hLine) return false;
   switch (iFunc) {
-    case SETDTR: return ModemLine(hLine->iFd, true, TIOCM_DTR);
-    case CLRDTR: return ModemLine(hLine->iFd, false, TIOCM_DTR);
-    case SETRTS: return ModemLine(hLine->iFd, true, TIOCM_RTS);
-    case CLRRTS: return ModemLine(hLine->iFd, false, TIOCM_RTS);
-    default: return false;
+    case SETDTR:
+      return ModemLine(hLine->iFd, true, TIOCM_DTR);
+    case CLRDTR:
+      return ModemLine(hLine->iFd, false, TIOCM_DTR);
+    case SETRTS:
+      return ModemLine(hLine->iFd, true, TIOCM_RTS);
+    case CLRRTS:
+      return ModemLine(hLine->iFd, false, TIOCM_RTS);
+    default:
+      return false;
   }
 }
 

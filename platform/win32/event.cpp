@@ -35,4 +35,6 @@ void PlatEventClose(PLATEVENT hEvent) {
   delete hEvent;
 }
 
-HANDLE PlatEventHandle(PLATEVENT hEvent) { return hEvent ? hEvent->hEvent : NULL; }
+HANDLE PlatEventHandle(PLATEVENT hEvent) {
+  return hEvent ? hEvent->hEvent : NULL;
+}

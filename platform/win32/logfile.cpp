@@ -65,6 +65,6 @@ void PlatLogTimeStamp(char* pszText, int iSize) {
   if (!pszText || iSize <= 0) return;
   SYSTEMTIME st;
   GetLocalTime(&st);
-  snprintf(pszText, size_t(iSize), "%04u-%02u-%02u %02u:%02u:%02u.%03u", st.wYear, st.wMonth, st.wDay, st.wHour,
-           st.wMinute, st.wSecond, st.wMilliseconds);
+  snprintf(pszText, size_t(iSize), "%04u-%02u-%02u %02u:%02u:%02u.%03u", st.wYear, st.wMonth, st.wDay,
+           st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
 }

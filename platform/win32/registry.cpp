@@ -78,8 +78,8 @@ void PlatSetRegistryWriterWait(int) {
 bool RegLastWriteFailure(char* pszText, int cchText) {
   if (g_lLastFailure == ERROR_SUCCESS) return false;
   char szReason[256] = "";
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(g_lLastFailure), 0,
-                 szReason, sizeof(szReason), nullptr);
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(g_lLastFailure),
+                 0, szReason, sizeof(szReason), nullptr);
   for (char* p = szReason; *p; p++)
     if (*p == '\r' || *p == '\n') *p = 0;
   if (pszText && cchText > 0)

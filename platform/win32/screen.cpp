@@ -39,7 +39,7 @@ struct ScreenDump {
   std::string strPath;
   SIZE sizeCell = {0, 0};
   std::vector<std::string> aRows;
-  HDC hPaintDC = nullptr;  // the paint in progress
+  HDC hPaintDC = nullptr;   // the paint in progress
   POINT ptOrigin = {0, 0};  // its window's client origin in the top-level client area
 };
 ScreenDump g_dump;
@@ -80,13 +80,12 @@ void DumpBeginPaint(HWND hWnd, HDC hDC, const RECT& rcPaint) {
 void DumpText(int x, int y, const RECT* prcClip, const char* pch, UINT n) {
   for (UINT i = 0; i < n; ++i) {
     int xCell = x + int(i) * g_dump.sizeCell.cx;
-    if (prcClip && (xCell < prcClip->left || xCell >= prcClip->right || y < prcClip->top ||
-                    y >= prcClip->bottom))
+    if (prcClip &&
+        (xCell < prcClip->left || xCell >= prcClip->right || y < prcClip->top || y >= prcClip->bottom))
       continue;
     int c = (xCell + g_dump.ptOrigin.x) / g_dump.sizeCell.cx;
     int r = (y + g_dump.ptOrigin.y) / g_dump.sizeCell.cy;
-    if (r < 0 || r >= int(g_dump.aRows.size()) || c < 0 || c >= int(g_dump.aRows[size_t(r)].size()))
-      continue;
+    if (r < 0 || r >= int(g_dump.aRows.size()) || c < 0 || c >= int(g_dump.aRows[size_t(r)].size())) continue;
     unsigned char ch = static_cast<unsigned char>(pch[i]);
     g_dump.aRows[size_t(r)][size_t(c)] = ch >= 0x20 ? char(ch) : ' ';
   }
@@ -105,8 +104,8 @@ void DumpWrite() {
 }
 }  // namespace
 
-bool PlatRegisterClass(const char* pszClass, UINT uStyle, WNDPROC pfnWndProc,
-                       HINSTANCE hInstance, int iBackgroundBrush) {
+bool PlatRegisterClass(const char* pszClass, UINT uStyle, WNDPROC pfnWndProc, HINSTANCE hInstance,
+                       int iBackgroundBrush) {
   WNDCLASSA wc = {};
   wc.style = uStyle;
   wc.lpfnWndProc = pfnWndProc;
@@ -116,15 +115,18 @@ bool PlatRegisterClass(const char* pszClass, UINT uStyle, WNDPROC pfnWndProc,
   return RegisterClassA(&wc) != 0;
 }
 
-HWND PlatCreateWindow(DWORD dwExStyle, const char* pszClass, const char* pszText, DWORD dwStyle,
-                      int x, int y, int cx, int cy, HWND hParent, HMENU hMenu,
-                      HINSTANCE hInstance, void* pvParam) {
-  return CreateWindowExA(dwExStyle, pszClass, pszText, dwStyle, x, y, cx, cy, hParent, hMenu,
-                         hInstance, pvParam);
+HWND PlatCreateWindow(DWORD dwExStyle, const char* pszClass, const char* pszText, DWORD dwStyle, int x, int y,
+                      int cx, int cy, HWND hParent, HMENU hMenu, HINSTANCE hInstance, void* pvParam) {
+  return CreateWindowExA(dwExStyle, pszClass, pszText, dwStyle, x, y, cx, cy, hParent, hMenu, hInstance,
+                         pvParam);
 }
 
-bool PlatDestroyWindow(HWND hWnd) { return DestroyWindow(hWnd) != 0; }
-bool PlatIsWindow(HWND hWnd) { return IsWindow(hWnd) != 0; }
+bool PlatDestroyWindow(HWND hWnd) {
+  return DestroyWindow(hWnd) != 0;
+}
+bool PlatIsWindow(HWND hWnd) {
+  return IsWindow(hWnd) != 0;
+}
 
 LRESULT PlatDefWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcA(hWnd, uMsg, wParam, lParam);
@@ -138,34 +140,56 @@ intptr_t PlatSetWindowLongPtr(HWND hWnd, int iIndex, intptr_t lValue) {
   return SetWindowLongPtrA(hWnd, iIndex, lValue);
 }
 
-intptr_t PlatGetWindowLongPtr(HWND hWnd, int iIndex) { return GetWindowLongPtrA(hWnd, iIndex); }
+intptr_t PlatGetWindowLongPtr(HWND hWnd, int iIndex) {
+  return GetWindowLongPtrA(hWnd, iIndex);
+}
 
-bool PlatSetWindowText(HWND hWnd, const char* pszText) { return SetWindowTextA(hWnd, pszText) != 0; }
-bool PlatShowWindow(HWND hWnd, int nCmdShow) { return ShowWindow(hWnd, nCmdShow) != 0; }
-bool PlatIsWindowVisible(HWND hWnd) { return IsWindowVisible(hWnd) != 0; }
+bool PlatSetWindowText(HWND hWnd, const char* pszText) {
+  return SetWindowTextA(hWnd, pszText) != 0;
+}
+bool PlatShowWindow(HWND hWnd, int nCmdShow) {
+  return ShowWindow(hWnd, nCmdShow) != 0;
+}
+bool PlatIsWindowVisible(HWND hWnd) {
+  return IsWindowVisible(hWnd) != 0;
+}
 
 bool PlatMoveWindow(HWND hWnd, int x, int y, int cx, int cy, bool bRepaint) {
   return MoveWindow(hWnd, x, y, cx, cy, bRepaint ? TRUE : FALSE) != 0;
 }
 
-HWND PlatGetWindow(HWND hWnd, UINT uCmd) { return GetWindow(hWnd, uCmd); }
-bool PlatGetClientRect(HWND hWnd, RECT* prc) { return GetClientRect(hWnd, prc) != 0; }
+HWND PlatGetWindow(HWND hWnd, UINT uCmd) {
+  return GetWindow(hWnd, uCmd);
+}
+bool PlatGetClientRect(HWND hWnd, RECT* prc) {
+  return GetClientRect(hWnd, prc) != 0;
+}
 
 bool PlatAdjustWindowRectEx(RECT* prc, DWORD dwStyle, bool bMenu, DWORD dwExStyle) {
   return AdjustWindowRectEx(prc, dwStyle, bMenu ? TRUE : FALSE, dwExStyle) != 0;
 }
 
-bool PlatGetWorkArea(RECT* prc) { return SystemParametersInfoA(SPI_GETWORKAREA, 0, prc, 0) != 0; }
+bool PlatGetWorkArea(RECT* prc) {
+  return SystemParametersInfoA(SPI_GETWORKAREA, 0, prc, 0) != 0;
+}
 
-HWND PlatSetFocus(HWND hWnd) { return SetFocus(hWnd); }
-HWND PlatGetFocus() { return GetFocus(); }
-HWND PlatGetActiveWindow() { return GetActiveWindow(); }
+HWND PlatSetFocus(HWND hWnd) {
+  return SetFocus(hWnd);
+}
+HWND PlatGetFocus() {
+  return GetFocus();
+}
+HWND PlatGetActiveWindow() {
+  return GetActiveWindow();
+}
 
 bool PlatInvalidateRect(HWND hWnd, const RECT* prc, bool bErase) {
   return InvalidateRect(hWnd, prc, bErase ? TRUE : FALSE) != 0;
 }
 
-bool PlatUpdateWindow(HWND hWnd) { return UpdateWindow(hWnd) != 0; }
+bool PlatUpdateWindow(HWND hWnd) {
+  return UpdateWindow(hWnd) != 0;
+}
 HDC PlatBeginPaint(HWND hWnd, PAINTSTRUCT* pps) {
   HDC hDC = BeginPaint(hWnd, pps);
   if (hDC && DumpOn()) DumpBeginPaint(hWnd, hDC, pps->rcPaint);
@@ -205,22 +229,37 @@ bool PlatGetFontCell(HFONT hFont, SIZE* psizeCell) {
   return bOk;
 }
 
-bool PlatDeleteObject(HGDIOBJ hObject) { return DeleteObject(hObject) != 0; }
-HGDIOBJ PlatGetStockObject(int iObject) { return GetStockObject(iObject); }
-HGDIOBJ PlatSelectObject(HDC hDC, HGDIOBJ hObject) { return SelectObject(hDC, hObject); }
+bool PlatDeleteObject(HGDIOBJ hObject) {
+  return DeleteObject(hObject) != 0;
+}
+HGDIOBJ PlatGetStockObject(int iObject) {
+  return GetStockObject(iObject);
+}
+HGDIOBJ PlatSelectObject(HDC hDC, HGDIOBJ hObject) {
+  return SelectObject(hDC, hObject);
+}
 
-bool PlatExtTextOut(HDC hDC, int x, int y, UINT uOptions, const RECT* prc, const char* pch,
-                    UINT n) {
+bool PlatExtTextOut(HDC hDC, int x, int y, UINT uOptions, const RECT* prc, const char* pch, UINT n) {
   if (hDC && hDC == g_dump.hPaintDC) DumpText(x, y, (uOptions & ETO_CLIPPED) ? prc : nullptr, pch, n);
   return ExtTextOutA(hDC, x, y, uOptions, prc, pch, n, nullptr) != 0;
 }
 
-int PlatFillRect(HDC hDC, const RECT* prc, HBRUSH hBrush) { return FillRect(hDC, prc, hBrush); }
-COLORREF PlatSetTextColor(HDC hDC, COLORREF cr) { return SetTextColor(hDC, cr); }
-COLORREF PlatSetBkColor(HDC hDC, COLORREF cr) { return SetBkColor(hDC, cr); }
-COLORREF PlatGetSysColor(int iIndex) { return GetSysColor(iIndex); }
+int PlatFillRect(HDC hDC, const RECT* prc, HBRUSH hBrush) {
+  return FillRect(hDC, prc, hBrush);
+}
+COLORREF PlatSetTextColor(HDC hDC, COLORREF cr) {
+  return SetTextColor(hDC, cr);
+}
+COLORREF PlatSetBkColor(HDC hDC, COLORREF cr) {
+  return SetBkColor(hDC, cr);
+}
+COLORREF PlatGetSysColor(int iIndex) {
+  return GetSysColor(iIndex);
+}
 
-bool PlatCreateCaret(HWND hWnd, int cx, int cy) { return CreateCaret(hWnd, nullptr, cx, cy) != 0; }
+bool PlatCreateCaret(HWND hWnd, int cx, int cy) {
+  return CreateCaret(hWnd, nullptr, cx, cy) != 0;
+}
 bool PlatSetCaretBlinkTime(UINT uMillis) {
   if (!g_bBlinkChanged) {
     g_uBlinkOriginal = GetCaretBlinkTime();
@@ -230,11 +269,19 @@ bool PlatSetCaretBlinkTime(UINT uMillis) {
   }
   return SetCaretBlinkTime(uMillis) != 0;
 }
-bool PlatSetCaretPos(int x, int y) { return SetCaretPos(x, y) != 0; }
-bool PlatShowCaret(HWND hWnd) { return ShowCaret(hWnd) != 0; }
-bool PlatHideCaret(HWND hWnd) { return HideCaret(hWnd) != 0; }
+bool PlatSetCaretPos(int x, int y) {
+  return SetCaretPos(x, y) != 0;
+}
+bool PlatShowCaret(HWND hWnd) {
+  return ShowCaret(hWnd) != 0;
+}
+bool PlatHideCaret(HWND hWnd) {
+  return HideCaret(hWnd) != 0;
+}
 
-int PlatGetMessage(MSG* pMsg) { return GetMessageA(pMsg, nullptr, 0, 0); }
+int PlatGetMessage(MSG* pMsg) {
+  return GetMessageA(pMsg, nullptr, 0, 0);
+}
 
 bool PlatPeekMessage(MSG* pMsg, UINT uRemove) {
   return PeekMessageA(pMsg, nullptr, 0, 0, uRemove) != 0;
@@ -249,8 +296,8 @@ DWORD PlatMsgWaitForInput(DWORD dwMillis, bool bLines) {
     nLines = Win32SerialInputEvents(ahLines, 8);
     if (nLines < 0) return PLAT_WAIT_LINE;
   }
-  DWORD dwResult = MsgWaitForMultipleObjectsEx(DWORD(nLines), nLines ? ahLines : nullptr, dwMillis,
-                                               0xFF, MWMO_INPUTAVAILABLE);
+  DWORD dwResult = MsgWaitForMultipleObjectsEx(DWORD(nLines), nLines ? ahLines : nullptr, dwMillis, 0xFF,
+                                               MWMO_INPUTAVAILABLE);
   if (dwResult == WAIT_OBJECT_0 + DWORD(nLines)) return WAIT_OBJECT_0;  // messages
   if (dwResult < WAIT_OBJECT_0 + DWORD(nLines)) return PLAT_WAIT_LINE;
   return dwResult;
@@ -261,10 +308,18 @@ void PlatPostQuitMessage(int iExitCode) {
   PostQuitMessage(iExitCode);
 }
 
-bool PlatQuitPosted() { return g_bQuitPosted; }
-bool PlatTranslateMessage(const MSG* pMsg) { return TranslateMessage(pMsg) != 0; }
-LRESULT PlatDispatchMessage(const MSG* pMsg) { return DispatchMessageA(pMsg); }
-SHORT PlatGetAsyncKeyState(int iKey) { return GetAsyncKeyState(iKey); }
+bool PlatQuitPosted() {
+  return g_bQuitPosted;
+}
+bool PlatTranslateMessage(const MSG* pMsg) {
+  return TranslateMessage(pMsg) != 0;
+}
+LRESULT PlatDispatchMessage(const MSG* pMsg) {
+  return DispatchMessageA(pMsg);
+}
+SHORT PlatGetAsyncKeyState(int iKey) {
+  return GetAsyncKeyState(iKey);
+}
 
 // Keys come through the thread's own message queue, where the system
 // coalesces a held key's repeats: nothing to hook.
@@ -274,7 +329,9 @@ int PlatLoadString(HINSTANCE hInstance, UINT uID, char* pszBuf, int cchBuf) {
   return LoadStringA(hInstance, uID, pszBuf, cchBuf);
 }
 
-DWORD PlatScreenTickCount() { return PlatTickCount(); }
+DWORD PlatScreenTickCount() {
+  return PlatTickCount();
+}
 
 uint64_t PlatScreenFileTime() {
   FILETIME ft;
@@ -284,4 +341,6 @@ uint64_t PlatScreenFileTime() {
 
 // The system takes the windows away with the process; the desktop gets its
 // caret blink time back.
-void PlatScreenShutdown() { RestoreBlinkTime(); }
+void PlatScreenShutdown() {
+  RestoreBlinkTime();
+}

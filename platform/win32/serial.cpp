@@ -30,8 +30,8 @@
 
 struct PlatSerialLine {
   HANDLE hFile;
-  HANDLE hIoEvent;  // manual-reset, for the overlapped reads and writes
-  HANDLE hRxEvent;  // manual-reset, for the armed WaitCommEvent
+  HANDLE hIoEvent;      // manual-reset, for the overlapped reads and writes
+  HANDLE hRxEvent;      // manual-reset, for the armed WaitCommEvent
   HANDLE hWriterEvent;  // manual-reset, for the writer thread's writes
   OVERLAPPED ovRx;
   DWORD dwRxMask;
@@ -120,8 +120,8 @@ thread_local char t_szOpenError[192];
 // The system's text for dwErr, with a hint for the common cases.
 void DescribeError(DWORD dwErr, char* psz, int iSize, bool bOpening) {
   char szSys[128];
-  DWORD dwLen = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwErr, 0, szSys,
-                               sizeof szSys, nullptr);
+  DWORD dwLen = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwErr, 0,
+                               szSys, sizeof szSys, nullptr);
   while (dwLen > 0 && (szSys[dwLen - 1] == '\r' || szSys[dwLen - 1] == '\n' || szSys[dwLen - 1] == '.'))
     szSys[--dwLen] = 0;
   if (dwLen == 0) snprintf(szSys, sizeof szSys, "error %lu", (unsigned long)dwErr);
@@ -155,7 +155,9 @@ void PlatSerialDevice(int iNumber, char* pszDevice, int iSize) {
   snprintf(pszDevice, size_t(iSize), "%s", szName);
 }
 
-const char* PlatSerialOpenError() { return t_szOpenError; }
+const char* PlatSerialOpenError() {
+  return t_szOpenError;
+}
 
 bool PlatSerialLost(PLATSERIAL hLine, char* pszWhy, int iSize) {
   if (!hLine) return false;
@@ -170,8 +172,8 @@ PLATSERIAL PlatSerialOpen(int iNumber) {
   if (iNumber < 1) return nullptr;
   char szName[MAX_PATH];
   LineName(iNumber, szName, sizeof szName);
-  HANDLE hFile = CreateFileA(szName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                             FILE_FLAG_OVERLAPPED, NULL);
+  HANDLE hFile =
+      CreateFileA(szName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, NULL);
   if (hFile == INVALID_HANDLE_VALUE) {
     DescribeError(GetLastError(), t_szOpenError, sizeof t_szOpenError, true);
     return nullptr;
@@ -344,8 +346,7 @@ int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen, PLATEVENT 
     HANDLE ah[2] = {ov.hEvent, PlatEventHandle(hWake)};
     DWORD dwWait = WaitForMultipleObjects(ah[1] ? 2 : 1, ah, FALSE, INFINITE);
     if (dwWait != WAIT_OBJECT_0) CancelIo(hLine->hFile);
-    if (GetOverlappedResult(hLine->hFile, &ov, &dwWritten, TRUE) || dwWritten > 0)
-      iResult = int(dwWritten);
+    if (GetOverlappedResult(hLine->hFile, &ov, &dwWritten, TRUE) || dwWritten > 0) iResult = int(dwWritten);
   }
   return iResult;
 }

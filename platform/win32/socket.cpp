@@ -30,9 +30,10 @@ bool StartWinsock() {
 
 void Why(char* psz, int iSize, int iErr) {
   if (!psz || iSize <= 0) return;
-  DWORD dwLen = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(iErr), 0,
-                               psz, DWORD(iSize), nullptr);
-  while (dwLen > 0 && (psz[dwLen - 1] == '\r' || psz[dwLen - 1] == '\n' || psz[dwLen - 1] == '.')) psz[--dwLen] = 0;
+  DWORD dwLen = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                               DWORD(iErr), 0, psz, DWORD(iSize), nullptr);
+  while (dwLen > 0 && (psz[dwLen - 1] == '\r' || psz[dwLen - 1] == '\n' || psz[dwLen - 1] == '.'))
+    psz[--dwLen] = 0;
   if (dwLen == 0) snprintf(psz, size_t(iSize), "network error %d", iErr);
 }
 

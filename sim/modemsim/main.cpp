@@ -257,7 +257,8 @@ bool CSimulator::Start(std::string& strError) {
     printf("modem %s peer\n", cfg.strName.c_str());
   }
   if (!m_opt.strControl.empty()) {
-    m_pControl = std::make_unique<CControlServer>(m_loop, [this](const std::string& s) { return Command(s); });
+    m_pControl =
+        std::make_unique<CControlServer>(m_loop, [this](const std::string& s) { return Command(s); });
     if (!m_pControl->Listen(m_opt.strControl, strError)) return false;
   }
   m_world.RelinkNow();
@@ -373,8 +374,7 @@ std::string CSimulator::Command(const std::string& strLine) {
   }
   if (strCmd == "peers") {
     std::string str = "ok";
-    for (size_t i = 0; i < m_vRemotePeers.size(); ++i)
-      str += (i ? "; " : " ") + m_vRemotePeers[i]->Summary();
+    for (size_t i = 0; i < m_vRemotePeers.size(); ++i) str += (i ? "; " : " ") + m_vRemotePeers[i]->Summary();
     return str;
   }
   if (strCmd == "stats") {

@@ -138,7 +138,8 @@ void CRemoteHostPeer::OnLinkChange(bool bUp) {
 
 void CRemoteHostPeer::SendNext() {
   ++m_iNumber;
-  m_dqSent.push_back(BuildTestFrame(m_strId, static_cast<unsigned>(m_modem.Conditions().iSignal), m_iNumber, m_strText));
+  m_dqSent.push_back(
+      BuildTestFrame(m_strId, static_cast<unsigned>(m_modem.Conditions().iSignal), m_iNumber, m_strText));
   if (m_dqSent.size() > 16) {
     m_dqSent.pop_front();
     ++m_iMissing;

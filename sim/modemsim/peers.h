@@ -50,8 +50,8 @@ class CBaseHostPeer : public IHostPeer {
 
 class CRemoteHostPeer : public IHostPeer {
  public:
-  CRemoteHostPeer(CEventLoop& loop, CSimModem& modem, const std::string& strId,
-                  const std::string& strText, int iIntervalMs, int iFirstMs);
+  CRemoteHostPeer(CEventLoop& loop, CSimModem& modem, const std::string& strId, const std::string& strText,
+                  int iIntervalMs, int iFirstMs);
   void FromModem(const uint8_t* pData, size_t iLen) override;
   void OnLinkChange(bool bUp) override;
   void SetInterval(int iMs) { m_iIntervalMs = iMs; }

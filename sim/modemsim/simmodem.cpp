@@ -16,8 +16,8 @@ namespace {
 
 const char ESCAPE_LINE[] = ":wit2410\n";
 constexpr size_t ESCAPE_LEN = sizeof(ESCAPE_LINE) - 1;
-constexpr int ESCAPE_HOLD_MS = 20;        // a partial ":wit2410" is data after this
-constexpr size_t MAX_PENDING = 16384;     // deliveries held in command mode
+constexpr int ESCAPE_HOLD_MS = 20;       // a partial ":wit2410" is data after this
+constexpr size_t MAX_PENDING = 16384;    // deliveries held in command mode
 constexpr size_t MAX_BASE_PENDING = 32;  // delivered frames awaiting the base host's answer
 
 // Hex digits of a command argument: "wn05" -> 5. False when the argument is
@@ -62,7 +62,9 @@ CSimModem::CSimModem(CSimWorld& world, const ModemConfig& cfg)
       m_iChannel(cfg.iChannel),
       m_iBaud(cfg.iBaud) {}
 
-CSimModem::~CSimModem() { ClosePty(); }
+CSimModem::~CSimModem() {
+  ClosePty();
+}
 
 bool CSimModem::OnAir() const {
   return IsPlugged() && m_ePower == Power::Running && !m_faults.bCarrierLost;
@@ -136,9 +138,9 @@ void CSimModem::BootDone() {
   if (m_faults.bSilent || m_pPeer) return;
   char szSignOn[128];
   snprintf(szSignOn, sizeof szSignOn,
-           "WIT2410 Digital Wireless Modem v2.1\r:%c WIT2410 [%02X %02X %02X] ch%02d\r",
-           m_bBase ? 'B' : 'R', (m_cfg.uSerial >> 16) & 0xFF, (m_cfg.uSerial >> 8) & 0xFF,
-           m_cfg.uSerial & 0xFF, m_iChannel < 0 ? 0 : m_iChannel);
+           "WIT2410 Digital Wireless Modem v2.1\r:%c WIT2410 [%02X %02X %02X] ch%02d\r", m_bBase ? 'B' : 'R',
+           (m_cfg.uSerial >> 16) & 0xFF, (m_cfg.uSerial >> 8) & 0xFF, m_cfg.uSerial & 0xFF,
+           m_iChannel < 0 ? 0 : m_iChannel);
   QueueOut(OutChunk{Bytes(szSignOn, szSignOn + strlen(szSignOn)), 0, nullptr});
 }
 
@@ -623,7 +625,9 @@ void CSimModem::FaultsChanged() {
   m_world.RelinkNow();
 }
 
-void CSimModem::SendRawToHost(const Bytes& v) { QueueOut(OutChunk{v, 0, nullptr}); }
+void CSimModem::SendRawToHost(const Bytes& v) {
+  QueueOut(OutChunk{v, 0, nullptr});
+}
 
 void CSimModem::SendGarbage(int iCount) {
   Bytes v;
@@ -633,24 +637,24 @@ void CSimModem::SendGarbage(int iCount) {
 
 std::string CSimModem::Status() const {
   const char* pszPower = m_ePower == Power::Running ? "running"
-                         : m_ePower == Power::Held ? "held"
-                                                   : "booting";
+                         : m_ePower == Power::Held  ? "held"
+                                                    : "booting";
   char sz[512];
   int iHost = m_iMaster >= 0 ? HostLineSpeed(m_iMaster) : 0;
   uint32_t uLines = m_lines.Lines();
-  snprintf(sz, sizeof sz,
-           "name=%s pts=%s role=%s channel=%d baud=%d host_baud=%d power=%s mode=%s plugged=%d "
-           "linked=%d address=%d remotes=%d cts=%d dsr=%d dcd=%d dtr=%d tx_pending=%zu",
-           Name().c_str(), m_pPeer ? "peer" : (m_strSlave.empty() ? "-" : m_strSlave.c_str()),
-           m_bBase ? "base" : "remote", m_iChannel, m_iBaud, iHost, pszPower,
-           m_bCommandMode ? "command" : "data", IsPlugged() ? 1 : 0,
-           (m_bBase ? OnAir() : m_pBase != nullptr) ? 1 : 0, m_iAddress,
-           [this] {
-             int n = 0;
-             for (auto* p : m_apRemotes) n += p != nullptr;
-             return n;
-           }(),
-           (uLines & TIOCM_CTS) ? 1 : 0, (uLines & TIOCM_DSR) ? 1 : 0, (uLines & TIOCM_CAR) ? 1 : 0,
-           (uLines & TIOCM_DTR) ? 1 : 0, m_iOutQueued + m_dqLine.size());
+  snprintf(
+      sz, sizeof sz,
+      "name=%s pts=%s role=%s channel=%d baud=%d host_baud=%d power=%s mode=%s plugged=%d "
+      "linked=%d address=%d remotes=%d cts=%d dsr=%d dcd=%d dtr=%d tx_pending=%zu",
+      Name().c_str(), m_pPeer ? "peer" : (m_strSlave.empty() ? "-" : m_strSlave.c_str()),
+      m_bBase ? "base" : "remote", m_iChannel, m_iBaud, iHost, pszPower, m_bCommandMode ? "command" : "data",
+      IsPlugged() ? 1 : 0, (m_bBase ? OnAir() : m_pBase != nullptr) ? 1 : 0, m_iAddress,
+      [this] {
+        int n = 0;
+        for (auto* p : m_apRemotes) n += p != nullptr;
+        return n;
+      }(),
+      (uLines & TIOCM_CTS) ? 1 : 0, (uLines & TIOCM_DSR) ? 1 : 0, (uLines & TIOCM_CAR) ? 1 : 0,
+      (uLines & TIOCM_DTR) ? 1 : 0, m_iOutQueued + m_dqLine.size());
   return sz;
 }

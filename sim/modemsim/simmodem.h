@@ -18,8 +18,8 @@
 
 class CSimWorld;
 
-constexpr int CHANNEL_ANY = -1;   // built-in peers only: hears every channel
-constexpr int MAX_REMOTES = 64;   // addresses 0 to 63
+constexpr int CHANNEL_ANY = -1;  // built-in peers only: hears every channel
+constexpr int MAX_REMOTES = 64;  // addresses 0 to 63
 constexpr int MAX_PACKET_DATA = 212;
 constexpr uint8_t PACKET_START = 0xE9;
 constexpr uint8_t STX = 0x02;
@@ -39,12 +39,12 @@ struct LinkConditions {
 // Settings a modem starts with.
 struct ModemConfig {
   std::string strName;
-  std::string strLink;   // symbolic link made to the pty slave ("" = none)
+  std::string strLink;  // symbolic link made to the pty slave ("" = none)
   bool bBase = false;
-  int iChannel = 0;      // 0 to 63, or CHANNEL_ANY for built-in peers
-  int iBaud = 9600;      // the modem's own line speed
+  int iChannel = 0;  // 0 to 63, or CHANNEL_ANY for built-in peers
+  int iBaud = 9600;  // the modem's own line speed
   uint32_t uSerial = 0x010203;
-  int iAddress = -1;     // preferred remote address, -1 = lowest free
+  int iAddress = -1;  // preferred remote address, -1 = lowest free
   LinkConditions cond;
 };
 
@@ -136,7 +136,7 @@ class CSimModem {
  private:
   struct OutChunk {
     Bytes v;
-    int iGapMs = 0;               // pause after each byte (slow replies)
+    int iGapMs = 0;                 // pause after each byte (slow replies)
     std::function<void()> fnAfter;  // runs when the last byte is out
   };
 
@@ -203,17 +203,17 @@ class CSimModem {
   bool m_bCommandMode = false;
   bool m_bPromptOnLf = false;  // after "sd": the next line feed gets "> "
   std::string m_strLine;
-  size_t m_iEscapeMatch = 0;   // bytes of ":wit2410\n" matched in data mode
+  size_t m_iEscapeMatch = 0;  // bytes of ":wit2410\n" matched in data mode
   uint64_t m_uEscapeTimer = 0;
 
   // Data path.
-  Bytes m_vGather;             // remote: host bytes waiting to go on air
+  Bytes m_vGather;  // remote: host bytes waiting to go on air
   uint64_t m_uGatherTimer = 0;
-  int m_iParseState = 0;       // base: host packet parser
+  int m_iParseState = 0;  // base: host packet parser
   uint8_t m_uParseHeader = 0;
   size_t m_iParseLen = 0;
   Bytes m_vParseData;
-  Bytes m_vPendingData;        // deliveries held while in command mode
+  Bytes m_vPendingData;  // deliveries held while in command mode
   // Measurement: the host's frame being written, the answer being sent to
   // the host, and the frames sent and not yet answered (with the time their
   // last byte arrived).
@@ -235,7 +235,7 @@ class CSimModem {
   std::deque<OutChunk> m_dqOut;
   size_t m_iOutQueued = 0;  // bytes of the chunks in m_dqOut
   size_t m_iOutPos = 0;
-  Bytes m_vWriteBuf;           // bytes the master did not take yet
+  Bytes m_vWriteBuf;  // bytes the master did not take yet
   // The serial line toward a pty host, paced at the modem's line speed: a
   // byte reaches the host one character time (10 bits) after the one before
   // it. The bytes on the wire and the time the first of them has arrived;

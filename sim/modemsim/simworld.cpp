@@ -52,8 +52,8 @@ void CSimWorld::RelinkNow() {
   for (auto& p : m_vModems) {
     CSimModem* pBase = p->LinkedBase();
     if (!pBase) continue;
-    bool bHolds = !p->IsBase() && p->OnAir() && pBase->IsBase() && pBase->OnAir() &&
-                  ChannelsMatch(*p, *pBase);
+    bool bHolds =
+        !p->IsBase() && p->OnAir() && pBase->IsBase() && pBase->OnAir() && ChannelsMatch(*p, *pBase);
     if (bHolds) continue;
     int iAddr = p->Address();
     p->Unlink();
@@ -98,9 +98,13 @@ void CSimWorld::AirSend(CSimModem* pFrom, CSimModem* pTo, int iAddr, uint64_t uL
   });
 }
 
-void CSimWorld::FrameSent(const std::string&) { ++m_iFrames; }
+void CSimWorld::FrameSent(const std::string&) {
+  ++m_iFrames;
+}
 
-void CSimWorld::FramesUnanswered(const std::string&, int iCount) { m_iUnanswered += iCount; }
+void CSimWorld::FramesUnanswered(const std::string&, int iCount) {
+  m_iUnanswered += iCount;
+}
 
 void CSimWorld::FrameAnswered(const std::string& strModem, int64_t iNanos) {
   m_vTrips.push_back(RoundTrip{strModem, iNanos / 1000});
@@ -117,16 +121,15 @@ std::string CSimWorld::StatsSummary() const {
   int64_t iAvg = m_vTrips.empty() ? 0 : iSum / static_cast<int64_t>(m_vTrips.size());
   char sz[256];
   snprintf(sz, sizeof sz,
-           "frames=%d answered=%zu unanswered=%d air_lost=%d min_us=%lld avg_us=%lld max_us=%lld",
-           m_iFrames, m_vTrips.size(), m_iUnanswered, m_iAirLost, static_cast<long long>(iMin),
+           "frames=%d answered=%zu unanswered=%d air_lost=%d min_us=%lld avg_us=%lld max_us=%lld", m_iFrames,
+           m_vTrips.size(), m_iUnanswered, m_iAirLost, static_cast<long long>(iMin),
            static_cast<long long>(iAvg), static_cast<long long>(iMax));
   return sz;
 }
 
 bool CSimWorld::WriteStats(const std::string& strPath) const {
   std::string strText = "# " + StatsSummary() + "\n# modem round_trip_us\n";
-  for (const auto& t : m_vTrips)
-    strText += t.strModem + " " + std::to_string(t.iMicros) + "\n";
+  for (const auto& t : m_vTrips) strText += t.strModem + " " + std::to_string(t.iMicros) + "\n";
   if (strPath == "-") {
     fputs(strText.c_str(), stdout);
     fflush(stdout);

@@ -14,11 +14,11 @@
 #include "simmodem.h"
 
 struct WorldOptions {
-  std::string strLinesDir;  // modem-lines state folder ("" = no lines)
-  int iResetMs = 450;       // DTR low at least this long resets a modem
-  int iBootMs = 50;         // from the reset to CTS and the sign-on
-  int iLinkDelayMs = 20;    // settings changes take effect on air after this
-  int iGatherMs = 2;        // a remote sends its host's bytes after this pause
+  std::string strLinesDir;          // modem-lines state folder ("" = no lines)
+  int iResetMs = 450;               // DTR low at least this long resets a modem
+  int iBootMs = 50;                 // from the reset to CTS and the sign-on
+  int iLinkDelayMs = 20;            // settings changes take effect on air after this
+  int iGatherMs = 2;                // a remote sends its host's bytes after this pause
   int iAirChunk = MAX_PACKET_DATA;  // most bytes of one air packet
   unsigned uSeed = 1;
 };

@@ -16,8 +16,7 @@ bool CModemLines::CreateForMaster(const std::string& strDir, int iMasterFd, uint
   return Create(strDir, szName, uPeerLines);
 }
 
-bool CModemLines::Create(const std::string& strDir, const std::string& strSlavePath,
-                         uint32_t uPeerLines) {
+bool CModemLines::Create(const std::string& strDir, const std::string& strSlavePath, uint32_t uPeerLines) {
   Close(false);
   const std::string strPrefix = "/dev/pts/";
   if (strSlavePath.compare(0, strPrefix.size(), strPrefix) != 0) return false;
@@ -50,8 +49,7 @@ bool CModemLines::Create(const std::string& strDir, const std::string& strSlaveP
   }
   void* pv = MAP_FAILED;
   if (ftruncate(iState, sizeof(modemlines::ModemLinesState)) == 0)
-    pv = mmap(nullptr, sizeof(modemlines::ModemLinesState), PROT_READ | PROT_WRITE, MAP_SHARED,
-              iState, 0);
+    pv = mmap(nullptr, sizeof(modemlines::ModemLinesState), PROT_READ | PROT_WRITE, MAP_SHARED, iState, 0);
   close(iState);
   if (pv == MAP_FAILED) {
     unlink(strTemp.c_str());
@@ -59,8 +57,7 @@ bool CModemLines::Create(const std::string& strDir, const std::string& strSlaveP
     return false;
   }
   m_pState = static_cast<modemlines::ModemLinesState*>(pv);
-  __atomic_store_n(&m_pState->lines, TIOCM_DTR | TIOCM_RTS | (uPeerLines & PEER_BITS),
-                   __ATOMIC_RELEASE);
+  __atomic_store_n(&m_pState->lines, TIOCM_DTR | TIOCM_RTS | (uPeerLines & PEER_BITS), __ATOMIC_RELEASE);
   __atomic_store_n(&m_pState->seq, 0u, __ATOMIC_RELEASE);
   __atomic_store_n(&m_pState->magic, modemlines::STATE_MAGIC, __ATOMIC_RELEASE);
   if (rename(strTemp.c_str(), m_strState.c_str()) != 0) {
@@ -97,8 +94,8 @@ void CModemLines::Change(uint32_t uKeep, uint32_t uSet) {
   uint32_t uNew;
   do {
     uNew = (uOld & uKeep) | uSet;
-  } while (!__atomic_compare_exchange_n(&m_pState->lines, &uOld, uNew, false, __ATOMIC_ACQ_REL,
-                                        __ATOMIC_ACQUIRE));
+  } while (
+      !__atomic_compare_exchange_n(&m_pState->lines, &uOld, uNew, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE));
   if (uOld == uNew) return;
   __atomic_add_fetch(&m_pState->seq, 1, __ATOMIC_ACQ_REL);
   // A full FIFO already holds a wake; nothing more is needed.
@@ -125,8 +122,7 @@ int CModemLines::ReadLog(std::vector<ModemLinesEvent>& rvEvents) {
   close(iLog);
   int iAdded = 0;
   size_t iStart = 0;
-  for (size_t iEol; (iEol = m_strLogPartial.find('\n', iStart)) != std::string::npos;
-       iStart = iEol + 1) {
+  for (size_t iEol; (iEol = m_strLogPartial.find('\n', iStart)) != std::string::npos; iStart = iEol + 1) {
     std::string strLine = m_strLogPartial.substr(iStart, iEol - iStart);
     long long llNanos = 0;
     int iDtr = 0, iRts = 0;

@@ -33,8 +33,7 @@ class CModemLines {
   // an empty "pts-N.log" for the slave path "/dev/pts/N". The host's DTR and
   // RTS start on, the peer bits as uPeerLines. False (and nothing kept) on
   // failure; an earlier line of this object is closed first.
-  bool Create(const std::string& strDir, const std::string& strSlavePath,
-              uint32_t uPeerLines = 0);
+  bool Create(const std::string& strDir, const std::string& strSlavePath, uint32_t uPeerLines = 0);
   // The same for the slave of a pty master descriptor (ptsname).
   bool CreateForMaster(const std::string& strDir, int iMasterFd, uint32_t uPeerLines = 0);
   // Unmaps and closes; with bRemove also deletes the three files, so that

@@ -36,7 +36,8 @@ using PpollFn = int (*)(struct pollfd*, nfds_t, const struct timespec*, const si
 
 // The next definitions in the lookup order, found once (benign race: every
 // thread stores the same value).
-template <class F> F Real(F* pfnCache, const char* pszName) {
+template <class F>
+F Real(F* pfnCache, const char* pszName) {
   F fn = __atomic_load_n(pfnCache, __ATOMIC_ACQUIRE);
   if (!fn) {
     fn = reinterpret_cast<F>(dlsym(RTLD_NEXT, pszName));
@@ -49,10 +50,18 @@ WriteFn g_pfnWrite;
 PollFn g_pfnPoll;
 PpollFn g_pfnPpoll;
 
-IoctlFn RealIoctl() { return Real(&g_pfnIoctl, "ioctl"); }
-WriteFn RealWrite() { return Real(&g_pfnWrite, "write"); }
-PollFn RealPoll() { return Real(&g_pfnPoll, "poll"); }
-PpollFn RealPpoll() { return Real(&g_pfnPpoll, "ppoll"); }
+IoctlFn RealIoctl() {
+  return Real(&g_pfnIoctl, "ioctl");
+}
+WriteFn RealWrite() {
+  return Real(&g_pfnWrite, "write");
+}
+PollFn RealPoll() {
+  return Real(&g_pfnPoll, "poll");
+}
+PpollFn RealPpoll() {
+  return Real(&g_pfnPpoll, "ppoll");
+}
 
 // Resolved when the library loads, so that the intercepted calls never run
 // the dynamic linker (not safe in a signal handler).
@@ -64,8 +73,8 @@ __attribute__((constructor)) void ResolveRealFunctions() {
 }
 
 constexpr unsigned HOST_BITS = TIOCM_DTR | TIOCM_RTS;
-constexpr int MAX_LINES = 32;     // state files mapped at a time per process
-constexpr int MAX_POLL_FDS = 256; // larger poll sets pass through unchanged
+constexpr int MAX_LINES = 32;      // state files mapped at a time per process
+constexpr int MAX_POLL_FDS = 256;  // larger poll sets pass through unchanged
 
 // One mapped state file. Lookups read the table without locks, so that the
 // intercepted calls stay safe in signal handlers and between threads: a
@@ -231,8 +240,7 @@ int64_t NowNanos() {
 void AppendLog(const Line& line, unsigned uLines) {
   const char* pszDir = getenv("MODEMLINES_DIR");
   char szPath[512];
-  if (!pszDir || !modemlines::MakeLinePath(szPath, sizeof szPath, pszDir, line.uPts, "log"))
-    return;
+  if (!pszDir || !modemlines::MakeLinePath(szPath, sizeof szPath, pszDir, line.uPts, "log")) return;
   int iLog = open(szPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (iLog < 0) return;
   // "<nanoseconds> DTR=<0|1> RTS=<0|1>\n", formatted by hand (no stdio in
@@ -262,8 +270,8 @@ void ChangeHostLines(const Line& line, unsigned uKeep, unsigned uSet) {
   uint32_t uNew;
   do {
     uNew = (uOld & uKeep) | uSet;
-  } while (!__atomic_compare_exchange_n(&line.pState->lines, &uOld, uNew, false,
-                                        __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE));
+  } while (!__atomic_compare_exchange_n(&line.pState->lines, &uOld, uNew, false, __ATOMIC_ACQ_REL,
+                                        __ATOMIC_ACQUIRE));
   if ((uOld ^ uNew) & HOST_BITS) {
     __atomic_add_fetch(&line.pState->seq, 1, __ATOMIC_ACQ_REL);
     AppendLog(line, uNew);
@@ -332,8 +340,7 @@ bool AnyManagedOutput(const struct pollfd* pFds, nfds_t iCount) {
   if (!pszDir || !*pszDir) return false;
   for (nfds_t i = 0; i < iCount; ++i) {
     unsigned uPts;
-    if (pFds[i].fd >= 0 && (pFds[i].events & POLLOUT) && PtsNumber(pFds[i].fd, &uPts))
-      return true;
+    if (pFds[i].fd >= 0 && (pFds[i].events & POLLOUT) && PtsNumber(pFds[i].fd, &uPts)) return true;
   }
   return false;
 }
@@ -351,8 +358,7 @@ int PollMs(struct pollfd* pFds, nfds_t iCount, int iTimeout) {
   });
 }
 
-int PollTs(struct pollfd* pFds, nfds_t iCount, const struct timespec* pTimeout,
-           const sigset_t* pSigmask) {
+int PollTs(struct pollfd* pFds, nfds_t iCount, const struct timespec* pTimeout, const sigset_t* pSigmask) {
   // An invalid time-out is the kernel's to refuse (EINVAL).
   if (!AnyManagedOutput(pFds, iCount) ||
       (pTimeout && (pTimeout->tv_sec < 0 || pTimeout->tv_nsec < 0 || pTimeout->tv_nsec >= 1000000000L)))
@@ -361,7 +367,9 @@ int PollTs(struct pollfd* pFds, nfds_t iCount, const struct timespec* pTimeout,
   if (pTimeout && pTimeout->tv_sec < MAX_WAIT_SECONDS)
     iNs = static_cast<int64_t>(pTimeout->tv_sec) * 1000000000LL + pTimeout->tv_nsec;
   return EmulatedPoll(pFds, iCount, iNs, [pSigmask](struct pollfd* p, nfds_t n, int64_t iLeft) {
-    struct timespec ts{static_cast<time_t>(iLeft / 1000000000LL), static_cast<long>(iLeft % 1000000000LL)};
+    struct timespec ts {
+      static_cast<time_t>(iLeft / 1000000000LL), static_cast<long>(iLeft % 1000000000LL)
+    };
     return RealPpoll()(p, n, iLeft < 0 ? nullptr : &ts, pSigmask);
   });
 }
@@ -390,8 +398,7 @@ extern "C" int ShimIoctl(int iFd, unsigned long uRequest, ...) {
   va_start(ap, uRequest);
   void* pvArg = va_arg(ap, void*);
   va_end(ap);
-  if (uRequest == TIOCMGET || uRequest == TIOCMSET || uRequest == TIOCMBIS ||
-      uRequest == TIOCMBIC) {
+  if (uRequest == TIOCMGET || uRequest == TIOCMSET || uRequest == TIOCMBIS || uRequest == TIOCMBIC) {
     Line line;
     if (FindLine(iFd, &line)) {
       int* piBits = static_cast<int*>(pvArg);

@@ -22,8 +22,7 @@ struct ModemLinesState {
 
 // Writes "<dir>/pts-<n>.<ext>" into pszOut; false when it does not fit. Plain
 // byte copying (no stdio), so that the shim may call it in a signal handler.
-inline bool MakeLinePath(char* pszOut, size_t iSize, const char* pszDir, unsigned uPts,
-                         const char* pszExt) {
+inline bool MakeLinePath(char* pszOut, size_t iSize, const char* pszDir, unsigned uPts, const char* pszExt) {
   char szNum[12];
   size_t iNum = 0;
   do {

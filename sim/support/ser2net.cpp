@@ -57,7 +57,9 @@ void SleepMs(int iMs) {
 
 }  // namespace
 
-bool CSer2net::Available() { return access("/usr/sbin/ser2net", X_OK) == 0 || RunCommand({"which", "ser2net"}) == 0; }
+bool CSer2net::Available() {
+  return access("/usr/sbin/ser2net", X_OK) == 0 || RunCommand({"which", "ser2net"}) == 0;
+}
 
 bool CSer2net::Start(const std::string& strDevice, const std::string& strDir, const EnvList& vEnv, int iPort,
                      int iTimeoutMs) {

@@ -59,9 +59,15 @@ std::string MakeTempDir() {
 
 }  // namespace
 
-std::string SimulatorPath() { return SIMSUPPORT_SIMULATOR; }
-std::string ShimPath() { return SIMSUPPORT_SHIM; }
-std::string ProgramPath() { return SIMSUPPORT_PROGRAM; }
+std::string SimulatorPath() {
+  return SIMSUPPORT_SIMULATOR;
+}
+std::string ShimPath() {
+  return SIMSUPPORT_SHIM;
+}
+std::string ProgramPath() {
+  return SIMSUPPORT_PROGRAM;
+}
 
 void PreloadShim() {
   if (getenv("SIMSUPPORT_PRELOADED")) return;
@@ -130,8 +136,9 @@ bool CModemSim::Start(const std::vector<std::string>& vArgs, const std::string& 
   mkdir(LinesDir().c_str(), 0700);
   int aReady[2];
   if (pipe2(aReady, O_CLOEXEC) != 0) return false;
-  std::vector<std::string> vArgv = {SimulatorPath(), "--lines-dir", LinesDir(), "--control", ControlPath(),
-                                    "--ready-fd", std::to_string(aReady[1])};
+  std::vector<std::string> vArgv = {
+      SimulatorPath(),          "--lines-dir", LinesDir(), "--control", ControlPath(), "--ready-fd",
+      std::to_string(aReady[1])};
   vArgv.insert(vArgv.end(), vArgs.begin(), vArgs.end());
   std::vector<char*> vC = CArgs(vArgv);
   // The simulator is not a host program: it never runs under the shim. The
@@ -289,7 +296,9 @@ std::string CModemSim::StatusField(const std::string& strModem, const std::strin
   return "";
 }
 
-std::string CModemSim::Output() const { return ReadFile(m_strDir + "/modemsim.out"); }
+std::string CModemSim::Output() const {
+  return ReadFile(m_strDir + "/modemsim.out");
+}
 
 EnvList CModemSim::ShimEnvironment() const {
   std::string strAsan = "verify_asan_link_order=0";
@@ -297,7 +306,9 @@ EnvList CModemSim::ShimEnvironment() const {
   return {{"LD_PRELOAD", ShimPath()}, {"MODEMLINES_DIR", LinesDir()}, {"ASAN_OPTIONS", strAsan}};
 }
 
-void CModemSim::UseLinesInThisProcess() const { setenv("MODEMLINES_DIR", LinesDir().c_str(), 1); }
+void CModemSim::UseLinesInThisProcess() const {
+  setenv("MODEMLINES_DIR", LinesDir().c_str(), 1);
+}
 
 // ------------------------------------------------------------- CTmuxSession
 
@@ -311,7 +322,7 @@ bool CTmuxSession::Start(const std::vector<std::string>& vArgv, int iCols, int i
   Kill();
   static std::atomic<int> s_iCount{0};
   m_strSocket = strDir + "/tmux-" + std::to_string(getpid()) + "-" + std::to_string(++s_iCount);
-  std::vector<std::string> vCmd = {"new-session", "-d", "-x", std::to_string(iCols), "-y",
+  std::vector<std::string> vCmd = {"new-session",         "-d", "-x", std::to_string(iCols), "-y",
                                    std::to_string(iRows), "-s", "t"};
   for (const auto& kv : vEnv) {
     vCmd.push_back("-e");
@@ -361,7 +372,8 @@ bool CTmuxSession::Resize(int iCols, int iRows) {
 
 std::string CTmuxSession::Title() {
   std::string strOut;
-  if (!m_bStarted || RunCommand(Tmux({"display-message", "-p", "-t", "t", "#{pane_title}"}), &strOut) != 0) return "";
+  if (!m_bStarted || RunCommand(Tmux({"display-message", "-p", "-t", "t", "#{pane_title}"}), &strOut) != 0)
+    return "";
   while (!strOut.empty() && strOut.back() == '\n') strOut.pop_back();
   return strOut;
 }

@@ -41,8 +41,7 @@ class CModemSim {
   // folder under $TMPDIR or /tmp when empty), adding --lines-dir, --control
   // and --ready-fd. Returns when it reports ready, false on failure or when
   // iTimeoutMs pass first (the output is then in Output()).
-  bool Start(const std::vector<std::string>& vArgs, const std::string& strDir = "",
-             int iTimeoutMs = 10000);
+  bool Start(const std::vector<std::string>& vArgs, const std::string& strDir = "", int iTimeoutMs = 10000);
   // Asks it to quit, waits up to iTimeoutMs, then kills it. Safe to repeat.
   void Stop(int iTimeoutMs = 5000);
   bool IsRunning();

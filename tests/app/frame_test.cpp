@@ -25,10 +25,18 @@ TEST(Frame, FieldsArePaddedAndGrowPastTheirWidths) {
     const char* pszText;
     const char* pszFrame;
   } aCases[] = {
-      {"A", 45, 7, "hello", "\x02" "A  045 07 hello\r\n\x03"},  // 19 bytes
-      {"AB", 45, 100, "x", "\x02" "AB 045 100 x\r\n\x03"},
-      {"AB", 1234, 7, "x", "\x02" "AB 1234 07 x\r\n\x03"},
-      {"ABCD", 5, 1, "", "\x02" "AB 005 01 \r\n\x03"},
+      {"A", 45, 7, "hello",
+       "\x02"
+       "A  045 07 hello\r\n\x03"},  // 19 bytes
+      {"AB", 45, 100, "x",
+       "\x02"
+       "AB 045 100 x\r\n\x03"},
+      {"AB", 1234, 7, "x",
+       "\x02"
+       "AB 1234 07 x\r\n\x03"},
+      {"ABCD", 5, 1, "",
+       "\x02"
+       "AB 005 01 \r\n\x03"},
   };
   for (const auto& c : aCases) EXPECT_EQ(Frame(c.pszId, c.uStrength, c.iMessage, c.pszText), c.pszFrame);
   char szText[FRAME_SIZE];
@@ -44,20 +52,28 @@ TEST(FrameText, CutsAtEtxTrimsAndMasksControlBytes) {
     const char* pszFrame;
     const char* pszText;
   } aCases[] = {
-      {"\x02" "AB 045 07 hi  \r\n\x03" "tail", "AB 045 07 hi"},
+      {"\x02"
+       "AB 045 07 hi  \r\n\x03"
+       "tail",
+       "AB 045 07 hi"},
       {"", ""},
       {"\x02", ""},
       {"\x02no etx", "no etx"},
       // A remote's bell, backspace, tab, CR and LF must not ring or move the
       // cursor on the page: each shows as one space.
-      {"\x02" "a\x07" "b\x08" "c\td\re\nf\x01g\x1f\r\n\x03", "a b c d e f g"},
+      {"\x02"
+       "a\x07"
+       "b\x08"
+       "c\td\re\nf\x01g\x1f\r\n\x03",
+       "a b c d e f g"},
   };
   char szOut[FRAME_SIZE];
   for (const auto& c : aCases) EXPECT_STREQ(FrameText(c.pszFrame, szOut), c.pszText) << c.pszFrame;
 }
 
 TEST(TrimRight, RemovesEveryKindOfTrailingWhiteSpaceOnly) {
-  for (auto [pszIn, pszOut] : {std::pair{"  a b \t\n\v\f\r ", "  a b"}, {" \t\r\n", ""}, {"", ""}, {"x\x07", "x\x07"}}) {
+  for (auto [pszIn, pszOut] :
+       {std::pair{"  a b \t\n\v\f\r ", "  a b"}, {" \t\r\n", ""}, {"", ""}, {"x\x07", "x\x07"}}) {
     std::string s = pszIn;
     TrimRight(s.data());
     EXPECT_STREQ(s.c_str(), pszOut);

@@ -11,30 +11,52 @@ namespace {
 bool Add(RemoteEntry& e, const std::string& s, DWORD dwNow = 1000) {
   return e.AddChunk(s.c_str(), int(s.size()), dwNow);
 }
-std::string Frame(const RemoteEntry& e) { return std::string(e.szFrame, size_t(e.iLength)); }
+std::string Frame(const RemoteEntry& e) {
+  return std::string(e.szFrame, size_t(e.iLength));
+}
 
 std::vector<int> g_aiTimedOut;
-void OnTimeout(int iAddress) { g_aiTimedOut.push_back(iAddress); }
+void OnTimeout(int iAddress) {
+  g_aiTimedOut.push_back(iAddress);
+}
 }  // namespace
 
 TEST(AddChunk, WholeOrSplitFrameCompletesOnItsEtx) {
   RemoteEntry e(5, 0);
-  EXPECT_TRUE(Add(e, "\x02" "AB 045 07 hi\r\n\x03"));
-  EXPECT_EQ(Frame(e), "\x02" "AB 045 07 hi\r\n\x03");
+  EXPECT_TRUE(Add(e,
+                  "\x02"
+                  "AB 045 07 hi\r\n\x03"));
+  EXPECT_EQ(Frame(e),
+            "\x02"
+            "AB 045 07 hi\r\n\x03");
   EXPECT_EQ(e.dwLastHeard, 1000u);
   e.iLength = 0;
-  EXPECT_FALSE(Add(e, "\x02" "AB 045 ", 2000));
+  EXPECT_FALSE(Add(e,
+                   "\x02"
+                   "AB 045 ",
+                   2000));
   EXPECT_TRUE(Add(e, "07 hi\r\n\x03", 3000));
-  EXPECT_EQ(Frame(e), "\x02" "AB 045 07 hi\r\n\x03");
+  EXPECT_EQ(Frame(e),
+            "\x02"
+            "AB 045 07 hi\r\n\x03");
   EXPECT_EQ(e.dwLastHeard, 3000u);
 }
 
 TEST(AddChunk, BytesAfterEtxAreDroppedAndStxRestarts) {
   RemoteEntry e(1, 0);
-  EXPECT_TRUE(Add(e, "junk\x02" "AB\x03" "after"));
-  EXPECT_EQ(Frame(e), "\x02" "AB\x03");
-  EXPECT_FALSE(Add(e, "\x02" "new"));
-  EXPECT_EQ(Frame(e), "\x02" "new");
+  EXPECT_TRUE(Add(e,
+                  "junk\x02"
+                  "AB\x03"
+                  "after"));
+  EXPECT_EQ(Frame(e),
+            "\x02"
+            "AB\x03");
+  EXPECT_FALSE(Add(e,
+                   "\x02"
+                   "new"));
+  EXPECT_EQ(Frame(e),
+            "\x02"
+            "new");
 }
 
 TEST(AddChunk, ChunkWithoutStxAndNoFrameInProgressIsDropped) {
@@ -52,7 +74,9 @@ TEST(AddChunk, FrameIsCappedAt256Bytes) {
   EXPECT_FALSE(Add(e, std::string(10, 'c') + "\x03"));  // nothing more fits, not even the ETX
   EXPECT_EQ(e.iLength, 256);
   EXPECT_EQ(strlen(e.szFrame), 256u);
-  EXPECT_TRUE(Add(e, "\x02" "x\x03"));
+  EXPECT_TRUE(Add(e,
+                  "\x02"
+                  "x\x03"));
 }
 
 TEST(AddChunk, LengthIsTakenAsItsLowEightBitsAndAtMost212) {
@@ -69,19 +93,27 @@ TEST(Answer, LettersRotateFromAToJ) {
   RemoteEntry e(5, 0);
   std::string strLetters;
   for (int i = 0; i < 11; ++i) {
-    ASSERT_TRUE(Add(e, "\x02" "AB 045 07 hi\r\n\x03"));
+    ASSERT_TRUE(Add(e,
+                    "\x02"
+                    "AB 045 07 hi\r\n\x03"));
     e.MarkAnswer();
     strLetters += e.szFrame[10];
     e.iLength = 0;
   }
   EXPECT_EQ(strLetters, "ABCDEFGHIJA");
   RemoteEntry eShort(6, 0);
-  ASSERT_TRUE(Add(eShort, "\x02" "short\x03"));
+  ASSERT_TRUE(Add(eShort,
+                  "\x02"
+                  "short\x03"));
   eShort.MarkAnswer();
-  EXPECT_EQ(Frame(eShort), "\x02" "short\x03");
+  EXPECT_EQ(Frame(eShort),
+            "\x02"
+            "short\x03");
   EXPECT_EQ(eShort.iReplyCount, 1);
   // An endless run: the count wraps instead of overflowing.
-  ASSERT_TRUE(Add(e, "\x02" "AB 045 07 hi\r\n\x03"));
+  ASSERT_TRUE(Add(e,
+                  "\x02"
+                  "AB 045 07 hi\r\n\x03"));
   e.iReplyCount = 0x7FFFFFFF;
   e.MarkAnswer();
   EXPECT_EQ(e.szFrame[10], 'H');
@@ -126,18 +158,27 @@ TEST(RemoteCounts, FramesRefusalsReportsAndTimeouts) {
   CRemoteTable table;
   RemoteEntry* p = table.FindOrAdd(5, 1000);
   ASSERT_NE(p, nullptr);
-  EXPECT_FALSE(Add(*p, "no frame yet"));    // refused: nothing to belong to
-  EXPECT_FALSE(Add(*p, "\x02" "AB 045 "));  // a frame begins ...
-  EXPECT_FALSE(Add(*p, "\x02" "AB 045 "));  // ... and is abandoned: refused
-  EXPECT_TRUE(Add(*p, "07 hi\r\n\x03"));    // received
+  EXPECT_FALSE(Add(*p, "no frame yet"));  // refused: nothing to belong to
+  EXPECT_FALSE(Add(*p,
+                   "\x02"
+                   "AB 045 "));  // a frame begins ...
+  EXPECT_FALSE(Add(*p,
+                   "\x02"
+                   "AB 045 "));           // ... and is abandoned: refused
+  EXPECT_TRUE(Add(*p, "07 hi\r\n\x03"));  // received
   p->iLength = 0;
-  EXPECT_FALSE(Add(*p, "\x02" "cut"));      // cut off by the disconnection: refused
+  EXPECT_FALSE(Add(*p,
+                   "\x02"
+                   "cut"));  // cut off by the disconnection: refused
   table.Counts(5).dwConnects += 1;
   table.Disconnect(5);
   table.Disconnect(9);  // no entry: only counted
   p = table.FindOrAdd(5, 2000);
   ASSERT_NE(p, nullptr);
-  EXPECT_FALSE(Add(*p, "\x02" "x", 2000));
+  EXPECT_FALSE(Add(*p,
+                   "\x02"
+                   "x",
+                   2000));
   table.ScanTimeouts(2000 + REMOTE_SILENCE_MS + 1, nullptr);  // cut off by the time-out: refused
   EXPECT_EQ(table.GetCount(), 0);
 

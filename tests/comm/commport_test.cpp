@@ -54,7 +54,11 @@ TEST(TrafficLog, KeepsExactly524288BytesAndEmptiesOnTheNext) {
 
 TEST(TrafficLog, NeverFollowsASymbolicLink) {
   std::string strTarget = testenv::MakeDir("target") + "/victim";
-  { FILE* pf = fopen(strTarget.c_str(), "w"); fputs("keep", pf); fclose(pf); }
+  {
+    FILE* pf = fopen(strTarget.c_str(), "w");
+    fputs("keep", pf);
+    fclose(pf);
+  }
   mkdir(LogDir().c_str(), 0700);
   ASSERT_EQ(symlink(strTarget.c_str(), (LogDir() + "/link.dat").c_str()), 0);
   CTrafficLog log;

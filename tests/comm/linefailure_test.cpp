@@ -27,7 +27,9 @@
 
 namespace {
 
-std::string DiagLogText() { return FileText(LogDir() + "/" DIAG_LOG_NAME); }
+std::string DiagLogText() {
+  return FileText(LogDir() + "/" DIAG_LOG_NAME);
+}
 
 // The reason line 3 gives when opened as strDevice.
 std::string OpenFailure(const std::string& strDevice) {
@@ -162,7 +164,8 @@ TEST(LineFailure, AHungUpLineIsLostAtOnceAndReopensByItsDeviceWithItsSettings) {
   // Still unplugged: the reopen fails and says why.
   unlink(strLink.c_str());
   EXPECT_FALSE(port.Reopen());
-  EXPECT_EQ(port.GetLineError(), "COM3 " + strLink + ": No such file or directory (is the adapter plugged in?)");
+  EXPECT_EQ(port.GetLineError(),
+            "COM3 " + strLink + ": No such file or directory (is the adapter plugged in?)");
 
   // Plugged in again: the same device path, the same speed and flow control.
   pPty = std::make_unique<CPtyLine>(3);
@@ -226,7 +229,8 @@ TEST(LineFailure, EachBadServerSaysWhy) {
   } aCases[] = {
       {"rfc2217://no-such-host.invalid:2217", "", 6000},
       {"rfc2217://127.0.0.1:" + std::to_string(RefusedPort()), "Connection refused", 1000},
-      {serverGarbage.Address(), "the server sent data before agreeing on RFC 2217 (not an RFC 2217 server)", 1000},
+      {serverGarbage.Address(), "the server sent data before agreeing on RFC 2217 (not an RFC 2217 server)",
+       1000},
       {serverRefusing.Address(), "the server refused the COM port option (not an RFC 2217 server)", 1000},
       {serverClosing.Address(), "the server closed the connection", 1000},
       {serverSilent.Address(), "the server did not answer within 5 s", 6000},
@@ -267,7 +271,14 @@ TEST(Rfc2217Line, EveryOptionGoesOutAsItsCommand) {
       {[&] { port.Purge(15); }, sb("\x0c\x03")},
       {[&] { port.Purge(PURGE_RXCLEAR); }, sb("\x0c\x01")},
       {[&] { port.Purge(PURGE_TXCLEAR); }, sb("\x0c\x02")},
-      {[&] { EXPECT_EQ(port.Write("\xff" "a\xff", 3), 3); }, "\xff\xff" "a\xff\xff"},
+      {[&] {
+         EXPECT_EQ(port.Write("\xff"
+                              "a\xff",
+                              3),
+                   3);
+       },
+       "\xff\xff"
+       "a\xff\xff"},
   };
   EXPECT_TRUE(server.WaitReceived(sb("\x0b\xff\xff")));  // modem state notifications asked for
   for (auto& s : aSteps) {
@@ -282,13 +293,16 @@ TEST(Rfc2217Line, EveryOptionGoesOutAsItsCommand) {
 TEST(Rfc2217Line, ServerTrafficIsDecodedAndMalformedPartsDropped) {
   CTestServer server([](CTestServer::Conn& c) {
     CTestServer::Rfc2217Greeting(c);
-    c.Send(std::string("\xff\xfa\x2c\x6b\x90\xff\xf0", 7));        // CTS and DCD on
-    c.Send(std::string("A\xff\xff" "B", 4));                         // IAC in data
-    c.Send(std::string("\xff\xfa\x2c\x6b\x10\x20\xff\xf0", 8));    // modem state of 2 bytes
-    c.Send(std::string("\xff\xfa\x2c\x96\x01\xff\xf0", 7));        // an unknown command
-    c.Send(std::string("\xff\xfa\x18\x01\xff\xf0", 6));            // another option's
+    c.Send(std::string("\xff\xfa\x2c\x6b\x90\xff\xf0", 7));  // CTS and DCD on
+    c.Send(
+        std::string("A\xff\xff"
+                    "B",
+                    4));                                             // IAC in data
+    c.Send(std::string("\xff\xfa\x2c\x6b\x10\x20\xff\xf0", 8));      // modem state of 2 bytes
+    c.Send(std::string("\xff\xfa\x2c\x96\x01\xff\xf0", 7));          // an unknown command
+    c.Send(std::string("\xff\xfa\x18\x01\xff\xf0", 6));              // another option's
     c.Send("\xff\xfa\x2c\x64" + std::string(60, 'S') + "\xff\xf0");  // too long to keep
-    c.Send(std::string("\xff\xfa\x2c\x6b\xff\xfb\x01", 7));        // cut short by a command
+    c.Send(std::string("\xff\xfa\x2c\x6b\xff\xfb\x01", 7));          // cut short by a command
     c.Send(std::string("\xff\xfd\x18\xff\xfd\x18\xff\xfb\x01", 9));  // options we refuse once
     c.Send("C");
   });
@@ -303,7 +317,9 @@ TEST(Rfc2217Line, ServerTrafficIsDecodedAndMalformedPartsDropped) {
         return strData.size() >= 4;
       },
       5000));
-  EXPECT_EQ(strData, "A\xff" "BC");
+  EXPECT_EQ(strData,
+            "A\xff"
+            "BC");
   EXPECT_EQ(port.GetModemStatus(), MS_CTS_ON | MS_RLSD_ON);
   EXPECT_EQ(port.GetCodec().Malformed(), 5);
   EXPECT_TRUE(server.WaitReceived(std::string("\xff\xfc\x18", 3)));  // WONT, once

@@ -17,7 +17,9 @@
 bool g_bFakeEscape = false;
 
 // The keyboard check that Progress falls back on.
-bool KbdEscapePressed() { return g_bFakeEscape; }
+bool KbdEscapePressed() {
+  return g_bFakeEscape;
+}
 
 CPtyLine::CPtyLine(int iNumber) {
   int iMaster = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -29,7 +31,9 @@ CPtyLine::CPtyLine(int iNumber) {
   setenv(("TAVRIX_COM" + std::to_string(iNumber)).c_str(), ptsname(iMaster), 1);
 }
 
-CPtyLine::~CPtyLine() { HangUp(); }
+CPtyLine::~CPtyLine() {
+  HangUp();
+}
 
 void CPtyLine::HangUp() {
   if (m_iMaster >= 0) close(m_iMaster);
@@ -38,12 +42,14 @@ void CPtyLine::HangUp() {
 
 std::string CPtyLine::ReadCount(size_t iCount, int iMillis) {
   std::string str;
-  testenv::WaitFor([&] {
-    char ab[1024];
-    ssize_t n;
-    while ((n = read(m_iMaster, ab, sizeof ab)) > 0) str.append(ab, size_t(n));
-    return str.size() >= iCount;
-  }, iMillis);
+  testenv::WaitFor(
+      [&] {
+        char ab[1024];
+        ssize_t n;
+        while ((n = read(m_iMaster, ab, sizeof ab)) > 0) str.append(ab, size_t(n));
+        return str.size() >= iCount;
+      },
+      iMillis);
   return str;
 }
 
@@ -56,7 +62,9 @@ unsigned CPtyLine::CFlag() {
   return tcgetattr(m_iMaster, &tio) == 0 ? unsigned(tio.c_cflag) : 0;
 }
 
-unsigned CPtyLine::Speed() { return PosixTtyGetSpeed(m_iMaster); }
+unsigned CPtyLine::Speed() {
+  return PosixTtyGetSpeed(m_iMaster);
+}
 
 long FileSize(const std::string& strPath) {
   struct stat st;
@@ -68,4 +76,6 @@ std::string FileText(const std::string& strPath) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-std::string LogDir() { return std::string(getenv("XDG_STATE_HOME")) + "/tavrix"; }
+std::string LogDir() {
+  return std::string(getenv("XDG_STATE_HOME")) + "/tavrix";
+}

@@ -42,14 +42,14 @@ TEST(Rfc2217Codec, NegotiationAnswersEachChangeOnce) {
     std::string strIn;
     std::string strAnswer;
   } aSteps[] = {
-      {"\xff\xfd\x2c", ""},                         // our offer taken: no answer
+      {"\xff\xfd\x2c", ""},                              // our offer taken: no answer
       {std::string("\xff\xfb\x00\xff\xfd\x00", 6), ""},  // binary both ways, as offered
-      {"\xff\xfb\x03", "\xff\xfd\x03"},             // suppress go-ahead accepted
-      {"\xff\xfb\x03", ""},                         // and not again
-      {"\xff\xfb\x01", "\xff\xfe\x01"},             // echo refused
-      {"\xff\xfb\x01", ""},                         // once
-      {"\xff\xfc\x03", "\xff\xfe\x03"},             // dropped: acknowledged
-      {"\xff\xfe\x2c", "\xff\xfc\x2c"},             // COM port withdrawn
+      {"\xff\xfb\x03", "\xff\xfd\x03"},                  // suppress go-ahead accepted
+      {"\xff\xfb\x03", ""},                              // and not again
+      {"\xff\xfb\x01", "\xff\xfe\x01"},                  // echo refused
+      {"\xff\xfb\x01", ""},                              // once
+      {"\xff\xfc\x03", "\xff\xfe\x03"},                  // dropped: acknowledged
+      {"\xff\xfe\x2c", "\xff\xfc\x2c"},                  // COM port withdrawn
   };
   for (const auto& s : aSteps) {
     Feed(codec, s.strIn);
@@ -106,8 +106,9 @@ TEST(Rfc2217Fuzz, ReplaysTheCorpusAndPseudoRandomTraffic) {
     closedir(pDir);
   }
   EXPECT_GE(iFiles, 8);
-  const std::string astrPieces[] = {"\xff\xff", "\xff\xfa\x2c\x6b", "\xff\xf0", "\xff\xfb", "\xff\xfd\x2c",
-                                    "\xff\xfe\x2c", "\xff\xfa\x2c\x65", "\xff\xfa\x2c\x6c", "rfc2217://", "OK\r> "};
+  const std::string astrPieces[] = {
+      "\xff\xff",     "\xff\xfa\x2c\x6b", "\xff\xf0",         "\xff\xfb",   "\xff\xfd\x2c",
+      "\xff\xfe\x2c", "\xff\xfa\x2c\x65", "\xff\xfa\x2c\x6c", "rfc2217://", "OK\r> "};
   std::mt19937 rng(0x5EED2217u);
   for (int iRun = 0; iRun < 3000; iRun++) {
     std::vector<uint8_t> vec = {uint8_t(rng())};

@@ -49,8 +49,8 @@ TEST_F(SerialPty, SpeedsOfTheSearchTableAndTheAliases) {
   CSerialPort port(1);
   struct Case {
     int iArg, iBaud;
-  } aCases[] = {{0, 9600},      {57600, 57600},  {115200, 115200}, {19200, 19200},
-                {28800, 28800}, {65534, 115200}, {28800, 28800},   {49664, 115200}, {0, 115200}};
+  } aCases[] = {{0, 9600},       {57600, 57600}, {115200, 115200}, {19200, 19200}, {28800, 28800},
+                {65534, 115200}, {28800, 28800}, {49664, 115200},  {0, 115200}};
   for (const Case& c : aCases) {
     ASSERT_TRUE(port.Open(c.iArg, 0x10));
     EXPECT_EQ(port.GetBaudRate(), c.iBaud) << c.iArg;
@@ -100,8 +100,8 @@ TEST_F(SerialPty, QueueSizesAndCapacity) {
   PlatSerialProps props;
   struct Case {
     int iBaud, iFlags, iQueue, iCapacity;
-  } aCases[] = {{115200, 0x10, 32, 511}, {57600, 0x10, 32, 511}, {57599, 0x10, 16, 511},
-                {19200, 0x10, 16, 511},  {9601, 0x20, 16, 511},  {9600, 0x10, 2, 511},
+  } aCases[] = {{115200, 0x10, 32, 511}, {57600, 0x10, 32, 511},  {57599, 0x10, 16, 511},
+                {19200, 0x10, 16, 511},  {9601, 0x20, 16, 511},   {9600, 0x10, 2, 511},
                 {9600, 0x20, 2, 511},    {115200, 0, 2048, 2048}, {9600, 0x80, 2048, 2048}};
   for (const Case& c : aCases) {
     ASSERT_TRUE(port.Open(c.iBaud, c.iFlags));
@@ -120,7 +120,7 @@ TEST_F(SerialPty, DirectWriteReadPurgeAndWaitInput) {
   CPtyLine line(1);
   CSerialPort port(0);
   ASSERT_TRUE(port.Open(57600, 0));
-  EXPECT_EQ(port.GetModemStatus(), 0xB0);  // no modem lines: CTS, DSR, DCD on
+  EXPECT_EQ(port.GetModemStatus(), 0xB0);     // no modem lines: CTS, DSR, DCD on
   EXPECT_FALSE(port.EscapeFunction(SETDTR));  // and none to drive
   EXPECT_EQ(port.Write("hello", 5), 5);
   EXPECT_EQ(line.ReadCount(5), "hello");
@@ -130,11 +130,13 @@ TEST_F(SerialPty, DirectWriteReadPurgeAndWaitInput) {
   ASSERT_TRUE(line.WriteAll("abc"));
   EXPECT_TRUE(port.WaitInput(5000));
   int iGot = 0;
-  ASSERT_TRUE(testenv::WaitFor([&] {
-    int n = port.Read(ab + iGot, int(sizeof ab) - iGot);
-    if (n > 0) iGot += n;
-    return iGot >= 3;
-  }, 5000));
+  ASSERT_TRUE(testenv::WaitFor(
+      [&] {
+        int n = port.Read(ab + iGot, int(sizeof ab) - iGot);
+        if (n > 0) iGot += n;
+        return iGot >= 3;
+      },
+      5000));
   EXPECT_EQ(std::string(ab, 3), "abc");
   // Purge 8 drops what was received and not read, also what a reader that
   // takes one byte at a time has not taken yet.

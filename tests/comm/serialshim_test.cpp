@@ -162,8 +162,10 @@ TEST_F(SerialShim, ModemStatusDtrAndRtsAndTheLoggedPulse) {
   CSerialPort port(0);
   ASSERT_TRUE(port.Open(9600, 0x80));
   const uint32_t PEER = TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CAR;
-  struct { uint32_t uLines; int iStatus; } aCases[] = {
-      {0, 0}, {TIOCM_CTS, 0x10}, {TIOCM_DSR | TIOCM_RNG, 0x60}, {PEER, 0xF0}};
+  struct {
+    uint32_t uLines;
+    int iStatus;
+  } aCases[] = {{0, 0}, {TIOCM_CTS, 0x10}, {TIOCM_DSR | TIOCM_RNG, 0x60}, {PEER, 0xF0}};
   for (const auto& c : aCases) {
     m_lines.Assign(PEER, c.uLines);
     EXPECT_EQ(port.GetModemStatus(), c.iStatus) << c.uLines;

@@ -48,7 +48,8 @@ class AppE2E : public CSimTest {
     std::string strModem;
     long lMicros;
     for (std::string strLine; std::getline(in, strLine);)
-      if (strLine[0] != '#' && std::istringstream(strLine) >> strModem >> lMicros) v.push_back(lMicros / 1000.0);
+      if (strLine[0] != '#' && std::istringstream(strLine) >> strModem >> lMicros)
+        v.push_back(lMicros / 1000.0);
     return v;
   }
   // Waits until the simulated modems have answered every frame they got.
@@ -97,18 +98,23 @@ TEST_F(AppE2E, MessageAnswerResendAndRepetitionRun) {
                {"3", "N Trips:"}});
   m_app.WaitForTrips(2);
   std::string strPage = StopRun();
-  for (const char* psz : {"Tries=", "min=", "Bytes="}) EXPECT_NE(strPage.find(psz), std::string::npos) << strPage;
+  for (const char* psz : {"Tries=", "min=", "Bytes="})
+    EXPECT_NE(strPage.find(psz), std::string::npos) << strPage;
   EXPECT_EQ(Count(strPage, "No record: cannot write"), 1) << strPage;
   EXPECT_TRUE(std::filesystem::is_empty(strElsewhere));
   // The next message keeps the text and takes number 2.
-  m_app.Steps({{"x", "1. Next message"}, {"1", "Message 2:(<ENTER> sends)"}, {"", "HELLO"}, {"<Escape>", MENU_LAST}});
+  m_app.Steps(
+      {{"x", "1. Next message"}, {"1", "Message 2:(<ENTER> sends)"}, {"", "HELLO"}, {"<Escape>", MENU_LAST}});
   m_app.Quit();
 }
 
 TEST_F(AppE2E, NoCarrierMeansNoSending) {
   StartAll("name=rem");  // no base on the air
-  m_app.Steps({{"3", "KV3 ID:"}, {"AB<Enter>", MENU_LAST}, {"4", "Message 1:(<ENTER> sends)"},
-               {"hi<Enter>", "Can't send to base"}, {"x", MENU_LAST},
+  m_app.Steps({{"3", "KV3 ID:"},
+               {"AB<Enter>", MENU_LAST},
+               {"4", "Message 1:(<ENTER> sends)"},
+               {"hi<Enter>", "Can't send to base"},
+               {"x", MENU_LAST},
                {"4", "Message 1:(<ENTER> sends)"},  // the number was taken back
                {"<Escape>", MENU_LAST}});
   m_app.Quit();
@@ -129,8 +135,8 @@ TEST_F(AppE2E, NoModemIsReportedAndTheSettingsAreWrittenAtExit) {
   StartSim("name=other");
   m_app.Start(Link("nothing-here"), Registry(300), m_sim.ShimEnvironment());
   // One report and one key each.
-  for (auto [pszKey, pszReport] : {std::pair{"5", "Modem Not Working"}, {"6", "Modem Not Working"},
-                                   {"7", "Reload Failed"}}) {
+  for (auto [pszKey, pszReport] :
+       {std::pair{"5", "Modem Not Working"}, {"6", "Modem Not Working"}, {"7", "Reload Failed"}}) {
     m_app.Press(pszKey);
     m_app.Expect(pszReport, 60000);
     m_app.Steps({{"", "Press Any Key To Continue"}, {"x", MENU_LAST}});
@@ -151,7 +157,8 @@ TEST_F(AppE2E, BaseStationAnswersSimulatedRemotes) {
            Registry(5));
   // Answers with rotating letters to both remotes; each control character
   // shows as a space: the line keeps its address and the page its rows.
-  m_app.Steps({{"6", "Monitor Channel 5..."}, {"", "0=01 026 "}, {"", "1=02 026 "}, {"", "Bring bs cr lf tab end"}});
+  m_app.Steps(
+      {{"6", "Monitor Channel 5..."}, {"", "0=01 026 "}, {"", "1=02 026 "}, {"", "Bring bs cr lf tab end"}});
   EXPECT_EQ(Count(m_sim.Command("peers"), "bad=0"), 2) << m_sim.Command("peers");
   for (char c : m_app.Screen()) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7F)) << int(c);
   m_app.Steps({{"<Escape>", "Press Any Key To Continue"}, {"x", MENU_LAST}});
@@ -267,7 +274,8 @@ TEST_F(AppE2E, RunFiguresAfterAnEscapeCutPassAndTheRecord) {
 TEST_F(AppE2E, AnswersOfASlowBaseCountAsLate) {
   StartAll("name=rem", {"--sim-base", "any", "--sim-base-delay", "7000"});
   auto WaitAnswered = [&](long lCount) {
-    ASSERT_TRUE(testenv::WaitFor([&] { return Figure(m_sim.Command("stats"), "answered=") >= lCount; }, DEADLINE));
+    ASSERT_TRUE(
+        testenv::WaitFor([&] { return Figure(m_sim.Command("stats"), "answered=") >= lCount; }, DEADLINE));
   };
   m_app.Message("AB", "hi");
   m_app.Expect("Reply:\n<No reply>");

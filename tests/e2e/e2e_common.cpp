@@ -20,8 +20,8 @@ std::string ReadFile(const std::string& strPath) {
 
 std::string Registry(int iChannel) {
   char sz[160];
-  snprintf(sz, sizeof(sz), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n\"CHANNEL\"=dword:%08x\n",
-           iChannel);
+  snprintf(sz, sizeof(sz),
+           "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n\"CHANNEL\"=dword:%08x\n", iChannel);
   return sz;
 }
 
@@ -51,7 +51,9 @@ CHome::CHome(const std::string& strCom1, const std::string& strCom2) {
           {"ASAN_OPTIONS", "detect_leaks=1:verify_asan_link_order=0"}};
 }
 
-std::string CHome::Registry() const { return ReadFile(strDir + "/config/tavrix/registry.reg"); }
+std::string CHome::Registry() const {
+  return ReadFile(strDir + "/config/tavrix/registry.reg");
+}
 
 void CHome::WriteRegistry(const std::string& strText) const {
   mkdir((strDir + "/config/tavrix").c_str(), 0700);
@@ -110,7 +112,8 @@ void CApp::Press(const std::string& strKeys) {
   for (; i < strKeys.size(); ++i) {
     size_t uClose = strKeys.find('>', i);
     if (strKeys[i] != '<' || uClose == std::string::npos || uClose == i + 1 ||
-        strKeys.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-", i + 1) != uClose)
+        strKeys.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-", i + 1) !=
+            uClose)
       continue;
     if (i > uText) tmux.SendText(strKeys.substr(uText, i - uText));
     tmux.SendKeys({strKeys.substr(i + 1, uClose - i - 1)});
@@ -129,12 +132,15 @@ void CApp::Steps(const std::vector<std::pair<std::string, std::string>>& vSteps)
 }
 
 void CApp::Message(const std::string& strId, const std::string& strText) {
-  Steps({{"3", "KV3 ID:"}, {strId + "<Enter>", MENU_LAST}, {"4", "Message 1:(<ENTER> sends)"},
+  Steps({{"3", "KV3 ID:"},
+         {strId + "<Enter>", MENU_LAST},
+         {"4", "Message 1:(<ENTER> sends)"},
          {strText + "<Enter>", "Reply:"}});
 }
 
 void CApp::WaitForTrips(int iTrips, int iTimeoutMs) {
-  ASSERT_TRUE(testenv::WaitFor([&] { return Figure(Screen(), "N Trips:") >= iTrips; }, iTimeoutMs)) << Screen();
+  ASSERT_TRUE(testenv::WaitFor([&] { return Figure(Screen(), "N Trips:") >= iTrips; }, iTimeoutMs))
+      << Screen();
 }
 
 void CApp::Quit() {

@@ -79,9 +79,7 @@ class CSimTest : public ::testing::Test {
 
   CSimTest();
   std::string Link(const std::string& strName = "com2") const { return m_strSimDir + "/" + strName; }
-  std::string Modem(const std::string& strSpec) const {
-    return "link=" + Link() + ",baud=115200," + strSpec;
-  }
+  std::string Modem(const std::string& strSpec) const { return "link=" + Link() + ",baud=115200," + strSpec; }
   // The simulator with the modem strSpec on "com2" and vMore.
   void StartSim(const std::string& strSpec, std::vector<std::string> vMore = {});
   // Both, with the program on the simulated modem.

@@ -33,11 +33,18 @@ namespace {
 using e2e::DEADLINE;
 using e2e::MENU_LAST;
 using e2e::ReadFile;
-const char REGISTRY[] = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n\"CHANNEL\"=dword:00000005\n";
+const char REGISTRY[] =
+    "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n\"CHANNEL\"=dword:00000005\n";
 // The same settings written back at a normal end: the port added, the channel kept.
 const char SAVED[] = "\"CHANNEL\"=dword:00000005\n\"PORT\"=dword:00000001";
 // Remote text with an OSC title, a DCS, 8-bit CSI, OSC and DCS, and bells.
-const char HOSTILE[] = "a\x1b]0;owned\x07" "b\x1bP+q\x1b\\c\x9b" "31md\x9d" "0;x\x9c" "e\x90" "f\x07g";
+const char HOSTILE[] =
+    "a\x1b]0;owned\x07"
+    "b\x1bP+q\x1b\\c\x9b"
+    "31md\x9d"
+    "0;x\x9c"
+    "e\x90"
+    "f\x07g";
 
 enum ESetup { NO_MODEM, REMOTE, BASE };
 enum EEnd { ALIVE, ENDS_0, KILLED };
@@ -72,8 +79,12 @@ class CFaultRun {
     if (eSetup == REMOTE)
       vArgs = {"--modem", "name=rem,baud=115200,link=" + Line(), "--sim-base", "any"};
     else
-      vArgs = {"--modem", "name=base,role=base,baud=115200,link=" + Line(), "--sim-remotes", "2",
-               "--sim-remote-interval", "300"};
+      vArgs = {"--modem",
+               "name=base,role=base,baud=115200,link=" + Line(),
+               "--sim-remotes",
+               "2",
+               "--sim-remote-interval",
+               "300"};
     vArgs.insert(vArgs.end(), vExtra.begin(), vExtra.end());
     if (!m_sim.Start(vArgs, m_strSimDir)) return false;
     m_strLineBefore = LineSettings();
@@ -156,7 +167,8 @@ class CFaultRun {
       return ll;
     };
     long long llStart = fnGood();
-    ASSERT_TRUE(testenv::WaitFor([&] { return fnGood() >= llStart + iMore; }, DEADLINE)) << m_sim.Command("peers");
+    ASSERT_TRUE(testenv::WaitFor([&] { return fnGood() >= llStart + iMore; }, DEADLINE))
+        << m_sim.Command("peers");
   }
 
   // The commands that a row starts from.
@@ -165,8 +177,12 @@ class CFaultRun {
     Expect("Signal Strength: 26");
   }
   void RepetitionRun() {
-    for (auto [pszKeys, pszExpect] : {std::pair{"3", "KV3 ID:"}, {"AB\r", MENU_LAST}, {"4", "Message 1:(<ENTER> sends)"},
-                                      {"hi\r", "AB 026 01AHI"}, {"x", "3. Send message until ESC"}, {"3", "N Trips:"}}) {
+    for (auto [pszKeys, pszExpect] : {std::pair{"3", "KV3 ID:"},
+                                      {"AB\r", MENU_LAST},
+                                      {"4", "Message 1:(<ENTER> sends)"},
+                                      {"hi\r", "AB 026 01AHI"},
+                                      {"x", "3. Send message until ESC"},
+                                      {"3", "N Trips:"}}) {
       Text(pszKeys);
       Expect(pszExpect);
     }
@@ -230,7 +246,8 @@ void SettingsNotSaved(CFaultRun& r, const std::string& strWhy) {
 
 const SRow g_aRows[] = {
     // ---- the simulator's faults, with the modem up in the signal-strength loop
-    {"SilentModem", "fault silent: no replies at all", REMOTE, ALIVE, [](CFaultRun& r) { SimFault(r, "silent"); }},
+    {"SilentModem", "fault silent: no replies at all", REMOTE, ALIVE,
+     [](CFaultRun& r) { SimFault(r, "silent"); }},
     {"GarbageReplies", "fault garbage: every reply random bytes", REMOTE, ALIVE,
      [](CFaultRun& r) { SimFault(r, "garbage"); }},
     {"ShortReplies", "fault short: replies cut in half, no prompt", REMOTE, ALIVE,
@@ -267,7 +284,9 @@ const SRow g_aRows[] = {
        r.ExpectAnswers(4);  // still answering
        r.BackToMenu();
      }},
-    {"HostileEscapesInFrames", "remotes' text holds OSC, DCS, C1 and BEL; the same raw between packets", BASE,
+    {"HostileEscapesInFrames",
+     "remotes' text holds OSC, DCS, C1 and BEL; the same raw between packets",
+     BASE,
      ALIVE,
      [](CFaultRun& r) {
        std::string strRaw = r.Home() + "/raw-output";
@@ -283,7 +302,10 @@ const SRow g_aRows[] = {
        EXPECT_EQ(str.find('\x07'), std::string::npos) << "BEL";
        for (unsigned char c : str) EXPECT_FALSE(c >= 0x80 && c <= 0x9F) << "C1 " << int(c);
      },
-     SAVED, nullptr, nullptr, {"--sim-remote-text", HOSTILE}},
+     SAVED,
+     nullptr,
+     nullptr,
+     {"--sim-remote-text", HOSTILE}},
     // ---- signals in each mode
     {"HangUpInTheMainMenu", "SIGHUP", NO_MODEM, ENDS_0, [](CFaultRun& r) { Kill(r, SIGHUP); }},
     {"InterruptInTheMainMenu", "SIGINT", NO_MODEM, ENDS_0, [](CFaultRun& r) { Kill(r, SIGINT); }},
@@ -320,8 +342,8 @@ const SRow g_aRows[] = {
        r.BaseMode();
        Kill(r, SIGSTOP);
        std::string strStat = "/proc/" + std::to_string(r.Pid()) + "/stat";
-       ASSERT_TRUE(testenv::WaitFor([&] { return ReadFile(strStat).find(") T ") != std::string::npos; },
-                                    DEADLINE));
+       ASSERT_TRUE(
+           testenv::WaitFor([&] { return ReadFile(strStat).find(") T ") != std::string::npos; }, DEADLINE));
        Kill(r, SIGCONT);
        r.ExpectAnswers(4);
        r.BackToMenu();
@@ -338,8 +360,12 @@ const SRow g_aRows[] = {
     // ---- settings files
     {"DamagedSettings", "binary junk and a bad value in registry.reg", NO_MODEM, ALIVE, [](CFaultRun&) {},
      "\"CHANNEL\"=dword:000000ff\n\"PORT\"=dword:00000001",
-     [](CFaultRun& r) { r.m_pHome->WriteRegistry(std::string("REGEDIT4\n[HKLM\\SOFTWARE\\Qirun\\TAVRIX]\n"
-                                                             "\"CHANNEL\"=dword:zz\n\x00\x01\xff junk", 49)); },
+     [](CFaultRun& r) {
+       r.m_pHome->WriteRegistry(
+           std::string("REGEDIT4\n[HKLM\\SOFTWARE\\Qirun\\TAVRIX]\n"
+                       "\"CHANNEL\"=dword:zz\n\x00\x01\xff junk",
+                       49));
+     },
      [](CFaultRun& r) {
        EXPECT_EQ(ReadFile(r.SettingsFile() + ".damaged").size(), 49u);
        EXPECT_EQ(r.Stderr(), "");
@@ -389,8 +415,8 @@ const SRow g_aRows[] = {
      },
      [](CFaultRun& r) {
        std::string str = r.Stderr();
-       EXPECT_EQ(str, "tavrix: settings not saved: " + r.Home() + "/plain/tavrix/registry.reg: " +
-                          "cannot make its folder: Not a directory\n");
+       EXPECT_EQ(str, "tavrix: settings not saved: " + r.Home() +
+                          "/plain/tavrix/registry.reg: " + "cannot make its folder: Not a directory\n");
      }},
     // ---- traffic logs
     {"PlantedLogLinks", "com2rx.dat and com2tx.dat link to the user's files", REMOTE, ALIVE,
@@ -408,7 +434,8 @@ const SRow g_aRows[] = {
        }
      },
      [](CFaultRun& r) {
-       for (const char* psz : {"rx", "tx"}) EXPECT_EQ(ReadFile(r.Home() + "/victim-" + psz), "precious") << psz;
+       for (const char* psz : {"rx", "tx"})
+         EXPECT_EQ(ReadFile(r.Home() + "/victim-" + psz), "precious") << psz;
      }},
     // ---- one copy at a time
     {"SecondCopy", "a second copy started beside the first", NO_MODEM, ALIVE,
@@ -422,7 +449,9 @@ const SRow g_aRows[] = {
      [](CFaultRun& r) { std::ofstream(r.Home() + "/runtime/tavrix.lock") << "12345\n"; }},
 };
 
-void PrintTo(const SRow& row, std::ostream* pOut) { *pOut << row.pszName; }
+void PrintTo(const SRow& row, std::ostream* pOut) {
+  *pOut << row.pszName;
+}
 
 class FaultMatrix : public ::testing::TestWithParam<SRow> {};
 

@@ -18,9 +18,15 @@ using namespace e2e;
 using simsupport::CTmuxSession;
 
 TEST(MainMenu, ShowsTheNineItemsAndEscapeSavesTheDefaults) {
-  const char* const apszItems[] = {MENU_FIRST,         "2. Set Channel",          "3. Set KV3 ID",
-                                   "4. Send Messages", "5. Test Signal Strength", "6. Act As Base",
-                                   "7. Reset to Factory", "8. Set Low Power Mode", MENU_LAST};
+  const char* const apszItems[] = {MENU_FIRST,
+                                   "2. Set Channel",
+                                   "3. Set KV3 ID",
+                                   "4. Send Messages",
+                                   "5. Test Signal Strength",
+                                   "6. Act As Base",
+                                   "7. Reset to Factory",
+                                   "8. Set Low Power Mode",
+                                   MENU_LAST};
   CApp app;
   app.Start();
   std::vector<std::string> vRows = Rows(app.tmux);
@@ -45,7 +51,8 @@ TEST(MainMenu, ChannelAndIdEntriesAndTheIndexKeptAfterwards) {
              {"2", "Channel:   6"},
              {"<Escape>", MENU_LAST}});  // the channel stays 6
   app.Quit();
-  EXPECT_NE(app.pHome->Registry().find("\"CHANNEL\"=dword:00000006"), std::string::npos) << app.pHome->Registry();
+  EXPECT_NE(app.pHome->Registry().find("\"CHANNEL\"=dword:00000006"), std::string::npos)
+      << app.pHome->Registry();
 }
 
 TEST(TerminalE2E, KeypadHomeEndAltAndCtrlSUnderEachTerminalType) {
@@ -64,7 +71,7 @@ TEST(TerminalE2E, KeypadHomeEndAltAndCtrlSUnderEachTerminalType) {
                {"<Home><Enter>", "2. Internal Modem"},
                {"<Escape>", MENU_LAST},
                {"<Down><Down><C-s><Enter>", "Channel:  63"},  // Ctrl-S is Up, and the screen goes on
-               {"<M-5><KP1>", "Channel:   1"},  // Alt+5 is no key: item 5 does not start
+               {"<M-5><KP1>", "Channel:   1"},                // Alt+5 is no key: item 5 does not start
                {"<Escape>", MENU_LAST}});
     app.Quit();
   }
@@ -89,7 +96,8 @@ TEST(TerminalE2E, ResizeWithTheScrollBarShowingAndBack) {
   ASSERT_TRUE(app.tmux.Resize(70, 7));  // the list, not the bar, takes the panel
   app.Steps({{"", "7. Reset to Factory"}, {"", MENU_FIRST}, {"<End>", MENU_LAST}});
   ASSERT_TRUE(app.tmux.Resize(80, 25));  // back: the whole menu
-  app.Steps({{"", MENU_FIRST}, {"", MENU_LAST}, {"<Home><Enter>", "2. Internal Modem"}, {"<Escape>", MENU_LAST}});
+  app.Steps(
+      {{"", MENU_FIRST}, {"", MENU_LAST}, {"<Home><Enter>", "2. Internal Modem"}, {"<Escape>", MENU_LAST}});
   app.Quit();
 }
 
@@ -138,7 +146,8 @@ TEST(TerminalE2E, CtrlZAndFgGiveTheShellItsModesAndResumeWithEveryKeyWorking) {
   sh.tmux.SendKeys({"Escape"});
   ASSERT_TRUE(sh.tmux.WaitForText(MENU_LAST, DEADLINE)) << sh.tmux.Capture();
   sh.tmux.SendKeys({"Escape"});
-  ASSERT_TRUE(testenv::WaitFor([&] { return sh.tmux.Capture().find(MENU_LAST) == std::string::npos; }, DEADLINE));
+  ASSERT_TRUE(
+      testenv::WaitFor([&] { return sh.tmux.Capture().find(MENU_LAST) == std::string::npos; }, DEADLINE));
   sh.Run("echo \"status=$?\"; stty -a > stty.after; cmp stty.before stty.after && echo same", "status=0");
   ASSERT_TRUE(sh.tmux.WaitForText("same", DEADLINE)) << sh.tmux.Capture();
   EXPECT_NE(ReadFile(sh.home.strDir + "/stty.stopped").find(" ixon"), std::string::npos);
@@ -183,8 +192,10 @@ TEST(TerminalE2E, HelpVersionRefusalsAndNoTerminalTouchNothing) {
     int iStatus = std::system(strCmd.c_str());
     EXPECT_EQ(WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1, c.iStatus) << c.pszArgs;
     std::string strOut = ReadFile(home.strDir + "/out"), strErr = ReadFile(home.strDir + "/err");
-    EXPECT_TRUE(*c.pszOut ? strOut.find(c.pszOut) != std::string::npos : strOut.empty()) << c.pszArgs << strOut;
-    EXPECT_TRUE(!c.pszErr || (*c.pszErr ? strErr.find(c.pszErr) != std::string::npos : strErr.empty())) << strErr;
+    EXPECT_TRUE(*c.pszOut ? strOut.find(c.pszOut) != std::string::npos : strOut.empty())
+        << c.pszArgs << strOut;
+    EXPECT_TRUE(!c.pszErr || (*c.pszErr ? strErr.find(c.pszErr) != std::string::npos : strErr.empty()))
+        << strErr;
     for (const char* psz : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "--version"})
       EXPECT_TRUE(std::string(c.pszArgs) != "--help" || strOut.find(psz) != std::string::npos) << psz;
     // No settings, logs or lock (the last row may take its lock): the folders stay empty.
@@ -202,9 +213,10 @@ TEST_F(KeyFlood, EscapeTakesEffectWithinASecond) {
     const char* pszName;
     bool bBase;
     bool bPaste;
-  } aCases[] = {{"base mode, paste", true, true}, {"base mode, held key", true, false}, {"run, paste", false, true}};
-  StartSim("name=base,role=base", {"--modem", "link=" + Link("com2r") + ",baud=115200,name=rem,latency=5",
-                                   "--sim-base", "any"});
+  } aCases[] = {
+      {"base mode, paste", true, true}, {"base mode, held key", true, false}, {"run, paste", false, true}};
+  StartSim("name=base,role=base",
+           {"--modem", "link=" + Link("com2r") + ",baud=115200,name=rem,latency=5", "--sim-base", "any"});
   CApp base, remote;
   base.Start(Link(), "", m_sim.ShimEnvironment(), "tmux-256color");
   remote.Start(Link("com2r"), "", m_sim.ShimEnvironment(), "xterm-256color");
@@ -214,7 +226,7 @@ TEST_F(KeyFlood, EscapeTakesEffectWithinASecond) {
     CApp& app = c.bBase ? base : remote;
     app.Steps(c.bBase ? std::vector<std::pair<std::string, std::string>>{{"6", "Monitor Channel"}}
                       : std::vector<std::pair<std::string, std::string>>{{"x", "3. Send message until ESC"},
-                                                                          {"3", "N Trips:"}});
+                                                                         {"3", "N Trips:"}});
     if (c.bPaste) {
       ASSERT_TRUE(app.tmux.Paste(std::string(c.bBase ? 1000 : 3000, 'z')));
     } else {
@@ -223,7 +235,9 @@ TEST_F(KeyFlood, EscapeTakesEffectWithinASecond) {
     auto tStart = std::chrono::steady_clock::now();
     app.Press("<Escape>");
     app.Expect("Press Any Key To Continue", 3000);  // base mode's summary, or the run's figures
-    auto iMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - tStart).count();
+    auto iMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - tStart)
+            .count();
     EXPECT_LT(iMs, 1000) << "Escape took effect after " << iMs << " ms";
     if (c.bBase) app.Steps({{"x", MENU_LAST}});
   }

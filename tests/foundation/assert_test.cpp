@@ -7,8 +7,12 @@
 #include "kelassert.h"
 
 namespace {
-void CleanUp() { fputs("clean-up ran\n", stderr); }
-void LinesCleanUp() { fputs("lines restored\n", stderr); }
+void CleanUp() {
+  fputs("clean-up ran\n", stderr);
+}
+void LinesCleanUp() {
+  fputs("lines restored\n", stderr);
+}
 void FailCheck() {
   KelSetAssertHook(CleanUp);
   KelAddAssertHook(LinesCleanUp);
@@ -18,5 +22,7 @@ void FailCheck() {
 }  // namespace
 
 TEST(AssertDeathTest, ReportsExpressionModuleAndLineAfterCleanUp) {
-  EXPECT_DEATH(FailCheck(), "lines restored\nclean-up ran\nAssertion failed: iPage >= 0 && iPage < 4, file assert_test, line .");
+  EXPECT_DEATH(
+      FailCheck(),
+      "lines restored\nclean-up ran\nAssertion failed: iPage >= 0 && iPage < 4, file assert_test, line .");
 }

@@ -96,12 +96,15 @@ TEST_F(Enter, NumberFields) {
     int iResult, iValue, iBells;
     const char* pszShown;
   } aCases[] = {
-      {0, 63, 5, nullptr, "64\r", 13, 6, 1, " 6"},     // 64 is above 63
-      {0, 63, 99, nullptr, "\x1B", 27, 63, 0, "63"},   // clamped start
-      {0, 63, -5, nullptr, "7\r", 13, 7, 0, " 7"},     // clamped to 0, replaced
-      {0, 63, 1, nullptr, "\b5\b\x0E" "3\r", 13, 3, 0, " 3"},  // to 0 and back; Left is Backspace
-      {0, 63, 5, nullptr, "42\x1B", 27, 42, 0, "42"},  // Escape keeps the typed number
-      {0, 63, 3, nullptr, "-a.\r", 13, 3, 3, " 3"},    // no sign, letter or point
+      {0, 63, 5, nullptr, "64\r", 13, 6, 1, " 6"},    // 64 is above 63
+      {0, 63, 99, nullptr, "\x1B", 27, 63, 0, "63"},  // clamped start
+      {0, 63, -5, nullptr, "7\r", 13, 7, 0, " 7"},    // clamped to 0, replaced
+      {0, 63, 1, nullptr,
+       "\b5\b\x0E"
+       "3\r",
+       13, 3, 0, " 3"},                                  // to 0 and back; Left is Backspace
+      {0, 63, 5, nullptr, "42\x1B", 27, 42, 0, "42"},    // Escape keeps the typed number
+      {0, 63, 3, nullptr, "-a.\r", 13, 3, 3, " 3"},      // no sign, letter or point
       {10, 99, 50, nullptr, "1\r5\r", 13, 15, 1, "15"},  // 1 typed, but not taken
       {-63, 63, 0, nullptr, "-0-\r", 13, 0, 0, "  0"},   // "-0" and back to 0
       {-5, 5, 0, "\xCA", "-5\r", 13, -5, 0, "-0.05"},    // the field fits "-0.05"
@@ -141,11 +144,11 @@ TEST_F(Enter, TextFieldsAndKeyStrings) {
     std::string strText;
     int iBells;
   } aCases[] = {
-      {"AB", 2, 0, 0, ENTER_STRING_FLAGS, nullptr, "c\r", 13, "C", 0},  // replaced
-      {"AB", 2, 0, 0, ENTER_STRING_FLAGS, nullptr, "\b\r", 13, "A", 0},  // edited
+      {"AB", 2, 0, 0, ENTER_STRING_FLAGS, nullptr, "c\r", 13, "C", 0},      // replaced
+      {"AB", 2, 0, 0, ENTER_STRING_FLAGS, nullptr, "\b\r", 13, "A", 0},     // edited
       {"AB", 2, 0, 0, ENTER_STRING_FLAGS, nullptr, "\x13+\r", 13, "+", 1},  // Up refused
-      {"", 212, 0, 0, ENTER_STRING_FLAGS, nullptr, std::string(70, 'x') + "\r", 13,
-       std::string(63, 'X'), 7},  // the box holds 63
+      {"", 212, 0, 0, ENTER_STRING_FLAGS, nullptr, std::string(70, 'x') + "\r", 13, std::string(63, 'X'),
+       7},  // the box holds 63
       {"", 10, 0, 0, ENTER_STRING_FLAGS, nullptr, "hel\x1B", 27, "HEL", 0},
       {"ABC", 10, 0, 0, ENTER_EDIT, nullptr, "\x0E\x0E\x7Fx\x1Ay\x1A\r", 13, "AXCY", 0},
       // A caller's text longer than the field is cut to it, not fatal.
@@ -156,7 +159,10 @@ TEST_F(Enter, TextFieldsAndKeyStrings) {
       // keys (and Backspace) are typed.
       {"", 5, 50, 60, ENTER_NUMBER, "Q", "12q", 'Q', "12", 0},
       {"", 5, 100, 200, ENTER_NUMBER, "Q\xFA", "12q5q", 'Q', "125", 1},
-      {"", 5, 0, 0, 0, "\r\xF7" "AB", "ab\bxba\r", 13, "ABA", 1},
+      {"", 5, 0, 0, 0,
+       "\r\xF7"
+       "AB",
+       "ab\bxba\r", 13, "ABA", 1},
       {"", 10, 0, 10000, ENTER_NUMBER, "\xCA", "1\r", 13, "1.00", 0},
       {"", 10, 0, 100000, ENTER_NUMBER, "\xCA", ".\x1B", 27, "0.00", 0},
       {"", 10, 0, 0, ENTER_NUMBER, "\xCA", "5\r", 13, "5.00", 0},  // no range: any number
@@ -178,8 +184,7 @@ TEST_F(Enter, TextFieldsAndKeyStrings) {
     // burst beyond the key queue's 15 would be refused as it arrives).
     for (size_t i = 0; i < c.strKeys.size(); ++i)
       PlatHeadlessChar(static_cast<unsigned char>(c.strKeys[i]), DWORD(i));
-    EXPECT_EQ(EnterField(0, 0, sz, c.iMaxLen, c.lMin, c.lMax, c.dwFlags, c.pszKeyString),
-              c.iResult);
+    EXPECT_EQ(EnterField(0, 0, sz, c.iMaxLen, c.lMin, c.lMax, c.dwFlags, c.pszKeyString), c.iResult);
     EXPECT_EQ(sz, c.strText);
     EXPECT_EQ(PlatHeadlessBells() - iBells, c.iBells);
     EXPECT_EQ(PlatHeadlessPending(), 0);
@@ -211,7 +216,7 @@ TEST_F(Enter, CaretPositionsAndDisplayOnly) {
     bool bBlock = true;
     EXPECT_TRUE(Caret(&iCol, &bBlock));
     EXPECT_FALSE(bBlock);  // a caret that was on keeps its shape
-    EXPECT_EQ(iCol, 8);  // the right end of the empty field
+    EXPECT_EQ(iCol, 8);    // the right end of the empty field
     PlatHeadlessType("ab\r");
   });
   // Row -1: the cursor's row; 0x8000: the column is the left end.
@@ -219,8 +224,7 @@ TEST_F(Enter, CaretPositionsAndDisplayOnly) {
   EXPECT_EQ(GuiGet()->GetCaretMode(), 0);  // and is off afterwards
   // 0x4000: only displayed, the caller's text kept, result 0.
   std::strcpy(sz, "42");
-  EXPECT_EQ(EnterField(11, 5, sz, 3, 0, 0, ENTER_DISPLAY | ENTER_REWRITE | ENTER_RIGHT, nullptr),
-            0);
+  EXPECT_EQ(EnterField(11, 5, sz, 3, 0, 0, ENTER_DISPLAY | ENTER_REWRITE | ENTER_RIGHT, nullptr), 0);
   EXPECT_STREQ(sz, "42");
   // Extreme lengths and columns: the field still ends where it should.
   PlatHeadlessType("x\r");

@@ -55,9 +55,7 @@ class GuiTest : public ::testing::Test {
   }
 
   // The terminal's row after a paint, cut to the grid's width.
-  std::string ScreenRow(int r) const {
-    return PlatHeadlessRow(r).substr(0, size_t(m_pGui->GetColumns()));
-  }
+  std::string ScreenRow(int r) const { return PlatHeadlessRow(r).substr(0, size_t(m_pGui->GetColumns())); }
   static std::string Blank(size_t n) { return std::string(n, ' '); }
 
   HWND m_hWnd = nullptr;

@@ -132,17 +132,19 @@ TEST_F(Keyboard, EscapeDetection) {
 TEST_F(Keyboard, AFloodMeetsTheQueueAsItArrivesAndEscapeIsFoundBehindIt) {
   const int iBells = PlatHeadlessBells();
   PlatHeadlessAdvance(100);
-  g_Keyboard.m_dwLastBeep = ClockTicks() - 10;  // no earlier test's beep holds this one back
+  g_Keyboard.m_dwLastBeep = ClockTicks() - 10;               // no earlier test's beep holds this one back
   PlatHeadlessType("abcdefghijklmnopqrstuvwxyz0123456789");  // a paste: all at once
   PlatHeadlessChar(27, 1);                                   // Escape just after it
-  EXPECT_FALSE(KbdEscapePressed());  // the fifteen kept are read in one check
-  EXPECT_EQ(PlatHeadlessBells(), iBells + 1);  // the rest refused, one beep
+  EXPECT_FALSE(KbdEscapePressed());                          // the fifteen kept are read in one check
+  EXPECT_EQ(PlatHeadlessBells(), iBells + 1);                // the rest refused, one beep
   EXPECT_TRUE(g_Keyboard.IsEmpty());
   PlatHeadlessAdvance(100);
   EXPECT_TRUE(KbdEscapePressed());
   // Keys after the Escape stay for the next reader.
   PlatHeadlessAdvance(100);
-  PlatHeadlessType("abc\x1B" "de");
+  PlatHeadlessType(
+      "abc\x1B"
+      "de");
   EXPECT_TRUE(KbdEscapePressed());
   EXPECT_EQ(KbdGetKey(), 'D');
   EXPECT_EQ(KbdGetKey(), 'E');

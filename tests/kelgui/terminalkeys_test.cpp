@@ -61,8 +61,16 @@ const Case g_aCases[] = {
     {"xterm", "Shift+Delete", "\x1b[3;2~", {DEL}},
     {"xterm", "Ctrl+PgDn", "\x1b[6;5~", {PGDN}},
     {"xterm", "Alt+Up", "\x1b[1;3A", {}},
-    {"xterm", "Alt+5", "\x1b" "5", {}},
-    {"xterm", "Alt+a", "\x1b" "a", {}},
+    {"xterm",
+     "Alt+5",
+     "\x1b"
+     "5",
+     {}},
+    {"xterm",
+     "Alt+a",
+     "\x1b"
+     "a",
+     {}},
     {"xterm", "Alt+Backspace", "\x1b\x7f", {}},
     {"xterm", "Alt+Enter", "\x1b\r", {}},
     {"xterm", "Shift+Tab", "\x1b[Z", {9}},
@@ -79,9 +87,21 @@ const Case g_aCases[] = {
     {"xterm", "Ctrl+H Ctrl+J", "\x08\n", {8, 13}},
     {"xterm", "letters", "aZ5", {'A', 'Z', '5'}},
     {"xterm", "e-acute (UTF-8)", "\xc3\xa9", {0xE9}},
-    {"xterm", "euro sign (UTF-8)", "\xe2\x82\xac" "x", {'X'}},
-    {"xterm", "broken UTF-8", "\xc3" "a\xa9", {'A'}},
-    {"xterm", "bracketed paste", "\x1b[200~ab\r\x1b[A\x1b" "c\tz\x1b[201~", {'A', 'B', 'A', 'C', 'Z'}},
+    {"xterm",
+     "euro sign (UTF-8)",
+     "\xe2\x82\xac"
+     "x",
+     {'X'}},
+    {"xterm",
+     "broken UTF-8",
+     "\xc3"
+     "a\xa9",
+     {'A'}},
+    {"xterm",
+     "bracketed paste",
+     "\x1b[200~ab\r\x1b[A\x1b"
+     "c\tz\x1b[201~",
+     {'A', 'B', 'A', 'C', 'Z'}},
     {"xterm", "paste, then a key", "\x1b[200~1\x1b[201~\x1b[B", {'1', DOWN}},
     {"xterm", "mouse press (SGR)", "\x1b[<0;10;5M", {M + 0}},
     {"xterm", "mouse release (SGR)", "\x1b[<0;10;5m", {M + 0x100}},
@@ -119,14 +139,22 @@ const Case g_aCases[] = {
     {"tmux", "KP2 (application)", "\x1bOr", {'2'}},
     {"tmux", "KP Enter (application)", "\x1bOM", {13}},
     {"tmux", "Ctrl+Up", "\x1b[1;5A", {UP}},
-    {"tmux", "Alt+5", "\x1b" "5", {}},
+    {"tmux",
+     "Alt+5",
+     "\x1b"
+     "5",
+     {}},
     {"screen", "Home End", "\x1b[1~\x1b[4~", {HOME, END}},
     {"screen", "PgDn", "\x1b[6~", {PGDN}},
     {"screen", "Up (application)", "\x1bOA", {UP}},
     // Escape itself: a lone ESC once nothing followed.
     {"any", "Escape", "\x1b", {27}},
     {"any", "Escape twice", "\x1b\x1b", {27, 27}},
-    {"any", "Escape, then Alt+x", "\x1b\x1b" "x", {27}},
+    {"any",
+     "Escape, then Alt+x",
+     "\x1b\x1b"
+     "x",
+     {27}},
 };
 
 // Feeds the bytes in two reads split at iSplit. Between them the caller
@@ -178,7 +206,7 @@ TEST(TerminalKeys, OnlyALoneEscWaitsTheShortEscapeDelay) {
   EXPECT_EQ(decoder.Feed(0x1B, aKeys), 0);
   EXPECT_EQ(decoder.ExpiryMs(), 25u);  // the Escape delay
   EXPECT_EQ(decoder.Feed('[', aKeys), 0);
-  EXPECT_GT(decoder.ExpiryMs(), 25u);  // a sequence may take longer to come in full
+  EXPECT_GT(decoder.ExpiryMs(), 25u);   // a sequence may take longer to come in full
   EXPECT_EQ(decoder.Expire(aKeys), 0);  // and is dropped, not an Escape
 }
 

@@ -56,9 +56,9 @@ TEST(ListBox, TypedCharacterFindsTheNextItemWrapping) {
     int ch;
     bool bMoved;
     int iSel, iTop;
-  } aSteps[] = {{'B', true, 1, 0}, {'b', true, 2, 0}, {'B', true, 6, 4}, {'b', true, 1, 1},
-                {'a', true, 4, 2}, {'Z', false, 4, 2}, {3, false, 4, 2}, {'C', true, 3, 2},
-                {'C', false, 3, 2}};
+  } aSteps[] = {{'B', true, 1, 0}, {'b', true, 2, 0}, {'B', true, 6, 4},
+                {'b', true, 1, 1}, {'a', true, 4, 2}, {'Z', false, 4, 2},
+                {3, false, 4, 2},  {'C', true, 3, 2}, {'C', false, 3, 2}};
   for (const auto& s : aSteps) {
     EXPECT_EQ(list.OnChar(s.ch), s.bMoved) << s.ch;
     EXPECT_EQ(list.GetCurSel(), s.iSel) << s.ch;
@@ -89,9 +89,9 @@ TEST(ScrollBar, ThumbArithmetic) {
   struct {
     int iPos, iVisible, iRange, iHeight, iTop, iBottom;
   } aCases[] = {
-      {0, 25, 50, 400, 0, 200},    {25, 25, 50, 400, 200, 400},  {10, 25, 50, 400, 80, 280},
-      {0, 5, 1000, 80, 0, 1},      // the length rounds to 0: one row
-      {500, 5, 1000, 80, 40, 41},  {994, 5, 1000, 80, 80, 81},
+      {0, 25, 50, 400, 0, 200},   {25, 25, 50, 400, 200, 400},
+      {10, 25, 50, 400, 80, 280}, {0, 5, 1000, 80, 0, 1},  // the length rounds to 0: one row
+      {500, 5, 1000, 80, 40, 41}, {994, 5, 1000, 80, 80, 81},
       {995, 5, 1000, 80, 80, 80},  // the last element visible: to the end
       {6, 24, 30, 24, 5, 24},
   };

@@ -15,10 +15,16 @@
 
 namespace {
 
-const char* const g_apszMain[] = {
-    "1. Select Modem (Internal)", "2. Set Channel", "3. Set KV3 ID", "4. Send Messages",
-    "5. Test Signal Strength",    "6. Act As Base", "7. Reset To Factory Settings",
-    "8. Low Power Mode",          "9. Alternate Frequency Band", nullptr};
+const char* const g_apszMain[] = {"1. Select Modem (Internal)",
+                                  "2. Set Channel",
+                                  "3. Set KV3 ID",
+                                  "4. Send Messages",
+                                  "5. Test Signal Strength",
+                                  "6. Act As Base",
+                                  "7. Reset To Factory Settings",
+                                  "8. Low Power Mode",
+                                  "9. Alternate Frequency Band",
+                                  nullptr};
 
 class Menu : public GuiTest {
  protected:
@@ -64,9 +70,9 @@ TEST_F(Menu, ResultsAndSelection) {
       {g_apszMain, 0, KEY, nullptr, 2, "\r", 13, 2, 0},
       {g_apszMain, 0, KEY, nullptr, 2, "\x0B\x0B\x1B", 27, 4, 0},
       {g_apszMain, 0, KEY, nullptr, 4, "\x13\r", 13, 3, 0},
-      {g_apszMain, 0, KEY, nullptr, -1, "\r", 13, -1, 0},  // no selection
-      {g_apszMain, 0, KEY, "XQ", 1, "q", 'Q', 1, 0},       // an exit key
-      {g_apszMain, 0, 0, "-", 0, "-", '-', 0, 0},          // returned as read
+      {g_apszMain, 0, KEY, nullptr, -1, "\r", 13, -1, 0},   // no selection
+      {g_apszMain, 0, KEY, "XQ", 1, "q", 'Q', 1, 0},        // an exit key
+      {g_apszMain, 0, 0, "-", 0, "-", '-', 0, 0},           // returned as read
       {g_apszMain, 0, KEY, nullptr, 0, "x\x1B", 27, 0, 1},  // no item with X
       {g_apszMain, 0, 0, nullptr, 0, "x7\x1B", 27, 6, 0},   // only a search
       // Disabled: Enter on it and its (now missing) digit beep.
@@ -86,8 +92,7 @@ TEST_F(Menu, ResultsAndSelection) {
     const int iBells = PlatHeadlessBells();
     int iSel = c.iStart;
     PlatHeadlessType(c.pszKeys);
-    EXPECT_EQ(MenuSelect(nullptr, c.ppszTable, c.dwDisabled, c.uFlags, c.pszExitKeys, &iSel),
-              c.iResult);
+    EXPECT_EQ(MenuSelect(nullptr, c.ppszTable, c.dwDisabled, c.uFlags, c.pszExitKeys, &iSel), c.iResult);
     EXPECT_EQ(iSel, c.iSel);
     EXPECT_EQ(PlatHeadlessBells() - iBells, c.iBells);
     EXPECT_EQ(PlatHeadlessPending(), 0);
@@ -152,7 +157,7 @@ TEST_F(Menu, ListIsOpaqueAndThePageComesBack) {
   EXPECT_EQ(ScreenRow(12).substr(70), "right edge");
   EXPECT_EQ(ScreenRow(24).substr(0, 11), "bottom row ");
   EXPECT_EQ(Reversed(2, 0, 80), std::string(80, '.'));
-  EXPECT_EQ(GuiGet()->GetCaretMode(), 1);  // the caller's caret mode is back
+  EXPECT_EQ(GuiGet()->GetCaretMode(), 1);               // the caller's caret mode is back
   EXPECT_EQ(PlatGetWindow(m_hWnd, GW_CHILD), nullptr);  // list and bar are gone
 }
 
@@ -168,9 +173,7 @@ TEST_F(Menu, TitlePairsAndEmptyDisabledItem) {
     PlatHeadlessChar(27);
   });
   int iSel = 0;
-  EXPECT_EQ(MenuSelect("Main Menu", apszPairs, 1u << 2, MENU_CENTRETITLE | MENU_PAIRS, nullptr,
-                       &iSel),
-            27);
+  EXPECT_EQ(MenuSelect("Main Menu", apszPairs, 1u << 2, MENU_CENTRETITLE | MENU_PAIRS, nullptr, &iSel), 27);
   EXPECT_EQ(m_iStep, 1u);
   GuiUpdate();
   EXPECT_EQ(ScreenRow(0), std::string(80, ' '));
@@ -186,8 +189,7 @@ TEST_F(Menu, ScrollBarOnlyForLongLists) {
     std::string strTop, strEnd;  // with the first item, and after End
   } aCases[] = {
       // 50 items, 25 visible: 12.5 rounds to 13; at the end top index 25
-      {50, nullptr, std::string(13, '.') + std::string(12, '#'),
-       std::string(13, '#') + std::string(12, '.')},
+      {50, nullptr, std::string(13, '.') + std::string(12, '#'), std::string(13, '#') + std::string(12, '.')},
       {24, "Title", std::string(25, '.'), std::string(25, '.')},  // fits below the title
   };
   for (const auto& c : aCases) {

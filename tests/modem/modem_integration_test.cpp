@@ -73,8 +73,8 @@ TEST_F(ModemSimTest, BringUpDataModeFrameToTheBaseAndBackThenCarrierLost) {
   modem.SetChannel(12);
   ASSERT_EQ(0, modem.Initialise());
   EXPECT_EQ((std::vector<std::string>{"Reset Modem", ":wit2410", "m0", "wn0c", "zc2", "sd01"}), g_vecSteps);
-  for (auto [pszKey, pszValue] : {std::pair{"baud", "115200"}, {"host_baud", "115200"}, {"mode", "command"},
-                                  {"channel", "12"}})
+  for (auto [pszKey, pszValue] :
+       {std::pair{"baud", "115200"}, {"host_baud", "115200"}, {"mode", "command"}, {"channel", "12"}})
     EXPECT_EQ(pszValue, Status(pszKey)) << pszKey;
   EXPECT_EQ(0x0a0b0cu, modem.GetSerial());
   // Ready: a second bring-up sends nothing and waits for nothing.

@@ -302,7 +302,7 @@ TEST(BringUp, FailuresAbortAndInvalidate) {
       {"zc2", "> ", -1, "zc2"},
       {"sd01", "s", -1, "sd01"},
       {"zc2", nullptr, -27, "wnff"},
-      {":wit2410", nullptr, -27, ""},  // the search ends at once
+      {":wit2410", nullptr, -27, ""},      // the search ends at once
       {"DTR low", nullptr, -27, nullptr},  // Escape during the DTR pulse
       {"SetMode", nullptr, -1, nullptr},   // a port that cannot be configured
   };

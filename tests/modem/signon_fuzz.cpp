@@ -60,7 +60,8 @@ long long DocumentedSerial(const std::string& strLine) {
     if (Hex(p[i]) < 0) return -1;
   // One separator (not the end of the text) after each field, and the
   // third field ends the digits.
-  if (Hex(p[3]) >= 0 || Hex(p[6]) >= 0 || !p[3] || !p[6] || (uOpen + 9 < strLine.size() && Hex(p[9]) >= 0)) return -1;
+  if (Hex(p[3]) >= 0 || Hex(p[6]) >= 0 || !p[3] || !p[6] || (uOpen + 9 < strLine.size() && Hex(p[9]) >= 0))
+    return -1;
   return (long long)((Hex(p[1]) << 20) | (Hex(p[2]) << 16) | (Hex(p[4]) << 12) | (Hex(p[5]) << 8) |
                      (Hex(p[7]) << 4) | Hex(p[8]));
 }

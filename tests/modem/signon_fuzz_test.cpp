@@ -13,9 +13,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize);
 namespace {
 
 TEST(SignOnFuzz, ReplaysPseudoRandomSignOns) {
-  const std::string astrPieces[] = {"WIT2410 ", "Digital Wireless", " v1.0", "\r", ":R 2410 ", ":B 2410 ",
-                                    "[01 02 03]", "[ff ff ff", "[0102 03", "[",  "1f", " ",
-                                    "\xff", std::string(1, '\0'), std::string(40, 'y')};
+  const std::string astrPieces[] = {
+      "WIT2410 ",          "Digital Wireless", " v1.0", "\r", ":R 2410 ", ":B 2410 ", "[01 02 03]",
+      "[ff ff ff",         "[0102 03",         "[",     "1f", " ",        "\xff",     std::string(1, '\0'),
+      std::string(40, 'y')};
   std::mt19937 rng(0x51690Eu);
   auto fnPieces = [&](std::vector<uint8_t>& vec, int iMax) {
     for (int i = (int)(rng() % (uint32_t)(iMax + 1)); i > 0; i--) {

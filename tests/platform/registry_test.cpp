@@ -162,7 +162,6 @@ TEST_F(Registry, WriteDwordCreatesTheWholePathInTheExportForm) {
   // A name with a control character could break the file's lines: refused.
   EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "A\nB", 1), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegWriteDword(HKLM, "SOFTWARE\\A\rB", "V", 1), ERROR_BAD_PATHNAME);
-
 }
 
 TEST_F(Registry, DeletingUnderAMissingKeySucceedsAndChangesNothing) {

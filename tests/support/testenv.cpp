@@ -49,9 +49,8 @@ std::string MakeDir(const std::string& strPrefix) {
 
 void Isolate() {
   const std::string& strRoot = Root();
-  const char* apszDirs[][2] = {{"XDG_CONFIG_HOME", "config"},
-                               {"XDG_STATE_HOME", "state"},
-                               {"XDG_RUNTIME_DIR", "runtime"}};
+  const char* apszDirs[][2] = {
+      {"XDG_CONFIG_HOME", "config"}, {"XDG_STATE_HOME", "state"}, {"XDG_RUNTIME_DIR", "runtime"}};
   for (auto& a : apszDirs) {
     std::string strDir = strRoot + "/" + a[1];
     mkdir(strDir.c_str(), 0700);

@@ -20,10 +20,12 @@ void Isolate();
 // Waits until fnDone() is true or iMillis pass, sleeping on short intervals
 // in between; returns the last result of fnDone(). For conditions that are
 // produced by another process or thread and cannot be waited on directly.
-template <class F> bool WaitFor(F fnDone, int iMillis);
+template <class F>
+bool WaitFor(F fnDone, int iMillis);
 bool WaitStep(int iElapsedMillis, int iMillis);
 
-template <class F> bool WaitFor(F fnDone, int iMillis) {
+template <class F>
+bool WaitFor(F fnDone, int iMillis) {
   for (int i = 0;; ++i) {
     if (fnDone()) return true;
     if (!WaitStep(i, iMillis)) return fnDone();

@@ -123,7 +123,10 @@ TEST_F(WineE2E, SignalStrength) {
 
 TEST_F(WineE2E, MessageRoundTripAndRepetitionRun) {
   StartAll({"--modem", Modem("name=rem,latency=5"), "--sim-base", "any"});
-  Steps({{"3", "KV3 ID:"}, {"AB", ""}, {"<Return>", MENU_LAST}, {"4", "Message 1:(<ENTER> sends)"},
+  Steps({{"3", "KV3 ID:"},
+         {"AB", ""},
+         {"<Return>", MENU_LAST},
+         {"4", "Message 1:(<ENTER> sends)"},
          {"hello", ""}});
   m_app.Keys({"Return"});
   Expect("AB 026 01AHELLO", 60000);
