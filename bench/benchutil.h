@@ -1,5 +1,6 @@
 // Small helpers shared by the benchmarks: a monotonic clock in seconds, a
-// pause, a percentile, and the simulator's true round trips.
+// pause, a percentile, a whole file as text (/proc), and the simulator's
+// true round trips.
 #pragma once
 
 #include <time.h>
@@ -14,6 +15,14 @@
 #include "simsupport.h"
 
 namespace bench {
+
+// The whole file as text; empty when it cannot be read.
+inline std::string ReadText(const std::string& strPath) {
+  std::ifstream in(strPath);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
 
 inline double NowSeconds() {
   timespec ts;

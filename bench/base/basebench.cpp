@@ -60,13 +60,6 @@ void Usage(const char* pszName) {
       pszName);
 }
 
-std::string ReadText(const std::string& strPath) {
-  std::ifstream in(strPath);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 long long Field(const std::string& str, const char* pszKey) {
   size_t u = str.find(pszKey);
   if (u == std::string::npos) return -1;
@@ -87,10 +80,10 @@ Counters Read(int iPid) {
   while (dirent* pEnt = readdir(pDir)) {
     if (pEnt->d_name[0] == '.') continue;
     std::string strTask = strTasks + "/" + pEnt->d_name;
-    std::string strStatus = ReadText(strTask + "/status");
+    std::string strStatus = bench::ReadText(strTask + "/status");
     c.llSwitches +=
         Field(strStatus, "\nvoluntary_ctxt_switches:") + Field(strStatus, "nonvoluntary_ctxt_switches:");
-    c.llRunNs += atoll(ReadText(strTask + "/schedstat").c_str());
+    c.llRunNs += atoll(bench::ReadText(strTask + "/schedstat").c_str());
     c.bValid = true;
   }
   closedir(pDir);
@@ -226,7 +219,7 @@ class CBaseRun {
     pResult->llAnswered = s1.llAnswered - s0.llAnswered;
     pResult->dRunMs = double(c1.llRunNs - c0.llRunNs) / 1e6;
     pResult->dWakeups = double(c1.llSwitches - c0.llSwitches) / pResult->dSeconds;
-    pResult->llPeakKb = Field(ReadText("/proc/" + std::to_string(m_iPid) + "/status"), "VmHWM:");
+    pResult->llPeakKb = Field(bench::ReadText("/proc/" + std::to_string(m_iPid) + "/status"), "VmHWM:");
     std::vector<double> v = Reactions(m_sim, m_strDir + "/reactions.txt");
     if (s0.llAnswered >= 0 && size_t(s1.llAnswered) <= v.size())
       pResult->vReaction.assign(v.begin() + s0.llAnswered, v.begin() + s1.llAnswered);
@@ -398,7 +391,7 @@ void Print(const std::vector<Result>& vResults) {
   printf("median/p99/worst in ms; cpu %% = CPU time of all the base's threads (schedstat) per second of\n");
   printf("the period; ms/1000fr = that CPU time per 1,000 frames answered; wakeup/s = context switches\n");
   printf("per second; peakKB = peak resident memory; esc ms = Escape to the main menu on the screen.\n");
-  printf("load average at the end (/proc/loadavg): %s", ReadText("/proc/loadavg").c_str());
+  printf("load average at the end (/proc/loadavg): %s", bench::ReadText("/proc/loadavg").c_str());
 }
 
 }  // namespace

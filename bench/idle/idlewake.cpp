@@ -53,13 +53,6 @@ void Usage(const char* pszName) {
       pszName);
 }
 
-std::string ReadText(const std::string& strPath) {
-  std::ifstream in(strPath);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 long long StatusField(const std::string& strStatus, const char* pszKey) {
   size_t u = strStatus.find(pszKey);
   if (u == std::string::npos) return 0;
@@ -84,16 +77,16 @@ Counters Read(int iPid) {
   while (dirent* pEnt = readdir(pDir)) {
     if (pEnt->d_name[0] == '.') continue;
     std::string strTask = strTasks + "/" + pEnt->d_name;
-    std::string strStatus = ReadText(strTask + "/status");
+    std::string strStatus = bench::ReadText(strTask + "/status");
     c.llVoluntary += StatusField(strStatus, "voluntary_ctxt_switches:");
     c.llInvoluntary += StatusField(strStatus, "nonvoluntary_ctxt_switches:");
-    c.llRunNs += atoll(ReadText(strTask + "/schedstat").c_str());
+    c.llRunNs += atoll(bench::ReadText(strTask + "/schedstat").c_str());
     c.iThreads++;
   }
   closedir(pDir);
   // Fields 14 and 15 of /proc/PID/stat, counted after the ")" that ends the
   // command name (which may hold spaces).
-  std::string strStat = ReadText("/proc/" + std::to_string(iPid) + "/stat");
+  std::string strStat = bench::ReadText("/proc/" + std::to_string(iPid) + "/stat");
   size_t u = strStat.rfind(')');
   if (u == std::string::npos) return c;
   std::istringstream ss(strStat.substr(u + 2));
@@ -252,7 +245,7 @@ class CBench {
     }
     printf("wakeups = voluntary + involuntary context switches; cpu ms = utime + stime\n");
     printf("(clock ticks of %ld ms); run us/s = CPU time from schedstat per second.\n", 1000 / lTick);
-    printf("load average at the end (/proc/loadavg): %s", ReadText("/proc/loadavg").c_str());
+    printf("load average at the end (/proc/loadavg): %s", bench::ReadText("/proc/loadavg").c_str());
     if (!bSyscalls) return;
     printf("\nSystem calls per second (strace -c -f, separate period of the same length)\n");
     for (const Row& r : m_vRows) {

@@ -43,13 +43,6 @@ void Usage(const char* pszName) {
       pszName);
 }
 
-std::string ReadText(const std::string& strPath) {
-  std::ifstream in(strPath);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 long long StatusKb(const std::string& strStatus, const char* pszKey) {
   size_t u = strStatus.find(pszKey);
   return u == std::string::npos ? -1 : atoll(strStatus.c_str() + u + strlen(pszKey));
@@ -67,7 +60,7 @@ int CountEntries(const std::string& strDir) {
 
 // utime + stime of the process in clock ticks; -1 when it is gone.
 long long CpuTicks(int iPid) {
-  std::string strStat = ReadText("/proc/" + std::to_string(iPid) + "/stat");
+  std::string strStat = bench::ReadText("/proc/" + std::to_string(iPid) + "/stat");
   size_t u = strStat.rfind(')');
   if (u == std::string::npos) return -1;
   std::istringstream ss(strStat.substr(u + 2));
@@ -146,7 +139,7 @@ bool Run(double dMinutes, int iRemotes, int iIntervalMs, double dJunkSeconds) {
       double dWait = std::min(dNextJunk, dMinuteEnd) - bench::NowSeconds();
       if (dWait > 0) bench::SleepSeconds(dWait);
     }
-    std::string strStatus = ReadText(strProc + "/status");
+    std::string strStatus = bench::ReadText(strProc + "/status");
     long long llCpu = CpuTicks(iPid);
     if (llCpu < 0) {
       printf("the program ended in minute %d\n", iMinute);
@@ -165,7 +158,7 @@ bool Run(double dMinutes, int iRemotes, int iIntervalMs, double dJunkSeconds) {
   std::string strScreen = tmux.Capture();
   bool bInBase = strScreen.find("simulated remote") != std::string::npos;
   printf("still in base mode at the end: %s\n", bAlive && bInBase ? "yes" : "no");
-  printf("load average at the end (/proc/loadavg): %s", ReadText("/proc/loadavg").c_str());
+  printf("load average at the end (/proc/loadavg): %s", bench::ReadText("/proc/loadavg").c_str());
   tmux.SendKeys({"Escape"});
   bool bOut = tmux.WaitForText(MENU_LAST, DEADLINE_MS);
   tmux.SendKeys({"Escape"});
