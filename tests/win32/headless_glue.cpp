@@ -26,3 +26,11 @@ CScreenBackend* ScreenCursesBackend() {
 int PosixSerialInputFds(int*, int) {
   return 0;
 }
+
+int PosixSocketInputFds(int*, int) {
+  return 0;
+}
+
+bool PosixSerialBuffered() {
+  return false;
+}
