@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libncurses-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   tmux python3 procps ser2net
-  clang-format-14
+  clang-format-14 ccache
   file man-db
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 googletest
