@@ -192,12 +192,7 @@ class CCurses : public CScreenBackend {
     if (m_pszTitleOn && !m_pszTitleOff) m_pszTitleOff = "\007";
     m_bTitleSet = false;
 
-    g_cbRestore = 0;
-    AppendCap("sgr0");
-    AppendCap("cnorm");
-    AppendCap("Se");
-    AppendText(ModesOff().c_str());
-    AppendCap("rmcup");
+    SetCrashRestore();
     curs_set(0);
     m_iCursor = 0;
     TakeTerminal();
@@ -236,6 +231,17 @@ class CCurses : public CScreenBackend {
     RemoveSignals();
     g_bTiSaved = false;
     g_cbRestore = 0;
+  }
+
+  // What a fatal signal writes to give the terminal back: attributes, the
+  // cursor, the modes turned on at start, the main screen.
+  void SetCrashRestore() {
+    g_cbRestore = 0;
+    AppendCap("sgr0");
+    AppendCap("cnorm");
+    AppendCap("Se");
+    AppendText(ModesOff().c_str());
+    AppendCap("rmcup");
   }
 
   void Flush(const ScreenCell* pCells, int cx, int cy, const bool* pbRowDirty,
@@ -327,12 +333,7 @@ class CCurses : public CScreenBackend {
     WriteAll(TitleOn());
     m_bTitleSet = true;
     // A fatal signal puts the old title back too.
-    g_cbRestore = 0;
-    AppendCap("sgr0");
-    AppendCap("cnorm");
-    AppendCap("Se");
-    AppendText(ModesOff().c_str());
-    AppendCap("rmcup");
+    SetCrashRestore();
   }
 
  private:
