@@ -1,6 +1,6 @@
 // CSerialPort on pseudo-terminals (no modem lines): naming, speeds, framing
 // and the restored settings, queue sizes, direct writes and reads with their
-// logs, purges, exclusive opening, and the port table's serial lines.
+// logs, purges, and exclusive opening.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -10,7 +10,6 @@
 #include <string>
 
 #include "../support/testenv.h"
-#include "comm/porttable.h"
 #include "comm/serialport.h"
 #include "ptyline.h"
 
@@ -168,24 +167,4 @@ TEST_F(SerialPty, ALineInUseFailsToOpen) {
   EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0);
   first.Close();
   EXPECT_TRUE(second.Open(9600, 0));
-}
-
-TEST_F(SerialPty, TableOpensTheSelectedPortAndClosesItsLinesWhenDestroyed) {
-  CPtyLine line(3);
-  ASSERT_TRUE(PortSelect(2, 51, 0));
-  EXPECT_TRUE(PortCurrent()->IsOpen());
-  EXPECT_EQ(PortCurrent()->GetBaudRate(), 51);
-  ASSERT_TRUE(line.WriteAll("Q"));
-  ASSERT_TRUE(PortWaitInput(5000));
-  EXPECT_TRUE(testenv::WaitFor([] { return PortReadByte() == 'Q'; }, 5000));
-  EXPECT_EQ(PortReadByte(), -1);
-  PortCurrent()->Close();
-  PortSelect(0, 0, 0);
-  CSerialPort other(2);
-  {
-    CPortTable table;
-    ASSERT_TRUE(table.GetPort(2)->Open(9600, 0x10));
-    EXPECT_FALSE(other.Open(9600, 0));
-  }
-  EXPECT_TRUE(other.Open(9600, 0));
 }

@@ -87,18 +87,20 @@ TEST_F(SerialShim, CtsLowKeepsBytesInTheRingUntilItRises) {
   EXPECT_EQ(FileText(LogDir() + "/com0tx.dat"), str.substr(0, 300) + str + "z");
 }
 
-// Each purge touches only its direction: an output purge keeps what arrived,
-// the port table's purge drops what arrived unread and keeps what waits to
-// go out.
+// Each purge touches only its direction: an output purge (the writer's
+// ring and the line) keeps what arrived, the port table's purge drops what
+// arrived unread and keeps what waits to go out.
 TEST_F(SerialShim, PurgesTouchOnlyTheirDirection) {
   ASSERT_TRUE(MakeLines(TIOCM_DSR | TIOCM_CAR));  // CTS low: output waits in the ring
   ASSERT_TRUE(PortSelect(0, 9600, 0x10));
   CCommPort* pPort = PortCurrent();
   char ab[8];
+  ASSERT_EQ(pPort->Write("old", 3), 3);
   ASSERT_TRUE(m_line.WriteAll("in"));
   ASSERT_TRUE(pPort->WaitInput(5000));
   EXPECT_TRUE(pPort->Purge(PURGE_TXCLEAR));
   EXPECT_EQ(pPort->Read(ab, sizeof ab), 2);
+  ASSERT_TRUE(testenv::WaitFor([&] { return pPort->GetTxPending() == 0; }, 5000));
   ASSERT_EQ(pPort->Write("out", 3), 3);
   ASSERT_TRUE(m_line.WriteAll("stale"));
   ASSERT_TRUE(pPort->WaitInput(5000));
