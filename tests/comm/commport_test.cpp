@@ -32,6 +32,7 @@ mode_t Mode(const std::string& strPath) {
 
 }  // namespace
 
+// A log that grows past its limit, or is cut short of it, or is not private.
 TEST(TrafficLog, KeepsExactly524288BytesAndEmptiesOnTheNext) {
   CTrafficLog log;
   log.Open("limit.dat");
@@ -52,6 +53,7 @@ TEST(TrafficLog, KeepsExactly524288BytesAndEmptiesOnTheNext) {
   EXPECT_EQ(Mode(strPath), 0600u);
 }
 
+// A log (or its folder) planted as a link must not write through it.
 TEST(TrafficLog, NeverFollowsASymbolicLink) {
   std::string strTarget = testenv::MakeDir("target") + "/victim";
   {
@@ -75,6 +77,7 @@ TEST(TrafficLog, NeverFollowsASymbolicLink) {
   testenv::Isolate();
 }
 
+// Logs in the wrong place without XDG_STATE_HOME; a port that fails with its logs.
 TEST(CommPort, LogsUnderHomeWithoutXdgStateHomeAndWorksWithoutLogs) {
   std::string strHome = testenv::MakeDir("home");
   unsetenv("XDG_STATE_HOME");
@@ -93,6 +96,7 @@ TEST(CommPort, LogsUnderHomeWithoutXdgStateHomeAndWorksWithoutLogs) {
   testenv::Isolate();
 }
 
+// Escape not seen without a callback; a callback lost on a second Open.
 TEST(CommPort, ProgressUsesTheCallbackOrTheEscapeKey) {
   CCommPort port(6);
   int iTicks = 5;
@@ -122,6 +126,7 @@ class CShortPort : public CCommPort {
   int Write(const void*, int iLen) override { return iLen > 3 ? 3 : iLen + 1; }
 };
 
+// A partial write taken for a whole one.
 TEST(CommPort, WriteAllNeedsTheFullCount) {
   CShortPort port;
   EXPECT_EQ(port.WriteAll("abcdef", 6), -1);

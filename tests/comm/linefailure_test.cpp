@@ -75,6 +75,7 @@ struct BadDevice {
 
 }  // namespace
 
+// A bad device that gives no reason, the wrong one, or makes the open hang.
 TEST(LineFailure, EachBadDeviceSaysWhy) {
   CPtyLine ptyBusy(4);
   ASSERT_TRUE(ptyBusy.IsOk());
@@ -157,6 +158,7 @@ int RefusedPort() {
 
 }  // namespace
 
+// A bad server that gives no reason, the wrong one, or an endless wait.
 TEST(LineFailure, EachBadServerSaysWhy) {
   CTestServer serverGarbage([](CTestServer::Conn& c) { c.Send("HTTP/1.0 400 Bad Request\r\n\r\n"); });
   CTestServer serverSilent([](CTestServer::Conn&) {});
@@ -194,6 +196,7 @@ TEST(LineFailure, EachBadServerSaysWhy) {
   g_bFakeEscape = false;
 }
 
+// A mode flag, DTR/RTS change or purge sent as the wrong command, or not at all.
 TEST(Rfc2217Line, EveryOptionGoesOutAsItsCommand) {
   CTestServer server(CTestServer::Rfc2217Greeting);
   CRfc2217Port port(1, server.Address().c_str());
@@ -233,6 +236,7 @@ TEST(Rfc2217Line, EveryOptionGoesOutAsItsCommand) {
   port.Close();
 }
 
+// A diagnostic log without bound, without times, or written through a link.
 TEST(DiagLog, RotatesAtOneMebibyteKeepingOneOldFileAndNeverFollowsALink) {
   DiagLogClose();
   std::string strLog = LogDir() + "/" DIAG_LOG_NAME, strOld = LogDir() + "/" DIAG_LOG_OLD_NAME;

@@ -34,6 +34,7 @@ std::string TakeOut(CRfc2217Codec& codec) {
 
 }  // namespace
 
+// Answers missing, repeated (a telnet loop) or given to our own offers.
 TEST(Rfc2217Codec, NegotiationAnswersEachChangeOnce) {
   CRfc2217Codec codec;
   codec.Start();
@@ -85,6 +86,7 @@ TEST(Rfc2217Codec, ServerTrafficIsDecodedAndMalformedPartsDropped) {
   EXPECT_EQ(TakeOut(codec), "\xff\xfe\x01\xff\xfc\x18");  // DONT echo, WONT 0x18, once each
 }
 
+// An address form refused, or a malformed one taken.
 TEST(Rfc2217Codec, AddressForms) {
   struct {
     const char* pszText;
@@ -119,6 +121,7 @@ TEST(Rfc2217Codec, AddressForms) {
   }
 }
 
+// The codec and address parser against the fuzz target's invariants.
 TEST(Rfc2217Fuzz, ReplaysTheCorpusAndPseudoRandomTraffic) {
   int iFiles = 0;
   if (DIR* pDir = opendir(RFC2217_CORPUS_DIR)) {

@@ -22,6 +22,7 @@ class SerialPty : public ::testing::Test {
 
 }  // namespace
 
+// The wrong line or log for a port index; logs kept across openings.
 TEST_F(SerialPty, PortIndexOpensLineIndexPlusOneAndEachOpeningEmptiesTheLogs) {
   CPtyLine line1(1), line4(4);
   ASSERT_TRUE(line1.IsOk() && line4.IsOk());
@@ -43,6 +44,7 @@ TEST_F(SerialPty, PortIndexOpensLineIndexPlusOneAndEachOpeningEmptiesTheLogs) {
   EXPECT_EQ(FileSize(LogDir() + "/com0rx.dat"), 0);
 }
 
+// A search speed or speed alias that the line does not get.
 TEST_F(SerialPty, SpeedsOfTheSearchTableAndTheAliases) {
   CPtyLine line(2);
   CSerialPort port(1);
@@ -59,6 +61,7 @@ TEST_F(SerialPty, SpeedsOfTheSearchTableAndTheAliases) {
   EXPECT_EQ(port.GetBaudRate(), 115200);  // kept for the next Open
 }
 
+// Wrong framing; flags lost on a speed-only change; settings not restored.
 TEST_F(SerialPty, FramingKeepAndTheRestoredSettings) {
   CPtyLine line(1);
   termios tioBefore;
@@ -93,6 +96,7 @@ TEST_F(SerialPty, FramingKeepAndTheRestoredSettings) {
   EXPECT_EQ(line.Speed(), uSpeedBefore);
 }
 
+// Output queue and writer chosen wrongly for speed and flow control.
 TEST_F(SerialPty, QueueSizesAndCapacity) {
   CPtyLine line(1);
   CSerialPort port(0);
@@ -115,6 +119,7 @@ TEST_F(SerialPty, QueueSizesAndCapacity) {
   }
 }
 
+// Bytes lost or unlogged; an input purge that misses bytes; a wait that lies.
 TEST_F(SerialPty, DirectWriteReadPurgeAndWaitInput) {
   CPtyLine line(1);
   CSerialPort port(0);
@@ -154,6 +159,7 @@ TEST_F(SerialPty, DirectWriteReadPurgeAndWaitInput) {
   EXPECT_FALSE(port.WaitInput(10));
 }
 
+// Two ports, or two programs, sharing one line.
 TEST_F(SerialPty, ALineInUseFailsToOpen) {
   CPtyLine line(1);
   CSerialPort first(0), second(0);

@@ -112,6 +112,7 @@ TEST_F(SerialShim, PurgesTouchOnlyTheirDirection) {
   pPort->Close();
 }
 
+// A Close that hangs on a held line, or leaves an old writer behind.
 TEST_F(SerialShim, CloseEndsTheWriterWhileCtsHoldsTheLine) {
   ASSERT_TRUE(MakeLines(0));
   CSerialPort port(0);
@@ -127,6 +128,7 @@ TEST_F(SerialShim, CloseEndsTheWriterWhileCtsHoldsTheLine) {
   EXPECT_EQ(m_line.ReadCount(3), "new");
 }
 
+// Bytes written past a flow control that is off.
 TEST_F(SerialShim, WithoutAWriterFlowControlOffRefusesTheWrite) {
   ASSERT_TRUE(MakeLines(TIOCM_DSR | TIOCM_CAR));
   CSerialPort port(0);
@@ -148,6 +150,7 @@ TEST_F(SerialShim, WithoutAWriterFlowControlOffRefusesTheWrite) {
   EXPECT_EQ(port.Write("d", 1), 1);
 }
 
+// The writer sending while DSR is off.
 TEST_F(SerialShim, DsrFlowThroughTheWriter) {
   ASSERT_TRUE(MakeLines(TIOCM_CTS | TIOCM_CAR));
   CSerialPort port(0);
@@ -159,6 +162,7 @@ TEST_F(SerialShim, DsrFlowThroughTheWriter) {
   EXPECT_EQ(m_line.ReadCount(3), "dsr");
 }
 
+// Status bits mapped wrongly; DTR or RTS not as the flags say; no reset pulse.
 TEST_F(SerialShim, ModemStatusDtrAndRtsAndTheLoggedPulse) {
   ASSERT_TRUE(MakeLines(0));
   CSerialPort port(0);

@@ -82,6 +82,7 @@ std::string Bytes(int iCount, char chFirst) {
 
 }  // namespace
 
+// Bytes lost or reordered where the ring wraps.
 TEST(SerialWriter, WrapsInTwoStretches) {
   CScriptedWriter writer;
   std::string strA = Bytes(500, 'a'), strB = Bytes(22, 'A');
@@ -94,6 +95,7 @@ TEST(SerialWriter, WrapsInTwoStretches) {
   EXPECT_TRUE(testenv::WaitFor([&] { return writer.GetCount() == 0; }, 5000));
 }
 
+// A ring that overfills, or a Discard that leaves bytes or does not purge.
 TEST(SerialWriter, HoldsAtMost511BytesAndDiscardEmptiesTheRing) {
   CScriptedWriter writer;
   EXPECT_FALSE(writer.Discard());  // never used
@@ -144,6 +146,7 @@ TEST(SerialWriter, FailedAndPartialWritesLoseNothing) {
   EXPECT_EQ(writer.Writes().size(), 15u);
 }
 
+// A Stop that hangs on a held line, or a writer that takes bytes after it.
 TEST(SerialWriter, StopEndsTheThreadWhileTheLineHolds) {
   auto* pWriter = new CScriptedWriter;
   pWriter->Hold(true);

@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize);
 
 namespace {
 
+// The reply collector and sign-on parser against the fuzz target's checks.
 TEST(ModemReplyFuzz, ReplaysPseudoRandomTraffic) {
   std::vector<std::string> vecPieces = {
       "WIT2410 ", "Digital Wireless", "\r", "> ",        ">",        " ",   ":B",   ":R",

@@ -20,6 +20,7 @@ using Lines = std::vector<std::string>;
 
 // ---------------------------------------------------------------- exchange
 
+// A reply ended too early or too late, or longer than its buffer.
 TEST(ReadReply, EndRulesTimeoutsAndTheLengthLimit) {
   const std::string str254 = std::string(253, 'x') + "\r";
   struct {
@@ -178,6 +179,7 @@ void ForgetSerialValue() {
   RegWriteValue(HKEY_CURRENT_USER, "SOFTWARE\\Qirun", "ModemSerial", nullptr, 0, REG_DWORD);
 }
 
+// A bring-up step missing, out of order, or with a short DTR pulse.
 TEST(BringUp, FromColdShowsEveryStepInOrder) {
   ForgetSerialValue();
   SModemRig rig;
@@ -204,6 +206,7 @@ TEST(BringUp, FromColdShowsEveryStepInOrder) {
   EXPECT_TRUE(rig.port.m_vecEvents.empty());
 }
 
+// A setting not applied, or a change that does not force a new bring-up.
 TEST(BringUp, SettingsAndWhatForcesANewBringUp) {
   SModemRig rig;
   rig.port.m_strSignOn = "WIT2410 Digital Wireless\r:B 2410 [0a 0b 0c] x\r";
@@ -278,6 +281,7 @@ TEST(BringUp, SearchFindsTheModemAtEachSpeedOrFails) {
   }
 }
 
+// A failed or aborted bring-up that goes on, or leaves the modem counted ready.
 TEST(BringUp, FailuresAbortAndInvalidate) {
   struct {
     const char* pszLine;  // a line answered with pszReply, or the step refused (-27)
@@ -318,6 +322,7 @@ TEST(BringUp, FailuresAbortAndInvalidate) {
   EXPECT_TRUE(rig.port.Lines().empty());
 }
 
+// A speed the modem cannot divide sent anyway; modem and port at odds.
 TEST(SetBaudRate, RefusesNonDivisorsAndMovesModemAndPort) {
   SModemRig rig;
   ASSERT_EQ(0, rig.BringUp());
