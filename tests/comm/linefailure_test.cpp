@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -66,13 +67,6 @@ std::string OpenFailureAsNobody(const std::string& strDevice) {
   return "COM3 " + strDevice + ": " + str;
 }
 
-struct BadDevice {
-  const char* pszName;
-  std::function<std::string(const std::string& strDir)> fnMake;  // the device path
-  const char* pszReason;
-  bool bAsNobody;
-};
-
 }  // namespace
 
 // A bad device that gives no reason, the wrong one, or makes the open hang.
@@ -87,42 +81,29 @@ TEST(LineFailure, EachBadDeviceSaysWhy) {
   std::string strLocked = getenv("TAVRIX_COM1");
   ASSERT_EQ(chmod(strLocked.c_str(), 0600), 0);
 
-  const BadDevice aCases[] = {
-      {"missing device", [](const std::string& d) { return d + "/ttyUSB9"; },
-       "No such file or directory (is the adapter plugged in?)", false},
-      {"/dev/null", [](const std::string&) { return std::string("/dev/null"); },
-       "not a serial line (Inappropriate ioctl for device)", false},
-      {"plain file",
-       [](const std::string& d) {
-         std::string s = d + "/file";
-         FILE* f = fopen(s.c_str(), "w");
-         if (f) fclose(f);
-         return s;
-       },
-       "not a serial line (a plain file)", false},
-      {"folder", [](const std::string& d) { return d; }, "Is a directory", false},
-      {"FIFO",
-       [](const std::string& d) {
-         std::string s = d + "/fifo";
-         mkfifo(s.c_str(), 0600);
-         return s;
-       },
-       "not a serial line (a FIFO)", false},
-      {"busy line", [&](const std::string&) { return strBusy; },
-       "Device or resource busy (is another program using it?)", false},
-      {"no permission", [&](const std::string&) { return strLocked; },
-       "Permission denied (is the user in the dialout group?)", true},
+  std::string strDir = testenv::MakeDir("bad");
+  ASSERT_EQ(close(creat((strDir + "/file").c_str(), 0600)), 0);
+  ASSERT_EQ(mkfifo((strDir + "/fifo").c_str(), 0600), 0);
+  struct {
+    std::string strDevice;
+    const char* pszReason;
+  } aCases[] = {
+      {strDir + "/ttyUSB9", "No such file or directory (is the adapter plugged in?)"},
+      {"/dev/null", "not a serial line (Inappropriate ioctl for device)"},
+      {strDir + "/file", "not a serial line (a plain file)"},
+      {strDir, "Is a directory"},
+      {strDir + "/fifo", "not a serial line (a FIFO)"},
+      {strBusy, "Device or resource busy (is another program using it?)"},
+      {strLocked, "Permission denied (is the user in the dialout group?)"},  // the last: as nobody
   };
-  for (const BadDevice& c : aCases) {
-    std::string strDir = testenv::MakeDir("bad");
-    std::string strDevice = c.fnMake(strDir);
-    std::string strWant = "COM3 " + strDevice + ": " + c.pszReason;
+  for (const auto& c : aCases) {
+    std::string strWant = "COM3 " + c.strDevice + ": " + c.pszReason;
     auto tStart = std::chrono::steady_clock::now();
-    std::string strGot = c.bAsNobody ? OpenFailureAsNobody(strDevice) : OpenFailure(strDevice);
-    EXPECT_EQ(strGot, strWant) << c.pszName;
-    EXPECT_LT(std::chrono::steady_clock::now() - tStart, std::chrono::seconds(1)) << c.pszName;
-    if (!c.bAsNobody) {
-      EXPECT_NE(DiagLogText().find(strWant), std::string::npos) << c.pszName;
+    bool bAsNobody = &c == &aCases[6];
+    EXPECT_EQ(bAsNobody ? OpenFailureAsNobody(c.strDevice) : OpenFailure(c.strDevice), strWant);
+    EXPECT_LT(std::chrono::steady_clock::now() - tStart, std::chrono::seconds(1)) << c.strDevice;
+    if (!bAsNobody) {
+      EXPECT_NE(DiagLogText().find(strWant), std::string::npos) << c.strDevice;
     }
   }
   testenv::Isolate();
