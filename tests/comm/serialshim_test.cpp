@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
-#include <string.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -18,26 +16,13 @@
 #include "comm/serialport.h"
 #include "modemlines.h"
 #include "ptyline.h"
+#include "simsupport.h"
 
 namespace {
 
 // Runs before main(): restart this executable with the shim preloaded.
 struct PreloadSelf {
-  PreloadSelf() {
-    if (getenv("COMM_SHIM_PRELOADED")) return;
-    std::string strAll = FileText("/proc/self/cmdline");
-    std::vector<char*> vArgs;
-    for (size_t i = 0; i < strAll.size(); i += strlen(&strAll[i]) + 1) vArgs.push_back(&strAll[i]);
-    vArgs.push_back(nullptr);
-    setenv("COMM_SHIM_PRELOADED", "1", 1);
-    setenv("LD_PRELOAD", MODEMLINES_LIBRARY, 1);
-    std::string strAsan = "verify_asan_link_order=0";
-    if (const char* psz = getenv("ASAN_OPTIONS")) strAsan += std::string(":") + psz;
-    setenv("ASAN_OPTIONS", strAsan.c_str(), 1);
-    execv("/proc/self/exe", vArgs.data());
-    perror("execv");
-    _exit(1);
-  }
+  PreloadSelf() { simsupport::PreloadShim(); }
 } g_preloadSelf;
 
 class SerialShim : public ::testing::Test {
