@@ -34,6 +34,7 @@ std::string TakeOut(CRfc2217Codec& codec) {
 
 }  // namespace
 
+// Answers missing, repeated (a telnet loop) or given to our own offers.
 TEST(Rfc2217Codec, NegotiationAnswersEachChangeOnce) {
   CRfc2217Codec codec;
   codec.Start();
@@ -59,6 +60,33 @@ TEST(Rfc2217Codec, NegotiationAnswersEachChangeOnce) {
   EXPECT_FALSE(codec.ComPortAgreed());
 }
 
+// Server traffic: data with IAC undoubled, a modem state notification
+// taken, malformed or foreign subnegotiations dropped and counted, options
+// we do not want refused once.
+TEST(Rfc2217Codec, ServerTrafficIsDecodedAndMalformedPartsDropped) {
+  CRfc2217Codec codec;
+  codec.Start();
+  TakeOut(codec);
+  std::string strIn = std::string("\xff\xfa\x2c\x6b\x90\xff\xf0") +  // CTS and DCD on
+                      "A\xff\xff"
+                      "B" +                                 // IAC in data
+                      "\xff\xfa\x2c\x6b\x10\x20\xff\xf0" +  // modem state of 2 bytes
+                      "\xff\xfa\x2c\x96\x01\xff\xf0" +      // an unknown command
+                      "\xff\xfa\x18\x01\xff\xf0" +          // another option's
+                      "\xff\xfa\x2c\x64" +
+                      std::string(60, 'S') + "\xff\xf0" +  // too long to keep
+                      "\xff\xfa\x2c\x6b\xff\xfb\x01" +     // cut short by a command
+                      "\xff\xfd\x18\xff\xfd\x18\xff\xfb\x01"
+                      "C";  // options we refuse once
+  EXPECT_EQ(Feed(codec, strIn),
+            "A\xff"
+            "BC");
+  EXPECT_EQ(codec.ModemState(), MS_CTS_ON | MS_RLSD_ON);
+  EXPECT_EQ(codec.Malformed(), 5);
+  EXPECT_EQ(TakeOut(codec), "\xff\xfe\x01\xff\xfc\x18");  // DONT echo, WONT 0x18, once each
+}
+
+// An address form refused, or a malformed one taken.
 TEST(Rfc2217Codec, AddressForms) {
   struct {
     const char* pszText;
@@ -93,6 +121,7 @@ TEST(Rfc2217Codec, AddressForms) {
   }
 }
 
+// The codec and address parser against the fuzz target's invariants.
 TEST(Rfc2217Fuzz, ReplaysTheCorpusAndPseudoRandomTraffic) {
   int iFiles = 0;
   if (DIR* pDir = opendir(RFC2217_CORPUS_DIR)) {

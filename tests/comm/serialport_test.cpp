@@ -1,6 +1,6 @@
 // CSerialPort on pseudo-terminals (no modem lines): naming, speeds, framing
 // and the restored settings, queue sizes, direct writes and reads with their
-// logs, purges, exclusive opening, and the port table's serial lines.
+// logs, purges, and exclusive opening.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -10,7 +10,6 @@
 #include <string>
 
 #include "../support/testenv.h"
-#include "comm/porttable.h"
 #include "comm/serialport.h"
 #include "ptyline.h"
 
@@ -23,6 +22,7 @@ class SerialPty : public ::testing::Test {
 
 }  // namespace
 
+// The wrong line or log for a port index; logs kept across openings.
 TEST_F(SerialPty, PortIndexOpensLineIndexPlusOneAndEachOpeningEmptiesTheLogs) {
   CPtyLine line1(1), line4(4);
   ASSERT_TRUE(line1.IsOk() && line4.IsOk());
@@ -44,6 +44,7 @@ TEST_F(SerialPty, PortIndexOpensLineIndexPlusOneAndEachOpeningEmptiesTheLogs) {
   EXPECT_EQ(FileSize(LogDir() + "/com0rx.dat"), 0);
 }
 
+// A search speed or speed alias that the line does not get.
 TEST_F(SerialPty, SpeedsOfTheSearchTableAndTheAliases) {
   CPtyLine line(2);
   CSerialPort port(1);
@@ -60,6 +61,7 @@ TEST_F(SerialPty, SpeedsOfTheSearchTableAndTheAliases) {
   EXPECT_EQ(port.GetBaudRate(), 115200);  // kept for the next Open
 }
 
+// Wrong framing; flags lost on a speed-only change; settings not restored.
 TEST_F(SerialPty, FramingKeepAndTheRestoredSettings) {
   CPtyLine line(1);
   termios tioBefore;
@@ -94,6 +96,7 @@ TEST_F(SerialPty, FramingKeepAndTheRestoredSettings) {
   EXPECT_EQ(line.Speed(), uSpeedBefore);
 }
 
+// Output queue and writer chosen wrongly for speed and flow control.
 TEST_F(SerialPty, QueueSizesAndCapacity) {
   CPtyLine line(1);
   CSerialPort port(0);
@@ -116,6 +119,7 @@ TEST_F(SerialPty, QueueSizesAndCapacity) {
   }
 }
 
+// Bytes lost or unlogged; an input purge that misses bytes; a wait that lies.
 TEST_F(SerialPty, DirectWriteReadPurgeAndWaitInput) {
   CPtyLine line(1);
   CSerialPort port(0);
@@ -155,6 +159,7 @@ TEST_F(SerialPty, DirectWriteReadPurgeAndWaitInput) {
   EXPECT_FALSE(port.WaitInput(10));
 }
 
+// Two ports, or two programs, sharing one line.
 TEST_F(SerialPty, ALineInUseFailsToOpen) {
   CPtyLine line(1);
   CSerialPort first(0), second(0);
@@ -168,24 +173,4 @@ TEST_F(SerialPty, ALineInUseFailsToOpen) {
   EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0);
   first.Close();
   EXPECT_TRUE(second.Open(9600, 0));
-}
-
-TEST_F(SerialPty, TableOpensTheSelectedPortAndClosesItsLinesWhenDestroyed) {
-  CPtyLine line(3);
-  ASSERT_TRUE(PortSelect(2, 51, 0));
-  EXPECT_TRUE(PortCurrent()->IsOpen());
-  EXPECT_EQ(PortCurrent()->GetBaudRate(), 51);
-  ASSERT_TRUE(line.WriteAll("Q"));
-  ASSERT_TRUE(PortWaitInput(5000));
-  EXPECT_TRUE(testenv::WaitFor([] { return PortReadByte() == 'Q'; }, 5000));
-  EXPECT_EQ(PortReadByte(), -1);
-  PortCurrent()->Close();
-  PortSelect(0, 0, 0);
-  CSerialPort other(2);
-  {
-    CPortTable table;
-    ASSERT_TRUE(table.GetPort(2)->Open(9600, 0x10));
-    EXPECT_FALSE(other.Open(9600, 0));
-  }
-  EXPECT_TRUE(other.Open(9600, 0));
 }

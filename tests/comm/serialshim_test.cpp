@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
-#include <string.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -18,26 +16,13 @@
 #include "comm/serialport.h"
 #include "modemlines.h"
 #include "ptyline.h"
+#include "simsupport.h"
 
 namespace {
 
 // Runs before main(): restart this executable with the shim preloaded.
 struct PreloadSelf {
-  PreloadSelf() {
-    if (getenv("COMM_SHIM_PRELOADED")) return;
-    std::string strAll = FileText("/proc/self/cmdline");
-    std::vector<char*> vArgs;
-    for (size_t i = 0; i < strAll.size(); i += strlen(&strAll[i]) + 1) vArgs.push_back(&strAll[i]);
-    vArgs.push_back(nullptr);
-    setenv("COMM_SHIM_PRELOADED", "1", 1);
-    setenv("LD_PRELOAD", MODEMLINES_LIBRARY, 1);
-    std::string strAsan = "verify_asan_link_order=0";
-    if (const char* psz = getenv("ASAN_OPTIONS")) strAsan += std::string(":") + psz;
-    setenv("ASAN_OPTIONS", strAsan.c_str(), 1);
-    execv("/proc/self/exe", vArgs.data());
-    perror("execv");
-    _exit(1);
-  }
+  PreloadSelf() { simsupport::PreloadShim(); }
 } g_preloadSelf;
 
 class SerialShim : public ::testing::Test {
@@ -87,18 +72,20 @@ TEST_F(SerialShim, CtsLowKeepsBytesInTheRingUntilItRises) {
   EXPECT_EQ(FileText(LogDir() + "/com0tx.dat"), str.substr(0, 300) + str + "z");
 }
 
-// Each purge touches only its direction: an output purge keeps what arrived,
-// the port table's purge drops what arrived unread and keeps what waits to
-// go out.
+// Each purge touches only its direction: an output purge (the writer's
+// ring and the line) keeps what arrived, the port table's purge drops what
+// arrived unread and keeps what waits to go out.
 TEST_F(SerialShim, PurgesTouchOnlyTheirDirection) {
   ASSERT_TRUE(MakeLines(TIOCM_DSR | TIOCM_CAR));  // CTS low: output waits in the ring
   ASSERT_TRUE(PortSelect(0, 9600, 0x10));
   CCommPort* pPort = PortCurrent();
   char ab[8];
+  ASSERT_EQ(pPort->Write("old", 3), 3);
   ASSERT_TRUE(m_line.WriteAll("in"));
   ASSERT_TRUE(pPort->WaitInput(5000));
   EXPECT_TRUE(pPort->Purge(PURGE_TXCLEAR));
   EXPECT_EQ(pPort->Read(ab, sizeof ab), 2);
+  ASSERT_TRUE(testenv::WaitFor([&] { return pPort->GetTxPending() == 0; }, 5000));
   ASSERT_EQ(pPort->Write("out", 3), 3);
   ASSERT_TRUE(m_line.WriteAll("stale"));
   ASSERT_TRUE(pPort->WaitInput(5000));
@@ -110,6 +97,7 @@ TEST_F(SerialShim, PurgesTouchOnlyTheirDirection) {
   pPort->Close();
 }
 
+// A Close that hangs on a held line, or leaves an old writer behind.
 TEST_F(SerialShim, CloseEndsTheWriterWhileCtsHoldsTheLine) {
   ASSERT_TRUE(MakeLines(0));
   CSerialPort port(0);
@@ -125,6 +113,7 @@ TEST_F(SerialShim, CloseEndsTheWriterWhileCtsHoldsTheLine) {
   EXPECT_EQ(m_line.ReadCount(3), "new");
 }
 
+// Bytes written past a flow control that is off.
 TEST_F(SerialShim, WithoutAWriterFlowControlOffRefusesTheWrite) {
   ASSERT_TRUE(MakeLines(TIOCM_DSR | TIOCM_CAR));
   CSerialPort port(0);
@@ -146,6 +135,7 @@ TEST_F(SerialShim, WithoutAWriterFlowControlOffRefusesTheWrite) {
   EXPECT_EQ(port.Write("d", 1), 1);
 }
 
+// The writer sending while DSR is off.
 TEST_F(SerialShim, DsrFlowThroughTheWriter) {
   ASSERT_TRUE(MakeLines(TIOCM_CTS | TIOCM_CAR));
   CSerialPort port(0);
@@ -157,6 +147,7 @@ TEST_F(SerialShim, DsrFlowThroughTheWriter) {
   EXPECT_EQ(m_line.ReadCount(3), "dsr");
 }
 
+// Status bits mapped wrongly; DTR or RTS not as the flags say; no reset pulse.
 TEST_F(SerialShim, ModemStatusDtrAndRtsAndTheLoggedPulse) {
   ASSERT_TRUE(MakeLines(0));
   CSerialPort port(0);

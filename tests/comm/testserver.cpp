@@ -52,7 +52,7 @@ void CTestServer::Run() {
     if (aFds[1].revents) return;
     int iFd = accept4(m_iListen, nullptr, nullptr, SOCK_CLOEXEC);
     if (iFd < 0) continue;
-    Conn conn(iFd, m_iConnections.fetch_add(1));
+    Conn conn(iFd);
     m_fnScript(conn);
     while (conn.Fd() >= 0) {
       pollfd aConn[2] = {{conn.Fd(), POLLIN, 0}, {m_aWake[0], POLLIN, 0}};
@@ -85,11 +85,4 @@ void CTestServer::ClearReceived() {
 
 bool CTestServer::WaitReceived(const std::string& str, int iMillis) {
   return testenv::WaitFor([&] { return Received().find(str) != std::string::npos; }, iMillis);
-}
-
-int CTestServer::Count(const std::string& str) {
-  std::string s = Received();
-  int n = 0;
-  for (size_t i = s.find(str); i != std::string::npos; i = s.find(str, i + 1)) n++;
-  return n;
 }

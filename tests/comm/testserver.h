@@ -3,7 +3,6 @@
 // send, whether to close), then the server keeps what the client sends.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -13,15 +12,13 @@ class CTestServer {
  public:
   class Conn {
    public:
-    Conn(int iFd, int iIndex) : m_iFd(iFd), m_iIndex(iIndex) {}
+    explicit Conn(int iFd) : m_iFd(iFd) {}
     void Send(const std::string& str);
     void Close();
-    int Index() const { return m_iIndex; }  // 0 for the first connection
     int Fd() const { return m_iFd; }
 
    private:
     int m_iFd;
-    int m_iIndex;
   };
   // What an RFC 2217 server says first, as ser2net does.
   static void Rfc2217Greeting(Conn& c);
@@ -33,8 +30,6 @@ class CTestServer {
   std::string Received();
   void ClearReceived();
   bool WaitReceived(const std::string& str, int iMillis = 5000);
-  int Count(const std::string& str);
-  int Connections() const { return m_iConnections.load(); }
 
  private:
   void Run();
@@ -45,5 +40,4 @@ class CTestServer {
   std::thread m_thread;
   std::mutex m_mutex;
   std::string m_strReceived;
-  std::atomic<int> m_iConnections{0};
 };

@@ -1,8 +1,7 @@
 // Test doubles for the modem driver: a clock that only the test moves, and a
-// port whose far end is a scripted WIT2410 stand-in. The port records every
-// progress step, line written, open, mode change and DTR raise in one event
-// list, and delivers reply bytes at the (fake) time they are due, so time-outs
-// and the waits' wake-ups run without any real sleep.
+// port whose far end is a scripted WIT2410 stand-in. The port records steps,
+// lines, opens, mode changes and DTR raises in one event list, and delivers
+// reply bytes when they are due on the fake clock: no real sleep anywhere.
 #pragma once
 
 #include <cstdlib>
@@ -32,7 +31,6 @@ class CFakePort : public CCommPort {
 
   explicit CFakePort(CFakeClock* pClock) : CCommPort(-1), m_pClock(pClock) {}
 
-  // ---- the line as the driver sees it
   bool Progress(int iCode, const void* pvData) override {
     if (iCode == PORT_PROGRESS_STEP)
       Record("step:", pvData ? (const char*)pvData : "(null)");
@@ -108,7 +106,6 @@ class CFakePort : public CCommPort {
     return true;
   }
 
-  // ---- scripting
   // Bytes that arrive iDelay ms from now, iGap ms apart.
   void Arrive(const std::string& str, int iDelay = 0, int iGap = 0) {
     DWORD dwAt = m_pClock->m_dwNow + (DWORD)iDelay;
@@ -133,8 +130,7 @@ class CFakePort : public CCommPort {
     Arrive(m_mapReplies.count(strLine) ? m_mapReplies[strLine] : strLine + "\r\nOK\r\n> ", 30);
   }
 
-  // The recorded events of one kind ("tx:", "step:", "open:", "mode:",
-  // "esc:"), without the prefix; "" gives all of them as recorded.
+  // The recorded events of one kind ("tx:", "step:", "open:", "mode:", "esc:").
   std::vector<std::string> Events(const std::string& strKind) const {
     std::vector<std::string> vec;
     for (auto& str : m_vecEvents)
@@ -143,10 +139,7 @@ class CFakePort : public CCommPort {
   }
   std::vector<std::string> Lines() const { return Events("tx:"); }
   std::vector<std::string> Steps() const { return Events("step:"); }
-  void ClearRecords() {
-    m_vecEvents.clear();
-    m_strTx.clear();
-  }
+  void ClearRecords() { m_vecEvents.clear(), m_strTx.clear(); }
   void Record(const char* pszKind, const std::string& str) { m_vecEvents.push_back(pszKind + str); }
   static std::string Mode(int iBaud, int iFlags) {
     return std::to_string(iBaud) + "," + std::to_string(iFlags);
@@ -159,15 +152,11 @@ class CFakePort : public CCommPort {
   };
   std::deque<SByte> m_dqRx;
 
-  bool m_bOpen = false;
-  bool m_bSetModeWorks = true;
-  bool m_bReadFails = false;
+  bool m_bOpen = false, m_bSetModeWorks = true, m_bReadFails = false, m_bDtr = true;
   int m_iWaitKind = WAIT_REAL;
   int m_iWriteResult = 0;  // non-zero: Write returns this and takes nothing
   int m_iWriteShort = -1;  // 0 or more: Write reports only this many bytes
-  int m_iBaud = 0;
-  int m_iFlags = 0;
-  bool m_bDtr = true;
+  int m_iBaud = 0, m_iFlags = 0;
   int m_iStatus = 0x10 | 0x20 | 0x80;  // CTS, DSR, carrier
   std::function<bool(int, const void*)> m_fnProgress;
   int m_iCloses = 0, m_iWaitChecks = 0;
@@ -175,8 +164,7 @@ class CFakePort : public CCommPort {
   std::vector<std::string> m_vecEvents;
 
   // The stand-in modem.
-  bool m_bModemPresent = true;
-  bool m_bModemCommand = false;
+  bool m_bModemPresent = true, m_bModemCommand = false;
   int m_iModemBaud = 115200;
   std::string m_strSignOn = "WIT2410 Digital Wireless v1.0\r:R 2410 [01 02 03] rev 7\r";
   // The speed command's reply ends in the "d" the driver waits for; the

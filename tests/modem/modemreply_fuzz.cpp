@@ -1,13 +1,21 @@
 // Fuzz target for the reply collector, its end rule and the sign-on parser:
-// random bytes arrive on a scripted port at random gaps, and the driver reads
-// sign-ons and replies from them under a clock that only the target moves.
-// Built as a libFuzzer program with clang, and replayed under gtest.
+// bytes arrive on a scripted port (now and then with pauses or an Escape)
+// under a clock that only the target moves; the driver reads a sign-on and
+// then replies from them. Checked: the reply buffer and results; that the
+// modem counts as found only for a first line that starts with "W" and names
+// "Digital Wireless", and always for such a line that arrives whole; that
+// role and serial number change only after such a line, the role as the
+// second line says, the number only with a "["; that a number other than 0
+// is what the registry holds (the serial fields are the unit tests'). Built
+// as a libFuzzer program with clang, and replayed by modemreply_fuzz_test.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "fakemodem.h"
+#include "platform/registry.h"
 
 #define FUZZ_CHECK(cond)  \
   do {                    \
@@ -16,11 +24,20 @@
 
 namespace {
 
+const DWORD SERIAL_BEFORE = 0x5A5A5A5Au;
+
+// A driver whose role and serial number the target sets beforehand.
+class CPresetModem : public CRadioModem {
+ public:
+  void Preset(DWORD dwSerial, bool bBase) {
+    m_dwSerial = dwSerial;
+    m_bBaseSet = bBase;
+  }
+};
+
 void CheckReply(const CRadioModem& modem, int iResult, int iEndChar) {
   int iLen = modem.GetReplyLength();
-  FUZZ_CHECK(iLen >= 0 && iLen <= MODEM_REPLY_MAX);
-  FUZZ_CHECK(modem.GetReply()[iLen] == 0);
-  FUZZ_CHECK(strlen(modem.GetReply()) <= (size_t)iLen);
+  FUZZ_CHECK(iLen >= 0 && iLen <= MODEM_REPLY_MAX && modem.GetReply()[iLen] == 0);
   FUZZ_CHECK(iResult == -1 || iResult == iLen);
   if (iResult > 0) {
     char c = modem.GetReply()[iLen - 1];
@@ -31,11 +48,29 @@ void CheckReply(const CRadioModem& modem, int iResult, int iEndChar) {
   }
 }
 
+// The sign-on's outcome when its lines arrive whole, at once, with no Escape.
+void CheckWholeSignOn(const std::string& strStream, size_t uName, const CPresetModem& modem, bool bChanged) {
+  size_t uCr1 = strStream.find('\r');
+  if (uName + 16 <= MODEM_REPLY_MAX) FUZZ_CHECK(modem.IsFound());
+  if (uCr1 == std::string::npos || uCr1 + 1 > 42) {  // a long first line: no second one is read
+    FUZZ_CHECK(!bChanged);
+    return;
+  }
+  size_t uCr2 = strStream.find('\r', uCr1 + 1);
+  if (uCr2 == std::string::npos || uCr2 - uCr1 > MODEM_REPLY_MAX) return;
+  std::string strLine2 = strStream.substr(uCr1 + 1, uCr2 - uCr1);
+  if (strLine2[0] != ':' || strLine2.size() < 16) {
+    FUZZ_CHECK(!bChanged);
+    return;
+  }
+  FUZZ_CHECK(modem.IsBaseSet() == (strLine2[1] == 'B'));
+  FUZZ_CHECK(strLine2.find('[') != std::string::npos || modem.GetSerial() == SERIAL_BEFORE);
+}
+
 }  // namespace
 
-// The sign-on parser writes the serial number to the registry: a fuzzing
-// run keeps it in a private folder, away from the user's settings. (Under
-// gtest the test main has done the same.)
+// The serial number goes to the registry: a fuzzing run keeps it in a
+// private folder. (Under gtest the test main has isolated the process.)
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   static char szDir[] = "/tmp/tavrix-fuzz-XXXXXX";
   if (!mkdtemp(szDir)) abort();
@@ -44,37 +79,61 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+// Byte 0: bit 0 the base role before, bit 1 pauses, bit 2 Escape after
+// byte 1 progress checks, bits 3-4 the replies' end character, bit 5 read
+// them until silence. The stream follows.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize) {
   static const int aiEnd[] = {13, -1, '>', 'd'};
   if (uSize < 2) return 0;
-  int iEndChar = aiEnd[pData[0] & 3];
-  int iNext = (pData[0] & 4) ? -10 : 10;
-  bool bSignOnFirst = (pData[0] & 8) != 0;
+  bool bBaseBefore = (pData[0] & 1) != 0, bPauses = (pData[0] & 2) != 0;
+  int iAbortAfter = (pData[0] & 4) ? pData[1] : -1;
+  int iEndChar = aiEnd[(pData[0] >> 3) & 3];
+  int iNext = (pData[0] & 0x20) ? -10 : 10;
 
-  SModemRig rig;
-  rig.port.m_bModemPresent = false;
-  rig.port.m_bOpen = true;
-  // The stream: 0xF0 followed by n is a pause of n * 3 ms; anything else
-  // is a byte on the line.
+  CFakeClock clock;
+  CFakePort port(&clock);
+  CPresetModem modem;
+  modem.SetClock(&clock);
+  modem.AttachPort(&port);
+  port.m_bModemPresent = false;
+  port.m_bOpen = true;
+  modem.Preset(SERIAL_BEFORE, bBaseBefore);
+  int iChecks = 0;
+  port.m_fnProgress = [&iChecks, iAbortAfter](int, const void*) {
+    return iAbortAfter < 0 || iChecks++ < iAbortAfter;
+  };
+  // With pauses on, 0xF0 followed by n is a pause of n * 3 ms.
+  std::string strStream;
   DWORD dwAt = 0;
-  for (size_t i = 1; i < uSize; i++) {
-    if (pData[i] == 0xF0 && i + 1 < uSize) {
+  for (size_t i = 2; i < uSize; i++) {
+    if (bPauses && pData[i] == 0xF0 && i + 1 < uSize) {
       dwAt += pData[++i] * 3u;
       continue;
     }
-    rig.port.Arrive(std::string(1, (char)pData[i]), (int)dwAt);
+    strStream += (char)pData[i];
+    port.Arrive(std::string(1, (char)pData[i]), (int)dwAt);
   }
 
-  if (bSignOnFirst) {
-    int iResult = rig.modem.ReadSignOn(20, 10);
-    FUZZ_CHECK(iResult == 0 || iResult == -1);
-    FUZZ_CHECK(rig.modem.GetReplyLength() <= MODEM_REPLY_MAX);
+  int iResult = modem.ReadSignOn(20, 10);
+  FUZZ_CHECK(iResult == 0 || iResult == -1 || (iResult == -27 && iAbortAfter >= 0));
+  CheckReply(modem, -1, 0);
+  size_t uCr = strStream.find_first_of(std::string("\r\0", 2)), uName = strStream.find("Digital Wireless");
+  bool bSignOnLine = !strStream.empty() && strStream[0] == 'W' && uName != std::string::npos &&
+                     (uCr == std::string::npos || uName + 16 <= uCr);
+  bool bChanged = modem.GetSerial() != SERIAL_BEFORE || modem.IsBaseSet() != bBaseBefore;
+  if (modem.IsFound()) FUZZ_CHECK(bSignOnLine);
+  if (bChanged) FUZZ_CHECK(modem.IsFound() && strStream.find(':') != std::string::npos);
+  if (modem.GetSerial() != SERIAL_BEFORE && modem.GetSerial() != 0) {
+    DWORD dwStored = 0;
+    FUZZ_CHECK(RegReadDword(HKEY_CURRENT_USER, "SOFTWARE\\Qirun", "ModemSerial", &dwStored) == 0);
+    FUZZ_CHECK(dwStored == modem.GetSerial());
   }
-  for (int iRound = 0; iRound < 64 && !rig.port.m_dqRx.empty(); iRound++) {
-    int iResult = rig.modem.ReadReply(20, iNext, iEndChar);
-    CheckReply(rig.modem, iResult, iEndChar);
-  }
-  // Any run of digits from the line must parse without undefined behaviour.
-  (void)CRadioModem::ParseHex(rig.modem.GetReply());
+  if (iAbortAfter >= 0) return 0;
+  if (!bPauses && bSignOnLine) CheckWholeSignOn(strStream, uName, modem, bChanged);
+
+  // What follows the sign-on, as replies.
+  for (int iRound = 0; iRound < 64 && !port.m_dqRx.empty(); iRound++)
+    CheckReply(modem, modem.ReadReply(20, iNext, iEndChar), iEndChar);
+  (void)CRadioModem::ParseHex(modem.GetReply());  // any digits from the line, without overflow
   return 0;
 }

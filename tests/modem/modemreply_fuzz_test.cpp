@@ -1,6 +1,7 @@
 // Replays pseudo-random line traffic through the reply and sign-on fuzz
-// entry point: sign-on fragments, prompts, carriage returns, long runs,
-// stray bytes and pauses.
+// entry point: mostly a sign-on's first line and a second line of pieces,
+// then pieces of replies (prompts, carriage returns, serial fields of every
+// shape, long runs), stray bytes, pauses and Escape.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,35 +13,44 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize);
 
 namespace {
 
+// The reply collector and sign-on parser against the fuzz target's checks.
 TEST(ModemReplyFuzz, ReplaysPseudoRandomTraffic) {
-  const std::string astrPieces[] = {"WIT2410 ",
-                                    "Digital Wireless",
-                                    "\r",
-                                    "> ",
-                                    ">",
-                                    " ",
-                                    ":B",
-                                    ":R",
-                                    "[01 02 03]",
-                                    "[",
-                                    "wr?",
-                                    "sd01\r\nd",
-                                    "\xff",
-                                    "1f",
-                                    std::string(70, 'y')};
-  std::mt19937 rng(0x2545F491u);
-  for (int iRun = 0; iRun < 2000; iRun++) {
-    std::vector<uint8_t> vecInput = {(uint8_t)rng()};
-    for (int i = (int)(rng() % 40); i > 0; i--) {
+  std::vector<std::string> vecPieces = {
+      "WIT2410 ", "Digital Wireless", "\r", "> ",        ">",        " ",   ":B",   ":R",
+      "1f",       "[01 02 03]",       "[",  "[ff ff ff", "[0102 03", "wr?", "\xff", "sd01\r\nd"};
+  vecPieces.push_back(std::string(1, '\0'));
+  vecPieces.push_back(std::string(70, 'y'));
+  std::mt19937 rng(0x51690Eu);
+  auto fnPieces = [&](std::vector<uint8_t>& vec, int iMax) {
+    for (int i = (int)(rng() % (uint32_t)(iMax + 1)); i > 0; i--) {
       uint32_t u = rng();
-      if (u % 7 == 0) vecInput.push_back(0xF0);  // a pause of the next byte x 3 ms
-      if (u % 7 <= 1) {
-        vecInput.push_back((uint8_t)(u >> 8));
+      if (u % 11 == 0) vec.push_back(0xF0);  // with pauses on: a pause of the next byte x 3 ms
+      if (u % 11 <= 1) {
+        vec.push_back((uint8_t)(u >> 8));
       } else {
-        const std::string& str = astrPieces[(u >> 8) % (sizeof(astrPieces) / sizeof(astrPieces[0]))];
-        vecInput.insert(vecInput.end(), str.begin(), str.end());
+        const std::string& str = vecPieces[(u >> 8) % vecPieces.size()];
+        vec.insert(vec.end(), str.begin(), str.end());
       }
     }
+  };
+  for (int iRun = 0; iRun < 4000; iRun++) {
+    // Flags: role, now and then pauses or Escape, end character, silence.
+    uint8_t byFlags = (uint8_t)((rng() & 0x39) | (rng() % 4 ? 0 : 2) | (rng() % 6 ? 0 : 4));
+    std::vector<uint8_t> vecInput = {byFlags, (uint8_t)(rng() % 40)};
+    if (rng() % 4) {
+      // 25, 42 or 43 characters: the second line is read after the first two.
+      std::string str = "WIT2410 Digital Wireless";
+      str.resize(std::vector<size_t>{24, 24, 41, 42}[rng() % 4], '.');
+      str += '\r';
+      vecInput.insert(vecInput.end(), str.begin(), str.end());
+      if (rng() % 4) {
+        str = std::vector<const char*>{":B 2410 ", ":R 2410 ", ":RB2410 ", ": B2410 "}[rng() % 4];
+        vecInput.insert(vecInput.end(), str.begin(), str.end());
+        fnPieces(vecInput, 4);
+        vecInput.push_back('\r');
+      }
+    }
+    fnPieces(vecInput, 20);
     ASSERT_EQ(0, LLVMFuzzerTestOneInput(vecInput.data(), vecInput.size()));
   }
 }

@@ -14,6 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize);
 
 namespace {
 
+// Packets cut at the wrong byte, reports of the wrong kind, data swallowed.
 TEST(PacketReader, ByteSequences) {
   struct SCase {
     const char* pszWhat;
@@ -63,6 +64,7 @@ TEST(PacketReader, ByteSequences) {
   }
 }
 
+// A Reset that leaves the reader inside the old packet.
 TEST(PacketReader, ResetAbandonsAHalfReadPacket) {
   CPacketReader reader;
   for (int iByte : {0xE9, 0x03, 0x05, 0x41}) EXPECT_FALSE(reader.Feed(iByte));

@@ -6,6 +6,7 @@
 // number in the registry) and the data path.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ using Lines = std::vector<std::string>;
 
 // ---------------------------------------------------------------- exchange
 
+// A reply ended too early or too late, or longer than its buffer.
 TEST(ReadReply, EndRulesTimeoutsAndTheLengthLimit) {
   const std::string str254 = std::string(253, 'x') + "\r";
   struct {
@@ -83,7 +85,9 @@ TEST(ReadReply, PollingStepsAndWakeUps) {
   EXPECT_EQ(1, rig.port.m_iWaitChecks);
 }
 
-TEST(ReadReply, EscapeEndsTheWaitAtTheNextStep) {
+// Escape ends a reply wait at its next step, keeping what arrived; a pause
+// runs its full time whatever arrives, in 20 ms steps that Escape can end.
+TEST(Waits, EscapeAndTheFullPause) {
   SModemRig rig;
   rig.Quiet();
   DWORD dwStart = rig.clock.m_dwNow;
@@ -95,17 +99,13 @@ TEST(ReadReply, EscapeEndsTheWaitAtTheNextStep) {
   EXPECT_EQ(-27, rig.modem.ReadReply(300, 150, 13));
   EXPECT_STREQ("AB", rig.modem.GetReply());
   EXPECT_LE(rig.clock.m_dwNow - dwStart, 520u);
-}
 
-TEST(Delay, RealPauseTakesTheFullTimeInSteps) {
-  SModemRig rig;
-  rig.Quiet();
-  DWORD dwStart = rig.clock.m_dwNow;
-  rig.port.Arrive("xyz", 10);  // input does not shorten a pause
+  rig.port.m_fnProgress = nullptr;
+  rig.port.m_iWaitChecks = 0;
+  dwStart = rig.clock.m_dwNow;
   EXPECT_TRUE(rig.modem.Delay(50));
   EXPECT_EQ(500u, rig.clock.m_dwNow - dwStart);
   EXPECT_EQ(25, rig.port.m_iWaitChecks);
-
   int iChecks = 0;
   rig.port.m_fnProgress = [&](int, const void*) { return ++iChecks < 3; };
   dwStart = rig.clock.m_dwNow;
@@ -113,6 +113,8 @@ TEST(Delay, RealPauseTakesTheFullTimeInSteps) {
   EXPECT_EQ(40u, rig.clock.m_dwNow - dwStart);
 }
 
+// The line is reported as a step, what nobody read is purged first; a step
+// refused or a failed write aborts the exchange.
 TEST(Send, ReportsPurgesAndWritesTheLine) {
   SModemRig rig;
   rig.Quiet();
@@ -136,6 +138,7 @@ TEST(Send, ReportsPurgesAndWritesTheLine) {
   EXPECT_EQ(-27, rig.modem.SendAndRead("m0", 20, 10, -1));  // any send failure aborts an exchange
 }
 
+// Lower and upper case digits; a long run wraps, never overflows.
 TEST(ParseHex, DigitsAtTheStartWrappingAs32BitUnsigned) {
   struct {
     const char* psz;
@@ -151,32 +154,18 @@ TEST(ParseHex, DigitsAtTheStartWrappingAs32BitUnsigned) {
   for (const auto& c : aCases) EXPECT_EQ(c.iValue, CRadioModem::ParseHex(c.psz)) << (c.psz ? c.psz : "null");
 }
 
-TEST(ModemPort, OpenInvalidateAndAttach) {
+// A new port is a new modem: the old port closes and the link state goes.
+TEST(ModemPort, AttachingAnotherPortForgetsTheModem) {
   SModemRig rig;
-  rig.port.Arrive("WIT2410 Digital Wireless\r", 50);
-  EXPECT_EQ(0, rig.modem.OpenPort());  // the sign-on is read at the open
-  EXPECT_TRUE(rig.modem.IsFound());
-  EXPECT_EQ(0, rig.modem.OpenPort());  // already open
-  EXPECT_EQ(Lines{"115200,16"}, rig.port.Events("open:"));
-
-  ASSERT_EQ(0, rig.BringUp());
-  rig.modem.Invalidate();
-  EXPECT_FALSE(rig.modem.IsFound());
-  EXPECT_FALSE(rig.modem.IsReady());
-  EXPECT_TRUE(rig.modem.IsCommandMode());
-
   ASSERT_EQ(0, rig.BringUp());
   CFakePort other(&rig.clock);
   EXPECT_TRUE(rig.modem.AttachPort(&rig.port));  // the same port: nothing
   EXPECT_TRUE(rig.modem.IsReady());
   EXPECT_TRUE(rig.modem.AttachPort(&other));
   EXPECT_EQ(1, rig.port.m_iCloses);
-  EXPECT_FALSE(rig.modem.IsReady());
-  EXPECT_FALSE(rig.modem.IsFound());
-  EXPECT_TRUE(rig.modem.IsCommandMode());
+  EXPECT_FALSE(rig.modem.IsReady() || rig.modem.IsFound());
   rig.modem.Close();
   EXPECT_EQ(1, other.m_iCloses);
-  EXPECT_EQ(nullptr, rig.modem.GetPort());
 }
 
 // ---------------------------------------------------------------- bring-up
@@ -190,32 +179,7 @@ void ForgetSerialValue() {
   RegWriteValue(HKEY_CURRENT_USER, "SOFTWARE\\Qirun", "ModemSerial", nullptr, 0, REG_DWORD);
 }
 
-TEST(BringUp, FromColdShowsEveryStepInOrder) {
-  ForgetSerialValue();
-  SModemRig rig;
-  std::vector<DWORD> vecDtrLow;  // the wait checks while DTR is held low
-  rig.port.m_fnProgress = [&](int iCode, const void*) {
-    if (iCode == 0 && !rig.port.m_bDtr) vecDtrLow.push_back(rig.clock.m_dwNow);
-    return true;
-  };
-  EXPECT_EQ(0, rig.modem.Initialise());
-  EXPECT_EQ((Lines{"Reset Modem", ":wit2410", "m0", "wnff", "zc2", "sd01"}), rig.port.Steps());
-  EXPECT_EQ((Lines{":wit2410", "m0", "wnff", "zc2", "sd01", ""}), rig.port.Lines());
-  EXPECT_EQ((Lines{"115200,16"}), rig.port.Events("open:"));
-  EXPECT_EQ((Lines{"115200,128", "115200,16"}), rig.port.Events("mode:"));
-  EXPECT_EQ((Lines{"5"}), rig.port.Events("esc:"));
-  ASSERT_EQ(25u, vecDtrLow.size());
-  EXPECT_EQ(480u, vecDtrLow.back() - vecDtrLow.front());  // 500 ms in 20 ms steps
-  EXPECT_TRUE(rig.modem.IsReady() && rig.modem.IsFound() && rig.modem.IsCommandMode());
-  EXPECT_FALSE(rig.modem.IsBaseSet());
-  EXPECT_EQ(66051u, rig.modem.GetSerial());
-  EXPECT_EQ(66051u, ReadSerialValue());
-
-  rig.port.ClearRecords();  // ready: a second bring-up sends nothing
-  EXPECT_EQ(0, rig.modem.Initialise());
-  EXPECT_TRUE(rig.port.m_vecEvents.empty());
-}
-
+// A setting not applied, or a change that does not force a new bring-up.
 TEST(BringUp, SettingsAndWhatForcesANewBringUp) {
   SModemRig rig;
   rig.port.m_strSignOn = "WIT2410 Digital Wireless\r:B 2410 [0a 0b 0c] x\r";
@@ -249,18 +213,23 @@ TEST(BringUp, SettingsAndWhatForcesANewBringUp) {
   EXPECT_FALSE(rig.modem.IsReady());
 }
 
-// The search: the present speed, then 9600, 57600, 115200, 19200, 38400,
-// 28800, each after a new reset; 0 is a modem that never answers.
-TEST(BringUp, SearchFindsTheModemAtEachSpeedOrFails) {
+// The bring-up from cold: a reset (DTR low for 500 ms in 20 ms steps), the
+// search over the present speed, then 9600, 57600, 115200, 19200, 38400,
+// 28800, each after a new reset and 3.3 s after a silent ":wit2410", then
+// the settings and 115,200 bit/s; 0 is a modem that never answers. Catches
+// a step missing, out of order or too short; once ready, nothing is sent.
+TEST(BringUp, FromColdAtEachSpeedOrFails) {
   const int aiTried[] = {115200, 9600, 57600, 115200, 19200, 38400, 28800};
-  for (int iModemBaud : {9600, 57600, 19200, 38400, 28800, 0}) {
+  ForgetSerialValue();
+  for (int iModemBaud : {115200, 9600, 57600, 19200, 38400, 28800, 0}) {
     SCOPED_TRACE(iModemBaud);
     SModemRig rig;
     rig.port.m_iModemBaud = iModemBaud;
     rig.port.m_bModemPresent = iModemBaud != 0;
-    // A silent ":wit2410" waits 3 s for its reply, then 300 ms pass before the next reset.
     DWORD dwAsked = 0;
+    size_t uDtrLowChecks = 0;
     rig.port.m_fnProgress = [&](int iCode, const void* pv) {
+      uDtrLowChecks += iCode == 0 && !rig.port.m_bDtr;
       if (iCode == 3 && std::string((const char*)pv) == ":wit2410") dwAsked = rig.clock.m_dwNow;
       if (iCode == 3 && std::string((const char*)pv) == "Reset Modem" && dwAsked != 0) {
         EXPECT_GE(rig.clock.m_dwNow - dwAsked, 3300u);
@@ -274,22 +243,29 @@ TEST(BringUp, SearchFindsTheModemAtEachSpeedOrFails) {
       vecModes.push_back(std::to_string(iBaud) + ",128");
       if (iBaud == iModemBaud) break;
     }
-    if (iModemBaud == 0) {
-      EXPECT_EQ(-1, rig.modem.Initialise());
-      EXPECT_FALSE(rig.modem.IsFound());
-    } else {
-      EXPECT_EQ(0, rig.modem.Initialise());
+    size_t uResets = vecModes.size();
+    EXPECT_EQ(iModemBaud == 0 ? -1 : 0, rig.modem.Initialise());
+    if (iModemBaud != 0) {
       vecSteps.insert(vecSteps.end(), {"m0", "wnff", "zc2", "sd01"});
       vecModes.push_back("115200,16");
       EXPECT_EQ(115200, rig.port.m_iModemBaud);
+      EXPECT_EQ(66051u, rig.modem.GetSerial());
+      EXPECT_EQ(66051u, ReadSerialValue());
     }
     EXPECT_EQ(vecSteps, rig.port.Steps());
+    EXPECT_EQ(Lines{"115200,16"}, rig.port.Events("open:"));
     EXPECT_EQ(vecModes, rig.port.Events("mode:"));
-    EXPECT_EQ(vecModes.size() - (iModemBaud != 0), rig.port.Events("esc:").size());
-    EXPECT_EQ(rig.modem.IsReady(), iModemBaud != 0);
+    EXPECT_EQ(uResets, rig.port.Events("esc:").size());
+    EXPECT_EQ(25 * uResets, uDtrLowChecks);
+    EXPECT_EQ(iModemBaud != 0, rig.modem.IsReady() && rig.modem.IsFound() && rig.modem.IsCommandMode());
+    rig.port.ClearRecords();
+    dwAsked = 0;
+    EXPECT_EQ(iModemBaud == 0 ? -1 : 0, rig.modem.Initialise());
+    EXPECT_EQ(iModemBaud == 0, !rig.port.m_vecEvents.empty());
   }
 }
 
+// A failed or aborted bring-up that goes on, or leaves the modem counted ready.
 TEST(BringUp, FailuresAbortAndInvalidate) {
   struct {
     const char* pszLine;  // a line answered with pszReply, or the step refused (-27)
@@ -330,6 +306,7 @@ TEST(BringUp, FailuresAbortAndInvalidate) {
   EXPECT_TRUE(rig.port.Lines().empty());
 }
 
+// A speed the modem cannot divide sent anyway; modem and port at odds.
 TEST(SetBaudRate, RefusesNonDivisorsAndMovesModemAndPort) {
   SModemRig rig;
   ASSERT_EQ(0, rig.BringUp());
@@ -343,154 +320,96 @@ TEST(SetBaudRate, RefusesNonDivisorsAndMovesModemAndPort) {
   EXPECT_EQ(9600, rig.port.m_iModemBaud);
 }
 
-// The plain cases are the sign-on fuzz target's; here the edges it cannot judge.
-TEST(SignOn, RecognitionRoleAndSerialNumber) {
-  const std::string str42 = "WIT2410 Digital Wireless" + std::string(17, '.') + "\r";
-  const std::string strLine2 = ":B23 [01 02 03]\r";
-  struct {
-    const char* pszWhat;
-    std::string strIn;
-    int iResult;
-    bool bFound, bBase;
-    DWORD dwSerial;
-    size_t uLeft;
-  } aCases[] = {
-      {"base and serial", "WIT2410 Digital Wireless\r" + strLine2, 0, true, true, 66051, 0},
-      {"43 characters: no second line", "W" + str42 + strLine2, 0, true, false, 0, 16},
-      {"no [", "WIT2410 Digital Wireless\r:B23456789012345\r", 0, true, true, 0, 0},
-      // The first line leaves hex digits in the buffer where the second
-      // line's fields would lie; they must not become the serial number.
-      {"fields past the end", "W 0a 0b 0c 0d 0e 0f 1a Digital Wireless\r:R234567890123[\r", 0, true, false, 0,
-       0},
-      {"nothing", "", -1, false, false, 0, 0},
-  };
-  ForgetSerialValue();
-  for (const auto& c : aCases) {
-    SCOPED_TRACE(c.pszWhat);
-    SModemRig rig;
-    rig.Quiet();
-    rig.port.Arrive(c.strIn, 10);
-    EXPECT_EQ(c.iResult, rig.modem.ReadSignOn(20, 10));
-    EXPECT_EQ(c.bFound, rig.modem.IsFound());
-    EXPECT_EQ(c.bBase, rig.modem.IsBaseSet());
-    EXPECT_EQ(c.dwSerial, rig.modem.GetSerial());
-    EXPECT_EQ(c.uLeft, rig.port.m_dqRx.size());
-  }
-  EXPECT_EQ(66051u, ReadSerialValue());
-
+// The sign-on forms are the reply fuzz target's; here what it cannot judge:
+// hex digits that the first line leaves in the buffer where the second
+// line's fields would lie must not become the serial number; no sign-on at
+// all, and Escape.
+TEST(SignOn, FieldsPastTheEndNothingAndEscape) {
   SModemRig rig;
   rig.Quiet();
+  rig.port.Arrive("W 0a 0b 0c 0d 0e 0f 1a Digital Wireless\r:R234567890123[\r", 10);
+  EXPECT_EQ(0, rig.modem.ReadSignOn(20, 10));
+  EXPECT_TRUE(rig.modem.IsFound());
+  EXPECT_EQ(0u, rig.modem.GetSerial());
+  rig.modem.Invalidate();
+  EXPECT_EQ(-1, rig.modem.ReadSignOn(20, 10));
+  EXPECT_FALSE(rig.modem.IsFound());
   rig.port.m_fnProgress = [](int, const void*) { return false; };
   EXPECT_EQ(-27, rig.modem.ReadSignOn(20, 10));
 }
 
 // ---------------------------------------------------------------- data path
 
-TEST(DataPath, SignalStrength) {
+// The data path's exchanges with a ready modem: what each writes, and what
+// a refused reply, a missing carrier or the base role does to the link.
+TEST(DataPath, CommandsAndTheirReplies) {
+  using Fn = std::function<int(CRadioModem&)>;
+  Fn fnStrength = [](CRadioModem& m) { return m.GetSignalStrength(); };
+  Fn fnFinish = [](CRadioModem& m) { return m.FinishSetup(); };
+  Fn fnLeave = [](CRadioModem& m) { return m.LeaveCommandMode(); };
+  Fn fnData = [](CRadioModem& m) { return m.SendData("hello", 5); };
   struct {
     const char* pszWhat;
-    const char* pszReply;  // null: the stand-in's usual "wr?\r1A\r> "
-    int iStatus;
-    bool bBase;
-    int iResult;
-    bool bSent, bReady;
+    Fn fn;
+    const char *pszLine, *pszReply;  // the stand-in's reply to pszLine, when not its usual one
+    int iStatus, iResult;
+    std::string strTx;
+    bool bReady, bCommand;
+    DWORD dwTakes = 0;  // at least, in ms
   } aCases[] = {
-      {"value", nullptr, 0xB0, false, 26, true, true},
-      {"other value", "wr?\r07\r> ", 0xB0, false, 7, true, true},
-      {"no echo", "xx?\r1A\r> ", 0xB0, false, -1, true, false},
-      {"shorter than 9", "?\r1A\r> ", 0xB0, false, -1, true, false},
-      {"no carrier", nullptr, 0x30, false, 0, false, true},
-      {"base role", nullptr, 0xB0, true, -1, false, false},
+      {"strength", fnStrength, "", nullptr, 0xB0, 26, "wr?\n", true, true},
+      {"other strength", fnStrength, "wr?", "wr?\r07\r> ", 0xB0, 7, "wr?\n", true, true},
+      {"no echo", fnStrength, "wr?", "xx?\r1A\r> ", 0xB0, -1, "wr?\n", false, true},
+      {"shorter than 9", fnStrength, "wr?", "?\r1A\r> ", 0xB0, -1, "wr?\n", false, true},
+      {"no carrier", fnStrength, "", nullptr, 0x30, 0, "", true, true},
+      {"base role", [](CRadioModem& m) { return m.SetBaseMode(true), m.GetSignalStrength(); }, "", nullptr,
+       0xB0, -1, "", false, true},
+      {"finish", fnFinish, "", nullptr, 0xB0, 0, "m>\n", true, true, 2000},  // 1.5 s of silence, 500 ms
+      {"finish refused", fnFinish, "m>", "> ", 0xB0, -1, "m>\n", false, true},
+      {"leave", fnLeave, "", nullptr, 0xB0, 0, "z>\n", true, false},
+      {"leave: one character", fnLeave, "z>", ">", 0xB0, -1, "z>\n", false, true},
+      {"leave twice", [](CRadioModem& m) { return m.LeaveCommandMode() + m.LeaveCommandMode(); }, "", nullptr,
+       0xB0, 0, "z>\n", true, false},
+      {"data", fnData, "", nullptr, 0xB0, 5, "z>\nhello", true, false},
+      {"data: no carrier", fnData, "", nullptr, 0x30, -1, "", true, true},
+      // Back to command mode by ":wit2410" after data, with no reset.
+      {"strength after data", [](CRadioModem& m) { return m.SendData("hi", 2) + m.GetSignalStrength(); }, "",
+       nullptr, 0xB0, 28, "z>\nhi:wit2410\nwr?\n", true, true},
   };
   for (const auto& c : aCases) {
     SCOPED_TRACE(c.pszWhat);
     SModemRig rig;
     ASSERT_EQ(0, rig.BringUp());
-    if (c.pszReply) rig.port.m_mapReplies["wr?"] = c.pszReply;
+    if (c.pszReply) rig.port.m_mapReplies[c.pszLine] = c.pszReply;
     rig.port.m_iStatus = c.iStatus;
-    if (c.bBase) rig.modem.SetBaseMode(true);
-    EXPECT_EQ(c.iResult, rig.modem.GetSignalStrength());
-    EXPECT_EQ(c.bSent ? Lines{"wr?"} : Lines{}, rig.port.Lines());
+    DWORD dwStart = rig.clock.m_dwNow;
+    EXPECT_EQ(c.iResult, c.fn(rig.modem));
+    EXPECT_EQ(c.strTx, rig.port.m_strTx);
     EXPECT_EQ(c.bReady, rig.modem.IsReady());
+    EXPECT_EQ(c.bCommand, rig.modem.IsCommandMode());
+    EXPECT_GE(rig.clock.m_dwNow - dwStart, c.dwTakes);
   }
 }
 
-TEST(DataPath, FinishSetupWaitsHalfASecond) {
-  SModemRig rig;
-  ASSERT_EQ(0, rig.BringUp());
-  DWORD dwStart = rig.clock.m_dwNow;
-  EXPECT_EQ(0, rig.modem.FinishSetup());
-  EXPECT_EQ((Lines{"m>"}), rig.port.Lines());
-  EXPECT_GE(rig.clock.m_dwNow - dwStart, 2000u);  // 1.5 s of silence, then 500 ms
-  EXPECT_TRUE(rig.modem.IsCommandMode() && rig.modem.IsReady());
-
-  rig.port.m_mapReplies["m>"] = "> ";
-  EXPECT_EQ(-1, rig.modem.FinishSetup());
-  EXPECT_FALSE(rig.modem.IsReady());
-}
-
-TEST(DataPath, LeaveCommandModeOnlyWhenInIt) {
-  SModemRig rig;
-  ASSERT_EQ(0, rig.BringUp());
-  EXPECT_EQ(0, rig.modem.LeaveCommandMode());
-  EXPECT_EQ((Lines{"z>"}), rig.port.Lines());
-  EXPECT_FALSE(rig.modem.IsCommandMode());
-  EXPECT_TRUE(rig.modem.IsReady());
-  rig.port.ClearRecords();
-  EXPECT_EQ(0, rig.modem.LeaveCommandMode());
-  EXPECT_TRUE(rig.port.m_vecEvents.empty());
-
-  SModemRig rig2;  // a reply of one character is not enough
-  ASSERT_EQ(0, rig2.BringUp());
-  rig2.port.m_mapReplies["z>"] = ">";
-  EXPECT_EQ(-1, rig2.modem.LeaveCommandMode());
-  EXPECT_FALSE(rig2.modem.IsReady());
-  EXPECT_TRUE(rig2.modem.IsCommandMode());
-  // A failed Command leaves invalidating to its caller.
-  ASSERT_EQ(0, rig2.BringUp());
-  rig2.port.m_bModemPresent = false;
-  EXPECT_EQ(-1, rig2.modem.Command("zq1", 20, -4, -1));
-  EXPECT_TRUE(rig2.modem.IsReady());
-}
-
-TEST(DataPath, DataModeAndBack) {
-  SModemRig rig;
-  ASSERT_EQ(0, rig.BringUp());
-  EXPECT_EQ(5, rig.modem.SendData("hello", 5));
-  EXPECT_EQ("z>\nhello", rig.port.m_strTx);
-  rig.port.ClearRecords();
-  EXPECT_EQ(26, rig.modem.GetSignalStrength());  // command mode again, no reset
-  EXPECT_EQ((Lines{":wit2410", "wr?"}), rig.port.Steps());
-
-  rig.port.m_iStatus = 0x30;  // no carrier: nothing written
-  rig.port.ClearRecords();
-  EXPECT_EQ(-1, rig.modem.SendData("x", 1));
-  EXPECT_FALSE(rig.modem.SendPacket(1, 1, "y"));
-  EXPECT_EQ("", rig.port.m_strTx);
-  rig.port.m_iStatus = 0xB0;
-  rig.port.m_iWriteShort = 2;  // a short write fails
-  EXPECT_EQ(-1, rig.modem.SendData("abcd", 4));
-}
-
+// A packet: start byte, the address byte as given, the length's low 8 bits,
+// the data; more than 212 bytes, or data without bytes, send nothing.
 TEST(DataPath, SendPacket) {
   SModemRig rig;
   ASSERT_EQ(0, rig.BringUp());
   std::string strData(213, 'q');
   EXPECT_FALSE(rig.modem.SendPacket(5, 213, strData.data()));
+  EXPECT_FALSE(rig.modem.SendPacket(9, 3, nullptr));
   EXPECT_TRUE(rig.port.m_vecEvents.empty());
-  EXPECT_TRUE(rig.modem.IsCommandMode());
-
   EXPECT_TRUE(rig.modem.SendPacket(5, 212, strData.data()));
-  EXPECT_EQ("z>\n\xE9\x05\xD4" + strData.substr(1), rig.port.m_strTx);
-  // The address byte goes unchanged, the length's low 8 bits count.
-  rig.port.ClearRecords();
   EXPECT_TRUE(rig.modem.SendPacket(0x47, 256 + 2, "AB"));
   EXPECT_TRUE(rig.modem.SendPacket(9, 0, nullptr));
-  EXPECT_EQ(std::string("\xE9\x47\x02"
-                        "AB\xE9\x09\x00",
-                        8),
+  EXPECT_EQ("z>\n\xE9\x05\xD4" + strData.substr(1) +
+                std::string("\xE9\x47\x02"
+                            "AB\xE9\x09\x00",
+                            8),
             rig.port.m_strTx);
-  EXPECT_FALSE(rig.modem.SendPacket(9, 3, nullptr));
+  rig.port.m_iWriteShort = 2;  // a packet not written whole fails
+  EXPECT_FALSE(rig.modem.SendPacket(1, 1, "y"));
 }
 
 }  // namespace
