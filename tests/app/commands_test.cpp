@@ -136,8 +136,7 @@ TEST_F(Commands, ReadReplyFrameTakesOnlyTheAnswerToTheFrameSent) {
     char szReply[FRAME_SIZE + 1];
     EXPECT_EQ(ReadReplyFrame(szReply), c.bResult);
     EXPECT_STREQ(szReply, c.pszReply);
-    if (!c.bResult)
-      EXPECT_GE(m_clock.m_dwNow - dwStart, c.strArrives.empty() ? 6000u : 500u);  // 6 s for the answer
+    EXPECT_GE(m_clock.m_dwNow - dwStart, c.strArrives.empty() ? 6000u : 0u);  // 6 s for an answer
     m_port.m_dqRx.clear();
   }
 }
