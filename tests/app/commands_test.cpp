@@ -61,9 +61,7 @@ class Commands : public GuiTest {
   CPlanPort m_port{&m_clock};
 };
 
-// Catches: stage numbers that skip or restart, stage lines that do not name
-// their step, a bring-up run again once the modem is up, a failure that is
-// not reported, Escape that does not end the bring-up.
+// Catches: stage numbers that skip, a second bring-up, a failure not reported, Escape not ending it.
 TEST_F(Commands, PrepareModemShowsItsStagesOnceAndReportsAFailure) {
   struct {
     bool bPresent, bEscape, bBase, bResult;
@@ -112,8 +110,7 @@ TEST_F(Commands, PrepareModemShowsItsStagesOnceAndReportsAFailure) {
   m_port.m_fnProgress = nullptr;
 }
 
-// Catches: a reply taken that is not the answer to the frame just sent, noise
-// before the frame kept, a lone ETX taken as the reply, a wait cut short.
+// Catches: a reply taken that is not the answer to the frame sent, noise kept, a wait cut short.
 TEST_F(Commands, ReadReplyFrameTakesOnlyTheAnswerToTheFrameSent) {
   const std::string strAnswer = "\002AB 045 07Ahello\r\n\003";
   const std::string strOther = "\002AB 045 09Ahello\r\n\003";
@@ -141,8 +138,7 @@ TEST_F(Commands, ReadReplyFrameTakesOnlyTheAnswerToTheFrameSent) {
   }
 }
 
-// Catches: a pass without its own answer counted as a round trip, misses not
-// counted, a run that does not end on Escape.
+// Catches: a pass without its own answer counted as a round trip, misses not counted.
 TEST_F(Commands, RepeatSendCountsTriesAndMisses) {
   struct {
     const char* pszPlan;

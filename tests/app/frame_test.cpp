@@ -18,8 +18,7 @@ std::string Frame(const char* pszId, unsigned uStrength, int iMessage, const cha
 }
 }  // namespace
 
-// Catches: a field not padded to its width, or cut instead of growing; a
-// long text that overruns the buffer or loses the ETX.
+// Catches: a field not padded or cut instead of growing, a long text overrunning the buffer.
 TEST(Frame, FieldsArePaddedAndGrowPastTheirWidths) {
   struct {
     const char* pszId;
@@ -70,8 +69,7 @@ TEST(TrimRight, RemovesEveryKindOfTrailingWhiteSpaceOnly) {
   }
 }
 
-// Catches: a miss left out of the average's divisor, counters that stop
-// instead of wrapping on endless runs, a miss that moves min or max.
+// Catches: a miss left out of the average's divisor, counters that do not wrap on endless runs.
 TEST(Stats, MissesCountInTheAverageAndCountersWrap) {
   TestStats s;
   StatsReset(&s);

@@ -21,9 +21,7 @@ void OnTimeout(int iAddress) {
 }
 }  // namespace
 
-// Catches: a frame complete before its ETX, bytes before its STX or after
-// its ETX kept, a stray chunk taken as heard, a frame past 256 bytes, a
-// length not cut to its low 8 bits and to 212.
+// Catches: a frame complete before its ETX, bytes outside STX..ETX kept, a length not cut.
 TEST(AddChunk, FramesAreReassembledFromStxToEtx) {
   const std::string strWhole = "\002AB 045 07 hi\r\n\003", strLong = "\002" + std::string(299, 'a');
   struct Step {
@@ -58,8 +56,7 @@ TEST(AddChunk, FramesAreReassembledFromStxToEtx) {
   }
 }
 
-// Catches: a letter out of the A to J rotation, a short frame written past
-// its end, a count that overflows on an endless run.
+// Catches: a letter out of the A to J rotation, a short frame overrun, a count that overflows.
 TEST(Answer, LettersRotateFromAToJ) {
   RemoteEntry e(5, 0);
   std::string strLetters;
@@ -99,8 +96,7 @@ TEST(RemoteTable, AppendFindAndRemove) {
   EXPECT_EQ(table.GetCount(), 63);
 }  // destruction frees every entry (checked by the leak checker)
 
-// Catches: a time-out at exactly 30 s or missed across the tick wrap, a
-// neighbour skipped while removing.
+// Catches: a time-out at exactly 30 s or missed across the tick wrap, a neighbour skipped.
 TEST(RemoteTable, TimeoutScanRemovesNeighboursAndSurvivesTheWrap) {
   CRemoteTable table;
   const DWORD dwStart = 0xFFFFF000u;  // 4096 ms before the tick count wraps

@@ -41,9 +41,7 @@ class Enter : public GuiTest {
   std::vector<std::string> m_vTyped;  // keys that steps type, kept while they run
 };
 
-// Catches: a number not right-aligned at its column, a digit taken into a
-// full box, a sign that does not flip, the implied point not shown, the
-// caret not a block at the field's end, or left on after the entry.
+// Catches: a number misaligned, a full box taking digits, a sign not flipping, a caret left on.
 TEST_F(Enter, NumberFieldsShownKeyByKey) {
   struct {
     int iMin, iMax, iStart;

@@ -9,8 +9,7 @@
 
 namespace {
 
-// Catches: the sign lost below 1, the most negative value negated (overflow),
-// a wrong number of places or digits.
+// Catches: the sign lost below 1, the most negative value negated, wrong places or digits.
 TEST(FormatDecimal, ValuesSignsAndExtremes) {
   // clang-format off
   struct {
@@ -36,8 +35,7 @@ TEST(FormatDecimal, ValuesSignsAndExtremes) {
   EXPECT_EQ(PowerOf10(10), static_cast<LONG>(10000000000ULL & 0xFFFFFFFFu));  // wraps
 }
 
-// Catches: overflow not refused (or refused too early), a refusal that
-// changes the value, a sign accepted in the middle.
+// Catches: overflow not refused (or refused too early), a refusal that changes the value.
 TEST(ScanDecimal, PlacesSignAndRefusals) {
   // clang-format off
   struct {
@@ -61,8 +59,7 @@ TEST(ScanDecimal, PlacesSignAndRefusals) {
   }
 }
 
-// Catches: rounding instead of cutting towards zero, an overflow of the
-// scaling not refused.
+// Catches: rounding instead of cutting towards zero, an overflow of the scaling not refused.
 TEST(ParseDecimal, RescalesToThePlaces) {
   // clang-format off
   struct {

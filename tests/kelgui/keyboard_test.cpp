@@ -19,9 +19,7 @@ std::vector<int> ReadAll(CKeyboard& kbd) {
   return aiKeys;
 }
 
-// Catches: letters not made capitals, a navigation key not turned into its
-// terminal code, a refused code queued, a key that comes back twice (as
-// key-down and as character).
+// Catches: a key-down that also comes back as a character, a refused code queued.
 TEST_F(Keyboard, FilterQueuesTerminalCodes) {
   CKeyboard kbd;
   const struct {
@@ -52,8 +50,7 @@ TEST_F(Keyboard, FilterQueuesTerminalCodes) {
   EXPECT_EQ(KbdReadKey(), 7);
 }
 
-// Catches: a queue that holds more or fewer than fifteen, a refusal that
-// does not beep (or beeps for every key of a burst).
+// Catches: a queue that holds more or fewer than fifteen, a beep missing or for every key.
 TEST_F(Keyboard, QueueHoldsFifteenAndRefusesWithOneBeep) {
   int iBells = PlatHeadlessBells();
   for (int i = 0; i < 15; ++i) EXPECT_TRUE(g_Keyboard.QueueKey('a' + i, 0));
@@ -72,8 +69,7 @@ TEST_F(Keyboard, QueueHoldsFifteenAndRefusesWithOneBeep) {
   EXPECT_EQ(aiKeys.back(), 'Q');
 }
 
-// Catches: a time-out measured on another clock, a wait that spins or ends
-// on a wake-up without input, polling that pumps more often than every 50 ms.
+// Catches: a time-out on another clock, a wait that spins, polling more often than every 50 ms.
 TEST_F(Keyboard, PumpTimeOutsAndPollingRunOnTheControlledClock) {
   DWORD dwStart = PlatHeadlessNow();
   EXPECT_FALSE(KbdPump(0));
@@ -100,8 +96,7 @@ TEST_F(Keyboard, PumpTimeOutsAndPollingRunOnTheControlledClock) {
   EXPECT_EQ(KbdGetKey(), 'A');
 }
 
-// Catches: Escape lost behind a flood that fills the queue, keys before it
-// kept, keys after it dropped, a wait for Escape that ends early.
+// Catches: Escape lost behind a flood, keys after it dropped, a wait for Escape ending early.
 TEST_F(Keyboard, EscapeIsFoundBehindAFlood) {
   const int iBells = PlatHeadlessBells();
   PlatHeadlessAdvance(100);

@@ -12,8 +12,7 @@ namespace {
 
 using TextModel = GuiTest;
 
-// Catches: a long line that wraps without PutsWrap, or a wrap that clears
-// the row below or leaves wrapping on for later output.
+// Catches: a line that wraps without PutsWrap, a wrap that clears the row below or stays on.
 TEST_F(TextModel, LongLineIsCutWithoutWrapAndContinuesWithWrap) {
   const std::string str85 = "ABCDEFGHIJKLMNOPQRSTUVWXYZ" + std::string(54, '-') + "12345";
   EXPECT_EQ(GuiPuts(str85.c_str()), 85);
@@ -27,8 +26,7 @@ TEST_F(TextModel, LongLineIsCutWithoutWrapAndContinuesWithWrap) {
                        str85.substr(0, 80) + "\n"));
 }
 
-// Catches: tab stops, backspace over the row edge, DEL or bytes from 0x80
-// stored as text, a bell not rung.
+// Catches: tab stops, backspace over the row edge, DEL or high bytes stored as text, no bell.
 TEST_F(TextModel, ControlCharactersAndCellsShownEmpty) {
   struct {
     int x0, y0;
@@ -58,8 +56,7 @@ TEST_F(TextModel, ControlCharactersAndCellsShownEmpty) {
   EXPECT_EQ(PlatHeadlessRow(0).substr(0, 3), "A .");  // DEL is never sent to the terminal
 }
 
-// Catches: a scroll by the wrong number of rows when the cursor is set far
-// below the grid.
+// Catches: a scroll by the wrong number of rows when the cursor is far below the grid.
 TEST_F(TextModel, CursorPastTheLastRowScrollsOrClears) {
   struct {
     int x0, y0;
@@ -82,8 +79,7 @@ TEST_F(TextModel, CursorPastTheLastRowScrollsOrClears) {
   }
 }
 
-// Catches: clearing outside the grid (a write out of bounds), the end of line
-// not cleared, a cursor moved by a clear that did nothing.
+// Catches: clearing outside the grid, the end of line not cleared, a cursor moved for nothing.
 TEST_F(TextModel, ClearingClipsToTheGrid) {
   CGui gui;  // no window, grid (0, 0): clearing does nothing at all
   gui.SetCursor(3, 4, 0);
@@ -109,8 +105,7 @@ TEST_F(TextModel, ClearingClipsToTheGrid) {
   EXPECT_TRUE(ScreenIs("\n\nkeep\n\nHello\n"));
 }
 
-// Catches: centring off by one, a long text not cut, a resource number
-// measured as a pointer.
+// Catches: centring off by one, a long text not cut, a resource number measured as a pointer.
 TEST_F(TextModel, CentredTextFormattedOutputAndResourceNumbers) {
   EXPECT_EQ(GuiPutsAt(GUI_CENTRE, 0, "ABCDE"), 5);
   GuiPutsAt(GUI_CENTRE, 1, std::string(90, 'x').c_str());
@@ -154,8 +149,7 @@ TEST_F(TextModel, PagesKeepTheirTextAndOnlyTheShownOnePaints) {
   EXPECT_TRUE(ScreenIs("page zero\n"));
 }
 
-// Catches: an error box that keeps typed-ahead keys, does not ring, or does
-// not give the caller's page back.
+// Catches: an error box that keeps typed-ahead keys, does not ring or keeps its page.
 TEST_F(TextModel, ErrorBoxShowsItsPageAndRestoresTheCallers) {
   EXPECT_EQ(GuiErrorBox(0, "nothing"), 0);
   GuiPuts("menu text");

@@ -14,8 +14,7 @@ namespace {
 
 using Window = GuiTest;
 
-// Catches: row counts out of range taken, a client area within two cells of
-// the work area not widened to it, a short terminal not one row down.
+// Catches: row counts out of range taken, a work area not used, a short terminal not one row down.
 TEST_F(Window, SetupLimitsAndShortTerminals) {
   EXPECT_TRUE(m_pGui->Setup(0, 1));
   EXPECT_FALSE(m_pGui->Setup(129, 1));
@@ -36,8 +35,7 @@ TEST_F(Window, SetupLimitsAndShortTerminals) {
   EXPECT_TRUE(ScreenIs("\n\ntop\n"));
 }
 
-// Catches: output painted at once (a copy-out per line), or rows copied out
-// that did not change.
+// Catches: output painted at once (a copy-out per line), or rows copied out that did not change.
 TEST_F(Window, BurstOfOutputIsOneCopyOutOfTheRowsWritten) {
   PlatHeadlessAdvance(100);  // a screen quiet for a while copies a burst out at once
   int iFlushes = PlatHeadlessFlushes();
@@ -84,8 +82,7 @@ TEST_F(Window, CaretFollowsTheCursorAfterThePaint) {
   EXPECT_FALSE(PlatHeadlessCaret(nullptr, nullptr, nullptr));
 }
 
-// Catches: output after a hang-up that opens a new window (the grid of a
-// small terminal is not the 25 rows that output asks for).
+// Catches: output after a hang-up that opens a new window on a small terminal's grid.
 TEST_F(Window, ClosedWindowOfASmallTerminalStaysClosed) {
   GuiExit();
   Start(60, 20, -1);  // the grid that fits
@@ -120,8 +117,7 @@ TEST_F(Window, ResizeChangesTheGridAndKeepsTheCursor) {
   EXPECT_TRUE(ScreenIs("\n\n\n\n\n\n" + Blank(15) + "x\n"));
 }
 
-// Catches: children in the wrong order (a menu's list must come before its
-// scroll bar), the focus not passed on, the first child not stretched.
+// Catches: children out of order (list before bar), the focus not passed on, a child not stretched.
 TEST_F(Window, ChildWindowTakesTheFocusAndTheClientArea) {
   static bool s_bRegistered = PlatRegisterClass(
       "TESTCHILD", 0,
