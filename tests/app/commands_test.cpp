@@ -2,14 +2,21 @@
 // with its stage lines, the reply wait of the message test and its repetition
 // run. The modem is a scripted stand-in on a fake port (tests/modem), whose
 // fake clock runs the driver's waits without real sleeping.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "../kelgui/guitest.h"
 #include "../modem/fakemodem.h"
 #include "app/testmodem.h"
+#include "comm/porttable.h"
 
 namespace {
 
@@ -155,6 +162,56 @@ TEST_F(Commands, RepeatSendCountsTriesAndMisses) {
     EXPECT_EQ(g_Stats.iBytes, (c.iTries - c.iMisses) * g_Modem.m_iFrameLen);
     EXPECT_EQ(m_port.m_iPass, strlen(c.pszPlan));
   }
+}
+
+// Catches: a frame not answered, or answered with the wrong letter or to the
+// wrong remote; a base that does not leave on Escape; a summary without them.
+TEST_F(Commands, ActAsBaseAnswersEachRemotesFramesAndLeavesOnEscape) {
+  // The modem is the fake port; the line that base mode reads is a pseudo-
+  // terminal whose far end the test writes the remotes' packets into.
+  int iFar = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(iFar, 0);
+  ASSERT_EQ(0, grantpt(iFar) | unlockpt(iFar));
+  setenv("TAVRIX_COM4", ptsname(iFar), 1);
+  ASSERT_TRUE(PortSelect(3, 115200, 0));
+  auto Packet = [](int iHeader, const std::string& str) {
+    return "\xE9" + std::string(1, char(iHeader)) + str;
+  };
+  auto Data = [&](int iAddress, const std::string& str) { return Packet(iAddress, char(str.size()) + str); };
+  const std::string strFrame = "\002AB 045 07 hello\r\n\003";
+  std::string strIn = Packet(0x85, "\001\002") + Data(5, strFrame.substr(0, 8)) + Data(6, strFrame) +
+                      Data(5, strFrame.substr(8)) + Data(5, strFrame) + Packet(0xC5, std::string(1, 0));
+  ASSERT_EQ(write(iFar, strIn.data(), strIn.size()), ssize_t(strIn.size()));
+  int iNear = open(ptsname(iFar), O_RDONLY | O_NOCTTY | O_NONBLOCK);  // to see the bytes arrive
+  int iQueued = 0;
+  for (int i = 0; i < 200 && iQueued < int(strIn.size()); ++i) {
+    pollfd pfd = {iNear, POLLIN, 0};
+    poll(&pfd, 1, 10);
+    ioctl(iNear, FIONREAD, &iQueued);
+  }
+  close(iNear);
+  ASSERT_EQ(iQueued, int(strIn.size()));
+  m_port.m_bModemPresent = true;
+  PlatHeadlessChar(27, 1000);
+  AtIdle([] {
+    std::string str =
+        std::regex_replace(PlatHeadlessSnapshot(), std::regex("\\d\\d:\\d\\d:\\d\\d"), "hh:mm:ss");
+    EXPECT_EQ(str.substr(0, str.find("Record: ")),
+              "Addr Received Answered Refused Connects Disconnects Timeouts Last frame\n"
+              "   5        2        2       0        1           1        0 hh:mm:ss\n"
+              "   6        1        1       0        0           0        0 hh:mm:ss\n");
+    PlatHeadlessChar(' ');
+  });
+  EXPECT_TRUE(CmdActAsBase());
+  EXPECT_EQ(m_iStep, 1u);
+  std::string strAnswerA = strFrame, strAnswerB = strFrame;
+  strAnswerA[10] = 'A';
+  strAnswerB[10] = 'B';
+  EXPECT_NE(m_port.m_strTx.find(Data(6, strAnswerA) + Data(5, strAnswerA) + Data(5, strAnswerB)),
+            std::string::npos);
+  PortSelect(0, 0, 0);
+  PortGet(3)->Close();
+  close(iFar);
 }
 
 }  // namespace
