@@ -83,6 +83,7 @@ TEST_F(Enter, NumberFieldsShownKeyByKey) {
   }
 }
 
+// Catches: a value out of range taken or wrapped, a start value not clamped, Escape losing the number.
 TEST_F(Enter, NumberFields) {
   // EnterInt with the right end at column 11; the final text is written
   // there again.
@@ -126,6 +127,7 @@ TEST_F(Enter, NumberFields) {
   }
 }
 
+// Catches: a box that takes more than it holds, key strings and entry flags not honoured.
 TEST_F(Enter, TextFieldsAndKeyStrings) {
   struct {
     const char* pszStart;
@@ -182,6 +184,7 @@ TEST_F(Enter, TextFieldsAndKeyStrings) {
   }
 }
 
+// Catches: typed text lost when the terminal hangs up, an entry that waits without a window.
 TEST_F(Enter, EveryWayOutFillsTheBuffer) {
   char sz[16] = "AB";
   GuiPutsAt(0, 0, "KV3 ID:");
@@ -198,6 +201,7 @@ TEST_F(Enter, EveryWayOutFillsTheBuffer) {
   EXPECT_EQ(v, 5);
 }
 
+// Catches: a field at the wrong end or row, a caret left on, a display-only field that waits.
 TEST_F(Enter, CaretPositionsAndDisplayOnly) {
   char sz[8] = "";
   GuiSetCaret(2);

@@ -125,6 +125,7 @@ std::vector<int> Decode(const std::string& strBytes, size_t iSplit) {
   return aiOut;
 }
 
+// Catches: a key decoded wrongly, or as a stray Escape when its bytes come in two reads.
 TEST(TerminalKeys, RecordedSequencesWholeAndSplitAtEveryByte) {
   for (const Case& c : g_aCases) {
     for (size_t iSplit = 0; iSplit <= c.strBytes.size(); ++iSplit) {
@@ -134,6 +135,7 @@ TEST(TerminalKeys, RecordedSequencesWholeAndSplitAtEveryByte) {
   }
 }
 
+// Catches: a sequence cut by the short Escape delay, or an unfinished one taken as Escape.
 TEST(TerminalKeys, OnlyALoneEscWaitsTheShortEscapeDelay) {
   CTermKeyDecoder decoder;
   TermKey aKeys[CTermKeyDecoder::MAX_OUT];
@@ -158,6 +160,7 @@ std::vector<std::string> Corpus() {
   return vFiles;
 }
 
+// Catches: a crash or hang of the decoder on broken or spliced input.
 TEST(TerminalKeys, FuzzTargetReplaysItsCorpusAndSplicedRecordings) {
   std::vector<std::string> vInputs = Corpus();
   EXPECT_GT(vInputs.size(), 10u);

@@ -1,6 +1,6 @@
 // The terminal's text model, compared as whole screens: output rules, control
-// characters, scrolling, clearing and clipping, wrap, centring, pages, the
-// error box, resource numbers, formatted output and the end of a terminal.
+// characters, scrolling, clearing and clipping, wrap, centring, the error box
+// and its page, resource numbers, formatted output and the end of a terminal.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -122,31 +122,6 @@ TEST_F(TextModel, CentredTextFormattedOutputAndResourceNumbers) {
   EXPECT_TRUE(ScreenIs("\n" + Blank(37) + "ABCDE\n" + std::string(80, 'x') + "\n\n" + Blank(31) +
                        "No String Resource\nNo String Resource\n42-x\ny\nReply: " + std::string(73, 'r') +
                        "\n"));
-}
-
-// Catches: a hidden page that paints, or a clear of the wrong page.
-TEST_F(TextModel, PagesKeepTheirTextAndOnlyTheShownOnePaints) {
-  EXPECT_EQ(GuiSetActivePage(7), 0);
-  EXPECT_EQ(GuiSetLocalPage(-1), 0);
-  EXPECT_EQ(m_pGui->GetActivePage(), 0);
-  EXPECT_EQ(m_pGui->GetLocalPage(), 0);
-  GuiPuts("page zero");
-  GuiUpdate();
-  int iPaints = PlatHeadlessPaints();
-  EXPECT_EQ(GuiSetLocalPage(1), 0);
-  GuiSetCursor(0, 0);
-  GuiPuts("page one");
-  GuiUpdate();
-  EXPECT_EQ(PlatHeadlessPaints(), iPaints);  // a hidden page causes no paint
-  EXPECT_TRUE(ScreenIs("page zero\n"));
-  EXPECT_EQ(GuiSetActivePage(1), 0);
-  GuiUpdate();
-  EXPECT_EQ(PlatHeadlessPaints(), iPaints + 1);
-  EXPECT_TRUE(ScreenIs("page one\n"));
-  GuiClear();  // page 1, the local page, only
-  GuiSetActivePage(0);
-  GuiUpdate();
-  EXPECT_TRUE(ScreenIs("page zero\n"));
 }
 
 // Catches: an error box that keeps typed-ahead keys, does not ring or keeps its page.

@@ -1,14 +1,13 @@
 // The terminal window on the headless screen: set-up and its limits, the
 // margin of short terminals, lazy painting (one copy-out per burst, at most
 // sixty a second), the caret after the paint, the grid that fits a small or
-// resized terminal, the closed window, a child window's focus and size.
+// resized terminal, the closed window.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "guitest.h"
-#include "platform/screen.h"
 
 namespace {
 
@@ -115,37 +114,6 @@ TEST_F(Window, ResizeChangesTheGridAndKeepsTheCursor) {
   GuiPuts("x");
   GuiUpdate();
   EXPECT_TRUE(ScreenIs("\n\n\n\n\n\n" + Blank(15) + "x\n"));
-}
-
-// Catches: children out of order (list before bar), the focus not passed on, a child not stretched.
-TEST_F(Window, ChildWindowTakesTheFocusAndTheClientArea) {
-  static bool s_bRegistered = PlatRegisterClass(
-      "TESTCHILD", 0,
-      [](HWND h, UINT u, WPARAM w, LPARAM l) -> LRESULT {
-        return u == WM_CREATE ? 0 : PlatDefWindowProc(h, u, w, l);
-      },
-      nullptr, WHITE_BRUSH);
-  ASSERT_TRUE(s_bRegistered);
-  HWND ahChild[2];
-  for (int i = 0; i < 2; ++i) {
-    ahChild[i] = PlatCreateWindow(0, "TESTCHILD", "", WS_CHILD | WS_VISIBLE, i * 79, 1, i ? 1 : 40, 10,
-                                  m_hWnd, nullptr, nullptr, nullptr);
-    ASSERT_NE(ahChild[i], nullptr);
-  }
-  EXPECT_EQ(PlatGetWindow(m_hWnd, GW_CHILD), ahChild[0]);
-  PlatSetFocus(ahChild[0]);
-  KbdPump(1);  // the pump gives the terminal the focus; it passes it on
-  EXPECT_EQ(PlatGetFocus(), ahChild[0]);
-  PlatHeadlessResize(70, 20);
-  KbdPump(1);
-  RECT rc, rc2;
-  PlatGetClientRect(ahChild[0], &rc);
-  PlatGetClientRect(ahChild[1], &rc2);
-  EXPECT_EQ((std::vector<LONG>{rc.right, rc.bottom, rc2.right}), (std::vector<LONG>{70, 20, 1}));
-  PlatDestroyWindow(ahChild[0]);
-  EXPECT_EQ(PlatGetWindow(m_hWnd, GW_CHILD), ahChild[1]);
-  PlatDestroyWindow(ahChild[1]);
-  EXPECT_EQ(PlatGetWindow(m_hWnd, GW_CHILD), nullptr);
 }
 
 }  // namespace
