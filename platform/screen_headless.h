@@ -57,6 +57,11 @@ void PlatHeadlessAdvance(DWORD dwMillis);  // moves the clock (due events become
 // Row iRow of the terminal as text (empty cells as spaces), cx characters.
 std::string PlatHeadlessRow(int iRow);
 bool PlatHeadlessCellReversed(int iCol, int iRow);
+// The whole terminal as text, for comparing screens in one go: one line per
+// row, each ending in '\n', without trailing spaces, and without the empty
+// rows at the bottom. With bReverse a row with reversed cells is followed by
+// a tab and their column ranges, such as "\t[0-78]" or "\t[3,79]".
+std::string PlatHeadlessSnapshot(bool bReverse = false);
 // The caret: shown, its cell, and its shape (true = block, false = bar).
 bool PlatHeadlessCaret(int* piCol, int* piRow, bool* pbBlock);
 

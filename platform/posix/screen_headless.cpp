@@ -6,6 +6,7 @@
 #include "platform/screen_headless.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "platform/posix/screen_backend.h"
@@ -204,6 +205,31 @@ bool PlatHeadlessCellReversed(int iCol, int iRow) {
   const ScreenCell* p = ScreenCoreCells(&cx, &cy);
   if (iCol < 0 || iRow < 0 || iCol >= cx || iRow >= cy) return false;
   return p[size_t(iRow) * size_t(cx) + size_t(iCol)].bAttr == CELL_REVERSE;
+}
+
+std::string PlatHeadlessSnapshot(bool bReverse) {
+  int cx = 0, cy = 0;
+  const ScreenCell* p = ScreenCoreCells(&cx, &cy);
+  std::string strAll;
+  size_t uKeep = 0;  // the length up to the last row that shows anything
+  for (int y = 0; y < cy; ++y, p += cx) {
+    std::string str;
+    for (int x = 0; x < cx; ++x) str += p[x].ch ? p[x].ch : ' ';
+    str.erase(str.find_last_not_of(' ') + 1);
+    std::string strMarks;
+    for (int x = 0; bReverse && x < cx; ++x) {
+      if (p[x].bAttr != CELL_REVERSE) continue;
+      int x0 = x;
+      while (x + 1 < cx && p[x + 1].bAttr == CELL_REVERSE) ++x;
+      strMarks += (strMarks.empty() ? "" : ",") + std::to_string(x0);
+      if (x > x0) strMarks += "-" + std::to_string(x);
+    }
+    if (!strMarks.empty()) str += "\t[" + strMarks + "]";
+    strAll += str + "\n";
+    if (str.size() > 0) uKeep = strAll.size();
+  }
+  strAll.resize(uKeep);
+  return strAll;
 }
 
 bool PlatHeadlessCaret(int* piCol, int* piRow, bool* pbBlock) {

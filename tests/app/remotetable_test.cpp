@@ -21,105 +21,66 @@ void OnTimeout(int iAddress) {
 }
 }  // namespace
 
-TEST(AddChunk, WholeOrSplitFrameCompletesOnItsEtx) {
-  RemoteEntry e(5, 0);
-  EXPECT_TRUE(Add(e,
-                  "\x02"
-                  "AB 045 07 hi\r\n\x03"));
-  EXPECT_EQ(Frame(e),
-            "\x02"
-            "AB 045 07 hi\r\n\x03");
-  EXPECT_EQ(e.dwLastHeard, 1000u);
-  e.iLength = 0;
-  EXPECT_FALSE(Add(e,
-                   "\x02"
-                   "AB 045 ",
-                   2000));
-  EXPECT_TRUE(Add(e, "07 hi\r\n\x03", 3000));
-  EXPECT_EQ(Frame(e),
-            "\x02"
-            "AB 045 07 hi\r\n\x03");
-  EXPECT_EQ(e.dwLastHeard, 3000u);
+// Catches: a frame complete before its ETX, bytes outside STX..ETX kept, a length not cut.
+TEST(AddChunk, FramesAreReassembledFromStxToEtx) {
+  const std::string strWhole = "\002AB 045 07 hi\r\n\003", strLong = "\002" + std::string(299, 'a');
+  struct Step {
+    std::string str;
+    int iLen;  // -1: the whole string
+    bool bDone;
+    std::string strFrame;
+    DWORD dwHeard;
+  };
+  const std::vector<std::vector<Step>> aRuns = {
+      {{strWhole, -1, true, strWhole, 1000}},
+      {{"\002AB 045 ", -1, false, "\002AB 045 ", 1000}, {"07 hi\r\n\003", -1, true, strWhole, 2000}},
+      {{"junk\002AB\003after", -1, true, "\002AB\003", 1000}, {"\002new", -1, false, "\002new", 2000}},
+      {{"no start\003", -1, false, "", 7}},
+      {{strLong.substr(0, 200), -1, false, strLong.substr(0, 200), 1000},
+       {std::string(100, 'b'), -1, false, strLong.substr(0, 200) + std::string(56, 'b'), 2000},
+       {"ccc\003", -1, false, strLong.substr(0, 200) + std::string(56, 'b'), 3000},  // not even the ETX fits
+       {"\002x\003", -1, true, "\002x\003", 4000}},
+      {{strLong, 0x100 + 5, false, strLong.substr(0, 5), 1000}},
+      {{strLong, 250, false, strLong.substr(0, 212), 1000}}};
+  for (const auto& vSteps : aRuns) {
+    RemoteEntry e(1, 7);
+    DWORD dwNow = 0;
+    for (const Step& step : vSteps) {
+      SCOPED_TRACE(step.str);
+      dwNow += 1000;
+      EXPECT_EQ(e.AddChunk(step.str.c_str(), step.iLen < 0 ? int(step.str.size()) : step.iLen, dwNow),
+                step.bDone);
+      EXPECT_EQ(Frame(e), step.strFrame);
+      EXPECT_EQ(e.dwLastHeard, step.dwHeard);
+    }
+  }
 }
 
-TEST(AddChunk, BytesAfterEtxAreDroppedAndStxRestarts) {
-  RemoteEntry e(1, 0);
-  EXPECT_TRUE(Add(e,
-                  "junk\x02"
-                  "AB\x03"
-                  "after"));
-  EXPECT_EQ(Frame(e),
-            "\x02"
-            "AB\x03");
-  EXPECT_FALSE(Add(e,
-                   "\x02"
-                   "new"));
-  EXPECT_EQ(Frame(e),
-            "\x02"
-            "new");
-}
-
-TEST(AddChunk, ChunkWithoutStxAndNoFrameInProgressIsDropped) {
-  RemoteEntry e(1, 7);
-  EXPECT_FALSE(Add(e, "no start\x03", 5000));
-  EXPECT_EQ(e.iLength, 0);
-  EXPECT_EQ(e.dwLastHeard, 7u);  // not heard: nothing was taken
-}
-
-TEST(AddChunk, FrameIsCappedAt256Bytes) {
-  RemoteEntry e(1, 0);
-  EXPECT_FALSE(Add(e, "\x02" + std::string(199, 'a')));
-  EXPECT_FALSE(Add(e, std::string(100, 'b')));
-  EXPECT_EQ(e.iLength, 256);
-  EXPECT_FALSE(Add(e, std::string(10, 'c') + "\x03"));  // nothing more fits, not even the ETX
-  EXPECT_EQ(e.iLength, 256);
-  EXPECT_EQ(strlen(e.szFrame), 256u);
-  EXPECT_TRUE(Add(e,
-                  "\x02"
-                  "x\x03"));
-}
-
-TEST(AddChunk, LengthIsTakenAsItsLowEightBitsAndAtMost212) {
-  RemoteEntry e(1, 0);
-  std::string s = "\x02" + std::string(299, 'a');
-  EXPECT_FALSE(e.AddChunk(s.c_str(), 0x100 + 5, 1));  // low 8 bits: 5
-  EXPECT_EQ(e.iLength, 5);
-  RemoteEntry e2(1, 0);
-  EXPECT_FALSE(e2.AddChunk(s.c_str(), 250, 1));
-  EXPECT_EQ(e2.iLength, 212);
-}
-
+// Catches: a letter out of the A to J rotation, a short frame overrun, a count that overflows.
 TEST(Answer, LettersRotateFromAToJ) {
   RemoteEntry e(5, 0);
   std::string strLetters;
   for (int i = 0; i < 11; ++i) {
-    ASSERT_TRUE(Add(e,
-                    "\x02"
-                    "AB 045 07 hi\r\n\x03"));
+    ASSERT_TRUE(Add(e, "\002AB 045 07 hi\r\n\x03"));
     e.MarkAnswer();
     strLetters += e.szFrame[10];
     e.iLength = 0;
   }
   EXPECT_EQ(strLetters, "ABCDEFGHIJA");
   RemoteEntry eShort(6, 0);
-  ASSERT_TRUE(Add(eShort,
-                  "\x02"
-                  "short\x03"));
+  ASSERT_TRUE(Add(eShort, "\002short\x03"));
   eShort.MarkAnswer();
-  EXPECT_EQ(Frame(eShort),
-            "\x02"
-            "short\x03");
+  EXPECT_EQ(Frame(eShort), "\002short\x03");
   EXPECT_EQ(eShort.iReplyCount, 1);
   // An endless run: the count wraps instead of overflowing.
-  ASSERT_TRUE(Add(e,
-                  "\x02"
-                  "AB 045 07 hi\r\n\x03"));
+  ASSERT_TRUE(Add(e, "\002AB 045 07 hi\r\n\x03"));
   e.iReplyCount = 0x7FFFFFFF;
   e.MarkAnswer();
   EXPECT_EQ(e.szFrame[10], 'H');
   EXPECT_EQ(e.iReplyCount, int(0x80000000u));
 }
 
+// Catches: a duplicate entry, a removal that loses the order of the rest.
 TEST(RemoteTable, AppendFindAndRemove) {
   CRemoteTable table;
   for (int i = 0; i < 64; ++i) ASSERT_NE(table.FindOrAdd(i, 0), nullptr);
@@ -135,6 +96,7 @@ TEST(RemoteTable, AppendFindAndRemove) {
   EXPECT_EQ(table.GetCount(), 63);
 }  // destruction frees every entry (checked by the leak checker)
 
+// Catches: a time-out at exactly 30 s or missed across the tick wrap, a neighbour skipped.
 TEST(RemoteTable, TimeoutScanRemovesNeighboursAndSurvivesTheWrap) {
   CRemoteTable table;
   const DWORD dwStart = 0xFFFFF000u;  // 4096 ms before the tick count wraps
@@ -154,32 +116,26 @@ TEST(RemoteTable, TimeoutScanRemovesNeighboursAndSurvivesTheWrap) {
 }
 
 // What base mode counts per address, through the same calls it makes.
+// Catches: a refusal, connection or time-out not counted, a wrong summary.
 TEST(RemoteCounts, FramesRefusalsReportsAndTimeouts) {
   CRemoteTable table;
   RemoteEntry* p = table.FindOrAdd(5, 1000);
   ASSERT_NE(p, nullptr);
-  EXPECT_FALSE(Add(*p, "no frame yet"));  // refused: nothing to belong to
-  EXPECT_FALSE(Add(*p,
-                   "\x02"
-                   "AB 045 "));  // a frame begins ...
-  EXPECT_FALSE(Add(*p,
-                   "\x02"
-                   "AB 045 "));           // ... and is abandoned: refused
-  EXPECT_TRUE(Add(*p, "07 hi\r\n\x03"));  // received
+  // Refused: a chunk with no frame to belong to, a frame abandoned for the
+  // next, one cut off by the disconnection, and (below) by the time-out.
+  EXPECT_FALSE(Add(*p, "no frame yet"));
+  EXPECT_FALSE(Add(*p, "\002AB 045 "));
+  EXPECT_FALSE(Add(*p, "\002AB 045 "));
+  EXPECT_TRUE(Add(*p, "07 hi\r\n\003"));  // received
   p->iLength = 0;
-  EXPECT_FALSE(Add(*p,
-                   "\x02"
-                   "cut"));  // cut off by the disconnection: refused
+  EXPECT_FALSE(Add(*p, "\002cut"));
   table.Counts(5).dwConnects += 1;
   table.Disconnect(5);
   table.Disconnect(9);  // no entry: only counted
   p = table.FindOrAdd(5, 2000);
   ASSERT_NE(p, nullptr);
-  EXPECT_FALSE(Add(*p,
-                   "\x02"
-                   "x",
-                   2000));
-  table.ScanTimeouts(2000 + REMOTE_SILENCE_MS + 1, nullptr);  // cut off by the time-out: refused
+  EXPECT_FALSE(Add(*p, "\002x", 2000));
+  table.ScanTimeouts(2000 + REMOTE_SILENCE_MS + 1, nullptr);
   EXPECT_EQ(table.GetCount(), 0);
 
   const RemoteCounts& c = table.GetCounts(5);

@@ -21,6 +21,7 @@ std::vector<int> Range(int iFrom, int iTo) {  // iFrom down to iTo: ranks do not
   return v;
 }
 
+// Catches: a wrong rank or median, negative trips counted as such, jitter carried over a reset.
 TEST(RunStats, FiguresOfKnownSamples) {
   struct {
     std::vector<int> vTrips;
@@ -78,6 +79,7 @@ TEST(RunStats, CompactStoreForLongRuns) {
   EXPECT_EQ(longs.Percentile(100), RUNSTATS_BINS + 100000);
 }
 
+// Catches: local instead of UTC time, a wrong leap day, a quote not doubled, a field cut open.
 TEST(RunRecord, UtcTimesAndQuotedFields) {
   const uint64_t ullEpoch = 116444736000000000ull;  // 1970-01-01 in file time
   struct {

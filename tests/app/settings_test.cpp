@@ -14,6 +14,7 @@ void Forget() {
 }
 }  // namespace
 
+// Catches: the machine's value read first, a damaged value taken, no fall-back to the default.
 TEST(Settings, UserFirstThenMachineThenDefault) {
   struct Case {
     int iUserChannel;     // -1 none, -2 a damaged (string) value
@@ -36,6 +37,7 @@ TEST(Settings, UserFirstThenMachineThenDefault) {
   }
 }
 
+// Catches: settings written for the machine (which needs an administrator) or not at all.
 TEST(Settings, SavedForTheUserOnly) {
   Forget();
   CTestModem modem;

@@ -1,11 +1,12 @@
 // A test fixture for the terminal library: a fresh headless 80 x 25 screen
-// and a fresh terminal object on it for every test, and readers of the page
-// buffers and of the screen.
+// and a fresh terminal object on it for every test, steps run while it waits
+// for a key, and the whole screen compared with a readable diff.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,26 @@
 #include "kelgui/kelgui.h"
 #include "kelgui/kelkbd.h"
 #include "platform/screen_headless.h"
+
+// The screen (PlatHeadlessSnapshot) equals strExpected, whose first newline
+// is dropped so that it can be written as a raw string starting on its own
+// line; on a mismatch the failure lists the rows, "-" expected, "+" shown.
+inline ::testing::AssertionResult ScreenIs(std::string strExpected, bool bReverse = false) {
+  if (!strExpected.empty() && strExpected[0] == '\n') strExpected.erase(0, 1);
+  std::string strShown = PlatHeadlessSnapshot(bReverse);
+  if (strShown == strExpected) return ::testing::AssertionSuccess();
+  std::istringstream inE(strExpected), inS(strShown);
+  std::string strDiff, strE, strS;
+  for (int r = 0; bool(std::getline(inE, strE)) | bool(std::getline(inS, strS)); ++r) {
+    if (strE == strS)
+      strDiff += "  |" + strE + "\n";
+    else
+      strDiff += "- |" + strE + "\n+ |" + strS + "\n";
+    strE.clear();
+    strS.clear();
+  }
+  return ::testing::AssertionFailure() << "the screen differs (- expected, + shown):\n" << strDiff;
+}
 
 class GuiTest : public ::testing::Test {
  protected:
@@ -42,20 +63,15 @@ class GuiTest : public ::testing::Test {
     KbdPump(1);  // the first paint; the polling throttle starts from here
   }
 
-  // Row r of page iPage (-1: the local page), empty cells as spaces.
-  std::string PageRow(int r, int iPage = -1) const {
-    if (iPage < 0) iPage = m_pGui->m_iPageLocal;
-    const char* p = m_pGui->m_apszPageText[iPage];
+  // Row r of the local page (the text model, painted or not), empty cells as
+  // spaces.
+  std::string PageRow(int r) const {
+    const char* p = m_pGui->GetPageText();
+    const int cx = m_pGui->GetColumns();
     std::string str;
-    for (int c = 0; c < m_pGui->GetColumns(); ++c) {
-      char ch = p ? p[r * m_pGui->GetColumns() + c] : 0;
-      str += ch ? ch : ' ';
-    }
+    for (int c = 0; c < cx; ++c) str += p && p[r * cx + c] ? p[r * cx + c] : ' ';
     return str;
   }
-
-  // The terminal's row after a paint, cut to the grid's width.
-  std::string ScreenRow(int r) const { return PlatHeadlessRow(r).substr(0, size_t(m_pGui->GetColumns())); }
   static std::string Blank(size_t n) { return std::string(n, ' '); }
 
   HWND m_hWnd = nullptr;

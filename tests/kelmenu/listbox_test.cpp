@@ -9,6 +9,7 @@
 
 namespace {
 
+// Catches: a move past either end, a top index that hides the selection.
 TEST(ListBox, MovesKeepTheSelectionVisible) {
   // 20 items, 5 on a page.
   struct {
@@ -43,6 +44,7 @@ TEST(ListBox, MovesKeepTheSelectionVisible) {
   EXPECT_FALSE(CListBox().OnKeyDown(VK_DOWN));
 }
 
+// Catches: a search that is case-sensitive, does not wrap, or moves on an unknown letter.
 TEST(ListBox, TypedCharacterFindsTheNextItemWrapping) {
   CListBox list;
   list.SetPageSize(3);
@@ -66,6 +68,7 @@ TEST(ListBox, TypedCharacterFindsTheNextItemWrapping) {
   }
 }
 
+// Catches: a sorted list out of order, a selection left behind by an insertion above it.
 TEST(ListBox, SortedListInsertsInOrder) {
   CListBox list(LBS_SORT);
   EXPECT_EQ(list.AddString("delta"), 0);
@@ -80,6 +83,7 @@ TEST(ListBox, SortedListInsertsInOrder) {
   EXPECT_EQ(list.GetCurSel(), 4);
 }
 
+// Catches: halves rounded down, an overflow in the scaling, a thumb short of the end.
 TEST(ScrollBar, ThumbArithmetic) {
   EXPECT_EQ(ScrollMulDiv(25, 25, 50), 13);    // 12.5: halves go up
   EXPECT_EQ(ScrollMulDiv(-25, 25, 50), -13);  // and away from zero

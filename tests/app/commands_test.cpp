@@ -1,0 +1,217 @@
+// The commands that talk to the modem, on the headless screen: the bring-up
+// with its stage lines, the reply wait of the message test and its repetition
+// run. The modem is a scripted stand-in on a fake port (tests/modem), whose
+// fake clock runs the driver's waits without real sleeping.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "../kelgui/guitest.h"
+#include "../modem/fakemodem.h"
+#include "app/testmodem.h"
+#include "comm/porttable.h"
+
+namespace {
+
+// A remote's partner on the air: each frame written is answered as the plan
+// says, one letter a pass: 'g' its answer, 'o' the answer to another message,
+// 'x' bytes without a frame, 's' nothing. After the last pass comes Escape.
+class CPlanPort : public CFakePort {
+ public:
+  using CFakePort::CFakePort;
+  int Write(const void* pData, int iLen) override {
+    std::string str(static_cast<const char*>(pData), size_t(iLen));
+    if (str.back() == ETX && m_iPass < m_strPlan.size()) {
+      str[10] = 'A';
+      char cPlan = m_strPlan[m_iPass++];
+      if (cPlan == 'o') str[9] = '9';
+      if (cPlan != 's') Arrive(cPlan == 'x' ? "noise\x03" : str, 40);
+      if (m_iPass == m_strPlan.size()) {
+        PlatHeadlessAdvance(100);
+        PlatHeadlessChar(27);
+      }
+    }
+    return CFakePort::Write(pData, iLen);
+  }
+  std::string m_strPlan;
+  size_t m_iPass = 0;
+};
+
+class Commands : public GuiTest {
+ protected:
+  void SetUp() override {
+    GuiTest::SetUp();
+    g_Modem.SetClock(&m_clock);
+    g_Modem.AttachPort(&m_port);
+  }
+  void TearDown() override {
+    g_Modem.Close();
+    g_Modem.SetClock(nullptr);
+    GuiTest::TearDown();
+  }
+  // The frame of message iMessage as the one just sent, on a line with
+  // nothing but what the test scripts.
+  void Sent(int iMessage) {
+    m_port.m_bModemPresent = false;
+    m_port.m_bOpen = true;
+    g_Modem.m_iFrameLen = FormatFrame(g_Modem.m_szFrame, "AB", 45, iMessage, "hello");
+  }
+
+  CFakeClock m_clock;
+  CPlanPort m_port{&m_clock};
+};
+
+// Catches: stage numbers that skip, a second bring-up, a failure not reported, Escape not ending it.
+TEST_F(Commands, PrepareModemShowsItsStagesOnceAndReportsAFailure) {
+  struct {
+    bool bPresent, bEscape, bBase, bResult;
+  } aCases[] = {{true, false, false, true},
+                {true, false, true, true},
+                {false, false, false, false},
+                {true, true, false, false}};
+  for (const auto& c : aCases) {
+    SCOPED_TRACE(testing::Message() << c.bPresent << c.bEscape << c.bBase);
+    g_Modem.Invalidate();
+    m_port.ClearRecords();
+    m_port.m_bModemPresent = c.bPresent;
+    std::vector<std::string> vShown;  // row 1 after each stage
+    m_port.m_fnProgress = [&](int iCode, const void* pvData) {
+      bool bGoOn = InitStageCallback(iCode, pvData);
+      if (iCode == PORT_PROGRESS_STEP)
+        vShown.push_back(PageRow(1).substr(0, PageRow(1).find_last_not_of(' ') + 1));
+      return bGoOn;
+    };
+    if (c.bEscape) {
+      PlatHeadlessAdvance(100);
+      PlatHeadlessChar(27);
+    }
+    m_vSteps.clear();
+    m_iStep = 0;
+    AtIdle([] {
+      EXPECT_TRUE(ScreenIs("Modem Not Working\nPress Any Key To Continue\n"));
+      PlatHeadlessChar(' ');
+    });
+    GuiClear();
+    EXPECT_EQ(PrepareModem(c.bBase), c.bResult);
+    EXPECT_EQ(m_iStep, c.bResult ? 0u : 1u);  // the failure waits for a key
+    std::vector<std::string> vSteps = m_port.Steps(), vExpected;
+    ASSERT_FALSE(vSteps.empty());
+    for (size_t i = 0; i < vSteps.size(); ++i)
+      vExpected.push_back("Init Stage " + std::to_string(i) + " '" + vSteps[i] + "'");
+    EXPECT_EQ(vShown, vExpected);
+    EXPECT_EQ(c.bEscape, vSteps.size() == 1u);
+    if (!c.bResult) continue;
+    std::vector<std::string> vLines = m_port.Lines();
+    EXPECT_EQ(std::find(vLines.begin(), vLines.end(), "sp02") != vLines.end(), c.bBase);
+    m_port.ClearRecords();
+    EXPECT_TRUE(PrepareModem(c.bBase));  // up already: no second bring-up
+    EXPECT_TRUE(m_port.Steps().empty());
+  }
+  m_port.m_fnProgress = nullptr;
+}
+
+// Catches: a reply taken that is not the answer to the frame sent, noise kept, a wait cut short.
+TEST_F(Commands, ReadReplyFrameTakesOnlyTheAnswerToTheFrameSent) {
+  const std::string strAnswer = "\002AB 045 07Ahello\r\n\003";
+  const std::string strOther = "\002AB 045 09Ahello\r\n\003";
+  struct {
+    std::string strArrives;
+    bool bResult;
+    const char* pszReply;
+  } aCases[] = {{strAnswer, true, "AB 045 07Ahello"},
+                {"\x02noise" + strAnswer, true, "AB 045 07Ahello"},
+                {strOther + strAnswer, true, "AB 045 07Ahello"},
+                {"\x03" + strAnswer, true, "AB 045 07Ahello"},
+                {strOther, false, "<No reply>"},
+                {"", false, "<No reply>"},
+                {"noise\x03", false, "<No STX in reply>"}};
+  for (const auto& c : aCases) {
+    SCOPED_TRACE(c.strArrives);
+    Sent(7);
+    m_port.Arrive(c.strArrives, 500, 1);
+    DWORD dwStart = m_clock.m_dwNow;
+    char szReply[FRAME_SIZE + 1];
+    EXPECT_EQ(ReadReplyFrame(szReply), c.bResult);
+    EXPECT_STREQ(szReply, c.pszReply);
+    EXPECT_GE(m_clock.m_dwNow - dwStart, c.strArrives.empty() ? 6000u : 0u);  // 6 s for an answer
+    m_port.m_dqRx.clear();
+  }
+}
+
+// Catches: a pass without its own answer counted as a round trip, misses not counted.
+TEST_F(Commands, RepeatSendCountsTriesAndMisses) {
+  struct {
+    const char* pszPlan;
+    int iTries, iMisses;
+  } aCases[] = {{"ggg", 3, 0}, {"gs", 2, 1}, {"go", 2, 1}, {"gx", 2, 1}, {"s", 1, 1}};
+  int iMessage = 10;
+  for (const auto& c : aCases) {
+    SCOPED_TRACE(c.pszPlan);
+    Sent(iMessage++);  // a new frame: no answer to an earlier one is owed
+    m_port.m_strPlan = c.pszPlan;
+    m_port.m_iPass = 0;
+    EXPECT_EQ(RepeatSend(), c.iTries);
+    EXPECT_EQ(g_Stats.iMisses, c.iMisses);
+    EXPECT_EQ(g_Stats.iBytes, (c.iTries - c.iMisses) * g_Modem.m_iFrameLen);
+    EXPECT_EQ(m_port.m_iPass, strlen(c.pszPlan));
+  }
+}
+
+// Catches: a frame not answered, or answered with the wrong letter or to the
+// wrong remote; a base that does not leave on Escape; a summary without them.
+TEST_F(Commands, ActAsBaseAnswersEachRemotesFramesAndLeavesOnEscape) {
+  // The modem is the fake port; the line that base mode reads is a pseudo-
+  // terminal whose far end the test writes the remotes' packets into.
+  int iFar = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(iFar, 0);
+  ASSERT_EQ(0, grantpt(iFar) | unlockpt(iFar));
+  setenv("TAVRIX_COM4", ptsname(iFar), 1);
+  ASSERT_TRUE(PortSelect(3, 115200, 0));
+  auto Packet = [](int iHeader, const std::string& str) {
+    return "\xE9" + std::string(1, char(iHeader)) + str;
+  };
+  auto Data = [&](int iAddress, const std::string& str) { return Packet(iAddress, char(str.size()) + str); };
+  const std::string strFrame = "\002AB 045 07 hello\r\n\003";
+  std::string strIn = Packet(0x85, "\001\002") + Data(5, strFrame.substr(0, 8)) + Data(6, strFrame) +
+                      Data(5, strFrame.substr(8)) + Data(5, strFrame) + Packet(0xC5, std::string(1, 0));
+  ASSERT_EQ(write(iFar, strIn.data(), strIn.size()), ssize_t(strIn.size()));
+  int iNear = open(ptsname(iFar), O_RDONLY | O_NOCTTY | O_NONBLOCK);  // to see the bytes arrive
+  int iQueued = 0;
+  for (int i = 0; i < 200 && iQueued < int(strIn.size()); ++i) {
+    pollfd pfd = {iNear, POLLIN, 0};
+    poll(&pfd, 1, 10);
+    ioctl(iNear, FIONREAD, &iQueued);
+  }
+  close(iNear);
+  ASSERT_EQ(iQueued, int(strIn.size()));
+  m_port.m_bModemPresent = true;
+  PlatHeadlessChar(27, 1000);
+  AtIdle([] {
+    std::string str =
+        std::regex_replace(PlatHeadlessSnapshot(), std::regex("\\d\\d:\\d\\d:\\d\\d"), "hh:mm:ss");
+    EXPECT_EQ(str.substr(0, str.find("Record: ")),
+              "Addr Received Answered Refused Connects Disconnects Timeouts Last frame\n"
+              "   5        2        2       0        1           1        0 hh:mm:ss\n"
+              "   6        1        1       0        0           0        0 hh:mm:ss\n");
+    PlatHeadlessChar(' ');
+  });
+  EXPECT_TRUE(CmdActAsBase());
+  EXPECT_EQ(m_iStep, 1u);
+  std::string strAnswerA = strFrame, strAnswerB = strFrame;
+  strAnswerA[10] = 'A';
+  strAnswerB[10] = 'B';
+  EXPECT_NE(m_port.m_strTx.find(Data(6, strAnswerA) + Data(5, strAnswerA) + Data(5, strAnswerB)),
+            std::string::npos);
+  PortSelect(0, 0, 0);
+  PortGet(3)->Close();
+  close(iFar);
+}
+
+}  // namespace
