@@ -1,11 +1,10 @@
-// Readers of what the simulated modem sends: the sign-on lines, and a
-// cutter for the base modem's addressed packets.
+// What the simulated modem sends: a reader of the sign-on lines, and the
+// test message frame that a remote unit sends.
 #pragma once
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 namespace replycheck {
 
@@ -34,36 +33,6 @@ inline SignOn CheckSignOn(const std::string& strFirst, const std::string& strSec
     r.bSecondOk = false;
   }
   return r;
-}
-
-// One addressed packet or report from a base modem.
-struct Packet {
-  int iKind;  // 1 data, 2 connect, 3 disconnect, 0 the unused kind
-  int iAddress;
-  std::string strData;  // data, or the report's bytes
-};
-
-// Cuts a byte stream into packets; bytes before a start byte are skipped,
-// an incomplete packet at the end stays in rstrRest.
-inline std::vector<Packet> CutPackets(const std::string& s, std::string* pstrRest = nullptr) {
-  std::vector<Packet> v;
-  size_t i = 0;
-  while (i < s.size()) {
-    if (static_cast<uint8_t>(s[i]) != 0xE9) {
-      ++i;
-      continue;
-    }
-    if (i + 2 >= s.size()) break;
-    uint8_t uHeader = static_cast<uint8_t>(s[i + 1]);
-    int iKind = (uHeader >> 6) == 0 ? 1 : (uHeader >> 6) == 1 ? 0 : (uHeader >> 6);
-    size_t iLen = iKind == 2 ? 2 : iKind == 3 ? 1 : static_cast<uint8_t>(s[i + 2]);
-    size_t iData = (iKind == 2 || iKind == 3) ? i + 2 : i + 3;
-    if (iData + iLen > s.size()) break;
-    v.push_back(Packet{iKind, uHeader & 0x3F, s.substr(iData, iLen)});
-    i = iData + iLen;
-  }
-  if (pstrRest) *pstrRest = s.substr(i);
-  return v;
 }
 
 // A test message frame as the remote unit builds it.
