@@ -13,11 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -49,11 +46,6 @@ const char HOSTILE[] =
 enum ESetup { NO_MODEM, REMOTE, BASE };
 enum EEnd { ALIVE, ENDS_0, KILLED };
 
-bool Exists(const std::string& strPath) {
-  struct stat st;
-  return lstat(strPath.c_str(), &st) == 0;
-}
-
 // One run of a row: the simulator, the program's home, the program in tmux
 // under a shell that records the terminal's settings before and after it
 // and its exit status.
@@ -64,7 +56,6 @@ class CFaultRun {
   std::string m_strSimDir = testenv::MakeDir("sim");
   std::unique_ptr<e2e::CHome> m_pHome;
   CTmuxSession m_tmux;
-  simsupport::EnvList m_vEnv;  // extra environment of the program
   std::string m_strLineBefore;
 
   std::string Line() const { return m_strSimDir + "/com2"; }
@@ -75,16 +66,11 @@ class CFaultRun {
     m_eSetup = eSetup;
     m_pHome = std::make_unique<e2e::CHome>("", Line());
     if (eSetup == NO_MODEM) return true;
-    std::vector<std::string> vArgs;
-    if (eSetup == REMOTE)
-      vArgs = {"--modem", "name=rem,baud=115200,link=" + Line(), "--sim-base", "any"};
-    else
-      vArgs = {"--modem",
-               "name=base,role=base,baud=115200,link=" + Line(),
-               "--sim-remotes",
-               "2",
-               "--sim-remote-interval",
-               "300"};
+    std::vector<std::string> vArgs = {
+        "--modem",
+        std::string(eSetup == BASE ? "name=base,role=base" : "name=rem") + ",baud=115200,link=" + Line()};
+    if (eSetup == REMOTE) vArgs.insert(vArgs.end(), {"--sim-base", "any"});
+    if (eSetup == BASE) vArgs.insert(vArgs.end(), {"--sim-remotes", "2", "--sim-remote-interval", "300"});
     vArgs.insert(vArgs.end(), vExtra.begin(), vExtra.end());
     if (!m_sim.Start(vArgs, m_strSimDir)) return false;
     m_strLineBefore = LineSettings();
@@ -105,7 +91,6 @@ class CFaultRun {
       simsupport::EnvList vShim = m_sim.ShimEnvironment();
       vEnv.insert(vEnv.end(), vShim.begin(), vShim.end());
     }
-    vEnv.insert(vEnv.end(), m_vEnv.begin(), m_vEnv.end());
     const char* pszScript =
         "stty -g > \"$1/tty.before\"\n"
         "sh -c 'echo $$ > \"$1/pid\"; exec \"$0\" 2>> \"$1/stderr\"' \"$0\" \"$1\"\n"
@@ -119,7 +104,8 @@ class CFaultRun {
   // The program's exit status once it has ended (128 + n for signal n), -1
   // when it has not ended within the deadline.
   int WaitForStatus(int iTimeoutMs = DEADLINE) {
-    if (!testenv::WaitFor([&] { return Exists(Home() + "/status"); }, iTimeoutMs)) return -1;
+    if (!testenv::WaitFor([&] { return access((Home() + "/status").c_str(), F_OK) == 0; }, iTimeoutMs))
+      return -1;
     return atoi(ReadFile(Home() + "/status").c_str());
   }
   std::string Stderr() const { return ReadFile(Home() + "/stderr"); }
@@ -199,20 +185,17 @@ class CFaultRun {
     Choose("6");
     Expect("=01 026 ");
   }
+  void ChannelEntry() {
+    Text("2");
+    Expect("Channel:");
+  }
   // A command that works once the fault is gone.
   void NextGoodCommand() {
-    switch (m_eSetup) {
-      case NO_MODEM:
-        Text("2");
-        Expect("Channel:");
-        break;
-      case REMOTE:
-        SignalStrength();
-        break;
-      case BASE:
-        Choose("6");
-        ExpectAnswers(2);
-        break;
+    if (m_eSetup == NO_MODEM) ChannelEntry();
+    if (m_eSetup == REMOTE) SignalStrength();
+    if (m_eSetup == BASE) {
+      Choose("6");
+      ExpectAnswers(2);
     }
     BackToMenu();
   }
@@ -235,6 +218,14 @@ void Kill(CFaultRun& r, int iSignal) {
   int iPid = r.Pid();
   ASSERT_GT(iPid, 0);
   ASSERT_EQ(kill(iPid, iSignal), 0);
+}
+
+// The signal, sent in the mode that pfnMode enters (nullptr: the main menu).
+std::function<void(CFaultRun&)> SignalIn(void (CFaultRun::*pfnMode)(), int iSignal) {
+  return [=](CFaultRun& r) {
+    if (pfnMode) (r.*pfnMode)();
+    if (!::testing::Test::HasFatalFailure()) Kill(r, iSignal);
+  };
 }
 
 // Escape ends what runs, and its figures come.
@@ -309,33 +300,16 @@ const SRow g_aRows[] = {
      nullptr,
      {"--sim-remote-text", HOSTILE}},
     // ---- signals in each mode
-    {"HangUpInTheMainMenu", "SIGHUP", NO_MODEM, ENDS_0, [](CFaultRun& r) { Kill(r, SIGHUP); }},
+    {"HangUpInTheMainMenu", "SIGHUP", NO_MODEM, ENDS_0, SignalIn(nullptr, SIGHUP)},
     {"TerminateInAnEntry", "SIGTERM in the channel entry", NO_MODEM, ENDS_0,
-     [](CFaultRun& r) {
-       r.Text("2");
-       r.Expect("Channel:");
-       Kill(r, SIGTERM);
-     }},
+     SignalIn(&CFaultRun::ChannelEntry, SIGTERM)},
     {"HangUpInTheSignalLoop", "SIGHUP in the signal-strength loop", REMOTE, ENDS_0,
-     [](CFaultRun& r) {
-       r.SignalStrength();
-       Kill(r, SIGHUP);
-     }},
+     SignalIn(&CFaultRun::SignalStrength, SIGHUP)},
     {"TerminateInARun", "SIGTERM in a repetition run", REMOTE, ENDS_0,
-     [](CFaultRun& r) {
-       r.RepetitionRun();
-       Kill(r, SIGTERM);
-     }},
-    {"InterruptInBaseMode", "SIGINT in base mode", BASE, ENDS_0,
-     [](CFaultRun& r) {
-       r.BaseMode();
-       Kill(r, SIGINT);
-     }},
+     SignalIn(&CFaultRun::RepetitionRun, SIGTERM)},
+    {"InterruptInBaseMode", "SIGINT in base mode", BASE, ENDS_0, SignalIn(&CFaultRun::BaseMode, SIGINT)},
     {"SegfaultInARun", "SIGSEGV in a repetition run: killed, nothing saved", REMOTE, KILLED,
-     [](CFaultRun& r) {
-       r.RepetitionRun();
-       Kill(r, SIGSEGV);
-     },
+     SignalIn(&CFaultRun::RepetitionRun, SIGSEGV),
      // Only what the bring-up stored (the serial number) changed: no PORT saved.
      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n\"CHANNEL\"=dword:00000005\n\n"},
     // ---- settings that cannot be saved, and one copy at a time

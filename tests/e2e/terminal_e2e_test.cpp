@@ -6,10 +6,10 @@
 // a second copy and unusable settings are rows of the fault matrix.)
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/wait.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "../support/testenv.h"
 #include "e2e_common.h"
@@ -100,33 +100,27 @@ TEST(TerminalE2E, KeypadHomeEndAltAndCtrlSUnderEachTerminalType) {
   }
 }
 
-namespace {
-// A shell in tmux, in a private home with TERM strTerm.
-struct CShell {
-  CHome home;
-  CTmuxSession tmux;
-  explicit CShell(const std::string& strTerm) {
-    for (auto& kv : home.vEnv)
-      if (kv.first == "TERM") kv.second = strTerm;
-    EXPECT_TRUE(tmux.Start({"/bin/bash", "--norc", "--noprofile", "-i"}, 80, 25, home.vEnv, home.strDir));
-    Run("cd '" + home.strDir + "'", "");
-  }
-  void Run(const std::string& strLine, const std::string& strExpect) {
-    tmux.SendText(strLine);
-    tmux.SendKeys({"Enter"});
-    if (!strExpect.empty()) {
-      ASSERT_TRUE(tmux.WaitForText(strExpect, DEADLINE)) << tmux.Capture();
-    }
-  }
-};
-}  // namespace
-
 // In a shell: a terminal that cannot place the cursor is refused before
 // anything is read or written; Ctrl-Z gives the shell its own modes back
 // (Ctrl-S is flow control there again), and after fg every key works; at the
 // end the shell's modes are as they were.
 TEST(TerminalE2E, ADumbTerminalIsRefusedAndCtrlZAndFgRestoreTheModes) {
-  CShell sh("tmux-256color");
+  struct {
+    CHome home;
+    CTmuxSession tmux;
+    void Run(const std::string& strLine, const std::string& strExpect) {
+      tmux.SendText(strLine);
+      tmux.SendKeys({"Enter"});
+      if (!strExpect.empty()) {
+        ASSERT_TRUE(tmux.WaitForText(strExpect, DEADLINE)) << tmux.Capture();
+      }
+    }
+  } sh;
+  for (auto& kv : sh.home.vEnv)
+    if (kv.first == "TERM") kv.second = "tmux-256color";
+  ASSERT_TRUE(
+      sh.tmux.Start({"/bin/bash", "--norc", "--noprofile", "-i"}, 80, 25, sh.home.vEnv, sh.home.strDir));
+  sh.Run("cd '" + sh.home.strDir + "'", "");
   // The command line itself shows no "status=".
   sh.Run("TERM=dumb '" + simsupport::ProgramPath() + "' 2>err; echo \"status:$?\" | tr : =", "status=");
   EXPECT_NE(ReadFile(sh.home.strDir + "/err").find("cannot place the cursor"), std::string::npos);
@@ -151,21 +145,6 @@ TEST(TerminalE2E, ADumbTerminalIsRefusedAndCtrlZAndFgRestoreTheModes) {
   ASSERT_TRUE(sh.tmux.WaitForText("same", DEADLINE)) << sh.tmux.Capture();
   EXPECT_NE(ReadFile(sh.home.strDir + "/stty.stopped").find(" ixon"), std::string::npos);
 }
-
-namespace {
-// Entries of a folder and its subfolders.
-int CountEntries(const std::string& strDir) {
-  int n = 0;
-  if (DIR* pDir = opendir(strDir.c_str())) {
-    while (dirent* pEntry = readdir(pDir)) {
-      std::string strName = pEntry->d_name;
-      if (strName != "." && strName != "..") n += 1 + CountEntries(strDir + "/" + strName);
-    }
-    closedir(pDir);
-  }
-  return n;
-}
-}  // namespace
 
 // Run outside any terminal, the program ends before it reads or writes
 // anything: with its usage, its version, a refusal, or -1 without arguments.
@@ -199,7 +178,7 @@ TEST(TerminalE2E, HelpVersionRefusalsAndNoTerminalTouchNothing) {
       EXPECT_TRUE(std::string(c.pszArgs) != "--help" || strOut.find(psz) != std::string::npos) << psz;
     // No settings, logs or lock (the last row may take its lock): the folders stay empty.
     for (const char* psz : {"/config", "/state", c.iStatus == 255 ? "/config" : "/runtime"})
-      EXPECT_EQ(CountEntries(home.strDir + psz), 0) << c.pszArgs << psz;
+      EXPECT_TRUE(std::filesystem::is_empty(home.strDir + psz)) << c.pszArgs << psz;
   }
 }
 

@@ -4,10 +4,10 @@
 // modem-lines shim in the Wine process carries DTR and CTS to the simulator.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "../e2e/e2e_common.h"
 #include "../support/testenv.h"
 #include "simsupport.h"
 #include "winehost.h"
@@ -19,19 +19,8 @@ using winehost::CWineProgram;
 namespace {
 
 const int DEADLINE = 30000;
-const char* const MENU_LAST = "9. Set Alt Freq Band";
-
-int Count(const std::string& strText, const std::string& strWhat) {
-  int n = 0;
-  for (size_t i = strText.find(strWhat); i != std::string::npos; i = strText.find(strWhat, i + 1)) ++n;
-  return n;
-}
-
-// The count of the last "N Trips:%d" line on the screen, 0 without one.
-int Trips(const std::string& strScreen) {
-  size_t i = strScreen.rfind("N Trips:");
-  return i == std::string::npos ? 0 : atoi(strScreen.c_str() + i + 8);
-}
+using e2e::Count;
+using e2e::MENU_LAST;
 
 class WineE2E : public ::testing::Test {
  protected:
@@ -109,7 +98,8 @@ TEST_F(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
   m_app.Keys({"Return"});
   Expect("AB 026 01AHELLO", 60000);
   Steps({{"x", "3. Send message until ESC"}, {"3", "N Trips:"}});
-  ASSERT_TRUE(testenv::WaitFor([&] { return Trips(m_app.Screen()) >= 3; }, DEADLINE)) << m_app.Screen();
+  ASSERT_TRUE(testenv::WaitFor([&] { return e2e::Figure(m_app.Screen(), "N Trips:") >= 3; }, DEADLINE))
+      << m_app.Screen();
   Steps({{"<Escape>", "Press Any Key To Continue"}});
   std::string strScreen = m_app.Screen();
   EXPECT_NE(strScreen.find("Tries="), std::string::npos) << strScreen;
@@ -119,7 +109,7 @@ TEST_F(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
   CWineProgram second;
   ASSERT_TRUE(second.Start(testenv::MakeDir("run"), m_sim.ShimEnvironment()));
   EXPECT_EQ(second.WaitForExit(DEADLINE), 0);
-  EXPECT_TRUE(m_app.Running());
+  EXPECT_EQ(m_app.WaitForExit(0), -1);  // the first runs on
 
   Steps({{"2", "Channel:"}, {"12", ""}, {"<Return>", MENU_LAST}, {"6", ""}});
   Expect("0=01 026 ", 60000);
