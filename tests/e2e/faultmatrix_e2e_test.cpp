@@ -49,22 +49,20 @@ enum EEnd { ALIVE, ENDS_0, KILLED };
 // One run of a row: the simulator, the program's home, the program in tmux
 // under a shell that records the terminal's settings before and after it
 // and its exit status.
-class CFaultRun {
+class CFaultRun : public e2e::CApp {
  public:
   ESetup m_eSetup = NO_MODEM;
   CModemSim m_sim;
   std::string m_strSimDir = testenv::MakeDir("sim");
-  std::unique_ptr<e2e::CHome> m_pHome;
-  CTmuxSession m_tmux;
   std::string m_strLineBefore;
 
   std::string Line() const { return m_strSimDir + "/com2"; }
-  std::string Home() const { return m_pHome->strDir; }
+  std::string Home() const { return pHome->strDir; }
   std::string SettingsFile() const { return Home() + "/config/tavrix/registry.reg"; }
 
   bool StartSim(ESetup eSetup, const std::vector<std::string>& vExtra) {
     m_eSetup = eSetup;
-    m_pHome = std::make_unique<e2e::CHome>("", Line());
+    pHome = std::make_unique<e2e::CHome>("", Line());
     if (eSetup == NO_MODEM) return true;
     std::vector<std::string> vArgs = {
         "--modem",
@@ -86,7 +84,7 @@ class CFaultRun {
 
   bool StartProgram() {
     for (const char* psz : {"/pid", "/status", "/tty.before", "/tty.after"}) unlink((Home() + psz).c_str());
-    simsupport::EnvList vEnv = m_pHome->vEnv;
+    simsupport::EnvList vEnv = pHome->vEnv;
     if (m_eSetup != NO_MODEM) {
       simsupport::EnvList vShim = m_sim.ShimEnvironment();
       vEnv.insert(vEnv.end(), vShim.begin(), vShim.end());
@@ -95,12 +93,12 @@ class CFaultRun {
         "stty -g > \"$1/tty.before\"\n"
         "sh -c 'echo $$ > \"$1/pid\"; exec \"$0\" 2>> \"$1/stderr\"' \"$0\" \"$1\"\n"
         "echo $? > \"$1/status.new\"; stty -g > \"$1/tty.after\"; mv \"$1/status.new\" \"$1/status\"\n";
-    if (!m_tmux.Start({"/bin/sh", "-c", pszScript, simsupport::ProgramPath(), Home()}, 80, 25, vEnv, Home()))
+    if (!tmux.Start({"/bin/sh", "-c", pszScript, simsupport::ProgramPath(), Home()}, 80, 25, vEnv, Home()))
       return false;
-    return m_tmux.WaitForText(MENU_LAST, DEADLINE);
+    return tmux.WaitForText(MENU_LAST, DEADLINE);
   }
 
-  int Pid() const { return e2e::ProgramPid(*m_pHome); }
+  int Pid() const { return e2e::ProgramPid(*pHome); }
   // The program's exit status once it has ended (128 + n for signal n), -1
   // when it has not ended within the deadline.
   int WaitForStatus(int iTimeoutMs = DEADLINE) {
@@ -110,11 +108,6 @@ class CFaultRun {
   }
   std::string Stderr() const { return ReadFile(Home() + "/stderr"); }
 
-  void Text(const std::string& str) { m_tmux.SendText(str); }
-  void Keys(const std::vector<std::string>& v) { m_tmux.SendKeys(v); }
-  void Expect(const std::string& str, int iTimeoutMs = DEADLINE) {
-    ASSERT_TRUE(m_tmux.WaitForText(str, iTimeoutMs)) << "waiting for \"" << str << "\"\n" << m_tmux.Capture();
-  }
   void Control(const std::string& strLine) {
     std::string strReply = m_sim.Command(strLine);
     ASSERT_EQ(strReply.substr(0, 2), "ok") << strLine << " -> " << strReply;
@@ -124,24 +117,24 @@ class CFaultRun {
   // The screen that the first Escape met counts as acted on: a key sent
   // within the terminal's Escape delay would make the two one Alt+key.
   void BackToMenu() {
-    std::string strActedOn = m_tmux.Capture();
-    Keys({"Escape"});
+    std::string strActedOn = tmux.Capture();
+    Press("<Escape>");
     ASSERT_TRUE(testenv::WaitFor(
         [&] {
-          std::string str = m_tmux.Capture();
+          std::string str = tmux.Capture();
           if (str.find(MENU_LAST) != std::string::npos) return true;
           if (str == strActedOn) return false;
           if (str.find("Press Any Key To Continue") != std::string::npos) {
-            Text("x");
+            Press("x");
             strActedOn = str;
           } else if (str.find("1. Next message") != std::string::npos) {
-            Keys({"Escape"});
+            Press("<Escape>");
             strActedOn = str;
           }
           return false;
         },
         DEADLINE))
-        << m_tmux.Capture();
+        << tmux.Capture();
   }
   // Waits until the simulated remotes have been answered n more times.
   void ExpectAnswers(int iMore) {
@@ -160,10 +153,10 @@ class CFaultRun {
   // A main menu item; the menu leaves what lay under it, so its going away
   // marks the command's own screen.
   void Choose(const char* pszKey) {
-    Text(pszKey);
+    Press(pszKey);
     ASSERT_TRUE(
-        testenv::WaitFor([&] { return m_tmux.Capture().find(MENU_LAST) == std::string::npos; }, DEADLINE))
-        << m_tmux.Capture();
+        testenv::WaitFor([&] { return tmux.Capture().find(MENU_LAST) == std::string::npos; }, DEADLINE))
+        << tmux.Capture();
   }
   // The commands that a row starts from.
   void SignalStrength() {
@@ -171,22 +164,15 @@ class CFaultRun {
     Expect("Signal Strength: 26");
   }
   void RepetitionRun() {
-    for (auto [pszKeys, pszExpect] : {std::pair{"3", "KV3 ID:"},
-                                      {"AB\r", MENU_LAST},
-                                      {"4", "Message 1:(<ENTER> sends)"},
-                                      {"hi\r", "AB 026 01AHI"},
-                                      {"x", "3. Send message until ESC"},
-                                      {"3", "N Trips:"}}) {
-      Text(pszKeys);
-      Expect(pszExpect);
-    }
+    Message("AB", "hi");
+    Steps({{"", "AB 026 01AHI"}, {"x", "3. Send message until ESC"}, {"3", "N Trips:"}});
   }
   void BaseMode() {
     Choose("6");
     Expect("=01 026 ");
   }
   void ChannelEntry() {
-    Text("2");
+    Press("2");
     Expect("Channel:");
   }
   // A command that works once the fault is gone.
@@ -230,7 +216,7 @@ std::function<void(CFaultRun&)> SignalIn(void (CFaultRun::*pfnMode)(), int iSign
 
 // Escape ends what runs, and its figures come.
 void EscapeToFigures(CFaultRun& r, int iTimeoutMs = DEADLINE) {
-  r.Keys({"Escape"});
+  r.Press("<Escape>");
   r.Expect("Press Any Key To Continue", iTimeoutMs);
 }
 
@@ -256,10 +242,7 @@ const SRow g_aRows[] = {
        ASSERT_TRUE(testenv::WaitFor([&] { return r.m_sim.StatusField("rem", "cts") == "0"; }, DEADLINE));
        EscapeToFigures(r);
        r.Control("fault rem cts ok");
-       for (auto [pszKeys, pszExpect] : {std::pair{"x", "3. Send message until ESC"}, {"3", "N Trips:"}}) {
-         r.Text(pszKeys);
-         r.Expect(pszExpect);
-       }
+       r.Steps({{"x", "3. Send message until ESC"}, {"3", "N Trips:"}});
        r.Control("fault rem carrier lost");
        EscapeToFigures(r);
        r.BackToMenu();
@@ -279,7 +262,7 @@ const SRow g_aRows[] = {
        Kill(r, SIGCONT);  // the program sets its title again: the raw output is read from here on
        r.ExpectAnswers(4);
        std::string strRaw = r.Home() + "/raw-output";
-       ASSERT_TRUE(r.m_tmux.PipeOutput(strRaw));
+       ASSERT_TRUE(r.tmux.PipeOutput(strRaw));
        for (const char* psz : {"tohost base 1b5d303b6f776e6564071b50717107909b9d9c", "burst base 20000",
                                "inject base oversize 0", "burst base 20000", "inject base truncated 1",
                                "inject base e9 0", "burst base 20000"})
@@ -325,7 +308,7 @@ const SRow g_aRows[] = {
     {"SecondCopy", "a second copy started beside the first", NO_MODEM, ALIVE,
      [](CFaultRun& r) {
        CTmuxSession tmux2;
-       ASSERT_TRUE(e2e::StartProgram(tmux2, *r.m_pHome));
+       ASSERT_TRUE(e2e::StartProgram(tmux2, *r.pHome));
        ASSERT_TRUE(e2e::WaitForExit(tmux2, DEADLINE));
        EXPECT_EQ(ReadFile(r.SettingsFile()), REGISTRY);  // it wrote nothing
      }},
@@ -342,21 +325,21 @@ TEST_P(FaultMatrix, WhatHoldsAfterwards) {
   SCOPED_TRACE(std::string(row.pszName) + ": " + row.pszHow);
   CFaultRun r;
   ASSERT_TRUE(r.StartSim(row.eSetup, row.vSimArgs)) << r.m_sim.Output();
-  r.m_pHome->WriteRegistry(REGISTRY);
+  r.pHome->WriteRegistry(REGISTRY);
   if (row.fnBefore) row.fnBefore(r);
   std::string strSettingsBefore = ReadFile(r.SettingsFile());
-  ASSERT_TRUE(r.StartProgram()) << r.m_tmux.Capture();
+  ASSERT_TRUE(r.StartProgram()) << r.tmux.Capture();
 
   row.fnFault(r);
   if (::testing::Test::HasFatalFailure()) return;
   int iExpected = 0;
   if (row.eEnd == ALIVE) {
     r.NextGoodCommand();
-    r.Keys({"Escape"});
+    r.Press("<Escape>");
   } else if (row.eEnd == KILLED) {
     iExpected = 128 + SIGSEGV;
   }
-  EXPECT_EQ(r.WaitForStatus(), iExpected) << r.m_tmux.Capture();
+  EXPECT_EQ(r.WaitForStatus(), iExpected) << r.tmux.Capture();
 
   // The terminal and the line as they were; the settings kept or rewritten.
   EXPECT_EQ(ReadFile(r.Home() + "/tty.after"), ReadFile(r.Home() + "/tty.before"));
@@ -373,9 +356,9 @@ TEST_P(FaultMatrix, WhatHoldsAfterwards) {
 
   // A program that was killed starts again and works.
   if (row.eEnd == KILLED) {
-    ASSERT_TRUE(r.StartProgram()) << r.m_tmux.Capture();
+    ASSERT_TRUE(r.StartProgram()) << r.tmux.Capture();
     r.NextGoodCommand();
-    r.Keys({"Escape"});
+    r.Press("<Escape>");
     EXPECT_EQ(r.WaitForStatus(), 0);
   }
 }
