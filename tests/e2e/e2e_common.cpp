@@ -85,13 +85,6 @@ bool WaitForExit(simsupport::CTmuxSession& tmux, int iTimeoutMs) {
   return testenv::WaitFor([&] { return !tmux.ProgramRunning(); }, iTimeoutMs);
 }
 
-std::vector<std::string> Rows(simsupport::CTmuxSession& tmux) {
-  std::vector<std::string> vRows;
-  std::stringstream ss(tmux.Capture());
-  for (std::string strLine; std::getline(ss, strLine);) vRows.push_back(strLine);
-  return vRows;
-}
-
 void CApp::Start(const std::string& strCom2, const std::string& strRegistry, const simsupport::EnvList& vEnv,
                  const std::string& strTerm, int iCols, int iRows) {
   pHome = std::make_unique<CHome>("", strCom2);

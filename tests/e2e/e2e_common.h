@@ -44,8 +44,6 @@ bool StartProgram(simsupport::CTmuxSession& tmux, const CHome& home, int iCols =
 int ProgramPid(const CHome& home);
 // Waits for the program in the pane to end.
 bool WaitForExit(simsupport::CTmuxSession& tmux, int iTimeoutMs);
-// The screen's rows.
-std::vector<std::string> Rows(simsupport::CTmuxSession& tmux);
 
 // One copy of the program in tmux, with its own home.
 struct CApp {

@@ -1,15 +1,16 @@
-// The real program in a terminal: the main menu and its entries, the
-// keypad, Home and End, Alt+key, Ctrl-S and the mouse under each terminal
-// type; a resize with the menu's scroll bar showing and back; Ctrl-Z; the
-// arguments that end the program before it touches anything; and key floods
-// that must not hold back Escape. (Signals, a second copy and unusable
-// settings are rows of the fault matrix.)
+// The real program in a terminal: the main menu, its entries and the mouse;
+// a resize with the menu's scroll bar showing and back; the keypad, Home and
+// End, Alt+key and Ctrl-S under each terminal type; a terminal that cannot
+// place the cursor, and Ctrl-Z; the arguments that end the program before it
+// touches anything; and key floods that must not hold back Escape. (Signals,
+// a second copy and unusable settings are rows of the fault matrix.)
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/wait.h>
 
 #include <chrono>
+#include <filesystem>
+#include <sstream>
 
 #include "../support/testenv.h"
 #include "e2e_common.h"
@@ -17,7 +18,12 @@
 using namespace e2e;
 using simsupport::CTmuxSession;
 
-TEST(MainMenu, ShowsTheNineItemsAndEscapeSavesTheDefaults) {
+// The nine items; a click selects an item and a double-click chooses it; the
+// channel from the machine's settings (300: its low byte), 64 refused (the 4
+// beeps and 6 stays), an ID of two characters at most, the index kept; with
+// no modem each modem command says so and why; the scroll bar of a short
+// panel; and at the end the settings saved for the user.
+TEST(MainMenu, ItemsMouseEntriesNoModemResizeAndTheSettingsSaved) {
   const char* const apszItems[] = {MENU_FIRST,
                                    "2. Set Channel",
                                    "3. Set KV3 ID",
@@ -27,32 +33,47 @@ TEST(MainMenu, ShowsTheNineItemsAndEscapeSavesTheDefaults) {
                                    "7. Reset to Factory",
                                    "8. Set Low Power Mode",
                                    MENU_LAST};
-  CApp app;
-  app.Start();
-  std::vector<std::string> vRows = Rows(app.tmux);
-  ASSERT_GE(vRows.size(), 9u);
-  for (size_t i = 0; i < 9; ++i) EXPECT_EQ(vRows[i].substr(0, strlen(apszItems[i])), apszItems[i]) << i;
-  app.Quit();
-  std::string strReg = app.pHome->Registry();
-  EXPECT_NE(strReg.find("\"PORT\"=dword:00000001"), std::string::npos) << strReg;
-  EXPECT_NE(strReg.find("\"CHANNEL\"=dword:000000ff"), std::string::npos) << strReg;
-}
-
-TEST(MainMenu, ChannelAndIdEntriesAndTheIndexKeptAfterwards) {
-  CApp app;
-  app.Start();
-  app.Steps({{"2", "Channel:  63"},
-             {"64", "Channel:   6"},  // 64 is refused: the 4 beeps and 6 stays
+  CApp app;  // SGR mouse reports, as xterm sends them
+  app.Start("", Registry(300), {}, "xterm-256color");
+  std::istringstream ssScreen(app.Screen());
+  for (std::string strRow; const char* psz : apszItems)
+    EXPECT_TRUE(std::getline(ssScreen, strRow) && strRow.starts_with(psz)) << psz << "\n" << app.Screen();
+  app.Steps({{"\x1b[<0;5;3M\x1b[<0;5;3m<Enter>", "KV3 ID:"},  // a click on row 3
+             {"<Escape>", MENU_LAST},
+             {"\x1b[<0;8;2M\x1b[<0;8;2m\x1b[<0;8;2M\x1b[<0;8;2m", "Channel:  44"},  // a double-click on row 2
+             {"64", "Channel:   6"},
              {"<Enter>", MENU_LAST},
              {"<Down><Enter>", "KV3 ID:"},
-             {"xyz<Enter>", MENU_LAST},  // two characters at most
+             {"xyz<Enter>", MENU_LAST},
              {"<Enter>", "KV3 ID: XY"},  // the menu comes back on item 3
              {"<Escape>", MENU_LAST},
              {"2", "Channel:   6"},
-             {"<Escape>", MENU_LAST}});  // the channel stays 6
+             {"<Escape>", MENU_LAST}});
+  std::string strWhy = "COM2 " + app.pHome->strDir + "/no-com2: No such file or directory";
+  for (auto [pszKey, pszReport] :
+       {std::pair{"5", "Modem Not Working"}, {"6", "Modem Not Working"}, {"7", "Reload Failed"}}) {
+    app.Press(pszKey);
+    app.Expect(pszReport, 60000);
+    app.Steps({{"", "Press Any Key To Continue"}});
+    for (const std::string& str : {strWhy, std::string("the adapter plugged in?")})
+      EXPECT_TRUE(*pszKey == '7' || app.Screen().find(str) != std::string::npos) << app.Screen();
+    app.Steps({{"x", MENU_LAST}});
+  }
+  app.Press("<Home>");
+  ASSERT_TRUE(app.tmux.Resize(80, 8));  // nine items on eight rows: the bar shows
+  app.Steps({{"", "8. Set Low Power Mode"}, {"<Down>", "8. Set Low Power Mode"}});
+  EXPECT_EQ(app.Screen().find(MENU_LAST), std::string::npos) << app.Screen();
+  ASSERT_TRUE(app.tmux.Resize(70, 7));  // the list, not the bar, takes the panel
+  app.Steps({{"", "7. Reset to Factory"}, {"", MENU_FIRST}, {"<End>", MENU_LAST}});
+  ASSERT_TRUE(app.tmux.Resize(80, 25));  // back: the whole menu
+  app.Steps({{"", MENU_FIRST},
+             {"", MENU_LAST},
+             {"<Home><Enter>", "2. Internal Modem"},
+             {"1", "1. Select Modem (External)"}});
   app.Quit();
-  EXPECT_NE(app.pHome->Registry().find("\"CHANNEL\"=dword:00000006"), std::string::npos)
-      << app.pHome->Registry();
+  std::string strReg = app.pHome->Registry();
+  EXPECT_NE(strReg.find("\"PORT\"=dword:00000000"), std::string::npos) << strReg;
+  EXPECT_NE(strReg.find("\"CHANNEL\"=dword:00000006"), std::string::npos) << strReg;
 }
 
 TEST(TerminalE2E, KeypadHomeEndAltAndCtrlSUnderEachTerminalType) {
@@ -74,65 +95,38 @@ TEST(TerminalE2E, KeypadHomeEndAltAndCtrlSUnderEachTerminalType) {
                {"<M-5><KP1>", "Channel:   1"},                // Alt+5 is no key: item 5 does not start
                {"<Escape>", MENU_LAST}});
     app.Quit();
+    // Escape left the channel unset: the defaults are saved.
+    for (const char* psz : {"\"PORT\"=dword:00000001", "\"CHANNEL\"=dword:000000ff"})
+      EXPECT_NE(app.pHome->Registry().find(psz), std::string::npos) << app.pHome->Registry();
   }
 }
 
-TEST(TerminalE2E, AClickSelectsAMenuItemAndADoubleClickChoosesIt) {
-  CApp app;  // SGR mouse reports, as xterm sends them
-  app.Start("", "", {}, "xterm-256color");
-  app.Steps({{"\x1b[<0;5;3M\x1b[<0;5;3m<Enter>", "KV3 ID:"},  // a click on row 3
-             {"<Escape>", MENU_LAST},
-             {"\x1b[<0;8;2M\x1b[<0;8;2m\x1b[<0;8;2M\x1b[<0;8;2m", "Channel:"},  // a double-click on row 2
-             {"<Escape>", MENU_LAST}});
-  app.Quit();
-}
-
-TEST(TerminalE2E, ResizeWithTheScrollBarShowingAndBack) {
-  CApp app;
-  app.Start("", "", {}, "tmux-256color");
-  ASSERT_TRUE(app.tmux.Resize(80, 8));  // nine items on eight rows: the bar shows
-  app.Steps({{"", "8. Set Low Power Mode"}, {"<Down>", "8. Set Low Power Mode"}});
-  EXPECT_EQ(app.Screen().find(MENU_LAST), std::string::npos) << app.Screen();
-  ASSERT_TRUE(app.tmux.Resize(70, 7));  // the list, not the bar, takes the panel
-  app.Steps({{"", "7. Reset to Factory"}, {"", MENU_FIRST}, {"<End>", MENU_LAST}});
-  ASSERT_TRUE(app.tmux.Resize(80, 25));  // back: the whole menu
-  app.Steps(
-      {{"", MENU_FIRST}, {"", MENU_LAST}, {"<Home><Enter>", "2. Internal Modem"}, {"<Escape>", MENU_LAST}});
-  app.Quit();
-}
-
-namespace {
-// A shell in tmux, in a private home with TERM strTerm.
-struct CShell {
-  CHome home;
-  CTmuxSession tmux;
-  explicit CShell(const std::string& strTerm) {
-    for (auto& kv : home.vEnv)
-      if (kv.first == "TERM") kv.second = strTerm;
-    EXPECT_TRUE(tmux.Start({"/bin/bash", "--norc", "--noprofile", "-i"}, 80, 25, home.vEnv, home.strDir));
-    Run("cd '" + home.strDir + "'", "");
-  }
-  void Run(const std::string& strLine, const std::string& strExpect) {
-    tmux.SendText(strLine);
-    tmux.SendKeys({"Enter"});
-    if (!strExpect.empty()) {
-      ASSERT_TRUE(tmux.WaitForText(strExpect, DEADLINE)) << tmux.Capture();
+// In a shell: a terminal that cannot place the cursor is refused before
+// anything is read or written; Ctrl-Z gives the shell its own modes back
+// (Ctrl-S is flow control there again), and after fg every key works; at the
+// end the shell's modes are as they were.
+TEST(TerminalE2E, ADumbTerminalIsRefusedAndCtrlZAndFgRestoreTheModes) {
+  struct {
+    CHome home;
+    CTmuxSession tmux;
+    void Run(const std::string& strLine, const std::string& strExpect) {
+      tmux.SendText(strLine);
+      tmux.SendKeys({"Enter"});
+      if (!strExpect.empty()) {
+        ASSERT_TRUE(tmux.WaitForText(strExpect, DEADLINE)) << tmux.Capture();
+      }
     }
-  }
-};
-}  // namespace
-
-TEST(TerminalE2E, ATerminalThatCannotPlaceTheCursorIsRefused) {
-  CShell sh("screen");
+  } sh;
+  for (auto& kv : sh.home.vEnv)
+    if (kv.first == "TERM") kv.second = "tmux-256color";
+  ASSERT_TRUE(
+      sh.tmux.Start({"/bin/bash", "--norc", "--noprofile", "-i"}, 80, 25, sh.home.vEnv, sh.home.strDir));
+  sh.Run("cd '" + sh.home.strDir + "'", "");
   // The command line itself shows no "status=".
   sh.Run("TERM=dumb '" + simsupport::ProgramPath() + "' 2>err; echo \"status:$?\" | tr : =", "status=");
   EXPECT_NE(ReadFile(sh.home.strDir + "/err").find("cannot place the cursor"), std::string::npos);
   EXPECT_EQ(sh.tmux.Capture().find("status=0"), std::string::npos) << sh.tmux.Capture();
-  EXPECT_EQ(sh.home.Registry(), "");  // it ended before anything was read or written
-}
-
-TEST(TerminalE2E, CtrlZAndFgGiveTheShellItsModesAndResumeWithEveryKeyWorking) {
-  CShell sh("tmux-256color");
+  EXPECT_EQ(sh.home.Registry(), "");
   sh.Run("stty -a > stty.before", "");
   sh.Run("'" + simsupport::ProgramPath() + "'", MENU_LAST);
   EXPECT_EQ(sh.tmux.Title(), "Tavrix");  // the window's title, where the terminal shows one
@@ -152,21 +146,6 @@ TEST(TerminalE2E, CtrlZAndFgGiveTheShellItsModesAndResumeWithEveryKeyWorking) {
   ASSERT_TRUE(sh.tmux.WaitForText("same", DEADLINE)) << sh.tmux.Capture();
   EXPECT_NE(ReadFile(sh.home.strDir + "/stty.stopped").find(" ixon"), std::string::npos);
 }
-
-namespace {
-// Entries of a folder and its subfolders.
-int CountEntries(const std::string& strDir) {
-  int n = 0;
-  if (DIR* pDir = opendir(strDir.c_str())) {
-    while (dirent* pEntry = readdir(pDir)) {
-      std::string strName = pEntry->d_name;
-      if (strName != "." && strName != "..") n += 1 + CountEntries(strDir + "/" + strName);
-    }
-    closedir(pDir);
-  }
-  return n;
-}
-}  // namespace
 
 // Run outside any terminal, the program ends before it reads or writes
 // anything: with its usage, its version, a refusal, or -1 without arguments.
@@ -200,11 +179,11 @@ TEST(TerminalE2E, HelpVersionRefusalsAndNoTerminalTouchNothing) {
       EXPECT_TRUE(std::string(c.pszArgs) != "--help" || strOut.find(psz) != std::string::npos) << psz;
     // No settings, logs or lock (the last row may take its lock): the folders stay empty.
     for (const char* psz : {"/config", "/state", c.iStatus == 255 ? "/config" : "/runtime"})
-      EXPECT_EQ(CountEntries(home.strDir + psz), 0) << c.pszArgs << psz;
+      EXPECT_TRUE(std::filesystem::is_empty(home.strDir + psz)) << c.pszArgs << psz;
   }
 }
 
-// Escape ends base mode and a repetition run within a second of a paste or
+// Escape ends a repetition run and base mode within a second of a paste or
 // of a held key's bursts.
 class KeyFlood : public CSimTest {};
 
@@ -214,31 +193,28 @@ TEST_F(KeyFlood, EscapeTakesEffectWithinASecond) {
     bool bBase;
     bool bPaste;
   } aCases[] = {
-      {"base mode, paste", true, true}, {"base mode, held key", true, false}, {"run, paste", false, true}};
-  StartSim("name=base,role=base",
-           {"--modem", "link=" + Link("com2r") + ",baud=115200,name=rem,latency=5", "--sim-base", "any"});
-  CApp base, remote;
-  base.Start(Link(), "", m_sim.ShimEnvironment(), "tmux-256color");
-  remote.Start(Link("com2r"), "", m_sim.ShimEnvironment(), "xterm-256color");
-  remote.Message("AB", "hi");
+      {"run, paste", false, true}, {"base mode, paste", true, true}, {"base mode, held key", true, false}};
+  StartSim("name=rem,latency=5", {"--sim-base", "any"});
+  m_app.Start(Link(), "", m_sim.ShimEnvironment(), "xterm-256color");
+  m_app.Message("AB", "hi");
   for (const auto& c : aCases) {
     SCOPED_TRACE(c.pszName);
-    CApp& app = c.bBase ? base : remote;
-    app.Steps(c.bBase ? std::vector<std::pair<std::string, std::string>>{{"6", "Monitor Channel"}}
-                      : std::vector<std::pair<std::string, std::string>>{{"x", "3. Send message until ESC"},
-                                                                         {"3", "N Trips:"}});
+    m_app.Steps(c.bBase ? std::vector<std::pair<std::string, std::string>>{{"6", "Monitor Channel"}}
+                        : std::vector<std::pair<std::string, std::string>>{{"x", "3. Send message until ESC"},
+                                                                           {"3", "N Trips:"}});
     if (c.bPaste) {
-      ASSERT_TRUE(app.tmux.Paste(std::string(c.bBase ? 1000 : 3000, 'z')));
+      ASSERT_TRUE(m_app.tmux.Paste(std::string(c.bBase ? 1000 : 3000, 'z')));
     } else {
-      for (int i = 0; i < 10; ++i) app.Press(std::string(200, 'y'));  // key repeat: bursts, one after another
+      for (int i = 0; i < 10; ++i)
+        m_app.Press(std::string(200, 'y'));  // key repeat: bursts, one after another
     }
     auto tStart = std::chrono::steady_clock::now();
-    app.Press("<Escape>");
-    app.Expect("Press Any Key To Continue", 3000);  // base mode's summary, or the run's figures
+    m_app.Press("<Escape>");
+    m_app.Expect("Press Any Key To Continue", 3000);  // base mode's summary, or the run's figures
     auto iMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - tStart)
             .count();
     EXPECT_LT(iMs, 1000) << "Escape took effect after " << iMs << " ms";
-    if (c.bBase) app.Steps({{"x", MENU_LAST}});
+    m_app.Steps({{"x", c.bBase ? MENU_LAST : "1. Next message"}, {c.bBase ? "" : "<Escape>", MENU_LAST}});
   }
 }

@@ -1,8 +1,8 @@
 // The modem-lines shim on a pseudo-terminal: modem-line ioctls answered from
-// the shared state and hardware flow control
-// (EAGAIN, blocking writes and poll wakes when CTS rises). The process
-// re-executes itself under the preloaded library before any test runs. The
-// DTR/RTS log is checked through the serial port in tests/comm.
+// the shared state, and hardware flow control (EAGAIN, blocking writes and
+// poll wakes when CTS rises). The process re-executes itself under the
+// preloaded library before any test runs. The DTR/RTS log is checked through
+// the serial port in tests/comm.
 #include <gtest/gtest.h>
 
 #include <errno.h>

@@ -1,6 +1,6 @@
 // CHostLine: the host's end of a simulated modem's serial line, written for
 // the simulator's tests and independent of the program's serial code: opens
-// the pty slave raw, sets its speed, writes, reads until a condition with a
+// the pty slave raw, sets its speed, writes, reads through a text with a
 // deadline, and drives DTR/reads the modem lines (through the modem-lines
 // shim that the test process runs under).
 #pragma once
@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 class CHostLine {
@@ -30,7 +29,6 @@ class CHostLine {
     tio.c_cflag = (tio.c_cflag | CLOCAL | CREAD) & ~CRTSCTS;
     return tcsetattr(m_iFd, TCSANOW, &tio) == 0 && SetSpeed(speed);
   }
-  int Fd() const { return m_iFd; }
 
   bool SetSpeed(speed_t speed) {
     termios tio;
@@ -54,21 +52,20 @@ class CHostLine {
     return true;
   }
 
-  // Reads until fnDone(bytes so far, &iEnd) holds or iTimeoutMs pass, and
-  // returns the bytes read; fnDone may move iEnd (preset to the size) back to
-  // where the answer ends, and the bytes after it stay for the next read.
-  std::string ReadUntil(const std::function<bool(const std::string&, size_t*)>& fnDone, int iTimeoutMs) {
+  // Reads through the first strEnd ("": until nothing more comes at once)
+  // or until iTimeoutMs pass; the bytes after strEnd stay for the next read.
+  std::string ReadThrough(const std::string& strEnd, int iTimeoutMs = 3000) {
     int64_t iDeadline = NowMs() + iTimeoutMs;
     std::string str;
     str.swap(m_strPending);
     for (;;) {
-      size_t iEnd = str.size();
-      if (fnDone(str, &iEnd)) {
-        m_strPending = str.substr(iEnd);
-        str.resize(iEnd);
+      size_t i = strEnd.empty() ? std::string::npos : str.find(strEnd);
+      if (i != std::string::npos) {
+        m_strPending = str.substr(i + strEnd.size());
+        str.resize(i + strEnd.size());
         return str;
       }
-      int64_t iLeft = iDeadline - NowMs();
+      int64_t iLeft = strEnd.empty() ? 0 : iDeadline - NowMs();
       if (iLeft < 0) return str;
       pollfd pfd{m_iFd, POLLIN, 0};
       int iReady = poll(&pfd, 1, static_cast<int>(iLeft));
@@ -80,20 +77,8 @@ class CHostLine {
       str.append(ab, static_cast<size_t>(iGot));
     }
   }
-  // Through the first strEnd.
-  std::string ReadThrough(const std::string& strEnd, int iTimeoutMs = 3000) {
-    return ReadUntil(
-        [&](const std::string& s, size_t* piEnd) {
-          size_t i = s.find(strEnd);
-          if (i != std::string::npos) *piEnd = i + strEnd.size();
-          return i != std::string::npos;
-        },
-        iTimeoutMs);
-  }
   // Whatever is waiting now.
-  std::string ReadAvailable() {
-    return ReadUntil([](const std::string&, size_t*) { return false; }, 0);
-  }
+  std::string ReadAvailable() { return ReadThrough(""); }
 
   // Sends a command line and reads its reply through the prompt.
   std::string Command(const std::string& strCmd, int iTimeoutMs = 3000) {

@@ -4,10 +4,10 @@
 // modem-lines shim in the Wine process carries DTR and CTS to the simulator.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "../e2e/e2e_common.h"
 #include "../support/testenv.h"
 #include "simsupport.h"
 #include "winehost.h"
@@ -19,19 +19,8 @@ using winehost::CWineProgram;
 namespace {
 
 const int DEADLINE = 30000;
-const char* const MENU_LAST = "9. Set Alt Freq Band";
-
-int Count(const std::string& strText, const std::string& strWhat) {
-  int n = 0;
-  for (size_t i = strText.find(strWhat); i != std::string::npos; i = strText.find(strWhat, i + 1)) ++n;
-  return n;
-}
-
-// The count of the last "N Trips:%d" line on the screen, 0 without one.
-int Trips(const std::string& strScreen) {
-  size_t i = strScreen.rfind("N Trips:");
-  return i == std::string::npos ? 0 : atoi(strScreen.c_str() + i + 8);
-}
+using e2e::Count;
+using e2e::MENU_LAST;
 
 class WineE2E : public ::testing::Test {
  protected:
@@ -57,13 +46,10 @@ class WineE2E : public ::testing::Test {
     ASSERT_TRUE(s_strError.empty()) << s_strError;
     ASSERT_TRUE(m_sim.Start(vSimArgs, m_strDir + "/sim")) << m_sim.Output();
     ASSERT_TRUE(s_pEnv->MapPort(12, m_sim.LinkPath("com2")));
-    StartProgram(m_app);
-  }
-  void StartProgram(CWineProgram& app) {
     simsupport::EnvList vEnv = m_sim.ShimEnvironment();
     vEnv.emplace_back("TAVRIX_COM2", "\\\\.\\COM12");
-    ASSERT_TRUE(app.Start(testenv::MakeDir("run"), vEnv));
-    ASSERT_TRUE(app.WaitForText(MENU_LAST, 60000)) << app.Screen();
+    ASSERT_TRUE(m_app.Start(testenv::MakeDir("run"), vEnv));
+    ASSERT_TRUE(m_app.WaitForText(MENU_LAST, 60000)) << m_app.Screen();
   }
   std::string Modem(const std::string& strSpec) const { return "link=" + m_strDir + "/sim/com2," + strSpec; }
   void Expect(const std::string& strText, int iTimeoutMs = DEADLINE) {
@@ -81,10 +67,6 @@ class WineE2E : public ::testing::Test {
       if (HasFatalFailure()) return;
     }
   }
-  void Quit() {
-    m_app.Keys({"Escape"});
-    EXPECT_EQ(m_app.WaitForExit(DEADLINE), 0) << m_app.Screen();
-  }
 };
 
 CWineEnv* WineE2E::s_pEnv = nullptr;
@@ -92,38 +74,23 @@ std::string WineE2E::s_strError;
 
 }  // namespace
 
-TEST_F(WineE2E, MainMenuAMissingPortAndEscapeSavesPortAndChannelForTheUser) {
-  StartAll({"--modem", Modem("name=rem")});
+// One run through the program: the main menu; the bring-up with its stages
+// and the signal strength (on channel 0, where the simulated base is); a
+// message's round trip and a repetition run; a second copy ends at once; on
+// channel 12 base mode answers the two simulated remotes there; COM1, a device that
+// does not exist, gives "Modem Not Working"; Alt+F4 ends the program with
+// port and channel saved for the user.
+TEST_F(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
+  StartAll({"--modem", Modem("name=rem,latency=5"), "--sim-base", "0", "--sim-remotes", "2",
+            "--sim-remote-channel", "12", "--sim-remote-interval", "300"});
   Expect("1. Select Modem (Internal)");
-  Steps({{"1", "2. Internal Modem"},
-         {"1", "1. Select Modem (External)"},  // COM1, a device that does not exist
-         {"5", "Modem Not Working"},
-         {"x", MENU_LAST},
-         {"1", "2. Internal Modem"},
-         {"2", "1. Select Modem (Internal)"},
-         {"2", "Channel:"},
-         {"12", ""},
-         {"<Return>", MENU_LAST}});
-  Quit();
-  EXPECT_EQ(s_pEnv->Setting("CHANNEL"), "0xc");
-  EXPECT_EQ(s_pEnv->Setting("PORT"), "0x1");
-}
-
-TEST_F(WineE2E, SignalStrength) {
-  StartAll({"--modem", Modem("name=rem"), "--sim-base", "any"});
   m_app.Type("5");
   Expect("Init Stage");
   Expect("Signal Strength: 26", 60000);
   ASSERT_TRUE(testenv::WaitFor([&] { return Count(m_app.Screen(), "Signal Strength: 26") >= 2; }, DEADLINE))
       << m_app.Screen();
-  m_app.Keys({"Escape"});
-  Expect(MENU_LAST);
-  Quit();
-}
-
-TEST_F(WineE2E, MessageRoundTripAndRepetitionRun) {
-  StartAll({"--modem", Modem("name=rem,latency=5"), "--sim-base", "any"});
-  Steps({{"3", "KV3 ID:"},
+  Steps({{"<Escape>", MENU_LAST},
+         {"3", "KV3 ID:"},
          {"AB", ""},
          {"<Return>", MENU_LAST},
          {"4", "Message 1:(<ENTER> sends)"},
@@ -131,36 +98,30 @@ TEST_F(WineE2E, MessageRoundTripAndRepetitionRun) {
   m_app.Keys({"Return"});
   Expect("AB 026 01AHELLO", 60000);
   Steps({{"x", "3. Send message until ESC"}, {"3", "N Trips:"}});
-  ASSERT_TRUE(testenv::WaitFor([&] { return Trips(m_app.Screen()) >= 3; }, DEADLINE)) << m_app.Screen();
-  m_app.Keys({"Escape"});
-  Expect("Press Any Key To Continue");
+  ASSERT_TRUE(testenv::WaitFor([&] { return e2e::Figure(m_app.Screen(), "N Trips:") >= 3; }, DEADLINE))
+      << m_app.Screen();
+  Steps({{"<Escape>", "Press Any Key To Continue"}});
   std::string strScreen = m_app.Screen();
   EXPECT_NE(strScreen.find("Tries="), std::string::npos) << strScreen;
   EXPECT_NE(strScreen.find("min="), std::string::npos) << strScreen;
   Steps({{"x", "1. Next message"}, {"<Escape>", MENU_LAST}});
-  Quit();
-}
 
-TEST_F(WineE2E, ActAsBaseAnswersSimulatedRemotes) {
-  StartAll({"--modem", Modem("name=base,role=base"), "--sim-remotes", "2", "--sim-remote-channel", "any",
-            "--sim-remote-interval", "300"});
-  m_app.Type("6");
-  Expect("Monitor Channel");
-  Expect("0=01 026 ", 60000);
-  Expect("1=02 026 ");
-  Steps({{"<Escape>", "Press Any Key To Continue"}, {"x", MENU_LAST}});  // the remotes' summary
-  Quit();
-}
-
-TEST_F(WineE2E, SecondCopyEndsAtOnceAndAltF4EndsTheFirstWithItsSettingsSaved) {
-  StartAll({"--modem", Modem("name=rem")});
   CWineProgram second;
-  simsupport::EnvList vEnv = m_sim.ShimEnvironment();
-  ASSERT_TRUE(second.Start(testenv::MakeDir("run"), vEnv));
+  ASSERT_TRUE(second.Start(testenv::MakeDir("run"), m_sim.ShimEnvironment()));
   EXPECT_EQ(second.WaitForExit(DEADLINE), 0);
-  EXPECT_TRUE(m_app.Running());
-  Steps({{"1", "2. Internal Modem"}, {"1", "1. Select Modem (External)"}});
+  EXPECT_EQ(m_app.WaitForExit(0), -1);  // the first runs on
+
+  Steps({{"2", "Channel:"}, {"12", ""}, {"<Return>", MENU_LAST}, {"6", ""}});
+  Expect("0=01 026 ", 60000);
+  Steps({{"", "1=02 026 "},
+         {"<Escape>", "Press Any Key To Continue"},  // the remotes' summary
+         {"x", MENU_LAST},
+         {"1", "2. Internal Modem"},
+         {"1", "1. Select Modem (External)"},
+         {"5", "Modem Not Working"},
+         {"x", MENU_LAST}});
   m_app.Keys({"alt+F4"});
   EXPECT_EQ(m_app.WaitForExit(DEADLINE), 0) << m_app.Screen();
+  EXPECT_EQ(s_pEnv->Setting("CHANNEL"), "0xc");
   EXPECT_EQ(s_pEnv->Setting("PORT"), "0x0");
 }

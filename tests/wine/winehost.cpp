@@ -225,13 +225,6 @@ int CWineProgram::WaitForExit(int iTimeoutMs) {
   return bEnded ? iStatus : -1;
 }
 
-bool CWineProgram::Running() {
-  if (m_pid <= 0) return false;
-  if (waitpid(m_pid, nullptr, WNOHANG) == 0) return true;
-  m_pid = -1;
-  return false;
-}
-
 void CWineProgram::Kill() {
   if (m_pid <= 0) return;
   kill(m_pid, SIGKILL);

@@ -27,7 +27,6 @@ class CWineEnv {
   ~CWineEnv() { Stop(); }
   bool Start(std::string* pstrError);
   void Stop();
-  const std::string& Prefix() const { return m_strPrefix; }
   // Maps COM<iPort> to strDevice (HKLM\Software\Wine\Ports) and restarts
   // the wineserver so that the mapping takes effect; also forgets the
   // settings that earlier runs stored for the user.
@@ -56,7 +55,6 @@ class CWineProgram {
   bool Keys(const std::vector<std::string>& vKeys);
   // Waits up to iTimeoutMs for the program to end; its exit status, or -1.
   int WaitForExit(int iTimeoutMs);
-  bool Running();
   void Kill();
 
  private:
