@@ -11,18 +11,14 @@
 
 namespace {
 int g_iRings = 0;
-void CountRing() {
-  ++g_iRings;
-}
 
 // What a child that plays one beep with its standard error on fdErr writes
-// there, read from fdRead (non-blocking).
+// there, read from fdRead.
 std::string BeepOutput(int fdErr, int fdRead) {
   pid_t pid = fork();
   if (pid == 0) {
     dup2(fdErr, STDERR_FILENO);
-    PlayBeep(1);
-    _exit(0);
+    _exit(PlayBeep(1) ? 0 : 1);
   }
   close(fdErr);
   int iStatus;
@@ -35,8 +31,9 @@ std::string BeepOutput(int fdErr, int fdRead) {
 }
 }  // namespace
 
+// Catches a kind mapped to the wrong sound, and a beep for kind 0 or below.
 TEST(Beep, EachKindAsksForItsSoundAndKindsBelowOneAreSilent) {
-  PlatSetBellHook(CountRing);
+  PlatSetBellHook([] { ++g_iRings; });
   struct {
     int iKind;
     bool bSound;
@@ -53,6 +50,8 @@ TEST(Beep, EachKindAsksForItsSoundAndKindsBelowOneAreSilent) {
   PlatSetBellHook(nullptr);
 }
 
+// Catches a bell character written into a pipe or file (it would corrupt
+// redirected output), and no bell on a terminal.
 TEST(Beep, WithoutAScreenTheBellGoesOnlyToATerminal) {
   int afd[2];
   ASSERT_EQ(pipe(afd), 0);
