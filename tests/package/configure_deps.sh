@@ -7,19 +7,13 @@
 #   configure_deps.sh CMAKE SOURCE-DIR SCRATCH-DIR GENERATOR
 set -uo pipefail
 CMAKE=$1 SRC=$2 SCRATCH=$3 GENERATOR=$4
-rm -rf "$SCRATCH"
-mkdir -p "$SCRATCH"
+rm -rf "$SCRATCH" && mkdir -p "$SCRATCH"
 hide() { printf -- '-DCMAKE_DISABLE_FIND_PACKAGE_%s=ON ' "$@"; }
 
 # name | Debian package the error must name ("" = configure must succeed) | options
-CASES=(
-  "no CLI11|libcli11-dev|$(hide CLI11)"
-  "no GoogleTest|libgtest-dev|$(hide GTest)"
-  "no ncurses|libncurses-dev|$(hide Curses)"
-  "program alone|| -DTAVRIX_SIM=OFF $(hide CLI11 GTest)"
-)
-failed=0
-i=0
+CASES=("no CLI11|libcli11-dev|$(hide CLI11)" "no GoogleTest|libgtest-dev|$(hide GTest)"
+       "no ncurses|libncurses-dev|$(hide Curses)" "program alone|| -DTAVRIX_SIM=OFF $(hide CLI11 GTest)")
+failed=0 i=0
 for c in "${CASES[@]}"; do
   IFS='|' read -r name package options <<<"$c"
   i=$((i + 1))
@@ -27,8 +21,7 @@ for c in "${CASES[@]}"; do
   "$CMAKE" -S "$SRC" -B "$SCRATCH/$i" -G "$GENERATOR" -DTAVRIX_BENCH=OFF $options >"$SCRATCH/$i.log" 2>&1
   rc=$?
   if [ -z "$package" ]; then
-    [ $rc -eq 0 ] && continue
-    echo "FAIL $name: configure stopped (status $rc):"
+    [ $rc -eq 0 ] && continue || echo "FAIL $name: configure stopped (status $rc):"
   elif [ $rc -eq 0 ]; then
     echo "FAIL $name: configure succeeded"
   elif grep -qE "not found: install the Debian package $package " "$SCRATCH/$i.log"; then

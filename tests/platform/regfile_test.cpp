@@ -10,30 +10,40 @@
 
 #include "platform/posix/regfile.h"
 
+using namespace std::string_literals;
+
 // The settings file's fuzz target (regfile_fuzz.cpp).
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize);
 
 namespace {
 
-const REGVALUE* Value(const CRegModel& model, const char* pszKey, const char* pszName) {
+// A value as "type:bytes", or "none".
+std::string Show(const CRegModel& model, const char* pszKey, const char* pszName) {
   REGKEY* pKey = const_cast<CRegModel&>(model).FindKey(pszKey);
-  return pKey ? CRegModel::FindValue(*pKey, pszName) : nullptr;
+  const REGVALUE* p = pKey ? CRegModel::FindValue(*pKey, pszName) : nullptr;
+  return p ? std::to_string(p->dwType) + ":" + std::string(p->data.begin(), p->data.end()) : "none";
 }
 
-DWORD Dword(const CRegModel& model, const char* pszKey, const char* pszName) {
-  const REGVALUE* p = Value(model, pszKey, pszName);
-  if (!p || p->dwType != REG_DWORD || p->data.size() != 4) return 0xDEADBEEF;
-  return p->data[0] | p->data[1] << 8 | p->data[2] << 16 | DWORD(p->data[3]) << 24;
-}
+const char g_szK[] = "HKEY_LOCAL_MACHINE\\K";
+const std::string g_strPort2 = "4:\2\0\0\0"s;
 
-std::vector<BYTE> Bytes(std::string_view sv) {
-  return std::vector<BYTE>(sv.begin(), sv.end());
-}
+// The writer's form, the reader's variants, and damaged text: every line
+// that can be read is read, the rest is counted. The random runs start from
+// these too.
+const char g_szWritten[] =
+    "REGEDIT4\n"
+    "\n[HKEY_LOCAL_MACHINE\\K]\n"
+    "@=hex(7):78,00,00\n"
+    "\"Blob\"=hex:00,7f,ff\n"
+    "\"Inner\"=hex(1):61,00,62,00\n"  // strings that the quoted form cannot carry are written as bytes
+    "\"Line\"=hex(1):61,0a,62,00\n"
+    "\"Name\"=\"a\\\\b\\\"c\"\n"
+    "\"NoEnd\"=hex(1):61,62\n"
+    "\"PORT\"=dword:00000001\n"
+    "\"Short\"=hex(4):61,62\n"
+    "\n[HKEY_LOCAL_MACHINE\\K\\Sub]\n"
+    "\n";
 
-const char g_szTavrix[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX";
-
-// Text in every variant of the form, and damaged text: every line that can
-// be read is read, the rest is counted (the random runs start from these too).
 const char g_szOwnForm[] =
     "\xEF\xBB\xBFREGEDIT4\r\n"
     "; a comment\r\n"
@@ -73,140 +83,6 @@ struct {
     {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000002\n\"Bin\"=hex:01,\\\n", 1},        // cut off
 };
 
-}  // namespace
-
-TEST(RegFile, WritesTheExportFormAndReadsItBack) {
-  CRegModel model;
-  REGKEY* pKey = model.CreateKey(g_szTavrix);
-  ASSERT_NE(pKey, nullptr);
-  const BYTE abPort[] = {1, 0, 0, 0};
-  CRegModel::SetValue(*pKey, "PORT", REG_DWORD, abPort, 4);
-  CRegModel::SetValue(*pKey, "Name", REG_SZ, reinterpret_cast<const BYTE*>("a\\b\"c"), 6);
-  const BYTE abBlob[] = {0x00, 0x7f, 0xff};
-  CRegModel::SetValue(*pKey, "Blob", REG_BINARY, abBlob, 3);
-  CRegModel::SetValue(*pKey, "", REG_MULTI_SZ, reinterpret_cast<const BYTE*>("x\0"), 3);
-  EXPECT_EQ(RegSerialize(model),
-            "REGEDIT4\n"
-            "\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n"
-            "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun]\n"
-            "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n"
-            "@=hex(7):78,00,00\n"
-            "\"Blob\"=hex:00,7f,ff\n"
-            "\"Name\"=\"a\\\\b\\\"c\"\n"
-            "\"PORT\"=dword:00000001\n"
-            "\n");
-  // Strings that the quoted form cannot carry are written as bytes.
-  pKey = model.CreateKey("HKLM\\K");
-  CRegModel::SetValue(*pKey, "NoEnd", REG_SZ, reinterpret_cast<const BYTE*>("ab"), 2);
-  CRegModel::SetValue(*pKey, "Inner", REG_SZ, reinterpret_cast<const BYTE*>("a\0b"), 4);
-  CRegModel::SetValue(*pKey, "Line", REG_SZ, reinterpret_cast<const BYTE*>("a\nb"), 4);
-  CRegModel::SetValue(*pKey, "Short", REG_DWORD, reinterpret_cast<const BYTE*>("ab"), 2);
-  std::string str = RegSerialize(model);
-  EXPECT_NE(str.find("\"NoEnd\"=hex(1):61,62\n"), std::string::npos) << str;
-  EXPECT_NE(str.find("\"Inner\"=hex(1):61,00,62,00\n"), std::string::npos) << str;
-  EXPECT_NE(str.find("\"Line\"=hex(1):61,0a,62,00\n"), std::string::npos) << str;
-  EXPECT_NE(str.find("\"Short\"=hex(4):61,62\n"), std::string::npos) << str;
-  CRegModel back;
-  EXPECT_TRUE(RegParse(str, back));
-  EXPECT_TRUE(back == model);
-}
-
-// Catches a variant of the text form that is not understood: a byte-order
-// mark, CR LF, spaces, continued lines, other types, deletions, names in any
-// case.
-TEST(RegFile, ReadsItsOwnFormRegeditsVariantsAndDeletions) {
-  CRegModel model;
-  REGPARSEINFO info;
-  EXPECT_TRUE(RegParse(g_szOwnForm, model, &info)) << info.iFirstBadLine;
-  EXPECT_EQ(Dword(model, "HKEY_LOCAL_MACHINE\\SOFTWARE\\QIRUN\\tavrix", "port"), 10u);
-  const REGVALUE* pBin = Value(model, g_szTavrix, "Bin");
-  ASSERT_NE(pBin, nullptr);
-  EXPECT_EQ(pBin->dwType, REG_BINARY);
-  EXPECT_EQ(pBin->data, (std::vector<BYTE>{1, 2, 3, 4}));
-  ASSERT_NE(Value(model, g_szTavrix, "Q"), nullptr);
-  EXPECT_EQ(Value(model, g_szTavrix, "Q")->dwType, REG_QWORD);
-  ASSERT_NE(Value(model, g_szTavrix, ""), nullptr);
-  EXPECT_EQ(Value(model, g_szTavrix, "")->data, Bytes(std::string_view("default\0", 8)));
-  EXPECT_EQ(Value(model, g_szTavrix, "Gone"), nullptr);
-  EXPECT_EQ(model.FindKey("HKEY_CURRENT_USER\\A"), nullptr);
-  EXPECT_EQ(model.FindKey("HKEY_CURRENT_USER\\A\\B"), nullptr);
-  // The spelling of the first mention stays; the root is written in full.
-  EXPECT_EQ(model.FindKey(g_szTavrix)->strPath, "HKEY_LOCAL_MACHINE\\Software\\Qirun\\TAVRIX");
-}
-
-// Catches a damaged line that costs the lines around it, or a bad line not
-// counted.
-TEST(RegFile, ReadsWhatCanBeReadFromDamagedText) {
-  for (auto& c : g_aDamaged) {
-    CRegModel model;
-    REGPARSEINFO info;
-    EXPECT_FALSE(RegParse(c.pszText, model, &info)) << c.pszText;
-    EXPECT_EQ(info.iBadLines, c.iBadLines) << c.pszText;
-    EXPECT_EQ(Dword(model, "HKEY_LOCAL_MACHINE\\K", "PORT"), 2u) << c.pszText;
-  }
-}
-
-TEST(RegFile, AbsurdInputIsBoundedNotFatal) {
-  // A name past the value-name limit, a very long byte list, NUL bytes.
-  std::string strText =
-      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"" + std::string(20000, 'n') + "\"=dword:00000001\n";
-  strText += "\"Big\"=hex:";
-  for (int i = 0; i < 300000; ++i) strText += i ? ",ab" : "ab";
-  strText += "\n";
-  strText += std::string("\"Nul\"=\"a\0b\"\n", 12);
-  strText += "[HKEY_LOCAL_MACHINE\\" + std::string(256, 'k') + "]\n";
-  CRegModel model;
-  REGPARSEINFO info;
-  EXPECT_FALSE(RegParse(strText, model, &info));
-  EXPECT_EQ(info.iBadLines, 2);  // the long name and the long key; a NUL inside a string is data
-  const REGVALUE* pBig = Value(model, "HKEY_LOCAL_MACHINE\\K", "Big");
-  ASSERT_NE(pBig, nullptr);
-  EXPECT_EQ(pBig->data.size(), 300000u);
-  const REGVALUE* pNul = Value(model, "HKEY_LOCAL_MACHINE\\K", "Nul");
-  ASSERT_NE(pNul, nullptr);
-  EXPECT_EQ(pNul->data, Bytes(std::string_view("a\0b\0", 4)));
-
-  // Text beyond the size limit is left unread, and flagged.
-  std::string strHuge = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000002\n";
-  strHuge += "; " + std::string(REG_MAX_FILE, 'x') + "\n\"Late\"=dword:00000001\n";
-  CRegModel modelHuge;
-  EXPECT_FALSE(RegParse(strHuge, modelHuge, &info));
-  EXPECT_TRUE(info.bTruncated);
-  EXPECT_EQ(Dword(modelHuge, "HKEY_LOCAL_MACHINE\\K", "PORT"), 2u);
-  EXPECT_EQ(Value(modelHuge, "HKEY_LOCAL_MACHINE\\K", "Late"), nullptr);
-}
-
-// Random text, replayed through the fuzz target: the stores of the tests
-// above and random stores, written and then damaged by random edits (bytes
-// changed, pieces of the format inserted, spans cut out, lines repeated, the
-// end cut off).
-namespace {
-
-std::string RandomName(std::mt19937& rng) {
-  static const char s_szChars[] = "abcXYZ019 \\\"]@=-;.\x7e\xe9";
-  std::string str;
-  for (int i = int(rng() % 6); i >= 0; --i) str += s_szChars[rng() % (sizeof(s_szChars) - 1)];
-  return str;
-}
-
-std::string RandomStore(std::mt19937& rng) {
-  static const DWORD s_adwTypes[] = {REG_SZ, REG_SZ, REG_DWORD, REG_DWORD, REG_BINARY, REG_MULTI_SZ, 0x1234};
-  CRegModel model;
-  for (int iKey = int(rng() % 4); iKey >= 0; --iKey) {
-    std::string strPath = rng() % 2 ? "HKCU" : "hklm";
-    for (int i = int(rng() % 3); i >= 0; --i) strPath += "\\" + RandomName(rng);
-    REGKEY* pKey = model.CreateKey(strPath);
-    for (int iValue = int(rng() % 5); pKey && iValue > 0; --iValue) {
-      DWORD dwType = s_adwTypes[rng() % 7];
-      std::string strData = dwType == REG_DWORD && rng() % 4 ? std::string(4, char(rng())) : RandomName(rng);
-      if (dwType == REG_SZ && rng() % 4) strData += '\0';
-      CRegModel::SetValue(*pKey, rng() % 5 ? RandomName(rng) : "", dwType,
-                          reinterpret_cast<const BYTE*>(strData.data()), strData.size());
-    }
-  }
-  return RegSerialize(model);
-}
-
 void Damage(std::mt19937& rng, std::string& str) {
   static const std::string_view s_asvPieces[] = {
       "\n",     "\r\n",   "[",         "]",    "\\",      "[-",       "\"",   "\\\"", "=",
@@ -228,17 +104,96 @@ void Damage(std::mt19937& rng, std::string& str) {
 
 }  // namespace
 
+// Catches a value written in a form that does not read back, or a key's
+// parents left out.
+TEST(RegFile, WritesTheExportFormAndReadsItBack) {
+  CRegModel model;
+  REGKEY* pKey = model.CreateKey("hklm\\K\\Sub");
+  ASSERT_NE(pKey, nullptr);
+  pKey = model.FindKey(g_szK);
+  auto Set = [&](const char* pszName, DWORD dwType, std::string_view sv) {
+    CRegModel::SetValue(*pKey, pszName, dwType, reinterpret_cast<const BYTE*>(sv.data()), sv.size());
+  };
+  Set("PORT", REG_DWORD, "\1\0\0\0"s);
+  Set("Name", REG_SZ, "a\\b\"c\0"s);
+  Set("Blob", REG_BINARY, "\x00\x7f\xff"s);
+  Set("", REG_MULTI_SZ, "x\0\0"s);
+  Set("NoEnd", REG_SZ, "ab");
+  Set("Inner", REG_SZ, "a\0b\0"s);
+  Set("Line", REG_SZ, "a\nb\0"s);
+  Set("Short", REG_DWORD, "ab");
+  EXPECT_EQ(RegSerialize(model), g_szWritten);
+  CRegModel back;
+  EXPECT_TRUE(RegParse(g_szWritten, back));
+  EXPECT_TRUE(back == model);
+}
+
+// Catches a variant of the text form that is not understood: a byte-order
+// mark, CR LF, spaces, continued lines, other types, deletions, names in any
+// case, the spelling of a key's first mention.
+TEST(RegFile, ReadsItsOwnFormRegeditsVariantsAndDeletions) {
+  CRegModel model;
+  REGPARSEINFO info;
+  EXPECT_TRUE(RegParse(g_szOwnForm, model, &info)) << info.iFirstBadLine;
+  const char* pszKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\QIRUN\\tavrix";
+  EXPECT_EQ(Show(model, pszKey, "port"), "4:\x0a\0\0\0"s);
+  EXPECT_EQ(Show(model, pszKey, "Bin"), "3:\1\2\3\4");
+  EXPECT_EQ(Show(model, pszKey, "Q"), "11:\1\0\0\0\0\0\0\0"s);
+  EXPECT_EQ(Show(model, pszKey, ""), "1:default\0"s);
+  EXPECT_EQ(Show(model, pszKey, "Gone"), "none");
+  EXPECT_EQ(model.FindKey("HKEY_CURRENT_USER\\A"), nullptr);
+  EXPECT_EQ(model.FindKey("HKEY_CURRENT_USER\\A\\B"), nullptr);
+  EXPECT_EQ(model.FindKey(pszKey)->strPath, "HKEY_LOCAL_MACHINE\\Software\\Qirun\\TAVRIX");
+}
+
+// Catches a damaged line that costs the lines around it, or a bad line not
+// counted.
+TEST(RegFile, ReadsWhatCanBeReadFromDamagedText) {
+  for (auto& c : g_aDamaged) {
+    CRegModel model;
+    REGPARSEINFO info;
+    EXPECT_FALSE(RegParse(c.pszText, model, &info)) << c.pszText;
+    EXPECT_EQ(info.iBadLines, c.iBadLines) << c.pszText;
+    EXPECT_EQ(Show(model, g_szK, "PORT"), g_strPort2) << c.pszText;
+  }
+}
+
+// Catches unbounded names, a long value cut, a NUL taken for an end, and text
+// past the size limit read.
+TEST(RegFile, AbsurdInputIsBoundedNotFatal) {
+  std::string strText =
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"" + std::string(20000, 'n') + "\"=dword:00000001\n";
+  strText += "\"Big\"=hex:ab";
+  for (int i = 1; i < 300000; ++i) strText += ",ab";
+  strText += "\n\"Nul\"=\"a\0b\"\n"s + "[HKEY_LOCAL_MACHINE\\" + std::string(256, 'k') + "]\n";
+  CRegModel model;
+  REGPARSEINFO info;
+  EXPECT_FALSE(RegParse(strText, model, &info));
+  EXPECT_EQ(info.iBadLines, 2);  // the long name and the long key
+  EXPECT_EQ(Show(model, g_szK, "Big").size(), 300002u);
+  EXPECT_EQ(Show(model, g_szK, "Nul"), "1:a\0b\0"s);
+
+  std::string strHuge = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"PORT\"=dword:00000002\n";
+  strHuge += "; " + std::string(REG_MAX_FILE, 'x') + "\n\"Late\"=dword:00000001\n";
+  CRegModel modelHuge;
+  EXPECT_FALSE(RegParse(strHuge, modelHuge, &info));
+  EXPECT_TRUE(info.bTruncated);
+  EXPECT_EQ(Show(modelHuge, g_szK, "PORT"), g_strPort2);
+  EXPECT_EQ(Show(modelHuge, g_szK, "Late"), "none");
+}
+
 // Catches text that crashes the reader or reads to a broken store, and a
-// written form that does not read back to the same store and text.
+// written form that does not read back to the same store and text. The
+// seeds are read as they are, then with random edits (bytes changed, pieces
+// of the form inserted, spans cut out, lines repeated, the end cut off).
 TEST(RegFile, RandomlyDamagedTextReadsSafelyAndWritesStably) {
-  std::vector<std::string> vSeeds = {g_szOwnForm};
+  std::vector<std::string> vSeeds = {g_szWritten, g_szOwnForm};
   for (auto& c : g_aDamaged) vSeeds.push_back(c.pszText);
   std::mt19937 rng(20261206);
   int iWithValues = 0, iClean = 0;
-  for (int iRun = 0; iRun < 4000; ++iRun) {
-    // The seeds as they are first, then damaged; random stores in between.
-    std::string strText = iRun % 4 ? RandomStore(rng) : vSeeds[size_t(iRun / 4) % vSeeds.size()];
-    if (iRun >= int(vSeeds.size()) * 4) Damage(rng, strText);
+  for (size_t iRun = 0; iRun < 10000; ++iRun) {
+    std::string strText = vSeeds[iRun % vSeeds.size()];
+    if (iRun >= vSeeds.size()) Damage(rng, strText);
     // The fuzz target aborts on a failed check.
     ASSERT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(strText.data()), strText.size()), 0);
     CRegModel model;
@@ -247,7 +202,7 @@ TEST(RegFile, RandomlyDamagedTextReadsSafelyAndWritesStably) {
                                [](const auto& kv) { return !kv.second.values.empty(); });
   }
   // The runs reach past the first checks: most keep values, some stay clean.
-  EXPECT_GT(iWithValues, 2000);
-  EXPECT_GT(iClean, 100);
-  EXPECT_LT(iClean, 3900);
+  EXPECT_GT(iWithValues, 4000);
+  EXPECT_GT(iClean, 250);
+  EXPECT_LT(iClean, 9900);
 }

@@ -85,11 +85,6 @@ class Registry : public ::testing::Test {
 
   std::string Dir() const { return m_strConfig + "/tavrix"; }
   std::string File() const { return Dir() + "/registry.reg"; }
-  void PutFile(const std::string& strText) {
-    mkdir(Dir().c_str(), 0700);
-    WriteAll(File(), strText);
-    chmod(File().c_str(), 0600);
-  }
   // The value of a REG_DWORD, or its read's result when it cannot be read.
   static DWORD Read(const char* pszSubKey, const char* pszValue) {
     DWORD dw = 0;
@@ -236,34 +231,6 @@ TEST_F(Registry, AFailedRewriteLeavesTheOldFileWhole) {
   EXPECT_EQ(Read(g_szKey, "PORT"), 1u);
 }
 
-// Catches a link replaced by a plain file, the temporary files of writers
-// that died left beside its target, and a damaged copy that is a link to the
-// new text.
-TEST_F(Registry, ALinkedFileIsWrittenThroughItsLinks) {
-  // registry.reg -> ../link2 -> <elsewhere>/dot/tavrix.reg, relative and absolute.
-  std::string strDot = testenv::MakeDir("dotfiles") + "/dot";
-  ASSERT_EQ(mkdir(strDot.c_str(), 0755), 0);
-  std::string strTarget = strDot + "/tavrix.reg";
-  WriteAll(strTarget, "REGEDIT4\nnonsense\n");
-  ASSERT_EQ(mkdir(Dir().c_str(), 0700), 0);
-  ASSERT_EQ(symlink(strTarget.c_str(), (m_strConfig + "/link2").c_str()), 0);
-  ASSERT_EQ(symlink("../link2", File().c_str()), 0);
-  WriteAll(strDot + "/tavrix.reg.new-Xy12Z9", "left by a writer that died");
-
-  EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "PORT", 4), 0);
-  EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "CHANNEL", 7), 0);
-  struct stat st;
-  ASSERT_EQ(lstat(File().c_str(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_EQ(Read(g_szKey, "PORT"), 4u);
-  EXPECT_EQ(Read(g_szKey, "CHANNEL"), 7u);
-  EXPECT_EQ(ListDir(strDot), CNames{"tavrix.reg"});
-  EXPECT_EQ(ListDir(Dir()), (CNames{"registry.reg", "registry.reg.damaged"}));
-  ASSERT_EQ(lstat((Dir() + "/registry.reg.damaged").c_str(), &st), 0);
-  EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(ReadAll(Dir() + "/registry.reg.damaged"), "REGEDIT4\nnonsense\n");
-}
-
 // Catches a store that cannot be used hanging, crashing or changing anything,
 // and a failure that does not say which file and why.
 TEST_F(Registry, AStoreThatCannotBeUsedLeavesAllAsItWasAndSaysWhereAndWhy) {
@@ -318,24 +285,38 @@ TEST_F(Registry, AStoreThatCannotBeUsedLeavesAllAsItWasAndSaysWhereAndWhy) {
 }
 
 // Catches a damaged file lost at its first rewrite, a copy made when none is
-// needed, and an earlier copy overwritten.
-TEST_F(Registry, DamagedFileIsReadAndKeptBeforeItsFirstRewrite) {
+// needed or that is a link to the new text, an earlier copy overwritten, a
+// link replaced by a plain file, and the temporary files of writers that
+// died left beside its target.
+TEST_F(Registry, ALinkedDamagedFileIsWrittenThroughItsLinksAndKept) {
+  // registry.reg -> ../link2 -> <elsewhere>/dot/tavrix.reg, relative and absolute.
+  std::string strDot = testenv::MakeDir("dotfiles") + "/dot";
+  ASSERT_EQ(mkdir(strDot.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(Dir().c_str(), 0700), 0);
+  ASSERT_EQ(symlink((strDot + "/tavrix.reg").c_str(), (m_strConfig + "/link2").c_str()), 0);
+  ASSERT_EQ(symlink("../link2", File().c_str()), 0);
+  WriteAll(strDot + "/tavrix.reg.new-Xy12Z9", "left by a writer that died");
   std::string strDamaged =
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\r\n\"PORT\"=dword:00000002\r\ngarbage \x01\r\n";
-  PutFile(strDamaged);
+  WriteAll(File(), strDamaged);
   EXPECT_EQ(RegWriteValue(HKLM, "SOFTWARE\\None", "PORT", nullptr, 0, 0), 0);  // no change: left as it is
   EXPECT_EQ(ReadAll(File()), strDamaged);
   EXPECT_EQ(ListDir(Dir()), CNames{"registry.reg"});
 
   EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "CHANNEL", 9), 0);
+  struct stat st;
+  ASSERT_EQ(lstat(File().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ListDir(strDot), CNames{"tavrix.reg"});
+  ASSERT_EQ(lstat((Dir() + "/registry.reg.damaged").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(ReadAll(Dir() + "/registry.reg.damaged"), strDamaged);
-  EXPECT_EQ(Mode(Dir() + "/registry.reg.damaged"), 0600u);
   EXPECT_EQ(Read(g_szKey, "PORT"), 2u);
   EXPECT_EQ(Read(g_szKey, "CHANNEL"), 9u);
 
   EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "CHANNEL", 10), 0);  // clean now: no copy
   EXPECT_EQ(ListDir(Dir()), (CNames{"registry.reg", "registry.reg.damaged"}));
-  PutFile("REGEDIT4\nnonsense\n");
+  WriteAll(File(), "REGEDIT4\nnonsense\n");
   EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "CHANNEL", 11), 0);
   EXPECT_EQ(ReadAll(Dir() + "/registry.reg.damaged"), strDamaged);
   EXPECT_EQ(ReadAll(Dir() + "/registry.reg.damaged.1"), "REGEDIT4\nnonsense\n");

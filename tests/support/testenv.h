@@ -17,13 +17,13 @@ std::string MakeDir(const std::string& strPrefix);
 // main; tests that change these variables may call it again to restore them.
 void Isolate();
 
-// Waits until fnDone() is true or iMillis pass, sleeping on short intervals
-// in between; returns the last result of fnDone(). For conditions that are
-// produced by another process or thread and cannot be waited on directly.
-template <class F>
-bool WaitFor(F fnDone, int iMillis);
-bool WaitStep(int iElapsedMillis, int iMillis);
+// One step of WaitFor: false once iMillis have passed since step 0, else
+// sleeps a short interval and returns true.
+bool WaitStep(int iStep, int iMillis);
 
+// Waits until fnDone() is true or iMillis pass; returns the last result of
+// fnDone(). For conditions that are produced by another process or thread
+// and cannot be waited on directly.
 template <class F>
 bool WaitFor(F fnDone, int iMillis) {
   for (int i = 0;; ++i) {
