@@ -1,5 +1,5 @@
 // The registry functions over the settings file: result codes, the caller's
-// variable left alone on failure, the file's place and modes, atomic
+// variables left alone on failure, the file's place and modes, atomic
 // replacement, links written through, damaged files kept. (What is read from
 // which text is regfile_test's.)
 #include <gtest/gtest.h>
@@ -7,25 +7,26 @@
 #include <linux/capability.h>
 #include <sys/syscall.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <signal.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 
 #include "../support/testenv.h"
 #include "platform/registry.h"
+
+using namespace std::string_literals;
 
 namespace {
 
 const char g_szKey[] = "SOFTWARE\\Qirun\\TAVRIX";
 const HKEY HKLM = HKEY_LOCAL_MACHINE;
-using CNames = std::vector<std::string>;
+using CNames = std::set<std::string>;
 
 std::string ReadAll(const std::string& strPath) {
   std::ifstream in(strPath, std::ios::binary);
@@ -39,9 +40,7 @@ void WriteAll(const std::string& strPath, const std::string& strText) {
 CNames ListDir(const std::string& strDir) {
   CNames names;
   std::error_code ec;
-  for (const auto& ent : std::filesystem::directory_iterator(strDir, ec))
-    names.push_back(ent.path().filename());
-  std::sort(names.begin(), names.end());
+  for (const auto& ent : std::filesystem::directory_iterator(strDir, ec)) names.insert(ent.path().filename());
   return names;
 }
 
@@ -59,15 +58,14 @@ bool CheckPermissionsAsForAUser() {
   return syscall(SYS_capset, &hdr, aData) == 0;
 }
 
-// Runs fn in a child process and gives its exit status (the low 8 bits of
-// fn's result), or -1 when the child did not exit normally.
+// Runs fn in a child process: the low 8 bits of its result, or -1 when the
+// child did not exit normally.
 template <class F>
 int InChild(F fn, bool bAsUser = false) {
   pid_t pid = fork();
   if (pid == 0) _exit(bAsUser && !CheckPermissionsAsForAUser() ? 250 : fn() & 0xff);
   int iStatus = 0;
-  if (pid < 0 || waitpid(pid, &iStatus, 0) != pid || !WIFEXITED(iStatus)) return -1;
-  return WEXITSTATUS(iStatus);
+  return pid > 0 && waitpid(pid, &iStatus, 0) == pid && WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
 }
 
 // A read's failure, told apart from any value that Read gives.
@@ -82,90 +80,74 @@ class Registry : public ::testing::Test {
     setenv("XDG_CONFIG_HOME", m_strConfig.c_str(), 1);
   }
   void TearDown() override { testenv::Isolate(); }
-
   std::string Dir() const { return m_strConfig + "/tavrix"; }
   std::string File() const { return Dir() + "/registry.reg"; }
-  // The value of a REG_DWORD, or its read's result when it cannot be read.
+  // The value of a REG_DWORD, or Failed(its read's result).
   static DWORD Read(const char* pszSubKey, const char* pszValue) {
     DWORD dw = 0;
     int iResult = RegReadDword(HKLM, pszSubKey, pszValue, &dw);
     return iResult == 0 ? dw : Failed(iResult);
   }
-
   std::string m_strConfig;
 };
 
 }  // namespace
 
 // Catches a value read back other than written (bytes, type, key), a result
-// or size unlike RegQueryValueExA's, a failed read that writes the caller's
-// variables, a key doubled by a leading backslash, a name that would break
-// the file's lines, a deletion that fails for a missing key or creates the
-// store, and a file rewritten although nothing changed.
-TEST_F(Registry, ValuesReadBackAsWrittenWithTheQuerysResults) {
-  DWORD dw = 77, cb = 3, dwType = 0;
-  EXPECT_EQ(RegReadDword(HKLM, g_szKey, "PORT", &dw), ERROR_FILE_NOT_FOUND);
+// unlike the registry's, a failed read that writes the caller's variable, a
+// key doubled by a leading backslash, a name that would break the file's
+// lines, a deletion that fails for a missing key or creates the store, and a
+// file rewritten although nothing changed.
+TEST_F(Registry, ValuesReadBackAsWrittenWithTheRegistrysResults) {
+  EXPECT_EQ(Read(g_szKey, "PORT"), Failed(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(RegWriteValue(HKLM, g_szKey, "PORT", nullptr, 0, 0), 0);
   EXPECT_EQ(Mode(Dir()), 0u);  // neither creates anything
   struct {
     const char* pszKey;
     const char* pszName;
     std::string strData;
-    DWORD dwType;  // REG_NONE: a deletion
-    int iResult;
-  } aWrites[] = {
-      {g_szKey, "CHANNEL", std::string("\5\0\0\0", 4), REG_DWORD, 0},
-      {g_szKey, "PORT", std::string("\1\0\0\0", 4), REG_DWORD, 0},
-      {"SOFTWARE\\Qirun", "Short", std::string("ab", 3), REG_SZ, 0},       // a parent of an existing key
-      {"\\SOFTWARE\\Qirun", "Long", std::string("abcdef", 7), REG_SZ, 0},  // the same key
-      {g_szKey, "Bin", "abcd", REG_BINARY, 0},
-      {g_szKey, nullptr, std::string("a\\b\"c\n\0d", 9), REG_MULTI_SZ, 0},  // the default value
-      {"\\\\Twice", "V", "", REG_SZ, ERROR_BAD_PATHNAME},
-      {"\\", "V", "", REG_SZ, ERROR_BAD_PATHNAME},
-      {g_szKey, "A\nB", "", REG_SZ, ERROR_INVALID_PARAMETER},
-      {"SOFTWARE\\A\rB", "V", "", REG_SZ, ERROR_BAD_PATHNAME},
-      {"SOFTWARE\\Missing", "PORT", "", REG_NONE, 0},
-      {"\\bad\\\\path", "PORT", "", REG_NONE, 0},
-      {g_szKey, "None", "", REG_NONE, ERROR_FILE_NOT_FOUND},
+    DWORD dwType;        // REG_NONE: a deletion
+    int iWrite, iDword;  // the write's result, and RegReadDword's after it
+  } aCases[] = {
+      {g_szKey, "CHANNEL", "\5\0\0\0"s, REG_DWORD, 0, 0},
+      {nullptr, "Top", "\7\0\0\0"s, REG_DWORD, 0, 0},
+      {"SOFTWARE\\Qirun", "Short", "ab\0"s, REG_SZ, 0, -1},                    // a parent of an existing key
+      {"\\SOFTWARE\\Qirun", "Long", "abcdef\0"s, REG_SZ, 0, ERROR_MORE_DATA},  // the same key
+      {g_szKey, "Bin", "abcd", REG_BINARY, 0, -1},
+      {g_szKey, nullptr, "a\\b\"c\n\0d"s, REG_MULTI_SZ, 0, ERROR_MORE_DATA},  // the default value
+      {"\\\\Twice", "V", "", REG_SZ, ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
+      {"\\", "V", "", REG_SZ, ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
+      {g_szKey, "A\nB", "", REG_SZ, ERROR_INVALID_PARAMETER, ERROR_FILE_NOT_FOUND},
+      {"SOFTWARE\\A\rB", "V", "", REG_SZ, ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
+      {"SOFTWARE\\Missing", "PORT", "", REG_NONE, 0, ERROR_FILE_NOT_FOUND},
+      {"\\bad\\\\path", "PORT", "", REG_NONE, 0, ERROR_BAD_PATHNAME},
+      {g_szKey, "None", "", REG_NONE, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND},
   };
-  for (auto& c : aWrites) {
+  for (auto& c : aCases) {
     const char* pData = c.dwType == REG_NONE ? nullptr : c.strData.data();
-    EXPECT_EQ(RegWriteValue(HKLM, c.pszKey, c.pszName, pData, DWORD(c.strData.size()), c.dwType), c.iResult)
-        << c.pszKey;
+    EXPECT_EQ(RegWriteValue(HKLM, c.pszKey, c.pszName, pData, DWORD(c.strData.size()), c.dwType), c.iWrite)
+        << c.pszName;
   }
-  for (auto& c : aWrites) {
+  for (auto& c : aCases) {
+    SCOPED_TRACE(c.pszName ? c.pszName : "(default)");
+    const char* pszKey = c.pszKey && c.pszKey[0] == '\\' && c.iWrite == 0 ? c.pszKey + 1 : c.pszKey;
+    DWORD dw = 77, cb = 16, dwType = 0;
+    EXPECT_EQ(RegReadDword(HKLM, pszKey, c.pszName, &dw), c.iDword);
+    EXPECT_EQ(RegReadDword(HKLM, pszKey, c.pszName, nullptr), c.iDword);
+    EXPECT_TRUE(c.iDword == 0 || dw == 77) << dw;
     char ab[16] = {};
-    cb = sizeof(ab);
-    if (c.iResult != 0 || c.dwType == REG_NONE) continue;
-    EXPECT_EQ(RegReadValue(HKLM, c.pszKey + (c.pszKey[0] == '\\'), c.pszName, ab, &cb, &dwType), 0);
+    if (c.iWrite != 0 || c.dwType == REG_NONE) continue;
+    EXPECT_EQ(RegReadValue(HKLM, pszKey, c.pszName, ab, &cb, &dwType), 0);
     EXPECT_EQ(std::string(ab, cb), c.strData);
     EXPECT_EQ(dwType, c.dwType);
   }
+  EXPECT_EQ(RegReadDword(HKEY_CURRENT_USER, g_szKey, "CHANNEL", nullptr),
+            ERROR_FILE_NOT_FOUND);  // a store each
+  EXPECT_EQ(RegReadDword(reinterpret_cast<HKEY>(uintptr_t(0x1234)), g_szKey, "CHANNEL", nullptr),
+            ERROR_INVALID_HANDLE);
   EXPECT_EQ(ReadAll(File()).find("\\\\"), std::string::npos);
-
-  struct {
-    HKEY hRoot;
-    const char* pszKey;
-    const char* pszValue;
-    int iResult;
-  } aReads[] = {
-      {HKLM, g_szKey, "None", ERROR_FILE_NOT_FOUND},
-      {HKLM, "SOFTWARE\\Other", "CHANNEL", ERROR_FILE_NOT_FOUND},
-      {HKLM, nullptr, "CHANNEL", ERROR_FILE_NOT_FOUND},
-      {HKEY_CURRENT_USER, g_szKey, "CHANNEL", ERROR_FILE_NOT_FOUND},  // each root a store of its own
-      {reinterpret_cast<HKEY>(uintptr_t(0x1234)), g_szKey, "CHANNEL", ERROR_INVALID_HANDLE},
-      {HKLM, "SOFTWARE\\Qirun", "Short", -1},  // a REG_SZ that fits
-      {HKLM, "SOFTWARE\\Qirun", "Long", ERROR_MORE_DATA},
-      {HKLM, g_szKey, "Bin", -1},
-  };
-  for (auto& c : aReads) {
-    EXPECT_EQ(RegReadDword(c.hRoot, c.pszKey, c.pszValue, &dw), c.iResult) << c.pszValue;
-    EXPECT_EQ(RegReadDword(c.hRoot, c.pszKey, c.pszValue, nullptr), c.iResult) << c.pszValue;
-  }
-  EXPECT_EQ(dw, 77u);
-  EXPECT_EQ(Read(g_szKey, "CHANNEL"), 5u);
   char sz[16] = "untouched";
-  cb = 3;
+  DWORD cb = 3;
   EXPECT_EQ(RegReadValue(HKLM, "SOFTWARE\\Qirun", "Long", sz, &cb, nullptr), ERROR_MORE_DATA);
   EXPECT_EQ(cb, 7u);
   EXPECT_STREQ(sz, "untouched");
@@ -174,11 +156,11 @@ TEST_F(Registry, ValuesReadBackAsWrittenWithTheQuerysResults) {
   // The same value again leaves the file alone; a deletion ignores case.
   struct stat stBefore, stAfter;
   ASSERT_EQ(stat(File().c_str(), &stBefore), 0);
-  EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "PORT", 1), 0);
+  EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "CHANNEL", 5), 0);
   ASSERT_EQ(stat(File().c_str(), &stAfter), 0);
   EXPECT_EQ(stAfter.st_ino, stBefore.st_ino);
-  EXPECT_EQ(RegWriteValue(HKLM, g_szKey, "port", nullptr, 0, 0), 0);
-  EXPECT_EQ(Read(g_szKey, "PORT"), Failed(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(RegWriteValue(HKLM, g_szKey, "channel", nullptr, 0, 0), 0);
+  EXPECT_EQ(Read(g_szKey, "CHANNEL"), Failed(ERROR_FILE_NOT_FOUND));
 }
 
 // Catches settings that others can read, a store outside the user's
