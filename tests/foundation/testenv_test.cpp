@@ -1,4 +1,4 @@
-// The test bed itself: every test process is kept away from the user's files.
+// Catches a test bed that leaves a path pointing into the user's own files.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,11 +7,10 @@
 #include "../support/testenv.h"
 
 TEST(TestEnv, PathsPointIntoThePrivateFolder) {
-  const std::string& strRoot = testenv::Root();
   for (const char* pszVar : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "HOME", "TAVRIX_COM1",
                              "TAVRIX_COM2", "TAVRIX_COM3", "TAVRIX_COM4"}) {
     const char* pszValue = getenv(pszVar);
     ASSERT_NE(pszValue, nullptr) << pszVar;
-    EXPECT_EQ(std::string(pszValue).rfind(strRoot, 0), 0u) << pszVar << "=" << pszValue;
+    EXPECT_EQ(std::string(pszValue).rfind(testenv::Root(), 0), 0u) << pszVar << "=" << pszValue;
   }
 }

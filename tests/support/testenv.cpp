@@ -2,13 +2,13 @@
 // path that the program would otherwise take from the user's account.
 #include "testenv.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
-#include <time.h>
-
+#include <thread>
 #include <utility>
 
 namespace testenv {
@@ -57,15 +57,12 @@ void Isolate() {
 }
 
 bool WaitStep(int iStep, int iMillis) {
-  static thread_local timespec tsStart;
-  timespec tsNow;
-  clock_gettime(CLOCK_MONOTONIC, &tsNow);
-  if (iStep == 0) tsStart = tsNow;
-  long lElapsed = (tsNow.tv_sec - tsStart.tv_sec) * 1000 + (tsNow.tv_nsec - tsStart.tv_nsec) / 1000000;
-  if (lElapsed >= iMillis) return false;
+  static thread_local std::chrono::steady_clock::time_point tpStart;
+  auto tpNow = std::chrono::steady_clock::now();
+  if (iStep == 0) tpStart = tpNow;
+  if (tpNow - tpStart >= std::chrono::milliseconds(iMillis)) return false;
   // Short steps: the condition is usually met within a few milliseconds.
-  timespec tsNap = {0, (iStep < 20 ? 1 : 5) * 1000000L};
-  nanosleep(&tsNap, nullptr);
+  std::this_thread::sleep_for(std::chrono::milliseconds(iStep < 20 ? 1 : 5));
   return true;
 }
 

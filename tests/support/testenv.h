@@ -12,18 +12,16 @@ const std::string& Root();
 // A fresh, empty sub-folder of Root() with the given name prefix.
 std::string MakeDir(const std::string& strPrefix);
 
-// Points XDG_CONFIG_HOME, XDG_STATE_HOME, XDG_RUNTIME_DIR at sub-folders of
+// Points XDG_CONFIG_HOME, XDG_STATE_HOME, XDG_RUNTIME_DIR and HOME into
 // Root() and TAVRIX_COM1..4 at paths that do not exist. Called by the test
-// main; tests that change these variables may call it again to restore them.
+// main; tests that change these variables call it again to restore them.
 void Isolate();
-
-// One step of WaitFor: false once iMillis have passed since step 0, else
-// sleeps a short interval and returns true.
-bool WaitStep(int iStep, int iMillis);
 
 // Waits until fnDone() is true or iMillis pass; returns the last result of
 // fnDone(). For conditions that are produced by another process or thread
-// and cannot be waited on directly.
+// and cannot be waited on directly. WaitStep is one step: false once iMillis
+// have passed since step 0, else it sleeps a short while.
+bool WaitStep(int iStep, int iMillis);
 template <class F>
 bool WaitFor(F fnDone, int iMillis) {
   for (int i = 0;; ++i) {
