@@ -49,21 +49,17 @@ mode_t Mode(const std::string& strPath) {
   return stat(strPath.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
-// Drops the capabilities that let root pass over file permissions.
-bool CheckPermissionsAsForAUser() {
-  __user_cap_header_struct hdr = {_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct aData[2] = {};
-  if (syscall(SYS_capget, &hdr, aData) != 0) return false;
-  aData[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
-  return syscall(SYS_capset, &hdr, aData) == 0;
-}
-
-// Runs fn in a child process: the low 8 bits of its result, or -1 when the
-// child did not exit normally.
+// Runs fn in a child process without any capabilities (so that file
+// permissions are checked as for a user, also under root): the low 8 bits of
+// its result, or -1 when the child did not exit normally.
 template <class F>
-int InChild(F fn, bool bAsUser = false) {
+int InChild(F fn) {
   pid_t pid = fork();
-  if (pid == 0) _exit(bAsUser && !CheckPermissionsAsForAUser() ? 250 : fn() & 0xff);
+  if (pid == 0) {
+    __user_cap_header_struct hdr = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct aNone[2] = {};
+    _exit(syscall(SYS_capset, &hdr, aNone) != 0 ? 250 : fn() & 0xff);
+  }
   int iStatus = 0;
   return pid > 0 && waitpid(pid, &iStatus, 0) == pid && WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
 }
@@ -234,15 +230,13 @@ TEST_F(Registry, AStoreThatCannotBeUsedLeavesAllAsItWasAndSaysWhereAndWhy) {
     ASSERT_EQ(iMade, 0);
     CNames vBefore = ListDir(Dir());
     std::string strWhere = *c.pszWhere ? strElsewhere + c.pszWhere : File();
-    int iChild = InChild(
-        [&] {
-          if (RegWriteDword(HKLM, g_szKey, "PORT", 1) != c.iWrite) return 1;
-          char sz[512];
-          if (!RegLastWriteFailure(sz, sizeof(sz))) return 2;
-          std::string str = sz;
-          return str.find(strWhere + ": ") == 0 && str.find(c.pszWhy) != std::string::npos ? 0 : 3;
-        },
-        true);
+    int iChild = InChild([&] {
+      if (RegWriteDword(HKLM, g_szKey, "PORT", 1) != c.iWrite) return 1;
+      char sz[512];
+      if (!RegLastWriteFailure(sz, sizeof(sz))) return 2;
+      std::string str = sz;
+      return str.find(strWhere + ": ") == 0 && str.find(c.pszWhy) != std::string::npos ? 0 : 3;
+    });
     EXPECT_EQ(iChild, 0) << strWhere << ": ..." << c.pszWhy;
     EXPECT_EQ(RegReadDword(HKLM, g_szKey, "PORT", nullptr), c.iRead);
     EXPECT_EQ(RegWriteValue(HKLM, nullptr, "PORT", nullptr, 0, 0), c.iRead);
