@@ -1,5 +1,4 @@
-// The beep: which sound each kind asks for, silence below kind 1, the screen's
-// bell hook, and the default bell only on a terminal.
+// The beep: the sound each kind asks for, the screen's bell hook, the bell only on a terminal.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>

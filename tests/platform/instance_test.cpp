@@ -1,5 +1,4 @@
-// The single instance: a second process is refused while the first holds the
-// claim and admitted once it is gone; the lock file's place, mode and safety.
+// The single instance: one process at a time; the lock file's place, mode and safety.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -32,8 +31,7 @@ bool ChildClaims(const std::string& strName) {
 
 }  // namespace
 
-// Catches a claim that outlives its holder, one that does not exclude another
-// process, and a lock file others can open.
+// Catches a claim that outlives its holder or lets a second process in, and a lock others can open.
 TEST(Instance, SecondProcessIsRefusedUntilTheFirstEnds) {
   std::string strName = UniqueName("pair");
   EXPECT_TRUE(ChildClaims(strName));
@@ -45,8 +43,7 @@ TEST(Instance, SecondProcessIsRefusedUntilTheFirstEnds) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-// Catches a lock that follows a planted link, no lock without a runtime
-// folder, and a program stopped because no lock is possible.
+// Catches a lock that follows a planted link, none without a runtime folder, a stop without a lock.
 TEST(Instance, WithoutAUsableRuntimeFolderAPerUserFileInTmpIsUsed) {
   std::string strName = UniqueName("link");
   std::string strTarget = testenv::MakeDir("elsewhere") + "/target";

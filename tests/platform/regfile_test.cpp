@@ -1,6 +1,4 @@
-// The settings file's reader and writer without any file: the text form, the
-// reading of damaged text, and a randomised check that any text reads without
-// harm and that what is written reads back to the same text.
+// The settings file's text form, read and written without any file; the fuzz target replayed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -101,8 +99,7 @@ void Damage(std::mt19937& rng, std::string& str) {
 
 }  // namespace
 
-// Catches a value written in a form that does not read back, or a key's
-// parents left out.
+// Catches a value written in a form that does not read back, or a key's parents left out.
 TEST(RegFile, WritesTheExportFormAndReadsItBack) {
   CRegModel model;
   REGKEY* pKey = model.CreateKey("hklm\\K\\Sub");
@@ -125,9 +122,7 @@ TEST(RegFile, WritesTheExportFormAndReadsItBack) {
   EXPECT_TRUE(back == model);
 }
 
-// Catches a variant of the text form that is not understood: a byte-order
-// mark, CR LF, spaces, continued lines, other types, deletions, names in any
-// case, the spelling of a key's first mention.
+// Catches a variant of the form not understood (BOM, CR LF, spaces, continued lines, types, case).
 TEST(RegFile, ReadsItsOwnFormRegeditsVariantsAndDeletions) {
   CRegModel model;
   REGPARSEINFO info;
@@ -143,8 +138,7 @@ TEST(RegFile, ReadsItsOwnFormRegeditsVariantsAndDeletions) {
   EXPECT_EQ(model.FindKey(pszKey)->strPath, "HKEY_LOCAL_MACHINE\\Software\\Qirun\\TAVRIX");
 }
 
-// Catches a damaged line that costs the lines around it, or a bad line not
-// counted.
+// Catches a damaged line that costs the lines around it, or a bad line not counted.
 TEST(RegFile, ReadsWhatCanBeReadFromDamagedText) {
   for (auto& c : g_aDamaged) {
     CRegModel model;
@@ -170,11 +164,9 @@ TEST(RegFile, AbsurdInputIsBoundedNotFatal) {
   EXPECT_EQ(model.Keys().size(), 2u);  // HKEY_LOCAL_MACHINE and K
 }
 
-// Catches text that crashes the reader or reads to a broken store, and a
-// written form that does not read back to the same store and text. The
-// seeds are read as they are, then with random edits (bytes changed, pieces
-// of the form inserted, spans cut out, lines repeated, the end cut off).
+// Catches text that crashes the reader, and a written form that does not read back the same.
 TEST(RegFile, RandomlyDamagedTextReadsSafelyAndWritesStably) {
+  // The seeds as they are, then with random edits.
   std::vector<std::string> vSeeds = {g_szWritten, g_szOwnForm};
   for (auto& c : g_aDamaged) vSeeds.push_back(c.pszText);
   std::mt19937 rng(20261206);

@@ -1,7 +1,4 @@
-// The registry functions over the settings file: result codes, the caller's
-// variables left alone on failure, the file's place and modes, atomic
-// replacement, links written through, damaged files kept. (What is read from
-// which text is regfile_test's.)
+// The registry functions over the settings file (what is read from which text is regfile_test's).
 #include <gtest/gtest.h>
 
 #include <linux/capability.h>
@@ -83,11 +80,7 @@ class Registry : public ::testing::Test {
 
 }  // namespace
 
-// Catches a value read back other than written (bytes, type, key), a result
-// unlike the registry's, a failed read that writes the caller's variable, a
-// key doubled by a leading backslash, a name that would break the file's
-// lines, a deletion that fails for a missing key or creates the store, and a
-// file rewritten although nothing changed.
+// Catches values, results and untouched outputs unlike the registry's, bad names written, needless rewrites.
 TEST_F(Registry, ValuesReadBackAsWrittenWithTheRegistrysResults) {
   EXPECT_EQ(RegReadDword(HKLM, g_szKey, "PORT", nullptr), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegWriteValue(HKLM, g_szKey, "PORT", nullptr, 0, 0), 0);
@@ -147,8 +140,7 @@ TEST_F(Registry, ValuesReadBackAsWrittenWithTheRegistrysResults) {
   EXPECT_EQ(stAfter.st_ino, stBefore.st_ino);
 }
 
-// Catches settings that others can read, a store outside the user's
-// configuration folder, and a crash where no store can be made.
+// Catches settings that others can read, a store outside the user's folders, a crash without one.
 TEST_F(Registry, FileAndFolderAreForTheOwnerOnlyAndUnderHomeByDefault) {
   std::string strDeep = m_strConfig + "/not/yet";
   setenv("XDG_CONFIG_HOME", strDeep.c_str(), 1);
@@ -179,8 +171,7 @@ TEST_F(Registry, FileAndFolderAreForTheOwnerOnlyAndUnderHomeByDefault) {
   EXPECT_EQ(RegReadDword(HKLM, g_szKey, "PORT", nullptr), ERROR_FILE_NOT_FOUND);
 }
 
-// Catches a file rewritten in place (a failed write would cut it) and a
-// failed write's temporary file left behind.
+// Catches a file rewritten in place (a failed write cuts it) and a failed write's leftovers.
 TEST_F(Registry, AFailedRewriteLeavesTheOldFileWhole) {
   ASSERT_EQ(RegWriteDword(HKLM, g_szKey, "PORT", 1), 0);
   std::string strBefore = ReadAll(File());
@@ -197,8 +188,7 @@ TEST_F(Registry, AFailedRewriteLeavesTheOldFileWhole) {
   EXPECT_EQ(Read(g_szKey, "PORT"), 1u);
 }
 
-// Catches a store that cannot be used hanging, crashing or changing anything,
-// and a failure that does not say which file and why.
+// Catches an unusable store that hangs, crashes or is changed, and a failure without where and why.
 TEST_F(Registry, AStoreThatCannotBeUsedLeavesAllAsItWasAndSaysWhereAndWhy) {
   std::string strElsewhere = testenv::MakeDir("elsewhere");
   struct {
@@ -248,10 +238,7 @@ TEST_F(Registry, AStoreThatCannotBeUsedLeavesAllAsItWasAndSaysWhereAndWhy) {
   }
 }
 
-// Catches a damaged file lost at its first rewrite, a copy made when none is
-// needed or that is a link to the new text, an earlier copy overwritten, a
-// link replaced by a plain file, and the temporary files of writers that
-// died left beside its target.
+// Catches a damaged file lost or copied badly, a link replaced, dead writers' files left by its target.
 TEST_F(Registry, ALinkedDamagedFileIsWrittenThroughItsLinksAndKept) {
   // registry.reg -> ../link2 -> <elsewhere>/dot/tavrix.reg, relative and absolute.
   std::string strDot = testenv::MakeDir("dotfiles") + "/dot";

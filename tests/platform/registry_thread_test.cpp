@@ -1,6 +1,4 @@
-// Writers of the settings store at the same time: the folder lock makes each
-// read-change-write whole, and a writer that keeps the lock too long costs
-// the next one a failed save, not a hang.
+// Writers of the settings store at the same time, kept apart by the folder lock.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -23,9 +21,7 @@ DWORD Read(const char* pszValue) {
 }
 }  // namespace
 
-// Catches a read-change-write that is not whole (one writer's value lost to
-// another's), a writer that hangs on a held lock or writes without it, a
-// reader that waits for it, and a lock kept by a writer that gave up.
+// Catches a lost update between writers, a hang on a held lock, and a lock kept by one that gave up.
 TEST(RegistryThreads, ConcurrentWritersLoseNothingAndWaitABoundedTime) {
   std::string strConfig = testenv::MakeDir("config");
   setenv("XDG_CONFIG_HOME", strConfig.c_str(), 1);
