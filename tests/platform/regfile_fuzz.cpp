@@ -1,7 +1,5 @@
-// Fuzz target for the settings file's reader and writer: any text is read
-// without harm into a well-formed store (valid paths, every parent present),
-// whose written form reads back cleanly to the same keys, values and text.
-// A libFuzzer program with clang; regfile_test replays it over damaged text.
+// Fuzz target (libFuzzer with clang; replayed by regfile_test): any text reads into a well-formed
+// store whose written form reads back cleanly to the same keys, values and text.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
