@@ -12,9 +12,8 @@ SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/tavrix-deb.XXXXXX")
 trap 'rm -rf "$SCRATCH"' EXIT
 fail() { echo "package check: $*" >&2; exit 1; }
 
-VERSION=$(dpkg-deb -f "$DEB" Version)
-[ "$(basename "$DEB")" = "tavrix_${VERSION}_$(dpkg-deb -f "$DEB" Architecture).deb" ] ||
-  fail "the file name $(basename "$DEB") does not match version $VERSION"
+VERSION=$(dpkg-deb -f "$DEB" Version) NAME=$(basename "$DEB")
+[ "$NAME" = "tavrix_${VERSION}_$(dpkg-deb -f "$DEB" Architecture).deb" ] || fail "$NAME does not match version $VERSION"
 DEPENDS=$(dpkg-deb -f "$DEB" Depends)
 for dep in libc6 libncursesw6 libstdc++6 libgcc-s1; do
   [[ ", $DEPENDS," =~ ", $dep"[\ ,] ]] || fail "Depends has no $dep: $DEPENDS"
@@ -30,9 +29,7 @@ OUTSIDE=$(cd "$ROOT" && find . -mindepth 1 -maxdepth 1 ! -name usr)
 [ -z "$OUTSIDE" ] || fail "files outside /usr: $OUTSIDE"
 dpkg-deb --ctrl-tarfile "$DEB" | tar -t | grep -q conffiles && fail "the package has conffiles"
 
-ADMIN=$SCRATCH/inst/var/lib/dpkg
-mkdir -p "$ADMIN/updates" "$ADMIN/info"
-: >"$ADMIN/status"
+mkdir -p "$SCRATCH"/inst/var/lib/dpkg/{updates,info} && : >"$SCRATCH/inst/var/lib/dpkg/status"
 for pass in install upgrade; do
   dpkg --root="$SCRATCH/inst" --force-not-root --force-script-chrootless --force-depends \
     --log=/dev/null --unpack "$DEB" >/dev/null 2>"$SCRATCH/dpkg.err" || fail "dpkg $pass: $(cat "$SCRATCH/dpkg.err")"
@@ -41,11 +38,10 @@ done
 
 # The programs from the unpacked root, in private folders.
 export XDG_CONFIG_HOME=$SCRATCH/home XDG_STATE_HOME=$SCRATCH/home XDG_RUNTIME_DIR=$SCRATCH/home
-mkdir -m 700 "$SCRATCH/home"
-for n in 1 2 3 4; do export "TAVRIX_COM$n=$SCRATCH/no-line"; done
+mkdir -m 700 "$SCRATCH/home" && for n in 1 2 3 4; do export "TAVRIX_COM$n=$SCRATCH/no-line"; done
 [[ "$("$ROOT/usr/bin/modemsim" --help)" == *"Control socket:"* ]] || fail "modemsim --help lacks its control commands"
 SHIM=$("$ROOT/usr/bin/modemsim" --shim-path) || fail "modemsim --shim-path found no shim"
 [ "$SHIM" = "$(realpath "$ROOT/usr/lib/tavrix/libmodemlines.so")" ] || fail "modemsim --shim-path names $SHIM"
 SAID=$("$ROOT/usr/bin/tavrix" --version </dev/null) || fail "tavrix --version failed"
 [[ "$SAID" == *"$VERSION"* ]] || fail "tavrix --version says \"$SAID\", the package $VERSION"
-echo "package check passed: $(basename "$DEB") ($SAID; Depends: $DEPENDS)"
+echo "package check passed: $NAME ($SAID; Depends: $DEPENDS)"
