@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Checks a built tavrix .deb as a user receives it: its name, version and
-# library dependencies; everything under /usr and no conffiles (the settings
-# live in the user's folders); dpkg unpacks it, and again over itself (an
-# upgrade), in a private root; the unpacked programs run. Nothing touches the
-# system's dpkg database or the user's files.
+# Checks a built tavrix .deb as a user receives it: name, version, library dependencies; all under
+# /usr, no conffiles (settings live in the user's folders); dpkg unpacks it, also over itself (an
+# upgrade), in a private root; the unpacked programs run. Touches no system or user files.
 #
 #   tests/package/check_deb.sh dist/tavrix_<version>_<arch>.deb
 set -euo pipefail

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Configures the project as machines without one of its dependencies would (that
-# package hidden from find_package): each missing one must stop the configure step
-# with one line that names its Debian package; without the simulator and the tests,
-# the program must configure with ncurses alone.
+# Configures the project as machines without one of its dependencies would (hidden from find_package):
+# each missing one must stop it with one line naming its Debian package; without the simulator and
+# the tests, the program must configure with ncurses alone.
 #
 #   configure_deps.sh CMAKE SOURCE-DIR SCRATCH-DIR GENERATOR
 set -uo pipefail

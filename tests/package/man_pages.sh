@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# The man pages render without a warning from man or groff, and modemsim(1)
-# names every option that `modemsim --help` lists.
+# The man pages render without a warning from man or groff; modemsim(1) names every --help option.
 #
 #   man_pages.sh MAN-DIR MODEMSIM
 set -uo pipefail

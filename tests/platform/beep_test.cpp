@@ -7,9 +7,7 @@
 
 #include "platform/beep.h"
 
-namespace {
-int g_iRings = 0;
-}  // namespace
+static int g_iRings = 0;
 
 // Catches a kind mapped to the wrong sound, and a beep for kind 0 or below.
 TEST(Beep, EachKindAsksForItsSoundAndKindsBelowOneAreSilent) {

@@ -31,8 +31,8 @@ bool ChildClaims(const std::string& strName) {
 
 }  // namespace
 
-// Catches a claim that outlives its holder or lets a second process in, and a lock others can open.
-TEST(Instance, SecondProcessIsRefusedUntilTheFirstEnds) {
+// Catches a claim that outlives its holder or lets another in, a lock others can open or that follows a link.
+TEST(Instance, OneProcessAtATimeWithAPrivateLockFile) {
   std::string strName = UniqueName("pair");
   EXPECT_TRUE(ChildClaims(strName));
   EXPECT_TRUE(PlatClaimSingleInstance(strName.c_str()));
@@ -41,16 +41,13 @@ TEST(Instance, SecondProcessIsRefusedUntilTheFirstEnds) {
   struct stat st;
   ASSERT_EQ(stat((std::string(getenv("XDG_RUNTIME_DIR")) + "/" + strName + ".lock").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
 
-// Catches a lock that follows a planted link, none without a runtime folder, a stop without a lock.
-TEST(Instance, WithoutAUsableRuntimeFolderAPerUserFileInTmpIsUsed) {
-  std::string strName = UniqueName("link");
+  // A link in the lock's place is not followed: a per-user file in /tmp is used, as without a runtime folder.
+  strName = UniqueName("link");
   std::string strTarget = testenv::MakeDir("elsewhere") + "/target";
   std::string strLink = std::string(getenv("XDG_RUNTIME_DIR")) + "/" + strName + ".lock";
   ASSERT_EQ(symlink(strTarget.c_str(), strLink.c_str()), 0);
   EXPECT_TRUE(PlatClaimSingleInstance(strName.c_str()));
-  struct stat st;
   EXPECT_NE(lstat(strTarget.c_str(), &st), 0);
   EXPECT_EQ(stat(TmpLock(strName).c_str(), &st), 0);
   unlink(TmpLock(strName).c_str());

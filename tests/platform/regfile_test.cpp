@@ -10,7 +10,6 @@
 
 using namespace std::string_literals;
 
-// The settings file's fuzz target (regfile_fuzz.cpp).
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize);
 
 namespace {
@@ -25,9 +24,8 @@ std::string Show(const CRegModel& model, const char* pszKey, const char* pszName
 const char g_szK[] = "HKEY_LOCAL_MACHINE\\K";
 const std::string g_strPort2 = "4:\2\0\0\0"s;
 
-// The writer's form, the reader's variants, and damaged text: every line
-// that can be read is read, the rest is counted. The random runs start from
-// these too.
+// The writer's form, the reader's variants, and damaged text (each readable line read, the rest
+// counted): also the random runs' seeds.
 const char g_szWritten[] =
     "REGEDIT4\n"
     "\n[HKEY_LOCAL_MACHINE\\K]\n"
@@ -102,9 +100,8 @@ void Damage(std::mt19937& rng, std::string& str) {
 // Catches a value written in a form that does not read back, or a key's parents left out.
 TEST(RegFile, WritesTheExportFormAndReadsItBack) {
   CRegModel model;
-  REGKEY* pKey = model.CreateKey("hklm\\K\\Sub");
-  ASSERT_NE(pKey, nullptr);
-  pKey = model.FindKey(g_szK);
+  ASSERT_NE(model.CreateKey("hklm\\K\\Sub"), nullptr);
+  REGKEY* pKey = model.FindKey(g_szK);
   auto Set = [&](const char* pszName, DWORD dwType, std::string_view sv) {
     CRegModel::SetValue(*pKey, pszName, dwType, reinterpret_cast<const BYTE*>(sv.data()), sv.size());
   };
@@ -166,7 +163,7 @@ TEST(RegFile, AbsurdInputIsBoundedNotFatal) {
 
 // Catches text that crashes the reader, and a written form that does not read back the same.
 TEST(RegFile, RandomlyDamagedTextReadsSafelyAndWritesStably) {
-  // The seeds as they are, then with random edits.
+  // The seeds as they are, then with random edits; the fuzz target aborts on a failed check.
   std::vector<std::string> vSeeds = {g_szWritten, g_szOwnForm};
   for (auto& c : g_aDamaged) vSeeds.push_back(c.pszText);
   std::mt19937 rng(20261206);
@@ -174,7 +171,6 @@ TEST(RegFile, RandomlyDamagedTextReadsSafelyAndWritesStably) {
   for (size_t iRun = 0; iRun < 10000; ++iRun) {
     std::string strText = vSeeds[iRun % vSeeds.size()];
     if (iRun >= vSeeds.size()) Damage(rng, strText);
-    // The fuzz target aborts on a failed check.
     ASSERT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(strText.data()), strText.size()), 0);
     CRegModel model;
     iClean += RegParse(strText, model);

@@ -46,9 +46,8 @@ mode_t Mode(const std::string& strPath) {
   return stat(strPath.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
-// Runs fn in a child process without any capabilities (so that file
-// permissions are checked as for a user, also under root): the low 8 bits of
-// its result, or -1 when the child did not exit normally.
+// Runs fn in a child process without capabilities (file permissions checked as for a user, also
+// under root): the low 8 bits of its result, or -1 when the child did not exit normally.
 template <class F>
 int InChild(F fn) {
   pid_t pid = fork();

@@ -61,8 +61,7 @@ bool WaitStep(int iStep, int iMillis) {
   auto tpNow = std::chrono::steady_clock::now();
   if (iStep == 0) tpStart = tpNow;
   if (tpNow - tpStart >= std::chrono::milliseconds(iMillis)) return false;
-  // Short steps: the condition is usually met within a few milliseconds.
-  std::this_thread::sleep_for(std::chrono::milliseconds(iStep < 20 ? 1 : 5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(iStep < 20 ? 1 : 5));  // usually met within a few
   return true;
 }
 

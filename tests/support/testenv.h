@@ -9,9 +9,8 @@ namespace testenv {
 const std::string& Root();
 std::string MakeDir(const std::string& strPrefix);
 
-// Points XDG_CONFIG_HOME, XDG_STATE_HOME, XDG_RUNTIME_DIR and HOME into
-// Root() and TAVRIX_COM1..4 at paths that do not exist. Called by the test
-// main; tests that change these variables call it again to restore them.
+// Points XDG_CONFIG_HOME, XDG_STATE_HOME, XDG_RUNTIME_DIR and HOME into Root(), TAVRIX_COM1..4 at
+// paths that do not exist. Called by the test main, and by tests to restore these variables.
 void Isolate();
 
 // Waits until fnDone() is true or iMillis pass; returns the last result of
