@@ -1,5 +1,5 @@
-// A failed internal check names the expression, the module and the line, and
-// runs the clean-up hook first.
+// Catches a failed internal check that does not name the expression, the
+// module and the line, or that skips a clean-up hook or runs them out of order.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,15 +7,9 @@
 #include "kelassert.h"
 
 namespace {
-void CleanUp() {
-  fputs("clean-up ran\n", stderr);
-}
-void LinesCleanUp() {
-  fputs("lines restored\n", stderr);
-}
 void FailCheck() {
-  KelSetAssertHook(CleanUp);
-  KelAddAssertHook(LinesCleanUp);
+  KelSetAssertHook([] { fputs("clean-up ran\n", stderr); });
+  KelAddAssertHook([] { fputs("lines restored\n", stderr); });
   int iPage = 7;
   KEL_ASSERT(iPage >= 0 && iPage < 4);
 }

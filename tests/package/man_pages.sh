@@ -1,7 +1,5 @@
 #!/usr/bin/env bash
-# The man pages render without a warning from man or groff, and modemsim(1)
-# names every option that `modemsim --help` lists (its generator must not
-# drop any).
+# The man pages render without a warning from man or groff; modemsim(1) names every --help option.
 #
 #   man_pages.sh MAN-DIR MODEMSIM
 set -uo pipefail
@@ -10,11 +8,7 @@ command -v man >/dev/null || { echo "man is missing: install the Debian package 
 failed=0
 for page in "$DIR"/tavrix.1.gz "$DIR"/modemsim.1.gz; do
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
-  if [ -n "$warnings" ]; then
-    echo "FAIL $(basename "$page") renders with warnings:"
-    echo "$warnings"
-    failed=1
-  fi
+  [ -z "$warnings" ] || { printf 'FAIL %s renders with warnings:\n%s\n' "$(basename "$page")" "$warnings"; failed=1; }
 done
 text=$(MANWIDTH=80 man -l "$DIR/modemsim.1.gz" 2>/dev/null)
 for opt in $("$MODEMSIM" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do

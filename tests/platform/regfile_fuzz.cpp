@@ -1,8 +1,5 @@
-// Fuzz target for the settings file's reader and writer: any text is read
-// without harm, what was read is a well-formed store (valid paths, every
-// parent present), and the writer's form of it reads back cleanly to the
-// same keys and values and the same text. Built as a libFuzzer program with clang, and
-// replayed over randomly damaged stores by regfile_test.
+// Fuzz target (libFuzzer with clang; replayed by regfile_test): any text reads into a well-formed
+// store whose written form reads back cleanly to the same keys, values and text.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -33,8 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize) {
     for (const auto& [strFolded, value] : key.values) FUZZ_CHECK(RegIsValidName(value.strName, false));
   }
 
-  // The written form holds every key and value read, except a root key
-  // left without values, which the writer leaves out.
+  // Every key and value is written, except a root key without values.
   std::string strOnce = RegSerialize(model);
   CRegModel back;
   REGPARSEINFO infoBack;

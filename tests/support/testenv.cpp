@@ -2,12 +2,14 @@
 // path that the program would otherwise take from the user's account.
 #include "testenv.h"
 
-#include <cstdlib>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
+#include <thread>
+#include <utility>
 
 namespace testenv {
 
@@ -15,65 +17,51 @@ namespace {
 std::string g_strRoot;
 
 void RemoveRoot() {
-  if (g_strRoot.empty() || getenv("TAVRIX_KEEP_TESTDIR")) return;
-  std::string strCmd = "rm -rf '" + g_strRoot + "'";
-  if (system(strCmd.c_str()) != 0) {
-    // Leftovers in /tmp are harmless; nothing else to do.
+  std::error_code ec;  // leftovers in /tmp are harmless
+  if (!getenv("TAVRIX_KEEP_TESTDIR")) std::filesystem::remove_all(g_strRoot, ec);
+}
+
+std::string MakeTemp(std::string strTemplate) {
+  if (!mkdtemp(strTemplate.data())) {
+    perror("mkdtemp");
+    abort();
   }
+  return strTemplate;
 }
 }  // namespace
 
 const std::string& Root() {
   if (g_strRoot.empty()) {
-    char szTemplate[] = "/tmp/tavrix-test-XXXXXX";
-    const char* psz = mkdtemp(szTemplate);
-    if (!psz) {
-      perror("mkdtemp");
-      abort();
-    }
-    g_strRoot = psz;
+    g_strRoot = MakeTemp("/tmp/tavrix-test-XXXXXX");
     atexit(RemoveRoot);
   }
   return g_strRoot;
 }
 
 std::string MakeDir(const std::string& strPrefix) {
-  std::string strTemplate = Root() + "/" + strPrefix + "-XXXXXX";
-  char* psz = mkdtemp(strTemplate.data());
-  if (!psz) {
-    perror("mkdtemp");
-    abort();
-  }
-  return psz;
+  return MakeTemp(Root() + "/" + strPrefix + "-XXXXXX");
 }
 
 void Isolate() {
   const std::string& strRoot = Root();
-  const char* apszDirs[][2] = {
-      {"XDG_CONFIG_HOME", "config"}, {"XDG_STATE_HOME", "state"}, {"XDG_RUNTIME_DIR", "runtime"}};
-  for (auto& a : apszDirs) {
-    std::string strDir = strRoot + "/" + a[1];
-    mkdir(strDir.c_str(), 0700);
-    setenv(a[0], strDir.c_str(), 1);
+  for (auto [pszVar, pszDir] : {std::pair{"XDG_CONFIG_HOME", "/config"},
+                                {"XDG_STATE_HOME", "/state"},
+                                {"XDG_RUNTIME_DIR", "/runtime"}}) {
+    mkdir((strRoot + pszDir).c_str(), 0700);
+    setenv(pszVar, (strRoot + pszDir).c_str(), 1);
   }
   setenv("HOME", strRoot.c_str(), 1);
-  for (int i = 1; i <= 4; ++i) {
-    std::string strName = "TAVRIX_COM" + std::to_string(i);
-    std::string strPath = strRoot + "/no-such-line-" + std::to_string(i);
-    setenv(strName.c_str(), strPath.c_str(), 1);
-  }
+  for (int i = 1; i <= 4; ++i)
+    setenv(("TAVRIX_COM" + std::to_string(i)).c_str(),
+           (strRoot + "/no-such-line-" + std::to_string(i)).c_str(), 1);
 }
 
 bool WaitStep(int iStep, int iMillis) {
-  static thread_local timespec tsStart;
-  timespec tsNow;
-  clock_gettime(CLOCK_MONOTONIC, &tsNow);
-  if (iStep == 0) tsStart = tsNow;
-  long lElapsed = (tsNow.tv_sec - tsStart.tv_sec) * 1000 + (tsNow.tv_nsec - tsStart.tv_nsec) / 1000000;
-  if (lElapsed >= iMillis) return false;
-  // Short steps: the condition is usually met within a few milliseconds.
-  timespec tsNap = {0, (iStep < 20 ? 1 : 5) * 1000000L};
-  nanosleep(&tsNap, nullptr);
+  static thread_local std::chrono::steady_clock::time_point tpStart;
+  auto tpNow = std::chrono::steady_clock::now();
+  if (iStep == 0) tpStart = tpNow;
+  if (tpNow - tpStart >= std::chrono::milliseconds(iMillis)) return false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(iStep < 20 ? 1 : 5));  // usually met within a few
   return true;
 }
 

@@ -1,29 +1,22 @@
-// Test environment: a private temporary folder per test process, so that no
-// test ever reads or writes the user's settings, traffic logs, instance lock
-// or serial devices.
+// Test environment: a private temporary folder per test process, so that no test
+// touches the user's settings, traffic logs, instance lock or serial devices.
 #pragma once
 #include <string>
 
 namespace testenv {
 
-// The process's private folder (created by the test main before any test).
+// The process's private folder, and a fresh sub-folder of it named strPrefix-*.
 const std::string& Root();
-
-// A fresh, empty sub-folder of Root() with the given name prefix.
 std::string MakeDir(const std::string& strPrefix);
 
-// Points XDG_CONFIG_HOME, XDG_STATE_HOME, XDG_RUNTIME_DIR at sub-folders of
-// Root() and TAVRIX_COM1..4 at paths that do not exist. Called by the test
-// main; tests that change these variables may call it again to restore them.
+// Points XDG_CONFIG_HOME, XDG_STATE_HOME, XDG_RUNTIME_DIR and HOME into Root(), TAVRIX_COM1..4 at
+// paths that do not exist. Called by the test main, and by tests to restore these variables.
 void Isolate();
 
-// Waits until fnDone() is true or iMillis pass, sleeping on short intervals
-// in between; returns the last result of fnDone(). For conditions that are
-// produced by another process or thread and cannot be waited on directly.
-template <class F>
-bool WaitFor(F fnDone, int iMillis);
-bool WaitStep(int iElapsedMillis, int iMillis);
-
+// Waits until fnDone() is true or iMillis pass; returns the last result of
+// fnDone(). For conditions of another process or thread that cannot be waited
+// on directly. WaitStep: false once iMillis have passed since step 0, else a nap.
+bool WaitStep(int iStep, int iMillis);
 template <class F>
 bool WaitFor(F fnDone, int iMillis) {
   for (int i = 0;; ++i) {
