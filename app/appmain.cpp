@@ -4,8 +4,10 @@
 #include <cstdio>
 
 #include "app/testmodem.h"
+#include "comm/commport.h"
 #include "comm/porttable.h"
 #include "kelgui/kelgui.h"
+#include "kelgui/kelkbd.h"
 #include "kelgui/kelmenu.h"
 #include "kelassert.h"
 #include "platform/exithook.h"
@@ -57,6 +59,11 @@ int TavrixMain(HINSTANCE hInstance) {
   if (!GuiInit(hInstance, -1, "Tavrix")) return -1;
   KelAddAssertHook(PlatSerialRestoreAll);  // a failed check leaves the lines as it found them
   PlatAddExitHook(PlatSerialRestoreAll);   // and so does a crash
+  // The traffic logs' held bytes reach their files on every way out, and
+  // within a moment while the program waits.
+  KelAddAssertHook(CTrafficLog::FlushAllAtExit);
+  PlatAddExitHook(CTrafficLog::FlushAllAtExit);
+  KbdSetIdleHook(TrafficLogsFlushDue);
   g_szKv3Id[0] = 0;
   g_Modem.LoadSettings();
   g_Modem.SelectPort(g_Modem.m_iPort);
