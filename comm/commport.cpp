@@ -232,6 +232,13 @@ bool CCommPort::WaitInput(int iMillis) {
   return false;
 }
 
+CCommPort::EventWaitFn CCommPort::s_pfnEventWait = nullptr;
+
+bool CCommPort::WaitInputOrEvent(int iMillis) {
+  if (s_pfnEventWait && IsOpen()) return s_pfnEventWait(iMillis);
+  return WaitInput(iMillis);
+}
+
 int CCommPort::WriteAll(const void* pData, int iLen) {
   return Write(pData, iLen) >= iLen ? 0 : -1;
 }

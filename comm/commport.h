@@ -157,6 +157,14 @@ class CCommPort {
   // A port without a line has nothing to wait for and returns false at once.
   virtual bool WaitInput(int iMillis);
 
+  // The wait of the driver's reply waits: as WaitInput, but it also ends on
+  // whatever the program's event wait serves besides the line (a key, a
+  // signal), so that Escape is seen at once. Without an event wait (or with
+  // the port closed) it is WaitInput.
+  typedef bool (*EventWaitFn)(int iMillis);
+  static void SetEventWait(EventWaitFn pfn) { s_pfnEventWait = pfn; }
+  bool WaitInputOrEvent(int iMillis);
+
   // The modem lines, for the modem driver: a serial port applies speed and
   // mode flags to its open line, reports the modem status bits (0x10 CTS,
   // 0x20 DSR, 0x40 RING, 0x80 carrier detect) and raises or drops DTR (5
@@ -235,4 +243,6 @@ class CCommPort {
  private:
   CCommPort(const CCommPort&) = delete;
   CCommPort& operator=(const CCommPort&) = delete;
+
+  static EventWaitFn s_pfnEventWait;
 };
