@@ -76,8 +76,8 @@ class CTrafficLog {
   int GetPending() const { return m_iPending.load(std::memory_order_relaxed); }
 
   static const DWORD MAX_LOG_BYTES = 0x80000;
-  static const int BUFFER_SIZE = 4096;
-  static const DWORD LOG_FLUSH_MS = 100;
+  static constexpr int BUFFER_SIZE = 4096;
+  static constexpr DWORD LOG_FLUSH_MS = 100;
 
   // Writes what every open log holds; safe in a signal handler (system
   // calls only, no locks).
