@@ -4,10 +4,13 @@
 #include <cstdio>
 
 #include "app/testmodem.h"
+#include "comm/commport.h"
 #include "comm/porttable.h"
 #include "kelgui/kelgui.h"
+#include "kelgui/kelkbd.h"
 #include "kelgui/kelmenu.h"
 #include "kelassert.h"
+#include "platform/clock.h"
 #include "platform/exithook.h"
 #include "platform/instance.h"
 #include "platform/serial.h"
@@ -52,11 +55,30 @@ const char* FormatSelectModemItem(char* pszBuf, int iPort) {
   return pszBuf;
 }
 
+namespace {
+
+// The driver's reply waits wake on the line, a key or a signal: the
+// keyboard wait serves all three. True when it ended before its time (a
+// key, bytes on a line, or a signal), so that the caller looks at once.
+bool WaitLineOrKey(int iMillis) {
+  DWORD dwStart = PlatTickCount();
+  if (KbdWaitInput((iMillis + 9) / 10)) return true;
+  return PlatTickCount() - dwStart < DWORD(iMillis);
+}
+
+}  // namespace
+
 int TavrixMain(HINSTANCE hInstance) {
   if (!PlatClaimSingleInstance("tavrix")) return 0;
   if (!GuiInit(hInstance, -1, "Tavrix")) return -1;
   KelAddAssertHook(PlatSerialRestoreAll);  // a failed check leaves the lines as it found them
   PlatAddExitHook(PlatSerialRestoreAll);   // and so does a crash
+  // The traffic logs' held bytes reach their files on every way out, and
+  // within a moment while the program waits.
+  KelAddAssertHook(CTrafficLog::FlushAllAtExit);
+  PlatAddExitHook(CTrafficLog::FlushAllAtExit);
+  KbdSetIdleHook(TrafficLogsFlushDue);
+  CCommPort::SetEventWait(WaitLineOrKey);
   g_szKv3Id[0] = 0;
   g_Modem.LoadSettings();
   g_Modem.SelectPort(g_Modem.m_iPort);

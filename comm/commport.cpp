@@ -2,7 +2,7 @@
 // data), its progress callback with the keyboard's Escape check as default,
 // and the two raw traffic logs "com%drx.dat" and "com%dtx.dat" that every
 // opening of a port starts empty and that are emptied when they pass
-// 524,288 bytes.
+// 524,288 bytes. Received bytes are held in memory and written in bursts.
 #include "comm/commport.h"
 
 #include <cstdio>
@@ -10,11 +10,36 @@
 
 #include "comm/diaglog.h"
 #include "kelgui/kelkbd.h"
+#include "platform/clock.h"
 #include "platform/logfile.h"
 
 // ---- CTrafficLog ----
 
-CTrafficLog::CTrafficLog() : m_hFile(INVALID_HANDLE_VALUE), m_dwCount(0) {}
+namespace {
+
+// The open logs, for the exit hooks and the pump's flush: fixed slots that a
+// signal handler may walk while a log opens or closes.
+const int MAX_OPEN_LOGS = 32;
+std::atomic<CTrafficLog*> g_apOpenLogs[MAX_OPEN_LOGS];
+
+void ListLog(CTrafficLog* pLog) {
+  for (auto& a : g_apOpenLogs) {
+    CTrafficLog* pNone = nullptr;
+    if (a.compare_exchange_strong(pNone, pLog)) return;
+  }
+  // No slot: the log is still written when it fills, on Flush and on Close.
+}
+
+void UnlistLog(CTrafficLog* pLog) {
+  for (auto& a : g_apOpenLogs) {
+    CTrafficLog* pListed = pLog;
+    if (a.compare_exchange_strong(pListed, nullptr)) return;
+  }
+}
+
+}  // namespace
+
+CTrafficLog::CTrafficLog() : m_hFile(INVALID_HANDLE_VALUE), m_dwCount(0), m_iPending(0), m_dwFirstHeld(0) {}
 
 CTrafficLog::~CTrafficLog() {
   Close();
@@ -23,31 +48,90 @@ CTrafficLog::~CTrafficLog() {
 void CTrafficLog::Open(const char* pszFile) {
   Close();
   m_dwCount = 0;
-  m_hFile = PlatLogCreate(pszFile);
+  m_iPending.store(0);
+  HANDLE hFile = PlatLogCreate(pszFile);
+  if (hFile == INVALID_HANDLE_VALUE) return;
+  m_hFile.store(hFile);
+  ListLog(this);
 }
 
 int CTrafficLog::Append(const void* pData, int iLen) {
-  if (iLen <= 0 || m_hFile == INVALID_HANDLE_VALUE) return 0;
-  DWORD dwWritten = PlatLogWrite(m_hFile, pData, DWORD(iLen));
-  m_dwCount += dwWritten;
-  if (m_dwCount > MAX_LOG_BYTES) {
+  HANDLE hFile = m_hFile.load(std::memory_order_relaxed);
+  if (iLen <= 0 || hFile == INVALID_HANDLE_VALUE) return 0;
+  if (m_dwCount + DWORD(iLen) > MAX_LOG_BYTES) {
     // Emptied, this call's bytes with the rest; the log starts again.
-    PlatLogTruncate(m_hFile);
+    m_iPending.store(0, std::memory_order_relaxed);
+    PlatLogTruncate(hFile);
     m_dwCount = 0;
     return 0;
   }
-  return int(dwWritten);
+  m_dwCount += DWORD(iLen);
+  const BYTE* pb = static_cast<const BYTE*>(pData);
+  int iLeft = iLen;
+  while (iLeft > 0) {
+    int iPending = m_iPending.load(std::memory_order_relaxed);
+    if (iPending == 0) m_dwFirstHeld = PlatTickCount();
+    int iChunk = BUFFER_SIZE - iPending < iLeft ? BUFFER_SIZE - iPending : iLeft;
+    memcpy(m_abBuffer + iPending, pb, size_t(iChunk));
+    m_iPending.store(iPending + iChunk, std::memory_order_release);
+    pb += iChunk;
+    iLeft -= iChunk;
+    if (iPending + iChunk == BUFFER_SIZE) Flush();
+  }
+  return iLen;
+}
+
+bool CTrafficLog::Flush() {
+  int iPending = m_iPending.load(std::memory_order_relaxed);
+  if (iPending == 0) return true;
+  DWORD dwWritten = PlatLogWrite(m_hFile.load(std::memory_order_relaxed), m_abBuffer, DWORD(iPending));
+  // Written first, then let go: a crash in between writes them twice rather
+  // than never.
+  m_iPending.store(0, std::memory_order_release);
+  return dwWritten == DWORD(iPending);
 }
 
 void CTrafficLog::Close() {
-  if (m_hFile != INVALID_HANDLE_VALUE) {
-    PlatLogClose(m_hFile);
-    m_hFile = INVALID_HANDLE_VALUE;
-  }
+  HANDLE hFile = m_hFile.load();
+  if (hFile == INVALID_HANDLE_VALUE) return;
+  Flush();
+  UnlistLog(this);
+  m_hFile.store(INVALID_HANDLE_VALUE);
+  PlatLogClose(hFile);
 }
 
 bool CTrafficLog::IsOpen() const {
-  return m_hFile != INVALID_HANDLE_VALUE;
+  return m_hFile.load(std::memory_order_relaxed) != INVALID_HANDLE_VALUE;
+}
+
+void CTrafficLog::FlushAllAtExit() {
+  for (auto& a : g_apOpenLogs) {
+    CTrafficLog* pLog = a.load();
+    if (!pLog) continue;
+    int iPending = pLog->m_iPending.exchange(0, std::memory_order_acquire);
+    HANDLE hFile = pLog->m_hFile.load();
+    if (iPending > 0 && hFile != INVALID_HANDLE_VALUE) PlatLogWrite(hFile, pLog->m_abBuffer, DWORD(iPending));
+  }
+}
+
+DWORD CTrafficLog::FlushIfDue(DWORD dwNow) {
+  if (m_iPending.load(std::memory_order_relaxed) == 0) return INFINITE;
+  DWORD dwAge = dwNow - m_dwFirstHeld;
+  if (dwAge < LOG_FLUSH_MS) return LOG_FLUSH_MS - dwAge;
+  Flush();
+  return INFINITE;
+}
+
+DWORD TrafficLogsFlushDue() {
+  DWORD dwNext = INFINITE;
+  DWORD dwNow = PlatTickCount();
+  for (auto& a : g_apOpenLogs) {
+    CTrafficLog* pLog = a.load(std::memory_order_relaxed);
+    if (!pLog) continue;
+    DWORD dwDue = pLog->FlushIfDue(dwNow);
+    if (dwDue < dwNext) dwNext = dwDue;
+  }
+  return dwNext;
 }
 
 // ---- CCommPort ----
@@ -97,13 +181,21 @@ int CCommPort::Close() {
   return 0;
 }
 
+// A read that finds nothing is a pause on the line: held bytes that have
+// waited long enough go to the file then too.
 int CCommPort::LogReceived(const void* pData, int iLen) {
-  m_logRx.Append(pData, iLen);
+  if (iLen > 0)
+    m_logRx.Append(pData, iLen);
+  else if (m_logRx.GetPending() > 0)
+    m_logRx.FlushIfDue(PlatTickCount());
   return iLen;
 }
 
+// Sent bytes come a packet or a command line at a time: each goes to the
+// file at once.
 int CCommPort::LogSent(const void* pData, int iLen) {
   m_logTx.Append(pData, iLen);
+  m_logTx.Flush();
   return iLen;
 }
 
@@ -140,6 +232,13 @@ bool CCommPort::WaitInput(int iMillis) {
   return false;
 }
 
+CCommPort::EventWaitFn CCommPort::s_pfnEventWait = nullptr;
+
+bool CCommPort::WaitInputOrEvent(int iMillis) {
+  if (s_pfnEventWait && IsOpen()) return s_pfnEventWait(iMillis);
+  return WaitInput(iMillis);
+}
+
 int CCommPort::WriteAll(const void* pData, int iLen) {
   return Write(pData, iLen) >= iLen ? 0 : -1;
 }
@@ -156,6 +255,11 @@ bool CCommPort::OpenLogs() {
     m_logTx.Open(szName);
   }
   return true;
+}
+
+void CCommPort::FlushLogs() {
+  m_logRx.Flush();
+  m_logTx.Flush();
 }
 
 void CCommPort::CloseLogs() {

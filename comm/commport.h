@@ -4,6 +4,8 @@
 // A plain CCommPort moves no data and serves as an inert placeholder.
 #pragma once
 
+#include <atomic>
+
 #include "wintypes.h"
 
 // Progress callback: true = go on, false = abort. Code 0 before each step of
@@ -47,25 +49,59 @@ inline int PortDataBits(int iFlags) {
 #define PORT_PURGE_ALL (PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)
 
 // One direction's log: the raw bytes, emptied when it passes 512 KiB.
+// Appended bytes are held in memory and written in one go: when the buffer
+// fills, when the oldest of them has waited LOG_FLUSH_MS (see
+// TrafficLogsFlushDue, which the message pump runs before it sleeps), on
+// Flush and Close, and on the way out of a dying program (the program lists
+// FlushAllAtExit as an exit hook and a failed check's hook). So a line read
+// one byte at a time costs no system call per byte.
 class CTrafficLog {
  public:
   CTrafficLog();
   ~CTrafficLog();
   void Open(const char* pszFile);
+  // Takes the bytes; iLen, or 0 when the log is not open or was emptied
+  // (the bytes that passed the limit go with the rest).
   int Append(const void* pData, int iLen);
+  // Writes the bytes held; false when some could not be written (they are
+  // dropped, as a failed write always dropped them).
+  bool Flush();
+  // Flushes when the oldest held byte has waited LOG_FLUSH_MS at dwNow;
+  // otherwise the milliseconds until it will have (INFINITE: none held).
+  DWORD FlushIfDue(DWORD dwNow);
   void Close();
   bool IsOpen() const;
+  // Bytes taken since the log was opened or last emptied, held ones too.
   DWORD GetCount() const { return m_dwCount; }
+  int GetPending() const { return m_iPending.load(std::memory_order_relaxed); }
 
   static const DWORD MAX_LOG_BYTES = 0x80000;
+  static constexpr int BUFFER_SIZE = 4096;
+  static constexpr DWORD LOG_FLUSH_MS = 100;
+
+  // Writes what every open log holds; safe in a signal handler (system
+  // calls only, no locks).
+  static void FlushAllAtExit();
 
  private:
   CTrafficLog(const CTrafficLog&) = delete;
   CTrafficLog& operator=(const CTrafficLog&) = delete;
 
-  HANDLE m_hFile;
+  std::atomic<HANDLE> m_hFile;
   DWORD m_dwCount;
+  // Bytes held in m_abBuffer; published after they are copied, so that an
+  // exit hook sees only whole bytes.
+  std::atomic<int> m_iPending;
+  DWORD m_dwFirstHeld;  // tick count when the oldest held byte came
+  BYTE m_abBuffer[BUFFER_SIZE];
 };
+
+// Writes the held bytes of every open log whose oldest byte has waited
+// CTrafficLog::LOG_FLUSH_MS; returns the milliseconds until the next log
+// falls due (INFINITE when none holds bytes). The program makes it the
+// message pump's idle hook, which runs it before each wait and wakes when
+// it falls due.
+DWORD TrafficLogsFlushDue();
 
 // The operations below say what each returns when it fails and what a
 // failure leaves as it was. "Placeholder" is a plain CCommPort.
@@ -121,6 +157,14 @@ class CCommPort {
   // A port without a line has nothing to wait for and returns false at once.
   virtual bool WaitInput(int iMillis);
 
+  // The wait of the driver's reply waits: as WaitInput, but it also ends on
+  // whatever the program's event wait serves besides the line (a key, a
+  // signal), so that Escape is seen at once. Without an event wait (or with
+  // the port closed) it is WaitInput.
+  typedef bool (*EventWaitFn)(int iMillis);
+  static void SetEventWait(EventWaitFn pfn) { s_pfnEventWait = pfn; }
+  bool WaitInputOrEvent(int iMillis);
+
   // The modem lines, for the modem driver: a serial port applies speed and
   // mode flags to its open line, reports the modem status bits (0x10 CTS,
   // 0x20 DSR, 0x40 RING, 0x80 carrier detect) and raises or drops DTR (5
@@ -164,6 +208,8 @@ class CCommPort {
   void SetCallback(PortProgressFn fn) { m_pfnProgress = fn; }
   int WriteAll(const void* pData, int iLen);
   bool OpenLogs();
+  // Writes what both logs hold (see CTrafficLog).
+  void FlushLogs();
   void CloseLogs();
 
   int GetIndex() const { return m_iIndex; }
@@ -197,4 +243,6 @@ class CCommPort {
  private:
   CCommPort(const CCommPort&) = delete;
   CCommPort& operator=(const CCommPort&) = delete;
+
+  static EventWaitFn s_pfnEventWait;
 };

@@ -240,6 +240,7 @@ int CRfc2217Port::GetTxFree() {
 }
 
 bool CRfc2217Port::Purge(int iFlags) {
+  FlushLogs();  // a purge ends a stretch of traffic: what passed goes to the file
   if (!IsOpen() || !Pump()) return false;
   bool bRx = (iFlags & (PURGE_RXABORT | PURGE_RXCLEAR)) != 0;
   bool bTx = (iFlags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0;

@@ -373,6 +373,7 @@ int CSerialPort::GetTxFree() {
 }
 
 bool CSerialPort::Purge(int iFlags) {
+  FlushLogs();  // a purge ends a stretch of traffic: what passed goes to the file
   if (m_pWriter && (iFlags & PURGE_TXCLEAR)) m_pWriter->Discard();
   return PlatSerialPurge(m_hLine, DWORD(iFlags));
 }

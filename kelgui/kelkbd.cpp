@@ -20,6 +20,13 @@ namespace {
 // GetTickCount of the last real pump made by KbdPump.
 DWORD g_dwLastPump = 0;
 
+KbdIdleHookFn g_pfnIdle = nullptr;
+
+// Runs the idle hook; how long the wait that follows may sleep at most.
+DWORD RunIdleHook() {
+  return g_pfnIdle ? g_pfnIdle() : INFINITE;
+}
+
 // Codes the queue never holds: a refused key (it beeps) and Shift alone.
 const int KBD_REFUSED = 0xFC;
 const int KBD_SHIFT = 16;
@@ -188,6 +195,9 @@ bool CGui::PumpMessages(int iWait, bool bEndOnLine) {
     if (iWait == 0) return false;
     MSG msg;
     if (iWait == -1) {
+      // Sleeps until the idle hook falls due, while no message comes.
+      DWORD dwDue = RunIdleHook();
+      if (dwDue != INFINITE && PlatMsgWaitForInput(dwDue, false) == WAIT_TIMEOUT) continue;
       int iGot = PlatGetMessage(&msg);
       if (iGot == 0) {
         PlatPostQuitMessage(int(msg.wParam));  // every later wait sees it too
@@ -198,7 +208,10 @@ bool CGui::PumpMessages(int iWait, bool bEndOnLine) {
       if (m_bDirty) Update();
       int iRemaining = int(dwDeadline - PlatScreenTickCount());
       if (iRemaining <= 0) return false;
-      DWORD dwResult = PlatMsgWaitForInput(DWORD(iRemaining), bEndOnLine);
+      DWORD dwDue = RunIdleHook();
+      bool bHookFirst = dwDue < DWORD(iRemaining);
+      DWORD dwResult = PlatMsgWaitForInput(bHookFirst ? dwDue : DWORD(iRemaining), bEndOnLine);
+      if (dwResult == WAIT_TIMEOUT && bHookFirst) continue;  // the hook runs, the wait goes on
       if (dwResult == WAIT_TIMEOUT || dwResult == PLAT_WAIT_LINE) return false;
       if (dwResult == WAIT_FAILED)
         PlatSleep(DWORD(iRemaining < 10 ? 10 : iRemaining > 100 ? 100 : iRemaining));
@@ -252,6 +265,10 @@ bool KbdWaitInput(int iWait) {
   bool bResult = pGUI->PumpMessages(iWait > 0 ? iWait : 1, true);
   g_dwLastPump = PlatScreenTickCount();  // a real pump: the next poll need not pump again
   return bResult;
+}
+
+void KbdSetIdleHook(KbdIdleHookFn pfn) {
+  g_pfnIdle = pfn;
 }
 
 int KbdReadKey() {

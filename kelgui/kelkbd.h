@@ -20,6 +20,13 @@ bool KbdPoll();
 // checks sleeps here instead of apart from the pump, so one wait serves the
 // line, the keyboard, the signals and the screen's repaints.
 bool KbdWaitInput(int iWait);
+// Work that falls due while the pump sleeps (the traffic logs' writes):
+// the pump runs the hook before each wait, and the hook returns the
+// milliseconds until it wants to run again (INFINITE: not before the next
+// wait). The wait then wakes at that time, runs it and sleeps on. One hook;
+// null removes it.
+typedef DWORD (*KbdIdleHookFn)();
+void KbdSetIdleHook(KbdIdleHookFn pfn);
 int KbdReadKey();
 int KbdGetKey();
 bool KbdEscapePressed();

@@ -127,7 +127,8 @@ bool CRadioModem::Delay(int iTicks) {
 }
 
 // One polling step of a reply wait: the progress check, then a wait that ends
-// when a byte arrives or the step's time is up. A port that cannot wait (or
+// when a byte arrives, a key is pressed (the progress check then sees it at
+// once) or the step's time is up. A port that cannot wait (or
 // returns early without input) is made up for with a plain sleep of the rest,
 // as is a step after a wake-up that brought nothing to read (bPlain), so the
 // loop never spins. Returns -1 aborted, 1 woken by input, 0 time up.
@@ -138,7 +139,7 @@ int CRadioModem::WaitStep(int iTicks, bool bPlain) {
   DWORD dwMillis = TicksToMillis(iTicks);
   CModemClock* pClock = Clock();
   DWORD dwStart = pClock->TickCount();
-  if (!bPlain && m_pPort->WaitInput((int)dwMillis)) return 1;
+  if (!bPlain && m_pPort->WaitInputOrEvent((int)dwMillis)) return 1;
   DWORD dwSpent = pClock->TickCount() - dwStart;
   if (dwSpent < dwMillis) pClock->Sleep(dwMillis - dwSpent);
   return 0;

@@ -334,6 +334,14 @@ bool PlatSerialGetProps(PLATSERIAL hLine, PlatSerialProps* pProps) {
   return true;
 }
 
+// A read that got nothing: nothing there (VMIN = VTIME = 0), or a hung-up
+// tty's end of file. 0, or -1 for a line that hung up.
+static int NothingRead(PLATSERIAL hLine) {
+  pollfd pfd = {hLine->iFd, POLLIN, 0};
+  if (poll(&pfd, 1, 0) > 0 && CheckHangUp(hLine, pfd.revents)) return -1;
+  return 0;
+}
+
 int PlatSerialRead(PLATSERIAL hLine, void* pBuf, int iLen) {
   if (!hLine || iLen < 0 || hLine->iLost.load() != 0) return -1;
   if (iLen == 0) return 0;
@@ -342,10 +350,11 @@ int PlatSerialRead(PLATSERIAL hLine, void* pBuf, int iLen) {
     hLine->iAheadPos = 0;
     for (;;) {
       ssize_t n = read(hLine->iFd, hLine->abAhead, sizeof hLine->abAhead);
-      if (n >= 0) {
+      if (n > 0) {
         iAhead = int(n);
         break;
       }
+      if (n == 0) return NothingRead(hLine);  // no second read to find the same
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
       if (IsLossErrno(errno)) MarkLost(hLine, errno);
@@ -362,12 +371,7 @@ int PlatSerialRead(PLATSERIAL hLine, void* pBuf, int iLen) {
   for (;;) {
     ssize_t n = read(hLine->iFd, pBuf, size_t(iLen));
     if (n > 0) return int(n);
-    if (n == 0) {
-      // Nothing there (VMIN = VTIME = 0), or a hung-up tty's end of file.
-      pollfd pfd = {hLine->iFd, POLLIN, 0};
-      if (poll(&pfd, 1, 0) > 0 && CheckHangUp(hLine, pfd.revents)) return -1;
-      return 0;
-    }
+    if (n == 0) return NothingRead(hLine);
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
     if (IsLossErrno(errno)) MarkLost(hLine, errno);
