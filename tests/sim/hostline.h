@@ -9,11 +9,12 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <cstdint>
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 
 class CHostLine {
  public:
@@ -32,30 +33,17 @@ class CHostLine {
 
   bool SetSpeed(speed_t speed) {
     termios tio;
-    if (tcgetattr(m_iFd, &tio) != 0) return false;
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
-    return tcsetattr(m_iFd, TCSANOW, &tio) == 0;
+    return tcgetattr(m_iFd, &tio) == 0 && cfsetspeed(&tio, speed) == 0 &&
+           tcsetattr(m_iFd, TCSANOW, &tio) == 0;
   }
 
-  bool Write(const std::string& str) {
-    for (size_t iDone = 0; iDone < str.size();) {
-      ssize_t i = write(m_iFd, str.data() + iDone, str.size() - iDone);
-      if (i < 0 && errno == EAGAIN) {
-        pollfd pfd{m_iFd, POLLOUT, 0};
-        poll(&pfd, 1, 1000);
-        continue;
-      }
-      if (i <= 0) return false;
-      iDone += static_cast<size_t>(i);
-    }
-    return true;
-  }
+  // The lines written here are short: the pty takes them whole.
+  bool Write(const std::string& str) { return write(m_iFd, str.data(), str.size()) == ssize_t(str.size()); }
 
   // Reads through the first strEnd ("": until nothing more comes at once)
   // or until iTimeoutMs pass; the bytes after strEnd stay for the next read.
   std::string ReadThrough(const std::string& strEnd, int iTimeoutMs = 3000) {
-    int64_t iDeadline = NowMs() + iTimeoutMs;
+    auto tDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(iTimeoutMs);
     std::string str;
     str.swap(m_strPending);
     for (;;) {
@@ -65,25 +53,26 @@ class CHostLine {
         str.resize(i + strEnd.size());
         return str;
       }
-      int64_t iLeft = strEnd.empty() ? 0 : iDeadline - NowMs();
-      if (iLeft < 0) return str;
+      auto iLeft =
+          std::chrono::duration_cast<std::chrono::milliseconds>(tDeadline - std::chrono::steady_clock::now());
       pollfd pfd{m_iFd, POLLIN, 0};
-      int iReady = poll(&pfd, 1, static_cast<int>(iLeft));
-      if (iReady < 0 && errno == EINTR) continue;
-      if (iReady <= 0 || !(pfd.revents & POLLIN)) return str;
+      int iReady;
+      while ((iReady = poll(&pfd, 1, strEnd.empty() ? 0 : int(std::max<long>(0, iLeft.count())))) < 0 &&
+             errno == EINTR) {
+      }
       char ab[1024];
-      ssize_t iGot = read(m_iFd, ab, sizeof ab);
+      ssize_t iGot = iReady > 0 ? read(m_iFd, ab, sizeof ab) : 0;
       if (iGot <= 0) return str;
-      str.append(ab, static_cast<size_t>(iGot));
+      str.append(ab, size_t(iGot));
     }
   }
   // Whatever is waiting now.
   std::string ReadAvailable() { return ReadThrough(""); }
 
   // Sends a command line and reads its reply through the prompt.
-  std::string Command(const std::string& strCmd, int iTimeoutMs = 3000) {
+  std::string Command(const std::string& strCmd) {
     Write(strCmd + "\n");
-    return ReadThrough("> ", iTimeoutMs);
+    return ReadThrough("> ");
   }
 
   // The modem lines (TIOCM_* bits); 0 when they cannot be read.
@@ -95,19 +84,9 @@ class CHostLine {
     int iBits = TIOCM_DTR;
     return ioctl(m_iFd, bOn ? TIOCMBIS : TIOCMBIC, &iBits) == 0;
   }
-
-  static int64_t NowMs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-  }
   // Holds the line for a pulse of iMs (a signal the host generates, not a
   // wait for something).
-  static void Hold(int iMs) {
-    timespec ts = {iMs / 1000, (iMs % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
-  }
+  static void Hold(int iMs) { std::this_thread::sleep_for(std::chrono::milliseconds(iMs)); }
 
  private:
   int m_iFd = -1;
