@@ -197,10 +197,9 @@ void EscapeToFigures(CFaultRun& r, int iTimeoutMs = DEADLINE) {
 }
 
 const SRow g_aRows[] = {
-    {"SimulatorFaults", "silent, garbage replies, replies cut in half, \"wr?\" echoed as \"wx?\"", REMOTE,
-     ALIVE,
+    {"SimulatorFaults", "silent, \"wr?\" echoed as \"wx?\"", REMOTE, ALIVE,
      [](CFaultRun& r) {
-       for (const char* psz : {"silent", "garbage", "short", "bad-echo"}) {
+       for (const char* psz : {"silent", "bad-echo"}) {  // garbage and cut replies: the reply fuzz test
          SCOPED_TRACE(psz);
          r.SignalStrength();
          r.Control(std::string("fault rem ") + psz + " on");
