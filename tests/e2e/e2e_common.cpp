@@ -2,9 +2,11 @@
 #include "e2e_common.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "../support/testenv.h"
@@ -70,9 +72,14 @@ bool StartProgram(simsupport::CTmuxSession& tmux, const CHome& home, int iCols, 
   std::string strTerm = "screen";
   for (const auto& kv : vEnv)
     if (kv.first == "TERM") strTerm = kv.second;
-  return tmux.Start({"/bin/sh", "-c", "echo $$ > \"$1\"; TERM=\"$2\"; export TERM; exec \"$0\"", strProgram,
-                     home.strDir + "/pid", strTerm},
-                    iCols, iRows, vEnv, home.strDir);
+  for (const char* psz : {"/pid", "/status", "/tty.before", "/tty.after"})
+    unlink((home.strDir + psz).c_str());
+  const char* pszScript =
+      "stty -g > \"$1/tty.before\"; TERM=\"$2\"; export TERM\n"
+      "sh -c 'echo $$ > \"$1/pid\"; exec \"$0\" 2>> \"$1/stderr\"' \"$0\" \"$1\"\n"
+      "echo $? > \"$1/status.new\"; stty -g > \"$1/tty.after\"; mv \"$1/status.new\" \"$1/status\"\n";
+  return tmux.Start({"/bin/sh", "-c", pszScript, strProgram, home.strDir, strTerm}, iCols, iRows, vEnv,
+                    home.strDir);
 }
 
 int ProgramPid(const CHome& home) {
@@ -83,6 +90,16 @@ int ProgramPid(const CHome& home) {
 
 bool WaitForExit(simsupport::CTmuxSession& tmux, int iTimeoutMs) {
   return testenv::WaitFor([&] { return !tmux.ProgramRunning(); }, iTimeoutMs);
+}
+
+int ExitStatus(const CHome& home, int iTimeoutMs) {
+  if (!testenv::WaitFor([&] { return access((home.strDir + "/status").c_str(), F_OK) == 0; }, iTimeoutMs))
+    return -1;
+  return atoi(ReadFile(home.strDir + "/status").c_str());
+}
+
+void ExpectTerminalRestored(const CHome& home) {
+  EXPECT_EQ(ReadFile(home.strDir + "/tty.after"), ReadFile(home.strDir + "/tty.before"));
 }
 
 void CApp::Start(const std::string& strCom2, const std::string& strRegistry, const simsupport::EnvList& vEnv,
@@ -101,19 +118,14 @@ void CApp::Expect(const std::string& str, int iTimeoutMs) {
 
 void CApp::Press(const std::string& strKeys) {
   // A key name is letters, digits and '-' ("<C-s>"); other '<' are text (mouse reports).
-  size_t i = 0, uText = 0;
-  for (; i < strKeys.size(); ++i) {
-    size_t uClose = strKeys.find('>', i);
-    if (strKeys[i] != '<' || uClose == std::string::npos || uClose == i + 1 ||
-        strKeys.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-", i + 1) !=
-            uClose)
-      continue;
-    if (i > uText) tmux.SendText(strKeys.substr(uText, i - uText));
-    tmux.SendKeys({strKeys.substr(i + 1, uClose - i - 1)});
-    uText = uClose + 1;
-    i = uClose;
+  static const std::regex reKey("<([A-Za-z0-9-]+)>");
+  size_t uText = 0;
+  for (std::sregex_iterator it(strKeys.begin(), strKeys.end(), reKey), end; it != end; ++it) {
+    if (size_t(it->position()) > uText) tmux.SendText(strKeys.substr(uText, it->position() - uText));
+    tmux.SendKeys({(*it)[1].str()});
+    uText = size_t(it->position() + it->length());
   }
-  if (i > uText) tmux.SendText(strKeys.substr(uText, i - uText));
+  if (uText < strKeys.size()) tmux.SendText(strKeys.substr(uText));
 }
 
 void CApp::Steps(const std::vector<std::pair<std::string, std::string>>& vSteps) {
@@ -138,13 +150,14 @@ void CApp::WaitForTrips(int iTrips, int iTimeoutMs) {
 
 void CApp::Quit() {
   tmux.SendKeys({"Escape"});
-  ASSERT_TRUE(WaitForExit(tmux, DEADLINE)) << tmux.Capture();
+  EXPECT_EQ(ExitStatus(*pHome, DEADLINE), 0) << tmux.Capture();
+  ExpectTerminalRestored(*pHome);
 }
 
 CSimTest::CSimTest() : m_strSimDir(testenv::MakeDir("sim")) {}
 
 void CSimTest::StartSim(const std::string& strSpec, std::vector<std::string> vMore) {
-  vMore.insert(vMore.begin(), {"--modem", Modem(strSpec)});
+  vMore.insert(vMore.begin(), {"--modem", "link=" + Link() + ",baud=115200," + strSpec});
   ASSERT_TRUE(m_sim.Start(vMore, m_strSimDir)) << m_sim.Output();
 }
 
@@ -154,8 +167,8 @@ void CSimTest::StartAll(const std::string& strSpec, std::vector<std::string> vMo
   if (!HasFatalFailure()) m_app.Start(Link(), strRegistry, m_sim.ShimEnvironment());
 }
 
-void CSimTest::Control(const std::string& strLine) {
-  std::string strReply = m_sim.Command(strLine);
+void Control(simsupport::CModemSim& sim, const std::string& strLine) {
+  std::string strReply = sim.Command(strLine);
   ASSERT_EQ(strReply.substr(0, 2), "ok") << strLine << " -> " << strReply;
 }
 

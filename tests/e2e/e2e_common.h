@@ -36,14 +36,22 @@ struct CHome {
   void WriteRegistry(const std::string& strText) const;
 };
 
-// Starts the program in tmux (iCols x iRows) through a shell that records its
-// pid in <home>/pid, so that signals can be sent to it, and gives it the
-// home's TERM (tmux would give it its own).
+// Starts the program in tmux (iCols x iRows) with the home's TERM (tmux
+// would give it its own) through a shell that records in the home its pid
+// (for signals), the terminal's settings before and after it (tty.before,
+// tty.after: stty -g), its standard error and its exit status.
 bool StartProgram(simsupport::CTmuxSession& tmux, const CHome& home, int iCols = 80, int iRows = 25,
                   const simsupport::EnvList& vExtraEnv = {});
 int ProgramPid(const CHome& home);
 // Waits for the program in the pane to end.
 bool WaitForExit(simsupport::CTmuxSession& tmux, int iTimeoutMs);
+// The exit status (128 + n for signal n) once the program has ended; -1
+// when it has not ended within iTimeoutMs.
+int ExitStatus(const CHome& home, int iTimeoutMs);
+// The terminal's settings after the program are those from before it.
+void ExpectTerminalRestored(const CHome& home);
+// A control command to the simulator, which must answer "ok".
+void Control(simsupport::CModemSim& sim, const std::string& strLine);
 
 // One copy of the program in tmux, with its own home.
 struct CApp {
@@ -64,7 +72,7 @@ struct CApp {
   void Message(const std::string& strId, const std::string& strText);
   // Waits for the per-pass display of a repetition run to show iTrips.
   void WaitForTrips(int iTrips, int iTimeoutMs = DEADLINE);
-  // Escape from the main menu; the program ends.
+  // Escape from the main menu; the program ends with 0, the terminal restored.
   void Quit();
 };
 
@@ -77,13 +85,12 @@ class CSimTest : public ::testing::Test {
 
   CSimTest();
   std::string Link(const std::string& strName = "com2") const { return m_strSimDir + "/" + strName; }
-  std::string Modem(const std::string& strSpec) const { return "link=" + Link() + ",baud=115200," + strSpec; }
   // The simulator with the modem strSpec on "com2" and vMore.
   void StartSim(const std::string& strSpec, std::vector<std::string> vMore = {});
   // Both, with the program on the simulated modem.
   void StartAll(const std::string& strSpec, std::vector<std::string> vMore = {},
                 const std::string& strRegistry = "");
-  void Control(const std::string& strLine);
+  void Control(const std::string& strLine) { e2e::Control(m_sim, strLine); }
 };
 
 }  // namespace e2e

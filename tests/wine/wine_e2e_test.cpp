@@ -24,18 +24,7 @@ using e2e::MENU_LAST;
 
 class WineE2E : public ::testing::Test {
  protected:
-  static CWineEnv* s_pEnv;
-  static std::string s_strError;
-
-  static void SetUpTestSuite() {
-    s_pEnv = new CWineEnv;
-    if (!s_pEnv->Start(&s_strError)) s_strError += " (Wine set-up failed)";
-  }
-  static void TearDownTestSuite() {
-    delete s_pEnv;
-    s_pEnv = nullptr;
-  }
-
+  CWineEnv m_env;
   CModemSim m_sim;
   std::string m_strDir = testenv::MakeDir("wine");
   CWineProgram m_app;
@@ -43,9 +32,10 @@ class WineE2E : public ::testing::Test {
   // The simulator with vSimArgs (its first modem linked at "com2"), COM12
   // mapped to it, and the program on it as COM2, at its main menu.
   void StartAll(const std::vector<std::string>& vSimArgs) {
-    ASSERT_TRUE(s_strError.empty()) << s_strError;
+    std::string strError;
+    ASSERT_TRUE(m_env.Start(&strError)) << strError << " (Wine set-up failed)";
     ASSERT_TRUE(m_sim.Start(vSimArgs, m_strDir + "/sim")) << m_sim.Output();
-    ASSERT_TRUE(s_pEnv->MapPort(12, m_sim.LinkPath("com2")));
+    ASSERT_TRUE(m_env.MapPort(12, m_sim.LinkPath("com2")));
     simsupport::EnvList vEnv = m_sim.ShimEnvironment();
     vEnv.emplace_back("TAVRIX_COM2", "\\\\.\\COM12");
     ASSERT_TRUE(m_app.Start(testenv::MakeDir("run"), vEnv));
@@ -68,9 +58,6 @@ class WineE2E : public ::testing::Test {
     }
   }
 };
-
-CWineEnv* WineE2E::s_pEnv = nullptr;
-std::string WineE2E::s_strError;
 
 }  // namespace
 
@@ -122,6 +109,6 @@ TEST_F(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
          {"x", MENU_LAST}});
   m_app.Keys({"alt+F4"});
   EXPECT_EQ(m_app.WaitForExit(DEADLINE), 0) << m_app.Screen();
-  EXPECT_EQ(s_pEnv->Setting("CHANNEL"), "0xc");
-  EXPECT_EQ(s_pEnv->Setting("PORT"), "0x0");
+  EXPECT_EQ(m_env.Setting("CHANNEL"), "0xc");
+  EXPECT_EQ(m_env.Setting("PORT"), "0x0");
 }

@@ -24,11 +24,27 @@ namespace {
 
 const char* const kszSettingsKey = "HKCU\\Software\\Qirun\\TAVRIX";
 
-std::vector<char*> CArgs(std::vector<std::string>& v) {
-  std::vector<char*> vC;
-  for (std::string& s : v) vC.push_back(s.data());
+// Starts argv (searched in PATH) with the environment vEnv (none given:
+// this process's) in strDir, standard input from /dev/null and its output
+// to strLog (/dev/null when "").
+pid_t Spawn(std::vector<std::string> vArgv, std::vector<std::string> vEnv, const std::string& strDir = ".",
+            const std::string& strLog = "") {
+  std::vector<char*> vC, vE;
+  for (std::string& s : vArgv) vC.push_back(s.data());
+  for (std::string& s : vEnv) vE.push_back(s.data());
   vC.push_back(nullptr);
-  return vC;
+  vE.push_back(nullptr);
+  char** ppEnv = vEnv.empty() ? environ : vE.data();
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  int iNull = open("/dev/null", O_RDWR);
+  int iLog = strLog.empty() ? iNull : open(strLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (chdir(strDir.c_str()) != 0 || iNull < 0 || iLog < 0) _exit(126);
+  dup2(iNull, 0);
+  dup2(iLog, 1);
+  dup2(iLog, 2);
+  execvpe(vC[0], vC.data(), ppEnv);
+  _exit(127);
 }
 
 // The Wine loader itself (the wine script execs it), so that the pid we
@@ -56,22 +72,9 @@ bool CWineEnv::Start(std::string* pstrError) {
   // A private X server; it tells its display number on a pipe.
   int aPipe[2];
   if (pipe(aPipe) != 0) return false;
-  std::string strFd = std::to_string(aPipe[1]);
-  std::vector<std::string> vArgv = {"Xvfb", "-displayfd", strFd, "-nolisten",
-                                    "tcp",  "-screen",    "0",   "1024x768x24"};
-  std::vector<char*> vC = CArgs(vArgv);
-  m_pidX = fork();
-  if (m_pidX == 0) {
-    close(aPipe[0]);
-    int iNull = open("/dev/null", O_RDWR);
-    if (iNull >= 0) {
-      dup2(iNull, 0);
-      dup2(iNull, 1);
-      dup2(iNull, 2);
-    }
-    execvp(vC[0], vC.data());
-    _exit(127);
-  }
+  m_pidX = Spawn(
+      {"Xvfb", "-displayfd", std::to_string(aPipe[1]), "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
+      {});
   close(aPipe[1]);
   std::string strDisplay;
   pollfd pfd = {aPipe[0], POLLIN, 0};
@@ -152,32 +155,14 @@ bool CWineProgram::Start(const std::string& strDir, const simsupport::EnvList& v
       if (strncmp(*pp, (kv.first + "=").c_str(), kv.first.size() + 1) == 0) bOverridden = true;
     if (!bOverridden) vEnvS.emplace_back(*pp);
   }
-  std::vector<std::string> vArgv = {WineLoader(), ProgramPath()};
-  std::vector<char*> vC = CArgs(vArgv);
-  std::vector<char*> vE = CArgs(vEnvS);
   std::string strDrive = std::string(getenv("WINEPREFIX") ? getenv("WINEPREFIX") : ".") + "/drive_c";
-  std::string strLog = strDir + "/wine.log";
-  m_pid = fork();
-  if (m_pid < 0) return false;
-  if (m_pid == 0) {
-    if (chdir(strDrive.c_str()) != 0) _exit(126);
-    int iLog = open(strLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int iNull = open("/dev/null", O_RDONLY);
-    if (iNull >= 0) dup2(iNull, 0);
-    if (iLog >= 0) {
-      dup2(iLog, 1);
-      dup2(iLog, 2);
-    }
-    execvpe(vC[0], vC.data(), vE.data());
-    _exit(127);
-  }
-  return true;
+  m_pid = Spawn({WineLoader(), ProgramPath()}, vEnvS, strDrive, strDir + "/wine.log");
+  return m_pid > 0;
 }
 
 std::string CWineProgram::Screen() const {
-  std::ifstream in(m_strDump);
-  std::stringstream ss;
-  ss << in.rdbuf();
+  std::ostringstream ss;
+  ss << std::ifstream(m_strDump).rdbuf();
   return ss.str();
 }
 
@@ -185,29 +170,29 @@ bool CWineProgram::WaitForText(const std::string& strText, int iTimeoutMs) const
   return testenv::WaitFor([&] { return Screen().find(strText) != std::string::npos; }, iTimeoutMs);
 }
 
-bool CWineProgram::Window(std::string* pstrId) {
-  return testenv::WaitFor(
+bool CWineProgram::Xdotool(std::vector<std::string> vCommand) {
+  std::string strId;
+  bool bFound = testenv::WaitFor(
       [&] {
         std::string strOut;
         if (Run({"xdotool", "search", "--name", "^Tavrix$"}, &strOut) != 0) return false;
-        *pstrId = strOut.substr(0, strOut.find('\n'));
-        return !pstrId->empty();
+        strId = strOut.substr(0, strOut.find('\n'));
+        return !strId.empty();
       },
       20000);
+  vCommand.insert(vCommand.begin(), {"xdotool", "windowfocus", "--sync", strId});
+  vCommand.insert(vCommand.begin() + 5, {"--delay", "40"});
+  return bFound && Run(vCommand) == 0;
 }
 
 bool CWineProgram::Type(const std::string& strText) {
-  std::string strId;
-  return Window(&strId) &&
-         Run({"xdotool", "windowfocus", "--sync", strId, "type", "--delay", "40", strText}) == 0;
+  return Xdotool({"type", strText});
 }
 
 bool CWineProgram::Keys(const std::vector<std::string>& vKeys) {
-  std::string strId;
-  if (!Window(&strId)) return false;
-  std::vector<std::string> v = {"xdotool", "windowfocus", "--sync", strId, "key", "--delay", "40"};
+  std::vector<std::string> v = {"key"};
   v.insert(v.end(), vKeys.begin(), vKeys.end());
-  return Run(v) == 0;
+  return Xdotool(v);
 }
 
 int CWineProgram::WaitForExit(int iTimeoutMs) {

@@ -58,7 +58,8 @@ class CWineProgram {
   void Kill();
 
  private:
-  bool Window(std::string* pstrId);
+  // Runs "xdotool windowfocus <window> vCommand[0] --delay 40 ...", once the window is there.
+  bool Xdotool(std::vector<std::string> vCommand);
   pid_t m_pid = -1;
   std::string m_strDump;
 };
