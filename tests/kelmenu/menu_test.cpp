@@ -77,9 +77,8 @@ TEST_F(Menu, ResultsAndSelection) {
       {ppsz40, 0, 0, nullptr, 0, " \x1B", 27, 1, 0},
       {ppsz40, 0, 0, nullptr, 1, "-\x1B", 27, 25, 0},
       {ppsz40, 0, 0, nullptr, 30, "+\x1B", 27, 6, 0},
-      {ppsz40, 0, 0, nullptr, 30, "\t\x1B", 27, 6, 0},
       {ppsz40, 0, 0, nullptr, 3, "\b\x1B", 27, 39, 0},
-      {ppsz40, 0, 0, nullptr, 0, "  \b+ \x1B", 27, 16, 0},
+      {ppsz40, 0, 0, nullptr, 0, "  \b\t \x1B", 27, 16, 0},
   };
   for (const auto& c : aCases) {
     SCOPED_TRACE(c.pszKeys);
