@@ -2,15 +2,14 @@
 // console and tmux/screen go through the key decoder and the keyboard filter,
 // whole and split at every byte, and must give exactly the terminal key codes
 // (or the key messages that go on to the focus window) and never a stray
-// Escape. Also the fuzz target of the decoder, replayed over its corpus and
-// over pseudo-random splices of the recorded sequences.
+// Escape. Also the fuzz target of the decoder, replayed over its corpus (the
+// inputs of a libFuzzer run that reach all the edges it found).
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -153,21 +152,10 @@ std::vector<std::string> Corpus() {
   return vFiles;
 }
 
-// Catches: a crash or hang of the decoder on broken or spliced input.
-TEST(TerminalKeys, FuzzTargetReplaysItsCorpusAndSplicedRecordings) {
+// Catches: a crash, hang or stray Escape of the decoder on broken input.
+TEST(TerminalKeys, FuzzTargetReplaysItsCorpus) {
   std::vector<std::string> vInputs = Corpus();
-  EXPECT_GT(vInputs.size(), 10u);
-  std::mt19937 rng(0x5EED1234u);
-  for (int iRun = 0; iRun < 3000; ++iRun) {
-    std::string str;
-    for (int n = int(rng() % 12); n > 0; --n) {
-      const std::string& strPart = g_aCases[rng() % (sizeof(g_aCases) / sizeof(g_aCases[0]))].strBytes;
-      size_t iCut = strPart.size() > 1 ? rng() % strPart.size() : 0;
-      str += rng() % 4 == 0 ? strPart.substr(iCut) : strPart;  // now and then a broken one
-      if (rng() % 8 == 0) str += char(rng());
-    }
-    vInputs.push_back(str);
-  }
+  EXPECT_GT(vInputs.size(), 100u);
   for (const std::string& str : vInputs)
     ASSERT_EQ(0, LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(str.data()), str.size()));
 }

@@ -1,7 +1,7 @@
 // MenuSelect on the headless screen: keys typed, result and selection, with
 // disabled items and exit keys; a closed window; the whole screen during a
-// menu and after it; the scroll bar shown only for long lists. Keys are typed as the terminal codes the menu
-// reads: 11 Down, 19 Up.
+// menu and after it; the scroll bar shown only for long lists. Keys are typed
+// as the terminal codes the menu reads: 11 Down, 19 Up.
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,16 +12,12 @@
 
 namespace {
 
-const char* const g_apszMain[] = {"1. Select Modem (Internal)",
-                                  "2. Set Channel",
-                                  "3. Set KV3 ID",
-                                  "4. Send Messages",
-                                  "5. Test Signal Strength",
-                                  "6. Act As Base",
-                                  "7. Reset To Factory Settings",
-                                  "8. Low Power Mode",
-                                  "9. Alternate Frequency Band",
-                                  nullptr};
+// clang-format off
+const char* const g_apszMain[] = {"1. Select Modem (Internal)", "2. Set Channel", "3. Set KV3 ID",
+                                  "4. Send Messages", "5. Test Signal Strength", "6. Act As Base",
+                                  "7. Reset To Factory Settings", "8. Low Power Mode",
+                                  "9. Alternate Frequency Band", nullptr};
+// clang-format on
 
 class Menu : public GuiTest {
  protected:
