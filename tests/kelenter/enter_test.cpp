@@ -16,18 +16,7 @@ namespace {
 
 class Enter : public GuiTest {
  protected:
-  // At the next wait: row 0 shows strField from column iCol; then type.
-  void Expect(int iCol, const std::string& strField, const char* pszKeys) {
-    m_vSteps.push_back([=] {
-      EXPECT_EQ(Screen(iCol, strField.size()), strField) << "before " << pszKeys;
-      PlatHeadlessType(pszKeys);
-    });
-  }
   static std::string Screen(int iCol, size_t n) { return PlatHeadlessRow(0).substr(size_t(iCol), n); }
-  static bool Caret(int* piCol, bool* pbBlock) {
-    int iRow = 0;
-    return PlatHeadlessCaret(piCol, &iRow, pbBlock);
-  }
 };
 
 // Catches: a value out of range taken or wrapped, a start value not clamped, Escape losing the number.
@@ -136,16 +125,19 @@ TEST_F(Enter, TextFieldsAndKeyStrings) {
 TEST_F(Enter, EveryWayOutFillsTheBuffer) {
   char sz[16] = "AB";
   GuiPutsAt(0, 0, "KV3 ID:");
-  m_vSteps.push_back([] {
-    int iCol = 0;
+  AtIdle([] {
+    int iCol = 0, iRow = -1;
     bool bBlock = false;
-    EXPECT_TRUE(Caret(&iCol, &bBlock));
+    EXPECT_TRUE(PlatHeadlessCaret(&iCol, &iRow, &bBlock));
     EXPECT_TRUE(bBlock);  // a caret that was off shows as a block
-    EXPECT_EQ(iCol, 10);
+    EXPECT_EQ((std::vector<int>{iCol, iRow}), (std::vector<int>{10, 0}));
     EXPECT_EQ(Screen(0, 10), "KV3 ID: AB");
     PlatHeadlessType("c");
   });
-  Expect(0, "KV3 ID: C ", "k");  // the first key replaced the text
+  AtIdle([] {
+    EXPECT_EQ(Screen(0, 10), "KV3 ID: C ");  // the first key replaced the text
+    PlatHeadlessType("k");
+  });
   // Then nothing more: the terminal hangs up. The text is there, the
   // number of a later entry is not taken over.
   EXPECT_EQ(EnterString(8, 0, 2, sz, nullptr), -1);
@@ -162,12 +154,12 @@ TEST_F(Enter, CaretPositionsAndDisplayOnly) {
   char sz[8] = "";
   GuiSetCaret(2);
   GuiSetCursor(0, 7);
-  m_vSteps.push_back([&] {
-    int iCol = 0;
+  AtIdle([] {
+    int iCol = 0, iRow = -1;
     bool bBlock = true;
-    EXPECT_TRUE(Caret(&iCol, &bBlock));
+    EXPECT_TRUE(PlatHeadlessCaret(&iCol, &iRow, &bBlock));
     EXPECT_FALSE(bBlock);  // a caret that was on keeps its shape
-    EXPECT_EQ(iCol, 8);    // the right end of the empty field
+    EXPECT_EQ((std::vector<int>{iCol, iRow}), (std::vector<int>{8, 7}));  // the empty field's right end
     PlatHeadlessType("ab\r");
   });
   // Row -1: the cursor's row; 0x8000: the column is the left end.

@@ -1,5 +1,5 @@
 // MenuSelect on the headless screen: keys typed, result and selection, with
-// disabled items and exit keys; a closed window; the whole screen during a
+// disabled items, exit keys and a closed window; the whole screen during a
 // menu and after it; the scroll bar shown only for long lists. Keys are typed
 // as the terminal codes the menu reads: 11 Down, 19 Up.
 #include <functional>
@@ -42,7 +42,8 @@ class Menu : public GuiTest {
   std::vector<const char*> m_vpszItems;
 };
 
-// Catches: a key that moves the selection wrongly (page keys, search, disabled items), a wrong result.
+// Catches: a key that moves the selection wrongly (page keys, search, disabled items), a wrong result,
+// a menu that goes on, or writes the selection, without a window.
 TEST_F(Menu, ResultsAndSelection) {
   const char* const apszAbc[] = {"Alpha", "Charlie", "Beta", nullptr};
   const char* const* ppsz40 = Items(40);
@@ -75,7 +76,12 @@ TEST_F(Menu, ResultsAndSelection) {
       {ppsz40, 0, 0, nullptr, 30, "+\x1B", 27, 6, 0},
       {ppsz40, 0, 0, nullptr, 3, "\b\x1B", 27, 39, 0},
       {ppsz40, 0, 0, nullptr, 0, "  \b\t \x1B", 27, 16, 0},
+      // Nothing more typed: the terminal hangs up; without a window the menu ends at once.
+      {g_apszMain, 0, KEY, nullptr, 3, "\x0B", -1, 4, 0},
+      {g_apszMain, 0, KEY, nullptr, 7, "", -1, 7, 0},
   };
+  PlatHeadlessChar(13);  // null piSelect: no selection, nothing written
+  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, KEY, nullptr, nullptr), 13);
   for (const auto& c : aCases) {
     SCOPED_TRACE(c.pszKeys);
     const int iBells = PlatHeadlessBells();
@@ -86,22 +92,6 @@ TEST_F(Menu, ResultsAndSelection) {
     EXPECT_EQ(PlatHeadlessBells() - iBells, c.iBells);
     EXPECT_EQ(PlatHeadlessPending(), 0);
   }
-  PlatHeadlessChar(13);  // null piSelect: no selection, nothing written
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, KEY, nullptr, nullptr), 13);
-}
-
-// Catches: a menu that goes on, or writes the selection, without a window.
-TEST_F(Menu, ClosedWindowReturnsMinusOne) {
-  int iSel = 3;
-  PlatHeadlessChar(11);
-  // Nothing more scripted: the terminal hangs up.
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, MENU_SELECTBYKEY, nullptr, &iSel), -1);
-  EXPECT_EQ(iSel, 4);
-  EXPECT_EQ(GuiGet()->GetHwnd(), nullptr);
-  // Without a window the menu ends at once and writes nothing.
-  iSel = 7;
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, MENU_SELECTBYKEY, nullptr, &iSel), -1);
-  EXPECT_EQ(iSel, 7);
 }
 
 // Catches: a list the page shows through, a wrong highlight, the page or caret not given back.
