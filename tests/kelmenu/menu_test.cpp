@@ -146,34 +146,34 @@ TEST_F(Menu, TitlePairsAndEmptyDisabledItem) {
 // Catches: a bar on a list that fits, a thumb that does not follow the list to its end.
 TEST_F(Menu, ScrollBarOnlyForLongLists) {
   // The bar in column 79, one row a pixel: trough '#', thumb '.'.
+  const std::string strFits(25, '.');
   struct {
     int iItems;
     const char* pszTitle;
-    std::string strTop, strEnd;  // with the first item, and after End
+    std::string strBars;  // with the first item, then after End
   } aCases[] = {
       // 50 items, 25 visible: 12.5 rounds to 13; at the end top index 25
-      {50, nullptr, std::string(13, '.') + std::string(12, '#'), std::string(13, '#') + std::string(12, '.')},
-      {24, "Title", std::string(25, '.'), std::string(25, '.')},  // fits below the title
+      {50, nullptr, std::string(13, '.') + std::string(25, '#') + std::string(12, '.')},
+      {24, "Title", strFits + strFits},  // fits below the title
   };
   for (const auto& c : aCases) {
     SCOPED_TRACE(c.iItems);
     m_vSteps.clear();
     m_iStep = 0;
-    std::string strTop, strEnd;
+    std::string strBars;
     AtIdle([&] {
-      strTop = BarColumn();
+      strBars = BarColumn();
       PlatHeadlessChar('\b');  // End: the last item, the thumb reaches the bottom
     });
     AtIdle([&] {
-      strEnd = BarColumn();
+      strBars += BarColumn();
       EXPECT_EQ(PlatHeadlessRow(24).substr(0, 8), "Item " + std::to_string(c.iItems - 1) + " ");
       PlatHeadlessChar(27);
     });
     int iSel = 0;
     EXPECT_EQ(MenuSelect(c.pszTitle, Items(c.iItems), 0, 0, nullptr, &iSel), 27);
     EXPECT_EQ(iSel, c.iItems - 1);
-    EXPECT_EQ(strTop, c.strTop);
-    EXPECT_EQ(strEnd, c.strEnd);
+    EXPECT_EQ(strBars, c.strBars);
   }
 }
 
