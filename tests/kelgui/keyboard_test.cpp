@@ -137,7 +137,7 @@ TEST_F(Keyboard, HangUpAndQuitEndEveryWait) {
     EXPECT_EQ(GuiSetCaret(1), 0);  // without a window: no caret, no failure
     GuiExit();
     EXPECT_EQ(GuiPuts("late"), 4);  // output after the end opens no new window
-    EXPECT_EQ(m_pGui->GetHwnd(), nullptr);
+    EXPECT_EQ(GuiGet()->GetHwnd(), nullptr);
   }
 }
 
