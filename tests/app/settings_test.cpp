@@ -14,8 +14,9 @@ void Forget() {
 }
 }  // namespace
 
-// Catches: the machine's value read first, a damaged value taken, no fall-back to the default.
-TEST(Settings, UserFirstThenMachineThenDefault) {
+// Catches: the machine's value read first, a damaged value taken, no fall-back to the default,
+// settings saved for the machine or not at all.
+TEST(Settings, ReadUserFirstThenMachineThenDefaultAndSavedForTheUser) {
   struct Case {
     int iUserChannel;     // -1 none, -2 a damaged (string) value
     int iMachineChannel;  // -1 none
@@ -35,10 +36,7 @@ TEST(Settings, UserFirstThenMachineThenDefault) {
     modem.LoadSettings();
     EXPECT_EQ(c.iExpected, modem.GetChannel()) << c.iUserChannel << "/" << c.iMachineChannel;
   }
-}
-
-// Catches: settings written for the machine (which needs an administrator) or not at all.
-TEST(Settings, SavedForTheUserOnly) {
+  // Saved for the user only: the machine's key needs an administrator.
   Forget();
   CTestModem modem;
   modem.m_iPort = 0;

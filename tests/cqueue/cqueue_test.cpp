@@ -30,27 +30,12 @@ TEST(CQueue, HoldsOneLessThanItsSlotsInOrderAcrossTheWrap) {
   EXPECT_EQ(iNextIn, iNextOut);
 }
 
-namespace {
-typedef CQueue<int, 16> CIntQueue;
-void GetFromEmpty() {
-  CIntQueue q;
-  q.Get();
-}
-void PutWithBadWriteIndex() {
-  CIntQueue q;
-  q.iWrite = 16;
-  q.Put(1);
-}
-void GetWithBadReadIndex() {
-  CIntQueue q;
-  q.iRead = -1;
-  q.Get();
-}
-}  // namespace
-
 // Catches: misuse that goes on instead of stopping with the check.
 TEST(CQueueDeathTest, MisuseStopsWithTheCheck) {
-  EXPECT_DEATH(GetFromEmpty(), "Assertion failed: !IsEmpty\\(\\), file cqueue, line .");
-  EXPECT_DEATH(PutWithBadWriteIndex(), "Assertion failed: \\(\\(UINT\\) iWrite\\) < iQty, file cqueue");
-  EXPECT_DEATH(GetWithBadReadIndex(), "Assertion failed: \\(\\(UINT\\) iRead \\) < iQty, file cqueue");
+  CQueue<int, 16> q;
+  EXPECT_DEATH(q.Get(), "Assertion failed: !IsEmpty\\(\\), file cqueue, line .");
+  q.iWrite = 16;
+  EXPECT_DEATH(q.Put(1), "Assertion failed: \\(\\(UINT\\) iWrite\\) < iQty, file cqueue");
+  q.iRead = -1;
+  EXPECT_DEATH(q.Get(), "Assertion failed: \\(\\(UINT\\) iRead \\) < iQty, file cqueue");
 }

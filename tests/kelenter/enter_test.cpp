@@ -1,13 +1,12 @@
-// Data entry on the headless screen: the channel field and the signs shown
-// key by key, tables of number and text entries (keys typed, result, value
-// or text, beeps), every way out with the caller's buffer filled, the caret,
-// positions and the display-only field. Keys are typed as the terminal codes
-// the entry reads: 14 Left, 26 Right, 19 Up, 127 Delete.
+// Data entry on the headless screen: tables of number and text entries (keys
+// typed, result, value or text, beeps, the field shown), every way out with
+// the caller's buffer filled, the caret, positions and the display-only field.
+// Keys are typed as the terminal codes the entry reads: 14 Left, 26 Right,
+// 19 Up, 127 Delete.
 #include <climits>
 #include <cstring>
 #include <functional>
 #include <string>
-#include <algorithm>
 #include <vector>
 
 #include "../kelgui/guitest.h"
@@ -17,71 +16,8 @@ namespace {
 
 class Enter : public GuiTest {
  protected:
-  void SetUp() override {
-    GuiTest::SetUp();
-    m_iBells = PlatHeadlessBells();
-  }
-  // At the next wait: row 0 shows strField from column iCol; then type.
-  void Expect(int iCol, const std::string& strField, const char* pszKeys) {
-    m_vSteps.push_back([=] {
-      EXPECT_EQ(Screen(iCol, strField.size()), strField) << "before " << pszKeys;
-      PlatHeadlessType(pszKeys);
-    });
-  }
-  static std::string Screen(int iCol, size_t n, int iRow = 0) {
-    return PlatHeadlessRow(iRow).substr(size_t(iCol), n);
-  }
-  static bool Caret(int* piCol, bool* pbBlock) {
-    int iRow = 0;
-    return PlatHeadlessCaret(piCol, &iRow, pbBlock);
-  }
-  int Bells() const { return PlatHeadlessBells() - m_iBells; }
-
-  int m_iBells = 0;
-  std::vector<std::string> m_vTyped;  // keys that steps type, kept while they run
+  static std::string Screen(int iCol, size_t n) { return PlatHeadlessRow(0).substr(size_t(iCol), n); }
 };
-
-// Catches: a number misaligned, a full box taking digits, a sign not flipping, a caret left on.
-TEST_F(Enter, NumberFieldsShownKeyByKey) {
-  struct {
-    int iMin, iMax, iStart;
-    const char* pszFormat;
-    std::string strSteps;  // the field shown, '|', the keys then typed, '|', ...
-    int iResult, iValue, iBells;
-  } aCases[] = {
-      {0, 63, 5, nullptr, " 5|1| 1|2|12|3|12|\r", 13, 12, 1},
-      // "+" on a negative number flips it, and finishes a positive one.
-      {-63, 63, 0, nullptr, "  0|-| -0|7| -7|-|  7|-| -7|+|  7|+", '+', 7, 0},
-      {0, 9999, 0, "\xCA", "  0.00|1|  0.01|2|  0.12|.3|  1.23|\r", 13, 123, 0},
-  };
-  for (const auto& c : aCases) {
-    m_vSteps.clear();
-    m_iStep = 0;
-    const int iBells = PlatHeadlessBells();
-    std::vector<std::string> vParts;
-    for (size_t i = 0, j; i <= c.strSteps.size(); i = j + 1) {
-      j = std::min(c.strSteps.find('|', i), c.strSteps.size());
-      vParts.push_back(c.strSteps.substr(i, j - i));
-    }
-    m_vTyped = vParts;
-    for (size_t i = 0; i + 1 < vParts.size(); i += 2)
-      Expect(12 - int(vParts[i].size()), vParts[i], m_vTyped[i + 1].c_str());
-    int iCol = 0;
-    bool bBlock = false;
-    m_vSteps[0] = [&, fn = m_vSteps[0]] {
-      EXPECT_TRUE(Caret(&iCol, &bBlock));
-      fn();
-    };
-    int v = c.iStart;
-    EXPECT_EQ(EnterInt(11, 0, c.iMin, c.iMax, &v, c.pszFormat), c.iResult);
-    EXPECT_EQ(v, c.iValue);
-    EXPECT_EQ(PlatHeadlessBells() - iBells, c.iBells);
-    EXPECT_EQ(m_iStep, vParts.size() / 2);
-    EXPECT_TRUE(bBlock);
-    EXPECT_EQ(iCol, 12);
-    EXPECT_FALSE(Caret(&iCol, &bBlock));
-  }
-}
 
 // Catches: a value out of range taken or wrapped, a start value not clamped, Escape losing the number.
 TEST_F(Enter, NumberFields) {
@@ -102,6 +38,7 @@ TEST_F(Enter, NumberFields) {
       {0, 63, 3, nullptr, "-a.\r", 13, 3, 3, " 3"},         // no sign, letter or point
       {10, 99, 50, nullptr, "1\r5\r", 13, 15, 1, "15"},     // 1 typed, but not taken
       {-63, 63, 0, nullptr, "-0-\r", 13, 0, 0, "  0"},      // "-0" and back to 0
+      {-63, 63, 0, nullptr, "-7--++", '+', 7, 0, "  7"},    // "+" flips a negative, ends a positive
       {-5, 5, 0, "\xCA", "-5\r", 13, -5, 0, "-0.05"},       // the field fits "-0.05"
       {-5, 5, 0, "\xCA", "6\r", 13, 0, 1, " 0.00"},         // 0.06 is above 0.05
       // Ten digits fit; a value past 2,147,483,647 is refused, not wrapped.
@@ -184,12 +121,23 @@ TEST_F(Enter, TextFieldsAndKeyStrings) {
   }
 }
 
-// Catches: typed text lost when the terminal hangs up, an entry that waits without a window.
+// Catches: typed text lost when the terminal hangs up, an entry that waits without a window, no caret.
 TEST_F(Enter, EveryWayOutFillsTheBuffer) {
   char sz[16] = "AB";
   GuiPutsAt(0, 0, "KV3 ID:");
-  Expect(0, "KV3 ID: AB", "c");
-  Expect(0, "KV3 ID: C ", "k");  // the first key replaced the text
+  AtIdle([] {
+    int iCol = 0, iRow = -1;
+    bool bBlock = false;
+    EXPECT_TRUE(PlatHeadlessCaret(&iCol, &iRow, &bBlock));
+    EXPECT_TRUE(bBlock);  // a caret that was off shows as a block
+    EXPECT_EQ((std::vector<int>{iCol, iRow}), (std::vector<int>{10, 0}));
+    EXPECT_EQ(Screen(0, 10), "KV3 ID: AB");
+    PlatHeadlessType("c");
+  });
+  AtIdle([] {
+    EXPECT_EQ(Screen(0, 10), "KV3 ID: C ");  // the first key replaced the text
+    PlatHeadlessType("k");
+  });
   // Then nothing more: the terminal hangs up. The text is there, the
   // number of a later entry is not taken over.
   EXPECT_EQ(EnterString(8, 0, 2, sz, nullptr), -1);
@@ -206,12 +154,12 @@ TEST_F(Enter, CaretPositionsAndDisplayOnly) {
   char sz[8] = "";
   GuiSetCaret(2);
   GuiSetCursor(0, 7);
-  m_vSteps.push_back([&] {
-    int iCol = 0;
+  AtIdle([] {
+    int iCol = 0, iRow = -1;
     bool bBlock = true;
-    EXPECT_TRUE(Caret(&iCol, &bBlock));
+    EXPECT_TRUE(PlatHeadlessCaret(&iCol, &iRow, &bBlock));
     EXPECT_FALSE(bBlock);  // a caret that was on keeps its shape
-    EXPECT_EQ(iCol, 8);    // the right end of the empty field
+    EXPECT_EQ((std::vector<int>{iCol, iRow}), (std::vector<int>{8, 7}));  // the empty field's right end
     PlatHeadlessType("ab\r");
   });
   // Row -1: the cursor's row; 0x8000: the column is the left end.
@@ -227,9 +175,7 @@ TEST_F(Enter, CaretPositionsAndDisplayOnly) {
   PlatHeadlessType("\r");
   EXPECT_EQ(EnterField(INT_MIN, 9, sz, INT_MIN, 0, 0, ENTER_RIGHT, nullptr), 13);
   GuiUpdate();
-  EXPECT_EQ(Screen(4, 4, 7), "  AB");
-  EXPECT_EQ(Screen(9, 3, 5), " 42");
-  EXPECT_EQ(Screen(0, 3, 9), " X ");
+  EXPECT_TRUE(ScreenIs("\n\n\n\n\n\n" + Blank(10) + "42\n\n" + Blank(6) + "AB\n\n X\n"));
   EXPECT_EQ(PlatHeadlessPending(), 0);
 }
 

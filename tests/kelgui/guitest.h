@@ -24,11 +24,8 @@ inline ::testing::AssertionResult ScreenIs(std::string strExpected, bool bRevers
   if (strShown == strExpected) return ::testing::AssertionSuccess();
   std::istringstream inE(strExpected), inS(strShown);
   std::string strDiff, strE, strS;
-  for (int r = 0; bool(std::getline(inE, strE)) | bool(std::getline(inS, strS)); ++r) {
-    if (strE == strS)
-      strDiff += "  |" + strE + "\n";
-    else
-      strDiff += "- |" + strE + "\n+ |" + strS + "\n";
+  while (bool(std::getline(inE, strE)) | bool(std::getline(inS, strS))) {
+    strDiff += strE == strS ? "  |" + strE + "\n" : "- |" + strE + "\n+ |" + strS + "\n";
     strE.clear();
     strS.clear();
   }

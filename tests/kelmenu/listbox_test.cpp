@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "kelgui/cscrollbar.h"
 #include "kelgui/kellistbox.h"
@@ -68,18 +69,14 @@ TEST(ListBox, TypedCharacterFindsTheNextItemWrapping) {
   }
 }
 
-// Catches: a sorted list out of order, a selection left behind by an insertion above it.
+// Catches: a sorted list out of order or case-sensitive, a selection left behind by an insertion above it.
 TEST(ListBox, SortedListInsertsInOrder) {
   CListBox list(LBS_SORT);
-  EXPECT_EQ(list.AddString("delta"), 0);
-  EXPECT_EQ(list.AddString("Alpha"), 0);
-  EXPECT_EQ(list.AddString("charlie"), 1);
-  EXPECT_EQ(list.AddString("Bravo"), 1);
-  char sz[16];
-  EXPECT_EQ(list.GetText(3, sz), 5);
-  EXPECT_STREQ(sz, "delta");
+  std::vector<int> viAt;
+  for (const char* psz : {"delta", "Alpha", "charlie", "Bravo", "a"}) viAt.push_back(list.AddString(psz));
+  EXPECT_EQ(viAt, (std::vector<int>{0, 0, 1, 1, 0}));
   list.SetCurSel(3);
-  EXPECT_EQ(list.AddString("a"), 0);  // an insertion above moves the selection along
+  EXPECT_EQ(list.AddString("b"), 2);  // an insertion above moves the selection along
   EXPECT_EQ(list.GetCurSel(), 4);
 }
 

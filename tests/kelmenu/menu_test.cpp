@@ -1,7 +1,7 @@
 // MenuSelect on the headless screen: keys typed, result and selection, with
-// disabled items and exit keys; a closed window; the whole screen during a
-// menu and after it; the scroll bar shown only for long lists. Keys are typed as the terminal codes the menu
-// reads: 11 Down, 19 Up.
+// disabled items, exit keys and a closed window; the whole screen during a
+// menu and after it; the scroll bar shown only for long lists. Keys are typed
+// as the terminal codes the menu reads: 11 Down, 19 Up.
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,16 +12,12 @@
 
 namespace {
 
-const char* const g_apszMain[] = {"1. Select Modem (Internal)",
-                                  "2. Set Channel",
-                                  "3. Set KV3 ID",
-                                  "4. Send Messages",
-                                  "5. Test Signal Strength",
-                                  "6. Act As Base",
-                                  "7. Reset To Factory Settings",
-                                  "8. Low Power Mode",
-                                  "9. Alternate Frequency Band",
-                                  nullptr};
+// clang-format off
+const char* const g_apszMain[] = {"1. Select Modem (Internal)", "2. Set Channel", "3. Set KV3 ID",
+                                  "4. Send Messages", "5. Test Signal Strength", "6. Act As Base",
+                                  "7. Reset To Factory Settings", "8. Low Power Mode",
+                                  "9. Alternate Frequency Band", nullptr};
+// clang-format on
 
 class Menu : public GuiTest {
  protected:
@@ -46,7 +42,8 @@ class Menu : public GuiTest {
   std::vector<const char*> m_vpszItems;
 };
 
-// Catches: a key that moves the selection wrongly (page keys, search, disabled items), a wrong result.
+// Catches: a key that moves the selection wrongly (page keys, search, disabled items), a wrong result,
+// a menu that goes on, or writes the selection, without a window.
 TEST_F(Menu, ResultsAndSelection) {
   const char* const apszAbc[] = {"Alpha", "Charlie", "Beta", nullptr};
   const char* const* ppsz40 = Items(40);
@@ -77,10 +74,14 @@ TEST_F(Menu, ResultsAndSelection) {
       {ppsz40, 0, 0, nullptr, 0, " \x1B", 27, 1, 0},
       {ppsz40, 0, 0, nullptr, 1, "-\x1B", 27, 25, 0},
       {ppsz40, 0, 0, nullptr, 30, "+\x1B", 27, 6, 0},
-      {ppsz40, 0, 0, nullptr, 30, "\t\x1B", 27, 6, 0},
       {ppsz40, 0, 0, nullptr, 3, "\b\x1B", 27, 39, 0},
-      {ppsz40, 0, 0, nullptr, 0, "  \b+ \x1B", 27, 16, 0},
+      {ppsz40, 0, 0, nullptr, 0, "  \b\t \x1B", 27, 16, 0},
+      // Nothing more typed: the terminal hangs up; without a window the menu ends at once.
+      {g_apszMain, 0, KEY, nullptr, 3, "\x0B", -1, 4, 0},
+      {g_apszMain, 0, KEY, nullptr, 7, "", -1, 7, 0},
   };
+  PlatHeadlessChar(13);  // null piSelect: no selection, nothing written
+  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, KEY, nullptr, nullptr), 13);
   for (const auto& c : aCases) {
     SCOPED_TRACE(c.pszKeys);
     const int iBells = PlatHeadlessBells();
@@ -91,22 +92,6 @@ TEST_F(Menu, ResultsAndSelection) {
     EXPECT_EQ(PlatHeadlessBells() - iBells, c.iBells);
     EXPECT_EQ(PlatHeadlessPending(), 0);
   }
-  PlatHeadlessChar(13);  // null piSelect: no selection, nothing written
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, KEY, nullptr, nullptr), 13);
-}
-
-// Catches: a menu that goes on, or writes the selection, without a window.
-TEST_F(Menu, ClosedWindowReturnsMinusOne) {
-  int iSel = 3;
-  PlatHeadlessChar(11);
-  // Nothing more scripted: the terminal hangs up.
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, MENU_SELECTBYKEY, nullptr, &iSel), -1);
-  EXPECT_EQ(iSel, 4);
-  EXPECT_EQ(GuiGet()->GetHwnd(), nullptr);
-  // Without a window the menu ends at once and writes nothing.
-  iSel = 7;
-  EXPECT_EQ(MenuSelect(nullptr, g_apszMain, 0, MENU_SELECTBYKEY, nullptr, &iSel), -1);
-  EXPECT_EQ(iSel, 7);
 }
 
 // Catches: a list the page shows through, a wrong highlight, the page or caret not given back.
@@ -161,34 +146,34 @@ TEST_F(Menu, TitlePairsAndEmptyDisabledItem) {
 // Catches: a bar on a list that fits, a thumb that does not follow the list to its end.
 TEST_F(Menu, ScrollBarOnlyForLongLists) {
   // The bar in column 79, one row a pixel: trough '#', thumb '.'.
+  const std::string strFits(25, '.');
   struct {
     int iItems;
     const char* pszTitle;
-    std::string strTop, strEnd;  // with the first item, and after End
+    std::string strBars;  // with the first item, then after End
   } aCases[] = {
       // 50 items, 25 visible: 12.5 rounds to 13; at the end top index 25
-      {50, nullptr, std::string(13, '.') + std::string(12, '#'), std::string(13, '#') + std::string(12, '.')},
-      {24, "Title", std::string(25, '.'), std::string(25, '.')},  // fits below the title
+      {50, nullptr, std::string(13, '.') + std::string(25, '#') + std::string(12, '.')},
+      {24, "Title", strFits + strFits},  // fits below the title
   };
   for (const auto& c : aCases) {
     SCOPED_TRACE(c.iItems);
     m_vSteps.clear();
     m_iStep = 0;
-    std::string strTop, strEnd;
+    std::string strBars;
     AtIdle([&] {
-      strTop = BarColumn();
+      strBars = BarColumn();
       PlatHeadlessChar('\b');  // End: the last item, the thumb reaches the bottom
     });
     AtIdle([&] {
-      strEnd = BarColumn();
+      strBars += BarColumn();
       EXPECT_EQ(PlatHeadlessRow(24).substr(0, 8), "Item " + std::to_string(c.iItems - 1) + " ");
       PlatHeadlessChar(27);
     });
     int iSel = 0;
     EXPECT_EQ(MenuSelect(c.pszTitle, Items(c.iItems), 0, 0, nullptr, &iSel), 27);
     EXPECT_EQ(iSel, c.iItems - 1);
-    EXPECT_EQ(strTop, c.strTop);
-    EXPECT_EQ(strEnd, c.strEnd);
+    EXPECT_EQ(strBars, c.strBars);
   }
 }
 
