@@ -9,6 +9,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -162,6 +165,13 @@ TEST_F(Commands, RepeatSendCountsTriesAndMisses) {
     EXPECT_EQ(g_Stats.iBytes, (c.iTries - c.iMisses) * g_Modem.m_iFrameLen);
     EXPECT_EQ(m_port.m_iPass, strlen(c.pszPlan));
   }
+  // Catches: the answer to another frame of ours recorded as a plain miss instead of late.
+  std::string strRows;
+  for (const auto& e :
+       std::filesystem::directory_iterator(std::string(getenv("XDG_STATE_HOME")) + "/tavrix/runs"))
+    strRows += (std::ostringstream() << std::ifstream(e.path()).rdbuf()).str();
+  EXPECT_NE(strRows.find(",2,late,,,\"AB 045 19Ahello\""), std::string::npos) << strRows;
+  EXPECT_EQ(strRows.find(",late,"), strRows.rfind(",late,"));
 }
 
 // Catches: a frame not answered, or answered with the wrong letter or to the
