@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "../support/testenv.h"
 #include "comm/diaglog.h"
@@ -23,7 +24,6 @@
 #include "comm/serialport.h"
 #include "platform/serial.h"
 #include "ptyline.h"
-#include "testserver.h"
 
 namespace {
 
@@ -113,6 +113,38 @@ TEST(LineFailure, EachBadDeviceSaysWhy) {
 
 namespace {
 
+// A listener on a loopback port, and its address as a network line's.
+int Listen(std::string* pstrAddress) {
+  int iFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  EXPECT_EQ(bind(iFd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  EXPECT_EQ(listen(iFd, 1), 0);
+  getsockname(iFd, reinterpret_cast<sockaddr*>(&sa), &len);
+  *pstrAddress = "rfc2217://127.0.0.1:" + std::to_string(ntohs(sa.sin_port));
+  return iFd;
+}
+
+// Serves one client of iListen: sends strSend, ends its own side if bEnd,
+// then hands the connection to *piConn, or without piConn takes what the
+// client sends until the client closes.
+std::thread Serve(int iListen, std::string strSend, bool bEnd, int* piConn) {
+  return std::thread([=] {
+    int iFd = accept4(iListen, nullptr, nullptr, SOCK_CLOEXEC);
+    if (send(iFd, strSend.data(), strSend.size(), MSG_NOSIGNAL) < 0 || bEnd) shutdown(iFd, SHUT_WR);
+    if (piConn) {
+      *piConn = iFd;
+      return;
+    }
+    char ab[256];
+    while (recv(iFd, ab, sizeof ab, 0) > 0) {
+    }
+    close(iFd);
+  });
+}
+
 std::string NetFailure(const std::string& strAddress, int iMaxMillis) {
   CRfc2217Port port(2, strAddress.c_str());
   auto tStart = std::chrono::steady_clock::now();
@@ -125,63 +157,72 @@ std::string NetFailure(const std::string& strAddress, int iMaxMillis) {
   return strError.substr(strPrefix.size() < strError.size() ? strPrefix.size() : strError.size());
 }
 
-int RefusedPort() {
-  int iFd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sa;
-  bind(iFd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  getsockname(iFd, reinterpret_cast<sockaddr*>(&sa), &len);
-  close(iFd);  // bound once, never listening: connections are refused
-  return ntohs(sa.sin_port);
-}
-
 }  // namespace
 
 // A bad server that gives no reason, the wrong one, or an endless wait.
 TEST(LineFailure, EachBadServerSaysWhy) {
-  CTestServer serverGarbage([](CTestServer::Conn& c) { c.Send("HTTP/1.0 400 Bad Request\r\n\r\n"); });
-  CTestServer serverSilent([](CTestServer::Conn&) {});
-  CTestServer serverRefusing([](CTestServer::Conn& c) { c.Send(std::string("\xff\xfe\x2c", 3)); });
-  CTestServer serverClosing([](CTestServer::Conn& c) {
-    char ab[64];
-    if (recv(c.Fd(), ab, sizeof ab, 0) >= 0) c.Close();  // after the offer: an orderly end, not a reset
-  });
+  std::string strRefused;
+  close(Listen(&strRefused));  // bound once, no longer listening: connections are refused
+  const char* pszNotAddress = "not a network line address (rfc2217://HOST:PORT)";
   struct {
-    std::string strAddress;
+    std::string strAddress;  // "": a loopback server that sends strSend
+    std::string strSend;
+    bool bEnd, bEscape;
     const char* pszReason;  // "" for the resolver's own text
     int iMaxMillis;
   } aCases[] = {
-      {"rfc2217://no-such-host.invalid:2217", "", 6000},
-      {"rfc2217://127.0.0.1:" + std::to_string(RefusedPort()), "Connection refused", 1000},
-      {serverGarbage.Address(), "the server sent data before agreeing on RFC 2217 (not an RFC 2217 server)",
+      {"rfc2217://no-such-host.invalid:2217", "", false, false, "", 6000},
+      {strRefused, "", false, false, "Connection refused", 1000},
+      {"rfc2217://127.0.0.1", "", false, false, pszNotAddress, 100},
+      {"rfc2217://[::1:2217", "", false, false, pszNotAddress, 100},
+      {"", "HTTP/1.0 400 Bad Request\r\n\r\n", false, false,
+       "the server sent data before agreeing on RFC 2217 (not an RFC 2217 server)", 1000},
+      {"", "\xff\xfe\x2c", false, false, "the server refused the COM port option (not an RFC 2217 server)",
        1000},
-      {serverRefusing.Address(), "the server refused the COM port option (not an RFC 2217 server)", 1000},
-      {serverClosing.Address(), "the server closed the connection", 1000},
-      {serverSilent.Address(), "the server did not answer within 5 s", 6000},
-      {"rfc2217://127.0.0.1", "not a network line address (rfc2217://HOST:PORT)", 100},
-      {"rfc2217://[::1:2217", "not a network line address (rfc2217://HOST:PORT)", 100},
+      {"", "", true, false, "the server closed the connection", 1000},
+      {"", "", false, false, "the server did not answer within 5 s", 6000},
+      {"", "", false, true, "connection abandoned", 1000},  // Escape ends the wait
   };
   for (const auto& c : aCases) {
-    std::string strWhy = NetFailure(c.strAddress, c.iMaxMillis);
+    std::string strAddress = c.strAddress;
+    int iListen = strAddress.empty() ? Listen(&strAddress) : -1;
+    std::thread t = iListen >= 0 ? Serve(iListen, c.strSend, c.bEnd, nullptr) : std::thread();
+    g_bFakeEscape = c.bEscape;
+    std::string strWhy = NetFailure(strAddress, c.iMaxMillis);
+    g_bFakeEscape = false;
     if (*c.pszReason) {
-      EXPECT_EQ(strWhy, c.pszReason) << c.strAddress;
+      EXPECT_EQ(strWhy, c.pszReason) << strAddress;
     } else {
       EXPECT_FALSE(strWhy.empty());
     }
+    shutdown(iListen, SHUT_RDWR);  // a server never reached stops waiting
+    if (t.joinable()) t.join();
+    close(iListen);
   }
-  // Escape ends the wait for a silent server.
-  g_bFakeEscape = true;
-  EXPECT_EQ(NetFailure(serverSilent.Address(), 1000), "connection abandoned");
-  g_bFakeEscape = false;
 }
 
 // A mode flag, DTR/RTS change or purge sent as the wrong command, or not at all.
 TEST(Rfc2217Line, EveryOptionGoesOutAsItsCommand) {
-  CTestServer server(CTestServer::Rfc2217Greeting);
-  CRfc2217Port port(1, server.Address().c_str());
-  ASSERT_TRUE(port.Open(115200, PORT_MODE_CTS)) << port.GetLineError();
+  std::string strAddress, strGot;
+  int iListen = Listen(&strAddress), iConn = -1;
+  // What an RFC 2217 server says first, as ser2net does.
+  std::thread t =
+      Serve(iListen, std::string("\xff\xfb\x03\xff\xfd\x03\xff\xfd\x00\xff\xfb\x00\xff\xfd\x2c", 15), false,
+            &iConn);
+  CRfc2217Port port(1, strAddress.c_str());
+  bool bOpen = port.Open(115200, PORT_MODE_CTS);
+  t.join();
+  ASSERT_TRUE(bOpen) << port.GetLineError();
+  auto fnReceived = [&](const std::string& str) {
+    return testenv::WaitFor(
+        [&] {
+          char ab[256];
+          ssize_t n;
+          while ((n = recv(iConn, ab, sizeof ab, MSG_DONTWAIT)) > 0) strGot.append(ab, size_t(n));
+          return strGot.find(str) != std::string::npos;
+        },
+        5000);
+  };
   auto sb = [](std::string strBody) { return "\xff\xfa\x2c" + strBody + "\xff\xf0"; };
   struct {
     std::function<void()> fnDo;
@@ -207,14 +248,16 @@ TEST(Rfc2217Line, EveryOptionGoesOutAsItsCommand) {
        "\xff\xff"
        "a\xff\xff"},
   };
-  EXPECT_TRUE(server.WaitReceived(sb("\x0b\xff\xff")));  // modem state notifications asked for
+  EXPECT_TRUE(fnReceived(sb("\x0b\xff\xff")));  // modem state notifications asked for
   for (auto& s : aSteps) {
-    if (&s != &aSteps[0]) server.ClearReceived();
+    if (&s != &aSteps[0]) strGot.clear();
     s.fnDo();
-    EXPECT_TRUE(server.WaitReceived(s.strExpect)) << testing::PrintToString(server.Received());
+    EXPECT_TRUE(fnReceived(s.strExpect)) << testing::PrintToString(strGot);
   }
   EXPECT_EQ(port.GetBaudRate(), 9600);
   port.Close();
+  close(iConn);
+  close(iListen);
 }
 
 // A diagnostic log without bound, without times, or written through a link.
