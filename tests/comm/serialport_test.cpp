@@ -1,11 +1,9 @@
 // CSerialPort on pseudo-terminals (no modem lines): naming, speeds, framing
 // and the restored settings, queue sizes, direct writes and reads with their
-// logs, purges, and exclusive opening.
+// logs, and purges. (A line in use is the line failure tests' part.)
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <termios.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -157,20 +155,4 @@ TEST_F(SerialPty, DirectWriteReadPurgeAndWaitInput) {
   // A hung-up line has nothing to report: no input, however often asked.
   line.HangUp();
   EXPECT_FALSE(port.WaitInput(10));
-}
-
-// Two ports, or two programs, sharing one line.
-TEST_F(SerialPty, ALineInUseFailsToOpen) {
-  CPtyLine line(1);
-  CSerialPort first(0), second(0);
-  ASSERT_TRUE(first.Open(9600, 0));
-  EXPECT_FALSE(second.Open(9600, 0));
-  pid_t pid = fork();  // nor can another process open it
-  ASSERT_GE(pid, 0);
-  if (pid == 0) _exit(CSerialPort(0).Open(9600, 0) ? 1 : 0);
-  int iStatus = 0;
-  ASSERT_EQ(waitpid(pid, &iStatus, 0), pid);
-  EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0);
-  first.Close();
-  EXPECT_TRUE(second.Open(9600, 0));
 }
