@@ -1,6 +1,6 @@
 // CSerialWriter against a scripted line: the ring's contiguous stretches and
-// 511-byte limit, Discard (also during a write), failed writes,
-// and Stop while the line holds everything back.
+// 511-byte limit, Discard (also during a write) and failed writes. (Stop
+// while the line holds is the port's Close in the shim tests.)
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -144,18 +144,4 @@ TEST(SerialWriter, FailedAndPartialWritesLoseNothing) {
   ASSERT_TRUE(testenv::WaitFor([&] { return writer.GetCount() == 0; }, 5000));
   EXPECT_EQ(writer.All(), str);
   EXPECT_EQ(writer.Writes().size(), 15u);
-}
-
-// A Stop that hangs on a held line, or a writer that takes bytes after it.
-TEST(SerialWriter, StopEndsTheThreadWhileTheLineHolds) {
-  auto* pWriter = new CScriptedWriter;
-  pWriter->Hold(true);
-  ASSERT_EQ(pWriter->Put("stuck", 5), 5);
-  pWriter->Stop();  // returns only after the thread has ended
-  EXPECT_EQ(pWriter->GetCount(), 0);
-  EXPECT_EQ(pWriter->Put("late", 4), -1);
-  EXPECT_TRUE(pWriter->Writes().empty());
-  delete pWriter;
-  CScriptedWriter unused;
-  unused.Stop();  // never used: nothing to do
 }
