@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,11 +57,7 @@ TEST(TrafficLog, KeepsExactly524288BytesAndEmptiesOnTheNext) {
 // A log (or its folder) planted as a link must not write through it.
 TEST(TrafficLog, NeverFollowsASymbolicLink) {
   std::string strTarget = testenv::MakeDir("target") + "/victim";
-  {
-    FILE* pf = fopen(strTarget.c_str(), "w");
-    fputs("keep", pf);
-    fclose(pf);
-  }
+  std::ofstream(strTarget) << "keep";
   mkdir(LogDir().c_str(), 0700);
   ASSERT_EQ(symlink(strTarget.c_str(), (LogDir() + "/link.dat").c_str()), 0);
   CTrafficLog log;
@@ -79,16 +76,16 @@ TEST(TrafficLog, NeverFollowsASymbolicLink) {
 
 // Logs in the wrong place without XDG_STATE_HOME; a port that fails with its logs.
 TEST(CommPort, LogsUnderHomeWithoutXdgStateHomeAndWorksWithoutLogs) {
-  std::string strHome = testenv::MakeDir("home");
+  std::string strHome = testenv::MakeDir("home"), strLog = strHome + "/.local/state/tavrix/com2tx.dat";
   unsetenv("XDG_STATE_HOME");
   setenv("HOME", strHome.c_str(), 1);
   CCommPort port(2);
   ASSERT_TRUE(port.Open(0, 0));
   EXPECT_EQ(port.Write("ab", 2), 2);
+  EXPECT_EQ(FileText(strLog), "ab");
   port.Close();
-  EXPECT_EQ(FileText(strHome + "/.local/state/tavrix/com2tx.dat"), "ab");
   // A log folder that cannot be made: the logs are skipped, the port works.
-  setenv("XDG_STATE_HOME", (strHome + "/.local/state/tavrix/com2tx.dat").c_str(), 1);
+  setenv("XDG_STATE_HOME", strLog.c_str(), 1);
   ASSERT_TRUE(port.Open(0, 0));
   EXPECT_FALSE(port.GetTxLog().IsOpen());
   EXPECT_EQ(port.Write("ok", 2), 2);

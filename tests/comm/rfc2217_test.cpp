@@ -67,20 +67,15 @@ TEST(Rfc2217Codec, ServerTrafficIsDecodedAndMalformedPartsDropped) {
   CRfc2217Codec codec;
   codec.Start();
   TakeOut(codec);
-  std::string strIn = std::string("\xff\xfa\x2c\x6b\x90\xff\xf0") +  // CTS and DCD on
-                      "A\xff\xff"
-                      "B" +                                 // IAC in data
-                      "\xff\xfa\x2c\x6b\x10\x20\xff\xf0" +  // modem state of 2 bytes
-                      "\xff\xfa\x2c\x96\x01\xff\xf0" +      // an unknown command
-                      "\xff\xfa\x18\x01\xff\xf0" +          // another option's
-                      "\xff\xfa\x2c\x64" +
-                      std::string(60, 'S') + "\xff\xf0" +  // too long to keep
-                      "\xff\xfa\x2c\x6b\xff\xfb\x01" +     // cut short by a command
-                      "\xff\xfd\x18\xff\xfd\x18\xff\xfb\x01"
-                      "C";  // options we refuse once
-  EXPECT_EQ(Feed(codec, strIn),
-            "A\xff"
-            "BC");
+  std::string strIn = std::string("\xff\xfa\x2c\x6b\x90\xff\xf0") +             // CTS and DCD on
+                      "A\xff\xff\x42" +                                         // IAC in data, then B
+                      "\xff\xfa\x2c\x6b\x10\x20\xff\xf0" +                      // modem state of 2 bytes
+                      "\xff\xfa\x2c\x96\x01\xff\xf0" +                          // an unknown command
+                      "\xff\xfa\x18\x01\xff\xf0" +                              // another option's
+                      "\xff\xfa\x2c\x64" + std::string(60, 'S') + "\xff\xf0" +  // too long to keep
+                      "\xff\xfa\x2c\x6b\xff\xfb\x01" +                          // cut short by a command
+                      "\xff\xfd\x18\xff\xfd\x18\xff\xfb\x01\x43";  // options we refuse once, then C
+  EXPECT_EQ(Feed(codec, strIn), "A\xff\x42\x43");                  // A, IAC, B, C
   EXPECT_EQ(codec.ModemState(), MS_CTS_ON | MS_RLSD_ON);
   EXPECT_EQ(codec.Malformed(), 5);
   EXPECT_EQ(TakeOut(codec), "\xff\xfe\x01\xff\xfc\x18");  // DONT echo, WONT 0x18, once each

@@ -164,15 +164,6 @@ TEST(ModemPort, AttachingAnotherPortForgetsTheModem) {
 
 // ---------------------------------------------------------------- bring-up
 
-DWORD ReadSerialValue() {
-  DWORD dw = 0;
-  return RegReadDword(HKEY_CURRENT_USER, "SOFTWARE\\Qirun", "ModemSerial", &dw) == 0 ? dw : 0;
-}
-
-void ForgetSerialValue() {
-  RegWriteValue(HKEY_CURRENT_USER, "SOFTWARE\\Qirun", "ModemSerial", nullptr, 0, REG_DWORD);
-}
-
 // A setting not applied, or a change that does not force a new bring-up.
 TEST(BringUp, SettingsAndWhatForcesANewBringUp) {
   SModemRig rig;
@@ -214,7 +205,7 @@ TEST(BringUp, SettingsAndWhatForcesANewBringUp) {
 // a step missing, out of order or too short; once ready, nothing is sent.
 TEST(BringUp, FromColdAtEachSpeedOrFails) {
   const int aiTried[] = {115200, 9600, 57600, 115200, 19200, 38400, 28800};
-  ForgetSerialValue();
+  RegWriteValue(HKEY_CURRENT_USER, "SOFTWARE\\Qirun", "ModemSerial", nullptr, 0, REG_DWORD);  // none stored
   for (int iModemBaud : {115200, 9600, 57600, 19200, 38400, 28800, 0}) {
     SCOPED_TRACE(iModemBaud);
     SModemRig rig;
@@ -244,7 +235,9 @@ TEST(BringUp, FromColdAtEachSpeedOrFails) {
       vecModes.push_back("115200,16");
       EXPECT_EQ(115200, rig.port.m_iModemBaud);
       EXPECT_EQ(66051u, rig.modem.GetSerial());
-      EXPECT_EQ(66051u, ReadSerialValue());
+      DWORD dwStored = 0;
+      EXPECT_EQ(0, RegReadDword(HKEY_CURRENT_USER, "SOFTWARE\\Qirun", "ModemSerial", &dwStored));
+      EXPECT_EQ(66051u, dwStored);
     }
     EXPECT_EQ(vecSteps, rig.port.Steps());
     EXPECT_EQ(Lines{"115200,16"}, rig.port.Events("open:"));
