@@ -11,17 +11,8 @@
 #include "comm/serialport.h"
 #include "ptyline.h"
 
-namespace {
-
-class SerialPty : public ::testing::Test {
- protected:
-  void TearDown() override { testenv::Isolate(); }
-};
-
-}  // namespace
-
 // The wrong line or log for a port index; logs kept across openings.
-TEST_F(SerialPty, PortIndexOpensLineIndexPlusOneAndEachOpeningEmptiesTheLogs) {
+TEST(SerialPty, PortIndexOpensLineIndexPlusOneAndEachOpeningEmptiesTheLogs) {
   CPtyLine line1(1), line4(4);
   ASSERT_TRUE(line1.IsOk() && line4.IsOk());
   CSerialPort p0(0), p3(3);
@@ -43,7 +34,7 @@ TEST_F(SerialPty, PortIndexOpensLineIndexPlusOneAndEachOpeningEmptiesTheLogs) {
 }
 
 // A search speed or speed alias that the line does not get.
-TEST_F(SerialPty, SpeedsOfTheSearchTableAndTheAliases) {
+TEST(SerialPty, SpeedsOfTheSearchTableAndTheAliases) {
   CPtyLine line(2);
   CSerialPort port(1);
   struct Case {
@@ -60,7 +51,7 @@ TEST_F(SerialPty, SpeedsOfTheSearchTableAndTheAliases) {
 }
 
 // Wrong framing; flags lost on a speed-only change; settings not restored.
-TEST_F(SerialPty, FramingKeepAndTheRestoredSettings) {
+TEST(SerialPty, FramingKeepAndTheRestoredSettings) {
   CPtyLine line(1);
   termios tioBefore;
   ASSERT_EQ(tcgetattr(line.Master(), &tioBefore), 0);
@@ -95,7 +86,7 @@ TEST_F(SerialPty, FramingKeepAndTheRestoredSettings) {
 }
 
 // Output queue and writer chosen wrongly for speed and flow control.
-TEST_F(SerialPty, QueueSizesAndCapacity) {
+TEST(SerialPty, QueueSizesAndCapacity) {
   CPtyLine line(1);
   CSerialPort port(0);
   PlatSerialProps props;
@@ -118,7 +109,7 @@ TEST_F(SerialPty, QueueSizesAndCapacity) {
 }
 
 // Bytes lost or unlogged; an input purge that misses bytes; a wait that lies.
-TEST_F(SerialPty, DirectWriteReadPurgeAndWaitInput) {
+TEST(SerialPty, DirectWriteReadPurgeAndWaitInput) {
   CPtyLine line(1);
   CSerialPort port(0);
   ASSERT_TRUE(port.Open(57600, 0));
