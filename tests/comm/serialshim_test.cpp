@@ -1,8 +1,6 @@
-// CSerialPort on a pseudo-terminal that has modem lines through the
-// modem-lines shim: CTS flow control through the writer's ring, purges of the
-// ring, direct writes refused while CTS is off, the modem status bits, and
-// the DTR changes that the other end sees in the shim's log. The process
-// re-executes itself under the preloaded library before any test runs.
+// CSerialPort on a pseudo-terminal with modem lines (the modem-lines shim,
+// preloaded by re-executing the test): CTS and DSR flow control, purges, the
+// modem status bits and the DTR changes that the other end sees.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>

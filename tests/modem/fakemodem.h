@@ -1,7 +1,6 @@
 // Test doubles for the modem driver: a clock that only the test moves, and a
-// port whose far end is a scripted WIT2410 stand-in. The port records steps,
-// lines, opens, mode changes and DTR raises in one event list, and delivers
-// reply bytes when they are due on the fake clock: no real sleep anywhere.
+// port whose far end is a scripted WIT2410 stand-in. The port records its
+// events in one list and delivers reply bytes when due on the fake clock.
 #pragma once
 
 #include <cstdlib>

@@ -1,12 +1,10 @@
-// Fuzz target for the reply collector, its end rule and the sign-on parser:
-// bytes arrive on a scripted port (now and then with pauses or an Escape)
-// under a clock that only the target moves; the driver reads a sign-on and
-// then replies from them. Checked: the reply buffer and results; that the
-// modem counts as found only for a first line that starts with "W" and names
-// "Digital Wireless"; that role and serial number change only after such a
-// line; that a number other than 0 is what the registry holds (the sign-on's
-// fields are the unit tests'). Built as a libFuzzer program with clang, and
-// replayed by modemreply_fuzz_test.
+// Fuzz target for the reply collector and the sign-on parser: bytes arrive on
+// a scripted port (now and then with pauses or an Escape) under a clock that
+// only the target moves; the driver reads a sign-on, then replies. Checked:
+// the reply buffer and results; "found" only for a first line that starts
+// with "W" and names "Digital Wireless"; role and serial number changed only
+// after one; a serial number other than 0 as the registry holds it. Built as
+// a libFuzzer program with clang, and replayed by modemreply_fuzz_test.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

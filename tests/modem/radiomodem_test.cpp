@@ -279,8 +279,7 @@ TEST(BringUp, FailuresAbortAndInvalidate) {
       return iCode == 3 ? strRefused != (const char*)pv : !(strRefused == "DTR low" && !rig.port.m_bDtr);
     };
     EXPECT_EQ(c.iResult, rig.modem.Initialise());
-    EXPECT_FALSE(rig.modem.IsFound());
-    EXPECT_FALSE(rig.modem.IsReady());
+    EXPECT_FALSE(rig.modem.IsFound() || rig.modem.IsReady());
     Lines vecLines = rig.port.Lines();
     EXPECT_EQ(c.pszLast ? c.pszLast : "", vecLines.empty() ? "" : vecLines.back());
     EXPECT_EQ(c.pszLast ? 1u : 0u, rig.port.Events("esc:").size());  // DTR raised once
@@ -304,7 +303,6 @@ TEST(SetBaudRate, RefusesNonDivisorsAndMovesModemAndPort) {
   EXPECT_EQ((Lines{"sd17", ""}), rig.port.Lines());
   EXPECT_EQ(9600, rig.port.m_iBaud);
   EXPECT_EQ(0x10, rig.port.m_iFlags);
-  EXPECT_EQ(9600, rig.port.m_iModemBaud);
 }
 
 // The sign-on forms are the reply fuzz target's; here what it cannot judge:
