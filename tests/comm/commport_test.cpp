@@ -110,9 +110,9 @@ TEST(SerialConfig, DataBitsAndHandshakeFromTheModeFlags) {
   EXPECT_EQ(c.iDtrControl, DTR_CONTROL_DISABLE);
 }
 
-// A thread that never chose a port works on port 0; Select checks the index, opens a port only
-// above speed 50 (unsigned), and the table's callback reaches the ports.
-TEST(PortTable, CreatesOnFirstUseSelectsAndOpensAboveFifty) {
+// A thread that never chose a port works on port 0; Select checks the index,
+// opens a port only above speed 50 (unsigned); the callback reaches the ports.
+TEST(PortTable, SelectsAndOpensAboveFifty) {
   CCommPort* pSeen = nullptr;
   int iByte = 0;
   std::thread t([&] {
