@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "../support/testenv.h"
 #include "comm/diaglog.h"
@@ -23,13 +24,8 @@
 #include "comm/serialport.h"
 #include "platform/serial.h"
 #include "ptyline.h"
-#include "testserver.h"
 
 namespace {
-
-std::string DiagLogText() {
-  return FileText(LogDir() + "/" DIAG_LOG_NAME);
-}
 
 // The reason line 3 gives when opened as strDevice.
 std::string OpenFailure(const std::string& strDevice) {
@@ -40,31 +36,14 @@ std::string OpenFailure(const std::string& strDevice) {
   return port.GetLineError();
 }
 
-// As OpenFailure, in a child process that runs as nobody: the test may run
-// as root, whom no permission stops.
-std::string OpenFailureAsNobody(const std::string& strDevice) {
-  if (geteuid() != 0) return OpenFailure(strDevice);
-  int aPipe[2];
-  if (pipe(aPipe) != 0) return "no pipe";
+// Whether OpenFailure gives strWant in a child process that runs as nobody:
+// the test may run as root, whom no permission stops.
+bool FailsAsNobodyWith(const std::string& strDevice, const std::string& strWant) {
+  if (geteuid() != 0) return OpenFailure(strDevice) == strWant;
   pid_t pid = fork();
-  if (pid == 0) {
-    close(aPipe[0]);
-    setenv("TAVRIX_COM3", strDevice.c_str(), 1);
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
-    PLATSERIAL hLine = PlatSerialOpen(3);
-    const char* psz = hLine ? "opened" : PlatSerialOpenError();
-    ssize_t n = write(aPipe[1], psz, strlen(psz));
-    _exit(n > 0 ? 0 : 1);
-  }
-  close(aPipe[1]);
-  std::string str;
-  char ab[256];
-  ssize_t n;
-  while ((n = read(aPipe[0], ab, sizeof ab)) > 0) str.append(ab, size_t(n));
-  close(aPipe[0]);
-  int iStatus = 0;
-  waitpid(pid, &iStatus, 0);
-  return "COM3 " + strDevice + ": " + str;
+  if (pid == 0) _exit(setgid(65534) == 0 && setuid(65534) == 0 && OpenFailure(strDevice) == strWant ? 0 : 1);
+  int iStatus = 1;
+  return waitpid(pid, &iStatus, 0) == pid && WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0;
 }
 
 }  // namespace
@@ -99,12 +78,13 @@ TEST(LineFailure, EachBadDeviceSaysWhy) {
   for (const auto& c : aCases) {
     std::string strWant = "COM3 " + c.strDevice + ": " + c.pszReason;
     auto tStart = std::chrono::steady_clock::now();
-    bool bAsNobody = &c == &aCases[6];
-    EXPECT_EQ(bAsNobody ? OpenFailureAsNobody(c.strDevice) : OpenFailure(c.strDevice), strWant);
-    EXPECT_LT(std::chrono::steady_clock::now() - tStart, std::chrono::seconds(1)) << c.strDevice;
-    if (!bAsNobody) {
-      EXPECT_NE(DiagLogText().find(strWant), std::string::npos) << c.strDevice;
+    if (&c == &aCases[6]) {
+      EXPECT_TRUE(FailsAsNobodyWith(c.strDevice, strWant)) << strWant;
+    } else {
+      EXPECT_EQ(OpenFailure(c.strDevice), strWant);
+      EXPECT_NE(FileText(LogDir() + "/" DIAG_LOG_NAME).find(strWant), std::string::npos) << c.strDevice;
     }
+    EXPECT_LT(std::chrono::steady_clock::now() - tStart, std::chrono::seconds(1)) << c.strDevice;
   }
   testenv::Isolate();
 }
@@ -112,6 +92,38 @@ TEST(LineFailure, EachBadDeviceSaysWhy) {
 // ---- network lines: bad servers, every option, what the server sends
 
 namespace {
+
+// A listener on a loopback port, and its address as a network line's.
+int Listen(std::string* pstrAddress) {
+  int iFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  EXPECT_EQ(bind(iFd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  EXPECT_EQ(listen(iFd, 1), 0);
+  getsockname(iFd, reinterpret_cast<sockaddr*>(&sa), &len);
+  *pstrAddress = "rfc2217://127.0.0.1:" + std::to_string(ntohs(sa.sin_port));
+  return iFd;
+}
+
+// Serves one client of iListen: sends strSend, ends its own side if bEnd,
+// then hands the connection to *piConn, or without piConn takes what the
+// client sends until the client closes.
+std::thread Serve(int iListen, std::string strSend, bool bEnd, int* piConn) {
+  return std::thread([=] {
+    int iFd = accept4(iListen, nullptr, nullptr, SOCK_CLOEXEC);
+    if (send(iFd, strSend.data(), strSend.size(), MSG_NOSIGNAL) < 0 || bEnd) shutdown(iFd, SHUT_WR);
+    if (piConn) {
+      *piConn = iFd;
+      return;
+    }
+    char ab[256];
+    while (recv(iFd, ab, sizeof ab, 0) > 0) {
+    }
+    close(iFd);
+  });
+}
 
 std::string NetFailure(const std::string& strAddress, int iMaxMillis) {
   CRfc2217Port port(2, strAddress.c_str());
@@ -125,63 +137,70 @@ std::string NetFailure(const std::string& strAddress, int iMaxMillis) {
   return strError.substr(strPrefix.size() < strError.size() ? strPrefix.size() : strError.size());
 }
 
-int RefusedPort() {
-  int iFd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sa;
-  bind(iFd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  getsockname(iFd, reinterpret_cast<sockaddr*>(&sa), &len);
-  close(iFd);  // bound once, never listening: connections are refused
-  return ntohs(sa.sin_port);
-}
-
 }  // namespace
 
 // A bad server that gives no reason, the wrong one, or an endless wait.
 TEST(LineFailure, EachBadServerSaysWhy) {
-  CTestServer serverGarbage([](CTestServer::Conn& c) { c.Send("HTTP/1.0 400 Bad Request\r\n\r\n"); });
-  CTestServer serverSilent([](CTestServer::Conn&) {});
-  CTestServer serverRefusing([](CTestServer::Conn& c) { c.Send(std::string("\xff\xfe\x2c", 3)); });
-  CTestServer serverClosing([](CTestServer::Conn& c) {
-    char ab[64];
-    if (recv(c.Fd(), ab, sizeof ab, 0) >= 0) c.Close();  // after the offer: an orderly end, not a reset
-  });
+  std::string strRefused;
+  close(Listen(&strRefused));  // bound once, no longer listening: connections are refused
   struct {
-    std::string strAddress;
+    std::string strAddress;  // "": a loopback server that sends strSend
+    std::string strSend;
+    bool bEnd, bEscape;
     const char* pszReason;  // "" for the resolver's own text
     int iMaxMillis;
   } aCases[] = {
-      {"rfc2217://no-such-host.invalid:2217", "", 6000},
-      {"rfc2217://127.0.0.1:" + std::to_string(RefusedPort()), "Connection refused", 1000},
-      {serverGarbage.Address(), "the server sent data before agreeing on RFC 2217 (not an RFC 2217 server)",
+      {"rfc2217://no-such-host.invalid:2217", "", false, false, "", 6000},
+      {strRefused, "", false, false, "Connection refused", 1000},
+      {"rfc2217://127.0.0.1", "", false, false, "not a network line address (rfc2217://HOST:PORT)", 100},
+      {"", "HTTP/1.0 400 Bad Request\r\n\r\n", false, false,
+       "the server sent data before agreeing on RFC 2217 (not an RFC 2217 server)", 1000},
+      {"", "\xff\xfe\x2c", false, false, "the server refused the COM port option (not an RFC 2217 server)",
        1000},
-      {serverRefusing.Address(), "the server refused the COM port option (not an RFC 2217 server)", 1000},
-      {serverClosing.Address(), "the server closed the connection", 1000},
-      {serverSilent.Address(), "the server did not answer within 5 s", 6000},
-      {"rfc2217://127.0.0.1", "not a network line address (rfc2217://HOST:PORT)", 100},
-      {"rfc2217://[::1:2217", "not a network line address (rfc2217://HOST:PORT)", 100},
+      {"", "", true, false, "the server closed the connection", 1000},
+      {"", "", false, false, "the server did not answer within 5 s", 6000},
+      {"", "", false, true, "connection abandoned", 1000},  // Escape ends the wait
   };
   for (const auto& c : aCases) {
-    std::string strWhy = NetFailure(c.strAddress, c.iMaxMillis);
+    std::string strAddress = c.strAddress;
+    int iListen = strAddress.empty() ? Listen(&strAddress) : -1;
+    std::thread t = iListen >= 0 ? Serve(iListen, c.strSend, c.bEnd, nullptr) : std::thread();
+    g_bFakeEscape = c.bEscape;
+    std::string strWhy = NetFailure(strAddress, c.iMaxMillis);
+    g_bFakeEscape = false;
     if (*c.pszReason) {
-      EXPECT_EQ(strWhy, c.pszReason) << c.strAddress;
+      EXPECT_EQ(strWhy, c.pszReason) << strAddress;
     } else {
       EXPECT_FALSE(strWhy.empty());
     }
+    shutdown(iListen, SHUT_RDWR);  // a server never reached stops waiting
+    if (t.joinable()) t.join();
+    close(iListen);
   }
-  // Escape ends the wait for a silent server.
-  g_bFakeEscape = true;
-  EXPECT_EQ(NetFailure(serverSilent.Address(), 1000), "connection abandoned");
-  g_bFakeEscape = false;
 }
 
 // A mode flag, DTR/RTS change or purge sent as the wrong command, or not at all.
 TEST(Rfc2217Line, EveryOptionGoesOutAsItsCommand) {
-  CTestServer server(CTestServer::Rfc2217Greeting);
-  CRfc2217Port port(1, server.Address().c_str());
-  ASSERT_TRUE(port.Open(115200, PORT_MODE_CTS)) << port.GetLineError();
+  std::string strAddress, strGot;
+  int iListen = Listen(&strAddress), iConn = -1;
+  // What an RFC 2217 server says first, as ser2net does.
+  std::thread t =
+      Serve(iListen, std::string("\xff\xfb\x03\xff\xfd\x03\xff\xfd\x00\xff\xfb\x00\xff\xfd\x2c", 15), false,
+            &iConn);
+  CRfc2217Port port(1, strAddress.c_str());
+  bool bOpen = port.Open(115200, PORT_MODE_CTS);
+  t.join();
+  ASSERT_TRUE(bOpen) << port.GetLineError();
+  auto fnReceived = [&](const std::string& str) {
+    return testenv::WaitFor(
+        [&] {
+          char ab[256];
+          ssize_t n;
+          while ((n = recv(iConn, ab, sizeof ab, MSG_DONTWAIT)) > 0) strGot.append(ab, size_t(n));
+          return strGot.find(str) != std::string::npos;
+        },
+        5000);
+  };
   auto sb = [](std::string strBody) { return "\xff\xfa\x2c" + strBody + "\xff\xf0"; };
   struct {
     std::function<void()> fnDo;
@@ -198,23 +217,18 @@ TEST(Rfc2217Line, EveryOptionGoesOutAsItsCommand) {
       {[&] { port.Purge(15); }, sb("\x0c\x03")},
       {[&] { port.Purge(PURGE_RXCLEAR); }, sb("\x0c\x01")},
       {[&] { port.Purge(PURGE_TXCLEAR); }, sb("\x0c\x02")},
-      {[&] {
-         EXPECT_EQ(port.Write("\xff"
-                              "a\xff",
-                              3),
-                   3);
-       },
-       "\xff\xff"
-       "a\xff\xff"},
+      {[&] { EXPECT_EQ(port.Write("\xff\x61\xff", 3), 3); }, "\xff\xff\x61\xff\xff"},  // IAC doubled
   };
-  EXPECT_TRUE(server.WaitReceived(sb("\x0b\xff\xff")));  // modem state notifications asked for
+  EXPECT_TRUE(fnReceived(sb("\x0b\xff\xff")));  // modem state notifications asked for
   for (auto& s : aSteps) {
-    if (&s != &aSteps[0]) server.ClearReceived();
+    if (&s != &aSteps[0]) strGot.clear();
     s.fnDo();
-    EXPECT_TRUE(server.WaitReceived(s.strExpect)) << testing::PrintToString(server.Received());
+    EXPECT_TRUE(fnReceived(s.strExpect)) << testing::PrintToString(strGot);
   }
   EXPECT_EQ(port.GetBaudRate(), 9600);
   port.Close();
+  close(iConn);
+  close(iListen);
 }
 
 // A diagnostic log without bound, without times, or written through a link.

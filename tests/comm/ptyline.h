@@ -1,6 +1,5 @@
-// Test helpers: a pseudo-terminal standing in for serial line COMn (the test
-// keeps the master; TAVRIX_COMn names the slave), file checks, and a
-// controllable Escape key for the progress check of the ports.
+// Test helpers: a pseudo-terminal standing in for serial line COMn (TAVRIX_COMn
+// names its slave), file checks, and the Escape key that the ports' Progress sees.
 #pragma once
 
 #include <string>

@@ -1,6 +1,6 @@
 // The RFC 2217 codec on its own: negotiation that answers each change once,
-// the address forms, and the fuzz target replayed over its seed corpus and
-// pseudo-random telnet traffic.
+// server traffic, the address forms, and the fuzz target replayed over its
+// seed corpus.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -67,20 +66,15 @@ TEST(Rfc2217Codec, ServerTrafficIsDecodedAndMalformedPartsDropped) {
   CRfc2217Codec codec;
   codec.Start();
   TakeOut(codec);
-  std::string strIn = std::string("\xff\xfa\x2c\x6b\x90\xff\xf0") +  // CTS and DCD on
-                      "A\xff\xff"
-                      "B" +                                 // IAC in data
-                      "\xff\xfa\x2c\x6b\x10\x20\xff\xf0" +  // modem state of 2 bytes
-                      "\xff\xfa\x2c\x96\x01\xff\xf0" +      // an unknown command
-                      "\xff\xfa\x18\x01\xff\xf0" +          // another option's
-                      "\xff\xfa\x2c\x64" +
-                      std::string(60, 'S') + "\xff\xf0" +  // too long to keep
-                      "\xff\xfa\x2c\x6b\xff\xfb\x01" +     // cut short by a command
-                      "\xff\xfd\x18\xff\xfd\x18\xff\xfb\x01"
-                      "C";  // options we refuse once
-  EXPECT_EQ(Feed(codec, strIn),
-            "A\xff"
-            "BC");
+  std::string strIn = std::string("\xff\xfa\x2c\x6b\x90\xff\xf0") +             // CTS and DCD on
+                      "A\xff\xff\x42" +                                         // IAC in data, then B
+                      "\xff\xfa\x2c\x6b\x10\x20\xff\xf0" +                      // modem state of 2 bytes
+                      "\xff\xfa\x2c\x96\x01\xff\xf0" +                          // an unknown command
+                      "\xff\xfa\x18\x01\xff\xf0" +                              // another option's
+                      "\xff\xfa\x2c\x64" + std::string(60, 'S') + "\xff\xf0" +  // too long to keep
+                      "\xff\xfa\x2c\x6b\xff\xfb\x01" +                          // cut short by a command
+                      "\xff\xfd\x18\xff\xfd\x18\xff\xfb\x01\x43";  // options we refuse once, then C
+  EXPECT_EQ(Feed(codec, strIn), "A\xff\x42\x43");                  // A, IAC, B, C
   EXPECT_EQ(codec.ModemState(), MS_CTS_ON | MS_RLSD_ON);
   EXPECT_EQ(codec.Malformed(), 5);
   EXPECT_EQ(TakeOut(codec), "\xff\xfe\x01\xff\xfc\x18");  // DONT echo, WONT 0x18, once each
@@ -122,7 +116,7 @@ TEST(Rfc2217Codec, AddressForms) {
 }
 
 // The codec and address parser against the fuzz target's invariants.
-TEST(Rfc2217Fuzz, ReplaysTheCorpusAndPseudoRandomTraffic) {
+TEST(Rfc2217Fuzz, ReplaysTheCorpus) {
   int iFiles = 0;
   if (DIR* pDir = opendir(RFC2217_CORPUS_DIR)) {
     while (dirent* pEnt = readdir(pDir)) {
@@ -135,21 +129,4 @@ TEST(Rfc2217Fuzz, ReplaysTheCorpusAndPseudoRandomTraffic) {
     closedir(pDir);
   }
   EXPECT_GE(iFiles, 8);
-  const std::string astrPieces[] = {
-      "\xff\xff",     "\xff\xfa\x2c\x6b", "\xff\xf0",         "\xff\xfb",   "\xff\xfd\x2c",
-      "\xff\xfe\x2c", "\xff\xfa\x2c\x65", "\xff\xfa\x2c\x6c", "rfc2217://", "OK\r> "};
-  std::mt19937 rng(0x5EED2217u);
-  for (int iRun = 0; iRun < 3000; iRun++) {
-    std::vector<uint8_t> vec = {uint8_t(rng())};
-    for (int i = int(rng() % 30); i > 0; i--) {
-      uint32_t u = rng();
-      if (u % 3 == 0) {
-        vec.push_back(uint8_t(u >> 8));
-      } else {
-        const std::string& s = astrPieces[(u >> 8) % (sizeof astrPieces / sizeof astrPieces[0])];
-        vec.insert(vec.end(), s.begin(), s.end());
-      }
-    }
-    ASSERT_EQ(0, LLVMFuzzerTestOneInput(vec.data(), vec.size()));
-  }
 }

@@ -1,6 +1,6 @@
-// CSerialWriter against a scripted line: the ring's contiguous stretches and
-// 511-byte limit, Discard (also during a write), failed writes,
-// and Stop while the line holds everything back.
+// CSerialWriter against a scripted line: the ring's contiguous stretches,
+// Discard during a write, and failed writes. (The 511-byte limit and Stop
+// while the line holds are the shim tests' part, through the port.)
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,13 +11,11 @@
 
 #include "../support/testenv.h"
 #include "comm/serialport.h"
-#include "platform/event.h"
 
 namespace {
 
-// A line that records every write, taking at most m_iTake bytes of each.
-// Held, it takes nothing and its wait ends only on the wake event; blocked,
-// a write waits inside until released.
+// A line that records every write, taking at most m_iTake bytes of each;
+// blocked, a write waits inside until released.
 class CScriptedWriter : public CSerialWriter {
  public:
   CScriptedWriter() : CSerialWriter(nullptr) {}
@@ -31,10 +29,6 @@ class CScriptedWriter : public CSerialWriter {
     std::string str;
     for (const std::string& s : Writes()) str += s;
     return str;
-  }
-  void Hold(bool bHold) {
-    m_bHold = bHold;
-    if (PLATEVENT h = m_hSeenWake.load(); !bHold && h) PlatEventSet(h);
   }
   void Block(bool bBlock) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -50,7 +44,6 @@ class CScriptedWriter : public CSerialWriter {
  protected:
   int LineWrite(const BYTE* pData, int iLen) override {
     if (m_iFailures > 0) return --m_iFailures, -1;
-    if (m_bHold) return 0;
     std::unique_lock<std::mutex> lock(m_mutex);
     m_bInWrite = true;
     m_cv.wait(lock, [&] { return !m_bBlock; });
@@ -59,10 +52,7 @@ class CScriptedWriter : public CSerialWriter {
     m_vWrites.emplace_back(reinterpret_cast<const char*>(pData), size_t(iLen));
     return iLen;
   }
-  void LineWait(PLATEVENT hWake) override {
-    m_hSeenWake = hWake;
-    if (m_bHold) PlatEventWait(hWake, INFINITE);
-  }
+  void LineWait(PLATEVENT) override {}
   void LinePurge() override { ++m_iPurges; }
 
  private:
@@ -70,8 +60,6 @@ class CScriptedWriter : public CSerialWriter {
   std::condition_variable m_cv;
   std::vector<std::string> m_vWrites;
   bool m_bBlock = false, m_bInWrite = false;
-  std::atomic<bool> m_bHold{false};
-  std::atomic<PLATEVENT> m_hSeenWake{nullptr};
 };
 
 std::string Bytes(int iCount, char chFirst) {
@@ -95,35 +83,18 @@ TEST(SerialWriter, WrapsInTwoStretches) {
   EXPECT_TRUE(testenv::WaitFor([&] { return writer.GetCount() == 0; }, 5000));
 }
 
-// A ring that overfills, or a Discard that leaves bytes or does not purge.
-TEST(SerialWriter, HoldsAtMost511BytesAndDiscardEmptiesTheRing) {
-  CScriptedWriter writer;
-  EXPECT_FALSE(writer.Discard());  // never used
-  writer.Hold(true);
-  std::string str = Bytes(600, 'a');
-  EXPECT_EQ(writer.Put(str.data(), 600), 511);
-  EXPECT_EQ(writer.GetCount(), 511);
-  EXPECT_EQ(writer.GetFree(), 0);
-  EXPECT_EQ(writer.Put("x", 1), 0);
-  EXPECT_TRUE(writer.Discard());
-  EXPECT_EQ(writer.m_iPurges, 1);
-  EXPECT_EQ(writer.GetCount(), 0);
-  EXPECT_EQ(writer.GetFree(), 511);
-  ASSERT_EQ(writer.Put("XY", 2), 2);
-  writer.Hold(false);
-  ASSERT_TRUE(testenv::WaitFor([&] { return writer.All() == "XY"; }, 5000));
-}
-
-// A Discard while the thread writes: the write is not undone into the ring,
-// bytes put afterwards are neither skipped nor sent twice, and the stretch
-// still being written is not overwritten by them.
+// A Discard that does not purge the line, or during a write: the write is
+// not undone into the ring, bytes put afterwards are neither skipped nor sent
+// twice, and the stretch still being written is not overwritten by them.
 TEST(SerialWriter, DiscardDuringAWrite) {
   CScriptedWriter writer;
+  EXPECT_FALSE(writer.Discard());  // never used
   writer.Block(true);
   std::string str = Bytes(100, 'a'), strNew = Bytes(511, 'A');
   ASSERT_EQ(writer.Put(str.data(), 100), 100);
   ASSERT_TRUE(testenv::WaitFor([&] { return writer.InWrite(); }, 5000));
   EXPECT_TRUE(writer.Discard());
+  EXPECT_EQ(writer.m_iPurges, 1);
   EXPECT_EQ(writer.GetCount(), 0);
   EXPECT_EQ(writer.GetFree(), 411);  // up to the stretch at 0 to 99
   EXPECT_EQ(writer.Put(strNew.data(), 511), 411);
@@ -144,18 +115,4 @@ TEST(SerialWriter, FailedAndPartialWritesLoseNothing) {
   ASSERT_TRUE(testenv::WaitFor([&] { return writer.GetCount() == 0; }, 5000));
   EXPECT_EQ(writer.All(), str);
   EXPECT_EQ(writer.Writes().size(), 15u);
-}
-
-// A Stop that hangs on a held line, or a writer that takes bytes after it.
-TEST(SerialWriter, StopEndsTheThreadWhileTheLineHolds) {
-  auto* pWriter = new CScriptedWriter;
-  pWriter->Hold(true);
-  ASSERT_EQ(pWriter->Put("stuck", 5), 5);
-  pWriter->Stop();  // returns only after the thread has ended
-  EXPECT_EQ(pWriter->GetCount(), 0);
-  EXPECT_EQ(pWriter->Put("late", 4), -1);
-  EXPECT_TRUE(pWriter->Writes().empty());
-  delete pWriter;
-  CScriptedWriter unused;
-  unused.Stop();  // never used: nothing to do
 }

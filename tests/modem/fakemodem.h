@@ -1,7 +1,6 @@
 // Test doubles for the modem driver: a clock that only the test moves, and a
-// port whose far end is a scripted WIT2410 stand-in. The port records steps,
-// lines, opens, mode changes and DTR raises in one event list, and delivers
-// reply bytes when they are due on the fake clock: no real sleep anywhere.
+// port whose far end is a scripted WIT2410 stand-in. The port records its
+// events in one list and delivers reply bytes when due on the fake clock.
 #pragma once
 
 #include <cstdlib>
@@ -58,7 +57,7 @@ class CFakePort : public CCommPort {
     return iCount;
   }
   int Write(const void* pData, int iLen) override {
-    if (m_iWriteResult != 0) return m_iWriteResult;
+    if (m_iWriteMax < 0) return -1;
     const char* pc = (const char*)pData;
     m_strTx.append(pc, (size_t)iLen);
     for (int i = 0; i < iLen; i++) {
@@ -71,7 +70,7 @@ class CFakePort : public CCommPort {
       Record("tx:", strLine);
       OnLine(strLine);
     }
-    return m_iWriteShort >= 0 && m_iWriteShort < iLen ? m_iWriteShort : iLen;
+    return iLen < m_iWriteMax ? iLen : m_iWriteMax;
   }
   bool Purge(int iFlags) override {
     while ((iFlags & 8) && Ready()) m_dqRx.pop_front();
@@ -154,8 +153,7 @@ class CFakePort : public CCommPort {
 
   bool m_bOpen = false, m_bSetModeWorks = true, m_bReadFails = false, m_bDtr = true;
   int m_iWaitKind = WAIT_REAL;
-  int m_iWriteResult = 0;  // non-zero: Write returns this and takes nothing
-  int m_iWriteShort = -1;  // 0 or more: Write reports only this many bytes
+  int m_iWriteMax = 1 << 30;  // Write reports at most this many bytes; below 0 it fails, taking none
   int m_iBaud = 0, m_iFlags = 0;
   int m_iStatus = 0x10 | 0x20 | 0x80;  // CTS, DSR, carrier
   std::function<bool(int, const void*)> m_fnProgress;

@@ -1,6 +1,6 @@
 // Fuzz target for the packet reader: random bytes in, and the reader's
 // invariants checked after every byte. Built as a libFuzzer program with
-// clang, and replayed over pseudo-random inputs by packetreader_fuzz_test.
+// clang, and replayed over pseudo-random inputs by packetreader_test.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

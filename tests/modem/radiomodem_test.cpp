@@ -1,9 +1,7 @@
 // CRadioModem against a scripted port and a clock the test moves: the
-// command exchange (reply collection under the two time-outs and the end
-// rule, the abortable waits and their wake-up on input, command lines, port
-// attachment, the hexadecimal parser), the bring-up as seen on the line
-// (command lines, stage texts, port modes, the sign-on parser and the serial
-// number in the registry) and the data path.
+// command exchange (replies, waits, command lines, ports, hex numbers), the
+// bring-up as seen on the line (with the sign-on and the stored serial
+// number) and the data path.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -86,7 +84,7 @@ TEST(ReadReply, PollingStepsAndWakeUps) {
 }
 
 // Escape ends a reply wait at its next step, keeping what arrived; a pause
-// runs its full time whatever arrives, in 20 ms steps that Escape can end.
+// runs its full time in 20 ms steps, or until Escape.
 TEST(Waits, EscapeAndTheFullPause) {
   SModemRig rig;
   rig.Quiet();
@@ -99,18 +97,14 @@ TEST(Waits, EscapeAndTheFullPause) {
   EXPECT_EQ(-27, rig.modem.ReadReply(300, 150, 13));
   EXPECT_STREQ("AB", rig.modem.GetReply());
   EXPECT_LE(rig.clock.m_dwNow - dwStart, 520u);
-
-  rig.port.m_fnProgress = nullptr;
-  rig.port.m_iWaitChecks = 0;
-  dwStart = rig.clock.m_dwNow;
-  EXPECT_TRUE(rig.modem.Delay(50));
-  EXPECT_EQ(500u, rig.clock.m_dwNow - dwStart);
-  EXPECT_EQ(25, rig.port.m_iWaitChecks);
-  int iChecks = 0;
-  rig.port.m_fnProgress = [&](int, const void*) { return ++iChecks < 3; };
-  dwStart = rig.clock.m_dwNow;
-  EXPECT_FALSE(rig.modem.Delay(50));
-  EXPECT_EQ(40u, rig.clock.m_dwNow - dwStart);
+  for (int iLetPass : {99, 2}) {
+    int iChecks = 0;
+    rig.port.m_fnProgress = [&](int, const void*) { return ++iChecks <= iLetPass; };
+    dwStart = rig.clock.m_dwNow;
+    EXPECT_EQ(iLetPass == 99, rig.modem.Delay(50));
+    EXPECT_EQ(iLetPass == 99 ? 500u : 40u, rig.clock.m_dwNow - dwStart);
+    EXPECT_EQ(iLetPass == 99 ? 25 : 3, iChecks);
+  }
 }
 
 // The line is reported as a step, what nobody read is purged first; a step
@@ -133,7 +127,7 @@ TEST(Send, ReportsPurgesAndWritesTheLine) {
   EXPECT_EQ("", rig.port.m_strTx);
 
   rig.port.m_fnProgress = nullptr;
-  rig.port.m_iWriteResult = -1;
+  rig.port.m_iWriteMax = -1;
   EXPECT_EQ(-1, rig.modem.Send("m0"));
   EXPECT_EQ(-27, rig.modem.SendAndRead("m0", 20, 10, -1));  // any send failure aborts an exchange
 }
@@ -169,15 +163,6 @@ TEST(ModemPort, AttachingAnotherPortForgetsTheModem) {
 }
 
 // ---------------------------------------------------------------- bring-up
-
-DWORD ReadSerialValue() {
-  DWORD dw = 0;
-  return RegReadDword(HKEY_CURRENT_USER, "SOFTWARE\\Qirun", "ModemSerial", &dw) == 0 ? dw : 0;
-}
-
-void ForgetSerialValue() {
-  RegWriteValue(HKEY_CURRENT_USER, "SOFTWARE\\Qirun", "ModemSerial", nullptr, 0, REG_DWORD);
-}
 
 // A setting not applied, or a change that does not force a new bring-up.
 TEST(BringUp, SettingsAndWhatForcesANewBringUp) {
@@ -220,7 +205,7 @@ TEST(BringUp, SettingsAndWhatForcesANewBringUp) {
 // a step missing, out of order or too short; once ready, nothing is sent.
 TEST(BringUp, FromColdAtEachSpeedOrFails) {
   const int aiTried[] = {115200, 9600, 57600, 115200, 19200, 38400, 28800};
-  ForgetSerialValue();
+  RegWriteValue(HKEY_CURRENT_USER, "SOFTWARE\\Qirun", "ModemSerial", nullptr, 0, REG_DWORD);  // none stored
   for (int iModemBaud : {115200, 9600, 57600, 19200, 38400, 28800, 0}) {
     SCOPED_TRACE(iModemBaud);
     SModemRig rig;
@@ -250,7 +235,9 @@ TEST(BringUp, FromColdAtEachSpeedOrFails) {
       vecModes.push_back("115200,16");
       EXPECT_EQ(115200, rig.port.m_iModemBaud);
       EXPECT_EQ(66051u, rig.modem.GetSerial());
-      EXPECT_EQ(66051u, ReadSerialValue());
+      DWORD dwStored = 0;
+      EXPECT_EQ(0, RegReadDword(HKEY_CURRENT_USER, "SOFTWARE\\Qirun", "ModemSerial", &dwStored));
+      EXPECT_EQ(66051u, dwStored);
     }
     EXPECT_EQ(vecSteps, rig.port.Steps());
     EXPECT_EQ(Lines{"115200,16"}, rig.port.Events("open:"));
@@ -292,8 +279,7 @@ TEST(BringUp, FailuresAbortAndInvalidate) {
       return iCode == 3 ? strRefused != (const char*)pv : !(strRefused == "DTR low" && !rig.port.m_bDtr);
     };
     EXPECT_EQ(c.iResult, rig.modem.Initialise());
-    EXPECT_FALSE(rig.modem.IsFound());
-    EXPECT_FALSE(rig.modem.IsReady());
+    EXPECT_FALSE(rig.modem.IsFound() || rig.modem.IsReady());
     Lines vecLines = rig.port.Lines();
     EXPECT_EQ(c.pszLast ? c.pszLast : "", vecLines.empty() ? "" : vecLines.back());
     EXPECT_EQ(c.pszLast ? 1u : 0u, rig.port.Events("esc:").size());  // DTR raised once
@@ -317,7 +303,6 @@ TEST(SetBaudRate, RefusesNonDivisorsAndMovesModemAndPort) {
   EXPECT_EQ((Lines{"sd17", ""}), rig.port.Lines());
   EXPECT_EQ(9600, rig.port.m_iBaud);
   EXPECT_EQ(0x10, rig.port.m_iFlags);
-  EXPECT_EQ(9600, rig.port.m_iModemBaud);
 }
 
 // The sign-on forms are the reply fuzz target's; here what it cannot judge:
@@ -403,12 +388,9 @@ TEST(DataPath, SendPacket) {
   EXPECT_TRUE(rig.modem.SendPacket(5, 212, strData.data()));
   EXPECT_TRUE(rig.modem.SendPacket(0x47, 256 + 2, "AB"));
   EXPECT_TRUE(rig.modem.SendPacket(9, 0, nullptr));
-  EXPECT_EQ("z>\n\xE9\x05\xD4" + strData.substr(1) +
-                std::string("\xE9\x47\x02"
-                            "AB\xE9\x09\x00",
-                            8),
+  EXPECT_EQ("z>\n\xE9\x05\xD4" + strData.substr(1) + std::string("\xE9\x47\x02\x41\x42\xE9\x09\x00", 8),
             rig.port.m_strTx);
-  rig.port.m_iWriteShort = 2;  // a packet not written whole fails
+  rig.port.m_iWriteMax = 2;  // a packet not written whole fails
   EXPECT_FALSE(rig.modem.SendPacket(1, 1, "y"));
 }
 
