@@ -2,7 +2,7 @@
 // data), its progress callback with the keyboard's Escape check as default,
 // and the two raw traffic logs "com%drx.dat" and "com%dtx.dat" that every
 // opening of a port starts empty and that are emptied when they pass
-// 524,288 bytes. Received bytes are held in memory and written in bursts.
+// 524,288 bytes. Both hold their bytes in memory and write them in bursts.
 #include "comm/commport.h"
 
 #include <cstdio>
@@ -181,21 +181,24 @@ int CCommPort::Close() {
   return 0;
 }
 
-// A read that finds nothing is a pause on the line: held bytes that have
-// waited long enough go to the file then too.
+// A read that finds nothing is a pause on the line: held bytes of both logs
+// that have waited long enough go to the file then too.
 int CCommPort::LogReceived(const void* pData, int iLen) {
-  if (iLen > 0)
+  if (iLen > 0) {
     m_logRx.Append(pData, iLen);
-  else if (m_logRx.GetPending() > 0)
-    m_logRx.FlushIfDue(PlatTickCount());
+  } else if (m_logRx.GetPending() > 0 || m_logTx.GetPending() > 0) {
+    DWORD dwNow = PlatTickCount();
+    m_logRx.FlushIfDue(dwNow);
+    m_logTx.FlushIfDue(dwNow);
+  }
   return iLen;
 }
 
-// Sent bytes come a packet or a command line at a time: each goes to the
-// file at once.
+// Sent bytes are held like received ones, so that an answer costs no file
+// write on its way out; a steady stream of sends still writes them once
+// the oldest has waited the flush interval.
 int CCommPort::LogSent(const void* pData, int iLen) {
-  m_logTx.Append(pData, iLen);
-  m_logTx.Flush();
+  if (m_logTx.Append(pData, iLen) > 0) m_logTx.FlushIfDue(PlatTickCount());
   return iLen;
 }
 

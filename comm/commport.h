@@ -54,7 +54,7 @@ inline int PortDataBits(int iFlags) {
 // TrafficLogsFlushDue, which the message pump runs before it sleeps), on
 // Flush and Close, and on the way out of a dying program (the program lists
 // FlushAllAtExit as an exit hook and a failed check's hook). So a line read
-// one byte at a time costs no system call per byte.
+// one byte at a time costs no system call per byte, nor does a sent answer.
 class CTrafficLog {
  public:
   CTrafficLog();

@@ -100,6 +100,7 @@ struct ScreenState {
   DWORD dwCreditAt = 0;  // backend time of the credit's last update
   bool bCreditStarted = false;
   bool bLinePending = false;  // a serial line had bytes at the last look
+  bool bLinesLooked = false;  // that look was the last peek's, and no wait has used it yet
 
   std::vector<WndClass> aClasses;
   std::map<uintptr_t, std::unique_ptr<Window>> mapWindows;
@@ -397,6 +398,7 @@ bool PeekInternal(MSG* pMsg, UINT uRemove) {
     int nLines = PosixSerialInputFds(aiLineFds, 8);
     g_screen.bLinePending = Backend()->Wait(0, aiLineFds, nLines) || PosixSerialBuffered();
   }
+  g_screen.bLinesLooked = g_screen.bStarted;
   if (!g_screen.queue.empty()) {
     *pMsg = g_screen.queue.front();
     if (uRemove & PM_REMOVE) g_screen.queue.pop_front();
@@ -1015,8 +1017,13 @@ DWORD PlatMsgWaitForInput(DWORD dwMillis, bool bLines) {
   int aiLineFds[8];
   int nLines = bLines ? PosixSerialInputFds(aiLineFds, 8) : 0;
   // Bytes already waiting on a line are handled before the screen is copied
-  // out.
-  if (bLines && (PosixSerialBuffered() || (nLines > 0 && Backend()->Wait(0, aiLineFds, nLines))))
+  // out. A peek that found no message looked at the lines just now (the
+  // message loop peeks right before it waits): its look stands, so the wait
+  // costs no second look of its own.
+  bool bLooked = g_screen.bLinesLooked;
+  g_screen.bLinesLooked = false;
+  if (bLines && (PosixSerialBuffered() ||
+                 (bLooked ? g_screen.bLinePending : nLines > 0 && Backend()->Wait(0, aiLineFds, nLines))))
     return PLAT_WAIT_LINE;
   if (ScreenCoreHasInput()) return WAIT_OBJECT_0;
   g_screen.bLinePending = false;

@@ -25,6 +25,8 @@ TEST(SerialPty, PortIndexOpensLineIndexPlusOneAndEachOpeningEmptiesTheLogs) {
   ASSERT_TRUE(p0.Open(9600, 0));  // re-configuring keeps the logs
   ASSERT_EQ(p0.Write("+", 1), 1);
   // The logs are named with the port index itself.
+  p0.FlushLogs();
+  p3.FlushLogs();
   EXPECT_EQ(FileText(LogDir() + "/com0tx.dat"), "one+");
   EXPECT_EQ(FileText(LogDir() + "/com3tx.dat"), "four");
   p0.Close();

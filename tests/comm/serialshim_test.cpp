@@ -60,6 +60,7 @@ TEST_F(SerialShim, CtsLowKeepsBytesInTheRingUntilItRises) {
   EXPECT_EQ(m_line.ReadCount(511), str.substr(0, 511));
   EXPECT_TRUE(testenv::WaitFor([&] { return port.GetTxPending() == 0; }, 5000));
   EXPECT_EQ(port.GetTxFree(), 511);
+  port.FlushLogs();
   EXPECT_EQ(FileText(LogDir() + "/com0tx.dat"), str + "z");
 }
 

@@ -66,3 +66,31 @@ TEST(TrafficLogHeld, AFullBufferIsWrittenAtOnceAndTheIdleCheckKeepsTheYoung) {
   EXPECT_EQ(FileText(LogDir() + "/burst.dat"), str);
   EXPECT_EQ(TrafficLogsFlushDue(), INFINITE);  // no open log holds anything
 }
+
+// A port's send log holds what was written, so an answer costs no file
+// write; closing the port or the exit hook writes every byte, in order.
+TEST(TrafficLogHeld, APortsSendLogHoldsEachWriteUntilAWayOut) {
+  struct Case {
+    const char* pszWay;
+    void (*pfnOut)(CCommPort&);
+  };
+  const Case aCases[] = {
+      {"Close", [](CCommPort& port) { port.Close(); }},
+      {"exit hook", [](CCommPort&) { CTrafficLog::FlushAllAtExit(); }},
+  };
+  for (const Case& c : aCases) {
+    SCOPED_TRACE(c.pszWay);
+    CCommPort port(6);
+    ASSERT_TRUE(port.Open(0, 0));
+    std::string str;
+    for (int i = 0; i < 40; ++i) {
+      std::string strAnswer = Bytes(33, i);
+      ASSERT_EQ(port.Write(strAnswer.data(), 33), 33);
+      str += strAnswer;
+    }
+    EXPECT_EQ(port.GetTxLog().GetPending() + FileSize(LogDir() + "/com6tx.dat"), 40 * 33);
+    c.pfnOut(port);
+    EXPECT_EQ(FileText(LogDir() + "/com6tx.dat"), str);
+    port.Close();
+  }
+}
