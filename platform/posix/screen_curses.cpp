@@ -156,6 +156,10 @@ class CCurses : public CScreenBackend {
     // Our handlers go in first, so that ncurses installs none of its own
     // (its suspend handler would give keys back in the wrong modes).
     InstallSignals();
+    // A terminal's stdout is line-buffered: ncurses' cursor-down is a line
+    // feed, so one refresh would leave in one write per line. Fully
+    // buffered, a refresh is one write (every output path flushes).
+    setvbuf(stdout, nullptr, _IOFBF, 1 << 14);
     m_pScreen = newterm(nullptr, stdout, stdin);
     if (!m_pScreen) {
       RemoveSignals();
