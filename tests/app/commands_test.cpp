@@ -3,21 +3,19 @@
 // run. The modem is a scripted stand-in on a fake port (tests/modem), whose
 // fake clock runs the driver's waits without real sleeping.
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "../kelgui/guitest.h"
 #include "../modem/fakemodem.h"
+#include "../support/testenv.h"
 #include "app/testmodem.h"
 #include "comm/porttable.h"
 
@@ -60,10 +58,12 @@ class Commands : public GuiTest {
     GuiTest::TearDown();
   }
   // The frame of message iMessage as the one just sent, on a line with
-  // nothing but what the test scripts.
-  void Sent(int iMessage) {
+  // nothing but what the test scripts, and the partner's plan for its passes.
+  void Sent(int iMessage, const char* pszPlan = "") {
     m_port.m_bModemPresent = false;
     m_port.m_bOpen = true;
+    m_port.m_strPlan = pszPlan;
+    m_port.m_iPass = 0;
     g_Modem.m_iFrameLen = FormatFrame(g_Modem.m_szFrame, "AB", 45, iMessage, "hello");
   }
 
@@ -157,9 +157,7 @@ TEST_F(Commands, RepeatSendCountsTriesAndMisses) {
   int iMessage = 10;
   for (const auto& c : aCases) {
     SCOPED_TRACE(c.pszPlan);
-    Sent(iMessage++);  // a new frame: no answer to an earlier one is owed
-    m_port.m_strPlan = c.pszPlan;
-    m_port.m_iPass = 0;
+    Sent(iMessage++, c.pszPlan);  // a new frame: no answer to an earlier one is owed
     EXPECT_EQ(RepeatSend(), c.iTries);
     EXPECT_EQ(g_Stats.iMisses, c.iMisses);
     EXPECT_EQ(g_Stats.iBytes, (c.iTries - c.iMisses) * g_Modem.m_iFrameLen);
@@ -169,7 +167,7 @@ TEST_F(Commands, RepeatSendCountsTriesAndMisses) {
   std::string strRows;
   for (const auto& e :
        std::filesystem::directory_iterator(std::string(getenv("XDG_STATE_HOME")) + "/tavrix/runs"))
-    strRows += (std::ostringstream() << std::ifstream(e.path()).rdbuf()).str();
+    strRows += testenv::FileText(e.path());
   EXPECT_NE(strRows.find(",2,late,,,\"AB 045 19Ahello\""), std::string::npos) << strRows;
   EXPECT_EQ(strRows.find(",late,"), strRows.rfind(",late,"));
 }
@@ -192,15 +190,11 @@ TEST_F(Commands, ActAsBaseAnswersEachRemotesFramesAndLeavesOnEscape) {
   std::string strIn = Packet(0x85, "\001\002") + Data(5, strFrame.substr(0, 8)) + Data(6, strFrame) +
                       Data(5, strFrame.substr(8)) + Data(5, strFrame) + Packet(0xC5, std::string(1, 0));
   ASSERT_EQ(write(iFar, strIn.data(), strIn.size()), ssize_t(strIn.size()));
-  int iNear = open(ptsname(iFar), O_RDONLY | O_NOCTTY | O_NONBLOCK);  // to see the bytes arrive
-  int iQueued = 0;
-  for (int i = 0; i < 200 && iQueued < int(strIn.size()); ++i) {
-    pollfd pfd = {iNear, POLLIN, 0};
-    poll(&pfd, 1, 10);
-    ioctl(iNear, FIONREAD, &iQueued);
-  }
+  int iNear = open(ptsname(iFar), O_RDONLY | O_NOCTTY | O_NONBLOCK), iQueued = 0;  // to see the bytes arrive
+  bool bQueued = testenv::WaitFor(
+      [&] { return !ioctl(iNear, FIONREAD, &iQueued) && iQueued == int(strIn.size()); }, 2000);
   close(iNear);
-  ASSERT_EQ(iQueued, int(strIn.size()));
+  ASSERT_TRUE(bQueued) << iQueued;
   m_port.m_bModemPresent = true;
   PlatHeadlessChar(27, 1000);
   AtIdle([] {

@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -124,10 +123,7 @@ TEST(RunRecord, FilesInTheRunsFolder) {
     EXPECT_EQ(std::string(a.GetPath()), strRuns + "run-20261207-004512.csv");
     EXPECT_EQ(std::string(b.GetPath()), strRuns + "run-20261207-004512-2.csv");
   }
-  std::ifstream in(strRuns + "run-20261207-004512.csv");
-  std::stringstream ss;
-  ss << in.rdbuf();
-  EXPECT_EQ(ss.str(), "h1,h2\n1,2\n");
+  EXPECT_EQ(testenv::FileText(strRuns + "run-20261207-004512.csv"), "h1,h2\n1,2\n");
   struct stat st;
   ASSERT_EQ(0, stat((strRuns + "run-20261207-004512.csv").c_str(), &st));
   EXPECT_EQ(st.st_mode & 0777, 0600u);

@@ -8,9 +8,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "../support/testenv.h"
 #include "platform/posix/serial_termios2.h"
 
@@ -69,11 +66,6 @@ unsigned CPtyLine::Speed() {
 long FileSize(const std::string& strPath) {
   struct stat st;
   return lstat(strPath.c_str(), &st) == 0 ? long(st.st_size) : -1;
-}
-
-std::string FileText(const std::string& strPath) {
-  std::ifstream in(strPath, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 std::string LogDir() {

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "../support/testenv.h"
+
 // What KbdEscapePressed reports in these tests.
 extern bool g_bFakeEscape;
 
@@ -25,5 +27,5 @@ class CPtyLine {
 };
 
 long FileSize(const std::string& strPath);  // -1 when it does not exist
-std::string FileText(const std::string& strPath);
+using testenv::FileText;
 std::string LogDir();  // the traffic log folder of the test process

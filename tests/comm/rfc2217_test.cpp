@@ -3,14 +3,10 @@
 // seed corpus.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <vector>
 
+#include "../support/testenv.h"
 #include "comm/rfc2217.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize);
@@ -117,16 +113,5 @@ TEST(Rfc2217Codec, AddressForms) {
 
 // The codec and address parser against the fuzz target's invariants.
 TEST(Rfc2217Fuzz, ReplaysTheCorpus) {
-  int iFiles = 0;
-  if (DIR* pDir = opendir(RFC2217_CORPUS_DIR)) {
-    while (dirent* pEnt = readdir(pDir)) {
-      if (pEnt->d_name[0] == '.') continue;
-      std::ifstream in(std::string(RFC2217_CORPUS_DIR) + "/" + pEnt->d_name, std::ios::binary);
-      std::vector<uint8_t> vec((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      ASSERT_EQ(0, LLVMFuzzerTestOneInput(vec.data(), vec.size())) << pEnt->d_name;
-      iFiles++;
-    }
-    closedir(pDir);
-  }
-  EXPECT_GE(iFiles, 8);
+  EXPECT_GE(testenv::ReplayCorpus(RFC2217_CORPUS_DIR, LLVMFuzzerTestOneInput), 8);
 }

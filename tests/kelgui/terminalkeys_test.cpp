@@ -6,13 +6,10 @@
 // inputs of a libFuzzer run that reach all the edges it found).
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "../support/testenv.h"
 #include "kelgui/kelkbd.h"
 #include "platform/posix/screen_backend.h"
 #include "platform/posix/termkeys.h"
@@ -138,26 +135,9 @@ TEST(TerminalKeys, OnlyALoneEscWaitsTheShortEscapeDelay) {
   EXPECT_EQ(decoder.Expire(aKeys), 0);  // and is dropped, not an Escape
 }
 
-// libFuzzer's corpus for the decoder, kept in the source tree.
-std::vector<std::string> Corpus() {
-  std::vector<std::string> vFiles;
-  if (DIR* pDir = opendir(TERMKEYS_CORPUS)) {
-    while (dirent* pEntry = readdir(pDir)) {
-      if (pEntry->d_name[0] == '.') continue;
-      std::ifstream in(std::string(TERMKEYS_CORPUS) + "/" + pEntry->d_name, std::ios::binary);
-      vFiles.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    closedir(pDir);
-  }
-  return vFiles;
-}
-
-// Catches: a crash, hang or stray Escape of the decoder on broken input.
+// Catches: a crash, hang or stray Escape of the decoder on libFuzzer's corpus, kept in the source tree.
 TEST(TerminalKeys, FuzzTargetReplaysItsCorpus) {
-  std::vector<std::string> vInputs = Corpus();
-  EXPECT_GT(vInputs.size(), 100u);
-  for (const std::string& str : vInputs)
-    ASSERT_EQ(0, LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(str.data()), str.size()));
+  EXPECT_GT(testenv::ReplayCorpus(TERMKEYS_CORPUS, LLVMFuzzerTestOneInput), 100);
 }
 
 }  // namespace

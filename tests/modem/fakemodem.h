@@ -180,16 +180,14 @@ struct SModemRig {
   CFakeClock clock;
   CFakePort port{&clock};
   CRadioModem modem;
-  SModemRig() {
+  // bQuiet: an open line with nothing on the far end; the test scripts what arrives.
+  explicit SModemRig(bool bQuiet = false) {
     modem.SetClock(&clock);
     modem.AttachPort(&port);
+    port.m_bModemPresent = !bQuiet;
+    port.m_bOpen = bQuiet;
   }
   ~SModemRig() { modem.Close(); }
-  // An open line with nothing on the far end: the test scripts what arrives.
-  void Quiet() {
-    port.m_bModemPresent = false;
-    port.m_bOpen = true;
-  }
   // The modem brought up, with the records of the bring-up cleared.
   int BringUp() {
     int iResult = modem.Initialise();

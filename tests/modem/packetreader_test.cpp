@@ -10,6 +10,8 @@
 
 #include "modem/packetreader.h"
 
+using namespace std::string_literals;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize);
 
 namespace {
@@ -24,23 +26,17 @@ TEST(PacketReader, ByteSequences) {
     std::string strData;  // data[0 .. iLength], or a report's two bytes
   };
   std::vector<SCase> vecCases = {
-      {"data", {0xE9, 0x05, 0x02, 0x41, 0x42}, {4}, 1, 5, 2, std::string("AB\0", 3)},
+      {"data", {0xE9, 0x05, 0x02, 0x41, 0x42}, {4}, 1, 5, 2, "AB\0"s},
       {"connect", {0xE9, 0x87, 0x11, 0x22}, {3}, 2, 7, 0, "\x11\x22"},
       {"disconnect", {0xE9, 0xC7, 0x99}, {2}, 3, 7, 0, ""},
-      {"unused kind", {0xE9, 0x45, 0x01, 0x7A}, {3}, 0, 5, 1, std::string("z\0", 2)},
+      {"unused kind", {0xE9, 0x45, 0x01, 0x7A}, {3}, 0, 5, 1, "z\0"s},
       {"bytes before the start", {0x00, 0x41, 0xFF, 0xE9, 0x3F, 0x02, 0x31, 0x32}, {7}, 1, 63, 2, "12"},
-      {"0xE9 inside data",
-       {0xE9, 0x01, 0x03, 0xE9, 0xE9, 0x05},
-       {5},
-       1,
-       1,
-       3,
-       std::string("\xE9\xE9\x05\0", 4)},
+      {"0xE9 inside data", {0xE9, 0x01, 0x03, 0xE9, 0xE9, 0x05}, {5}, 1, 1, 3, "\xE9\xE9\x05\0"s},
       {"length above 212", {0xE9, 0x01, 213, 0x41, 0xE9, 0x02, 0x01, 0x43}, {7}, 1, 2, 1, "C"},
       // An empty data packet is complete at its length byte, so the packet
       // that follows at once is not swallowed.
-      {"empty then next", {0xE9, 0x04, 0x00, 0xE9, 0x05, 0x01, 0x51}, {2, 6}, 1, 5, 1, std::string("Q\0", 2)},
-      {"empty", {0xE9, 0x06, 0x00}, {2}, 1, 6, 0, std::string("\0", 1)},
+      {"empty then next", {0xE9, 0x04, 0x00, 0xE9, 0x05, 0x01, 0x51}, {2, 6}, 1, 5, 1, "Q\0"s},
+      {"empty", {0xE9, 0x06, 0x00}, {2}, 1, 6, 0, "\0"s},
       {"low 8 bits only", {0x1E9, 0x205, 0x301, -0xBF}, {3}, 1, 5, 1, "A"},
       {"largest", {0xE9, 0x09, 212}, {214}, 1, 9, 212, ""},
   };

@@ -45,8 +45,7 @@ TEST(ReadReply, EndRulesTimeoutsAndTheLengthLimit) {
   };
   for (const auto& c : aCases) {
     SCOPED_TRACE(c.pszWhat);
-    SModemRig rig;
-    rig.Quiet();
+    SModemRig rig(true);
     rig.port.Arrive(c.strIn, 10, c.iGap);
     EXPECT_EQ(c.iResult, rig.modem.ReadReply(20, c.iNext, c.iEnd));
     EXPECT_EQ(c.strReply, std::string(rig.modem.GetReply(), (size_t)rig.modem.GetReplyLength()));
@@ -59,8 +58,7 @@ TEST(ReadReply, EndRulesTimeoutsAndTheLengthLimit) {
 // a byte, and never spinning on a port that cannot wait or wakes for nothing.
 TEST(ReadReply, PollingStepsAndWakeUps) {
   for (int iKind : {CFakePort::WAIT_REAL, CFakePort::WAIT_NEVER, CFakePort::WAIT_LIES}) {
-    SModemRig rig;
-    rig.Quiet();
+    SModemRig rig(true);
     rig.port.m_iWaitKind = iKind;
     DWORD dwStart = rig.clock.m_dwNow;
     EXPECT_EQ(-1, rig.modem.ReadReply(20, 10, 13));
@@ -69,8 +67,7 @@ TEST(ReadReply, PollingStepsAndWakeUps) {
     EXPECT_GE(rig.port.m_iWaitChecks, 10);
     EXPECT_LE(rig.port.m_iWaitChecks, iKind == CFakePort::WAIT_LIES ? 22 : 11);
   }
-  SModemRig rig;
-  rig.Quiet();
+  SModemRig rig(true);
   DWORD dwStart = rig.clock.m_dwNow;
   rig.port.Arrive("OK\r", 5);
   EXPECT_EQ(3, rig.modem.ReadReply(20, 10, 13));
@@ -86,8 +83,7 @@ TEST(ReadReply, PollingStepsAndWakeUps) {
 // Escape ends a reply wait at its next step, keeping what arrived; a pause
 // runs its full time in 20 ms steps, or until Escape.
 TEST(Waits, EscapeAndTheFullPause) {
-  SModemRig rig;
-  rig.Quiet();
+  SModemRig rig(true);
   DWORD dwStart = rig.clock.m_dwNow;
   rig.port.Arrive("AB", 10);
   rig.port.Arrive("C\r", 2000);
@@ -110,8 +106,7 @@ TEST(Waits, EscapeAndTheFullPause) {
 // The line is reported as a step, what nobody read is purged first; a step
 // refused or a failed write aborts the exchange.
 TEST(Send, ReportsPurgesAndWritesTheLine) {
-  SModemRig rig;
-  rig.Quiet();
+  SModemRig rig(true);
   EXPECT_EQ(0, rig.modem.Send(nullptr));
   EXPECT_TRUE(rig.port.m_vecEvents.empty());
 
@@ -285,8 +280,7 @@ TEST(BringUp, FailuresAbortAndInvalidate) {
     EXPECT_EQ(c.pszLast ? 1u : 0u, rig.port.Events("esc:").size());  // DTR raised once
   }
   // With flow control the search needs CTS before anything is sent.
-  SModemRig rig;
-  rig.Quiet();
+  SModemRig rig(true);
   rig.port.m_iStatus = 0x80;
   EXPECT_EQ(-1, rig.modem.FindModem(0x10));
   EXPECT_TRUE(rig.port.Lines().empty());
@@ -310,8 +304,7 @@ TEST(SetBaudRate, RefusesNonDivisorsAndMovesModemAndPort) {
 // line's fields would lie must not become the serial number; no sign-on at
 // all, and Escape.
 TEST(SignOn, FieldsPastTheEndNothingAndEscape) {
-  SModemRig rig;
-  rig.Quiet();
+  SModemRig rig(true);
   rig.port.Arrive("W 0a 0b 0c 0d 0e 0f 1a Digital Wireless\r:R234567890123[\r", 10);
   EXPECT_EQ(0, rig.modem.ReadSignOn(20, 10));
   EXPECT_TRUE(rig.modem.IsFound());

@@ -25,11 +25,6 @@ const char g_szKey[] = "SOFTWARE\\Qirun\\TAVRIX";
 const HKEY HKLM = HKEY_LOCAL_MACHINE;
 using CNames = std::set<std::string>;
 
-std::string ReadAll(const std::string& strPath) {
-  std::ifstream in(strPath, std::ios::binary);
-  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
-}
-
 void WriteAll(const std::string& strPath, const std::string& strText) {
   std::ofstream(strPath, std::ios::binary) << strText;
 }
@@ -199,7 +194,7 @@ TEST_F(Registry, AStoreThatCannotBeUsedLeavesAllAsItWasAndSaysWhereAndWhy) {
     if (c.cKind == 's') iMade = RegWriteDword(HKLM, "SOFTWARE\\Other", "V", 1);
     ASSERT_EQ(iMade, 0);
     CNames vBefore = ListDir(Dir());
-    std::string strBefore = c.cKind == 's' ? ReadAll(strFile) : "";
+    std::string strBefore = c.cKind == 's' ? testenv::FileText(strFile) : "";
     std::string strWhere = *c.pszWhere ? strElsewhere + c.pszWhere : File();
     int iChild = InChild([&] {
       signal(SIGXFSZ, SIG_IGN);
@@ -216,8 +211,9 @@ TEST_F(Registry, AStoreThatCannotBeUsedLeavesAllAsItWasAndSaysWhereAndWhy) {
     EXPECT_EQ(RegWriteValue(HKLM, nullptr, "PORT", nullptr, 0, 0), c.iRead);
     EXPECT_EQ(RegWriteValue(HKLM, g_szKey, "PORT", nullptr, 0, 0), 0);  // no key that could be opened
     EXPECT_EQ(ListDir(Dir()), vBefore);
-    EXPECT_EQ(c.cKind == 's' ? ReadAll(strFile) : "", strBefore);  // not a FIFO: that read would wait
-    EXPECT_EQ(ReadAll(strElsewhere + "/ro/tavrix.reg"), "REGEDIT4\n");
+    EXPECT_EQ(c.cKind == 's' ? testenv::FileText(strFile) : "",
+              strBefore);  // not a FIFO: that read would wait
+    EXPECT_EQ(testenv::FileText(strElsewhere + "/ro/tavrix.reg"), "REGEDIT4\n");
     std::error_code ec;
     std::filesystem::remove(File(), ec);
   }
@@ -236,7 +232,7 @@ TEST_F(Registry, ALinkedDamagedFileIsWrittenThroughItsLinksAndKept) {
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\r\n\"PORT\"=dword:00000002\r\ngarbage \x01\r\n";
   WriteAll(File(), strDamaged);
   EXPECT_EQ(RegWriteValue(HKLM, "SOFTWARE\\None", "PORT", nullptr, 0, 0), 0);  // no change: left as it is
-  EXPECT_EQ(ReadAll(File()), strDamaged);
+  EXPECT_EQ(testenv::FileText(File()), strDamaged);
   EXPECT_EQ(ListDir(Dir()), CNames{"registry.reg"});
 
   EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "CHANNEL", 9), 0);
@@ -246,7 +242,7 @@ TEST_F(Registry, ALinkedDamagedFileIsWrittenThroughItsLinksAndKept) {
   EXPECT_EQ(ListDir(strDot), CNames{"tavrix.reg"});
   ASSERT_EQ(lstat((Dir() + "/registry.reg.damaged").c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(ReadAll(Dir() + "/registry.reg.damaged"), strDamaged);
+  EXPECT_EQ(testenv::FileText(Dir() + "/registry.reg.damaged"), strDamaged);
   EXPECT_EQ(Read(g_szKey, "PORT"), 2u);
   EXPECT_EQ(Read(g_szKey, "CHANNEL"), 9u);
 
@@ -254,6 +250,6 @@ TEST_F(Registry, ALinkedDamagedFileIsWrittenThroughItsLinksAndKept) {
   EXPECT_EQ(ListDir(Dir()), (CNames{"registry.reg", "registry.reg.damaged"}));
   WriteAll(File(), "REGEDIT4\nnonsense\n");
   EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "CHANNEL", 11), 0);
-  EXPECT_EQ(ReadAll(Dir() + "/registry.reg.damaged"), strDamaged);
-  EXPECT_EQ(ReadAll(Dir() + "/registry.reg.damaged.1"), "REGEDIT4\nnonsense\n");
+  EXPECT_EQ(testenv::FileText(Dir() + "/registry.reg.damaged"), strDamaged);
+  EXPECT_EQ(testenv::FileText(Dir() + "/registry.reg.damaged.1"), "REGEDIT4\nnonsense\n");
 }

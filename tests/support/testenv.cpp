@@ -2,10 +2,14 @@
 // path that the program would otherwise take from the user's account.
 #include "testenv.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -54,6 +58,25 @@ void Isolate() {
   for (int i = 1; i <= 4; ++i)
     setenv(("TAVRIX_COM" + std::to_string(i)).c_str(),
            (strRoot + "/no-such-line-" + std::to_string(i)).c_str(), 1);
+}
+
+std::string FileText(const std::string& strPath) {
+  std::ifstream in(strPath, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+int ReplayCorpus(const char* pszDir, int (*fnTarget)(const uint8_t*, size_t)) {
+  int iFiles = 0;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(pszDir, ec)) {
+    std::string str = FileText(e.path());
+    if (fnTarget(reinterpret_cast<const uint8_t*>(str.data()), str.size()) != 0) {
+      ADD_FAILURE() << "the fuzz target refuses " << e.path();
+      return -1;
+    }
+    ++iFiles;
+  }
+  return iFiles;
 }
 
 bool WaitStep(int iStep, int iMillis) {

@@ -1,6 +1,8 @@
 // Test environment: a private temporary folder per test process, so that no test
 // touches the user's settings, traffic logs, instance lock or serial devices.
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace testenv {
@@ -12,6 +14,13 @@ std::string MakeDir(const std::string& strPrefix);
 // Points XDG_CONFIG_HOME, XDG_STATE_HOME, XDG_RUNTIME_DIR and HOME into Root(), TAVRIX_COM1..4 at
 // paths that do not exist. Called by the test main, and by tests to restore these variables.
 void Isolate();
+
+// The whole text of a file, "" when it cannot be read.
+std::string FileText(const std::string& strPath);
+
+// Runs a fuzz target over every file of its corpus folder: the number of files, or -1 (and a test
+// failure naming the file) at the first input that the target does not accept.
+int ReplayCorpus(const char* pszDir, int (*fnTarget)(const uint8_t*, size_t));
 
 // Waits until fnDone() is true or iMillis pass; returns the last result of
 // fnDone(). For conditions of another process or thread that cannot be waited
