@@ -88,10 +88,6 @@ int ProgramPid(const CHome& home) {
   return iPid;
 }
 
-bool WaitForExit(simsupport::CTmuxSession& tmux, int iTimeoutMs) {
-  return testenv::WaitFor([&] { return !tmux.ProgramRunning(); }, iTimeoutMs);
-}
-
 int ExitStatus(const CHome& home, int iTimeoutMs) {
   if (!testenv::WaitFor([&] { return access((home.strDir + "/status").c_str(), F_OK) == 0; }, iTimeoutMs))
     return -1;

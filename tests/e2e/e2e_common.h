@@ -43,8 +43,6 @@ struct CHome {
 bool StartProgram(simsupport::CTmuxSession& tmux, const CHome& home, int iCols = 80, int iRows = 25,
                   const simsupport::EnvList& vExtraEnv = {});
 int ProgramPid(const CHome& home);
-// Waits for the program in the pane to end.
-bool WaitForExit(simsupport::CTmuxSession& tmux, int iTimeoutMs);
 // The exit status (128 + n for signal n) once the program has ended; -1
 // when it has not ended within iTimeoutMs.
 int ExitStatus(const CHome& home, int iTimeoutMs);

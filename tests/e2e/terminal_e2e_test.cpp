@@ -2,13 +2,12 @@
 // a resize with the menu's scroll bar showing and back; the keypad, Home and
 // End, Alt+key and Ctrl-S under each terminal type; a terminal that cannot
 // place the cursor, and Ctrl-Z; the arguments that end the program before it
-// touches anything; and key floods that must not hold back Escape. (Signals,
-// a second copy and unusable settings are rows of the fault matrix.)
+// touches anything. (Signals, a second copy and unusable settings are rows
+// of the fault matrix.)
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
-#include <chrono>
 #include <filesystem>
 #include <sstream>
 
@@ -174,42 +173,5 @@ TEST(TerminalE2E, HelpVersionRefusalsAndNoTerminalTouchNothing) {
     // No settings, logs or lock (the last row may take its lock): the folders stay empty.
     for (const char* psz : {"/config", "/state", c.iStatus == 255 ? "/config" : "/runtime"})
       EXPECT_TRUE(std::filesystem::is_empty(home.strDir + psz)) << c.pszArgs << psz;
-  }
-}
-
-// Escape ends a repetition run and base mode within a second of a paste or
-// of a held key's bursts.
-class KeyFlood : public CSimTest {};
-
-TEST_F(KeyFlood, EscapeTakesEffectWithinASecond) {
-  const struct {
-    const char* pszName;
-    bool bBase;
-    bool bPaste;
-  } aCases[] = {
-      {"run, paste", false, true}, {"base mode, paste", true, true}, {"base mode, held key", true, false}};
-  StartSim("name=rem,latency=5", {"--sim-base", "any"});
-  m_app.Start(Link(), "", m_sim.ShimEnvironment(), "xterm-256color");
-  m_app.Message("AB", "hi");
-  for (const auto& c : aCases) {
-    SCOPED_TRACE(c.pszName);
-    if (c.bBase)
-      m_app.Steps({{"6", "Monitor Channel"}});
-    else
-      m_app.Steps({{"x", "3. Send message until ESC"}, {"3", "N Trips:"}});
-    if (c.bPaste) {
-      ASSERT_TRUE(m_app.tmux.Paste(std::string(c.bBase ? 1000 : 3000, 'z')));
-    } else {
-      for (int i = 0; i < 10; ++i)
-        m_app.Press(std::string(200, 'y'));  // key repeat: bursts, one after another
-    }
-    auto tStart = std::chrono::steady_clock::now();
-    m_app.Press("<Escape>");
-    m_app.Expect("Press Any Key To Continue", 3000);  // base mode's summary, or the run's figures
-    auto iMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - tStart)
-            .count();
-    EXPECT_LT(iMs, 1000) << "Escape took effect after " << iMs << " ms";
-    m_app.Steps({{"x", c.bBase ? MENU_LAST : "1. Next message"}, {c.bBase ? "" : "<Escape>", MENU_LAST}});
   }
 }

@@ -1,8 +1,7 @@
 // The modem simulator seen from the host's side of its pseudo-terminals:
 // the command dialogue, the sign-on after a DTR reset, the line-speed
-// mismatch, a clean end, and refused options. The base's packets and
-// reports, injected packets and the built-in peers are exercised by the
-// end-to-end tests. The process runs under the modem-lines shim.
+// mismatch, a clean end on hang-up, and refused options. Its packets and
+// peers are the end-to-end tests'. This process runs under the lines shim.
 #include <gtest/gtest.h>
 
 #include <errno.h>
@@ -32,10 +31,8 @@ struct PreloadSelf {
   PreloadSelf() { simsupport::PreloadShim(); }
 } g_preloadSelf;
 
-// CHostLine: the host's end of a simulated modem's serial line, independent
-// of the program's serial code: opens the pty slave raw, sets its speed,
-// writes, reads through a text with a deadline, and drives DTR/reads the
-// modem lines (through the shim that this process runs under).
+// The host's end of a simulated modem's line, without the program's serial
+// code: the pty slave raw at a speed; DTR and the modem lines go through the shim.
 class CHostLine {
  public:
   ~CHostLine() {
@@ -86,8 +83,6 @@ class CHostLine {
       str.append(ab, size_t(iGot));
     }
   }
-  // Whatever is waiting now.
-  std::string ReadAvailable() { return ReadThrough(""); }
 
   // Sends a command line and reads its reply through the prompt.
   std::string Command(const std::string& strCmd) {
@@ -104,9 +99,6 @@ class CHostLine {
     int iBits = TIOCM_DTR;
     return ioctl(m_iFd, bOn ? TIOCMBIS : TIOCMBIC, &iBits) == 0;
   }
-  // Holds the line for a pulse of iMs (a signal the host generates, not a
-  // wait for something).
-  static void Hold(int iMs) { std::this_thread::sleep_for(std::chrono::milliseconds(iMs)); }
 
  private:
   int m_iFd = -1;
@@ -170,7 +162,7 @@ TEST_F(SimTest, CommandsChangeTheSettingsWithinTheirRanges) {
   line.Write("z>\n");
   EXPECT_EQ(line.ReadThrough(">"), "z>");
   EXPECT_TRUE(WaitStatus("com2", "mode", "data"));
-  EXPECT_EQ(line.ReadAvailable(), "");
+  EXPECT_EQ(line.ReadThrough(""), "");
 }
 
 TEST_F(SimTest, DifferentSpeedsGarbleBothWays) {
@@ -184,7 +176,7 @@ TEST_F(SimTest, DifferentSpeedsGarbleBothWays) {
   // Toward the host: plain text turns into fewer or as many high-bit bytes.
   ASSERT_EQ(m_sim.Command("tohost com2 48656c6c6f2c20776f726c64"), "ok");
   ASSERT_TRUE(WaitStatus("com2", "tx_pending", "0"));  // paced at 9600 bit/s: all sent
-  std::string s = line.ReadAvailable();
+  std::string s = line.ReadThrough("");
   EXPECT_LE(s.size(), 12u);
   for (char c : s) EXPECT_GE(static_cast<uint8_t>(c), 0x80);
   // At the modem's speed everything is clean again; from there "sd" moves
@@ -196,7 +188,7 @@ TEST_F(SimTest, DifferentSpeedsGarbleBothWays) {
   EXPECT_TRUE(WaitStatus("com2", "baud", "9600"));
 }
 
-TEST_F(SimTest, DtrResetSendsTheSignOnAndKeepsTheSettingsAndAShortDipIsNone) {
+TEST_F(SimTest, DtrResetSendsTheSignOnKeepsTheSettingsAndAHangUpEndsIt) {
   StartSim({"--modem", "name=com2,link=@com2,serial=0a1b2c", "--reset-ms", "100", "--boot-ms", "20"});
   CHostLine line;
   ASSERT_TRUE(line.Open(Link("com2")));
@@ -212,7 +204,7 @@ TEST_F(SimTest, DtrResetSendsTheSignOnAndKeepsTheSettingsAndAShortDipIsNone) {
 
   ASSERT_TRUE(line.SetDtr(false));
   ASSERT_TRUE(testenv::WaitFor([&] { return (line.Lines() & TIOCM_CTS) == 0; }, 3000));
-  CHostLine::Hold(150);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));  // a pulse the host makes, not a wait
   ASSERT_TRUE(line.SetDtr(true));
   // The sign-on as the modem sends it: a base, its serial number and channel.
   EXPECT_EQ(line.ReadThrough("ch33\r"), "WIT2410 Digital Wireless Modem v2.1\r:B WIT2410 [0A 1B 2C] ch33\r");
@@ -222,11 +214,7 @@ TEST_F(SimTest, DtrResetSendsTheSignOnAndKeepsTheSettingsAndAShortDipIsNone) {
   EXPECT_EQ(m_sim.StatusField("com2", "mode"), "data");
   EXPECT_EQ(m_sim.StatusField("com2", "channel"), "33");
   EXPECT_EQ(line.Command(":wit2410"), ":wit2410\rOK\r> ");
-}
-
-// The terminal going away (SIGHUP) ends the simulator cleanly: its links go.
-TEST_F(SimTest, HangUpEndsTheSimulatorCleanly) {
-  StartSim({"--modem", "name=com2,link=@com2"});
+  // The terminal going away (SIGHUP) ends the simulator cleanly: its links go.
   ASSERT_EQ(kill(m_sim.Pid(), SIGHUP), 0);
   ASSERT_TRUE(testenv::WaitFor([&] { return !m_sim.IsRunning(); }, 5000));
   EXPECT_EQ(m_sim.ExitStatus(), 0);
