@@ -31,7 +31,8 @@ struct CHome {
   simsupport::EnvList vEnv;
 
   // Lines COM1 and COM2 point at paths that do not exist unless given.
-  explicit CHome(const std::string& strCom1 = "", const std::string& strCom2 = "");
+  explicit CHome(const std::string& strCom1 = "", const std::string& strCom2 = "",
+                 const std::string& strTerm = "screen");
   std::string Registry() const;  // the settings file's text, "" when missing
   void WriteRegistry(const std::string& strText) const;
 };
@@ -43,6 +44,8 @@ struct CHome {
 bool StartProgram(simsupport::CTmuxSession& tmux, const CHome& home, int iCols = 80, int iRows = 25,
                   const simsupport::EnvList& vExtraEnv = {});
 int ProgramPid(const CHome& home);
+// Waits for the program in the pane to end.
+bool WaitForExit(simsupport::CTmuxSession& tmux, int iTimeoutMs);
 // The exit status (128 + n for signal n) once the program has ended; -1
 // when it has not ended within iTimeoutMs.
 int ExitStatus(const CHome& home, int iTimeoutMs);

@@ -270,7 +270,7 @@ const SRow g_aRows[] = {
      [](CFaultRun& r) {
        CTmuxSession tmux2;
        ASSERT_TRUE(e2e::StartProgram(tmux2, *r.pHome));
-       ASSERT_TRUE(testenv::WaitFor([&] { return !tmux2.ProgramRunning(); }, DEADLINE));
+       ASSERT_TRUE(e2e::WaitForExit(tmux2, DEADLINE));
        EXPECT_EQ(ReadFile(r.SettingsFile()), REGISTRY);  // it wrote nothing
        unlink((r.Home() + "/status").c_str());           // its wrapper's, in the shared home
      }},

@@ -100,18 +100,19 @@ TEST(TerminalE2E, KeypadHomeEndAltAndCtrlSUnderEachTerminalType) {
 // end the shell's modes are as they were.
 TEST(TerminalE2E, ADumbTerminalIsRefusedAndCtrlZAndFgRestoreTheModes) {
   struct {
-    CHome home;
+    CHome home{"", "", "tmux-256color"};
     CTmuxSession tmux;
-    void Run(const std::string& strLine, const std::string& strExpect) {
-      tmux.SendText(strLine);
-      tmux.SendKeys({"Enter"});
+    void Keys(const std::vector<std::string>& vKeys, const std::string& strExpect) {
+      tmux.SendKeys(vKeys);
       if (!strExpect.empty()) {
         ASSERT_TRUE(tmux.WaitForText(strExpect, DEADLINE)) << tmux.Capture();
       }
     }
+    void Run(const std::string& strLine, const std::string& strExpect) {
+      tmux.SendText(strLine);
+      Keys({"Enter"}, strExpect);
+    }
   } sh;
-  for (auto& kv : sh.home.vEnv)
-    if (kv.first == "TERM") kv.second = "tmux-256color";
   ASSERT_TRUE(
       sh.tmux.Start({"/bin/bash", "--norc", "--noprofile", "-i"}, 80, 25, sh.home.vEnv, sh.home.strDir));
   sh.Run("cd '" + sh.home.strDir + "'", "");
@@ -123,16 +124,13 @@ TEST(TerminalE2E, ADumbTerminalIsRefusedAndCtrlZAndFgRestoreTheModes) {
   sh.Run("stty -a > stty.before", "");
   sh.Run("'" + simsupport::ProgramPath() + "'", MENU_LAST);
   EXPECT_EQ(sh.tmux.Title(), "Tavrix");  // the window's title, where the terminal shows one
-  sh.tmux.SendKeys({"C-z"});
-  ASSERT_TRUE(sh.tmux.WaitForText("Stopped", DEADLINE)) << sh.tmux.Capture();
+  sh.Keys({"C-z"}, "Stopped");
   // The shell has its own modes back: Ctrl-S is flow control there again.
   sh.Run("stty -a > stty.stopped", "");
   sh.Run("fg", "");
-  sh.tmux.SendKeys({"Down", "Enter"});  // the first key after the resume, an arrow
-  ASSERT_TRUE(sh.tmux.WaitForText("Channel:", DEADLINE)) << sh.tmux.Capture();
-  sh.tmux.SendKeys({"Escape"});
-  ASSERT_TRUE(sh.tmux.WaitForText(MENU_LAST, DEADLINE)) << sh.tmux.Capture();
-  sh.tmux.SendKeys({"Escape"});
+  sh.Keys({"Down", "Enter"}, "Channel:");  // the first key after the resume, an arrow
+  sh.Keys({"Escape"}, MENU_LAST);
+  sh.Keys({"Escape"}, "");
   ASSERT_TRUE(
       testenv::WaitFor([&] { return sh.tmux.Capture().find(MENU_LAST) == std::string::npos; }, DEADLINE));
   sh.Run("echo \"status=$?\"; stty -a > stty.after; cmp stty.before stty.after && echo same", "status=0");

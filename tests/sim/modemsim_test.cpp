@@ -4,7 +4,6 @@
 // peers are the end-to-end tests'. This process runs under the lines shim.
 #include <gtest/gtest.h>
 
-#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -63,25 +62,21 @@ class CHostLine {
     auto tDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(iTimeoutMs);
     std::string str;
     str.swap(m_strPending);
-    for (;;) {
-      size_t i = strEnd.empty() ? std::string::npos : str.find(strEnd);
-      if (i != std::string::npos) {
-        m_strPending = str.substr(i + strEnd.size());
-        str.resize(i + strEnd.size());
-        return str;
-      }
+    size_t i = 0;
+    while (strEnd.empty() || (i = str.find(strEnd)) == std::string::npos) {
       auto iLeft =
           std::chrono::duration_cast<std::chrono::milliseconds>(tDeadline - std::chrono::steady_clock::now());
       pollfd pfd{m_iFd, POLLIN, 0};
-      int iReady;
-      while ((iReady = poll(&pfd, 1, strEnd.empty() ? 0 : int(std::max<long>(0, iLeft.count())))) < 0 &&
-             errno == EINTR) {
-      }
-      char ab[1024];
-      ssize_t iGot = iReady > 0 ? read(m_iFd, ab, sizeof ab) : 0;
+      char ab[1024];  // no signals come to this process: a poll ends by data or time
+      ssize_t iGot = poll(&pfd, 1, strEnd.empty() ? 0 : int(std::max<long>(0, iLeft.count()))) > 0
+                         ? read(m_iFd, ab, sizeof ab)
+                         : 0;
       if (iGot <= 0) return str;
       str.append(ab, size_t(iGot));
     }
+    m_strPending = str.substr(i + strEnd.size());
+    str.resize(i + strEnd.size());
+    return str;
   }
 
   // Sends a command line and reads its reply through the prompt.
@@ -110,9 +105,8 @@ class SimTest : public ::testing::Test {
   // Starts the simulator with vArgs; "@NAME" in a value is the link path.
   void StartSim(std::vector<std::string> vArgs) {
     std::string strDir = testenv::MakeDir("sim");
-    for (auto& s : vArgs) {
+    for (auto& s : vArgs)
       for (size_t i; (i = s.find('@')) != std::string::npos;) s.replace(i, 1, strDir + "/");
-    }
     ASSERT_TRUE(m_sim.Start(vArgs, strDir)) << m_sim.Output();
     m_sim.UseLinesInThisProcess();
   }
@@ -124,10 +118,7 @@ class SimTest : public ::testing::Test {
   }
   std::string Link(const std::string& strName) { return m_sim.LinkPath(strName); }
   // Brings a modem at 9600 into command mode.
-  void CommandMode(CHostLine& line) {
-    std::string s = line.Command(":wit2410");
-    ASSERT_EQ(s, ":wit2410\rOK\r> ");
-  }
+  void CommandMode(CHostLine& line) { ASSERT_EQ(line.Command(":wit2410"), ":wit2410\rOK\r> "); }
   bool WaitStatus(const std::string& strModem, const std::string& strKey, const std::string& strValue) {
     return testenv::WaitFor([&] { return m_sim.StatusField(strModem, strKey) == strValue; }, 3000);
   }

@@ -22,8 +22,6 @@ namespace winehost {
 
 namespace {
 
-const char* const kszSettingsKey = "HKCU\\Software\\Qirun\\TAVRIX";
-
 // Starts argv (searched in PATH) with the environment vEnv (none given:
 // this process's) in strDir, standard input from /dev/null and its output
 // to strLog (/dev/null when "").
@@ -45,12 +43,6 @@ pid_t Spawn(std::vector<std::string> vArgv, std::vector<std::string> vEnv, const
   dup2(iLog, 2);
   execvpe(vC[0], vC.data(), ppEnv);
   _exit(127);
-}
-
-// The Wine loader itself (the wine script execs it), so that the pid we
-// hold is the program's.
-std::string WineLoader() {
-  return access("/usr/lib/wine/wine64", X_OK) == 0 ? "/usr/lib/wine/wine64" : "wine";
 }
 
 int Run(const std::vector<std::string>& vArgv, std::string* pstrOut = nullptr) {
@@ -126,13 +118,11 @@ bool CWineEnv::MapPort(int iPort, const std::string& strDevice) {
 }
 
 std::string CWineEnv::Setting(const std::string& strValue) {
-  std::string strOut;
-  if (Run({"wine", "reg", "query", kszSettingsKey, "/v", strValue}, &strOut) != 0) return "";
+  std::string strOut, strName, strType, strData;
+  if (Run({"wine", "reg", "query", "HKCU\\Software\\Qirun\\TAVRIX", "/v", strValue}, &strOut) != 0) return "";
   std::istringstream in(strOut);
-  std::string strName, strType, strData;
-  while (in >> strName) {
+  while (in >> strName)
     if (strName == strValue && in >> strType >> strData) return strData;
-  }
   return "";
 }
 
@@ -156,7 +146,9 @@ bool CWineProgram::Start(const std::string& strDir, const simsupport::EnvList& v
     if (!bOverridden) vEnvS.emplace_back(*pp);
   }
   std::string strDrive = std::string(getenv("WINEPREFIX") ? getenv("WINEPREFIX") : ".") + "/drive_c";
-  m_pid = Spawn({WineLoader(), ProgramPath()}, vEnvS, strDrive, strDir + "/wine.log");
+  // The Wine loader itself (the wine script execs it): the pid held is the program's.
+  std::string strLoader = access("/usr/lib/wine/wine64", X_OK) == 0 ? "/usr/lib/wine/wine64" : "wine";
+  m_pid = Spawn({strLoader, ProgramPath()}, vEnvS, strDrive, strDir + "/wine.log");
   return m_pid > 0;
 }
 
@@ -196,18 +188,18 @@ bool CWineProgram::Keys(const std::vector<std::string>& vKeys) {
 }
 
 int CWineProgram::WaitForExit(int iTimeoutMs) {
-  int iStatus = -1;
-  bool bEnded = testenv::WaitFor(
+  int iStatus = -1;  // also when the program does not end in time
+  testenv::WaitFor(
       [&] {
-        if (m_pid <= 0) return true;
         int iWait;
+        if (m_pid <= 0) return true;
         if (waitpid(m_pid, &iWait, WNOHANG) != m_pid) return false;
         iStatus = WIFEXITED(iWait) ? WEXITSTATUS(iWait) : -1;
         m_pid = -1;
         return true;
       },
       iTimeoutMs);
-  return bEnded ? iStatus : -1;
+  return iStatus;
 }
 
 void CWineProgram::Kill() {

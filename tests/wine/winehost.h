@@ -1,10 +1,8 @@
-// The Windows program under Wine, for end-to-end tests and the benchmark:
-// a private X server (Xvfb), a Wine prefix (shared through
-// TAVRIX_WINEPREFIX when the caller has booted one, else booted here), COM
-// ports mapped to the simulator's pseudo-terminals, the program started with
-// the modem-lines shim preloaded, keys typed with xdotool, and the window's
-// text read from the screen-dump file that the program rewrites after every
-// paint (TAVRIX_SCREEN_DUMP).
+// The Windows program under Wine, for end-to-end tests and the benchmark: a
+// private X server, a Wine prefix (TAVRIX_WINEPREFIX's, else booted here), COM
+// ports mapped to the simulator's ptys, the modem-lines shim preloaded, keys
+// from xdotool, and the window's text from the screen-dump file that the
+// program rewrites after every paint (TAVRIX_SCREEN_DUMP).
 #pragma once
 #include <sys/types.h>
 
