@@ -45,10 +45,9 @@ pid_t Spawn(std::vector<std::string> vArgv, std::vector<std::string> vEnv, const
   _exit(127);
 }
 
-int Run(const std::vector<std::string>& vArgv, std::string* pstrOut = nullptr) {
-  std::vector<std::string> v = {"timeout", "60"};
-  v.insert(v.end(), vArgv.begin(), vArgv.end());
-  return simsupport::RunCommand(v, pstrOut);
+int Run(std::vector<std::string> vArgv, std::string* pstrOut = nullptr) {
+  vArgv.insert(vArgv.begin(), {"timeout", "60"});
+  return simsupport::RunCommand(vArgv, pstrOut);
 }
 
 }  // namespace
@@ -181,10 +180,9 @@ bool CWineProgram::Type(const std::string& strText) {
   return Xdotool({"type", strText});
 }
 
-bool CWineProgram::Keys(const std::vector<std::string>& vKeys) {
-  std::vector<std::string> v = {"key"};
-  v.insert(v.end(), vKeys.begin(), vKeys.end());
-  return Xdotool(v);
+bool CWineProgram::Keys(std::vector<std::string> vKeys) {
+  vKeys.insert(vKeys.begin(), "key");
+  return Xdotool(vKeys);
 }
 
 int CWineProgram::WaitForExit(int iTimeoutMs) {

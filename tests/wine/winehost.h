@@ -50,7 +50,7 @@ class CWineProgram {
   bool WaitForText(const std::string& strText, int iTimeoutMs) const;
   // Types text / presses xdotool key names ("Escape", "Return", "Down").
   bool Type(const std::string& strText);
-  bool Keys(const std::vector<std::string>& vKeys);
+  bool Keys(std::vector<std::string> vKeys);
   // Waits up to iTimeoutMs for the program to end; its exit status, or -1.
   int WaitForExit(int iTimeoutMs);
   void Kill();
