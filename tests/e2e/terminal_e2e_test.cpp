@@ -25,14 +25,13 @@ using simsupport::CTmuxSession;
 TEST(MainMenu, ItemsMouseEntriesNoModemResizeAndTheSettingsSaved) {
   CApp app;  // SGR mouse reports, as xterm sends them
   app.Start("", Registry(300), {}, "xterm-256color");
-  std::istringstream ssItems(std::string(MENU_FIRST) +
-                             "\n2. Set Channel\n3. Set KV3 ID\n4. Send Messages\n5. Test Signal Strength\n"
-                             "6. Act As Base\n7. Reset to Factory\n8. Set Low Power Mode\n" +
-                             MENU_LAST),
-      ssScreen(app.Screen());
-  for (std::string strItem, strRow; std::getline(ssItems, strItem);)
-    EXPECT_TRUE(std::getline(ssScreen, strRow) && strRow.starts_with(strItem)) << strItem << "\n"
-                                                                               << app.Screen();
+  std::istringstream ssScreen(app.Screen());
+  for (const char* psz :
+       {MENU_FIRST, "2. Set Channel", "3. Set KV3 ID", "4. Send Messages", "5. Test Signal Strength",
+        "6. Act As Base", "7. Reset to Factory", "8. Set Low Power Mode", MENU_LAST}) {
+    std::string strRow;
+    EXPECT_TRUE(std::getline(ssScreen, strRow) && strRow.starts_with(psz)) << psz << "\n" << app.Screen();
+  }
   app.Steps({{"\x1b[<0;5;3M\x1b[<0;5;3m<Enter>", "KV3 ID:"},  // a click on row 3
              {"<Escape>", MENU_LAST},
              {"\x1b[<0;8;2M\x1b[<0;8;2m\x1b[<0;8;2M\x1b[<0;8;2m", "Channel:  44"},  // a double-click on row 2
