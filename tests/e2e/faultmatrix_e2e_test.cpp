@@ -305,7 +305,9 @@ TEST_P(FaultMatrix, WhatHoldsAfterwards) {
 
   // The terminal and the line as they were; the settings kept or rewritten.
   e2e::ExpectTerminalRestored(*r.pHome);
-  if (row.eSetup != NO_MODEM) EXPECT_EQ(r.LineSettings(), r.m_strLineBefore);
+  if (row.eSetup != NO_MODEM) {
+    EXPECT_EQ(r.LineSettings(), r.m_strLineBefore);
+  }
   std::string strSettings = ReadFile(r.SettingsFile());
   EXPECT_TRUE(row.strSettings.empty() ? strSettings == strSettingsBefore
                                       : strSettings.find(row.strSettings) != std::string::npos)
