@@ -203,8 +203,7 @@ TEST_F(AppE2E, AnswersOfASlowBaseCountAsLate) {
 
 // Base mode counts each remote, with its connects and disconnects; the
 // summary page and its CSV match what the simulated remotes sent and got
-// back. Afterwards one bring-up serves the remote role, and the next command
-// needs none.
+// back.
 TEST_F(AppE2E, BaseSummaryMatchesTheRemotesCounts) {
   StartAll("name=base,role=base", {"--sim-remotes", "2", "--sim-remote-interval", "1500"}, Registry(5));
   Control("fault base carrier lost");  // no remote links before the monitoring starts

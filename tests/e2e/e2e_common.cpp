@@ -38,14 +38,14 @@ long Figure(const std::string& strText, const std::string& strKey) {
   return i == std::string::npos ? -1 : strtol(strText.c_str() + i + strKey.size(), nullptr, 10);
 }
 
-CHome::CHome(const std::string& strCom1, const std::string& strCom2) {
+CHome::CHome(const std::string& strCom1, const std::string& strCom2, const std::string& strTerm) {
   strDir = testenv::MakeDir("home");
   for (const char* psz : {"config", "state", "runtime"}) mkdir((strDir + "/" + psz).c_str(), 0700);
   vEnv = {{"XDG_CONFIG_HOME", strDir + "/config"},
           {"XDG_STATE_HOME", strDir + "/state"},
           {"XDG_RUNTIME_DIR", strDir + "/runtime"},
           {"HOME", strDir},
-          {"TERM", "screen"},
+          {"TERM", strTerm},
           {"TAVRIX_COM1", strCom1.empty() ? strDir + "/no-com1" : strCom1},
           {"TAVRIX_COM2", strCom2.empty() ? strDir + "/no-com2" : strCom2},
           {"TAVRIX_COM3", strDir + "/no-com3"},
@@ -104,9 +104,7 @@ void ExpectTerminalRestored(const CHome& home) {
 
 void CApp::Start(const std::string& strCom2, const std::string& strRegistry, const simsupport::EnvList& vEnv,
                  const std::string& strTerm, int iCols, int iRows) {
-  pHome = std::make_unique<CHome>("", strCom2);
-  for (auto& kv : pHome->vEnv)
-    if (kv.first == "TERM") kv.second = strTerm;
+  pHome = std::make_unique<CHome>("", strCom2, strTerm);
   if (!strRegistry.empty()) pHome->WriteRegistry(strRegistry);
   ASSERT_TRUE(StartProgram(tmux, *pHome, iCols, iRows, vEnv));
   Expect(MENU_LAST);

@@ -31,7 +31,8 @@ struct CHome {
   simsupport::EnvList vEnv;
 
   // Lines COM1 and COM2 point at paths that do not exist unless given.
-  explicit CHome(const std::string& strCom1 = "", const std::string& strCom2 = "");
+  explicit CHome(const std::string& strCom1 = "", const std::string& strCom2 = "",
+                 const std::string& strTerm = "screen");
   std::string Registry() const;  // the settings file's text, "" when missing
   void WriteRegistry(const std::string& strText) const;
 };

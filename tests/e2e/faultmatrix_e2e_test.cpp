@@ -31,13 +31,7 @@ const std::string REGISTRY = e2e::Registry(5);
 // The same settings written back at a normal end: the port added, the channel kept.
 const char SAVED[] = "\"CHANNEL\"=dword:00000005\n\"PORT\"=dword:00000001";
 // Remote text with an OSC title, a DCS, 8-bit CSI, OSC and DCS, and bells.
-const char HOSTILE[] =
-    "a\x1b]0;owned\x07"
-    "b\x1bP+q\x1b\\c\x9b"
-    "31md\x9d"
-    "0;x\x9c"
-    "e\x90"
-    "f\x07g";
+const char HOSTILE[] = "a\x1b]0;owned\ab\x1bP+q\x1b\\c\23331md\2350;x\234e\220f\ag";
 
 enum ESetup { NO_MODEM, REMOTE, BASE };
 enum EEnd { ALIVE, ENDS_0, KILLED };
@@ -126,31 +120,23 @@ class CFaultRun : public e2e::CApp {
         << m_sim.Command("peers");
   }
 
-  // A main menu item; the menu leaves what lay under it, so its going away
-  // marks the command's own screen.
-  void Choose(const char* pszKey) {
+  // A main menu item, then its text; the menu leaves what lay under it, so
+  // its going away marks the command's own screen.
+  void Choose(const char* pszKey, const char* pszThen = "") {
     Press(pszKey);
     ASSERT_TRUE(
         testenv::WaitFor([&] { return tmux.Capture().find(MENU_LAST) == std::string::npos; }, DEADLINE))
         << tmux.Capture();
+    if (*pszThen) Expect(pszThen);
   }
   // The commands that a row starts from.
-  void SignalStrength() {
-    Choose("5");
-    Expect("Signal Strength: 26");
-  }
+  void SignalStrength() { Choose("5", "Signal Strength: 26"); }
   void RepetitionRun() {
     Message("AB", "hi");
     Steps({{"", "AB 026 01AHI"}, {"x", "3. Send message until ESC"}, {"3", "N Trips:"}});
   }
-  void BaseMode() {
-    Choose("6");
-    Expect("=01 026 ");
-  }
-  void ChannelEntry() {
-    Press("2");
-    Expect("Channel:");
-  }
+  void BaseMode() { Choose("6", "=01 026 "); }
+  void ChannelEntry() { Steps({{"2", "Channel:"}}); }
   // A command that works once the fault is gone.
   void NextGoodCommand() {
     if (m_eSetup == NO_MODEM) ChannelEntry();

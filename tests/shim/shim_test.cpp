@@ -1,9 +1,7 @@
-// The modem-lines shim on a pseudo-terminal, for what the serial port's own
-// tests under the shim (tests/comm) do not reach: each end drives only its
-// own lines, flow control without CRTSCTS holds nothing, ppoll is emulated
-// like poll, a poll wakes on CTS only, and a re-created or removed state file
-// is noticed. The process re-executes itself under the preloaded library
-// before any test runs.
+// The modem-lines shim on a pseudo-terminal, for what the serial port's tests
+// under it do not reach: each end drives only its own lines, flow control
+// without CRTSCTS holds nothing, ppoll is emulated like poll, a poll wakes on
+// CTS only, and a re-created or removed state file is noticed.
 #include <gtest/gtest.h>
 
 #include <errno.h>

@@ -1,9 +1,7 @@
 // The simulator's poll loop: timers in time order, cancelling (also by an
-// earlier timer of the same pass), descriptor callbacks and Stop.
+// earlier timer of the same pass) and Stop. Its descriptor callbacks carry
+// every simulator test's control commands and lines.
 #include <gtest/gtest.h>
-
-#include <poll.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -24,25 +22,4 @@ TEST(SimEventLoop, TimersRunInTimeOrderAndCancelledOnesNever) {
   loop.Cancel(uGone);
   ASSERT_TRUE(loop.Run());
   EXPECT_EQ(strOrder, "abc");
-}
-
-TEST(SimEventLoop, DescriptorCallbacksAndUnwatch) {
-  int aPipe[2];
-  ASSERT_EQ(pipe(aPipe), 0);
-  CEventLoop loop;
-  std::string strGot;
-  loop.Watch(aPipe[0], POLLIN, [&](short) {
-    char ab[16];
-    ssize_t i = read(aPipe[0], ab, sizeof ab);
-    if (i > 0) strGot.append(ab, static_cast<size_t>(i));
-    if (strGot == "hi") {
-      loop.Unwatch(aPipe[0]);
-      loop.AfterMs(1, [&] { loop.Stop(); });
-    }
-  });
-  loop.After(0, [&] { ASSERT_EQ(write(aPipe[1], "hi", 2), 2); });
-  ASSERT_TRUE(loop.Run());
-  EXPECT_EQ(strGot, "hi");
-  close(aPipe[0]);
-  close(aPipe[1]);
 }

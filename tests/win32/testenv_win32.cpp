@@ -18,12 +18,14 @@ std::string g_strRoot;
 std::string g_strScratchKey;
 bool g_bOwnScratchKey = false;  // a death test's child uses its parent's
 
+[[noreturn]] void Fail(const std::string& strWhat) {
+  fprintf(stderr, "cannot create %s\n", strWhat.c_str());
+  abort();
+}
+
 void RemoveRoot() {
   if (g_strRoot.empty() || getenv("TAVRIX_KEEP_TESTDIR")) return;
-  std::string strCmd = "rmdir /s /q \"" + g_strRoot + "\" >nul 2>nul";
-  if (system(strCmd.c_str()) != 0) {
-    // Leftovers in the temporary folder are harmless.
-  }
+  (void)!system(("rmdir /s /q \"" + g_strRoot + "\" >nul 2>nul").c_str());  // leftovers are harmless
   RegOverridePredefKey(HKEY_CURRENT_USER, NULL);
   RegOverridePredefKey(HKEY_LOCAL_MACHINE, NULL);
   if (g_bOwnScratchKey) RegDeleteTreeA(HKEY_CURRENT_USER, g_strScratchKey.c_str());
@@ -39,10 +41,8 @@ void Redirect(HKEY hRoot, const char* pszName) {
   std::string strKey = g_strScratchKey + "\\" + pszName;
   HKEY hKey;
   if (RegCreateKeyExA(HKEY_CURRENT_USER, strKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                      nullptr, &hKey, nullptr) != ERROR_SUCCESS) {
-    fprintf(stderr, "cannot create the scratch key %s\n", strKey.c_str());
-    abort();
-  }
+                      nullptr, &hKey, nullptr) != ERROR_SUCCESS)
+    Fail("the scratch key " + strKey);
   RegOverridePredefKey(hRoot, hKey);
   RegCloseKey(hKey);
 }
@@ -53,13 +53,9 @@ const std::string& Root() {
     char szTemp[MAX_PATH];
     DWORD dwLen = GetTempPathA(sizeof szTemp, szTemp);
     if (dwLen == 0 || dwLen >= sizeof szTemp) strcpy(szTemp, ".\\");
-    char szName[64];
-    snprintf(szName, sizeof szName, "tavrix-test-%lu-%lu", GetCurrentProcessId(), GetTickCount());
-    g_strRoot = std::string(szTemp) + szName;
-    if (!CreateDirectoryA(g_strRoot.c_str(), nullptr)) {
-      fprintf(stderr, "cannot create %s\n", g_strRoot.c_str());
-      abort();
-    }
+    g_strRoot = std::string(szTemp) + "tavrix-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                std::to_string(GetTickCount());
+    if (!CreateDirectoryA(g_strRoot.c_str(), nullptr)) Fail(g_strRoot);
     atexit(RemoveRoot);
   }
   return g_strRoot;
@@ -69,10 +65,7 @@ std::string MakeDir(const std::string& strPrefix) {
   for (int i = 0;; ++i) {
     std::string strDir = Root() + "\\" + strPrefix + "-" + std::to_string(i);
     if (CreateDirectoryA(strDir.c_str(), nullptr)) return strDir;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) {
-      fprintf(stderr, "cannot create %s\n", strDir.c_str());
-      abort();
-    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) Fail(strDir);
   }
 }
 
@@ -81,13 +74,10 @@ void Isolate() {
   if (g_strScratchKey.empty()) {
     char szKey[128];
     DWORD dwLen = GetEnvironmentVariableA("TAVRIX_TEST_REGKEY", szKey, sizeof szKey);
-    if (dwLen > 0 && dwLen < sizeof szKey) {
-      g_strScratchKey = szKey;
-    } else {
-      g_strScratchKey = "Software\\TavrixTest-" + std::to_string(GetCurrentProcessId());
-      g_bOwnScratchKey = true;
-      SetVar("TAVRIX_TEST_REGKEY", g_strScratchKey);
-    }
+    g_bOwnScratchKey = dwLen == 0 || dwLen >= sizeof szKey;
+    g_strScratchKey =
+        g_bOwnScratchKey ? "Software\\TavrixTest-" + std::to_string(GetCurrentProcessId()) : szKey;
+    if (g_bOwnScratchKey) SetVar("TAVRIX_TEST_REGKEY", g_strScratchKey);
     Redirect(HKEY_LOCAL_MACHINE, "machine");
     Redirect(HKEY_CURRENT_USER, "user");
   }

@@ -41,7 +41,6 @@ class WineE2E : public ::testing::Test {
     ASSERT_TRUE(m_app.Start(testenv::MakeDir("run"), vEnv));
     ASSERT_TRUE(m_app.WaitForText(MENU_LAST, 60000)) << m_app.Screen();
   }
-  std::string Modem(const std::string& strSpec) const { return "link=" + m_strDir + "/sim/com2," + strSpec; }
   void Expect(const std::string& strText, int iTimeoutMs = DEADLINE) {
     ASSERT_TRUE(m_app.WaitForText(strText, iTimeoutMs)) << "waiting for \"" << strText << "\"\n"
                                                         << m_app.Screen();
@@ -68,8 +67,8 @@ class WineE2E : public ::testing::Test {
 // does not exist, gives "Modem Not Working"; Alt+F4 ends the program with
 // port and channel saved for the user.
 TEST_F(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
-  StartAll({"--modem", Modem("name=rem,latency=5"), "--sim-base", "0", "--sim-remotes", "2",
-            "--sim-remote-channel", "12", "--sim-remote-interval", "300"});
+  StartAll({"--modem", "name=rem,latency=5,link=" + m_strDir + "/sim/com2", "--sim-base", "0",
+            "--sim-remotes", "2", "--sim-remote-channel", "12", "--sim-remote-interval", "300"});
   Expect("1. Select Modem (Internal)");
   m_app.Type("5");
   Expect("Init Stage");
@@ -88,9 +87,7 @@ TEST_F(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
   ASSERT_TRUE(testenv::WaitFor([&] { return e2e::Figure(m_app.Screen(), "N Trips:") >= 3; }, DEADLINE))
       << m_app.Screen();
   Steps({{"<Escape>", "Press Any Key To Continue"}});
-  std::string strScreen = m_app.Screen();
-  EXPECT_NE(strScreen.find("Tries="), std::string::npos) << strScreen;
-  EXPECT_NE(strScreen.find("min="), std::string::npos) << strScreen;
+  for (const char* psz : {"Tries=", "min="}) EXPECT_NE(m_app.Screen().find(psz), std::string::npos) << psz;
   Steps({{"x", "1. Next message"}, {"<Escape>", MENU_LAST}});
 
   CWineProgram second;

@@ -22,8 +22,6 @@ namespace winehost {
 
 namespace {
 
-const char* const kszSettingsKey = "HKCU\\Software\\Qirun\\TAVRIX";
-
 // Starts argv (searched in PATH) with the environment vEnv (none given:
 // this process's) in strDir, standard input from /dev/null and its output
 // to strLog (/dev/null when "").
@@ -47,16 +45,9 @@ pid_t Spawn(std::vector<std::string> vArgv, std::vector<std::string> vEnv, const
   _exit(127);
 }
 
-// The Wine loader itself (the wine script execs it), so that the pid we
-// hold is the program's.
-std::string WineLoader() {
-  return access("/usr/lib/wine/wine64", X_OK) == 0 ? "/usr/lib/wine/wine64" : "wine";
-}
-
-int Run(const std::vector<std::string>& vArgv, std::string* pstrOut = nullptr) {
-  std::vector<std::string> v = {"timeout", "60"};
-  v.insert(v.end(), vArgv.begin(), vArgv.end());
-  return simsupport::RunCommand(v, pstrOut);
+int Run(std::vector<std::string> vArgv, std::string* pstrOut = nullptr) {
+  vArgv.insert(vArgv.begin(), {"timeout", "60"});
+  return simsupport::RunCommand(vArgv, pstrOut);
 }
 
 }  // namespace
@@ -126,13 +117,11 @@ bool CWineEnv::MapPort(int iPort, const std::string& strDevice) {
 }
 
 std::string CWineEnv::Setting(const std::string& strValue) {
-  std::string strOut;
-  if (Run({"wine", "reg", "query", kszSettingsKey, "/v", strValue}, &strOut) != 0) return "";
+  std::string strOut, strName, strType, strData;
+  if (Run({"wine", "reg", "query", "HKCU\\Software\\Qirun\\TAVRIX", "/v", strValue}, &strOut) != 0) return "";
   std::istringstream in(strOut);
-  std::string strName, strType, strData;
-  while (in >> strName) {
+  while (in >> strName)
     if (strName == strValue && in >> strType >> strData) return strData;
-  }
   return "";
 }
 
@@ -156,7 +145,9 @@ bool CWineProgram::Start(const std::string& strDir, const simsupport::EnvList& v
     if (!bOverridden) vEnvS.emplace_back(*pp);
   }
   std::string strDrive = std::string(getenv("WINEPREFIX") ? getenv("WINEPREFIX") : ".") + "/drive_c";
-  m_pid = Spawn({WineLoader(), ProgramPath()}, vEnvS, strDrive, strDir + "/wine.log");
+  // The Wine loader itself (the wine script execs it): the pid held is the program's.
+  std::string strLoader = access("/usr/lib/wine/wine64", X_OK) == 0 ? "/usr/lib/wine/wine64" : "wine";
+  m_pid = Spawn({strLoader, ProgramPath()}, vEnvS, strDrive, strDir + "/wine.log");
   return m_pid > 0;
 }
 
@@ -189,25 +180,24 @@ bool CWineProgram::Type(const std::string& strText) {
   return Xdotool({"type", strText});
 }
 
-bool CWineProgram::Keys(const std::vector<std::string>& vKeys) {
-  std::vector<std::string> v = {"key"};
-  v.insert(v.end(), vKeys.begin(), vKeys.end());
-  return Xdotool(v);
+bool CWineProgram::Keys(std::vector<std::string> vKeys) {
+  vKeys.insert(vKeys.begin(), "key");
+  return Xdotool(vKeys);
 }
 
 int CWineProgram::WaitForExit(int iTimeoutMs) {
-  int iStatus = -1;
-  bool bEnded = testenv::WaitFor(
+  int iStatus = -1;  // also when the program does not end in time
+  testenv::WaitFor(
       [&] {
-        if (m_pid <= 0) return true;
         int iWait;
+        if (m_pid <= 0) return true;
         if (waitpid(m_pid, &iWait, WNOHANG) != m_pid) return false;
         iStatus = WIFEXITED(iWait) ? WEXITSTATUS(iWait) : -1;
         m_pid = -1;
         return true;
       },
       iTimeoutMs);
-  return bEnded ? iStatus : -1;
+  return iStatus;
 }
 
 void CWineProgram::Kill() {

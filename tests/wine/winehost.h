@@ -1,10 +1,8 @@
-// The Windows program under Wine, for end-to-end tests and the benchmark:
-// a private X server (Xvfb), a Wine prefix (shared through
-// TAVRIX_WINEPREFIX when the caller has booted one, else booted here), COM
-// ports mapped to the simulator's pseudo-terminals, the program started with
-// the modem-lines shim preloaded, keys typed with xdotool, and the window's
-// text read from the screen-dump file that the program rewrites after every
-// paint (TAVRIX_SCREEN_DUMP).
+// The Windows program under Wine, for end-to-end tests and the benchmark: a
+// private X server, a Wine prefix (TAVRIX_WINEPREFIX's, else booted here), COM
+// ports mapped to the simulator's ptys, the modem-lines shim preloaded, keys
+// from xdotool, and the window's text from the screen-dump file that the
+// program rewrites after every paint (TAVRIX_SCREEN_DUMP).
 #pragma once
 #include <sys/types.h>
 
@@ -52,7 +50,7 @@ class CWineProgram {
   bool WaitForText(const std::string& strText, int iTimeoutMs) const;
   // Types text / presses xdotool key names ("Escape", "Return", "Down").
   bool Type(const std::string& strText);
-  bool Keys(const std::vector<std::string>& vKeys);
+  bool Keys(std::vector<std::string> vKeys);
   // Waits up to iTimeoutMs for the program to end; its exit status, or -1.
   int WaitForExit(int iTimeoutMs);
   void Kill();
