@@ -12,6 +12,7 @@
 #include "kelgui/kelkbd.h"
 #include "platform/clock.h"
 #include "platform/logfile.h"
+#include "platform/openlist.h"
 
 // ---- CTrafficLog ----
 
@@ -20,22 +21,8 @@ namespace {
 // The open logs, for the exit hooks and the pump's flush: fixed slots that a
 // signal handler may walk while a log opens or closes.
 const int MAX_OPEN_LOGS = 32;
-std::atomic<CTrafficLog*> g_apOpenLogs[MAX_OPEN_LOGS];
-
-void ListLog(CTrafficLog* pLog) {
-  for (auto& a : g_apOpenLogs) {
-    CTrafficLog* pNone = nullptr;
-    if (a.compare_exchange_strong(pNone, pLog)) return;
-  }
-  // No slot: the log is still written when it fills, on Flush and on Close.
-}
-
-void UnlistLog(CTrafficLog* pLog) {
-  for (auto& a : g_apOpenLogs) {
-    CTrafficLog* pListed = pLog;
-    if (a.compare_exchange_strong(pListed, nullptr)) return;
-  }
-}
+// A log that finds no slot is still written when it fills, on Flush and on Close.
+COpenList<CTrafficLog, MAX_OPEN_LOGS> g_OpenLogs;
 
 }  // namespace
 
@@ -52,7 +39,7 @@ void CTrafficLog::Open(const char* pszFile) {
   HANDLE hFile = PlatLogCreate(pszFile);
   if (hFile == INVALID_HANDLE_VALUE) return;
   m_hFile.store(hFile);
-  ListLog(this);
+  g_OpenLogs.Add(this);
 }
 
 int CTrafficLog::Append(const void* pData, int iLen) {
@@ -95,7 +82,7 @@ void CTrafficLog::Close() {
   HANDLE hFile = m_hFile.load();
   if (hFile == INVALID_HANDLE_VALUE) return;
   Flush();
-  UnlistLog(this);
+  g_OpenLogs.Remove(this);
   m_hFile.store(INVALID_HANDLE_VALUE);
   PlatLogClose(hFile);
 }
@@ -105,7 +92,7 @@ bool CTrafficLog::IsOpen() const {
 }
 
 void CTrafficLog::FlushAllAtExit() {
-  for (auto& a : g_apOpenLogs) {
+  for (auto& a : g_OpenLogs) {
     CTrafficLog* pLog = a.load();
     if (!pLog) continue;
     int iPending = pLog->m_iPending.exchange(0, std::memory_order_acquire);
@@ -125,7 +112,7 @@ DWORD CTrafficLog::FlushIfDue(DWORD dwNow) {
 DWORD TrafficLogsFlushDue() {
   DWORD dwNext = INFINITE;
   DWORD dwNow = PlatTickCount();
-  for (auto& a : g_apOpenLogs) {
+  for (auto& a : g_OpenLogs) {
     CTrafficLog* pLog = a.load(std::memory_order_relaxed);
     if (!pLog) continue;
     DWORD dwDue = pLog->FlushIfDue(dwNow);

@@ -1,5 +1,5 @@
-// COpenList: the fixed table of open objects (serial lines) that both
-// platform back ends keep, for the clean-up of every open line on an
+// COpenList: the fixed table of open objects (serial lines, traffic logs) that
+// the platform back ends and the comm layer keep, for the clean-up of every open one on an
 // abnormal way out and for the waits that watch all lines at once. Adding
 // and removing are lock-free, so a clean-up or a wait on another thread
 // walks the table safely while lines open and close.
