@@ -1,9 +1,6 @@
 // The registry functions over the settings file (what is read from which text is regfile_test's).
 #include <gtest/gtest.h>
 
-#include <linux/capability.h>
-#include <sys/syscall.h>
-
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -11,7 +8,6 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "../support/testenv.h"
@@ -39,20 +35,6 @@ CNames ListDir(const std::string& strDir) {
 mode_t Mode(const std::string& strPath) {
   struct stat st;
   return stat(strPath.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
-
-// Runs fn in a child process without capabilities (file permissions checked as for a user, also
-// under root): the low 8 bits of its result, or -1 when the child did not exit normally.
-template <class F>
-int InChild(F fn) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    __user_cap_header_struct hdr = {_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct aNone[2] = {};
-    _exit(syscall(SYS_capset, &hdr, aNone) != 0 ? 250 : fn() & 0xff);
-  }
-  int iStatus = 0;
-  return pid > 0 && waitpid(pid, &iStatus, 0) == pid && WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
 }
 
 class Registry : public ::testing::Test {
@@ -196,7 +178,7 @@ TEST_F(Registry, AStoreThatCannotBeUsedLeavesAllAsItWasAndSaysWhereAndWhy) {
     CNames vBefore = ListDir(Dir());
     std::string strBefore = c.cKind == 's' ? testenv::FileText(strFile) : "";
     std::string strWhere = *c.pszWhere ? strElsewhere + c.pszWhere : File();
-    int iChild = InChild([&] {
+    int iChild = testenv::InChild([&] {
       signal(SIGXFSZ, SIG_IGN);
       rlimit rl = {64, 64};  // the smallest settings file is larger
       setrlimit(RLIMIT_FSIZE, &rl);

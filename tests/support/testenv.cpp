@@ -3,6 +3,10 @@
 #include "testenv.h"
 
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -77,6 +81,17 @@ int ReplayCorpus(const char* pszDir, int (*fnTarget)(const uint8_t*, size_t)) {
     ++iFiles;
   }
   return iFiles;
+}
+
+int InChild(const std::function<int()>& fn) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    __user_cap_header_struct hdr = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct aNone[2] = {};
+    _exit(syscall(SYS_capset, &hdr, aNone) != 0 ? 250 : fn() & 0xff);
+  }
+  int iStatus = 0;
+  return pid > 0 && waitpid(pid, &iStatus, 0) == pid && WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
 }
 
 bool WaitStep(int iStep, int iMillis) {

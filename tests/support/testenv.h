@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace testenv {
@@ -21,6 +22,10 @@ std::string FileText(const std::string& strPath);
 // Runs a fuzz target over every file of its corpus folder: the number of files, or -1 (and a test
 // failure naming the file) at the first input that the target does not accept.
 int ReplayCorpus(const char* pszDir, int (*fnTarget)(const uint8_t*, size_t));
+
+// Runs fn in a child process without capabilities, so that file permissions hold even under
+// root: the low 8 bits of fn's result, or -1 when the child did not exit normally.
+int InChild(const std::function<int()>& fn);
 
 // Waits until fnDone() is true or iMillis pass; returns the last result of
 // fnDone(). For conditions of another process or thread that cannot be waited
