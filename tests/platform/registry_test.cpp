@@ -32,11 +32,6 @@ CNames ListDir(const std::string& strDir) {
   return names;
 }
 
-mode_t Mode(const std::string& strPath) {
-  struct stat st;
-  return stat(strPath.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
-
 class Registry : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -60,7 +55,7 @@ class Registry : public ::testing::Test {
 TEST_F(Registry, ValuesReadBackAsWrittenWithTheRegistrysResults) {
   EXPECT_EQ(RegReadDword(HKLM, g_szKey, "PORT", nullptr), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegWriteValue(HKLM, g_szKey, "PORT", nullptr, 0, 0), 0);
-  EXPECT_EQ(Mode(Dir()), 0u);  // neither creates anything
+  EXPECT_EQ(testenv::FileMode(Dir()), 0u);  // neither creates anything
   struct {
     const char* pszKey;
     const char* pszName;
@@ -118,19 +113,19 @@ TEST_F(Registry, FileAndFolderAreForTheOwnerOnlyAndUnderHomeByDefault) {
   mode_t uOld = umask(0);
   EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "PORT", 1), 0);
   umask(uOld);
-  EXPECT_EQ(Mode(strDeep + "/tavrix"), 0700u);
-  EXPECT_EQ(Mode(strDeep), 0700u);
-  EXPECT_EQ(Mode(strDeep + "/tavrix/registry.reg"), 0600u);
+  EXPECT_EQ(testenv::FileMode(strDeep + "/tavrix"), 0700u);
+  EXPECT_EQ(testenv::FileMode(strDeep), 0700u);
+  EXPECT_EQ(testenv::FileMode(strDeep + "/tavrix/registry.reg"), 0600u);
   ASSERT_EQ(chmod((strDeep + "/tavrix").c_str(), 0755), 0);  // an open folder is closed
   EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "PORT", 2), 0);
-  EXPECT_EQ(Mode(strDeep + "/tavrix"), 0700u);
+  EXPECT_EQ(testenv::FileMode(strDeep + "/tavrix"), 0700u);
 
   // Without XDG_CONFIG_HOME (or with a relative one) the store is under HOME.
   std::string strHome = testenv::MakeDir("home");
   setenv("HOME", strHome.c_str(), 1);
   unsetenv("XDG_CONFIG_HOME");
   EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "PORT", 3), 0);
-  EXPECT_EQ(Mode(strHome + "/.config/tavrix/registry.reg"), 0600u);
+  EXPECT_EQ(testenv::FileMode(strHome + "/.config/tavrix/registry.reg"), 0600u);
   setenv("XDG_CONFIG_HOME", "relative/path", 1);
   EXPECT_EQ(Read(g_szKey, "PORT"), 3u);
 

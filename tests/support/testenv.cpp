@@ -69,6 +69,11 @@ std::string FileText(const std::string& strPath) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+unsigned FileMode(const std::string& strPath) {
+  struct stat st;
+  return stat(strPath.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
 int ReplayCorpus(const char* pszDir, int (*fnTarget)(const uint8_t*, size_t)) {
   int iFiles = 0;
   std::error_code ec;

@@ -16,8 +16,9 @@ std::string MakeDir(const std::string& strPrefix);
 // paths that do not exist. Called by the test main, and by tests to restore these variables.
 void Isolate();
 
-// The whole text of a file, "" when it cannot be read.
+// The whole text of a file, "" when it cannot be read; its permission bits, 0 when it does not exist.
 std::string FileText(const std::string& strPath);
+unsigned FileMode(const std::string& strPath);
 
 // Runs a fuzz target over every file of its corpus folder: the number of files, or -1 (and a test
 // failure naming the file) at the first input that the target does not accept.
