@@ -1,7 +1,8 @@
 // The modem simulator seen through the program's serial port on its lines:
 // the command dialogue, the sign-on after a DTR reset, the line-speed
 // mismatch, a clean end on hang-up, and refused options. Its packets and
-// peers are the end-to-end tests'. This process runs under the lines shim.
+// peers are the end-to-end tests'. Last its event loop's timers. This
+// process runs under the lines shim.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -15,6 +16,7 @@
 
 #include "../support/testenv.h"
 #include "comm/serialport.h"
+#include "eventloop.h"
 #include "simsupport.h"
 
 using simsupport::CModemSim;
@@ -185,3 +187,21 @@ TEST(SimStart, BadOptionsEndTheSimulatorWithAMessage) {
 }
 
 }  // namespace
+
+// The poll loop: timers out of time order, a cancelled one run (also when an earlier timer of the
+// same pass cancels it), Stop ignored. Its descriptor callbacks carry every test above.
+TEST(SimEventLoop, TimersRunInTimeOrderAndCancelledOnesNever) {
+  CEventLoop loop;
+  std::string strOrder;
+  uint64_t uSecond = 0;
+  loop.After(0, [&] { loop.Cancel(uSecond); });
+  uSecond = loop.After(0, [&] { strOrder += "y"; });
+  loop.AfterMs(3, [&] { strOrder += "c"; });
+  loop.AfterMs(1, [&] { strOrder += "a"; });
+  uint64_t uGone = loop.AfterMs(2, [&] { strOrder += "x"; });
+  loop.AfterMs(2, [&] { strOrder += "b"; });
+  loop.AfterMs(4, [&] { loop.Stop(); });
+  loop.Cancel(uGone);
+  ASSERT_TRUE(loop.Run());
+  EXPECT_EQ(strOrder, "abc");
+}
