@@ -9,12 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "../support/fuzzcheck.h"
 #include "comm/rfc2217.h"
-
-#define FUZZ_CHECK(cond)  \
-  do {                    \
-    if (!(cond)) abort(); \
-  } while (0)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize) {
   if (uSize == 0) return 0;

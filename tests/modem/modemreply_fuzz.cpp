@@ -11,13 +11,9 @@
 #include <cstring>
 #include <string>
 
+#include "../support/fuzzcheck.h"
 #include "fakemodem.h"
 #include "platform/registry.h"
-
-#define FUZZ_CHECK(cond)  \
-  do {                    \
-    if (!(cond)) abort(); \
-  } while (0)
 
 namespace {
 

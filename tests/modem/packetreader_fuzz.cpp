@@ -6,12 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../support/fuzzcheck.h"
 #include "modem/packetreader.h"
-
-#define FUZZ_CHECK(cond)  \
-  do {                    \
-    if (!(cond)) abort(); \
-  } while (0)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize) {
   CPacketReader reader;

@@ -6,12 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "../support/fuzzcheck.h"
 #include "platform/posix/regfile.h"
-
-#define FUZZ_CHECK(cond)  \
-  do {                    \
-    if (!(cond)) abort(); \
-  } while (0)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize) {
   std::string_view svText(reinterpret_cast<const char*>(pData), uSize);
