@@ -28,13 +28,6 @@ bool Callback(int, const void*) {
   return g_bAnswer;
 }
 
-// Bytes that vary with the seed.
-std::string Bytes(int iCount, int iSeed) {
-  std::string str;
-  for (int i = 0; i < iCount; ++i) str += char((i * 7 + iSeed) & 0xFF);
-  return str;
-}
-
 }  // namespace
 
 // A log that grows past its limit, or is cut short of it, or is not private.

@@ -63,6 +63,12 @@ unsigned CPtyLine::Speed() {
   return PosixTtyGetSpeed(m_iMaster);
 }
 
+std::string Bytes(int iCount, int iSeed) {
+  std::string str;
+  for (int i = 0; i < iCount; ++i) str += char((i * 7 + iSeed) & 0xFF);
+  return str;
+}
+
 long FileSize(const std::string& strPath) {
   struct stat st;
   return lstat(strPath.c_str(), &st) == 0 ? long(st.st_size) : -1;

@@ -27,5 +27,6 @@ class CPtyLine {
 };
 
 long FileSize(const std::string& strPath);  // -1 when it does not exist
+std::string Bytes(int iCount, int iSeed);   // iCount bytes that vary with the seed
 using testenv::FileText;
 std::string LogDir();  // the traffic log folder of the test process

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "../support/testenv.h"
@@ -183,14 +184,13 @@ TEST_F(SerialShim, ModemStatusDtrAndRtsAndTheLoggedPulse) {
     m_lines.Assign(PEER, c.uLines);
     EXPECT_EQ(port.GetModemStatus(), c.iStatus) << c.uLines;
   }
-  EXPECT_FALSE(m_lines.Dtr());
-  EXPECT_TRUE(m_lines.Rts());
-  ASSERT_TRUE(port.SetMode(0, 0x10));
-  EXPECT_TRUE(m_lines.Dtr());
-  ASSERT_TRUE(port.SetMode(0, 0x50));
-  EXPECT_FALSE(m_lines.Rts());
-  ASSERT_TRUE(port.SetMode(0, 0));
-  EXPECT_TRUE(m_lines.Rts());
+  // DTR and RTS as the flags say, from the opening (0x80: DTR off) on.
+  for (auto [iFlags, bDtr, bRts] :
+       {std::tuple{0x80, false, true}, {0x10, true, true}, {0x50, true, false}, {0, true, true}}) {
+    ASSERT_TRUE(iFlags == 0x80 || port.SetMode(0, iFlags));
+    EXPECT_EQ(m_lines.Dtr(), bDtr) << iFlags;
+    EXPECT_EQ(m_lines.Rts(), bRts) << iFlags;
+  }
   std::vector<ModemLinesEvent> v;
   m_lines.ReadLog(v);
   v.clear();

@@ -11,6 +11,7 @@
 
 #include "../support/testenv.h"
 #include "comm/serialport.h"
+#include "ptyline.h"
 
 namespace {
 
@@ -61,12 +62,6 @@ class CScriptedWriter : public CSerialWriter {
   std::vector<std::string> m_vWrites;
   bool m_bBlock = false, m_bInWrite = false;
 };
-
-std::string Bytes(int iCount, char chFirst) {
-  std::string str;
-  for (int i = 0; i < iCount; ++i) str += char(chFirst + i % 20);
-  return str;
-}
 
 }  // namespace
 
