@@ -100,8 +100,7 @@ TEST(TrafficLogHeld, EveryWayOutWritesEveryByteOnce) {
   }
 }
 
-// A burst larger than the buffer is written as the buffer fills; the rest
-// follows on close. The pump's idle check writes only what has waited.
+// A burst past the buffer is written as it fills, the rest on close; the idle check keeps the young.
 TEST(TrafficLogHeld, AFullBufferIsWrittenAtOnceAndTheIdleCheckKeepsTheYoung) {
   CTrafficLog log;
   log.Open("burst.dat");
@@ -121,8 +120,7 @@ TEST(TrafficLogHeld, AFullBufferIsWrittenAtOnceAndTheIdleCheckKeepsTheYoung) {
   EXPECT_EQ(TrafficLogsFlushDue(), INFINITE);  // no open log holds anything
 }
 
-// A port's send log holds what was written, so an answer costs no file
-// write; closing the port or the exit hook writes every byte, in order.
+// A port's send log holds each write (no file write per answer) until Close or the exit hook, in order.
 TEST(TrafficLogHeld, APortsSendLogHoldsEachWriteUntilAWayOut) {
   struct Case {
     const char* pszWay;
@@ -185,8 +183,7 @@ TEST(SerialConfig, DataBitsAndHandshakeFromTheModeFlags) {
   EXPECT_EQ(c.iDtrControl, DTR_CONTROL_DISABLE);
 }
 
-// A thread that never chose a port works on port 0; Select checks the index,
-// opens a port only above speed 50 (unsigned); the callback reaches the ports.
+// A new thread's port is 0; Select checks the index, opens only above speed 50 (unsigned); the callback.
 TEST(PortTable, SelectsAndOpensAboveFifty) {
   CCommPort* pSeen = nullptr;
   int iByte = 0;

@@ -55,9 +55,8 @@ TEST(Rfc2217Codec, NegotiationAnswersEachChangeOnce) {
   EXPECT_FALSE(codec.ComPortAgreed());
 }
 
-// Server traffic: data with IAC undoubled, a modem state notification
-// taken, malformed or foreign subnegotiations dropped and counted, options
-// we do not want refused once.
+// Server traffic: IAC undoubled in data, modem state taken, malformed or foreign subnegotiations
+// dropped and counted, unwanted options refused once.
 TEST(Rfc2217Codec, ServerTrafficIsDecodedAndMalformedPartsDropped) {
   CRfc2217Codec codec;
   codec.Start();

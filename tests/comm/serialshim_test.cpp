@@ -81,8 +81,7 @@ class ShimTest : public SerialShim {
 
 }  // namespace
 
-// With CTS low at 0x10, Write returns at once and the bytes wait in the ring:
-// a write of 600 takes 511, all 600 (and what follows) are in the send log.
+// CTS low at 0x10: a write of 600 takes 511 at once into the ring, and the send log has all 600.
 TEST_F(SerialShim, CtsLowKeepsBytesInTheRingUntilItRises) {
   ASSERT_TRUE(MakeLines(TIOCM_DSR | TIOCM_CAR));
   CSerialPort port(0);
@@ -102,9 +101,7 @@ TEST_F(SerialShim, CtsLowKeepsBytesInTheRingUntilItRises) {
   EXPECT_EQ(FileText(LogDir() + "/com0tx.dat"), str + "z");
 }
 
-// Each purge touches only its direction: an output purge (the writer's
-// ring and the line) keeps what arrived, the port table's purge drops what
-// arrived unread and keeps what waits to go out.
+// An output purge (ring and line) keeps what arrived; the port table's purge drops unread input only.
 TEST_F(SerialShim, PurgesTouchOnlyTheirDirection) {
   ASSERT_TRUE(MakeLines(TIOCM_DSR | TIOCM_CAR));  // CTS low: output waits in the ring
   ASSERT_TRUE(PortSelect(0, 9600, 0x10));
@@ -203,9 +200,8 @@ TEST_F(SerialShim, ModemStatusDtrAndRtsAndTheLoggedPulse) {
   EXPECT_LE(v[0].iNanos, v[1].iNanos);
 }
 
-// Catches: a host setting the other end's lines or the other end the host's,
-// TIOCMSET not replacing, CTS holding output without CRTSCTS, a stale or a
-// removed state file still used.
+// Catches an end setting the other's lines, TIOCMSET not replacing, CTS holding output without
+// CRTSCTS, a stale or a removed state file still used.
 TEST_F(ShimTest, EachEndDrivesOnlyItsOwnLinesAndTheStateFileIsFollowed) {
   ASSERT_TRUE(MakeLines(TIOCM_CTS | TIOCM_CAR));
   OpenSlave(false);

@@ -78,9 +78,8 @@ TEST(SerialWriter, WrapsInTwoStretches) {
   EXPECT_TRUE(testenv::WaitFor([&] { return writer.GetCount() == 0; }, 5000));
 }
 
-// A Discard that does not purge the line, or during a write: the write is
-// not undone into the ring, bytes put afterwards are neither skipped nor sent
-// twice, and the stretch still being written is not overwritten by them.
+// A Discard during a write purges the line and does not undo the write into the ring; bytes put
+// afterwards are neither skipped, sent twice, nor written over the stretch still being written.
 TEST(SerialWriter, DiscardDuringAWrite) {
   CScriptedWriter writer;
   EXPECT_FALSE(writer.Discard());  // never used
@@ -99,8 +98,7 @@ TEST(SerialWriter, DiscardDuringAWrite) {
   EXPECT_EQ(writer.GetFree(), 511);
 }
 
-// Failed writes are retried, and what a line did not take of a stretch is
-// offered again: every byte arrives once, in order.
+// Failed writes retried, and what the line did not take offered again: every byte once, in order.
 TEST(SerialWriter, FailedAndPartialWritesLoseNothing) {
   CScriptedWriter writer;
   writer.m_iFailures = 2;

@@ -72,8 +72,7 @@ TEST(PacketReader, ResetAbandonsAHalfReadPacket) {
   EXPECT_EQ('C', reader.GetData()[0]);
 }
 
-// The fuzz target's invariants over inputs biased towards start bytes, small
-// lengths and report headers, so that whole packets occur.
+// The fuzz target's invariants, over inputs biased to start bytes, small lengths and report headers.
 TEST(PacketReader, FuzzTargetReplay) {
   std::mt19937 rng(0x9E3779B9u);
   std::vector<uint8_t> vecInput;

@@ -54,8 +54,7 @@ TEST(ReadReply, EndRulesTimeoutsAndTheLengthLimit) {
   }
 }
 
-// The polling: 20 ms steps with a progress check before each, woken early by
-// a byte, and never spinning on a port that cannot wait or wakes for nothing.
+// Polling in 20 ms steps, a progress check before each, woken by a byte; no spin on a port that lies.
 TEST(ReadReply, PollingStepsAndWakeUps) {
   for (int iKind : {CFakePort::WAIT_REAL, CFakePort::WAIT_NEVER, CFakePort::WAIT_LIES}) {
     SModemRig rig(true);
@@ -80,8 +79,7 @@ TEST(ReadReply, PollingStepsAndWakeUps) {
   EXPECT_EQ(1, rig.port.m_iWaitChecks);
 }
 
-// Escape ends a reply wait at its next step, keeping what arrived; a pause
-// runs its full time in 20 ms steps, or until Escape.
+// Escape ends a reply wait at its next step, keeping what came; a pause runs in 20 ms steps until Escape.
 TEST(Waits, EscapeAndTheFullPause) {
   SModemRig rig(true);
   DWORD dwStart = rig.clock.m_dwNow;
@@ -103,8 +101,7 @@ TEST(Waits, EscapeAndTheFullPause) {
   }
 }
 
-// The line is reported as a step, what nobody read is purged first; a step
-// refused or a failed write aborts the exchange.
+// The line reported as a step after unread input is purged; a refused step or failed write aborts.
 TEST(Send, ReportsPurgesAndWritesTheLine) {
   SModemRig rig(true);
   EXPECT_EQ(0, rig.modem.Send(nullptr));
@@ -286,10 +283,8 @@ TEST(BringUp, FailuresAbortAndInvalidate) {
   EXPECT_TRUE(rig.port.Lines().empty());
 }
 
-// The sign-on forms are the reply fuzz target's; here what it cannot judge:
-// hex digits that the first line leaves in the buffer where the second
-// line's fields would lie must not become the serial number; no sign-on at
-// all, and Escape.
+// What the reply fuzz target cannot judge: hex digits the first sign-on line leaves where the second
+// line's fields would lie are no serial number; no sign-on at all; Escape.
 TEST(SignOn, FieldsPastTheEndNothingAndEscape) {
   SModemRig rig(true);
   rig.port.Arrive("W 0a 0b 0c 0d 0e 0f 1a Digital Wireless\r:R234567890123[\r", 10);
@@ -365,8 +360,7 @@ TEST(DataPath, CommandsAndTheirReplies) {
   }
 }
 
-// A packet: start byte, the address byte as given, the length's low 8 bits,
-// the data; more than 212 bytes, or data without bytes, send nothing.
+// A packet: start byte, address as given, the length's low 8 bits, data; over 212 or no bytes: nothing.
 TEST(DataPath, SendPacket) {
   SModemRig rig;
   ASSERT_EQ(0, rig.BringUp());

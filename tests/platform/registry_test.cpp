@@ -137,8 +137,7 @@ TEST_F(Registry, FileAndFolderAreForTheOwnerOnlyAndUnderHomeByDefault) {
   EXPECT_EQ(RegReadDword(HKLM, g_szKey, "PORT", nullptr), ERROR_FILE_NOT_FOUND);
 }
 
-// Catches a failed write that changes anything (a file rewritten in place is cut), hangs, or says not
-// where and why.
+// Catches a failed write that changes anything (a file rewritten in place), hangs, or says not where and why.
 TEST_F(Registry, AStoreThatCannotBeUsedLeavesAllAsItWasAndSaysWhereAndWhy) {
   std::string strElsewhere = testenv::MakeDir("elsewhere");
   struct {

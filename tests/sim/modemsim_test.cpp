@@ -83,8 +83,7 @@ class SimTest : public ::testing::Test {
   std::string m_strPending;
 };
 
-// The driver's acceptance of these replies is the integration test's (the
-// real driver against this simulator); here the settings the commands make.
+// The settings the commands make, within their ranges (the driver's reading is the e2e tests').
 TEST_F(SimTest, CommandsChangeTheSettingsWithinTheirRanges) {
   StartSim({"--modem", "name=com2,link=@com2,signal=38,role=base,channel=9", "--sim-base", "5"});
   ASSERT_TRUE(OpenLine("com2"));
@@ -188,8 +187,7 @@ TEST(SimStart, BadOptionsEndTheSimulatorWithAMessage) {
 
 }  // namespace
 
-// The poll loop: timers out of time order, a cancelled one run (also when an earlier timer of the
-// same pass cancels it), Stop ignored. Its descriptor callbacks carry every test above.
+// The poll loop: timers out of order, a cancelled one run (also by an earlier one of its pass), no Stop.
 TEST(SimEventLoop, TimersRunInTimeOrderAndCancelledOnesNever) {
   CEventLoop loop;
   std::string strOrder;
