@@ -44,10 +44,9 @@ class SimTest : public ::testing::Test {
     m_sim.Stop();
     EXPECT_EQ(m_sim.ExitStatus(), 0) << m_sim.Output();
   }
-  std::string Link(const std::string& strName) { return m_sim.LinkPath(strName); }
   // The host's end of modem strName's line: the program's serial port, without flow control.
   bool OpenLine(const std::string& strName, int iBaud = 9600) {
-    setenv("TAVRIX_COM1", Link(strName).c_str(), 1);
+    setenv("TAVRIX_COM1", m_sim.LinkPath(strName).c_str(), 1);
     return m_port.Open(iBaud, 0);
   }
   // The lines written here are short: the line takes them whole.
@@ -163,7 +162,7 @@ TEST_F(SimTest, DtrResetSendsTheSignOnKeepsTheSettingsAndAHangUpEndsIt) {
   ASSERT_TRUE(testenv::WaitFor([&] { return !m_sim.IsRunning(); }, 5000));
   EXPECT_EQ(m_sim.ExitStatus(), 0);
   struct stat st;
-  EXPECT_NE(lstat(Link("com2").c_str(), &st), 0);
+  EXPECT_NE(lstat(m_sim.LinkPath("com2").c_str(), &st), 0);
 }
 
 TEST(SimStart, BadOptionsEndTheSimulatorWithAMessage) {
