@@ -1,7 +1,5 @@
-// The base port, its progress callback and traffic logs (their limit and
-// their held bytes: a line read one byte at a time is written in bursts, and
-// nothing held is lost on any way out), the mode flags' line settings, and
-// the port table with the calling thread's current port.
+// The base port, its progress callback and traffic logs (their limit, and held bytes written in bursts
+// and never lost on a way out), the mode flags' line settings, and the port table with its current port.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>

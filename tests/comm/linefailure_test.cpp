@@ -1,6 +1,5 @@
-// Lines that cannot be opened: each bad device or server gives its own
-// reason, in the port's line error and in the diagnostic log; network lines'
-// options on the wire; the diagnostic log's rotation and care with links.
+// Lines that cannot be opened: each bad device or server gives its own reason, in the line error and the
+// diagnostic log; network lines' options on the wire; the diagnostic log's rotation and care with links.
 // (A line lost and found again is the end-to-end tests' part.)
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
-// CSerialPort on pseudo-terminals (no modem lines): naming, speeds, framing
-// and the restored settings, queue sizes, direct writes and reads with their
-// logs, and purges. (A line in use is the line failure tests' part.)
+// CSerialPort on pseudo-terminals (no modem lines): naming, speeds, framing and the restored settings,
+// queue sizes, direct writes and reads with their logs. (A line in use is the line failure tests'.)
 #include <gtest/gtest.h>
 
 #include <termios.h>

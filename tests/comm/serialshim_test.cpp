@@ -1,10 +1,6 @@
-// CSerialPort on a pseudo-terminal with modem lines (the modem-lines shim,
-// preloaded by re-executing the test): CTS and DSR flow control, purges, the
-// modem status bits and the DTR changes that the other end sees. Then the
-// shim itself, for what the port does not reach: each end drives only its
-// own lines, flow control without CRTSCTS holds nothing, ppoll is emulated
-// like poll, a poll wakes on CTS only, and a re-created or removed state
-// file is noticed.
+// CSerialPort on a pseudo-terminal with modem lines (the modem-lines shim, preloaded by re-executing
+// the test): CTS and DSR flow control, purges, status bits and the DTR changes the other end sees. Then
+// the shim itself where the port does not reach: each end's own lines, CRTSCTS, ppoll, the state file.
 #include <gtest/gtest.h>
 
 #include <errno.h>

@@ -1,7 +1,6 @@
-// CRadioModem against a scripted port and a clock the test moves: the
-// command exchange (replies, waits, command lines, ports, hex numbers), the
-// bring-up as seen on the line (with the sign-on and the stored serial
-// number) and the data path.
+// CRadioModem against a scripted port and a clock the test moves: the command exchange (replies, waits,
+// command lines, ports, hex numbers), the bring-up as seen on the line (with the sign-on and the stored
+// serial number) and the data path.
 #include <gtest/gtest.h>
 
 #include <functional>

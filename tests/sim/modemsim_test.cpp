@@ -1,8 +1,6 @@
-// The modem simulator seen through the program's serial port on its lines:
-// the command dialogue, the sign-on after a DTR reset, the line-speed
-// mismatch, a clean end on hang-up, and refused options. Its packets and
-// peers are the end-to-end tests'. Last its event loop's timers. This
-// process runs under the lines shim.
+// The modem simulator through the program's serial port on its lines, under the lines shim: commands,
+// the sign-on after a DTR reset, the speed mismatch, a clean end on hang-up, refused options (packets
+// and peers are the end-to-end tests'); last its event loop's timers.
 #include <gtest/gtest.h>
 
 #include <signal.h>
