@@ -249,7 +249,7 @@ TEST_F(AppE2E, BaseSummaryMatchesTheRemotesCounts) {
   auto BringUps = [&] {
     std::string str;
     for (const auto& e : std::filesystem::directory_iterator(m_app.pHome->strDir + "/state/tavrix"))
-      if (e.path().string().ends_with("tx.dat")) str += ReadFile(e.path());
+      if (e.path().string().ends_with("tx.dat")) str += FileText(e.path());
     return Count(str, "m0\n");
   };
   int iBefore = BringUps();

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,8 +26,8 @@ using simsupport::CTmuxSession;
 namespace {
 
 using e2e::DEADLINE;
+using e2e::FileText;
 using e2e::MENU_LAST;
-using e2e::ReadFile;
 const std::string REGISTRY = e2e::Registry(5);
 // The same settings written back at a normal end: the port added, the channel kept.
 const char SAVED[] = "\"CHANNEL\"=dword:00000005\n\"PORT\"=dword:00000001";
@@ -47,6 +48,10 @@ class CFaultRun : public e2e::CApp {
   std::string Line() const { return m_strSimDir + "/com2"; }
   std::string Home() const { return pHome->strDir; }
   std::string SettingsFile() const { return Home() + "/config/tavrix/registry.reg"; }
+  // Its text, or "a folder" when one is in its place.
+  std::string Settings() const {
+    return std::filesystem::is_directory(SettingsFile()) ? "a folder" : FileText(SettingsFile());
+  }
 
   bool StartSim(ESetup eSetup, const std::vector<std::string>& vExtra) {
     m_eSetup = eSetup;
@@ -79,7 +84,7 @@ class CFaultRun : public e2e::CApp {
 
   int Pid() const { return e2e::ProgramPid(*pHome); }
   int WaitForStatus() { return e2e::ExitStatus(*pHome, DEADLINE); }
-  std::string Stderr() const { return ReadFile(Home() + "/stderr"); }
+  std::string Stderr() const { return FileText(Home() + "/stderr"); }
 
   void Control(const std::string& strLine) { e2e::Control(m_sim, strLine); }
   // Escape out of whatever runs, through an error page or the message
@@ -219,7 +224,7 @@ const SRow g_aRows[] = {
        Kill(r, SIGSTOP);
        std::string strStat = "/proc/" + std::to_string(r.Pid()) + "/stat";
        ASSERT_TRUE(
-           testenv::WaitFor([&] { return ReadFile(strStat).find(") T ") != std::string::npos; }, DEADLINE));
+           testenv::WaitFor([&] { return FileText(strStat).find(") T ") != std::string::npos; }, DEADLINE));
        Kill(r, SIGCONT);  // the program sets its title again: the raw output is read from here on
        r.ExpectAnswers(4);
        std::string strRaw = r.Home() + "/raw-output";
@@ -232,7 +237,7 @@ const SRow g_aRows[] = {
        r.Control("burst base 20000");
        EscapeToFigures(r, 1000);  // at once, in the middle of the burst
        r.BackToMenu();
-       std::string str = ReadFile(strRaw);
+       std::string str = FileText(strRaw);
        ASSERT_NE(str.find("=01 026"), std::string::npos);  // the frames were drawn
        EXPECT_EQ(str.find("\x1b]"), std::string::npos) << "OSC";
        EXPECT_EQ(str.find("\x1bP"), std::string::npos) << "DCS";
@@ -271,8 +276,8 @@ const SRow g_aRows[] = {
        CTmuxSession tmux2;
        ASSERT_TRUE(e2e::StartProgram(tmux2, *r.pHome));
        ASSERT_TRUE(e2e::WaitForExit(tmux2, DEADLINE));
-       EXPECT_EQ(ReadFile(r.SettingsFile()), REGISTRY);  // it wrote nothing
-       unlink((r.Home() + "/status").c_str());           // its wrapper's, in the shared home
+       EXPECT_EQ(r.Settings(), REGISTRY);       // it wrote nothing
+       unlink((r.Home() + "/status").c_str());  // its wrapper's, in the shared home
      }},
 };
 
@@ -289,7 +294,7 @@ TEST_P(FaultMatrix, WhatHoldsAfterwards) {
   ASSERT_TRUE(r.StartSim(row.eSetup, row.vSimArgs)) << r.m_sim.Output();
   r.pHome->WriteRegistry(REGISTRY);
   if (row.fnBefore) row.fnBefore(r);
-  std::string strSettingsBefore = ReadFile(r.SettingsFile());
+  std::string strSettingsBefore = r.Settings();
   ASSERT_TRUE(r.StartProgram()) << r.tmux.Capture();
 
   row.fnFault(r);
@@ -308,7 +313,7 @@ TEST_P(FaultMatrix, WhatHoldsAfterwards) {
   if (row.eSetup != NO_MODEM) {
     EXPECT_EQ(r.LineSettings(), r.m_strLineBefore);
   }
-  std::string strSettings = ReadFile(r.SettingsFile());
+  std::string strSettings = r.Settings();
   EXPECT_TRUE(row.strSettings.empty() ? strSettings == strSettingsBefore
                                       : strSettings.find(row.strSettings) != std::string::npos)
       << strSettings;

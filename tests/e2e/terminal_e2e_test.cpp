@@ -117,7 +117,7 @@ TEST(TerminalE2E, ADumbTerminalIsRefusedAndCtrlZAndFgRestoreTheModes) {
   sh.Run("cd '" + sh.home.strDir + "'", "");
   // The command line itself shows no "status=".
   sh.Run("TERM=dumb '" + simsupport::ProgramPath() + "' 2>err; echo \"status:$?\" | tr : =", "status=");
-  EXPECT_NE(ReadFile(sh.home.strDir + "/err").find("cannot place the cursor"), std::string::npos);
+  EXPECT_NE(FileText(sh.home.strDir + "/err").find("cannot place the cursor"), std::string::npos);
   EXPECT_EQ(sh.tmux.Capture().find("status=0"), std::string::npos) << sh.tmux.Capture();
   EXPECT_EQ(sh.home.Registry(), "");
   sh.Run("stty -a > stty.before", "");
@@ -134,7 +134,7 @@ TEST(TerminalE2E, ADumbTerminalIsRefusedAndCtrlZAndFgRestoreTheModes) {
       testenv::WaitFor([&] { return sh.tmux.Capture().find(MENU_LAST) == std::string::npos; }, DEADLINE));
   sh.Run("echo \"status=$?\"; stty -a > stty.after; cmp stty.before stty.after && echo same", "status=0");
   ASSERT_TRUE(sh.tmux.WaitForText("same", DEADLINE)) << sh.tmux.Capture();
-  EXPECT_NE(ReadFile(sh.home.strDir + "/stty.stopped").find(" ixon"), std::string::npos);
+  EXPECT_NE(FileText(sh.home.strDir + "/stty.stopped").find(" ixon"), std::string::npos);
 }
 
 // Run outside any terminal, the program ends before it reads or writes
@@ -160,7 +160,7 @@ TEST(TerminalE2E, HelpVersionRefusalsAndNoTerminalTouchNothing) {
     strCmd += " '" + simsupport::ProgramPath() + "' " + c.pszArgs + " </dev/null >out 2>err";
     int iStatus = std::system(strCmd.c_str());
     EXPECT_EQ(WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1, c.iStatus) << c.pszArgs;
-    std::string strOut = ReadFile(home.strDir + "/out"), strErr = ReadFile(home.strDir + "/err");
+    std::string strOut = FileText(home.strDir + "/out"), strErr = FileText(home.strDir + "/err");
     EXPECT_TRUE(*c.pszOut ? strOut.find(c.pszOut) != std::string::npos : strOut.empty())
         << c.pszArgs << strOut;
     EXPECT_TRUE(!c.pszErr || (*c.pszErr ? strErr.find(c.pszErr) != std::string::npos : strErr.empty()))
