@@ -84,7 +84,6 @@ class CFaultRun : public e2e::CApp {
 
   int Pid() const { return e2e::ProgramPid(*pHome); }
   int WaitForStatus() { return e2e::ExitStatus(*pHome, DEADLINE); }
-  std::string Stderr() const { return FileText(Home() + "/stderr"); }
 
   void Control(const std::string& strLine) { e2e::Control(m_sim, strLine); }
   // Escape out of whatever runs, through an error page or the message
@@ -135,17 +134,15 @@ class CFaultRun : public e2e::CApp {
     if (*pszThen) Expect(pszThen);
   }
   // The commands that a row starts from.
-  void SignalStrength() { Choose("5", "Signal Strength: 26"); }
   void RepetitionRun() {
     Message("AB", "hi");
     Steps({{"", "AB 026 01AHI"}, {"x", "3. Send message until ESC"}, {"3", "N Trips:"}});
   }
   void BaseMode() { Choose("6", "=01 026 "); }
-  void ChannelEntry() { Steps({{"2", "Channel:"}}); }
   // A command that works once the fault is gone.
   void NextGoodCommand() {
-    if (m_eSetup == NO_MODEM) ChannelEntry();
-    if (m_eSetup == REMOTE) SignalStrength();
+    if (m_eSetup == NO_MODEM) Steps({{"2", "Channel:"}});
+    if (m_eSetup == REMOTE) Choose("5", "Signal Strength: 26");
     if (m_eSetup == BASE) {
       Choose("6");
       ExpectAnswers(2);
@@ -188,18 +185,6 @@ void EscapeToFigures(CFaultRun& r, int iTimeoutMs = DEADLINE) {
 }
 
 const SRow g_aRows[] = {
-    {"SimulatorFaults", "silent, \"wr?\" echoed as \"wx?\"", REMOTE, ALIVE,
-     [](CFaultRun& r) {
-       for (const char* psz : {"silent", "bad-echo"}) {  // garbage and cut replies: the reply fuzz test
-         SCOPED_TRACE(psz);
-         r.SignalStrength();
-         r.Control(std::string("fault rem ") + psz + " on");
-         r.Expect("Not Receiving from Base");
-         r.BackToMenu();
-         r.Control("fault rem clear");
-         if (::testing::Test::HasFatalFailure()) return;
-       }
-     }},
     {"LineFaultsInRuns", "cts low (flow-controlled writes wait), then carrier lost (frames stop going out)",
      REMOTE, ALIVE,
      [](CFaultRun& r) {
@@ -250,10 +235,6 @@ const SRow g_aRows[] = {
      {"--sim-remote-text", HOSTILE}},
     // ---- signals in each mode
     {"HangUpInTheMainMenu", "SIGHUP", NO_MODEM, ENDS_0, SignalIn(nullptr, SIGHUP)},
-    {"TerminateInAnEntry", "SIGTERM in the channel entry", NO_MODEM, ENDS_0,
-     SignalIn(&CFaultRun::ChannelEntry, SIGTERM)},
-    {"HangUpInTheSignalLoop", "SIGHUP in the signal-strength loop", REMOTE, ENDS_0,
-     SignalIn(&CFaultRun::SignalStrength, SIGHUP)},
     {"TerminateInARun", "SIGTERM in a repetition run", REMOTE, ENDS_0,
      SignalIn(&CFaultRun::RepetitionRun, SIGTERM)},
     {"InterruptInBaseMode", "SIGINT in base mode", BASE, ENDS_0, SignalIn(&CFaultRun::BaseMode, SIGINT)},
@@ -268,7 +249,7 @@ const SRow g_aRows[] = {
        ASSERT_EQ(mkdir(r.SettingsFile().c_str(), 0700), 0);
      },
      [](CFaultRun& r) {  // said once, on standard error, after the terminal was given back
-       EXPECT_EQ(r.Stderr(),
+       EXPECT_EQ(FileText(r.Home() + "/stderr"),
                  "tavrix: settings not saved: " + r.SettingsFile() + ": a folder is in the file's place\n");
      }},
     {"SecondCopy", "a second copy started beside the first", NO_MODEM, ALIVE,
