@@ -1,8 +1,7 @@
 // The real program in a terminal against the modem simulator: the bring-up
 // with its stage lines, messages and their answers, repetition runs with
 // their figures and record, late answers, base station mode with simulated
-// remotes, and two copies of the program talking to each other over the
-// air. (Faults during these are rows of the fault matrix.)
+// remotes. (Faults during these are rows of the fault matrix.)
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,35 +108,6 @@ TEST_F(AppE2E, BringUpMessagesARunAndNoCarrier) {
                {"4", "Message 2:(<ENTER> sends)"},
                {"<Escape>", MENU_LAST}});
   m_app.Quit();
-}
-
-TEST_F(AppE2E, TwoCopiesOneBaseOneRemote) {
-  ASSERT_TRUE(m_sim.Start({"--modem", "name=b,role=base,baud=115200,link=" + Link("com2b"), "--modem",
-                           "name=r,baud=115200,link=" + Link("com2r")},
-                          m_strSimDir));
-  CApp base;
-  base.Start(Link("com2b"), Registry(7), m_sim.ShimEnvironment());
-  m_app.Start(Link("com2r"), Registry(7), m_sim.ShimEnvironment());
-  base.Steps({{"6", "Monitor Channel 7..."}});
-  m_app.Message("Q", "ping");
-  m_app.Expect("Q  026 01APING");
-  base.Steps({{"", "Connect 0"}, {"", "0=Q  026 01APING"}});
-  // Every frame answered: no miss, also for the pass that Escape cuts.
-  m_app.Steps({{"x", "3. Send message until ESC"}, {"3", ""}});
-  m_app.WaitForTrips(5);
-  std::string strPage = StopRun();
-  EXPECT_EQ(Figure(strPage, "Misses="), 0) << strPage;
-  m_app.Steps({{"x<Escape>", MENU_LAST}});
-  m_app.Quit();
-  // The base's summary: every frame the remote's modem sent was received and answered.
-  long lFrames = Figure(AllAnswered(), "frames=");
-  EXPECT_GE(lFrames, 1 + Figure(strPage, "Tries="));
-  base.Steps({{"<Escape>", "Press Any Key To Continue"}});
-  char szLine[64];
-  snprintf(szLine, sizeof szLine, "   0 %8ld %8ld %7d ", lFrames, lFrames, 0);
-  EXPECT_NE(base.Screen().find(szLine), std::string::npos) << szLine << "\n" << base.Screen();
-  base.Steps({{"x", MENU_LAST}});
-  base.Quit();
 }
 
 // A run stopped with Escape counts no pass that did not end; a second run
@@ -249,7 +219,7 @@ TEST_F(AppE2E, BaseSummaryMatchesTheRemotesCounts) {
   auto BringUps = [&] {
     std::string str;
     for (const auto& e : std::filesystem::directory_iterator(m_app.pHome->strDir + "/state/tavrix"))
-      if (e.path().string().ends_with("tx.dat")) str += ReadFile(e.path());
+      if (e.path().string().ends_with("tx.dat")) str += FileText(e.path());
     return Count(str, "m0\n");
   };
   int iBefore = BringUps();

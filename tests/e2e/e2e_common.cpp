@@ -7,18 +7,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <regex>
-#include <sstream>
-
-#include "../support/testenv.h"
 
 namespace e2e {
-
-std::string ReadFile(const std::string& strPath) {
-  std::ifstream in(strPath, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 std::string Registry(int iChannel) {
   char sz[160];
@@ -54,7 +44,7 @@ CHome::CHome(const std::string& strCom1, const std::string& strCom2, const std::
 }
 
 std::string CHome::Registry() const {
-  return ReadFile(strDir + "/config/tavrix/registry.reg");
+  return FileText(strDir + "/config/tavrix/registry.reg");
 }
 
 void CHome::WriteRegistry(const std::string& strText) const {
@@ -95,11 +85,11 @@ bool WaitForExit(simsupport::CTmuxSession& tmux, int iTimeoutMs) {
 int ExitStatus(const CHome& home, int iTimeoutMs) {
   if (!testenv::WaitFor([&] { return access((home.strDir + "/status").c_str(), F_OK) == 0; }, iTimeoutMs))
     return -1;
-  return atoi(ReadFile(home.strDir + "/status").c_str());
+  return atoi(FileText(home.strDir + "/status").c_str());
 }
 
 void ExpectTerminalRestored(const CHome& home) {
-  EXPECT_EQ(ReadFile(home.strDir + "/tty.after"), ReadFile(home.strDir + "/tty.before"));
+  EXPECT_EQ(FileText(home.strDir + "/tty.after"), FileText(home.strDir + "/tty.before"));
 }
 
 void CApp::Start(const std::string& strCom2, const std::string& strRegistry, const simsupport::EnvList& vEnv,

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "../support/testenv.h"
 #include "simsupport.h"
 
 namespace e2e {
@@ -18,7 +19,7 @@ const int DEADLINE = 20000;
 inline const char* const MENU_FIRST = "1. Select Modem (Internal)";
 inline const char* const MENU_LAST = "9. Set Alt Freq Band";
 
-std::string ReadFile(const std::string& strPath);
+using testenv::FileText;  // the whole text of a file, "" when it cannot be read
 // A settings file that holds only the channel.
 std::string Registry(int iChannel);
 int Count(const std::string& strText, const std::string& strWhat);

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,8 +26,8 @@ using simsupport::CTmuxSession;
 namespace {
 
 using e2e::DEADLINE;
+using e2e::FileText;
 using e2e::MENU_LAST;
-using e2e::ReadFile;
 const std::string REGISTRY = e2e::Registry(5);
 // The same settings written back at a normal end: the port added, the channel kept.
 const char SAVED[] = "\"CHANNEL\"=dword:00000005\n\"PORT\"=dword:00000001";
@@ -47,6 +48,10 @@ class CFaultRun : public e2e::CApp {
   std::string Line() const { return m_strSimDir + "/com2"; }
   std::string Home() const { return pHome->strDir; }
   std::string SettingsFile() const { return Home() + "/config/tavrix/registry.reg"; }
+  // Its text, or "a folder" when one is in its place.
+  std::string Settings() const {
+    return std::filesystem::is_directory(SettingsFile()) ? "a folder" : FileText(SettingsFile());
+  }
 
   bool StartSim(ESetup eSetup, const std::vector<std::string>& vExtra) {
     m_eSetup = eSetup;
@@ -79,33 +84,8 @@ class CFaultRun : public e2e::CApp {
 
   int Pid() const { return e2e::ProgramPid(*pHome); }
   int WaitForStatus() { return e2e::ExitStatus(*pHome, DEADLINE); }
-  std::string Stderr() const { return ReadFile(Home() + "/stderr"); }
 
   void Control(const std::string& strLine) { e2e::Control(m_sim, strLine); }
-  // Escape out of whatever runs, through an error page or the message
-  // test's menu if one comes, back to the main menu. Each screen gets one key.
-  // The screen that the first Escape met counts as acted on: a key sent
-  // within the terminal's Escape delay would make the two one Alt+key.
-  void BackToMenu() {
-    std::string strActedOn = tmux.Capture();
-    Press("<Escape>");
-    ASSERT_TRUE(testenv::WaitFor(
-        [&] {
-          std::string str = tmux.Capture();
-          if (str.find(MENU_LAST) != std::string::npos) return true;
-          if (str == strActedOn) return false;
-          if (str.find("Press Any Key To Continue") != std::string::npos) {
-            Press("x");
-            strActedOn = str;
-          } else if (str.find("1. Next message") != std::string::npos) {
-            Press("<Escape>");
-            strActedOn = str;
-          }
-          return false;
-        },
-        DEADLINE))
-        << tmux.Capture();
-  }
   // Waits until the simulated remotes have been answered n more times.
   void ExpectAnswers(int iMore) {
     auto fnGood = [&] {
@@ -130,22 +110,23 @@ class CFaultRun : public e2e::CApp {
     if (*pszThen) Expect(pszThen);
   }
   // The commands that a row starts from.
-  void SignalStrength() { Choose("5", "Signal Strength: 26"); }
   void RepetitionRun() {
     Message("AB", "hi");
     Steps({{"", "AB 026 01AHI"}, {"x", "3. Send message until ESC"}, {"3", "N Trips:"}});
   }
   void BaseMode() { Choose("6", "=01 026 "); }
-  void ChannelEntry() { Steps({{"2", "Channel:"}}); }
-  // A command that works once the fault is gone.
+  // A command that works once the fault is gone, and back to the main menu.
   void NextGoodCommand() {
-    if (m_eSetup == NO_MODEM) ChannelEntry();
-    if (m_eSetup == REMOTE) SignalStrength();
+    if (m_eSetup == NO_MODEM) Steps({{"2", "Channel:"}, {"<Escape>", MENU_LAST}});
+    if (m_eSetup == REMOTE) {
+      Choose("5", "Signal Strength: 26");
+      Steps({{"<Escape>", MENU_LAST}});
+    }
     if (m_eSetup == BASE) {
       Choose("6");
       ExpectAnswers(2);
+      Steps({{"<Escape>", "Press Any Key To Continue"}, {"x", MENU_LAST}});
     }
-    BackToMenu();
   }
 };
 
@@ -183,18 +164,6 @@ void EscapeToFigures(CFaultRun& r, int iTimeoutMs = DEADLINE) {
 }
 
 const SRow g_aRows[] = {
-    {"SimulatorFaults", "silent, \"wr?\" echoed as \"wx?\"", REMOTE, ALIVE,
-     [](CFaultRun& r) {
-       for (const char* psz : {"silent", "bad-echo"}) {  // garbage and cut replies: the reply fuzz test
-         SCOPED_TRACE(psz);
-         r.SignalStrength();
-         r.Control(std::string("fault rem ") + psz + " on");
-         r.Expect("Not Receiving from Base");
-         r.BackToMenu();
-         r.Control("fault rem clear");
-         if (::testing::Test::HasFatalFailure()) return;
-       }
-     }},
     {"LineFaultsInRuns", "cts low (flow-controlled writes wait), then carrier lost (frames stop going out)",
      REMOTE, ALIVE,
      [](CFaultRun& r) {
@@ -206,7 +175,7 @@ const SRow g_aRows[] = {
        r.Steps({{"x", "3. Send message until ESC"}, {"3", "N Trips:"}});
        r.Control("fault rem carrier lost");
        EscapeToFigures(r);
-       r.BackToMenu();
+       r.Steps({{"x", "1. Next message"}, {"<Escape>", MENU_LAST}});
        r.Control("fault rem carrier ok");
      }},
     {"AStopJunkAndHostileTextInBaseMode",
@@ -219,7 +188,7 @@ const SRow g_aRows[] = {
        Kill(r, SIGSTOP);
        std::string strStat = "/proc/" + std::to_string(r.Pid()) + "/stat";
        ASSERT_TRUE(
-           testenv::WaitFor([&] { return ReadFile(strStat).find(") T ") != std::string::npos; }, DEADLINE));
+           testenv::WaitFor([&] { return FileText(strStat).find(") T ") != std::string::npos; }, DEADLINE));
        Kill(r, SIGCONT);  // the program sets its title again: the raw output is read from here on
        r.ExpectAnswers(4);
        std::string strRaw = r.Home() + "/raw-output";
@@ -231,8 +200,8 @@ const SRow g_aRows[] = {
        r.ExpectAnswers(4);  // still answering
        r.Control("burst base 20000");
        EscapeToFigures(r, 1000);  // at once, in the middle of the burst
-       r.BackToMenu();
-       std::string str = ReadFile(strRaw);
+       r.Steps({{"x", MENU_LAST}});
+       std::string str = FileText(strRaw);
        ASSERT_NE(str.find("=01 026"), std::string::npos);  // the frames were drawn
        EXPECT_EQ(str.find("\x1b]"), std::string::npos) << "OSC";
        EXPECT_EQ(str.find("\x1bP"), std::string::npos) << "DCS";
@@ -245,10 +214,6 @@ const SRow g_aRows[] = {
      {"--sim-remote-text", HOSTILE}},
     // ---- signals in each mode
     {"HangUpInTheMainMenu", "SIGHUP", NO_MODEM, ENDS_0, SignalIn(nullptr, SIGHUP)},
-    {"TerminateInAnEntry", "SIGTERM in the channel entry", NO_MODEM, ENDS_0,
-     SignalIn(&CFaultRun::ChannelEntry, SIGTERM)},
-    {"HangUpInTheSignalLoop", "SIGHUP in the signal-strength loop", REMOTE, ENDS_0,
-     SignalIn(&CFaultRun::SignalStrength, SIGHUP)},
     {"TerminateInARun", "SIGTERM in a repetition run", REMOTE, ENDS_0,
      SignalIn(&CFaultRun::RepetitionRun, SIGTERM)},
     {"InterruptInBaseMode", "SIGINT in base mode", BASE, ENDS_0, SignalIn(&CFaultRun::BaseMode, SIGINT)},
@@ -263,7 +228,7 @@ const SRow g_aRows[] = {
        ASSERT_EQ(mkdir(r.SettingsFile().c_str(), 0700), 0);
      },
      [](CFaultRun& r) {  // said once, on standard error, after the terminal was given back
-       EXPECT_EQ(r.Stderr(),
+       EXPECT_EQ(FileText(r.Home() + "/stderr"),
                  "tavrix: settings not saved: " + r.SettingsFile() + ": a folder is in the file's place\n");
      }},
     {"SecondCopy", "a second copy started beside the first", NO_MODEM, ALIVE,
@@ -271,8 +236,8 @@ const SRow g_aRows[] = {
        CTmuxSession tmux2;
        ASSERT_TRUE(e2e::StartProgram(tmux2, *r.pHome));
        ASSERT_TRUE(e2e::WaitForExit(tmux2, DEADLINE));
-       EXPECT_EQ(ReadFile(r.SettingsFile()), REGISTRY);  // it wrote nothing
-       unlink((r.Home() + "/status").c_str());           // its wrapper's, in the shared home
+       EXPECT_EQ(r.Settings(), REGISTRY);       // it wrote nothing
+       unlink((r.Home() + "/status").c_str());  // its wrapper's, in the shared home
      }},
 };
 
@@ -289,7 +254,7 @@ TEST_P(FaultMatrix, WhatHoldsAfterwards) {
   ASSERT_TRUE(r.StartSim(row.eSetup, row.vSimArgs)) << r.m_sim.Output();
   r.pHome->WriteRegistry(REGISTRY);
   if (row.fnBefore) row.fnBefore(r);
-  std::string strSettingsBefore = ReadFile(r.SettingsFile());
+  std::string strSettingsBefore = r.Settings();
   ASSERT_TRUE(r.StartProgram()) << r.tmux.Capture();
 
   row.fnFault(r);
@@ -308,7 +273,7 @@ TEST_P(FaultMatrix, WhatHoldsAfterwards) {
   if (row.eSetup != NO_MODEM) {
     EXPECT_EQ(r.LineSettings(), r.m_strLineBefore);
   }
-  std::string strSettings = ReadFile(r.SettingsFile());
+  std::string strSettings = r.Settings();
   EXPECT_TRUE(row.strSettings.empty() ? strSettings == strSettingsBefore
                                       : strSettings.find(row.strSettings) != std::string::npos)
       << strSettings;

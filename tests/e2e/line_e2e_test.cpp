@@ -54,7 +54,7 @@ TEST_F(LineE2E, UnplugInTheSignalDisplayAndInBaseMode) {
   m_app.Steps({{"<Escape>", "Press Any Key To Continue"}, {"x", MENU_LAST}});
   EXPECT_EQ(Count(m_sim.Command("peers"), "bad=0"), 2) << m_sim.Command("peers");
   m_app.Quit();
-  std::string strLog = ReadFile(m_app.pHome->strDir + "/state/tavrix/tavrix.log");
+  std::string strLog = FileText(m_app.pHome->strDir + "/state/tavrix/tavrix.log");
   for (const char* psz : {"opened at", "step 'Reset Modem' at", "line lost", "line back"})
     EXPECT_NE(strLog.find(psz), std::string::npos) << psz << "\n" << strLog;
 }

@@ -9,13 +9,13 @@
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <memory>
 #include <sstream>
 
 #include "../support/testenv.h"
 #include "e2e_common.h"
 
 using namespace e2e;
-using simsupport::CTmuxSession;
 
 // The nine items; a click selects an item and a double-click chooses it; the
 // channel from the machine's settings (300: its low byte), 64 refused (the 4
@@ -98,43 +98,30 @@ TEST(TerminalE2E, KeypadHomeEndAltAndCtrlSUnderEachTerminalType) {
 // (Ctrl-S is flow control there again), and after fg every key works; at the
 // end the shell's modes are as they were.
 TEST(TerminalE2E, ADumbTerminalIsRefusedAndCtrlZAndFgRestoreTheModes) {
-  struct {
-    CHome home{"", "", "tmux-256color"};
-    CTmuxSession tmux;
-    void Keys(const std::vector<std::string>& vKeys, const std::string& strExpect) {
-      tmux.SendKeys(vKeys);
-      if (!strExpect.empty()) {
-        ASSERT_TRUE(tmux.WaitForText(strExpect, DEADLINE)) << tmux.Capture();
-      }
-    }
-    void Run(const std::string& strLine, const std::string& strExpect) {
-      tmux.SendText(strLine);
-      Keys({"Enter"}, strExpect);
-    }
-  } sh;
-  ASSERT_TRUE(
-      sh.tmux.Start({"/bin/bash", "--norc", "--noprofile", "-i"}, 80, 25, sh.home.vEnv, sh.home.strDir));
-  sh.Run("cd '" + sh.home.strDir + "'", "");
+  CApp sh;  // a shell, its lines typed with their Enter
+  sh.pHome = std::make_unique<CHome>("", "", "tmux-256color");
+  const std::string strDir = sh.pHome->strDir, strProgram = "'" + simsupport::ProgramPath() + "'";
+  ASSERT_TRUE(sh.tmux.Start({"/bin/bash", "--norc", "--noprofile", "-i"}, 80, 25, sh.pHome->vEnv, strDir));
   // The command line itself shows no "status=".
-  sh.Run("TERM=dumb '" + simsupport::ProgramPath() + "' 2>err; echo \"status:$?\" | tr : =", "status=");
-  EXPECT_NE(ReadFile(sh.home.strDir + "/err").find("cannot place the cursor"), std::string::npos);
-  EXPECT_EQ(sh.tmux.Capture().find("status=0"), std::string::npos) << sh.tmux.Capture();
-  EXPECT_EQ(sh.home.Registry(), "");
-  sh.Run("stty -a > stty.before", "");
-  sh.Run("'" + simsupport::ProgramPath() + "'", MENU_LAST);
+  sh.Steps({{"cd '" + strDir + "'<Enter>", ""},
+            {"TERM=dumb " + strProgram + " 2>err; echo \"status:$?\" | tr : =<Enter>", "status="}});
+  EXPECT_NE(FileText(strDir + "/err").find("cannot place the cursor"), std::string::npos);
+  EXPECT_EQ(sh.Screen().find("status=0"), std::string::npos) << sh.Screen();
+  EXPECT_EQ(sh.pHome->Registry(), "");
+  sh.Steps({{"stty -a > stty.before<Enter>", ""}, {strProgram + "<Enter>", MENU_LAST}});
   EXPECT_EQ(sh.tmux.Title(), "Tavrix");  // the window's title, where the terminal shows one
-  sh.Keys({"C-z"}, "Stopped");
   // The shell has its own modes back: Ctrl-S is flow control there again.
-  sh.Run("stty -a > stty.stopped", "");
-  sh.Run("fg", "");
-  sh.Keys({"Down", "Enter"}, "Channel:");  // the first key after the resume, an arrow
-  sh.Keys({"Escape"}, MENU_LAST);
-  sh.Keys({"Escape"}, "");
-  ASSERT_TRUE(
-      testenv::WaitFor([&] { return sh.tmux.Capture().find(MENU_LAST) == std::string::npos; }, DEADLINE));
-  sh.Run("echo \"status=$?\"; stty -a > stty.after; cmp stty.before stty.after && echo same", "status=0");
-  ASSERT_TRUE(sh.tmux.WaitForText("same", DEADLINE)) << sh.tmux.Capture();
-  EXPECT_NE(ReadFile(sh.home.strDir + "/stty.stopped").find(" ixon"), std::string::npos);
+  sh.Steps({{"<C-z>", "Stopped"},
+            {"stty -a > stty.stopped<Enter>", ""},
+            {"fg<Enter>", ""},
+            {"<Down><Enter>", "Channel:"},  // the first key after the resume, an arrow
+            {"<Escape>", MENU_LAST},
+            {"<Escape>", ""}});
+  ASSERT_TRUE(testenv::WaitFor([&] { return sh.Screen().find(MENU_LAST) == std::string::npos; }, DEADLINE));
+  sh.Steps({{"echo \"status=$?\"; stty -a > stty.after; cmp stty.before stty.after && echo same<Enter>",
+             "status=0"},
+            {"", "same"}});
+  EXPECT_NE(FileText(strDir + "/stty.stopped").find(" ixon"), std::string::npos);
 }
 
 // Run outside any terminal, the program ends before it reads or writes
@@ -160,7 +147,7 @@ TEST(TerminalE2E, HelpVersionRefusalsAndNoTerminalTouchNothing) {
     strCmd += " '" + simsupport::ProgramPath() + "' " + c.pszArgs + " </dev/null >out 2>err";
     int iStatus = std::system(strCmd.c_str());
     EXPECT_EQ(WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1, c.iStatus) << c.pszArgs;
-    std::string strOut = ReadFile(home.strDir + "/out"), strErr = ReadFile(home.strDir + "/err");
+    std::string strOut = FileText(home.strDir + "/out"), strErr = FileText(home.strDir + "/err");
     EXPECT_TRUE(*c.pszOut ? strOut.find(c.pszOut) != std::string::npos : strOut.empty())
         << c.pszArgs << strOut;
     EXPECT_TRUE(!c.pszErr || (*c.pszErr ? strErr.find(c.pszErr) != std::string::npos : strErr.empty()))

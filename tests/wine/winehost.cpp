@@ -11,7 +11,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "../support/testenv.h"
@@ -152,9 +151,7 @@ bool CWineProgram::Start(const std::string& strDir, const simsupport::EnvList& v
 }
 
 std::string CWineProgram::Screen() const {
-  std::ostringstream ss;
-  ss << std::ifstream(m_strDump).rdbuf();
-  return ss.str();
+  return testenv::FileText(m_strDump);
 }
 
 bool CWineProgram::WaitForText(const std::string& strText, int iTimeoutMs) const {
