@@ -157,6 +157,16 @@ class CCommPort {
   // A port without a line has nothing to wait for and returns false at once.
   virtual bool WaitInput(int iMillis);
 
+  // Holds waits for input back until iBytes (1 to 255) have arrived, for a
+  // caller who knows how much of a packet is still to come (see
+  // PlatSerialSetInputThreshold); 1 wakes on every byte. Reads are not
+  // affected. False when the port has no line that can do it (a network
+  // line, a placeholder, a closed port): its waits then wake on every byte.
+  virtual bool SetInputThreshold(int iBytes) {
+    (void)iBytes;
+    return false;
+  }
+
   // The wait of the driver's reply waits: as WaitInput, but it also ends on
   // whatever the program's event wait serves besides the line (a key, a
   // signal), so that Escape is seen at once. Without an event wait (or with

@@ -117,3 +117,8 @@ bool PortWaitInput(int iMillis) {
   CCommPort* pPort = PortCurrent();
   return pPort && pPort->WaitInput(iMillis);
 }
+
+bool PortSetInputThreshold(int iBytes) {
+  CCommPort* pPort = PortCurrent();
+  return pPort && pPort->SetInputThreshold(iBytes);
+}

@@ -389,6 +389,10 @@ bool CSerialPort::WaitInput(int iMillis) {
   return false;
 }
 
+bool CSerialPort::SetInputThreshold(int iBytes) {
+  return IsOpen() && PlatSerialSetInputThreshold(m_hLine, iBytes);
+}
+
 int CSerialPort::GetModemStatus() {
   DWORD dwStatus;
   if (PlatSerialGetModemStatus(m_hLine, &dwStatus)) return int(dwStatus);

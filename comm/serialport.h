@@ -99,6 +99,7 @@ class CSerialPort : public CCommPort {
   bool Purge(int iFlags) override;
   int GetBaudRate() override;
   bool WaitInput(int iMillis) override;
+  bool SetInputThreshold(int iBytes) override;
 
   bool Reopen() override;
 

@@ -81,6 +81,16 @@ int PlatSerialRead(PLATSERIAL hLine, void* pBuf, int iLen);
 // Waits up to dwMillis for received bytes; true when some are ready.
 bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis);
 
+// How many received bytes wake a wait for input (PlatSerialWaitInput, and the
+// line in the screen's message wait): iBytes (1 to 255) hold a wait back
+// until that many have arrived, so that a caller who knows the rest of a
+// packet's length wakes once for all of it. Reads still return at once with
+// whatever has arrived; a wait still ends on its time-out, and on a lost
+// line. A line starts at 1, every byte. False for a null line or an
+// iBytes out of range (nothing changes). POSIX: the tty's VMIN. Win32:
+// EV_RXCHAR cannot be held back; true, and waits wake on every byte.
+bool PlatSerialSetInputThreshold(PLATSERIAL hLine, int iBytes);
+
 // Writes dwLen bytes within the write time limit. *pdwWritten receives the
 // count that went out; false on failure (the count may still be above 0).
 bool PlatSerialWrite(PLATSERIAL hLine, const void* pData, DWORD dwLen, DWORD* pdwWritten);

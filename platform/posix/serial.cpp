@@ -9,8 +9,10 @@
 //
 // DCB to termios: raw bytes (no input or output processing, no echo, no
 // signals), CREAD | CLOCAL, CS7 or CS8, CSTOPB for two stop bits, parity off,
-// CRTSCTS for CTS output flow control; VMIN = VTIME = 0 with O_NONBLOCK, so a
-// read returns at once. RTS and DTR are raised or dropped with TIOCMBIS and
+// CRTSCTS for CTS output flow control; VTIME = 0 with O_NONBLOCK, so a read
+// returns at once (EAGAIN when nothing is there), and VMIN as the input
+// threshold, 1 unless the caller holds waits back for more: poll() reports
+// the tty readable only once VMIN bytes are queued. RTS and DTR are raised or dropped with TIOCMBIS and
 // TIOCMBIC. DSR output flow control has no termios counterpart: the serial
 // port carries it out itself. Speeds without a B-constant (28800) go through
 // termios2 (serial_termios2.cpp).
@@ -64,6 +66,11 @@ struct PlatSerialLine {
   std::atomic<int> iAhead;  // bytes in abAhead from iAheadPos on
   bool bHaveOriginal;
   PosixTtySnapshot snapOriginal;
+  // The settings as last applied, so that a change of the input threshold
+  // costs one call.
+  bool bHaveCurrent;
+  PosixTtySnapshot snapCurrent;
+  int iThreshold;  // VMIN
   DWORD dwWriteMultiplier;
   DWORD dwWriteConstant;
   DWORD dwInQueue;
@@ -223,6 +230,7 @@ PLATSERIAL PlatSerialOpen(int iNumber) {
   }
   ioctl(iFd, TIOCEXCL);
   pLine->iFd = iFd;
+  pLine->iThreshold = 1;
   pLine->bHaveOriginal = PosixTtySave(iFd, &pLine->snapOriginal);
   g_openLines.Add(pLine);
   return pLine;
@@ -288,7 +296,7 @@ bool PlatSerialConfigure(PLATSERIAL hLine, const PlatSerialConfig* pConfig) {
     tio.c_cflag |= pConfig->iByteSize == 7 ? CS7 : CS8;
     if (pConfig->iStopBits == TWOSTOPBITS) tio.c_cflag |= CSTOPB;
     if (pConfig->bOutxCtsFlow) tio.c_cflag |= CRTSCTS;
-    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VMIN] = cc_t(hLine->iThreshold);
     tio.c_cc[VTIME] = 0;
   }
   speed_t speed;
@@ -299,6 +307,7 @@ bool PlatSerialConfigure(PLATSERIAL hLine, const PlatSerialConfig* pConfig) {
   }
   bool bOk = tcsetattr(iFd, TCSANOW, &tio) == 0;
   if (bOk && !bStandard) bOk = PosixTtySetSpeed(iFd, pConfig->dwBaud);
+  hLine->bHaveCurrent = PosixTtySave(iFd, &hLine->snapCurrent);
   if (!pConfig->bKeepFraming) {
     // RTS: off, on, or on and then the driver's (CRTSCTS) to move. With CTS
     // flow control and RTS held off both are asked for: CRTSCTS stays set
@@ -334,8 +343,9 @@ bool PlatSerialGetProps(PLATSERIAL hLine, PlatSerialProps* pProps) {
   return true;
 }
 
-// A read that got nothing: nothing there (VMIN = VTIME = 0), or a hung-up
-// tty's end of file. 0, or -1 for a line that hung up.
+// A read that got nothing without an error: a hung-up tty's end of file (or
+// a device left with VMIN = 0 that has nothing). 0, or -1 for a line that
+// hung up.
 static int NothingRead(PLATSERIAL hLine) {
   pollfd pfd = {hLine->iFd, POLLIN, 0};
   if (poll(&pfd, 1, 0) > 0 && CheckHangUp(hLine, pfd.revents)) return -1;
@@ -400,6 +410,27 @@ bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
     PosixSleepMillis(iLeft);
   }
   return false;
+}
+
+bool PlatSerialSetInputThreshold(PLATSERIAL hLine, int iBytes) {
+  if (!hLine || iBytes < 1 || iBytes > 255) return false;
+  if (iBytes == hLine->iThreshold) return true;
+  bool bOk;
+  if (hLine->bHaveCurrent) {
+    PosixTtySnapshot snap = hLine->snapCurrent;
+    PosixTtySnapshotSetMin(&snap, (unsigned char)iBytes);
+    bOk = PosixTtyRestore(hLine->iFd, &snap);
+    if (bOk) hLine->snapCurrent = snap;
+  } else {
+    termios tio;
+    bOk = tcgetattr(hLine->iFd, &tio) == 0;
+    if (bOk) {
+      tio.c_cc[VMIN] = cc_t(iBytes);
+      bOk = tcsetattr(hLine->iFd, TCSANOW, &tio) == 0;
+    }
+  }
+  if (bOk) hLine->iThreshold = iBytes;
+  return bOk;
 }
 
 int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen, PLATEVENT hWake) {

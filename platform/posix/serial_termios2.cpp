@@ -19,6 +19,13 @@ bool PosixTtySave(int iFd, PosixTtySnapshot* pSnap) {
   return true;
 }
 
+void PosixTtySnapshotSetMin(PosixTtySnapshot* pSnap, unsigned char byMin) {
+  struct termios2 tio;
+  memcpy(&tio, pSnap->ab, sizeof tio);
+  tio.c_cc[VMIN] = byMin;
+  memcpy(pSnap->ab, &tio, sizeof tio);
+}
+
 bool PosixTtyRestore(int iFd, const PosixTtySnapshot* pSnap) {
   struct termios2 tio;
   memcpy(&tio, pSnap->ab, sizeof tio);

@@ -12,6 +12,8 @@ struct PosixTtySnapshot {
 };
 
 bool PosixTtySave(int iFd, PosixTtySnapshot* pSnap);
+// Sets VMIN in a snapshot, for a PosixTtyRestore that changes only that.
+void PosixTtySnapshotSetMin(PosixTtySnapshot* pSnap, unsigned char byMin);
 bool PosixTtyRestore(int iFd, const PosixTtySnapshot* pSnap);
 
 // Sets input and output speed to uBaud bits per second, any value.

@@ -302,6 +302,11 @@ bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
   return WaitForSingleObject(hLine->hRxEvent, dwMillis) == WAIT_OBJECT_0;
 }
 
+bool PlatSerialSetInputThreshold(PLATSERIAL hLine, int iBytes) {
+  // EV_RXCHAR fires on every byte; there is no count to hold it back.
+  return hLine && iBytes >= 1 && iBytes <= 255;
+}
+
 int Win32SerialInputEvents(HANDLE* ahEvents, int nMax) {
   int n = 0;
   for (auto& a : g_openLines) {

@@ -132,8 +132,19 @@ TEST(SerialPty, DirectWriteReadAndWaitInput) {
       },
       5000));
   EXPECT_EQ(std::string(ab, 3), "abc");
+  // An input threshold holds waits back, not reads.
+  EXPECT_FALSE(port.SetInputThreshold(0));
+  EXPECT_FALSE(port.SetInputThreshold(256));
+  ASSERT_TRUE(port.SetInputThreshold(5));
+  ASSERT_TRUE(line.WriteAll("def"));
+  EXPECT_FALSE(port.WaitInput(100));
+  EXPECT_EQ(port.Read(ab, sizeof ab), 3);
+  ASSERT_TRUE(line.WriteAll("ghijk"));
+  EXPECT_TRUE(port.WaitInput(5000));
+  EXPECT_EQ(port.Read(ab, sizeof ab), 5);
+  EXPECT_TRUE(port.SetInputThreshold(1));
   port.FlushLogs();
-  EXPECT_EQ(FileText(LogDir() + "/com0rx.dat"), "abc");
+  EXPECT_EQ(FileText(LogDir() + "/com0rx.dat"), "abcdefghijk");
   EXPECT_EQ(FileText(LogDir() + "/com0tx.dat"), "hello");
   // A hung-up line has nothing to report: no input, however often asked.
   line.HangUp();
