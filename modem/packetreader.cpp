@@ -81,3 +81,17 @@ bool CPacketReader::Feed(int iByte) {
       return false;
   }
 }
+
+int CPacketReader::GetBytesToCome() const {
+  switch (m_iState) {
+    case 0:
+      return 0;
+    case 1:
+      return 2;  // the header, then at least a disconnection report's one byte
+    case 2:
+      return m_iKind == PACKET_KIND_CONNECT ? 2 : 1;
+    default:
+      if (m_iKind == PACKET_KIND_CONNECT) return 1;
+      return m_byLength + 3 - m_iState;
+  }
+}

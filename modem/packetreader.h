@@ -30,6 +30,11 @@ class CPacketReader {
   // complete. Its fields are then readable until the next Feed.
   bool Feed(int iByte);
 
+  // The fewest bytes that must still come before the packet or report in
+  // progress is complete: exact once a data packet's length is known, never
+  // past its end; 0 while hunting for a start byte.
+  int GetBytesToCome() const;
+
   int GetKind() const { return m_iKind; }
   int GetAddress() const { return m_byAddress; }
   int GetLength() const { return m_byLength; }

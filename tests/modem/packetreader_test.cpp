@@ -3,6 +3,7 @@
 // and its fuzz target replayed over pseudo-random input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -49,8 +50,22 @@ TEST(PacketReader, ByteSequences) {
     SCOPED_TRACE(c.pszWhat);
     CPacketReader reader;
     std::vector<int> vecDone;
-    for (size_t i = 0; i < c.vecBytes.size(); i++)
+    for (size_t i = 0; i < c.vecBytes.size(); i++) {
       if (reader.Feed(c.vecBytes[i])) vecDone.push_back((int)i);
+      // What is still to come: none while hunting; inside a packet at least
+      // one byte and never past the packet's end, exact once a data length is known.
+      int iToCome = reader.GetBytesToCome();
+      auto itNext = std::upper_bound(c.vecDone.begin(), c.vecDone.end(), (int)i);
+      if (reader.m_iState == 0) {
+        EXPECT_EQ(0, iToCome) << "at byte " << i;
+      } else if (itNext != c.vecDone.end()) {
+        EXPECT_GE(iToCome, 1) << "at byte " << i;
+        EXPECT_LE(iToCome, *itNext - (int)i) << "at byte " << i;
+        if (reader.m_iState >= 3 && reader.GetKind() <= PACKET_KIND_DATA) {
+          EXPECT_EQ(*itNext - (int)i, iToCome) << "at byte " << i;
+        }
+      }
+    }
     EXPECT_EQ(c.vecDone, vecDone);
     EXPECT_EQ(0, reader.m_iState);
     EXPECT_EQ(c.iKind, reader.GetKind());
