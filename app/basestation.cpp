@@ -3,6 +3,7 @@
 // reassembled and answered with a rotating letter, silent remotes forgotten
 // after 30 seconds, until Escape. Each remote's traffic is counted; when the
 // mode ends a summary page shows the counts and a CSV file keeps them.
+#include <cstdint>
 #include <cstdio>
 
 #include "app/remotetable.h"
@@ -71,21 +72,34 @@ int IdleTicks(const CRemoteTable& table, DWORD dwNow) {
   return int((dwWait + 9) / 10);
 }
 
-// The idle pause between scans: one wait that ends when a byte arrives on the
-// line, a key is pressed or a signal comes, and meanwhile keeps the screen
-// painted. A wait that ended early without a key, after which no byte could
-// be read (hung up, or bytes on another line), is followed by the plain
-// 100 ms pause, so the loop never spins.
-void IdlePause(const CRemoteTable& table, bool* pbWokeEmpty) {
+// The wait for the rest of a packet whose iBytes are still to come: their
+// time on the line at the port's speed (10 bits a byte), and 20 ms more, in
+// ticks of 10 ms.
+int RestTicks(int iBytes) {
+  CCommPort* pPort = PortCurrent();
+  int iBaud = pPort ? pPort->GetBaudRate() : 0;
+  if (iBaud < 300) iBaud = 300;
+  int iMillis = int(int64_t(iBytes) * 10000 / iBaud) + 20;
+  return (iMillis + 9) / 10;
+}
+
+// The idle pause between scans: one wait of iTicks that ends when a byte
+// (or, with an input threshold, the rest of a packet) arrives on the line,
+// a key is pressed or a signal comes, and meanwhile keeps the screen
+// painted. True when it ran its full time. A wait that ended early without a
+// key, after which no byte could be read (hung up, or bytes on another line),
+// is followed by the plain 100 ms pause, so the loop never spins.
+bool IdlePause(int iTicks, bool* pbWokeEmpty) {
   if (*pbWokeEmpty) {
     PlatSleep(100);
     *pbWokeEmpty = false;
-    return;
+    return false;
   }
   DWORD dwStart = PlatTickCount();
-  int iTicks = IdleTicks(table, dwStart);
-  if (KbdWaitInput(iTicks)) return;  // a key: the loop's keyboard check takes it
-  if (PlatTickCount() - dwStart < DWORD(iTicks) * 10u) *pbWokeEmpty = true;  // cleared by the next byte
+  if (KbdWaitInput(iTicks)) return false;  // a key: the loop's keyboard check takes it
+  if (PlatTickCount() - dwStart >= DWORD(iTicks) * 10u) return true;
+  *pbWokeEmpty = true;  // cleared by the next byte
+  return false;
 }
 
 // The end of the mode: one line per remote seen on a page of its own, the
@@ -137,21 +151,35 @@ bool CmdActAsBase() {
   if (KbdEscapePressed()) return true;
   uint64_t ullStart = PlatSystemTimeFileTime();
   bool bWokeEmpty = false;
+  // Inside a packet the wait holds out for the rest of it, so that a frame
+  // that reaches the line in pieces wakes the loop once. When the rest is
+  // late (the wait ran its full time) every byte wakes it again until the
+  // packet ends.
+  int iThreshold = 1;
+  bool bRestOverdue = false;
   do {
     int c = PortReadByte();
     if (c < 0 && LineLost()) {
       if (!RecoverLine(true)) break;
       reader.Reset();
+      iThreshold = 1;  // a line opened again wakes on every byte
+      bRestOverdue = false;
       continue;
     }
     if (c < 0) {
       table.ScanTimeouts(PlatTickCount(), ShowTimeout);
-      IdlePause(table, &bWokeEmpty);
+      int iToCome = bRestOverdue ? 1 : reader.GetBytesToCome();
+      int iWant = iToCome < 1 ? 1 : iToCome > 255 ? 255 : iToCome;
+      if (iWant != iThreshold && PortSetInputThreshold(iWant)) iThreshold = iWant;
+      int iTicks = iThreshold > 1 ? RestTicks(iThreshold) : IdleTicks(table, PlatTickCount());
+      if (IdlePause(iTicks, &bWokeEmpty) && iThreshold > 1) bRestOverdue = true;
     } else {
       bWokeEmpty = false;
       if (reader.Feed(c)) OnPacket(table, reader);
+      if (reader.GetBytesToCome() == 0) bRestOverdue = false;
     }
   } while (!KbdEscapePressed());
+  if (iThreshold != 1) PortSetInputThreshold(1);
   ShowSummary(table, ullStart);
   return true;
 }
