@@ -393,12 +393,15 @@ void PutCell(DC* pDC, int x, int y, char ch, BYTE bAttr) {
 }
 
 bool PeekInternal(MSG* pMsg, UINT uRemove) {
-  if (g_screen.bStarted) {
+  // The terminal and the lines are looked at only when no message waits:
+  // one that does is handed out as it is, and the next peek looks.
+  bool bLook = g_screen.bStarted && !ScreenCoreHasInput();
+  if (bLook) {
     int aiLineFds[8];
     int nLines = PosixSerialInputFds(aiLineFds, 8);
     g_screen.bLinePending = Backend()->Wait(0, aiLineFds, nLines) || PosixSerialBuffered();
   }
-  g_screen.bLinesLooked = g_screen.bStarted;
+  g_screen.bLinesLooked = bLook;
   if (!g_screen.queue.empty()) {
     *pMsg = g_screen.queue.front();
     if (uRemove & PM_REMOVE) g_screen.queue.pop_front();

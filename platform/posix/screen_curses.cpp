@@ -297,16 +297,12 @@ class CCurses : public CScreenBackend {
     }
     int n = poll(afd, nfds_t(2 + nLines), iPoll);
     if (n < 0) return false;  // EINTR: the signal is in the pipe; the caller looks again
-    bool bLine = false, bDeadLine = false;
-    for (int i = 0; i < nLines; ++i) {
-      if (!afd[2 + i].revents) continue;
-      int iQueued = 0;
-      if (ioctl(afd[2 + i].fd, FIONREAD, &iQueued) == 0 && iQueued > 0) {
-        bLine = true;
-      } else {
-        bDeadLine = true;
-      }
-    }
+    // A line that has bytes, hung up or fails ends the wait alike: the
+    // caller's next read takes the bytes or finds the loss at once and lets
+    // go of the line.
+    bool bLine = false;
+    for (int i = 0; i < nLines; ++i)
+      if (afd[2 + i].revents) bLine = true;
     // Signals first: a resume restores the terminal's modes before any
     // key that came with it is read.
     if (afd[1].revents & POLLIN) DrainSignals();
@@ -317,9 +313,7 @@ class CCurses : public CScreenBackend {
       TermKey aKeys[CTermKeyDecoder::MAX_OUT];
       Deliver(aKeys, m_decoder.Expire(aKeys));
     }
-    // A line that hung up or fails ends the wait as input would: the
-    // caller's next read finds the loss at once and lets go of the line.
-    return bLine || bDeadLine;
+    return bLine;
   }
 
   DWORD Ticks() override { return PlatTickCount(); }
