@@ -12,10 +12,10 @@
 // CRTSCTS for CTS output flow control; VTIME = 0 with O_NONBLOCK, so a read
 // returns at once (EAGAIN when nothing is there), and VMIN as the input
 // threshold, 1 unless the caller holds waits back for more: poll() reports
-// the tty readable only once VMIN bytes are queued. RTS and DTR are raised or dropped with TIOCMBIS and
-// TIOCMBIC. DSR output flow control has no termios counterpart: the serial
-// port carries it out itself. Speeds without a B-constant (28800) go through
-// termios2 (serial_termios2.cpp).
+// the tty readable only once VMIN bytes are queued. RTS and DTR are raised or
+// dropped with TIOCMBIS and TIOCMBIC. DSR output flow control has no termios
+// counterpart: the serial port carries it out itself. Speeds without a
+// B-constant (28800) go through termios2 (serial_termios2.cpp).
 //
 // SetupComm has no counterpart either: the tty's buffers are the kernel's.
 // The asked sizes are kept and reported back as the current queue sizes.
