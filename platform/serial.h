@@ -86,9 +86,9 @@ bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis);
 // until that many have arrived, so that a caller who knows the rest of a
 // packet's length wakes once for all of it. Reads still return at once with
 // whatever has arrived; a wait still ends on its time-out, and on a lost
-// line. A line starts at 1, every byte. False for a null line or an
-// iBytes out of range (nothing changes). POSIX: the tty's VMIN. Win32:
-// EV_RXCHAR cannot be held back; true, and waits wake on every byte.
+// line. A line starts at 1, every byte. False for a null line, an iBytes
+// out of range or one the line cannot hold to (nothing changes). POSIX: the
+// tty's VMIN. Win32: EV_RXCHAR cannot be held back; only 1 is taken.
 bool PlatSerialSetInputThreshold(PLATSERIAL hLine, int iBytes);
 
 // Writes dwLen bytes within the write time limit. *pdwWritten receives the

@@ -415,22 +415,13 @@ bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
 bool PlatSerialSetInputThreshold(PLATSERIAL hLine, int iBytes) {
   if (!hLine || iBytes < 1 || iBytes > 255) return false;
   if (iBytes == hLine->iThreshold) return true;
-  bool bOk;
-  if (hLine->bHaveCurrent) {
-    PosixTtySnapshot snap = hLine->snapCurrent;
-    PosixTtySnapshotSetMin(&snap, (unsigned char)iBytes);
-    bOk = PosixTtyRestore(hLine->iFd, &snap);
-    if (bOk) hLine->snapCurrent = snap;
-  } else {
-    termios tio;
-    bOk = tcgetattr(hLine->iFd, &tio) == 0;
-    if (bOk) {
-      tio.c_cc[VMIN] = cc_t(iBytes);
-      bOk = tcsetattr(hLine->iFd, TCSANOW, &tio) == 0;
-    }
-  }
-  if (bOk) hLine->iThreshold = iBytes;
-  return bOk;
+  if (!hLine->bHaveCurrent) return false;  // not configured: no settings to change
+  PosixTtySnapshot snap = hLine->snapCurrent;
+  PosixTtySnapshotSetMin(&snap, (unsigned char)iBytes);
+  if (!PosixTtyRestore(hLine->iFd, &snap)) return false;
+  hLine->snapCurrent = snap;
+  hLine->iThreshold = iBytes;
+  return true;
 }
 
 int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen, PLATEVENT hWake) {

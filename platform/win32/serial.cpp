@@ -304,7 +304,7 @@ bool PlatSerialWaitInput(PLATSERIAL hLine, DWORD dwMillis) {
 
 bool PlatSerialSetInputThreshold(PLATSERIAL hLine, int iBytes) {
   // EV_RXCHAR fires on every byte; there is no count to hold it back.
-  return hLine && iBytes >= 1 && iBytes <= 255;
+  return hLine && iBytes == 1;
 }
 
 int Win32SerialInputEvents(HANDLE* ahEvents, int nMax) {
