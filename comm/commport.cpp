@@ -101,24 +101,30 @@ void CTrafficLog::FlushAllAtExit() {
   }
 }
 
-DWORD CTrafficLog::FlushIfDue(DWORD dwNow) {
+DWORD CTrafficLog::DueIn(DWORD dwNow) const {
   if (m_iPending.load(std::memory_order_relaxed) == 0) return INFINITE;
   DWORD dwAge = dwNow - m_dwFirstHeld;
-  if (dwAge < LOG_FLUSH_MS) return LOG_FLUSH_MS - dwAge;
-  Flush();
-  return INFINITE;
+  return dwAge < LOG_FLUSH_MS ? LOG_FLUSH_MS - dwAge : 0;
 }
 
 DWORD TrafficLogsFlushDue() {
   DWORD dwNext = INFINITE;
   DWORD dwNow = PlatTickCount();
+  bool bDue = false;
   for (auto& a : g_OpenLogs) {
     CTrafficLog* pLog = a.load(std::memory_order_relaxed);
     if (!pLog) continue;
-    DWORD dwDue = pLog->FlushIfDue(dwNow);
+    DWORD dwDue = pLog->DueIn(dwNow);
+    if (dwDue == 0) bDue = true;
     if (dwDue < dwNext) dwNext = dwDue;
   }
-  return dwNext;
+  if (!bDue) return dwNext;
+  // The younger bytes of the other logs go with them, a little early.
+  for (auto& a : g_OpenLogs) {
+    CTrafficLog* pLog = a.load(std::memory_order_relaxed);
+    if (pLog) pLog->Flush();
+  }
+  return INFINITE;
 }
 
 // ---- CCommPort ----
@@ -168,15 +174,17 @@ int CCommPort::Close() {
   return 0;
 }
 
-// A read that finds nothing is a pause on the line: held bytes of both logs
-// that have waited long enough go to the file then too.
+// A read that finds nothing is a pause on the line: when the held bytes of
+// either log have waited long enough, both logs go to their files then.
 int CCommPort::LogReceived(const void* pData, int iLen) {
   if (iLen > 0) {
     m_logRx.Append(pData, iLen);
   } else if (m_logRx.GetPending() > 0 || m_logTx.GetPending() > 0) {
     DWORD dwNow = PlatTickCount();
-    m_logRx.FlushIfDue(dwNow);
-    m_logTx.FlushIfDue(dwNow);
+    if (m_logRx.DueIn(dwNow) == 0 || m_logTx.DueIn(dwNow) == 0) {
+      m_logRx.Flush();
+      m_logTx.Flush();
+    }
   }
   return iLen;
 }
@@ -185,7 +193,7 @@ int CCommPort::LogReceived(const void* pData, int iLen) {
 // write on its way out; a steady stream of sends still writes them once
 // the oldest has waited the flush interval.
 int CCommPort::LogSent(const void* pData, int iLen) {
-  if (m_logTx.Append(pData, iLen) > 0) m_logTx.FlushIfDue(PlatTickCount());
+  if (m_logTx.Append(pData, iLen) > 0 && m_logTx.DueIn(PlatTickCount()) == 0) m_logTx.Flush();
   return iLen;
 }
 

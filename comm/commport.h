@@ -66,9 +66,9 @@ class CTrafficLog {
   // Writes the bytes held; false when some could not be written (they are
   // dropped, as a failed write always dropped them).
   bool Flush();
-  // Flushes when the oldest held byte has waited LOG_FLUSH_MS at dwNow;
-  // otherwise the milliseconds until it will have (INFINITE: none held).
-  DWORD FlushIfDue(DWORD dwNow);
+  // The milliseconds at dwNow until the oldest held byte will have waited
+  // LOG_FLUSH_MS: 0 when it has, INFINITE when none is held.
+  DWORD DueIn(DWORD dwNow) const;
   void Close();
   bool IsOpen() const;
   // Bytes taken since the log was opened or last emptied, held ones too.
@@ -96,9 +96,10 @@ class CTrafficLog {
   BYTE m_abBuffer[BUFFER_SIZE];
 };
 
-// Writes the held bytes of every open log whose oldest byte has waited
-// CTrafficLog::LOG_FLUSH_MS; returns the milliseconds until the next log
-// falls due (INFINITE when none holds bytes). The program makes it the
+// When the oldest byte of some open log has waited CTrafficLog::LOG_FLUSH_MS,
+// writes the held bytes of every open log (one wake for all of them, rather
+// than one for each); returns the milliseconds until the next log falls due
+// (INFINITE when none holds bytes). The program makes it the
 // message pump's idle hook, which runs it before each wait and wakes when
 // it falls due.
 DWORD TrafficLogsFlushDue();

@@ -15,6 +15,7 @@
 #include "comm/commport.h"
 #include "comm/porttable.h"
 #include "comm/serialport.h"
+#include "platform/clock.h"
 #include "ptyline.h"
 
 namespace {
@@ -98,7 +99,8 @@ TEST(TrafficLogHeld, EveryWayOutWritesEveryByteOnce) {
   }
 }
 
-// A burst past the buffer is written as it fills, the rest on close; the idle check keeps the young.
+// A burst past the buffer is written as it fills, the rest on close; the idle check keeps the young,
+// and when one log falls due it writes the others' younger bytes in the same wake.
 TEST(TrafficLogHeld, AFullBufferIsWrittenAtOnceAndTheIdleCheckKeepsTheYoung) {
   CTrafficLog log;
   log.Open("burst.dat");
@@ -116,6 +118,22 @@ TEST(TrafficLogHeld, AFullBufferIsWrittenAtOnceAndTheIdleCheckKeepsTheYoung) {
   log.Close();
   EXPECT_EQ(FileText(LogDir() + "/burst.dat"), str);
   EXPECT_EQ(TrafficLogsFlushDue(), INFINITE);  // no open log holds anything
+
+  CTrafficLog logOld, logYoung;
+  logOld.Open("old.dat");
+  logYoung.Open("young.dat");
+  logOld.Append("rx", 2);
+  DWORD dwOld = PlatTickCount();
+  ASSERT_TRUE(testenv::WaitFor([&] { return PlatTickCount() - dwOld >= 20; }, 1000));  // due 20 ms apart
+  logYoung.Append("tx", 2);
+  ASSERT_TRUE(testenv::WaitFor(
+      [&] {
+        TrafficLogsFlushDue();
+        return logOld.GetPending() == 0;
+      },
+      int(CTrafficLog::LOG_FLUSH_MS) + 5000));
+  EXPECT_EQ(logYoung.GetPending(), 0);
+  EXPECT_EQ(FileText(LogDir() + "/young.dat"), "tx");
 }
 
 // A port's send log holds each write (no file write per answer) until Close or the exit hook, in order.
