@@ -51,12 +51,13 @@ const int OVERLOAD_INTERVAL_MS = 92;
 void Usage(const char* pszName) {
   printf(
       "usage: %s [--seconds N] [--program PATH] [--only tavrix|reference] [--no-startup]\n"
-      "          [--startup-runs N]\n"
+      "          [--startup-runs N] [--load idle|one|line|over]\n"
       "  Runs each base (tavrix, then the Python reference) for N seconds (default 20)\n"
       "  under each load: idle, 1 remote at random intervals (about 10 frames/s),\n"
       "  64 remotes at the line rate, 64 remotes at twice the line rate; then times\n"
       "  tavrix from exec to its main menu (N runs each, default 10).\n"
-      "  --program PATH  the tavrix to measure (default: the one built here)\n",
+      "  --program PATH  the tavrix to measure (default: the one built here)\n"
+      "  --load L        that load only (for before/after runs taken in turn)\n",
       pszName);
 }
 
@@ -114,6 +115,7 @@ std::vector<double> Reactions(simsupport::CModemSim& sim, const std::string& str
 }
 
 struct Load {
+  const char* pszKey;  // --load
   const char* pszName;
   int iRemotes;
   int iIntervalMs;
@@ -401,7 +403,7 @@ int main(int argc, char** argv) {
   int iStartupRuns = 10;
   bool bStartup = true;
   std::string strProgram = simsupport::ProgramPath();
-  std::string strOnly;
+  std::string strOnly, strLoad;
   for (int i = 1; i < argc; i++) {
     if (!strcmp(argv[i], "--seconds") && i + 1 < argc) {
       dSeconds = atof(argv[++i]);
@@ -409,6 +411,8 @@ int main(int argc, char** argv) {
       strProgram = argv[++i];
     } else if (!strcmp(argv[i], "--only") && i + 1 < argc) {
       strOnly = argv[++i];
+    } else if (!strcmp(argv[i], "--load") && i + 1 < argc) {
+      strLoad = argv[++i];
     } else if (!strcmp(argv[i], "--startup-runs") && i + 1 < argc) {
       iStartupRuns = atoi(argv[++i]);
     } else if (!strcmp(argv[i], "--no-startup")) {
@@ -429,16 +433,17 @@ int main(int argc, char** argv) {
   testenv::Isolate();  // no user settings, logs or devices are touched
 
   const Load aLoads[] = {
-      {"idle (no remote)", 0, 0, false},
-      {"1 remote, random intervals", 1, 100, true},
-      {"64 remotes, line rate", 64, LINE_RATE_INTERVAL_MS, false},
-      {"64 remotes, 2x line rate", 64, OVERLOAD_INTERVAL_MS, false},
+      {"idle", "idle (no remote)", 0, 0, false},
+      {"one", "1 remote, random intervals", 1, 100, true},
+      {"line", "64 remotes, line rate", 64, LINE_RATE_INTERVAL_MS, false},
+      {"over", "64 remotes, 2x line rate", 64, OVERLOAD_INTERVAL_MS, false},
   };
   std::vector<Result> vResults;
   for (int iBase = 0; iBase < 2; ++iBase) {
     bool bTavrix = iBase == 0;
     if (!strOnly.empty() && strOnly != (bTavrix ? "tavrix" : "reference")) continue;
     for (const Load& load : aLoads) {
+      if (!strLoad.empty() && strLoad != load.pszKey) continue;
       Result r;
       r.strBase = bTavrix ? "tavrix" : "reference";
       r.strLoad = load.pszName;
