@@ -1,9 +1,13 @@
 // Small helpers shared by the benchmarks: a monotonic clock in seconds, a
-// pause, a percentile, a whole file as text (/proc), and the simulator's
-// true round trips.
+// pause, a percentile, a whole file as text, a process's counters from
+// /proc, and the simulator's true round trips.
 #pragma once
 
+#include <dirent.h>
 #include <time.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include <algorithm>
 #include <cstdio>
@@ -22,6 +26,60 @@ inline std::string ReadText(const std::string& strPath) {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+// The number after pszKey in str ("VmHWM:", "frames="); -1 when it is not there.
+inline long long NumberAfter(const std::string& str, const char* pszKey) {
+  size_t u = str.find(pszKey);
+  if (u == std::string::npos) return -1;
+  return atoll(str.c_str() + u + strlen(pszKey));
+}
+
+// Context switches and run time, summed over the threads of a process
+// (/proc/PID/task/TID/status and schedstat).
+struct TaskCounters {
+  long long llVoluntary = 0;
+  long long llInvoluntary = 0;
+  long long llRunNs = 0;
+  int iThreads = 0;  // 0: the process is gone
+};
+
+inline TaskCounters ReadTasks(int iPid) {
+  TaskCounters c;
+  std::string strTasks = "/proc/" + std::to_string(iPid) + "/task";
+  DIR* pDir = opendir(strTasks.c_str());
+  if (!pDir) return c;
+  while (dirent* pEnt = readdir(pDir)) {
+    if (pEnt->d_name[0] == '.') continue;
+    std::string strTask = strTasks + "/" + pEnt->d_name;
+    std::string strStatus = ReadText(strTask + "/status");
+    long long llVoluntary = NumberAfter(strStatus, "\nvoluntary_ctxt_switches:");
+    long long llInvoluntary = NumberAfter(strStatus, "nonvoluntary_ctxt_switches:");
+    if (llVoluntary < 0 || llInvoluntary < 0) continue;  // the thread ended meanwhile
+    c.llVoluntary += llVoluntary;
+    c.llInvoluntary += llInvoluntary;
+    c.llRunNs += atoll(ReadText(strTask + "/schedstat").c_str());
+    c.iThreads++;
+  }
+  closedir(pDir);
+  return c;
+}
+
+// utime + stime of a process in clock ticks (fields 14 and 15 of
+// /proc/PID/stat, counted after the ")" that ends the command name, which
+// may hold spaces); -1 when it is gone.
+inline long long CpuTicks(int iPid) {
+  std::string strStat = ReadText("/proc/" + std::to_string(iPid) + "/stat");
+  size_t u = strStat.rfind(')');
+  if (u == std::string::npos) return -1;
+  std::istringstream ss(strStat.substr(u + 2));
+  std::string strField;
+  long long llUtime = 0;
+  for (int iField = 3; ss >> strField; iField++) {
+    if (iField == 14) llUtime = atoll(strField.c_str());
+    if (iField == 15) return llUtime + atoll(strField.c_str());
+  }
+  return -1;
 }
 
 inline double NowSeconds() {

@@ -12,7 +12,6 @@
 // frames, wake-ups per second, the peak resident memory, and for tavrix how
 // long Escape takes to end the mode. It also times tavrix from exec to its
 // painted main menu on a pseudo-terminal, with no device and with a modem.
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -61,12 +60,6 @@ void Usage(const char* pszName) {
       pszName);
 }
 
-long long Field(const std::string& str, const char* pszKey) {
-  size_t u = str.find(pszKey);
-  if (u == std::string::npos) return -1;
-  return atoll(str.c_str() + u + strlen(pszKey));
-}
-
 struct Counters {
   long long llSwitches = 0;  // voluntary + involuntary, all threads
   long long llRunNs = 0;     // schedstat, all threads
@@ -74,20 +67,11 @@ struct Counters {
 };
 
 Counters Read(int iPid) {
+  bench::TaskCounters t = bench::ReadTasks(iPid);
   Counters c;
-  std::string strTasks = "/proc/" + std::to_string(iPid) + "/task";
-  DIR* pDir = opendir(strTasks.c_str());
-  if (!pDir) return c;
-  while (dirent* pEnt = readdir(pDir)) {
-    if (pEnt->d_name[0] == '.') continue;
-    std::string strTask = strTasks + "/" + pEnt->d_name;
-    std::string strStatus = bench::ReadText(strTask + "/status");
-    c.llSwitches +=
-        Field(strStatus, "\nvoluntary_ctxt_switches:") + Field(strStatus, "nonvoluntary_ctxt_switches:");
-    c.llRunNs += atoll(bench::ReadText(strTask + "/schedstat").c_str());
-    c.bValid = true;
-  }
-  closedir(pDir);
+  c.llSwitches = t.llVoluntary + t.llInvoluntary;
+  c.llRunNs = t.llRunNs;
+  c.bValid = t.iThreads > 0;
   return c;
 }
 
@@ -99,8 +83,8 @@ struct BaseStats {
 BaseStats Stats(simsupport::CModemSim& sim) {
   std::string str = sim.Command("basestats");
   BaseStats s;
-  s.llFrames = Field(str, "frames=");
-  s.llAnswered = Field(str, "answered=");
+  s.llFrames = bench::NumberAfter(str, "frames=");
+  s.llAnswered = bench::NumberAfter(str, "answered=");
   return s;
 }
 
@@ -221,7 +205,8 @@ class CBaseRun {
     pResult->llAnswered = s1.llAnswered - s0.llAnswered;
     pResult->dRunMs = double(c1.llRunNs - c0.llRunNs) / 1e6;
     pResult->dWakeups = double(c1.llSwitches - c0.llSwitches) / pResult->dSeconds;
-    pResult->llPeakKb = Field(bench::ReadText("/proc/" + std::to_string(m_iPid) + "/status"), "VmHWM:");
+    pResult->llPeakKb =
+        bench::NumberAfter(bench::ReadText("/proc/" + std::to_string(m_iPid) + "/status"), "VmHWM:");
     std::vector<double> v = Reactions(m_sim, m_strDir + "/reactions.txt");
     if (s0.llAnswered >= 0 && size_t(s1.llAnswered) <= v.size())
       pResult->vReaction.assign(v.begin() + s0.llAnswered, v.begin() + s1.llAnswered);

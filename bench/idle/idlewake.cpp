@@ -10,7 +10,6 @@
 // second period of each state runs under `strace -c -f` to count the calls
 // that wait (poll, ppoll, select, nanosleep ...), and --trace-dir keeps a
 // timestamped strace of two seconds of each state. Prints a table.
-#include <dirent.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -53,12 +52,6 @@ void Usage(const char* pszName) {
       pszName);
 }
 
-long long StatusField(const std::string& strStatus, const char* pszKey) {
-  size_t u = strStatus.find(pszKey);
-  if (u == std::string::npos) return 0;
-  return atoll(strStatus.c_str() + u + strlen(pszKey));
-}
-
 // One reading of the program's counters.
 struct Counters {
   long long llVoluntary = 0;
@@ -70,37 +63,14 @@ struct Counters {
 };
 
 Counters Read(int iPid) {
+  bench::TaskCounters t = bench::ReadTasks(iPid);
   Counters c;
-  std::string strTasks = "/proc/" + std::to_string(iPid) + "/task";
-  DIR* pDir = opendir(strTasks.c_str());
-  if (!pDir) return c;
-  while (dirent* pEnt = readdir(pDir)) {
-    if (pEnt->d_name[0] == '.') continue;
-    std::string strTask = strTasks + "/" + pEnt->d_name;
-    std::string strStatus = bench::ReadText(strTask + "/status");
-    c.llVoluntary += StatusField(strStatus, "voluntary_ctxt_switches:");
-    c.llInvoluntary += StatusField(strStatus, "nonvoluntary_ctxt_switches:");
-    c.llRunNs += atoll(bench::ReadText(strTask + "/schedstat").c_str());
-    c.iThreads++;
-  }
-  closedir(pDir);
-  // Fields 14 and 15 of /proc/PID/stat, counted after the ")" that ends the
-  // command name (which may hold spaces).
-  std::string strStat = bench::ReadText("/proc/" + std::to_string(iPid) + "/stat");
-  size_t u = strStat.rfind(')');
-  if (u == std::string::npos) return c;
-  std::istringstream ss(strStat.substr(u + 2));
-  std::string strField;
-  long long llUtime = 0, llStime = 0;
-  for (int iField = 3; ss >> strField; iField++) {
-    if (iField == 14) llUtime = atoll(strField.c_str());
-    if (iField == 15) {
-      llStime = atoll(strField.c_str());
-      break;
-    }
-  }
-  c.llCpuTicks = llUtime + llStime;
-  c.bValid = c.iThreads > 0;
+  c.llVoluntary = t.llVoluntary;
+  c.llInvoluntary = t.llInvoluntary;
+  c.llRunNs = t.llRunNs;
+  c.iThreads = t.iThreads;
+  c.llCpuTicks = bench::CpuTicks(iPid);
+  c.bValid = c.iThreads > 0 && c.llCpuTicks >= 0;
   return c;
 }
 

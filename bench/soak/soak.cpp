@@ -43,11 +43,6 @@ void Usage(const char* pszName) {
       pszName);
 }
 
-long long StatusKb(const std::string& strStatus, const char* pszKey) {
-  size_t u = strStatus.find(pszKey);
-  return u == std::string::npos ? -1 : atoll(strStatus.c_str() + u + strlen(pszKey));
-}
-
 int CountEntries(const std::string& strDir) {
   DIR* pDir = opendir(strDir.c_str());
   if (!pDir) return -1;
@@ -56,21 +51,6 @@ int CountEntries(const std::string& strDir) {
     if (pEnt->d_name[0] != '.') ++n;
   closedir(pDir);
   return n;
-}
-
-// utime + stime of the process in clock ticks; -1 when it is gone.
-long long CpuTicks(int iPid) {
-  std::string strStat = bench::ReadText("/proc/" + std::to_string(iPid) + "/stat");
-  size_t u = strStat.rfind(')');
-  if (u == std::string::npos) return -1;
-  std::istringstream ss(strStat.substr(u + 2));
-  std::string strField;
-  long long llUtime = 0;
-  for (int iField = 3; ss >> strField; iField++) {
-    if (iField == 14) llUtime = atoll(strField.c_str());
-    if (iField == 15) return llUtime + atoll(strField.c_str());
-  }
-  return -1;
 }
 
 // Sum of one "key=N" field over all remotes of a "peers" reply.
@@ -124,7 +104,7 @@ bool Run(double dMinutes, int iRemotes, int iIntervalMs, double dJunkSeconds) {
   fflush(stdout);
   double dStart = bench::NowSeconds();
   double dNextJunk = dStart + dJunkSeconds;
-  long long llCpuBefore = CpuTicks(iPid);
+  long long llCpuBefore = bench::CpuTicks(iPid);
   int iJunk = 0;
   bool bAlive = true;
   for (int iMinute = 1; iMinute <= int(dMinutes + 0.999); iMinute++) {
@@ -140,7 +120,7 @@ bool Run(double dMinutes, int iRemotes, int iIntervalMs, double dJunkSeconds) {
       if (dWait > 0) bench::SleepSeconds(dWait);
     }
     std::string strStatus = bench::ReadText(strProc + "/status");
-    long long llCpu = CpuTicks(iPid);
+    long long llCpu = bench::CpuTicks(iPid);
     if (llCpu < 0) {
       printf("the program ended in minute %d\n", iMinute);
       bAlive = false;
@@ -150,9 +130,10 @@ bool Run(double dMinutes, int iRemotes, int iIntervalMs, double dJunkSeconds) {
     double dSeconds = bench::NowSeconds() - dMinuteStart;
     double dCpuMs = double(llCpu - llCpuBefore) * 1000.0 / double(lTick);
     llCpuBefore = llCpu;
-    printf("%6d %9lld %9lld %5d %4lld %8.0f %7.2f %9lld %6lld %6d\n", iMinute, StatusKb(strStatus, "VmRSS:"),
-           StatusKb(strStatus, "VmHWM:"), CountEntries(strProc + "/fd"), StatusKb(strStatus, "Threads:"),
-           dCpuMs, dCpuMs / 10.0 / dSeconds, SumField(strPeers, "good"), SumField(strPeers, "bad"), iJunk);
+    printf("%6d %9lld %9lld %5d %4lld %8.0f %7.2f %9lld %6lld %6d\n", iMinute,
+           bench::NumberAfter(strStatus, "VmRSS:"), bench::NumberAfter(strStatus, "VmHWM:"),
+           CountEntries(strProc + "/fd"), bench::NumberAfter(strStatus, "Threads:"), dCpuMs,
+           dCpuMs / 10.0 / dSeconds, SumField(strPeers, "good"), SumField(strPeers, "bad"), iJunk);
     fflush(stdout);
   }
   std::string strScreen = tmux.Capture();
