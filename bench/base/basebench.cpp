@@ -60,21 +60,6 @@ void Usage(const char* pszName) {
       pszName);
 }
 
-struct Counters {
-  long long llSwitches = 0;  // voluntary + involuntary, all threads
-  long long llRunNs = 0;     // schedstat, all threads
-  bool bValid = false;
-};
-
-Counters Read(int iPid) {
-  bench::TaskCounters t = bench::ReadTasks(iPid);
-  Counters c;
-  c.llSwitches = t.llVoluntary + t.llInvoluntary;
-  c.llRunNs = t.llRunNs;
-  c.bValid = t.iThreads > 0;
-  return c;
-}
-
 // The simulator's base figures: frames delivered, answered, unanswered.
 struct BaseStats {
   long long llFrames = -1, llAnswered = -1;
@@ -194,17 +179,18 @@ class CBaseRun {
 
   bool Measure(double dSeconds, Result* pResult) {
     BaseStats s0 = Stats(m_sim);
-    Counters c0 = Read(m_iPid);
+    bench::TaskCounters c0 = bench::ReadTasks(m_iPid);
     double d0 = bench::NowSeconds();
     bench::SleepSeconds(dSeconds);
-    Counters c1 = Read(m_iPid);
+    bench::TaskCounters c1 = bench::ReadTasks(m_iPid);
     BaseStats s1 = Stats(m_sim);
     pResult->dSeconds = bench::NowSeconds() - d0;
-    if (!c0.bValid || !c1.bValid) return Fail("the base running");
+    if (c0.iThreads == 0 || c1.iThreads == 0) return Fail("the base running");
     pResult->llFrames = s1.llFrames - s0.llFrames;
     pResult->llAnswered = s1.llAnswered - s0.llAnswered;
     pResult->dRunMs = double(c1.llRunNs - c0.llRunNs) / 1e6;
-    pResult->dWakeups = double(c1.llSwitches - c0.llSwitches) / pResult->dSeconds;
+    pResult->dWakeups =
+        double(c1.llVoluntary + c1.llInvoluntary - c0.llVoluntary - c0.llInvoluntary) / pResult->dSeconds;
     pResult->llPeakKb =
         bench::NumberAfter(bench::ReadText("/proc/" + std::to_string(m_iPid) + "/status"), "VmHWM:");
     std::vector<double> v = Reactions(m_sim, m_strDir + "/reactions.txt");
