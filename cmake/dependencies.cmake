@@ -2,7 +2,7 @@
 # dependency stops the configure step with one line that names the Debian
 # package providing it, so that no build ever stops at a missing header.
 #
-#   the program (Linux)         ncurses (wide), threads
+#   the program (Linux)         ncurses (its terminfo library), threads
 #   the simulator (TAVRIX_SIM)  CLI11
 #   the tests (TAVRIX_TESTS)    GoogleTest: the installed library on Linux,
 #                               its sources when cross-compiling for Windows

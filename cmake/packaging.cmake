@@ -34,7 +34,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# dpkg-shlibdeps works out the libraries' packages (libncursesw6, libtinfo6,
+# dpkg-shlibdeps works out the libraries' packages (libtinfo6,
 # libstdc++6, libgcc-s1, libc6) with their versions from the binaries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS ser2net)

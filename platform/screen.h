@@ -3,7 +3,7 @@
 // terminal library is written against (same arguments, same results, Plat
 // prefix). On Windows each function is the Win32 call itself. On Linux a
 // window is a rectangle of character cells of the user's terminal (one pixel
-// per cell), drawn through ncurses; a second, headless implementation keeps
+// per cell), drawn with ncurses' terminfo; a second, headless implementation keeps
 // the cells in memory and takes its input and its clock from a script
 // (platform/screen_headless.h), for tests.
 //

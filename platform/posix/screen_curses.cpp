@@ -1,5 +1,7 @@
-// The user's terminal as the screen's backend. ncurses draws: the composed
-// cells are copied out row by row (panel cells black on white, or the
+// The user's terminal as the screen's backend. The terminal's strings come
+// from ncurses' terminfo; the composed cells go out through the terminal
+// painter (termpaint.h), which keeps what the terminal shows and writes a
+// refresh's changes in one write: panel cells black on white (or the
 // terminal's own colours when it has none), and the caret becomes the
 // terminal's cursor (hidden, block or bar where the terminal can change its
 // shape). Input is read here, byte by byte, through the terminal key decoder
@@ -18,7 +20,6 @@
 // read), SIGCONT a resume. The terminal is given back at every way out:
 // normal end (atexit), a failed assertion (its clean-up hook) and a fatal
 // signal, whose handler also runs the platform's exit hooks (exithook.h).
-#include <curses.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -39,6 +40,7 @@
 #include "platform/clock.h"
 #include "platform/posix/screen_backend.h"
 #include "platform/posix/termkeys.h"
+#include "platform/posix/termpaint.h"
 #include "platform/screen.h"
 #include "platform/exithook.h"
 
@@ -95,6 +97,12 @@ bool Flag(const char* pszName) {
   return tigetflag(const_cast<char*>(pszName)) > 0;
 }
 
+// A terminfo string capability without its padding; empty when the
+// terminal has none.
+std::string CapText(const char* pszName) {
+  return TermStripPadding(Cap(pszName));
+}
+
 void AppendText(const char* psz) {
   size_t n = strlen(psz);
   if (g_cbRestore + n >= sizeof(g_szRestore)) return;
@@ -103,7 +111,7 @@ void AppendText(const char* psz) {
 }
 
 void AppendCap(const char* pszCap) {
-  if (const char* psz = Cap(pszCap)) AppendText(psz);
+  if (Cap(pszCap)) AppendText(CapText(pszCap).c_str());
 }
 
 void WriteAll(const std::string& str) {
@@ -125,18 +133,82 @@ void AtExit() {
   PlatScreenShutdown();
 }
 
-// Refuses a terminal that cannot place its cursor (TERM=dumb and the like):
-// the panel could not be drawn. True when the terminal type is usable.
-bool CheckTerminalType(const char* pszTerm) {
+// Looks the terminal type up (it stays the current terminal until Stop) and
+// refuses one that cannot place its cursor (TERM=dumb and the like): the
+// panel could not be drawn. True when the terminal type is usable.
+bool SetUpTerminalType(const char* pszTerm) {
   int iErr = 0;
-  if (setupterm(pszTerm, STDOUT_FILENO, &iErr) != OK) {
+  if (setupterm(pszTerm, STDOUT_FILENO, &iErr) != 0) {  // OK
     fprintf(stderr, "Tavrix: unknown terminal type \"%s\"\n", pszTerm);
     return false;
   }
   bool bUsable = Cap("cup") != nullptr && !Flag("hc") && !Flag("gn");
-  del_curterm(cur_term);
-  if (!bUsable) fprintf(stderr, "Tavrix: terminal type \"%s\" cannot place the cursor (see TERM)\n", pszTerm);
+  if (!bUsable) {
+    del_curterm(cur_term);
+    fprintf(stderr, "Tavrix: terminal type \"%s\" cannot place the cursor (see TERM)\n", pszTerm);
+  }
   return bUsable;
+}
+
+std::string MoveText(int x, int y) {
+  const char* psz = Cap("cup");
+  return psz ? TermStripPadding(tiparm(psz, y, x)) : std::string();
+}
+
+std::string ShapeText(int iShape) {
+  const char* psz = Cap("Ss");
+  return psz ? TermStripPadding(tiparm(psz, iShape)) : std::string();
+}
+
+// The painter's strings for the current terminal type.
+TermPaintCaps PaintCaps() {
+  TermPaintCaps caps;
+  caps.strClear = CapText("clear");
+  caps.strReset = CapText("sgr0");
+  const char* pszFore = Cap("setaf") ? Cap("setaf") : Cap("setf");
+  const char* pszBack = Cap("setab") ? Cap("setab") : Cap("setb");
+  if (tigetnum(const_cast<char*>("colors")) >= 8 && pszFore && pszBack) {
+    caps.strReset += CapText("op");  // the terminal's own colours, where sgr0 keeps them
+    // Black on white: 0 and 7 in both the ANSI and the older numbering.
+    caps.strPanel = TermStripPadding(tiparm(pszFore, 0)) + TermStripPadding(tiparm(pszBack, 7));
+  }
+  caps.strReverse = Cap("rev") ? CapText("rev") : CapText("smso");
+  // The checker board is 'a' in the alternate set, where acsc maps it.
+  const char* pszAcs = Cap("acsc");
+  if (Cap("smacs") && Cap("rmacs") && pszAcs) {
+    for (const char* p = pszAcs; p[0] && p[1]; p += 2) {
+      if (p[0] == 'a') {
+        caps.strAcsOn = CapText("smacs");
+        caps.strAcsOff = CapText("rmacs");
+        caps.chShade = p[1];
+        break;
+      }
+    }
+  }
+  caps.strCursorHide = CapText("civis");
+  caps.strCursorNormal = CapText("cnorm");
+  caps.strCursorBlock = CapText("cvvis");
+  caps.bLastCellScrolls = Flag("am") && !Flag("xenl");
+  caps.pfnMove = MoveText;
+  if (Cap("Ss")) caps.pfnShape = ShapeText;
+  return caps;
+}
+
+// The terminal's size: the window's, else the environment's or terminfo's.
+void TerminalSize(int* pcx, int* pcy) {
+  winsize ws;
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
+    *pcx = ws.ws_col;
+    *pcy = ws.ws_row;
+    return;
+  }
+  const char* pszCols = getenv("COLUMNS");
+  const char* pszLines = getenv("LINES");
+  int cx = pszCols ? atoi(pszCols) : 0, cy = pszLines ? atoi(pszLines) : 0;
+  if (cx <= 0) cx = tigetnum(const_cast<char*>("cols"));
+  if (cy <= 0) cy = tigetnum(const_cast<char*>("lines"));
+  *pcx = cx > 0 && cx <= 1000 ? cx : 80;
+  *pcy = cy > 0 && cy <= 1000 ? cy : 24;
 }
 
 class CCurses : public CScreenBackend {
@@ -151,37 +223,9 @@ class CCurses : public CScreenBackend {
       fprintf(stderr, "Tavrix: no terminal type (TERM is not set)\n");
       return false;
     }
-    if (!CheckTerminalType(pszTerm)) return false;
+    if (!SetUpTerminalType(pszTerm)) return false;
     if (tcgetattr(STDIN_FILENO, &g_tiSaved) == 0) g_bTiSaved = true;
-    // Our handlers go in first, so that ncurses installs none of its own
-    // (its suspend handler would give keys back in the wrong modes).
     InstallSignals();
-    // ncurses writes a refresh from a buffer of its own straight to the
-    // descriptor and empties it at each cursor jump, so a refresh leaves in
-    // about one write per changed row whatever stdout's buffering (strace
-    // of base mode: 9 writes per refresh). Output that does go through
-    // stdio still leaves in one piece: stdout is fully buffered, and every
-    // path that writes there flushes.
-    setvbuf(stdout, nullptr, _IOFBF, 1 << 14);
-    m_pScreen = newterm(nullptr, stdout, stdin);
-    if (!m_pScreen) {
-      RemoveSignals();
-      fprintf(stderr, "Tavrix: unknown terminal type \"%s\"\n", pszTerm);
-      return false;
-    }
-    set_term(m_pScreen);
-    cbreak();  // Ctrl-C stays a signal
-    noecho();
-    nonl();
-    intrflush(stdscr, FALSE);
-    typeahead(-1);  // the keys are ours to read, not ncurses'
-    m_bColour = has_colors();
-    if (m_bColour) {
-      start_color();
-      use_default_colors();
-      init_pair(1, COLOR_BLACK, COLOR_WHITE);
-    }
-    m_pszSs = Cap("Ss");
     m_pszSe = Cap("Se");
     m_pszPasteOn = Cap("BE");
     m_pszPasteOff = Cap("BD");
@@ -200,11 +244,11 @@ class CCurses : public CScreenBackend {
     m_bTitleSet = false;
 
     SetCrashRestore();
-    curs_set(0);
-    m_iCursor = 0;
     TakeTerminal();
-    erase();
-    refresh();
+    TerminalSize(&m_cx, &m_cy);
+    m_painter.Start(PaintCaps(), m_cx, m_cy);
+    // The program's own screen, blank, until the first paint.
+    WriteAll(CapText("smcup") + CapText("enacs") + CapText("sgr0") + CapText("clear") + CapText("civis"));
 
     if (!m_bAtExit) {
       atexit(AtExit);
@@ -214,8 +258,8 @@ class CCurses : public CScreenBackend {
     m_decoder.Reset();
     m_bStarted = true;
     m_bHungUp = false;
-    *pcx = COLS;
-    *pcy = LINES;
+    *pcx = m_cx;
+    *pcy = m_cy;
     return true;
   }
 
@@ -223,17 +267,13 @@ class CCurses : public CScreenBackend {
     if (!m_bStarted) return;
     m_bStarted = false;
     if (!m_bHungUp) {
-      if (m_pszSe && m_bShapeSet) putp(m_pszSe);
-      curs_set(1);
-      erase();
-      refresh();
-      fflush(stdout);
-      WriteAll(ModesOff());
+      std::string str;
+      if (m_pszSe && m_painter.ShapeChanged()) str += m_pszSe;
+      str += CapText("rmacs") + CapText("sgr0") + CapText("clear") + CapText("cnorm") + ModesOff() +
+             CapText("rmcup");
+      WriteAll(str);
     }
-    endwin();
-    fflush(stdout);
-    delscreen(m_pScreen);
-    m_pScreen = nullptr;
+    del_curterm(cur_term);
     if (g_bTiSaved) tcsetattr(STDIN_FILENO, TCSANOW, &g_tiSaved);
     RemoveSignals();
     g_bTiSaved = false;
@@ -244,6 +284,7 @@ class CCurses : public CScreenBackend {
   // cursor, the modes turned on at start, the main screen.
   void SetCrashRestore() {
     g_cbRestore = 0;
+    AppendCap("rmacs");
     AppendCap("sgr0");
     AppendCap("cnorm");
     AppendCap("Se");
@@ -254,32 +295,7 @@ class CCurses : public CScreenBackend {
   void Flush(const ScreenCell* pCells, int cx, int cy, const bool* pbRowDirty,
              const ScreenCaret& caret) override {
     if (!m_bStarted || m_bHungUp) return;
-    // The row buffer is kept between flushes: no allocation per paint.
-    std::vector<chtype>& aLine = m_aLine;
-    if (aLine.size() < size_t(cx) + 1) aLine.resize(size_t(cx) + 1);
-    for (int y = 0; y < cy && y < LINES; ++y) {
-      if (!pbRowDirty[y]) continue;
-      int n = cx < COLS ? cx : COLS;
-      for (int x = 0; x < n; ++x) aLine[size_t(x)] = CellChar(pCells[size_t(y) * size_t(cx) + size_t(x)]);
-      aLine[size_t(n)] = 0;
-      mvaddchnstr(y, 0, aLine.data(), n);
-    }
-    int iCursor = 0;
-    if (caret.bShown) {
-      iCursor = caret.bBlock ? 2 : 1;
-      move(caret.y, caret.x);
-    }
-    SetCursor(iCursor);
-    wnoutrefresh(stdscr);
-    doupdate();
-    // The cursor's shape (DECSCUSR), where the terminal has it.
-    int iShape = caret.bBlock ? (caret.bBlink ? 1 : 2) : (caret.bBlink ? 5 : 6);
-    if (caret.bShown && m_pszSs && iShape != m_iShape) {
-      putp(tiparm(m_pszSs, iShape));
-      fflush(stdout);
-      m_iShape = iShape;
-      m_bShapeSet = true;
-    }
+    WriteAll(m_painter.Paint(pCells, cx, cy, pbRowDirty, caret));
   }
 
   bool Wait(DWORD dwMillis, const int* aiLineFds, int nLines) override {
@@ -322,7 +338,7 @@ class CCurses : public CScreenBackend {
   DWORD Ticks() override { return PlatTickCount(); }
   uint64_t FileTime() override { return PlatSystemTimeFileTime(); }
   void Bell() override {
-    if (m_bStarted && !m_bHungUp) beep();
+    if (m_bStarted && !m_bHungUp) WriteAll(Cap("bel") ? CapText("bel") : CapText("flash"));
   }
 
   void SetTitle(const char* pszTitle) override {
@@ -330,7 +346,6 @@ class CCurses : public CScreenBackend {
     m_strTitle.clear();
     for (const char* p = pszTitle; *p && m_strTitle.size() < 128; ++p)
       if (static_cast<unsigned char>(*p) >= 0x20 && *p != 0x7F) m_strTitle += *p;
-    fflush(stdout);
     WriteAll(TitleOn());
     m_bTitleSet = true;
     // A fatal signal puts the old title back too.
@@ -338,35 +353,6 @@ class CCurses : public CScreenBackend {
   }
 
  private:
-  chtype CellChar(const ScreenCell& cell) const {
-    chtype ch = static_cast<unsigned char>(cell.ch);
-    if (ch < 0x20 || ch >= 0x7F) ch = ' ';
-    chtype attrPanel = m_bColour ? COLOR_PAIR(1) : A_NORMAL;
-    switch (cell.bAttr) {
-      case CELL_NORMAL:
-        return ch | attrPanel;
-      case CELL_REVERSE:
-        return ch | attrPanel | A_REVERSE;
-      case CELL_SHADE:
-        return ACS_CKBOARD | attrPanel;
-      default:
-        return ' ' | A_NORMAL;
-    }
-  }
-
-  void SetCursor(int iCursor) {
-    if (iCursor == m_iCursor) return;
-    // Normal first (some terminals' "very visible" does not undo hidden),
-    // then very visible (a block) where the terminal has it.
-    if (iCursor == 0) {
-      curs_set(0);
-    } else {
-      curs_set(1);
-      if (iCursor == 2) curs_set(2);
-    }
-    m_iCursor = iCursor;
-  }
-
   void InstallSignals() {
     if (pipe(g_afdSignal) == 0) {
       for (int fd : g_afdSignal) {
@@ -414,9 +400,7 @@ class CCurses : public CScreenBackend {
       ti.c_cc[VMIN] = 1;
       ti.c_cc[VTIME] = 0;
       tcsetattr(STDIN_FILENO, TCSANOW, &ti);
-      def_prog_mode();  // ncurses restores these modes, not its own
     }
-    fflush(stdout);
     WriteAll(ModesOn());
   }
 
@@ -480,11 +464,12 @@ class CCurses : public CScreenBackend {
   // Ctrl-Z: the terminal gets its own modes back, the program stops; when it
   // is continued, the modes are taken again before any key is read.
   void Suspend() {
-    fflush(stdout);
-    WriteAll(ModesOff());
-    curs_set(1);
-    endwin();
-    fflush(stdout);
+    // The shell's next lines start at the bottom of a terminal without a
+    // screen of its own for programs.
+    std::string str =
+        ModesOff() + CapText("rmacs") + CapText("sgr0") + MoveText(0, m_cy - 1) + CapText("cnorm");
+    if (m_pszSe && m_painter.ShapeChanged()) str += m_pszSe;
+    WriteAll(str + CapText("rmcup"));
     if (g_bTiSaved) tcsetattr(STDIN_FILENO, TCSANOW, &g_tiSaved);
     struct sigaction saDefault, saOurs;
     memset(&saDefault, 0, sizeof(saDefault));
@@ -502,25 +487,22 @@ class CCurses : public CScreenBackend {
   }
 
   void Resume() {
-    reset_prog_mode();
     TakeTerminal();
-    m_iShape = 0;  // the shape and visibility are set again at the next flush
-    int iCursor = m_iCursor;
-    m_iCursor = -1;
-    SetCursor(iCursor);
-    Resize();  // the size may have changed while stopped; everything is drawn again
-    clearok(curscr, TRUE);
-    wnoutrefresh(stdscr);
-    doupdate();
+    // What the terminal showed, drawn again on the program's screen; then
+    // the size, which may have changed while stopped (everything is drawn
+    // again then).
+    WriteAll(CapText("smcup") + CapText("enacs") + m_painter.Repaint());
+    Resize();
   }
 
   void Resize() {
     winsize ws;
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0 || ws.ws_col == 0 || ws.ws_row == 0) return;
-    if (ws.ws_row == LINES && ws.ws_col == COLS) return;
-    resizeterm(ws.ws_row, ws.ws_col);
-    erase();
-    ScreenCoreResize(ws.ws_col, ws.ws_row);
+    if (ws.ws_row == m_cy && ws.ws_col == m_cx) return;
+    m_cx = ws.ws_col;
+    m_cy = ws.ws_row;
+    m_painter.Invalidate(m_cx, m_cy);
+    ScreenCoreResize(m_cx, m_cy);
   }
 
   void ReadKeys() {
@@ -573,15 +555,11 @@ class CCurses : public CScreenBackend {
     m_yClick = key.y;
   }
 
-  SCREEN* m_pScreen = nullptr;
   bool m_bStarted = false;
   bool m_bHungUp = false;
-  bool m_bColour = false;
   bool m_bAtExit = false;
-  int m_iCursor = -1;
-  int m_iShape = 0;
-  bool m_bShapeSet = false;
-  const char* m_pszSs = nullptr;
+  int m_cx = 0, m_cy = 0;  // the terminal's size
+  CTermPainter m_painter;
   const char* m_pszSe = nullptr;
   const char* m_pszPasteOn = nullptr;
   const char* m_pszPasteOff = nullptr;
@@ -592,7 +570,6 @@ class CCurses : public CScreenBackend {
   bool m_bTitleStack = false;
   bool m_bTitleSet = false;
   std::string m_strTitle;
-  std::vector<chtype> m_aLine;
   CTermKeyDecoder m_decoder;
   DWORD m_dwLastByte = 0;
   bool m_bClicked = false;

@@ -13,7 +13,7 @@ fail() { echo "package check: $*" >&2; exit 1; }
 VERSION=$(dpkg-deb -f "$DEB" Version) NAME=$(basename "$DEB")
 [ "$NAME" = "tavrix_${VERSION}_$(dpkg-deb -f "$DEB" Architecture).deb" ] || fail "$NAME does not match version $VERSION"
 DEPENDS=$(dpkg-deb -f "$DEB" Depends)
-for dep in libc6 libncursesw6 libstdc++6 libgcc-s1; do
+for dep in libc6 libtinfo6 libstdc++6 libgcc-s1; do
   [[ ", $DEPENDS," =~ ", $dep"[\ ,] ]] || fail "Depends has no $dep: $DEPENDS"
 done
 
