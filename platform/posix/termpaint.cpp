@@ -85,7 +85,8 @@ const std::string& CTermPainter::Paint(const ScreenCell* pCells, int cx, int cy,
   int nRows = cy < m_cy ? cy : m_cy;
   int nCols = cx < m_cx ? cx : m_cx;
   for (int y = 0; y < nRows; ++y)
-    if (bAll || !pbRowDirty || pbRowDirty[y]) PaintRow(pCells + size_t(y) * size_t(cx > 0 ? cx : 0), y, nCols);
+    if (bAll || !pbRowDirty || pbRowDirty[y])
+      PaintRow(pCells + size_t(y) * size_t(cx > 0 ? cx : 0), y, nCols);
   if (m_bAcs) {
     m_str += m_caps.strAcsOff;  // no alternate set left on between paints
     m_bAcs = false;

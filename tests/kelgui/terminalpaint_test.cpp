@@ -181,8 +181,8 @@ TEST(TerminalPaint, RandomScreensShowExactlyUnderEveryMarginRule) {
         aCells[size_t(i)] = ScreenCell{CHARS[rng() % sizeof(CHARS)], BYTE(rng() % 5)};
         pbDirty[size_t(i / cx)] = true;
       }
-      caret = ScreenCaret{rng() % 3 != 0, int(rng() % size_t(cx + 1)), int(rng() % size_t(cy)), rng() % 2 == 0,
-                          rng() % 2 == 0};
+      caret = ScreenCaret{rng() % 3 != 0, int(rng() % size_t(cx + 1)), int(rng() % size_t(cy)),
+                          rng() % 2 == 0, rng() % 2 == 0};
       if (iEvent == 1) {  // given back and taken again: the terminal shows something else
         model.Fill('%');
         model.iVisible = 1, model.iShape = 0;
