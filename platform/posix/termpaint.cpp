@@ -150,13 +150,11 @@ void CTermPainter::Put(const ScreenCell& cell) {
 
 void CTermPainter::SetPen(Pen ePen) {
   if (ePen == m_ePen) return;
+  // Back to the terminal's own first. The alternate set is on only after a
+  // fill cell (panel colours), so a reset, which on some terminals ends the
+  // set too, comes then only before a cell outside the panel, which ends it
+  // anyway.
   if (m_ePen == PEN_UNKNOWN || ePen < m_ePen) {
-    // Back to the terminal's own first; a reset may also end the alternate
-    // set on some terminals, so that is ended first.
-    if (m_bAcs) {
-      m_str += m_caps.strAcsOff;
-      m_bAcs = false;
-    }
     m_str += m_caps.strReset;
     m_ePen = PEN_OWN;
   }
