@@ -124,11 +124,8 @@ TEST(RunRecord, FilesInTheRunsFolder) {
     EXPECT_EQ(std::string(b.GetPath()), strRuns + "run-20261207-004512-2.csv");
   }
   EXPECT_EQ(testenv::FileText(strRuns + "run-20261207-004512.csv"), "h1,h2\n1,2\n");
-  struct stat st;
-  ASSERT_EQ(0, stat((strRuns + "run-20261207-004512.csv").c_str(), &st));
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  ASSERT_EQ(0, stat(strRuns.c_str(), &st));
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(testenv::FileMode(strRuns + "run-20261207-004512.csv"), 0600u);
+  EXPECT_EQ(testenv::FileMode(strRuns), 0700u);
 
   // A runs folder that is a link, and a state folder that is a file.
   std::string strElsewhere = testenv::MakeDir("elsewhere");

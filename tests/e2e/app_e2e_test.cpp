@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "../support/testenv.h"
@@ -60,20 +59,13 @@ class AppE2E : public CSimTest {
 
 }  // namespace
 
-// An Escape during the bring-up gives it up; the next one shows its stages,
-// the command after it none. A message is answered, and re-sent byte for
-// byte; a run whose runs folder is a link goes on without its record; the
-// next message keeps the text. Without carrier nothing is sent, and the
-// message number is taken back.
+// The bring-up shows its stages, the command after it none (its Escape and
+// the stage numbers are Commands.PrepareModem's). A message is answered, and
+// re-sent byte for byte; a run whose runs folder is a link goes on without
+// its record; the next message keeps the text. Without carrier nothing is
+// sent, and the message number is taken back.
 TEST_F(AppE2E, BringUpMessagesARunAndNoCarrier) {
   StartAll("name=rem,latency=5", {"--sim-base", "any"});
-  Control("fault rem silent on");
-  m_app.Press("5");  // each step is numbered in turn, so an odd number shows too
-  ASSERT_TRUE(testenv::WaitFor(
-      [&] { return std::regex_search(m_app.Screen(), std::regex("Init Stage [135] ")); }, DEADLINE))
-      << m_app.Screen();
-  m_app.Steps({{"<Escape>", "Modem Not Working"}, {"x", MENU_LAST}});
-  Control("fault rem clear");
   m_app.Steps({{"5", "Init Stage 0 "}});
   m_app.Expect("Signal Strength: 26", 60000);
   ASSERT_TRUE(testenv::WaitFor([&] { return Count(m_app.Screen(), "Signal Strength: 26") >= 2; }, DEADLINE));
@@ -173,7 +165,8 @@ TEST_F(AppE2E, AnswersOfASlowBaseCountAsLate) {
 
 // Base mode counts each remote, with its connects and disconnects; the
 // summary page and its CSV match what the simulated remotes sent and got
-// back.
+// back. (That a ready modem is not brought up again, and a change of role
+// forces one, are Commands.PrepareModem's and BringUp's.)
 TEST_F(AppE2E, BaseSummaryMatchesTheRemotesCounts) {
   StartAll("name=base,role=base", {"--sim-remotes", "2", "--sim-remote-interval", "1500"}, Registry(5));
   Control("fault base carrier lost");  // no remote links before the monitoring starts
@@ -191,8 +184,6 @@ TEST_F(AppE2E, BaseSummaryMatchesTheRemotesCounts) {
     return iSettled == 2;
   };
   ASSERT_TRUE(testenv::WaitFor(Settled, DEADLINE)) << m_sim.Command("peers");
-  // Rotating answer letters, each right: the remotes counted none bad.
-  EXPECT_EQ(Count(m_sim.Command("peers"), "bad=0"), 2) << m_sim.Command("peers");
   Control("fault base carrier lost");
   m_app.Steps({{"", "Disconnect 0"}, {"", "Disconnect 1"}});
   std::string strPeers = m_sim.Command("peers");
@@ -214,19 +205,7 @@ TEST_F(AppE2E, BaseSummaryMatchesTheRemotesCounts) {
     v[1] = v[2] = "";
     EXPECT_EQ(v, (Row{std::to_string(i), "", "", "0", "1", "1", "0"}));
   }
-  m_app.Steps({{"x", MENU_LAST}});
-  // Each bring-up sends "m0" once: the line's traffic log counts them.
-  auto BringUps = [&] {
-    std::string str;
-    for (const auto& e : std::filesystem::directory_iterator(m_app.pHome->strDir + "/state/tavrix"))
-      if (e.path().string().ends_with("tx.dat")) str += FileText(e.path());
-    return Count(str, "m0\n");
-  };
-  int iBefore = BringUps();
-  for (const char* pszKey : {"5", "<Enter>"}) {
-    m_app.Steps({{pszKey, "Not Receiving from Base"}});
-    EXPECT_TRUE(testenv::WaitFor([&] { return BringUps() == iBefore + 1; }, DEADLINE));  // held up to 100 ms
-    m_app.Steps({{"<Escape>", MENU_LAST}});
-  }
+  // Back in the remote role, without a base on the air.
+  m_app.Steps({{"x", MENU_LAST}, {"5", "Not Receiving from Base"}, {"<Escape>", MENU_LAST}});
   m_app.Quit();
 }

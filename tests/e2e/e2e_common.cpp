@@ -93,10 +93,10 @@ void ExpectTerminalRestored(const CHome& home) {
 }
 
 void CApp::Start(const std::string& strCom2, const std::string& strRegistry, const simsupport::EnvList& vEnv,
-                 const std::string& strTerm, int iCols, int iRows) {
+                 const std::string& strTerm) {
   pHome = std::make_unique<CHome>("", strCom2, strTerm);
   if (!strRegistry.empty()) pHome->WriteRegistry(strRegistry);
-  ASSERT_TRUE(StartProgram(tmux, *pHome, iCols, iRows, vEnv));
+  ASSERT_TRUE(StartProgram(tmux, *pHome, 80, 25, vEnv));
   Expect(MENU_LAST);
 }
 

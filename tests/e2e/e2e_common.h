@@ -62,8 +62,7 @@ struct CApp {
 
   // The program with COM2 on strCom2 and the settings strRegistry, at its main menu.
   void Start(const std::string& strCom2 = "", const std::string& strRegistry = "",
-             const simsupport::EnvList& vEnv = {}, const std::string& strTerm = "screen", int iCols = 80,
-             int iRows = 25);
+             const simsupport::EnvList& vEnv = {}, const std::string& strTerm = "screen");
   std::string Screen() { return tmux.Capture(); }
   void Expect(const std::string& str, int iTimeoutMs = DEADLINE);
   // Key names in angle brackets ("<Escape>"), the rest typed as text.

@@ -76,10 +76,8 @@ class CFaultRun : public e2e::CApp {
   }
 
   bool StartProgram() {
-    if (!e2e::StartProgram(tmux, *pHome, 80, 25,
-                           m_eSetup == NO_MODEM ? simsupport::EnvList{} : m_sim.ShimEnvironment()))
-      return false;
-    return tmux.WaitForText(MENU_LAST, DEADLINE);
+    simsupport::EnvList vEnv = m_eSetup == NO_MODEM ? simsupport::EnvList{} : m_sim.ShimEnvironment();
+    return e2e::StartProgram(tmux, *pHome, 80, 25, vEnv) && tmux.WaitForText(MENU_LAST, DEADLINE);
   }
 
   int Pid() const { return e2e::ProgramPid(*pHome); }
