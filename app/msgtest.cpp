@@ -92,7 +92,9 @@ void DrainReplies() {
 // owed and could still come within its 6 s, wait for it (it is then late)
 // or for the end of those 6 s, so that it cannot pass for the answer to the
 // new send. (The answer to another frame is told apart by its bytes.) Wakes
-// on received bytes. False on Escape or the end of the terminal.
+// on received bytes, a key or a signal. A line that is lost meanwhile brings
+// no answer: the wait ends, and the send that follows finds the loss. False
+// on Escape or the end of the terminal.
 bool SettleOwedAnswer() {
   if (!g_bAnswerOwed || g_iOwedLen != g_Modem.m_iFrameLen ||
       memcmp(g_szOwedFrame, g_Modem.m_szFrame, size_t(g_iOwedLen)) != 0)
@@ -103,9 +105,10 @@ bool SettleOwedAnswer() {
     DrainReplies();
     DWORD dwAge = PlatTickCount() - g_dwOwedSince;
     if (g_uSendLate != uLateBefore || dwAge >= dwWindow) break;
+    CCommPort* pPort = PortCurrent();
+    if (!pPort || !pPort->IsOpen()) break;
     if (KbdEscapePressed()) return false;
-    DWORD dwLeft = dwWindow - dwAge;
-    PortWaitInput(int(dwLeft < 20u ? dwLeft : 20u));
+    pPort->WaitInputOrEvent(int(dwWindow - dwAge));
   }
   g_bAnswerOwed = false;
   return true;
@@ -311,8 +314,19 @@ int RepeatSend() {
     // Escape mostly arrives while the reply is awaited, where the wait takes
     // it: the run ends then as well as between passes. A frame that did not
     // go out (no carrier) fails again at once: the next try waits up to
-    // 100 ms for Escape instead of spinning.
-  } while (!(bSent ? KbdEscapePressed() : KbdWaitEscape(10)));
+    // 100 ms for Escape instead of spinning. One that did not go out because
+    // the line is lost shows the loss, and the run goes on once the line is
+    // back and the modem brought up again (Escape meanwhile ends it).
+    bool bEnd;
+    if (!bSent && LineLost()) {
+      GuiPrintf("\n");  // below the reply
+      bEnd = !RecoverLine(false);
+      bShowNow = true;
+    } else {
+      bEnd = bSent ? KbdEscapePressed() : KbdWaitEscape(10);
+    }
+    if (bEnd) break;
+  } while (true);
   g_Stats.iElapsed = int(PlatTickCount() - dwStart);
   g_Record.Close();
   return g_Stats.iTries;

@@ -113,11 +113,6 @@ int PortReadByte() {
   return -1;
 }
 
-bool PortWaitInput(int iMillis) {
-  CCommPort* pPort = PortCurrent();
-  return pPort && pPort->WaitInput(iMillis);
-}
-
 bool PortSetInputThreshold(int iBytes) {
   CCommPort* pPort = PortCurrent();
   return pPort && pPort->SetInputThreshold(iBytes);

@@ -33,7 +33,5 @@ bool PortSelect(int iIndex, int iBaud, int iFlags);
 void PortSetCallback(PortProgressFn fn);
 bool PortPurge();
 int PortReadByte();
-// Waits up to iMillis for a byte on the current port (see CCommPort::WaitInput).
-bool PortWaitInput(int iMillis);
 // Sets the current port's input threshold (see CCommPort::SetInputThreshold).
 bool PortSetInputThreshold(int iBytes);

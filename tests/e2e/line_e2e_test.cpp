@@ -1,7 +1,7 @@
 // The real program against the modem simulator when the line goes away and
 // comes back (the simulator's unplug and plug), during the signal strength
-// display and in base station mode; and over a network line through ser2net
-// (RFC 2217) with the simulated modem as its device.
+// display, a repetition run and in base station mode; and over a network
+// line through ser2net (RFC 2217) with the simulated modem as its device.
 #include <gtest/gtest.h>
 
 #include "../support/testenv.h"
@@ -38,14 +38,24 @@ class LineE2E : public CSimTest {
 
 // The modem is a remote on channel 3, where the simulated base is, and then
 // a base on channel 5 with two simulated remotes; the line lost in each mode
-// is reported, and once it is back the readings and the answers resume. The
-// diagnostic log tells the story.
-TEST_F(LineE2E, UnplugInTheSignalDisplayAndInBaseMode) {
+// (and in a repetition run) is reported, and once it is back the readings,
+// the passes and the answers resume. The diagnostic log tells the story.
+TEST_F(LineE2E, UnplugInTheSignalDisplayARunAndBaseMode) {
   StartAll("name=m", {"--sim-base", "3", "--sim-remotes", "2", "--sim-remote-channel", "5"}, Registry(3));
   m_app.Steps({{"5", "Signal Strength: 26"}});
   UnplugAndPlug("Signal Strength: 26");
   EXPECT_EQ(m_app.Screen().find("Not Receiving from Base"), std::string::npos) << m_app.Screen();
-  m_app.Steps({{"<Escape>", MENU_LAST},
+  m_app.Steps({{"<Escape>", MENU_LAST}});
+  m_app.Message("AB", "hi");
+  m_app.Steps({{"x", "3. Send message until ESC"}, {"3", "N Trips:"}});
+  Control("unplug m");
+  m_app.Expect("Line lost: COM2 (" + Link() + ")", 5000);
+  long lTrips = Figure(m_app.Screen(), "N Trips:");
+  Control("plug m");
+  m_app.WaitForTrips(int(lTrips) + 2);
+  m_app.Steps({{"<Escape>", "Press Any Key To Continue"},
+               {"x", "1. Next message"},
+               {"<Escape>", MENU_LAST},
                {"2", "Channel:   3"},
                {"5<Enter>", MENU_LAST},
                {"6", "0=01 026 "},
