@@ -114,13 +114,18 @@ void AppendCap(const char* pszCap) {
   if (Cap(pszCap)) AppendText(CapText(pszCap).c_str());
 }
 
+// Everything, or up to the first failure. A descriptor that some other
+// program left non-blocking is waited on for room rather than spun on.
 void WriteAll(const std::string& str) {
   size_t i = 0;
   while (i < str.size()) {
     ssize_t n = write(STDOUT_FILENO, str.data() + i, str.size() - i);
     if (n > 0) {
       i += size_t(n);
-    } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+    } else if (n < 0 && errno == EAGAIN) {
+      pollfd pfd = {STDOUT_FILENO, POLLOUT, 0};
+      if (poll(&pfd, 1, -1) < 0 && errno != EINTR) return;
+    } else if (n == 0 || errno != EINTR) {
       return;
     }
   }
@@ -150,9 +155,10 @@ bool SetUpTerminalType(const char* pszTerm) {
   return bUsable;
 }
 
+const char* g_pszCup = nullptr;  // the current terminal's, looked up once
+
 std::string MoveText(int x, int y) {
-  const char* psz = Cap("cup");
-  return psz ? TermStripPadding(tiparm(psz, y, x)) : std::string();
+  return g_pszCup ? TermStripPadding(tiparm(g_pszCup, y, x)) : std::string();
 }
 
 std::string ShapeText(int iShape) {
@@ -160,19 +166,25 @@ std::string ShapeText(int iShape) {
   return psz ? TermStripPadding(tiparm(psz, iShape)) : std::string();
 }
 
+// No attributes, the terminal's own colours: sgr0, and op where some
+// terminals keep colours across sgr0.
+std::string ResetText() {
+  return CapText("sgr0") + CapText("op");
+}
+
 // The painter's strings for the current terminal type.
 TermPaintCaps PaintCaps() {
   TermPaintCaps caps;
   caps.strClear = CapText("clear");
-  caps.strReset = CapText("sgr0");
+  caps.strReset = ResetText();
   const char* pszFore = Cap("setaf") ? Cap("setaf") : Cap("setf");
   const char* pszBack = Cap("setab") ? Cap("setab") : Cap("setb");
   if (tigetnum(const_cast<char*>("colors")) >= 8 && pszFore && pszBack) {
-    caps.strReset += CapText("op");  // the terminal's own colours, where sgr0 keeps them
     // Black on white: 0 and 7 in both the ANSI and the older numbering.
     caps.strPanel = TermStripPadding(tiparm(pszFore, 0)) + TermStripPadding(tiparm(pszBack, 7));
   }
-  caps.strReverse = Cap("rev") ? CapText("rev") : CapText("smso");
+  // Reverse video only where a reset can end it again.
+  if (Cap("sgr0")) caps.strReverse = Cap("rev") ? CapText("rev") : CapText("smso");
   // The checker board is 'a' in the alternate set, where acsc maps it.
   const char* pszAcs = Cap("acsc");
   if (Cap("smacs") && Cap("rmacs") && pszAcs) {
@@ -189,6 +201,7 @@ TermPaintCaps PaintCaps() {
   caps.strCursorNormal = CapText("cnorm");
   caps.strCursorBlock = CapText("cvvis");
   caps.bLastCellScrolls = Flag("am") && !Flag("xenl");
+  g_pszCup = Cap("cup");
   caps.pfnMove = MoveText;
   if (Cap("Ss")) caps.pfnShape = ShapeText;
   return caps;
@@ -248,7 +261,7 @@ class CCurses : public CScreenBackend {
     TerminalSize(&m_cx, &m_cy);
     m_painter.Start(PaintCaps(), m_cx, m_cy);
     // The program's own screen, blank, until the first paint.
-    WriteAll(CapText("smcup") + CapText("enacs") + CapText("sgr0") + CapText("clear") + CapText("civis"));
+    WriteAll(CapText("smcup") + CapText("enacs") + ResetText() + CapText("clear") + CapText("civis"));
 
     if (!m_bAtExit) {
       atexit(AtExit);
@@ -258,6 +271,8 @@ class CCurses : public CScreenBackend {
     m_decoder.Reset();
     m_bStarted = true;
     m_bHungUp = false;
+    m_bGone = false;
+    m_bOwnStop = false;
     *pcx = m_cx;
     *pcy = m_cy;
     return true;
@@ -266,10 +281,12 @@ class CCurses : public CScreenBackend {
   void Stop() override {
     if (!m_bStarted) return;
     m_bStarted = false;
-    if (!m_bHungUp) {
+    // A hang-up by signal (kill -HUP) may leave the terminal in place: only
+    // a terminal that is gone gets nothing written.
+    if (!m_bGone) {
       std::string str;
       if (m_pszSe && m_painter.ShapeChanged()) str += m_pszSe;
-      str += CapText("rmacs") + CapText("sgr0") + CapText("clear") + CapText("cnorm") + ModesOff() +
+      str += CapText("rmacs") + ResetText() + CapText("clear") + CapText("cnorm") + ModesOff() +
              CapText("rmcup");
       WriteAll(str);
     }
@@ -286,6 +303,7 @@ class CCurses : public CScreenBackend {
     g_cbRestore = 0;
     AppendCap("rmacs");
     AppendCap("sgr0");
+    AppendCap("op");
     AppendCap("cnorm");
     AppendCap("Se");
     AppendText(ModesOff().c_str());
@@ -326,7 +344,7 @@ class CCurses : public CScreenBackend {
     // key that came with it is read.
     if (afd[1].revents & POLLIN) DrainSignals();
     if (!m_bHungUp && (afd[0].revents & POLLIN)) ReadKeys();
-    if (!m_bHungUp && (afd[0].revents & (POLLHUP | POLLERR | POLLNVAL))) HangUp();
+    if (!m_bHungUp && (afd[0].revents & (POLLHUP | POLLERR | POLLNVAL))) HangUp(true);
     if (m_bHungUp) afd[0].fd = -1;
     if (m_decoder.ExpiryMs() && PlatTickCount() - m_dwLastByte >= m_decoder.ExpiryMs()) {
       TermKey aKeys[CTermKeyDecoder::MAX_OUT];
@@ -347,6 +365,7 @@ class CCurses : public CScreenBackend {
     for (const char* p = pszTitle; *p && m_strTitle.size() < 128; ++p)
       if (static_cast<unsigned char>(*p) >= 0x20 && *p != 0x7F) m_strTitle += *p;
     WriteAll(TitleOn());
+    m_painter.ForgetCursor();  // a status line may have moved it
     m_bTitleSet = true;
     // A fatal signal puts the old title back too.
     SetCrashRestore();
@@ -429,7 +448,11 @@ class CCurses : public CScreenBackend {
     return str;
   }
 
-  void HangUp() {
+  // The window closed: SIGHUP, or the terminal itself gone (bGone: its end
+  // read, or an error).
+  void HangUp(bool bGone) {
+    m_bGone = m_bGone || bGone;
+    if (m_bHungUp) return;
     m_bHungUp = true;
     ScreenCoreHangUp();
   }
@@ -445,7 +468,7 @@ class CCurses : public CScreenBackend {
             ScreenCoreQuit(0);
             break;
           case SIGHUP:
-            if (!m_bHungUp) HangUp();
+            HangUp(false);
             break;
           case SIGWINCH:
             if (!m_bHungUp) Resize();
@@ -454,7 +477,11 @@ class CCurses : public CScreenBackend {
             if (!m_bHungUp) Suspend();
             break;
           case SIGCONT:
-            if (!m_bHungUp) Resume();
+            // The continue that ends our own stop has been handled there.
+            if (m_bOwnStop)
+              m_bOwnStop = false;
+            else if (!m_bHungUp)
+              Resume();
             break;
         }
       }
@@ -466,8 +493,7 @@ class CCurses : public CScreenBackend {
   void Suspend() {
     // The shell's next lines start at the bottom of a terminal without a
     // screen of its own for programs.
-    std::string str =
-        ModesOff() + CapText("rmacs") + CapText("sgr0") + MoveText(0, m_cy - 1) + CapText("cnorm");
+    std::string str = ModesOff() + CapText("rmacs") + ResetText() + MoveText(0, m_cy - 1) + CapText("cnorm");
     if (m_pszSe && m_painter.ShapeChanged()) str += m_pszSe;
     WriteAll(str + CapText("rmcup"));
     if (g_bTiSaved) tcsetattr(STDIN_FILENO, TCSANOW, &g_tiSaved);
@@ -480,6 +506,7 @@ class CCurses : public CScreenBackend {
     sigemptyset(&set);
     sigaddset(&set, SIGTSTP);
     sigprocmask(SIG_UNBLOCK, &set, &setOld);
+    m_bOwnStop = true;
     raise(SIGTSTP);  // stops here until continued
     sigprocmask(SIG_SETMASK, &setOld, nullptr);
     sigaction(SIGTSTP, &saOurs, nullptr);
@@ -488,33 +515,34 @@ class CCurses : public CScreenBackend {
 
   void Resume() {
     TakeTerminal();
-    // What the terminal showed, drawn again on the program's screen; then
-    // the size, which may have changed while stopped (everything is drawn
-    // again then).
-    WriteAll(CapText("smcup") + CapText("enacs") + m_painter.Repaint());
-    Resize();
+    WriteAll(CapText("smcup") + CapText("enacs"));
+    // The size may have changed while stopped: everything is then drawn
+    // again at the new one; else what the terminal showed is drawn again.
+    if (!Resize()) WriteAll(m_painter.Repaint());
   }
 
-  void Resize() {
+  // True when the size changed (the core then repaints every window).
+  bool Resize() {
     winsize ws;
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0 || ws.ws_col == 0 || ws.ws_row == 0) return;
-    if (ws.ws_row == m_cy && ws.ws_col == m_cx) return;
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0 || ws.ws_col == 0 || ws.ws_row == 0) return false;
+    if (ws.ws_row == m_cy && ws.ws_col == m_cx) return false;
     m_cx = ws.ws_col;
     m_cy = ws.ws_row;
     m_painter.Invalidate(m_cx, m_cy);
     ScreenCoreResize(m_cx, m_cy);
+    return true;
   }
 
   void ReadKeys() {
     unsigned char ab[4096];
     ssize_t n = read(STDIN_FILENO, ab, sizeof(ab));
     if (n == 0) {
-      HangUp();  // readable but at its end: the terminal is gone
+      HangUp(true);  // readable but at its end: the terminal is gone
       return;
     }
     if (n < 0) {
-      if (errno != EINTR && errno != EAGAIN) HangUp();  // EIO: the terminal is gone
-      return;                                           // EINTR, EAGAIN: the next wait looks again
+      if (errno != EINTR && errno != EAGAIN) HangUp(true);  // EIO: the terminal is gone
+      return;                                               // EINTR, EAGAIN: the next wait looks again
     }
     m_dwLastByte = PlatTickCount();
     TermKey aKeys[CTermKeyDecoder::MAX_OUT];
@@ -557,6 +585,8 @@ class CCurses : public CScreenBackend {
 
   bool m_bStarted = false;
   bool m_bHungUp = false;
+  bool m_bGone = false;     // the terminal itself is gone: nothing more is written
+  bool m_bOwnStop = false;  // Ctrl-Z stopped us, and the resume is done
   bool m_bAtExit = false;
   int m_cx = 0, m_cy = 0;  // the terminal's size
   CTermPainter m_painter;

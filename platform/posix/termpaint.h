@@ -58,6 +58,8 @@ class CTermPainter {
   // shape are sent anew too.
   const std::string& Repaint();
 
+  // Something else wrote to the terminal: the cursor is placed anew.
+  void ForgetCursor() { m_bCursorKnown = false; }
   // The terminal's cursor shape was changed (and should be put back at the end).
   bool ShapeChanged() const { return m_bShapeChanged; }
 
