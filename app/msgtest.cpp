@@ -69,16 +69,16 @@ void CountLate() {
 }
 
 // Empties the receive side before a send: each complete reply found there
-// is late.
-void DrainReplies() {
+// is late. True when there was anything to take.
+bool DrainReplies() {
   for (int n = 0;; ++n) {
     if (n == DRAIN_MAX) {
       PortPurge();
       g_bInLateReply = false;
-      return;
+      return true;
     }
     int c = PortReadByte();
-    if (c < 0) return;
+    if (c < 0) return n > 0;
     if (c == STX) {
       g_bInLateReply = true;
     } else if (c == ETX && g_bInLateReply) {
@@ -93,22 +93,31 @@ void DrainReplies() {
 // or for the end of those 6 s, so that it cannot pass for the answer to the
 // new send. (The answer to another frame is told apart by its bytes.) Wakes
 // on received bytes, a key or a signal. A line that is lost meanwhile brings
-// no answer: the wait ends, and the send that follows finds the loss. False
-// on Escape or the end of the terminal.
+// no answer: the wait ends, and the send that follows finds the loss. A
+// wake-up that brought nothing to read (bytes on another line) is followed
+// by a plain 20 ms pause, so the loop never spins. False on Escape or the
+// end of the terminal.
 bool SettleOwedAnswer() {
   if (!g_bAnswerOwed || g_iOwedLen != g_Modem.m_iFrameLen ||
       memcmp(g_szOwedFrame, g_Modem.m_szFrame, size_t(g_iOwedLen)) != 0)
     return true;
   const DWORD dwWindow = DWORD(REPLY_FIRST_TICKS) * 10u;
   unsigned uLateBefore = g_uSendLate;
+  bool bWoken = false;
   for (;;) {
-    DrainReplies();
+    bool bRead = DrainReplies();
     DWORD dwAge = PlatTickCount() - g_dwOwedSince;
     if (g_uSendLate != uLateBefore || dwAge >= dwWindow) break;
     CCommPort* pPort = PortCurrent();
     if (!pPort || !pPort->IsOpen()) break;
     if (KbdEscapePressed()) return false;
-    pPort->WaitInputOrEvent(int(dwWindow - dwAge));
+    DWORD dwLeft = dwWindow - dwAge;
+    if (bWoken && !bRead) {
+      PlatSleep(dwLeft < 20u ? dwLeft : 20u);
+      bWoken = false;
+    } else {
+      bWoken = pPort->WaitInputOrEvent(int(dwLeft));
+    }
   }
   g_bAnswerOwed = false;
   return true;
