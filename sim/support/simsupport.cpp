@@ -370,9 +370,9 @@ bool CTmuxSession::Resize(int iCols, int iRows) {
                                         std::to_string(iRows)})) == 0;
 }
 
-std::string CTmuxSession::Title() {
+std::string CTmuxSession::Format(const std::string& strFormat) {
   std::string strOut;
-  if (!m_bStarted || RunCommand(Tmux({"display-message", "-p", "-t", "t", "#{pane_title}"}), &strOut) != 0)
+  if (!m_bStarted || RunCommand(Tmux({"display-message", "-p", "-t", "t", strFormat}), &strOut) != 0)
     return "";
   while (!strOut.empty() && strOut.back() == '\n') strOut.pop_back();
   return strOut;

@@ -98,7 +98,9 @@ class CTmuxSession {
   // Changes the window's size (the program sees SIGWINCH).
   bool Resize(int iCols, int iRows);
   // The pane's title, as the program set it.
-  std::string Title();
+  std::string Title() { return Format("#{pane_title}"); }
+  // A tmux format of the pane ("#{alternate_on}"), without its line end.
+  std::string Format(const std::string& strFormat);
   // The visible screen, rows separated by line feeds.
   std::string Capture();
   // Waits until the screen contains strText; false after iTimeoutMs.

@@ -88,8 +88,11 @@ int ExitStatus(const CHome& home, int iTimeoutMs) {
   return atoi(FileText(home.strDir + "/status").c_str());
 }
 
-void ExpectTerminalRestored(const CHome& home) {
+void ExpectTerminalRestored(const CHome& home, simsupport::CTmuxSession& tmux) {
   EXPECT_EQ(FileText(home.strDir + "/tty.after"), FileText(home.strDir + "/tty.before"));
+  // The shell's own screen is back (once tmux has read the program's last
+  // output). The pane has ended, so tmux shows no cursor to look at.
+  EXPECT_TRUE(testenv::WaitFor([&] { return tmux.Format("#{alternate_on}") == "0"; }, DEADLINE));
 }
 
 void CApp::Start(const std::string& strCom2, const std::string& strRegistry, const simsupport::EnvList& vEnv,
@@ -139,7 +142,7 @@ void CApp::WaitForTrips(int iTrips, int iTimeoutMs) {
 void CApp::Quit() {
   tmux.SendKeys({"Escape"});
   EXPECT_EQ(ExitStatus(*pHome, DEADLINE), 0) << tmux.Capture();
-  ExpectTerminalRestored(*pHome);
+  ExpectTerminalRestored(*pHome, tmux);
 }
 
 CSimTest::CSimTest() : m_strSimDir(testenv::MakeDir("sim")) {}

@@ -50,8 +50,9 @@ bool WaitForExit(simsupport::CTmuxSession& tmux, int iTimeoutMs);
 // The exit status (128 + n for signal n) once the program has ended; -1
 // when it has not ended within iTimeoutMs.
 int ExitStatus(const CHome& home, int iTimeoutMs);
-// The terminal's settings after the program are those from before it.
-void ExpectTerminalRestored(const CHome& home);
+// The terminal's settings after the program are those from before it, and
+// its own screen is back.
+void ExpectTerminalRestored(const CHome& home, simsupport::CTmuxSession& tmux);
 // A control command to the simulator, which must answer "ok".
 void Control(simsupport::CModemSim& sim, const std::string& strLine);
 

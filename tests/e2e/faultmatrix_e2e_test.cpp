@@ -267,7 +267,7 @@ TEST_P(FaultMatrix, WhatHoldsAfterwards) {
   EXPECT_EQ(r.WaitForStatus(), iExpected) << r.tmux.Capture();
 
   // The terminal and the line as they were; the settings kept or rewritten.
-  e2e::ExpectTerminalRestored(*r.pHome);
+  e2e::ExpectTerminalRestored(*r.pHome, r.tmux);
   if (row.eSetup != NO_MODEM) {
     EXPECT_EQ(r.LineSettings(), r.m_strLineBefore);
   }

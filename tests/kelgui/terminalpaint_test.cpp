@@ -24,11 +24,12 @@ std::string Shape(int iShape) {
   return {'\23', char(iShape)};
 }
 
-TermPaintCaps TestCaps(bool bClear, bool bLastCellScrolls) {
+// A bare terminal has no colours and no alternate set.
+TermPaintCaps TestCaps(bool bClear, bool bLastCellScrolls, bool bBare = false) {
   TermPaintCaps caps;
   caps.strClear = bClear ? "\2" : "";
-  caps.strReset = "\3", caps.strPanel = "\4", caps.strReverse = "\5";
-  caps.strAcsOn = "\16", caps.strAcsOff = "\17", caps.chShade = 'a';
+  caps.strReset = "\3", caps.strPanel = bBare ? "" : "\4", caps.strReverse = "\5";
+  if (!bBare) caps.strAcsOn = "\16", caps.strAcsOff = "\17", caps.chShade = 'a';
   caps.strCursorHide = "\20", caps.strCursorNormal = "\21", caps.strCursorBlock = "\22";
   caps.bLastCellScrolls = bLastCellScrolls;
   caps.pfnMove = Move;
@@ -46,10 +47,11 @@ struct ModelCell {
 
 // An auto-margin terminal: with xenl the cursor waits at the last column
 // until the next character; without, it wraps at once and the bottom-right
-// cell scrolls the screen. A reset also ends the alternate set (as xterm's).
+// cell scrolls the screen. A reset may also end the alternate set (as
+// xterm's does) or not. "Very visible" does not undo hidden.
 struct Model {
   int cx, cy;
-  bool bXenl;
+  bool bXenl, bResetEndsAcs = true;
   std::vector<ModelCell> aCells;
   int x = 0, y = 0, iVisible = 1, iShape = 0;
   bool bWrapPending = false, bPanel = false, bReverse = false, bAcs = false;
@@ -81,10 +83,11 @@ struct Model {
       if (bMotion) bWrapPending = false;
       if (ch == '\1') x = str.at(i + 1), y = str.at(i + 2), i += 2;
       if (ch == '\2') aCells.assign(size_t(cx * cy), ModelCell{' ', bPanel, bReverse, false}), x = y = 0;
-      if (ch == '\3') bPanel = bReverse = bAcs = false;
+      if (ch == '\3') bPanel = bReverse = false, bAcs = bAcs && !bResetEndsAcs;
       bPanel |= ch == '\4', bReverse |= ch == '\5';
       if (ch == '\16' || ch == '\17') bAcs = ch == '\16';
-      if (ch >= '\20' && ch <= '\22') iVisible = ch - '\20';
+      if (ch == '\20' || ch == '\21') iVisible = ch - '\20';
+      if (ch == '\22' && iVisible) iVisible = 2;
       if (ch == '\23') iShape = str.at(++i);
       if (static_cast<unsigned char>(ch) >= 0x20) {
         ASSERT_LT(ch, 0x7F);  // and not negative: only ASCII goes out
@@ -94,15 +97,15 @@ struct Model {
   }
 };
 
-ModelCell Expected(const ScreenCell& cell) {
+ModelCell Expected(const ScreenCell& cell, bool bBare = false) {
   char ch = cell.ch >= 0x20 && cell.ch < 0x7F ? cell.ch : ' ';
   switch (cell.bAttr) {
     case CELL_NORMAL:
-      return {ch, true, false, false};
+      return {ch, !bBare, false, false};
     case CELL_REVERSE:
-      return {ch, true, true, false};
+      return {ch, !bBare, true, false};
     case CELL_SHADE:
-      return {'a', true, false, true};
+      return {bBare ? ':' : 'a', !bBare, false, !bBare};
     default:
       return {' ', false, false, false};
   }
@@ -110,54 +113,60 @@ ModelCell Expected(const ScreenCell& cell) {
 
 TEST(TerminalPaint, RandomScreensShowExactlyUnderEveryMarginRule) {
   const char CHARS[] = {'x', 'y', ' ', '\t', '\x7F', char(0xE9)};
-  for (bool bClear : {true, false}) {
-    for (bool bXenl : {true, false}) {
-      SCOPED_TRACE(testing::Message() << "clear " << bClear << " xenl " << bXenl);
-      std::mt19937 rng(7);
-      int cx = 9, cy = 4;
-      Model model(cx, cy, bXenl);
-      CTermPainter painter;
-      painter.Start(TestCaps(bClear, !bXenl), cx, cy);
-      std::vector<ScreenCell> aCells(size_t(cx * cy), ScreenCell{' ', CELL_OUTSIDE});
-      for (int iFrame = 0; iFrame < 400; ++iFrame) {
-        SCOPED_TRACE(iFrame);
-        int iEvent = int(rng() % 40);
-        if (iEvent == 0) {  // a resize: what the terminal shows is anyone's guess
-          cx = 5 + int(rng() % 8), cy = 2 + int(rng() % 4);
-          Model modelNew(cx, cy, bXenl);
-          modelNew.iVisible = model.iVisible, modelNew.iShape = model.iShape;  // the cursor is as it was
-          model = modelNew;
-          painter.Invalidate(cx, cy);
-          aCells.assign(size_t(cx * cy), ScreenCell{' ', CELL_OUTSIDE});
-        }
-        std::unique_ptr<bool[]> pbDirty(new bool[size_t(cy)]());
-        for (int n = int(rng() % 7); n > 0; --n) {
-          int i = int(rng() % aCells.size());
-          aCells[size_t(i)] = ScreenCell{CHARS[rng() % sizeof(CHARS)], BYTE(rng() % 5)};
-          pbDirty[size_t(i / cx)] = true;
-        }
-        ScreenCaret caret = {rng() % 3 != 0, int(rng() % size_t(cx + 1)), int(rng() % size_t(cy)),
-                             rng() % 2 == 0, rng() % 2 == 0};
-        if (iEvent == 1) {  // given back and taken again: the terminal shows something else
-          model.Fill('%');
-          model.iVisible = 1, model.iShape = 0;
-          model.Feed(painter.Repaint());
-        }
-        model.Feed(painter.Paint(aCells.data(), cx, cy, pbDirty.get(), caret));
-        for (int i = 0; i < cx * cy; ++i)
-          if (bXenl || i != cx * cy - 1)  // the cell that would scroll is never written
-            ASSERT_EQ(model.aCells[size_t(i)], Expected(aCells[size_t(i)])) << i % cx << "," << i / cx;
-        bool bShown = caret.bShown && caret.x < cx;
-        ASSERT_EQ(model.iVisible, bShown ? (caret.bBlock ? 2 : 1) : 0);
-        if (bShown) {
-          ASSERT_EQ(model.x * 100 + model.y, caret.x * 100 + caret.y);
-          ASSERT_EQ(model.iShape, caret.bBlock ? (caret.bBlink ? 1 : 2) : (caret.bBlink ? 5 : 6));
-        }
-        ASSERT_FALSE(model.bAcs);  // never left in the alternate set between paints
-        // The same screen again, every row said to be dirty: nothing to send.
-        std::fill_n(pbDirty.get(), cy, true);
-        ASSERT_EQ(painter.Paint(aCells.data(), cx, cy, pbDirty.get(), caret), "");
+  for (int iKind = 0; iKind < 16; ++iKind) {
+    bool bClear = iKind & 1, bXenl = iKind & 2, bResetEndsAcs = iKind & 4, bBare = iKind & 8;
+    SCOPED_TRACE(testing::Message() << "clear " << bClear << " xenl " << bXenl << " reset ends acs "
+                                    << bResetEndsAcs << " bare " << bBare);
+    std::mt19937 rng(7);
+    int cx = 9, cy = 4;
+    Model model(cx, cy, bXenl);
+    model.bResetEndsAcs = bResetEndsAcs;
+    CTermPainter painter;
+    painter.Start(TestCaps(bClear, !bXenl, bBare), cx, cy);
+    std::vector<ScreenCell> aCells(size_t(cx * cy), ScreenCell{' ', CELL_OUTSIDE});
+    for (int iFrame = 0; iFrame < 400; ++iFrame) {
+      SCOPED_TRACE(iFrame);
+      int iEvent = int(rng() % 40);
+      if (iEvent == 0) {  // a resize: what the terminal shows is anyone's guess
+        cx = 5 + int(rng() % 8), cy = 2 + int(rng() % 4);
+        Model modelNew(cx, cy, bXenl);
+        modelNew.iVisible = model.iVisible, modelNew.iShape = model.iShape;  // the cursor is as it was,
+        modelNew.x = int(rng() % size_t(cx)), modelNew.y = int(rng() % size_t(cy));          // somewhere
+        modelNew.bResetEndsAcs = bResetEndsAcs, modelNew.bPanel = modelNew.bReverse = true;  // any pen
+        model = modelNew;
+        painter.Invalidate(cx, cy);
+        aCells.assign(size_t(cx * cy), ScreenCell{' ', CELL_OUTSIDE});
       }
+      std::unique_ptr<bool[]> pbDirty(new bool[size_t(cy)]());
+      for (int n = int(rng() % 7); n > 0; --n) {
+        int i = int(rng() % aCells.size());
+        aCells[size_t(i)] = ScreenCell{CHARS[rng() % sizeof(CHARS)], BYTE(rng() % 5)};
+        pbDirty[size_t(i / cx)] = true;
+      }
+      // Often in the first column, where the wrap after a last column would put it.
+      int xCaret = rng() % 2 ? 0 : int(rng() % size_t(cx + 1));
+      ScreenCaret caret = {rng() % 3 != 0, xCaret, int(rng() % size_t(cy)), rng() % 2 == 0, rng() % 2 == 0};
+      if (iEvent == 1) {  // given back and taken again: the terminal shows something else
+        model.Fill('%');
+        model.iVisible = 1, model.iShape = 0, model.bPanel = model.bReverse = true;
+        model.Feed(painter.Repaint());
+      }
+      model.Feed(painter.Paint(aCells.data(), cx, cy, pbDirty.get(), caret));
+      for (int i = 0; i < cx * cy; ++i) {
+        if (bXenl || i != cx * cy - 1) {  // the cell that would scroll is never written
+          ASSERT_EQ(model.aCells[size_t(i)], Expected(aCells[size_t(i)], bBare)) << i % cx << "," << i / cx;
+        }
+      }
+      bool bShown = caret.bShown && caret.x < cx;
+      ASSERT_EQ(model.iVisible, bShown ? (caret.bBlock ? 2 : 1) : 0);
+      if (bShown) {
+        ASSERT_EQ(model.x * 100 + model.y, caret.x * 100 + caret.y);
+        ASSERT_EQ(model.iShape, caret.bBlock ? (caret.bBlink ? 1 : 2) : (caret.bBlink ? 5 : 6));
+      }
+      ASSERT_FALSE(model.bAcs);  // never left in the alternate set between paints
+      // The same screen again, every row said to be dirty: nothing to send.
+      std::fill_n(pbDirty.get(), cy, true);
+      ASSERT_EQ(painter.Paint(aCells.data(), cx, cy, pbDirty.get(), caret), "");
     }
   }
 }
