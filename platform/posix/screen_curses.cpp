@@ -110,10 +110,6 @@ void AppendText(const char* psz) {
   g_cbRestore += n;
 }
 
-void AppendCap(const char* pszCap) {
-  if (Cap(pszCap)) AppendText(CapText(pszCap).c_str());
-}
-
 // Everything, or up to the first failure. A descriptor that some other
 // program left non-blocking is waited on for room rather than spun on.
 void WriteAll(const std::string& str) {
@@ -170,6 +166,11 @@ std::string ShapeText(int iShape) {
 // terminals keep colours across sgr0.
 std::string ResetText() {
   return CapText("sgr0") + CapText("op");
+}
+
+// The program's own screen, with the alternate set enabled.
+std::string TakeScreenText() {
+  return CapText("smcup") + CapText("enacs");
 }
 
 // The painter's strings for the current terminal type.
@@ -261,7 +262,7 @@ class CCurses : public CScreenBackend {
     TerminalSize(&m_cx, &m_cy);
     m_painter.Start(PaintCaps(), m_cx, m_cy);
     // The program's own screen, blank, until the first paint.
-    WriteAll(CapText("smcup") + CapText("enacs") + ResetText() + CapText("clear") + CapText("civis"));
+    WriteAll(TakeScreenText() + ResetText() + CapText("clear") + CapText("civis"));
 
     if (!m_bAtExit) {
       atexit(AtExit);
@@ -283,13 +284,7 @@ class CCurses : public CScreenBackend {
     m_bStarted = false;
     // A hang-up by signal (kill -HUP) may leave the terminal in place: only
     // a terminal that is gone gets nothing written.
-    if (!m_bGone) {
-      std::string str;
-      if (m_pszSe && m_painter.ShapeChanged()) str += m_pszSe;
-      str += CapText("rmacs") + ResetText() + CapText("clear") + CapText("cnorm") + ModesOff() +
-             CapText("rmcup");
-      WriteAll(str);
-    }
+    if (!m_bGone) WriteAll(GiveBackText(CapText("clear"), m_painter.ShapeChanged()));
     del_curterm(cur_term);
     if (g_bTiSaved) tcsetattr(STDIN_FILENO, TCSANOW, &g_tiSaved);
     RemoveSignals();
@@ -297,17 +292,20 @@ class CCurses : public CScreenBackend {
     g_cbRestore = 0;
   }
 
-  // What a fatal signal writes to give the terminal back: attributes, the
-  // cursor, the modes turned on at start, the main screen.
+  // What gives the terminal back, at the end, on Ctrl-Z and on a fatal
+  // signal: the alternate set and attributes off, strPlace (a clear, or the
+  // cursor to the bottom line), the cursor shown (in the terminal's own
+  // shape with bShape), the modes turned on at start off, the main screen.
+  std::string GiveBackText(const std::string& strPlace, bool bShape) const {
+    std::string str = CapText("rmacs") + ResetText() + strPlace + CapText("cnorm");
+    if (bShape && m_pszSe) str += m_pszSe;
+    return str + ModesOff() + CapText("rmcup");
+  }
+
+  // What a fatal signal writes, prepared in advance.
   void SetCrashRestore() {
     g_cbRestore = 0;
-    AppendCap("rmacs");
-    AppendCap("sgr0");
-    AppendCap("op");
-    AppendCap("cnorm");
-    AppendCap("Se");
-    AppendText(ModesOff().c_str());
-    AppendCap("rmcup");
+    AppendText(GiveBackText("", true).c_str());
   }
 
   void Flush(const ScreenCell* pCells, int cx, int cy, const bool* pbRowDirty,
@@ -493,9 +491,7 @@ class CCurses : public CScreenBackend {
   void Suspend() {
     // The shell's next lines start at the bottom of a terminal without a
     // screen of its own for programs.
-    std::string str = ModesOff() + CapText("rmacs") + ResetText() + MoveText(0, m_cy - 1) + CapText("cnorm");
-    if (m_pszSe && m_painter.ShapeChanged()) str += m_pszSe;
-    WriteAll(str + CapText("rmcup"));
+    WriteAll(GiveBackText(MoveText(0, m_cy - 1), m_painter.ShapeChanged()));
     if (g_bTiSaved) tcsetattr(STDIN_FILENO, TCSANOW, &g_tiSaved);
     struct sigaction saDefault, saOurs;
     memset(&saDefault, 0, sizeof(saDefault));
@@ -515,7 +511,7 @@ class CCurses : public CScreenBackend {
 
   void Resume() {
     TakeTerminal();
-    WriteAll(CapText("smcup") + CapText("enacs"));
+    WriteAll(TakeScreenText());
     // The size may have changed while stopped: everything is then drawn
     // again at the new one; else what the terminal showed is drawn again.
     if (!Resize()) WriteAll(m_painter.Repaint());
