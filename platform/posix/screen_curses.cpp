@@ -259,10 +259,13 @@ class CCurses : public CScreenBackend {
 
     SetCrashRestore();
     TakeTerminal();
-    TerminalSize(&m_cx, &m_cy);
-    m_painter.Start(PaintCaps(), m_cx, m_cy);
-    // The program's own screen, blank, until the first paint.
-    WriteAll(TakeScreenText() + ResetText() + CapText("clear") + CapText("civis"));
+    int cx = 0, cy = 0;
+    TerminalSize(&cx, &cy);
+    m_painter.Start(PaintCaps(), cx, cy);
+    // The program's own screen, blank (the painter's clear, cursor hidden)
+    // until the first paint, which then starts from what it knows is there.
+    std::vector<ScreenCell> aBlank(size_t(cx) * size_t(cy), ScreenCell{' ', CELL_OUTSIDE});
+    WriteAll(TakeScreenText() + m_painter.Paint(aBlank.data(), cx, cy, nullptr, ScreenCaret{}));
 
     if (!m_bAtExit) {
       atexit(AtExit);
@@ -274,8 +277,8 @@ class CCurses : public CScreenBackend {
     m_bHungUp = false;
     m_bGone = false;
     m_bOwnStop = false;
-    *pcx = m_cx;
-    *pcy = m_cy;
+    *pcx = cx;
+    *pcy = cy;
     return true;
   }
 
@@ -491,7 +494,7 @@ class CCurses : public CScreenBackend {
   void Suspend() {
     // The shell's next lines start at the bottom of a terminal without a
     // screen of its own for programs.
-    WriteAll(GiveBackText(MoveText(0, m_cy - 1), m_painter.ShapeChanged()));
+    WriteAll(GiveBackText(MoveText(0, m_painter.Height() - 1), m_painter.ShapeChanged()));
     if (g_bTiSaved) tcsetattr(STDIN_FILENO, TCSANOW, &g_tiSaved);
     struct sigaction saDefault, saOurs;
     memset(&saDefault, 0, sizeof(saDefault));
@@ -521,11 +524,9 @@ class CCurses : public CScreenBackend {
   bool Resize() {
     winsize ws;
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0 || ws.ws_col == 0 || ws.ws_row == 0) return false;
-    if (ws.ws_row == m_cy && ws.ws_col == m_cx) return false;
-    m_cx = ws.ws_col;
-    m_cy = ws.ws_row;
-    m_painter.Invalidate(m_cx, m_cy);
-    ScreenCoreResize(m_cx, m_cy);
+    if (ws.ws_row == m_painter.Height() && ws.ws_col == m_painter.Width()) return false;
+    m_painter.Invalidate(ws.ws_col, ws.ws_row);
+    ScreenCoreResize(ws.ws_col, ws.ws_row);
     return true;
   }
 
@@ -584,7 +585,6 @@ class CCurses : public CScreenBackend {
   bool m_bGone = false;     // the terminal itself is gone: nothing more is written
   bool m_bOwnStop = false;  // Ctrl-Z stopped us, and the resume is done
   bool m_bAtExit = false;
-  int m_cx = 0, m_cy = 0;  // the terminal's size
   CTermPainter m_painter;
   const char* m_pszSe = nullptr;
   const char* m_pszPasteOn = nullptr;

@@ -58,6 +58,9 @@ class CTermPainter {
   // shape are sent anew too.
   const std::string& Repaint();
 
+  // The terminal's size as last given.
+  int Width() const { return m_cx; }
+  int Height() const { return m_cy; }
   // Something else wrote to the terminal: the cursor is placed anew.
   void ForgetCursor() { m_bCursorKnown = false; }
   // The terminal's cursor shape was changed (and should be put back at the end).
