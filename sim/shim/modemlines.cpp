@@ -16,6 +16,24 @@ bool CModemLines::CreateForMaster(const std::string& strDir, int iMasterFd, uint
   return Create(strDir, szName, uPeerLines);
 }
 
+namespace {
+
+// Marks the state file at strPath, if there is one, as no longer standing.
+void RetireState(const std::string& strPath) {
+  int iState = open(strPath.c_str(), O_RDWR | O_CLOEXEC);
+  if (iState < 0) return;
+  struct stat st;
+  void* pv = MAP_FAILED;
+  if (fstat(iState, &st) == 0 && st.st_size >= static_cast<off_t>(sizeof(modemlines::ModemLinesState)))
+    pv = mmap(nullptr, sizeof(modemlines::ModemLinesState), PROT_READ | PROT_WRITE, MAP_SHARED, iState, 0);
+  close(iState);
+  if (pv == MAP_FAILED) return;
+  __atomic_store_n(&static_cast<modemlines::ModemLinesState*>(pv)->magic, 0u, __ATOMIC_RELEASE);
+  munmap(pv, sizeof(modemlines::ModemLinesState));
+}
+
+}  // namespace
+
 bool CModemLines::Create(const std::string& strDir, const std::string& strSlavePath, uint32_t uPeerLines) {
   Close(false);
   const std::string strPrefix = "/dev/pts/";
@@ -60,6 +78,7 @@ bool CModemLines::Create(const std::string& strDir, const std::string& strSlaveP
   __atomic_store_n(&m_pState->lines, TIOCM_DTR | TIOCM_RTS | (uPeerLines & PEER_BITS), __ATOMIC_RELEASE);
   __atomic_store_n(&m_pState->seq, 0u, __ATOMIC_RELEASE);
   __atomic_store_n(&m_pState->magic, modemlines::STATE_MAGIC, __ATOMIC_RELEASE);
+  RetireState(m_strState);  // left by an earlier other end of this pts
   if (rename(strTemp.c_str(), m_strState.c_str()) != 0) {
     unlink(strTemp.c_str());
     Close(false);
@@ -69,6 +88,7 @@ bool CModemLines::Create(const std::string& strDir, const std::string& strSlaveP
 }
 
 void CModemLines::Close(bool bRemove) {
+  if (m_pState && bRemove) __atomic_store_n(&m_pState->magic, 0u, __ATOMIC_RELEASE);
   if (m_pState) munmap(m_pState, sizeof(modemlines::ModemLinesState));
   m_pState = nullptr;
   if (m_iFifo >= 0) close(m_iFifo);

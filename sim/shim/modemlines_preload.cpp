@@ -187,12 +187,22 @@ bool MapLine(const char* pszDir, const char* pszPath, unsigned uPts, Line* pLine
   return false;
 }
 
-// Resolves a descriptor to its modem-line state; false = pass through.
+// Resolves a descriptor to its modem-line state; false = pass through. A
+// mapped state that still stands answers at once; the file is looked up
+// only for a pts not mapped yet, or whose state was removed or replaced.
 bool FindLineKeepErrno(int iFd, Line* pLine) {
   const char* pszDir = getenv("MODEMLINES_DIR");
   if (!pszDir || !*pszDir) return false;
   unsigned uPts;
   if (!PtsNumber(iFd, &uPts)) return false;
+  for (int i = 0; i < MAX_LINES; ++i) {
+    LineSlot slot;
+    if (ReadSlot(i, &slot) && slot.uPts == uPts &&
+        __atomic_load_n(&slot.pState->magic, __ATOMIC_ACQUIRE) == modemlines::STATE_MAGIC) {
+      *pLine = Line{uPts, slot.pState, slot.iFifo};
+      return true;
+    }
+  }
   char szPath[512];
   if (!modemlines::MakeLinePath(szPath, sizeof szPath, pszDir, uPts, "state")) return false;
   struct stat st;
@@ -220,6 +230,7 @@ bool CtsOn(const Line& line) {
 
 // True when writes to this managed descriptor are held: CRTSCTS and no CTS.
 bool Held(int iFd, const Line& line) {
+  if (CtsOn(line)) return false;  // the settings matter only without CTS
   struct termios tio;
   if (tcgetattr(iFd, &tio) != 0) return false;
   return (tio.c_cflag & CRTSCTS) != 0 && !CtsOn(line);

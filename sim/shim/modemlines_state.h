@@ -7,7 +7,9 @@
 
 namespace modemlines {
 
-// "MLN1": marks a state file that was fully written.
+// "MLN1": marks a state file that was fully written. The other end sets
+// magic to 0 in a state it removes or replaces, so that a host which mapped
+// it knows, without looking at the file, that it no longer stands.
 constexpr uint32_t STATE_MAGIC = 0x314E4C4Du;
 
 // Bits of `lines` are the kernel's TIOCM_* values: DTR and RTS belong to the
