@@ -215,9 +215,10 @@ bool RunOne(Setup setup, bool bNetwork, winehost::CWineEnv* pWine, int iSeconds,
   }
   if (!bCopy) {
     // The built-in base modem without air latency of its own (its default is
-    // 10 ms) and with the copy's line speed, so that the two set-ups differ
-    // only in who answers.
-    std::string strReply = sim.Command("set simbase latency=0 baud=115200");
+    // 10 ms) and with the copy's line speed, its frames paced toward its
+    // built-in host as they are toward the copy, so that the two set-ups
+    // differ only in who answers.
+    std::string strReply = sim.Command("set simbase latency=0 baud=115200 peerline=on");
     if (strReply.rfind("ok", 0) != 0) {
       fprintf(stderr, "set simbase: %s\n", strReply.c_str());
       return false;

@@ -35,6 +35,8 @@ Each --modem takes comma-separated KEY=VALUE pairs:
   role=remote|base  stored role (default remote)
   channel=N         stored channel 0-63 (default 0)
   baud=N            the modem's line speed (default 9600)
+  peerline=on|off   a built-in peer's line: on paces the bytes toward it at
+                    the modem's speed, as a host's on a pty (default off: at once)
   serial=XXXXXX     24-bit serial number in hex, shown in the sign-on (default 010203)
   address=N         preferred remote address 0-63 at its base
   latency=MS jitter=MS loss=PERCENT signal=N
@@ -61,8 +63,8 @@ line, "ok ..." or "error ...":
   ping                         ok
   list                         names of all modems
   status NAME                  settings, mode, link and lines of a modem
-  set NAME KEY=VALUE ...       role, channel, baud, serial, address, latency,
-                               jitter, loss, signal
+  set NAME KEY=VALUE ...       role, channel, baud, peerline, serial, address,
+                               latency, jitter, loss, signal
   fault NAME silent|garbage|short|bad-echo on|off
   fault NAME carrier lost|ok   drop the link (DCD off) / let it come back
   fault NAME cts low|ok        hold CTS low (a host's flow-controlled writes
@@ -133,6 +135,9 @@ std::string ApplySetting(ModemConfig& cfg, const std::string& strKey, const std:
     if (!ParseChannel(strVal, &cfg.iChannel)) return "bad channel " + strVal;
   } else if (strKey == "baud") {
     if (!ParseInt(strVal, 50, 4000000, &cfg.iBaud)) return "bad baud " + strVal;
+  } else if (strKey == "peerline") {
+    if (strVal != "on" && strVal != "off") return "peerline must be on or off";
+    cfg.bPeerLine = strVal == "on";
   } else if (strKey == "serial") {
     char* pszEnd = nullptr;
     unsigned long ul = strtoul(strVal.c_str(), &pszEnd, 16);
@@ -286,6 +291,7 @@ std::string CSimulator::SetCommand(CSimModem& modem, const std::vector<std::stri
     cfg.iChannel = modem.Channel();
     cfg.bBase = modem.IsBase();
     cfg.iBaud = modem.Baud();
+    cfg.bPeerLine = modem.PeerLine();
     cfg.iAddress = modem.PreferredAddress();
     if (strKey == "name" || strKey == "link") return "error cannot change " + strKey;
     std::string strErr = ApplySetting(cfg, strKey, strVal);
@@ -295,6 +301,7 @@ std::string CSimulator::SetCommand(CSimModem& modem, const std::vector<std::stri
     modem.SetRole(cfg.bBase);
     modem.SetChannel(cfg.iChannel);
     modem.SetBaud(cfg.iBaud);
+    modem.SetPeerLine(cfg.bPeerLine);
     modem.SetPreferredAddress(cfg.iAddress);
     if (strKey == "serial") modem.SetSerial(cfg.uSerial);
   }

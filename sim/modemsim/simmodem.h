@@ -43,6 +43,9 @@ struct ModemConfig {
   bool bBase = false;
   int iChannel = 0;  // 0 to 63, or CHANNEL_ANY for built-in peers
   int iBaud = 9600;  // the modem's own line speed
+  // A built-in peer's bytes from the modem are paced at iBaud, as a pty
+  // host's are; off: they reach the peer at once.
+  bool bPeerLine = false;
   uint32_t uSerial = 0x010203;
   int iAddress = -1;  // preferred remote address, -1 = lowest free
   LinkConditions cond;
@@ -105,6 +108,8 @@ class CSimModem {
   void SetPreferredAddress(int i) { m_cfg.iAddress = i; }
   void SetSerial(uint32_t u) { m_cfg.uSerial = u & 0xFFFFFF; }
   void SetBaud(int iBaud) { m_iBaud = iBaud; }
+  bool PeerLine() const { return m_cfg.bPeerLine; }
+  void SetPeerLine(bool bOn) { m_cfg.bPeerLine = bOn; }
   void SetRole(bool bBase);
   void SetChannel(int iChannel);
   std::string Status() const;
@@ -169,6 +174,7 @@ class CSimModem {
   void DrainLine();
   void ClearLine();
   void WriteNow(const uint8_t* pData, size_t iLen);
+  void MeasureOut(uint8_t b);
   void MeasureBaseOut(uint8_t b);
   void MeasureBaseAnswer(int iAddr, const Bytes& vData);
   void GarbleInto(const uint8_t* pData, size_t iLen, Bytes& rOut);

@@ -250,16 +250,14 @@ void CSimModem::PumpOut() {
 }
 
 void CSimModem::WriteToHost(const uint8_t* pData, size_t iLen) {
-  if (m_pPeer) {
-    // Measurement: the last byte of an answer frame leaving toward the host.
-    if (!m_bBase)
-      for (size_t i = 0; i < iLen; ++i) MeasureToHost(pData[i]);
+  if (m_pPeer && !m_cfg.bPeerLine) {
+    for (size_t i = 0; i < iLen; ++i) MeasureOut(pData[i]);
     m_pPeer->FromModem(pData, iLen);
     return;
   }
-  if (m_iMaster < 0) return;
+  if (!m_pPeer && m_iMaster < 0) return;
   Bytes vGarbled;
-  int iHost = HostLineSpeed(m_iMaster);
+  int iHost = m_pPeer ? 0 : HostLineSpeed(m_iMaster);
   if (iHost != 0 && iHost != m_iBaud) {
     GarbleInto(pData, iLen, vGarbled);
     pData = vGarbled.data();
@@ -268,7 +266,7 @@ void CSimModem::WriteToHost(const uint8_t* pData, size_t iLen) {
   if (iLen == 0) return;
   int64_t iByteNs = ByteNanos(m_iBaud);
   if (iByteNs == 0) {
-    for (size_t i = 0; i < iLen; ++i) m_bBase ? MeasureBaseOut(pData[i]) : MeasureToHost(pData[i]);
+    for (size_t i = 0; i < iLen; ++i) MeasureOut(pData[i]);
     WriteNow(pData, iLen);
     return;
   }
@@ -300,7 +298,7 @@ void CSimModem::DrainLine() {
     m_dqLine.erase(m_dqLine.begin(), m_dqLine.begin() + static_cast<long>(n));
     m_iLineHeadNs += static_cast<int64_t>(n) * iByteNs;
     // Measurement: bytes count as out when they reach the host.
-    for (uint8_t b : v) m_bBase ? MeasureBaseOut(b) : MeasureToHost(b);
+    for (uint8_t b : v) MeasureOut(b);
     WriteNow(v.data(), v.size());
   }
   if (!m_dqLine.empty()) {
@@ -336,7 +334,20 @@ void CSimModem::ClearLine() {
   }
 }
 
+// Measurement: bytes count as out when they reach the host. A built-in
+// peer answers by itself: only a remote's answers to it are measured.
+void CSimModem::MeasureOut(uint8_t b) {
+  if (!m_bBase)
+    MeasureToHost(b);
+  else if (!m_pPeer)
+    MeasureBaseOut(b);
+}
+
 void CSimModem::WriteNow(const uint8_t* pData, size_t iLen) {
+  if (m_pPeer) {
+    m_pPeer->FromModem(pData, iLen);
+    return;
+  }
   if (m_iMaster < 0) return;
   size_t iDone = 0;
   if (m_vWriteBuf.empty()) {

@@ -108,6 +108,23 @@ TEST_F(SimTest, CommandsChangeTheSettingsWithinTheirRanges) {
   EXPECT_EQ(ReadThrough(""), "");
 }
 
+// Catches the built-in base's line left unpaced with peerline on: the frame reaches its peer no sooner
+// than its time on that line, and is answered.
+TEST_F(SimTest, APacedPeerLineHoldsAFrameForItsTimeOnTheLine) {
+  StartSim({"--modem", "name=com2,link=@com2,channel=5", "--sim-base", "5"});
+  ASSERT_EQ(m_sim.Command("set simbase latency=0 baud=1200 peerline=on"), "ok");
+  ASSERT_TRUE(OpenLine("com2"));
+  ASSERT_TRUE(WaitStatus("com2", "linked", "1"));
+  const std::string strFrame = "\x02" + std::string(30, 'x') + "\x03";
+  auto tStart = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Write(strFrame));
+  EXPECT_EQ(ReadThrough("\x03").size(), strFrame.size());
+  auto llMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - tStart)
+                  .count();
+  // The base's packet: 3 bytes around the frame's 32, at 1200 bit/s 292 ms.
+  EXPECT_GE(llMs, 290);
+}
+
 TEST_F(SimTest, DifferentSpeedsGarbleBothWays) {
   StartSim({"--modem", "name=com2,link=@com2"});
   ASSERT_TRUE(OpenLine("com2", 115200));
