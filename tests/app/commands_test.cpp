@@ -1,7 +1,6 @@
-// The commands that talk to the modem, on the headless screen: the bring-up
-// with its stage lines, the reply wait of the message test and its repetition
-// run. The modem is a scripted stand-in on a fake port (tests/modem), whose
-// fake clock runs the driver's waits without real sleeping.
+// The commands that talk to the modem, on the headless screen: the bring-up with its stage lines, the reply
+// wait of the message test and its repetition run. The modem is a scripted stand-in on a fake port
+// (tests/modem), whose fake clock runs the driver's waits without real sleeping.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -1,7 +1,6 @@
 // The base station's remote table and frame reassembly.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 

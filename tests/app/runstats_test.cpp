@@ -1,6 +1,5 @@
-// The repetition run's figures (percentiles, median, jitter, loss), the
-// compact store behind them, and the run records: UTC times, CSV quoting and
-// the record file in the runs folder.
+// The repetition run's figures (percentiles, median, jitter, loss), the compact store behind them, and the
+// run records: UTC times, CSV quoting and the record file in the runs folder.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

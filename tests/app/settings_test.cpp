@@ -1,6 +1,5 @@
-// The saved settings: written for the user, read from the user's key first
-// and from the machine's (older installs) when the user's value is missing
-// or unreadable.
+// The saved settings: written for the user, read from the user's key first and from the machine's (older
+// installs) when the user's value is missing or unreadable.
 #include <gtest/gtest.h>
 
 #include "app/testmodem.h"

@@ -108,8 +108,7 @@ TEST(TrafficLogHeld, AFullBufferIsWrittenAtOnceAndTheIdleCheckKeepsTheYoung) {
   EXPECT_EQ(log.Append(str.data(), int(str.size())), int(str.size()));
   EXPECT_EQ(FileSize(LogDir() + "/burst.dat"), CTrafficLog::BUFFER_SIZE);
   EXPECT_EQ(log.GetPending(), 904);
-  // Just held: due within the flush interval, or written if this thread was
-  // held up past it.
+  // Just held: due within the flush interval, or written if this thread was held up past it.
   DWORD dwDue = TrafficLogsFlushDue();
   if (dwDue == INFINITE)
     EXPECT_EQ(log.GetPending(), 0);

@@ -85,9 +85,8 @@ int Listen(std::string* pstrAddress) {
   return iFd;
 }
 
-// Serves one client of iListen: sends strSend, ends its own side if bEnd,
-// then hands the connection to *piConn, or without piConn takes what the
-// client sends until the client closes.
+// Serves one client of iListen: sends strSend, ends its own side if bEnd, then hands the connection to
+// *piConn, or without piConn takes what the client sends until the client closes.
 std::thread Serve(int iListen, std::string strSend, bool bEnd, int* piConn) {
   return std::thread([=] {
     int iFd = accept4(iListen, nullptr, nullptr, SOCK_CLOEXEC);

@@ -2,7 +2,6 @@
 #include "ptyline.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <termios.h>

@@ -1,11 +1,9 @@
-// Fuzz target for the RFC 2217 codec: the input is split at its first byte
-// into server traffic, fed in pieces of varying size with the invariants
-// checked after each, and client data, which must come back unchanged through
-// a second codec (IAC doubling both ways); the address parser gets it as text.
-// A libFuzzer program with clang; replayed from rfc2217_corpus by rfc2217_test.
+// Fuzz target for the RFC 2217 codec: the input is split at its first byte into server traffic, fed in pieces
+// of varying size with the invariants checked after each, and client data, which must come back unchanged
+// through a second codec (IAC doubling both ways); the address parser gets it as text. A libFuzzer program
+// with clang; replayed from rfc2217_corpus by rfc2217_test.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 

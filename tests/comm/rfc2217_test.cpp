@@ -1,6 +1,5 @@
-// The RFC 2217 codec on its own: negotiation that answers each change once,
-// server traffic, the address forms, and the fuzz target replayed over its
-// seed corpus.
+// The RFC 2217 codec on its own: negotiation that answers each change once, server traffic, the address
+// forms, and the fuzz target replayed over its seed corpus.
 #include <gtest/gtest.h>
 
 #include <cstdint>

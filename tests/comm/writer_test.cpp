@@ -1,6 +1,5 @@
-// CSerialWriter against a scripted line: the ring's contiguous stretches,
-// Discard during a write, and failed writes. (The 511-byte limit and Stop
-// while the line holds are the shim tests' part, through the port.)
+// CSerialWriter against a scripted line: the ring's contiguous stretches, Discard during a write, and failed
+// writes. (The 511-byte limit and Stop while the line holds are the shim tests' part, through the port.)
 #include <gtest/gtest.h>
 
 #include <atomic>

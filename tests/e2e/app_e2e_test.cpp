@@ -1,7 +1,6 @@
-// The real program in a terminal against the modem simulator: the bring-up
-// with its stage lines, messages and their answers, repetition runs with
-// their figures and record, late answers, base station mode with simulated
-// remotes. (Faults during these are rows of the fault matrix.)
+// The real program in a terminal against the modem simulator: the bring-up, messages and their answers,
+// repetition runs with their figures and record, late answers, base station mode with simulated remotes.
+// (Faults during these are rows of the fault matrix.)
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,8 +18,7 @@ using Row = std::vector<std::string>;
 
 namespace {
 
-// The rows, cut at commas, of the iIndex-th oldest run record whose name
-// starts with strKind ("run", "base").
+// The rows, cut at commas, of the iIndex-th oldest run record whose name starts with strKind ("run", "base").
 std::vector<Row> Record(const CHome& home, const std::string& strKind, size_t iIndex = 0) {
   std::vector<std::string> vFiles;
   std::error_code ec;
@@ -37,40 +35,19 @@ std::vector<Row> Record(const CHome& home, const std::string& strKind, size_t iI
   return vRows;
 }
 
-class AppE2E : public CSimTest {
- protected:
-  // Waits until the simulated modems have answered every frame they got.
-  std::string AllAnswered() {
-    std::string str;
-    EXPECT_TRUE(testenv::WaitFor(
-        [&] {
-          str = m_sim.Command("stats");
-          return Figure(str, "frames=") == Figure(str, "answered=");
-        },
-        DEADLINE));
-    return str;
-  }
-  // Escape out of a repetition run: the statistics page.
-  std::string StopRun() {
-    m_app.Steps({{"<Escape>", "Press Any Key To Continue"}});
-    return m_app.Screen();
-  }
-};
+using AppE2E = CSimTest;
 
 }  // namespace
 
-// The bring-up shows its stages, the command after it none (its Escape and
-// the stage numbers are Commands.PrepareModem's). A message is answered, and
-// re-sent byte for byte; a run whose runs folder is a link goes on without
-// its record; the next message keeps the text. Without carrier nothing is
+// The bring-up reaches the modem and the readings repeat (its stage lines, Escape, and no second bring-up
+// once ready are Commands.PrepareModem's). A message is answered, and re-sent byte for byte; a run whose runs
+// folder is a link goes on without its record; the next message keeps the text. Without carrier nothing is
 // sent, and the message number is taken back.
 TEST_F(AppE2E, BringUpMessagesARunAndNoCarrier) {
   StartAll("name=rem,latency=5", {"--sim-base", "any"});
-  m_app.Steps({{"5", "Init Stage 0 "}});
+  m_app.Press("5");
   m_app.Expect("Signal Strength: 26", 60000);
   ASSERT_TRUE(testenv::WaitFor([&] { return Count(m_app.Screen(), "Signal Strength: 26") >= 2; }, DEADLINE));
-  m_app.Steps({{"<Escape>", MENU_LAST}, {"<Enter>", "Signal Strength: 26"}});  // ready: no stages
-  EXPECT_EQ(Count(m_app.Screen(), "Init Stage"), 0) << m_app.Screen();
   m_app.Steps({{"<Escape>", MENU_LAST}});
 
   std::string strElsewhere = testenv::MakeDir("elsewhere");
@@ -85,7 +62,7 @@ TEST_F(AppE2E, BringUpMessagesARunAndNoCarrier) {
                {"x", "3. Send message until ESC"},
                {"3", "N Trips:"}});
   m_app.WaitForTrips(2);
-  std::string strPage = StopRun();
+  std::string strPage = m_app.StopRun();
   for (const char* psz : {"Tries=", "min=", "Bytes="})
     EXPECT_NE(strPage.find(psz), std::string::npos) << strPage;
   EXPECT_EQ(Count(strPage, "No record: cannot write"), 1) << strPage;
@@ -102,10 +79,9 @@ TEST_F(AppE2E, BringUpMessagesARunAndNoCarrier) {
   m_app.Quit();
 }
 
-// A run stopped with Escape counts no pass that did not end; a second run
-// started at once does not take the abandoned pass's answer for its own, so
-// its minimum is at or above the true round trip (twice 150 ms). Its record
-// has one row per pass.
+// A run stopped with Escape counts no pass that did not end; a second run started at once does not take the
+// abandoned pass's answer for its own, so its minimum is at or above the true round trip (twice 150 ms). Its
+// record has one row per pass.
 TEST_F(AppE2E, RunFiguresAfterAnEscapeCutPassAndTheRecord) {
   StartAll("name=rem,latency=150,jitter=40", {"--sim-base", "any"});
   m_app.Message("AB", "hi");
@@ -114,17 +90,22 @@ TEST_F(AppE2E, RunFiguresAfterAnEscapeCutPassAndTheRecord) {
   for (long& lTries : alTries) {
     m_app.Steps({{"x", "3. Send message until ESC"}, {"3", ""}});  // the second at once
     m_app.WaitForTrips(3);
-    strPage = StopRun();
+    strPage = m_app.StopRun();
     EXPECT_EQ(Figure(strPage, "Misses="), 0) << strPage;
     lTries = Figure(strPage, "Tries=");
   }
   EXPECT_GE(Figure(strPage, "min="), 300) << strPage;
-  EXPECT_GE(Figure(strPage, "median="), 300) << strPage;
   EXPECT_NE(strPage.find("Loss=0.0%\nmedian="), std::string::npos) << strPage;
   EXPECT_NE(strPage.find(" ms,95th="), std::string::npos) << strPage;
-  // In the end every frame is answered: the message, both runs' passes and
-  // at most one cut pass per run.
-  long lAnswered = Figure(AllAnswered(), "answered="), lSent = 1 + alTries[0] + alTries[1];
+  // In the end every frame is answered: the message, both runs' passes and at most one cut pass per run.
+  std::string strStats;
+  EXPECT_TRUE(testenv::WaitFor(
+      [&] {
+        strStats = m_sim.Command("stats");
+        return Figure(strStats, "frames=") == Figure(strStats, "answered=");
+      },
+      DEADLINE));
+  long lAnswered = Figure(strStats, "answered="), lSent = 1 + alTries[0] + alTries[1];
   EXPECT_TRUE(lAnswered >= lSent && lAnswered <= lSent + 2) << lAnswered;
   auto vRows = Record(*m_app.pHome, "run", 1);
   ASSERT_EQ(long(vRows.size()), 1 + alTries[1]);  // the header and one row per pass
@@ -153,7 +134,7 @@ TEST_F(AppE2E, AnswersOfASlowBaseCountAsLate) {
   ASSERT_TRUE(testenv::WaitFor([&] { return Figure(m_sim.Command("stats"), "answered=") >= 1; }, DEADLINE));
   m_app.Steps({{"x", "3. Send message until ESC"}, {"3", ""}});
   m_app.WaitForTrips(1);  // the first pass missed; the second is cut
-  std::string strPage = StopRun();
+  std::string strPage = m_app.StopRun();
   EXPECT_NE(strPage.find("Tries=1,Misses=1\n"), std::string::npos) << strPage;
   EXPECT_NE(strPage.find("Late=1\n"), std::string::npos) << strPage;
   auto vRows = Record(*m_app.pHome, "run");
@@ -163,9 +144,8 @@ TEST_F(AppE2E, AnswersOfASlowBaseCountAsLate) {
   m_app.Quit();
 }
 
-// Base mode counts each remote, with its connects and disconnects; the
-// summary page and its CSV match what the simulated remotes sent and got
-// back. (That a ready modem is not brought up again, and a change of role
+// Base mode counts each remote, with its connects and disconnects; the summary page and its CSV match what
+// the simulated remotes sent and got back. (That a ready modem is not brought up again, and a change of role
 // forces one, are Commands.PrepareModem's and BringUp's.)
 TEST_F(AppE2E, BaseSummaryMatchesTheRemotesCounts) {
   StartAll("name=base,role=base", {"--sim-remotes", "2", "--sim-remote-interval", "1500"}, Registry(5));
@@ -195,8 +175,7 @@ TEST_F(AppE2E, BaseSummaryMatchesTheRemotesCounts) {
     long lSent = Figure(strCounts, "sent="), lGood = Figure(strCounts, "good=");
     auto v = vRows[size_t(i + 1)];
     ASSERT_EQ(v.size(), 8u);
-    EXPECT_EQ(v[7].size(), 24u);  // the time of the last frame
-    v.pop_back();
+    v.pop_back();  // the time of the last frame (its form is RemoteCounts')
     // Every frame received was answered; a frame still in the air when the
     // carrier went is sent but never received.
     EXPECT_EQ(v[1], v[2]);

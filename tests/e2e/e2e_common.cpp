@@ -139,13 +139,17 @@ void CApp::WaitForTrips(int iTrips, int iTimeoutMs) {
       << Screen();
 }
 
+std::string CApp::StopRun(int iTimeoutMs) {
+  Press("<Escape>");
+  Expect("Press Any Key To Continue", iTimeoutMs);
+  return Screen();
+}
+
 void CApp::Quit() {
   tmux.SendKeys({"Escape"});
   EXPECT_EQ(ExitStatus(*pHome, DEADLINE), 0) << tmux.Capture();
   ExpectTerminalRestored(*pHome, tmux);
 }
-
-CSimTest::CSimTest() : m_strSimDir(testenv::MakeDir("sim")) {}
 
 void CSimTest::StartSim(const std::string& strSpec, std::vector<std::string> vMore) {
   vMore.insert(vMore.begin(), {"--modem", "link=" + Link() + ",baud=115200," + strSpec});

@@ -1,6 +1,5 @@
-// Shared set-up of the end-to-end tests: the real program in tmux, with its
-// settings, logs and lock in a private folder, the modem simulator, and
-// helpers to drive the program and read what it left behind.
+// Shared set-up of the end-to-end tests: the real program in tmux, with its settings, logs and lock in a
+// private folder, the modem simulator, and helpers to drive the program and read what it left behind.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -38,10 +37,9 @@ struct CHome {
   void WriteRegistry(const std::string& strText) const;
 };
 
-// Starts the program in tmux (iCols x iRows) with the home's TERM (tmux
-// would give it its own) through a shell that records in the home its pid
-// (for signals), the terminal's settings before and after it (tty.before,
-// tty.after: stty -g), its standard error and its exit status.
+// Starts the program in tmux (iCols x iRows) with the home's TERM (tmux would give it its own) through a
+// shell that records in the home its pid (for signals), the terminal's settings before and after it
+// (tty.before, tty.after: stty -g), its standard error and its exit status.
 bool StartProgram(simsupport::CTmuxSession& tmux, const CHome& home, int iCols = 80, int iRows = 25,
                   const simsupport::EnvList& vExtraEnv = {});
 int ProgramPid(const CHome& home);
@@ -50,8 +48,7 @@ bool WaitForExit(simsupport::CTmuxSession& tmux, int iTimeoutMs);
 // The exit status (128 + n for signal n) once the program has ended; -1
 // when it has not ended within iTimeoutMs.
 int ExitStatus(const CHome& home, int iTimeoutMs);
-// The terminal's settings after the program are those from before it, and
-// its own screen is back.
+// The terminal's settings after the program are those from before it, and its own screen is back.
 void ExpectTerminalRestored(const CHome& home, simsupport::CTmuxSession& tmux);
 // A control command to the simulator, which must answer "ok".
 void Control(simsupport::CModemSim& sim, const std::string& strLine);
@@ -74,6 +71,8 @@ struct CApp {
   void Message(const std::string& strId, const std::string& strText);
   // Waits for the per-pass display of a repetition run to show iTrips.
   void WaitForTrips(int iTrips, int iTimeoutMs = DEADLINE);
+  // Escape out of a repetition run or base mode: the figures page, as shown.
+  std::string StopRun(int iTimeoutMs = DEADLINE);
   // Escape from the main menu; the program ends with 0, the terminal restored.
   void Quit();
 };
@@ -82,10 +81,9 @@ struct CApp {
 class CSimTest : public ::testing::Test {
  protected:
   simsupport::CModemSim m_sim;
-  std::string m_strSimDir;
+  std::string m_strSimDir = testenv::MakeDir("sim");
   CApp m_app;
 
-  CSimTest();
   std::string Link(const std::string& strName = "com2") const { return m_strSimDir + "/" + strName; }
   // The simulator with the modem strSpec on "com2" and vMore.
   void StartSim(const std::string& strSpec, std::vector<std::string> vMore = {});

@@ -1,9 +1,7 @@
-// The fault matrix: the real program in a terminal, driven into one kind of
-// fault per row. Afterwards, for every row: the program still works or has
-// exited 0 (or, killed, has left things as they were and starts again), the
-// terminal's and the serial line's settings (stty) are as before it started,
-// the settings file is intact or correctly rewritten, and the next good
-// command works.
+// The fault matrix: the real program in a terminal, driven into one kind of fault per row. Afterwards, for
+// every row: the program still works or has exited 0 (or, killed, has left things as they were and starts
+// again), the terminal's and the serial line's settings (stty) are as before it started, the settings file is
+// intact or correctly rewritten, and the next good command works.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -155,12 +153,6 @@ std::function<void(CFaultRun&)> SignalIn(void (CFaultRun::*pfnMode)(), int iSign
   };
 }
 
-// Escape ends what runs, and its figures come.
-void EscapeToFigures(CFaultRun& r, int iTimeoutMs = DEADLINE) {
-  r.Press("<Escape>");
-  r.Expect("Press Any Key To Continue", iTimeoutMs);
-}
-
 const SRow g_aRows[] = {
     {"LineFaultsInRuns", "cts low (flow-controlled writes wait), then carrier lost (frames stop going out)",
      REMOTE, ALIVE,
@@ -168,11 +160,11 @@ const SRow g_aRows[] = {
        r.RepetitionRun();
        r.Control("fault rem cts low");
        ASSERT_TRUE(testenv::WaitFor([&] { return r.m_sim.StatusField("rem", "cts") == "0"; }, DEADLINE));
-       EscapeToFigures(r);
+       r.StopRun();
        r.Control("fault rem cts ok");
        r.Steps({{"x", "3. Send message until ESC"}, {"3", "N Trips:"}});
        r.Control("fault rem carrier lost");
-       EscapeToFigures(r);
+       r.StopRun();
        r.Steps({{"x", "1. Next message"}, {"<Escape>", MENU_LAST}});
        r.Control("fault rem carrier ok");
      }},
@@ -197,7 +189,7 @@ const SRow g_aRows[] = {
          r.Control(psz);
        r.ExpectAnswers(4);  // still answering
        r.Control("burst base 20000");
-       EscapeToFigures(r, 1000);  // at once, in the middle of the burst
+       r.StopRun(1000);  // at once, in the middle of the burst
        r.Steps({{"x", MENU_LAST}});
        std::string str = FileText(strRaw);
        ASSERT_NE(str.find("=01 026"), std::string::npos);  // the frames were drawn

@@ -1,7 +1,6 @@
-// The real program against the modem simulator when the line goes away and
-// comes back (the simulator's unplug and plug), during the signal strength
-// display, a repetition run and in base station mode; and over a network
-// line through ser2net (RFC 2217) with the simulated modem as its device.
+// The real program against the modem simulator when the line goes away and comes back (the simulator's unplug
+// and plug), during the signal strength display, a repetition run and in base station mode; and over a
+// network line through ser2net (RFC 2217) with the simulated modem as its device.
 #include <gtest/gtest.h>
 
 #include "../support/testenv.h"
@@ -36,10 +35,9 @@ class LineE2E : public CSimTest {
 
 }  // namespace
 
-// The modem is a remote on channel 3, where the simulated base is, and then
-// a base on channel 5 with two simulated remotes; the line lost in each mode
-// (and in a repetition run) is reported, and once it is back the readings,
-// the passes and the answers resume. The diagnostic log tells the story.
+// The modem is a remote on channel 3, where the simulated base is, and then a base on channel 5 with two
+// simulated remotes; the line lost in each mode (and in a repetition run) is reported, and once it is back
+// the readings, the passes and the answers resume. The diagnostic log tells the story.
 TEST_F(LineE2E, UnplugInTheSignalDisplayARunAndBaseMode) {
   StartAll("name=m", {"--sim-base", "3", "--sim-remotes", "2", "--sim-remote-channel", "5"}, Registry(3));
   m_app.Steps({{"5", "Signal Strength: 26"}});

@@ -1,11 +1,9 @@
-// Data entry on the headless screen: tables of number and text entries (keys
-// typed, result, value or text, beeps, the field shown), every way out with
-// the caller's buffer filled, the caret, positions and the display-only field.
-// Keys are typed as the terminal codes the entry reads: 14 Left, 26 Right,
-// 19 Up, 127 Delete.
+// Data entry on the headless screen: tables of number and text entries (keys typed, result, value or text,
+// beeps, the field shown), every way out with the caller's buffer filled, the caret, positions and the
+// display-only field. Keys are typed as the terminal codes the entry reads: 14 Left, 26 Right, 19 Up, 127
+// Delete.
 #include <climits>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,8 +19,7 @@ class Enter : public GuiTest {
 
 // Catches: a value out of range taken or wrapped, a start value not clamped, Escape losing the number.
 TEST_F(Enter, NumberFields) {
-  // EnterInt with the right end at column 11; the final text is written
-  // there again.
+  // EnterInt with the right end at column 11; the final text is written there again.
   struct {
     int iMin, iMax, iStart;
     const char* pszFormat;
@@ -87,9 +84,8 @@ TEST_F(Enter, TextFieldsAndKeyStrings) {
       // A caller's text longer than the field is cut to it, not fatal.
       {"ABCD", 2, 0, 0, ENTER_STRING_FLAGS, nullptr, "\b\r", 13, "A", 0},
       {"100", 10, 0, 63, ENTER_NUMBER, nullptr, "\b\r", 13, "1", 0},
-      // Key strings: a plain key ends at once without validation; keys up
-      // to the 250 marker finish with it; from the 247 marker only those
-      // keys (and Backspace) are typed.
+      // Key strings: a plain key ends at once without validation; keys up to the 250 marker finish with it;
+      // from the 247 marker only those keys (and Backspace) are typed.
       {"", 5, 50, 60, ENTER_NUMBER, "Q", "12q", 'Q', "12", 0},
       {"", 5, 100, 200, ENTER_NUMBER, "Q\xFA", "12q5q", 'Q', "125", 1},
       {"", 5, 0, 0, 0, "\r\367AB", "ab\bxba\r", 13, "ABA", 1},

@@ -1,6 +1,5 @@
-// A test fixture for the terminal library: a fresh headless 80 x 25 screen
-// and a fresh terminal object on it for every test, steps run while it waits
-// for a key, and the whole screen compared with a readable diff.
+// A test fixture for the terminal library: a fresh headless 80 x 25 screen and a fresh terminal object on it
+// for every test, steps run while it waits for a key, and the whole screen compared with a readable diff.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -60,8 +59,7 @@ class GuiTest : public ::testing::Test {
     KbdPump(1);  // the first paint; the polling throttle starts from here
   }
 
-  // Row r of the local page (the text model, painted or not), empty cells as
-  // spaces.
+  // Row r of the local page (the text model, painted or not), empty cells as spaces.
   std::string PageRow(int r) const {
     const char* p = m_pGui->GetPageText();
     const int cx = m_pGui->GetColumns();

@@ -3,7 +3,6 @@
 // of every wait when the terminal hangs up or the program is told to quit.
 #include <gtest/gtest.h>
 
-#include <string>
 #include <vector>
 
 #include "guitest.h"
@@ -36,8 +35,7 @@ TEST_F(Keyboard, FilterQueuesTerminalCodes) {
   EXPECT_EQ(kbd.GetKey(), 0);
   // A terminal reports no key as down: the held-key guard never refuses.
   for (int i = 0; i < 8; ++i) EXPECT_EQ(kbd.TrackHeldKeys('a' + i), 1);
-  // Through the message loop: an event code, Enter, and a pending event
-  // code that a flush keeps.
+  // Through the message loop: an event code, Enter, and a pending event code that a flush keeps.
   PlatHeadlessMessage(WM_TIMER, 5, 0, 0, m_hWnd);
   PlatHeadlessType("a");
   PlatHeadlessVirtualKey(VK_RETURN);

@@ -1,8 +1,7 @@
-// The terminal painter against a small terminal model that understands the
-// test's own strings: after every paint of a random run of screens the model
-// must show exactly the composed cells and the caret, whatever the terminal's
-// margin rules, with or without a clear string, after resizes and after the
-// terminal was given back and taken again.
+// The terminal painter against a small terminal model that understands the test's own strings: after every
+// paint of a random run of screens the model must show exactly the composed cells and the caret, whatever the
+// terminal's margin rules, with or without a clear string, after resizes and after the terminal was given
+// back and taken again.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -14,9 +13,8 @@
 
 namespace {
 
-// The test terminal's strings, one control byte each: 1 x y move, 2 clear,
-// 3 reset, 4 panel, 5 reverse, 14/15 alternate set on/off, 16/17/18 cursor
-// hidden/normal/block, 19 n shape.
+// The test terminal's strings, one control byte each: 1 x y move, 2 clear, 3 reset, 4 panel, 5 reverse, 14/15
+// alternate set on/off, 16/17/18 cursor hidden/normal/block, 19 n shape.
 std::string Move(int x, int y) {
   return {'\1', char(x), char(y)};
 }
@@ -45,9 +43,8 @@ struct ModelCell {
   }
 };
 
-// An auto-margin terminal: with xenl the cursor waits at the last column
-// until the next character; without, it wraps at once and the bottom-right
-// cell scrolls the screen. A reset may also end the alternate set (as
+// An auto-margin terminal: with xenl the cursor waits at the last column until the next character; without,
+// it wraps at once and the bottom-right cell scrolls the screen. A reset may also end the alternate set (as
 // xterm's does) or not. "Very visible" does not undo hidden.
 struct Model {
   int cx, cy;
@@ -171,9 +168,8 @@ TEST(TerminalPaint, RandomScreensShowExactlyUnderEveryMarginRule) {
   }
 }
 
-// A blank screen is a clear; one changed cell costs a cursor address and the
-// cell, not a row; a grid larger than the terminal is cut at its edges.
-// Padding is left out of terminfo's strings.
+// A blank screen is a clear; one changed cell costs a cursor address and the cell, not a row; a grid larger
+// than the terminal is cut at its edges. Padding is left out of terminfo's strings.
 TEST(TerminalPaint, OnlyChangesAreSentAndTheGridIsCutToTheTerminal) {
   CTermPainter painter;
   painter.Start(TestCaps(true, false), 80, 25);

@@ -1,19 +1,13 @@
-// Fuzz target for the terminal key decoder: random bytes in, read in random
-// pieces with the wait for more now and then running out (a 0xFF byte ends a
-// read that timed out). Checked: no call gives more than MAX_OUT keys, every
-// key is one the window knows, an Escape comes only from a lone ESC (never
-// from the middle of a sequence), and an expired wait leaves nothing pending.
-// Built as a libFuzzer program with clang; replayed by terminalkeys_test.
+// Fuzz target for the terminal key decoder: random bytes in, read in random pieces with the wait for more now
+// and then running out (a 0xFF byte ends a read that timed out). Checked: no call gives more than MAX_OUT
+// keys, every key is one the window knows, an Escape comes only from a lone ESC (never from the middle of a
+// sequence), and an expired wait leaves nothing pending. Built as a libFuzzer program with clang; replayed by
+// terminalkeys_test.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
+#include "../support/fuzzcheck.h"
 #include "platform/posix/termkeys.h"
-
-#define FUZZ_CHECK(cond)  \
-  do {                    \
-    if (!(cond)) abort(); \
-  } while (0)
 
 namespace {
 
@@ -56,8 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize) {
     FUZZ_CHECK(uBefore <= TERMKEY_SEQ_MS);
     int n = decoder.Feed(pData[i], aKeys);
     CheckKeys(aKeys, n);
-    // While bytes keep coming, Escape only comes out of ESC ESC followed by
-    // something that is not a sequence.
+    // While bytes keep coming, Escape only comes out of ESC ESC followed by something that is not a sequence.
     for (int k = 0; k < n; ++k)
       if (aKeys[k].eKind == TK_CHAR && aKeys[k].iCode == 27) FUZZ_CHECK(nEscRun >= 2 || pData[i] == 0x1B);
     nEscRun = pData[i] == 0x1B ? nEscRun + 1 : 0;

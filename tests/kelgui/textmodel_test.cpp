@@ -1,6 +1,5 @@
-// The terminal's text model, compared as whole screens: output rules, control
-// characters, scrolling, clearing and clipping, wrap, centring, the error box
-// and its page, resource numbers and formatted output.
+// The terminal's text model, compared as whole screens: output rules, control characters, scrolling, clearing
+// and clipping, wrap, centring, the error box and its page, resource numbers and formatted output.
 #include <gtest/gtest.h>
 
 #include <cstring>

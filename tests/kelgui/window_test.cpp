@@ -1,7 +1,6 @@
-// The terminal window on the headless screen: set-up and its limits, the
-// margin of short terminals, lazy painting (one copy-out per burst, at most
-// sixty a second), the caret after the paint, the grid that fits a small or
-// resized terminal.
+// The terminal window on the headless screen: set-up and its limits, the margin of short terminals, lazy
+// painting (one copy-out per burst, at most sixty a second), the caret after the paint, the grid that fits a
+// small or resized terminal.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,8 +1,6 @@
-// MenuSelect on the headless screen: keys typed, result and selection, with
-// disabled items, exit keys and a closed window; the whole screen during a
-// menu and after it; the scroll bar shown only for long lists. Keys are typed
-// as the terminal codes the menu reads: 11 Down, 19 Up.
-#include <functional>
+// MenuSelect on the headless screen: keys typed, result and selection, with disabled items, exit keys and a
+// closed window; the whole screen during a menu and after it; the scroll bar shown only for long lists. Keys
+// are typed as the terminal codes the menu reads: 11 Down, 19 Up.
 #include <string>
 #include <vector>
 

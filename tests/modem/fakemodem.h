@@ -165,8 +165,7 @@ class CFakePort : public CCommPort {
   bool m_bModemPresent = true, m_bModemCommand = false;
   int m_iModemBaud = 115200;
   std::string m_strSignOn = "WIT2410 Digital Wireless v1.0\r:R 2410 [01 02 03] rev 7\r";
-  // The speed command's reply ends in the "d" the driver waits for; the
-  // rest is lost in the speed change.
+  // The speed command's reply ends in the "d" the driver waits for; the rest is lost in the speed change.
   std::map<std::string, std::string> m_mapReplies = {{":wit2410", "\r\n> "},
                                                      {"", "\r\n> "},
                                                      {"z>", "z>"},

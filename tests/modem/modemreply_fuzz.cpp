@@ -1,14 +1,11 @@
-// Fuzz target for the reply collector and the sign-on parser: bytes arrive on
-// a scripted port (now and then with pauses or an Escape) under a clock that
-// only the target moves; the driver reads a sign-on, then replies. Checked:
-// the reply buffer and results; "found" only for a first line that starts
-// with "W" and names "Digital Wireless"; role and serial number changed only
-// after one; a serial number other than 0 as the registry holds it. Built as
-// a libFuzzer program with clang, and replayed by modemreply_fuzz_test.
+// Fuzz target for the reply collector and the sign-on parser: bytes arrive on a scripted port (now and then
+// with pauses or an Escape) under a clock that only the target moves; the driver reads a sign-on, then
+// replies. Checked: the reply buffer and results; "found" only for a first line that starts with "W" and
+// names "Digital Wireless"; role and serial number changed only after one; a serial number other than 0 as
+// the registry holds it. Built as a libFuzzer program with clang, and replayed by modemreply_fuzz_test.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "../support/fuzzcheck.h"
@@ -53,9 +50,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
-// Byte 0: bit 0 the base role before, bit 1 pauses, bit 2 Escape after
-// byte 1 progress checks, bits 3-4 the replies' end character, bit 5 read
-// them until silence. The stream follows.
+// Byte 0: bit 0 the base role before, bit 1 pauses, bit 2 Escape after byte 1 progress checks, bits 3-4 the
+// replies' end character, bit 5 read them until silence. The stream follows.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize) {
   static const int aiEnd[] = {13, -1, '>', 'd'};
   if (uSize < 2) return 0;

@@ -1,7 +1,6 @@
-// Replays pseudo-random line traffic through the reply and sign-on fuzz target:
-// mostly a sign-on's first line and a second line of pieces, then pieces of
-// replies (prompts, serial fields of every shape, long runs), stray bytes,
-// pauses and Escape.
+// Replays pseudo-random line traffic through the reply and sign-on fuzz target: mostly a sign-on's first line
+// and a second line of pieces, then pieces of replies (prompts, serial fields of every shape, long runs),
+// stray bytes, pauses and Escape.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -1,10 +1,7 @@
-// Fuzz target for the packet reader: random bytes in, and the reader's
-// invariants checked after every byte. Built as a libFuzzer program with
-// clang, and replayed over pseudo-random inputs by packetreader_test.
+// Fuzz target for the packet reader: random bytes in, and the reader's invariants checked after every byte.
+// Built as a libFuzzer program with clang, and replayed over pseudo-random inputs by packetreader_test.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 
 #include "../support/fuzzcheck.h"
 #include "modem/packetreader.h"

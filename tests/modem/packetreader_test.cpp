@@ -1,6 +1,5 @@
-// The packet reader on the byte sequences a base modem delivers: data
-// packets, connection and disconnection reports, abandoned and empty packets,
-// and its fuzz target replayed over pseudo-random input.
+// The packet reader on the byte sequences a base modem delivers: data packets, connection and disconnection
+// reports, abandoned and empty packets, and its fuzz target replayed over pseudo-random input.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -2,7 +2,6 @@
 // store whose written form reads back cleanly to the same keys, values and text.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 

@@ -184,8 +184,7 @@ TEST(SimStart, BadOptionsEndTheSimulatorWithAMessage) {
   CModemSim sim;
   EXPECT_FALSE(sim.Start({"--modem", "role=sideways"}, testenv::MakeDir("sim")));
   EXPECT_NE(sim.Output().find("role"), std::string::npos) << sim.Output();
-  // Files that are not its own are never replaced: not by the control
-  // socket, not by a modem's link.
+  // Files that are not its own are never replaced: not by the control socket, not by a modem's link.
   std::string strDir = testenv::MakeDir("sim");
   ASSERT_TRUE(std::ofstream(strDir + "/control") << "keep");
   EXPECT_FALSE(sim.Start({"--modem", "name=com2"}, strDir));
