@@ -21,7 +21,7 @@ TEST_F(TextModel, LongLineIsCutWithoutWrapAndContinuesWithWrap) {
   EXPECT_EQ(GuiPutsWrap(str85.c_str()), 85);
   GuiPutsAt(0, 3, str85.c_str());  // no wrap again: cut at the edge
   GuiUpdate();
-  EXPECT_TRUE(ScreenIs("\n" + str85.substr(0, 80) + "\n" + str85.substr(0, 80) + "\n12345me\n" +
+  EXPECT_TRUE(ScreenIs(std::string("\n") + str85.substr(0, 80) + "\n" + str85.substr(0, 80) + "\n12345me\n" +
                        str85.substr(0, 80) + "\n"));
 }
 
@@ -72,7 +72,7 @@ TEST_F(TextModel, CursorPastTheLastRowScrollsOrClears) {
     GuiSetCursor(c.x0, c.y0);
     GuiPuts(c.psz);
     GuiUpdate();
-    EXPECT_TRUE(ScreenIs("\n" + (c.psz[0] == '\n' ? strExpected : strExpected + c.psz + "\n")));
+    EXPECT_TRUE(ScreenIs(std::string("\n") + (c.psz[0] == '\n' ? strExpected : strExpected + c.psz + "\n")));
     EXPECT_EQ(m_pGui->GetCursor().y, 24);
     EXPECT_EQ(m_pGui->GetCursor().x, c.psz[0] == '\n' ? 0 : 1);
   }
@@ -117,7 +117,7 @@ TEST_F(TextModel, CentredTextFormattedOutputAndResourceNumbers) {
   EXPECT_EQ(GuiPrintf("Reply: %s", std::string(600, 'r').c_str()), 511);
   EXPECT_EQ(m_pGui->GetCursor().x, 511);
   GuiUpdate();
-  EXPECT_TRUE(ScreenIs("\n" + Blank(37) + "ABCDE\n" + std::string(80, 'x') + "\n\n" + Blank(31) +
+  EXPECT_TRUE(ScreenIs(std::string("\n") + Blank(37) + "ABCDE\n" + std::string(80, 'x') + "\n\n" + Blank(31) +
                        "No String Resource\nNo String Resource\n42-x\ny\nReply: " + std::string(73, 'r') +
                        "\n"));
 }
