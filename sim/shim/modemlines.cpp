@@ -18,18 +18,23 @@ bool CModemLines::CreateForMaster(const std::string& strDir, int iMasterFd, uint
 
 namespace {
 
-// Marks the state file at strPath, if there is one, as no longer standing.
-void RetireState(const std::string& strPath) {
+// The state file at strPath mapped, if there is one; nullptr if not.
+modemlines::ModemLinesState* MapExistingState(const std::string& strPath) {
   int iState = open(strPath.c_str(), O_RDWR | O_CLOEXEC);
-  if (iState < 0) return;
+  if (iState < 0) return nullptr;
   struct stat st;
   void* pv = MAP_FAILED;
   if (fstat(iState, &st) == 0 && st.st_size >= static_cast<off_t>(sizeof(modemlines::ModemLinesState)))
     pv = mmap(nullptr, sizeof(modemlines::ModemLinesState), PROT_READ | PROT_WRITE, MAP_SHARED, iState, 0);
   close(iState);
-  if (pv == MAP_FAILED) return;
-  __atomic_store_n(&static_cast<modemlines::ModemLinesState*>(pv)->magic, 0u, __ATOMIC_RELEASE);
-  munmap(pv, sizeof(modemlines::ModemLinesState));
+  return pv == MAP_FAILED ? nullptr : static_cast<modemlines::ModemLinesState*>(pv);
+}
+
+// Unmaps a state, first marking it as no longer standing when bRetire.
+void UnmapState(modemlines::ModemLinesState* pState, bool bRetire) {
+  if (!pState) return;
+  if (bRetire) __atomic_store_n(&pState->magic, 0u, __ATOMIC_RELEASE);
+  munmap(pState, sizeof(modemlines::ModemLinesState));
 }
 
 }  // namespace
@@ -78,18 +83,21 @@ bool CModemLines::Create(const std::string& strDir, const std::string& strSlaveP
   __atomic_store_n(&m_pState->lines, TIOCM_DTR | TIOCM_RTS | (uPeerLines & PEER_BITS), __ATOMIC_RELEASE);
   __atomic_store_n(&m_pState->seq, 0u, __ATOMIC_RELEASE);
   __atomic_store_n(&m_pState->magic, modemlines::STATE_MAGIC, __ATOMIC_RELEASE);
-  RetireState(m_strState);  // left by an earlier other end of this pts
+  // A state left by an earlier other end of this pts is retired once the
+  // new one has taken its place, so that a host always finds one standing.
+  modemlines::ModemLinesState* pLeft = MapExistingState(m_strState);
   if (rename(strTemp.c_str(), m_strState.c_str()) != 0) {
+    UnmapState(pLeft, false);
     unlink(strTemp.c_str());
     Close(false);
     return false;
   }
+  UnmapState(pLeft, true);
   return true;
 }
 
 void CModemLines::Close(bool bRemove) {
-  if (m_pState && bRemove) __atomic_store_n(&m_pState->magic, 0u, __ATOMIC_RELEASE);
-  if (m_pState) munmap(m_pState, sizeof(modemlines::ModemLinesState));
+  UnmapState(m_pState, true);
   m_pState = nullptr;
   if (m_iFifo >= 0) close(m_iFifo);
   m_iFifo = -1;

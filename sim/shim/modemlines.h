@@ -36,8 +36,8 @@ class CModemLines {
   bool Create(const std::string& strDir, const std::string& strSlavePath, uint32_t uPeerLines = 0);
   // The same for the slave of a pty master descriptor (ptsname).
   bool CreateForMaster(const std::string& strDir, int iMasterFd, uint32_t uPeerLines = 0);
-  // Unmaps and closes; with bRemove also deletes the three files, so that
-  // the host's calls pass through again.
+  // Unmaps and closes: the state no longer stands, and the host's calls
+  // pass through again. With bRemove also deletes the three files.
   void Close(bool bRemove);
   bool IsOpen() const { return m_pState != nullptr; }
 

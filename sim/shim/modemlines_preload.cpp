@@ -92,8 +92,14 @@ struct LineSlot {
   uint64_t uIno;
   ModemLinesState* pState;
   int iFifo;
+  int64_t llChecked;  // when the file was last found in place (a hint, outside uGen)
 };
 LineSlot g_aSlots[MAX_LINES];
+
+// How long a mapped state that still stands is used without looking at its
+// file: the other end marks a state it closes or replaces at once, and a
+// file removed behind its back (an other end that died) is noticed by then.
+constexpr int64_t FILE_RECHECK_NS = 100000000;
 
 template <class T>
 T LoadRelaxed(const T* p) {
@@ -103,6 +109,8 @@ template <class T>
 void StoreRelaxed(T* p, T v) {
   __atomic_store_n(p, v, __ATOMIC_RELAXED);
 }
+
+int64_t NowNanos();
 
 // Copies slot i; false when it is empty, being written or changed meanwhile.
 bool ReadSlot(int i, LineSlot* pOut) {
@@ -177,6 +185,7 @@ bool MapLine(const char* pszDir, const char* pszPath, unsigned uPts, Line* pLine
       StoreRelaxed(&s.uIno, static_cast<uint64_t>(st.st_ino));
       StoreRelaxed(&s.pState, pState);
       StoreRelaxed(&s.iFifo, iFifo);
+      StoreRelaxed(&s.llChecked, NowNanos());
       __atomic_store_n(&s.uGen, uGen + 2, __ATOMIC_RELEASE);
       *pLine = Line{uPts, pState, iFifo};
       return true;
@@ -187,18 +196,23 @@ bool MapLine(const char* pszDir, const char* pszPath, unsigned uPts, Line* pLine
   return false;
 }
 
+bool Stands(const ModemLinesState* pState) {
+  return __atomic_load_n(&pState->magic, __ATOMIC_ACQUIRE) == modemlines::STATE_MAGIC;
+}
+
 // Resolves a descriptor to its modem-line state; false = pass through. A
-// mapped state that still stands answers at once; the file is looked up
-// only for a pts not mapped yet, or whose state was removed or replaced.
+// mapped state that still stands and whose file was found in place within
+// FILE_RECHECK_NS answers at once; otherwise the file is looked up.
 bool FindLineKeepErrno(int iFd, Line* pLine) {
   const char* pszDir = getenv("MODEMLINES_DIR");
   if (!pszDir || !*pszDir) return false;
   unsigned uPts;
   if (!PtsNumber(iFd, &uPts)) return false;
+  int64_t llNow = NowNanos();
   for (int i = 0; i < MAX_LINES; ++i) {
     LineSlot slot;
-    if (ReadSlot(i, &slot) && slot.uPts == uPts &&
-        __atomic_load_n(&slot.pState->magic, __ATOMIC_ACQUIRE) == modemlines::STATE_MAGIC) {
+    if (ReadSlot(i, &slot) && slot.uPts == uPts && Stands(slot.pState) &&
+        llNow - LoadRelaxed(&g_aSlots[i].llChecked) < FILE_RECHECK_NS) {
       *pLine = Line{uPts, slot.pState, slot.iFifo};
       return true;
     }
@@ -211,6 +225,10 @@ bool FindLineKeepErrno(int iFd, Line* pLine) {
     LineSlot slot;
     if (ReadSlot(i, &slot) && slot.uPts == uPts && slot.uDev == static_cast<uint64_t>(st.st_dev) &&
         slot.uIno == static_cast<uint64_t>(st.st_ino)) {
+      // The file in place, but closed by its other end (on its way out):
+      // nothing stands behind this pts.
+      if (!Stands(slot.pState)) return false;
+      StoreRelaxed(&g_aSlots[i].llChecked, llNow);
       *pLine = Line{uPts, slot.pState, slot.iFifo};
       return true;
     }

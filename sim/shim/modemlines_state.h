@@ -8,7 +8,7 @@
 namespace modemlines {
 
 // "MLN1": marks a state file that was fully written. The other end sets
-// magic to 0 in a state it removes or replaces, so that a host which mapped
+// magic to 0 in a state it closes or replaces, so that a host which mapped
 // it knows, without looking at the file, that it no longer stands.
 constexpr uint32_t STATE_MAGIC = 0x314E4C4Du;
 

@@ -200,7 +200,7 @@ TEST_F(SerialShim, ModemStatusDtrAndRtsAndTheLoggedPulse) {
 }
 
 // Catches an end setting the other's lines, TIOCMSET not replacing, CTS holding output without
-// CRTSCTS, a stale or a removed state file still used.
+// CRTSCTS, a stale, closed or removed state file still used.
 TEST_F(ShimTest, EachEndDrivesOnlyItsOwnLinesAndTheStateFileIsFollowed) {
   ASSERT_TRUE(MakeLines(TIOCM_CTS | TIOCM_CAR));
   OpenSlave(false);
@@ -220,10 +220,16 @@ TEST_F(ShimTest, EachEndDrivesOnlyItsOwnLinesAndTheStateFileIsFollowed) {
   CModemLines linesNew;
   ASSERT_TRUE(linesNew.CreateForMaster(m_strDir, m_line.Master(), TIOCM_DSR));
   EXPECT_EQ(GetBits(), TIOCM_DTR | TIOCM_RTS | TIOCM_DSR);
-  // Without a state file the calls pass through to the pty.
+  // Without a state file the calls pass through to the pty: at once when the other end closes it, and
+  // soon when the file goes without a word (an other end that died).
   linesNew.Close(true);
   EXPECT_EQ(ioctl(m_iSlave, TIOCMGET, &iBits), -1);
   EXPECT_EQ(errno, ENOTTY);
+  ASSERT_TRUE(linesNew.CreateForMaster(m_strDir, m_line.Master(), TIOCM_DSR));
+  EXPECT_EQ(GetBits(), TIOCM_DTR | TIOCM_RTS | TIOCM_DSR);
+  unlink(linesNew.StatePath().c_str());
+  EXPECT_TRUE(
+      testenv::WaitFor([&] { return ioctl(m_iSlave, TIOCMGET, &iBits) == -1 && errno == ENOTTY; }, 3000));
 }
 
 // Catches: ppoll reporting POLLOUT while CTS holds output, or hiding other
