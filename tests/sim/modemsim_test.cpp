@@ -121,7 +121,7 @@ TEST_F(SimTest, APacedPeerLineHoldsAFrameForItsTimeOnTheLine) {
   EXPECT_EQ(ReadThrough("\x03").size(), strFrame.size());
   auto llMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - tStart)
                   .count();
-  // The base's packet: 3 bytes around the frame's 32, at 1200 bit/s 292 ms.
+  // The base's packet: 3 bytes before the frame's 32, at 1200 bit/s 292 ms.
   EXPECT_GE(llMs, 290);
 }
 
