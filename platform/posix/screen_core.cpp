@@ -316,7 +316,8 @@ bool WaitAndFlush(DWORD dwMillis, const int* aiLineFds, int nLines) {
     DWORD dwDue = FlushDueIn();
     if (dwDue == INFINITE || (dwLeft != INFINITE && dwDue >= dwLeft))
       return Backend()->Wait(dwLeft, aiLineFds, nLines);
-    bool bLine = dwDue > 0 && Backend()->Wait(dwDue, aiLineFds, nLines);
+    // A copy-out due now waits for no time, but the lines are looked at first.
+    bool bLine = (dwDue > 0 || nLines > 0) && Backend()->Wait(dwDue, aiLineFds, nLines);
     if (bLine || ScreenCoreHasInput()) return bLine;
     g_screen.bLinePending = false;
     Flush();
@@ -393,9 +394,12 @@ void PutCell(DC* pDC, int x, int y, char ch, BYTE bAttr) {
 }
 
 bool PeekInternal(MSG* pMsg, UINT uRemove) {
-  // The terminal and the lines are looked at only when no message waits:
-  // one that does is handed out as it is, and the next peek looks.
-  bool bLook = g_screen.bStarted && !ScreenCoreHasInput();
+  // The terminal and the lines are looked at only when no message waits and a
+  // copy-out is due, which the look lets go out unless a line has bytes. A
+  // peek that finds nothing is followed by a wait, whose one poll does the
+  // looking otherwise: a loop that wakes for every burst on a line makes one
+  // system call to wait, not two.
+  bool bLook = g_screen.bStarted && !ScreenCoreHasInput() && FlushDueIn() == 0;
   if (bLook) {
     int aiLineFds[8];
     int nLines = PosixSerialInputFds(aiLineFds, 8);
@@ -1020,17 +1024,16 @@ DWORD PlatMsgWaitForInput(DWORD dwMillis, bool bLines) {
   int aiLineFds[8];
   int nLines = bLines ? PosixSerialInputFds(aiLineFds, 8) : 0;
   // Bytes already waiting on a line are handled before the screen is copied
-  // out. A peek that found no message looked at the lines just now (the
-  // message loop peeks right before it waits): its look stands, so the wait
-  // costs no second look of its own.
+  // out. A peek that found no message and looked just now (the message loop
+  // peeks right before it waits): its look stands. Otherwise the wait looks
+  // at the lines before a copy-out that falls due, and its poll ends at once
+  // on bytes already there.
   bool bLooked = g_screen.bLinesLooked;
   g_screen.bLinesLooked = false;
-  if (bLines && (PosixSerialBuffered() ||
-                 (bLooked ? g_screen.bLinePending : nLines > 0 && Backend()->Wait(0, aiLineFds, nLines))))
-    return PLAT_WAIT_LINE;
+  if (bLines && (PosixSerialBuffered() || (bLooked && g_screen.bLinePending))) return PLAT_WAIT_LINE;
   if (ScreenCoreHasInput()) return WAIT_OBJECT_0;
   g_screen.bLinePending = false;
-  Flush();
+  if (bLooked || nLines == 0) Flush();
   // A wake-up that brings no message (a signal, a key the terminal decoder
   // drops) does not end the wait: only input or the time-out does.
   DWORD dwStart = PlatScreenTickCount();
