@@ -157,26 +157,31 @@ bool CmdActAsBase() {
   // packet ends.
   int iThreshold = 1;
   bool bRestOverdue = false;
+  // The line is read in chunks. A chunk that comes back short took all the
+  // line had, so the loop goes on to wait rather than read once more for
+  // nothing: the wait ends at once for bytes that came meanwhile.
+  BYTE abIn[256];
   do {
-    int c = PortReadByte();
-    if (c < 0 && LineLost()) {
+    int n = PortRead(abIn, int(sizeof abIn));
+    if (n < 0 && LineLost()) {
       if (!RecoverLine(true)) break;
       reader.Reset();
       iThreshold = 1;  // a line opened again wakes on every byte
       bRestOverdue = false;
       continue;
     }
-    if (c < 0) {
+    for (int i = 0; i < n; ++i) {
+      if (reader.Feed(abIn[i])) OnPacket(table, reader);
+      if (reader.GetBytesToCome() == 0) bRestOverdue = false;
+    }
+    if (n > 0) bWokeEmpty = false;
+    if (n < int(sizeof abIn)) {
       table.ScanTimeouts(PlatTickCount(), ShowTimeout);
       int iToCome = bRestOverdue ? 1 : reader.GetBytesToCome();
       int iWant = iToCome < 1 ? 1 : iToCome > 255 ? 255 : iToCome;
       if (iWant != iThreshold && PortSetInputThreshold(iWant)) iThreshold = iWant;
       int iTicks = iThreshold > 1 ? RestTicks(iThreshold) : IdleTicks(table, PlatTickCount());
       if (IdlePause(iTicks, &bWokeEmpty) && iThreshold > 1) bRestOverdue = true;
-    } else {
-      bWokeEmpty = false;
-      if (reader.Feed(c)) OnPacket(table, reader);
-      if (reader.GetBytesToCome() == 0) bRestOverdue = false;
     }
   } while (!KbdEscapePressed());
   if (iThreshold != 1) PortSetInputThreshold(1);

@@ -113,6 +113,11 @@ int PortReadByte() {
   return -1;
 }
 
+int PortRead(void* pBuf, int iLen) {
+  CCommPort* pPort = PortCurrent();
+  return pPort ? pPort->Read(pBuf, iLen) : -1;
+}
+
 bool PortSetInputThreshold(int iBytes) {
   CCommPort* pPort = PortCurrent();
   return pPort && pPort->SetInputThreshold(iBytes);

@@ -33,5 +33,8 @@ bool PortSelect(int iIndex, int iBaud, int iFlags);
 void PortSetCallback(PortProgressFn fn);
 bool PortPurge();
 int PortReadByte();
+// Up to iLen bytes from the current port: the count (fewer than iLen when the
+// port had no more just then), or -1.
+int PortRead(void* pBuf, int iLen);
 // Sets the current port's input threshold (see CCommPort::SetInputThreshold).
 bool PortSetInputThreshold(int iBytes);
