@@ -163,18 +163,20 @@ bool CmdActAsBase() {
   BYTE abIn[256];
   do {
     int n = PortRead(abIn, int(sizeof abIn));
-    if (n < 0 && LineLost()) {
+    for (int i = 0; i < n; ++i) {
+      if (reader.Feed(abIn[i])) OnPacket(table, reader);
+      if (reader.GetBytesToCome() == 0) bRestOverdue = false;
+    }
+    if (n > 0) bWokeEmpty = false;
+    // A line lost meanwhile (an answer's write may have found it) is no
+    // longer among those the wait watches: it is taken up again at once.
+    if (n < int(sizeof abIn) && LineLost()) {
       if (!RecoverLine(true)) break;
       reader.Reset();
       iThreshold = 1;  // a line opened again wakes on every byte
       bRestOverdue = false;
       continue;
     }
-    for (int i = 0; i < n; ++i) {
-      if (reader.Feed(abIn[i])) OnPacket(table, reader);
-      if (reader.GetBytesToCome() == 0) bRestOverdue = false;
-    }
-    if (n > 0) bWokeEmpty = false;
     if (n < int(sizeof abIn)) {
       table.ScanTimeouts(PlatTickCount(), ShowTimeout);
       int iToCome = bRestOverdue ? 1 : reader.GetBytesToCome();
