@@ -82,6 +82,7 @@ struct Caret {
 // Copy-outs are paid for with milliseconds of credit that accrue with time,
 // up to two copy-outs' worth.
 const DWORD FLUSH_INTERVAL_MS = 17;  // at most about 60 copy-outs a second
+const DWORD LOOK_INTERVAL_MS = 10;   // a peek looks at the terminal at least this often
 const DWORD FLUSH_CREDIT_MAX = 2 * FLUSH_INTERVAL_MS;
 
 // Everything the screen holds, in one place: a change of backend starts
@@ -101,6 +102,7 @@ struct ScreenState {
   bool bCreditStarted = false;
   bool bLinePending = false;  // a serial line had bytes at the last look
   bool bLinesLooked = false;  // that look was the last peek's, and no wait has used it yet
+  DWORD dwLastLook = 0;       // the backend's tick at its last wait or look
 
   std::vector<WndClass> aClasses;
   std::map<uintptr_t, std::unique_ptr<Window>> mapWindows;
@@ -303,6 +305,13 @@ void Flush() {
   g_screen.dwCredit -= FLUSH_INTERVAL_MS;
 }
 
+// The backend's Wait, noting when it looked.
+bool BackendWait(DWORD dwMillis, const int* aiLineFds, int nLines) {
+  bool bLine = Backend()->Wait(dwMillis, aiLineFds, nLines);
+  g_screen.dwLastLook = Backend()->Ticks();
+  return bLine;
+}
+
 // Waits like the backend's Wait, but wakes for a copy-out that falls due
 // during the wait and does it; the result is the backend's.
 bool WaitAndFlush(DWORD dwMillis, const int* aiLineFds, int nLines) {
@@ -315,9 +324,9 @@ bool WaitAndFlush(DWORD dwMillis, const int* aiLineFds, int nLines) {
     }
     DWORD dwDue = FlushDueIn();
     if (dwDue == INFINITE || (dwLeft != INFINITE && dwDue >= dwLeft))
-      return Backend()->Wait(dwLeft, aiLineFds, nLines);
+      return BackendWait(dwLeft, aiLineFds, nLines);
     // A copy-out due now waits for no time, but the lines are looked at first.
-    bool bLine = (dwDue > 0 || nLines > 0) && Backend()->Wait(dwDue, aiLineFds, nLines);
+    bool bLine = (dwDue > 0 || nLines > 0) && BackendWait(dwDue, aiLineFds, nLines);
     if (bLine || ScreenCoreHasInput()) return bLine;
     g_screen.bLinePending = false;
     Flush();
@@ -394,16 +403,18 @@ void PutCell(DC* pDC, int x, int y, char ch, BYTE bAttr) {
 }
 
 bool PeekInternal(MSG* pMsg, UINT uRemove) {
-  // The terminal and the lines are looked at only when no message waits and a
-  // copy-out is due, which the look lets go out unless a line has bytes. A
-  // peek that finds nothing is followed by a wait, whose one poll does the
-  // looking otherwise: a loop that wakes for every burst on a line makes one
-  // system call to wait, not two.
-  bool bLook = g_screen.bStarted && !ScreenCoreHasInput() && FlushDueIn() == 0;
+  // The terminal and the lines are looked at only when no message waits, and
+  // a copy-out is due (the look lets it go out unless a line has bytes) or
+  // nothing has looked for LOOK_INTERVAL_MS (a loop busy with messages still
+  // reads its keys). A peek that finds nothing is followed by a wait, whose
+  // one poll does the looking otherwise: a loop that wakes for every burst on
+  // a line makes one system call to wait, not two.
+  bool bLook = g_screen.bStarted && !ScreenCoreHasInput() &&
+               (FlushDueIn() == 0 || Backend()->Ticks() - g_screen.dwLastLook >= LOOK_INTERVAL_MS);
   if (bLook) {
     int aiLineFds[8];
     int nLines = PosixSerialInputFds(aiLineFds, 8);
-    g_screen.bLinePending = Backend()->Wait(0, aiLineFds, nLines) || PosixSerialBuffered();
+    g_screen.bLinePending = BackendWait(0, aiLineFds, nLines) || PosixSerialBuffered();
   }
   g_screen.bLinesLooked = bLook;
   if (!g_screen.queue.empty()) {
@@ -1014,7 +1025,7 @@ int PlatGetMessage(MSG* pMsg) {
 bool PlatPeekMessage(MSG* pMsg, UINT uRemove) {
   if (!pMsg) return false;
   if (PeekInternal(pMsg, uRemove)) return true;
-  Flush();
+  if (g_screen.bLinesLooked) Flush();  // only after a look at the lines
   return false;
 }
 
