@@ -339,7 +339,9 @@ int CSerialPort::Read(void* pBuf, int iLen) {
     CheckLost();
     return -1;
   }
-  if (iRead == 0 && CheckLost()) return -1;  // the writer thread may have seen it
+  // A read that took all there was also takes up a loss that the writer
+  // thread saw meanwhile: the bytes go out, and the port is lost from now on.
+  if (iRead < iLen && CheckLost() && iRead == 0) return -1;
   return LogReceived(pBuf, iRead);
 }
 
