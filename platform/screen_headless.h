@@ -43,6 +43,8 @@ void PlatHeadlessResize(int cx, int cy, DWORD dwDelay = 0);
 // The wait wakes with nothing to report (a signal, a key that the terminal
 // decoder drops).
 void PlatHeadlessWake(DWORD dwDelay = 0);
+// The open serial lines that a wait takes in have bytes (true) or not.
+void PlatHeadlessLineReady(bool bReady);
 // Events still waiting in the script.
 int PlatHeadlessPending();
 

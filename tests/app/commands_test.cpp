@@ -217,4 +217,28 @@ TEST_F(Commands, ActAsBaseAnswersEachRemotesFramesAndLeavesOnEscape) {
   close(iFar);
 }
 
+// Catches: the screen copied out while bytes wait on a line that the loop reads (an answer behind a
+// paint), or a copy-out that never comes once they are taken.
+TEST_F(Commands, BytesWaitingOnALineGoBeforeTheScreensCopyOut) {
+  int iFar = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(iFar, 0);
+  ASSERT_EQ(0, grantpt(iFar) | unlockpt(iFar));
+  setenv("TAVRIX_COM4", ptsname(iFar), 1);
+  ASSERT_TRUE(PortSelect(3, 115200, 0));  // an open line for the waits to take in
+  GuiPrintf("shown once the bytes are taken\n");
+  PlatHeadlessAdvance(100);  // the copy-out is due
+  int iFlushes = PlatHeadlessFlushes();
+  PlatHeadlessLineReady(true);
+  EXPECT_FALSE(KbdWaitInput(10));  // ends for the line
+  EXPECT_FALSE(KbdWaitInput(10));
+  EXPECT_EQ(PlatHeadlessFlushes(), iFlushes);
+  PlatHeadlessLineReady(false);
+  EXPECT_FALSE(KbdWaitInput(1));
+  EXPECT_EQ(PlatHeadlessFlushes(), iFlushes + 1);
+  EXPECT_NE(PlatHeadlessSnapshot().find("shown once the bytes are taken"), std::string::npos);
+  PortSelect(0, 0, 0);
+  PortGet(3)->Close();
+  close(iFar);
+}
+
 }  // namespace
