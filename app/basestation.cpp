@@ -175,6 +175,7 @@ bool CmdActAsBase() {
       reader.Reset();
       iThreshold = 1;  // a line opened again wakes on every byte
       bRestOverdue = false;
+      bWokeEmpty = false;  // the wake was the loss's: the new line is waited on at once
       continue;
     }
     if (n < int(sizeof abIn)) {
