@@ -197,12 +197,13 @@ class CBaseRun {
     if (s0.llAnswered >= 0 && size_t(s1.llAnswered) <= v.size())
       pResult->vReaction.assign(v.begin() + s0.llAnswered, v.begin() + s1.llAnswered);
     if (m_bTavrix) {
-      // How long Escape takes to bring back the main menu, read off the screen
-      // as fast as tmux answers (each look takes a few milliseconds).
+      // How long Escape takes to end the mode: its summary page ("Record: ..."
+      // or "No record: ..."), read off the screen as fast as tmux answers (each
+      // look takes a few milliseconds).
       double dEsc = bench::NowSeconds();
       m_tmux.SendKeys({"Escape"});
       while (bench::NowSeconds() - dEsc < DEADLINE_MS / 1000.0) {
-        if (m_tmux.Capture().find(MENU_LAST) == std::string::npos) continue;
+        if (m_tmux.Capture().find("ecord: ") == std::string::npos) continue;
         pResult->dEscapeMs = (bench::NowSeconds() - dEsc) * 1000;
         break;
       }
@@ -363,7 +364,7 @@ void Print(const std::vector<Result>& vResults) {
   }
   printf("median/p99/worst in ms; cpu %% = CPU time of all the base's threads (schedstat) per second of\n");
   printf("the period; ms/1000fr = that CPU time per 1,000 frames answered; wakeup/s = context switches\n");
-  printf("per second; peakKB = peak resident memory; esc ms = Escape to the main menu on the screen.\n");
+  printf("per second; peakKB = peak resident memory; esc ms = Escape to the summary page on the screen.\n");
   printf("load average at the end (/proc/loadavg): %s", bench::ReadText("/proc/loadavg").c_str());
 }
 
