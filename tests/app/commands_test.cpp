@@ -52,6 +52,11 @@ class Commands : public GuiTest {
     g_Modem.AttachPort(&m_port);
   }
   void TearDown() override {
+    if (m_iFar >= 0) {
+      PortSelect(0, 0, 0);
+      PortGet(3)->Close();
+      close(m_iFar);
+    }
     g_Modem.Close();
     g_Modem.SetClock(nullptr);
     GuiTest::TearDown();
@@ -66,8 +71,18 @@ class Commands : public GuiTest {
     g_Modem.m_iFrameLen = FormatFrame(g_Modem.m_szFrame, "AB", 45, iMessage, "hello");
   }
 
+  // Port 3 (COM4) open on a pseudo-terminal, for the loop to read; the test holds its far end, m_iFar.
+  void OpenFarLine() {
+    m_iFar = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(m_iFar, 0);
+    ASSERT_EQ(0, grantpt(m_iFar) | unlockpt(m_iFar));
+    setenv("TAVRIX_COM4", ptsname(m_iFar), 1);
+    ASSERT_TRUE(PortSelect(3, 115200, 0));
+  }
+
   CFakeClock m_clock;
   CPlanPort m_port{&m_clock};
+  int m_iFar = -1;
 };
 
 // Catches: stage numbers that skip, a second bring-up, a failure not reported, Escape not ending it.
@@ -174,13 +189,9 @@ TEST_F(Commands, RepeatSendCountsTriesAndMisses) {
 // Catches: a frame not answered, or answered with the wrong letter or to the
 // wrong remote; a base that does not leave on Escape; a summary without them.
 TEST_F(Commands, ActAsBaseAnswersEachRemotesFramesAndLeavesOnEscape) {
-  // The modem is the fake port; the line that base mode reads is a pseudo-
-  // terminal whose far end the test writes the remotes' packets into.
-  int iFar = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(iFar, 0);
-  ASSERT_EQ(0, grantpt(iFar) | unlockpt(iFar));
-  setenv("TAVRIX_COM4", ptsname(iFar), 1);
-  ASSERT_TRUE(PortSelect(3, 115200, 0));
+  // The modem is the fake port; base mode reads the far line, into which the test writes the remotes'
+  // packets.
+  ASSERT_NO_FATAL_FAILURE(OpenFarLine());
   auto Packet = [](int iHeader, const std::string& str) {
     return "\xE9" + std::string(1, char(iHeader)) + str;
   };
@@ -188,8 +199,8 @@ TEST_F(Commands, ActAsBaseAnswersEachRemotesFramesAndLeavesOnEscape) {
   const std::string strFrame = "\002AB 045 07 hello\r\n\003";
   std::string strIn = Packet(0x85, "\001\002") + Data(5, strFrame.substr(0, 8)) + Data(6, strFrame) +
                       Data(5, strFrame.substr(8)) + Data(5, strFrame) + Packet(0xC5, std::string(1, 0));
-  ASSERT_EQ(write(iFar, strIn.data(), strIn.size()), ssize_t(strIn.size()));
-  int iNear = open(ptsname(iFar), O_RDONLY | O_NOCTTY | O_NONBLOCK), iQueued = 0;  // to see the bytes arrive
+  ASSERT_EQ(write(m_iFar, strIn.data(), strIn.size()), ssize_t(strIn.size()));
+  int iNear = open(ptsname(m_iFar), O_RDONLY | O_NOCTTY | O_NONBLOCK), iQueued = 0;  // to see them arrive
   bool bQueued = testenv::WaitFor(
       [&] { return !ioctl(iNear, FIONREAD, &iQueued) && iQueued == int(strIn.size()); }, 2000);
   close(iNear);
@@ -212,19 +223,12 @@ TEST_F(Commands, ActAsBaseAnswersEachRemotesFramesAndLeavesOnEscape) {
   strAnswerB[10] = 'B';
   EXPECT_NE(m_port.m_strTx.find(Data(6, strAnswerA) + Data(5, strAnswerA) + Data(5, strAnswerB)),
             std::string::npos);
-  PortSelect(0, 0, 0);
-  PortGet(3)->Close();
-  close(iFar);
 }
 
 // Catches: the screen copied out while bytes wait on a line that the loop reads (an answer behind a
 // paint), or a copy-out that never comes once they are taken.
 TEST_F(Commands, BytesWaitingOnALineGoBeforeTheScreensCopyOut) {
-  int iFar = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(iFar, 0);
-  ASSERT_EQ(0, grantpt(iFar) | unlockpt(iFar));
-  setenv("TAVRIX_COM4", ptsname(iFar), 1);
-  ASSERT_TRUE(PortSelect(3, 115200, 0));  // an open line for the waits to take in
+  ASSERT_NO_FATAL_FAILURE(OpenFarLine());  // an open line for the waits to take in
   GuiPrintf("shown once the bytes are taken\n");
   PlatHeadlessAdvance(100);  // the copy-out is due
   int iFlushes = PlatHeadlessFlushes();
@@ -236,9 +240,6 @@ TEST_F(Commands, BytesWaitingOnALineGoBeforeTheScreensCopyOut) {
   EXPECT_FALSE(KbdWaitInput(1));
   EXPECT_EQ(PlatHeadlessFlushes(), iFlushes + 1);
   EXPECT_NE(PlatHeadlessSnapshot().find("shown once the bytes are taken"), std::string::npos);
-  PortSelect(0, 0, 0);
-  PortGet(3)->Close();
-  close(iFar);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <climits>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "../kelgui/guitest.h"
 #include "kelgui/kelenter.h"
@@ -122,11 +121,7 @@ TEST_F(Enter, EveryWayOutFillsTheBuffer) {
   char sz[16] = "AB";
   GuiPutsAt(0, 0, "KV3 ID:");
   AtIdle([] {
-    int iCol = 0, iRow = -1;
-    bool bBlock = false;
-    EXPECT_TRUE(PlatHeadlessCaret(&iCol, &iRow, &bBlock));
-    EXPECT_TRUE(bBlock);  // a caret that was off shows as a block
-    EXPECT_EQ((std::vector<int>{iCol, iRow}), (std::vector<int>{10, 0}));
+    EXPECT_TRUE(CaretIs(10, 0, true));  // a caret that was off shows as a block
     EXPECT_EQ(Screen(0, 10), "KV3 ID: AB");
     PlatHeadlessType("c");
   });
@@ -151,11 +146,7 @@ TEST_F(Enter, CaretPositionsAndDisplayOnly) {
   GuiSetCaret(2);
   GuiSetCursor(0, 7);
   AtIdle([] {
-    int iCol = 0, iRow = -1;
-    bool bBlock = true;
-    EXPECT_TRUE(PlatHeadlessCaret(&iCol, &iRow, &bBlock));
-    EXPECT_FALSE(bBlock);  // a caret that was on keeps its shape
-    EXPECT_EQ((std::vector<int>{iCol, iRow}), (std::vector<int>{8, 7}));  // the empty field's right end
+    EXPECT_TRUE(CaretIs(8, 7, false));  // the empty field's right end; a caret that was on keeps its shape
     PlatHeadlessType("ab\r");
   });
   // Row -1: the cursor's row; 0x8000: the column is the left end.

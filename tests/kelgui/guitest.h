@@ -31,6 +31,15 @@ inline ::testing::AssertionResult ScreenIs(std::string strExpected, bool bRevers
   return ::testing::AssertionFailure() << "the screen differs (- expected, + shown):\n" << strDiff;
 }
 
+// The caret shows at column iCol of row iRow, as a block or (bBlock false) a bar.
+inline ::testing::AssertionResult CaretIs(int iCol, int iRow, bool bBlock) {
+  int iC = -1, iR = -1;
+  bool bB = !bBlock;
+  if (PlatHeadlessCaret(&iC, &iR, &bB) && iC == iCol && iR == iRow && bB == bBlock)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "the caret: " << iC << ", " << iR << (bB ? ", block" : ", bar");
+}
+
 class GuiTest : public ::testing::Test {
  protected:
   void SetUp() override {

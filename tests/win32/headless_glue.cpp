@@ -1,7 +1,6 @@
-// What the POSIX window-system core needs around it when the Windows unit
-// tests use it as their headless screen: there is no terminal to fall back
-// on (a test selects the headless screen first), and no serial descriptors
-// to wait on.
+// What the POSIX window-system core needs around it when the Windows unit tests use it as their headless
+// screen: there is no terminal to fall back on (a test selects the headless screen first), and no serial
+// descriptors to wait on.
 #include "platform/posix/screen_backend.h"
 #include "platform/posix/serial_fds.h"
 

@@ -1,8 +1,7 @@
-// Test environment on Windows: a private folder under the temporary folder,
-// the serial-line names pointed at paths that do not exist, and the two
-// registry roots that the program uses (HKEY_CURRENT_USER and
-// HKEY_LOCAL_MACHINE) redirected to scratch keys for this process, so that
-// no test reads or writes the user's settings.
+// Test environment on Windows: a private folder under the temporary folder, the serial-line names pointed at
+// paths that do not exist, and the two registry roots that the program uses (HKEY_CURRENT_USER and
+// HKEY_LOCAL_MACHINE) redirected to scratch keys for this process, so that no test reads or writes the user's
+// settings.
 #include <windows.h>
 
 #include <cstdio>

@@ -1,7 +1,6 @@
-// The Windows program under Wine against the modem simulator: the window's
-// text comes from the screen-dump hook, keys from xdotool. COM2 of the
-// program is \\.\COM12, which Wine maps to the simulated modem's pty; the
-// modem-lines shim in the Wine process carries DTR and CTS to the simulator.
+// The Windows program under Wine against the modem simulator: the window's text comes from the screen-dump
+// hook, keys from xdotool. COM2 of the program is \\.\COM12, which Wine maps to the simulated modem's pty;
+// the modem-lines shim in the Wine process carries DTR and CTS to the simulator.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -60,12 +59,10 @@ class WineE2E : public ::testing::Test {
 
 }  // namespace
 
-// One run through the program: the main menu; the bring-up with its stages
-// and the signal strength (on channel 0, where the simulated base is); a
-// message's round trip and a repetition run; a second copy ends at once; on
-// channel 12 base mode answers the two simulated remotes there; COM1, a device that
-// does not exist, gives "Modem Not Working"; Alt+F4 ends the program with
-// port and channel saved for the user.
+// One run through the program: the main menu; the bring-up with its stages and the signal strength (on
+// channel 0, where the simulated base is); a message's round trip and a repetition run; a second copy ends at
+// once; on channel 12 base mode answers the two simulated remotes there; COM1, a device that does not exist,
+// gives "Modem Not Working"; Alt+F4 ends the program with port and channel saved for the user.
 TEST_F(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
   StartAll({"--modem", "name=rem,latency=5,link=" + m_strDir + "/sim/com2", "--sim-base", "0",
             "--sim-remotes", "2", "--sim-remote-channel", "12", "--sim-remote-interval", "300"});

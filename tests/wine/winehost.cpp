@@ -78,8 +78,7 @@ bool CWineEnv::Start(std::string* pstrError) {
   setenv("DISPLAY", (":" + strDisplay).c_str(), 1);
   setenv("WINEDEBUG", "-all", 1);
   setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
-  // One prefix per CI run (booting one takes most of a minute); a private
-  // one when the caller has none.
+  // One prefix per CI run (booting one takes most of a minute); a private one when the caller has none.
   const char* pszShared = getenv("TAVRIX_WINEPREFIX");
   m_strPrefix = pszShared && *pszShared ? pszShared : testenv::MakeDir("wineprefix");
   setenv("WINEPREFIX", m_strPrefix.c_str(), 1);

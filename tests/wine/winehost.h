@@ -1,8 +1,7 @@
-// The Windows program under Wine, for end-to-end tests and the benchmark: a
-// private X server, a Wine prefix (TAVRIX_WINEPREFIX's, else booted here), COM
-// ports mapped to the simulator's ptys, the modem-lines shim preloaded, keys
-// from xdotool, and the window's text from the screen-dump file that the
-// program rewrites after every paint (TAVRIX_SCREEN_DUMP).
+// The Windows program under Wine, for end-to-end tests and the benchmark: a private X server, a Wine prefix
+// (TAVRIX_WINEPREFIX's, else booted here), COM ports mapped to the simulator's ptys, the modem-lines shim
+// preloaded, keys from xdotool, and the window's text from the screen-dump file that the program rewrites
+// after every paint (TAVRIX_SCREEN_DUMP).
 #pragma once
 #include <sys/types.h>
 
@@ -16,18 +15,16 @@ namespace winehost {
 // The Windows program (CMake's TAVRIX_WINDOWS_EXE, or $TAVRIX_WINDOWS_EXE).
 std::string ProgramPath();
 
-// The shared part of every Wine run: X server and prefix. Start() sets
-// DISPLAY, WINEPREFIX, WINEDEBUG and WINEDLLOVERRIDES in this process, so
-// that helper commands (wine reg, xdotool) see them. Stop() ends the X
+// The shared part of every Wine run: X server and prefix. Start() sets DISPLAY, WINEPREFIX, WINEDEBUG and
+// WINEDLLOVERRIDES in this process, so that helper commands (wine reg, xdotool) see them. Stop() ends the X
 // server and the prefix's wineserver.
 class CWineEnv {
  public:
   ~CWineEnv() { Stop(); }
   bool Start(std::string* pstrError);
   void Stop();
-  // Maps COM<iPort> to strDevice (HKLM\Software\Wine\Ports) and restarts
-  // the wineserver so that the mapping takes effect; also forgets the
-  // settings that earlier runs stored for the user.
+  // Maps COM<iPort> to strDevice (HKLM\Software\Wine\Ports) and restarts the wineserver so that the mapping
+  // takes effect; also forgets the settings that earlier runs stored for the user.
   bool MapPort(int iPort, const std::string& strDevice);
   // A value of the program's settings key for the user ("" when missing):
   // the text of `wine reg query` for it, such as "0x7".
