@@ -168,9 +168,10 @@ bool CmdActAsBase() {
       if (reader.GetBytesToCome() == 0) bRestOverdue = false;
     }
     if (n > 0) bWokeEmpty = false;
+    bool bDrained = n < int(sizeof abIn);
     // A line lost meanwhile (an answer's write may have found it) is no
     // longer among those the wait watches: it is taken up again at once.
-    if (n < int(sizeof abIn) && LineLost()) {
+    if (bDrained && LineLost()) {
       if (!RecoverLine(true)) break;
       reader.Reset();
       iThreshold = 1;  // a line opened again wakes on every byte
@@ -178,7 +179,7 @@ bool CmdActAsBase() {
       bWokeEmpty = false;  // the wake was the loss's: the new line is waited on at once
       continue;
     }
-    if (n < int(sizeof abIn)) {
+    if (bDrained) {
       table.ScanTimeouts(PlatTickCount(), ShowTimeout);
       int iToCome = bRestOverdue ? 1 : reader.GetBytesToCome();
       int iWant = iToCome < 1 ? 1 : iToCome > 255 ? 255 : iToCome;
