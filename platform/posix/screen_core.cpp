@@ -383,23 +383,36 @@ int Luma(COLORREF cr) {
   return int(cr & 0xFF) * 30 + int((cr >> 8) & 0xFF) * 59 + int((cr >> 16) & 0xFF) * 11;
 }
 
-bool InRegion(const DC* pDC, int x, int y) {
-  if (y < 0 || y >= int(pDC->aRegion.size())) return false;
+// Puts a run of cells on client row y, from llX0 up to (not including)
+// llX1: ch in each, or with pch the text pch[x - llX0], unprintable bytes as
+// spaces. Only the cells in the paint region and the clip change; the
+// region and clip are worked out once for the run, not per cell.
+void PutRun(DC* pDC, long long llX0, long long llX1, int y, const char* pch, char ch, BYTE bAttr) {
+  if (y < 0 || y >= int(pDC->aRegion.size())) return;
+  long long llY = static_cast<long long>(pDC->oy) + y;
+  if (llY < pDC->rcClip.top || llY >= pDC->rcClip.bottom) return;
   const Span& s = pDC->aRegion[size_t(y)];
-  return x >= s.l && x < s.r;
-}
-
-void PutCell(DC* pDC, int x, int y, char ch, BYTE bAttr) {
-  if (!InRegion(pDC, x, y)) return;
-  int sx = pDC->ox + x, sy = pDC->oy + y;
-  if (sx < pDC->rcClip.left || sx >= pDC->rcClip.right || sy < pDC->rcClip.top || sy >= pDC->rcClip.bottom)
-    return;
-  ScreenCell& cell = g_screen.aCells[size_t(sy) * size_t(g_screen.cx) + size_t(sx)];
-  if (cell.ch != ch || cell.bAttr != bAttr) {
-    cell.ch = ch;
-    cell.bAttr = bAttr;
-    g_screen.pbRowDirty[size_t(sy)] = true;
+  long long llFrom =
+      std::max({llX0, static_cast<long long>(s.l), static_cast<long long>(pDC->rcClip.left) - pDC->ox});
+  long long llTo =
+      std::min({llX1, static_cast<long long>(s.r), static_cast<long long>(pDC->rcClip.right) - pDC->ox});
+  if (llFrom >= llTo) return;
+  ScreenCell* pRow = &g_screen.aCells[size_t(llY) * size_t(g_screen.cx)];
+  bool bChanged = false;
+  for (long long llX = llFrom; llX < llTo; ++llX) {
+    char c = ch;
+    if (pch) {
+      unsigned char u = static_cast<unsigned char>(pch[llX - llX0]);
+      c = (u >= 0x20 && u < 0x7F) ? char(u) : ' ';
+    }
+    ScreenCell& cell = pRow[size_t(llX + pDC->ox)];
+    if (cell.ch != c || cell.bAttr != bAttr) {
+      cell.ch = c;
+      cell.bAttr = bAttr;
+      bChanged = true;
+    }
   }
+  if (bChanged) g_screen.pbRowDirty[size_t(llY)] = true;
 }
 
 bool PeekInternal(MSG* pMsg, UINT uRemove) {
@@ -860,7 +873,7 @@ HDC PlatBeginPaint(HWND hWnd, PAINTSTRUCT* pps) {
   if (p->bErase) {
     BYTE bAttr = BrushAttr(g_screen.aClasses[p->iClass].iBrush);
     for (size_t y = 0; y < pDC->aRegion.size(); ++y)
-      for (int x = pDC->aRegion[y].l; x < pDC->aRegion[y].r; ++x) PutCell(pDC, x, int(y), ' ', bAttr);
+      PutRun(pDC, pDC->aRegion[y].l, pDC->aRegion[y].r, int(y), nullptr, ' ', bAttr);
   }
   std::fill(p->aInvalid.begin(), p->aInvalid.end(), Span());
   p->bErase = false;
@@ -905,22 +918,19 @@ bool PlatExtTextOut(HDC hDC, int x, int y, UINT uOptions, const RECT* prc, const
   if ((uOptions & ETO_OPAQUE) && prc) {
     // The rectangle takes the background colour first.
     int yEnd = std::min<int>(prc->bottom, int(pDC->aRegion.size()));
-    for (int yy = std::max<int>(prc->top, 0); yy < yEnd; ++yy) {
-      const Span& s = pDC->aRegion[size_t(yy)];
-      for (int xx = std::max<int>(prc->left, s.l); xx < std::min<int>(prc->right, s.r); ++xx)
-        PutCell(pDC, xx, yy, ' ', bAttr);
-    }
+    for (int yy = std::max<int>(prc->top, 0); yy < yEnd; ++yy)
+      PutRun(pDC, prc->left, prc->right, yy, nullptr, ' ', bAttr);
   }
-  for (UINT i = 0; i < n; ++i) {
-    long long llX = static_cast<long long>(x) + i;
-    if (llX > 0x7FFFFFFF) break;
-    int cx = int(llX);
-    if ((uOptions & ETO_CLIPPED) && prc &&
-        (cx < prc->left || cx >= prc->right || y < prc->top || y >= prc->bottom))
-      continue;
-    unsigned char c = static_cast<unsigned char>(pch[i]);
-    PutCell(pDC, cx, y, (c >= 0x20 && c < 0x7F) ? char(c) : ' ', bAttr);
+  // The text runs from x to the end of the coordinate range at most, and
+  // with ETO_CLIPPED within the rectangle.
+  long long llX0 = x, llX1 = std::min<long long>(llX0 + n, 0x80000000LL);
+  long long llFrom = llX0, llTo = llX1;
+  if ((uOptions & ETO_CLIPPED) && prc) {
+    if (y < prc->top || y >= prc->bottom) return true;
+    llFrom = std::max<long long>(llFrom, prc->left);
+    llTo = std::min<long long>(llTo, prc->right);
   }
+  if (llFrom < llTo) PutRun(pDC, llFrom, llTo, y, pch + (llFrom - llX0), ' ', bAttr);
   return true;
 }
 
@@ -928,12 +938,9 @@ int PlatFillRect(HDC hDC, const RECT* prc, HBRUSH hBrush) {
   DC* pDC = reinterpret_cast<DC*>(hDC);
   if (!pDC || !prc) return 0;
   BYTE bAttr = BrushAttr(BrushIndex(hBrush));
-  for (int y = prc->top; y < prc->bottom; ++y) {
-    if (y < 0 || y >= int(pDC->aRegion.size())) continue;
-    for (int x = std::max<int>(prc->left, pDC->aRegion[size_t(y)].l);
-         x < std::min<int>(prc->right, pDC->aRegion[size_t(y)].r); ++x)
-      PutCell(pDC, x, y, ' ', bAttr);
-  }
+  int yEnd = std::min<int>(prc->bottom, int(pDC->aRegion.size()));
+  for (int y = std::max<int>(prc->top, 0); y < yEnd; ++y)
+    PutRun(pDC, prc->left, prc->right, y, nullptr, ' ', bAttr);
   return 1;
 }
 
