@@ -6,7 +6,9 @@
 // each reaction: from a frame's last byte reaching the base's line to the
 // last byte of the answer coming back. Loads: one remote at random
 // intervals, 64 remotes at the line rate, 64 remotes at twice the line rate,
-// and no remote at all (idle). For each base and load the benchmark prints
+// 64 remotes at the line rate in a flood of junk (random bytes at the line
+// rate, oversize, cut-short and 0xE9-laden packets, 256-byte frames without
+// ETX), and no remote at all (idle). For each base and load the benchmark prints
 // frames delivered and answered, reaction median, 99th percentile and worst,
 // CPU time (schedstat, all threads) as a share of a core and per 1,000
 // frames, wake-ups per second, the peak resident memory, and for tavrix how
@@ -50,11 +52,12 @@ const int OVERLOAD_INTERVAL_MS = 92;
 void Usage(const char* pszName) {
   printf(
       "usage: %s [--seconds N] [--program PATH] [--only tavrix|reference] [--no-startup]\n"
-      "          [--startup-runs N] [--load idle|one|line|over]\n"
+      "          [--startup-runs N] [--load idle|one|line|over|junk]\n"
       "  Runs each base (tavrix, then the Python reference) for N seconds (default 20)\n"
       "  under each load: idle, 1 remote at random intervals (about 10 frames/s),\n"
-      "  64 remotes at the line rate, 64 remotes at twice the line rate; then times\n"
-      "  tavrix from exec to its main menu (N runs each, default 10).\n"
+      "  64 remotes at the line rate, 64 remotes at twice the line rate, 64 remotes\n"
+      "  at the line rate in a junk flood; then times tavrix from exec to its main\n"
+      "  menu (N runs each, default 10).\n"
       "  --program PATH  the tavrix to measure (default: the one built here)\n"
       "  --load L        that load only (for before/after runs taken in turn)\n",
       pszName);
@@ -89,6 +92,7 @@ struct Load {
   int iRemotes;
   int iIntervalMs;
   bool bRandom;
+  bool bJunk;  // a junk flood on top
 };
 
 struct Result {
@@ -102,6 +106,36 @@ struct Result {
   long long llPeakKb = 0;
   double dEscapeMs = -1;
 };
+
+// Every JUNK_ROUND_MS the junk load hands the base's line that much time of
+// random bytes, and every fifth round one of each malformed kind: a length
+// above 212, a packet cut short, a frame with 0xE9 in it, and a 256-byte
+// frame without ETX in two packets of 128. With the remotes the line is
+// offered about twice what it carries; the simulated modem's buffer drops
+// the rest, as a real one would.
+const int JUNK_ROUND_MS = 100;
+
+std::string NoEtxFrameHex() {
+  std::string str;
+  char sz[4];
+  for (int iPacket = 0; iPacket < 2; ++iPacket) {
+    str += "e90d80";  // address 13, 128 bytes
+    for (int i = 0; i < 128; ++i) {
+      snprintf(sz, sizeof sz, "%02x", iPacket == 0 && i == 0 ? 0x02 : 'x');
+      str += sz;
+    }
+  }
+  return str;
+}
+
+void JunkRound(simsupport::CModemSim& sim, int iRound) {
+  sim.Command("burst base " + std::to_string(115200 / 10 * JUNK_ROUND_MS / 1000));
+  if (iRound % 5 != 0) return;
+  for (const char* psz : {"inject base oversize 7", "inject base truncated 9", "inject base e9 11"})
+    sim.Command(psz);
+  static const std::string strNoEtx = "tohost base " + NoEtxFrameHex();
+  sim.Command(strNoEtx);
+}
 
 std::vector<std::string> EnvArray(const simsupport::EnvList& vEnv) {
   std::vector<std::string> v;
@@ -177,11 +211,15 @@ class CBaseRun {
     return true;
   }
 
-  bool Measure(double dSeconds, Result* pResult) {
+  bool Measure(const Load& load, double dSeconds, Result* pResult) {
     BaseStats s0 = Stats(m_sim);
     bench::TaskCounters c0 = bench::ReadTasks(m_iPid);
     double d0 = bench::NowSeconds();
-    bench::SleepSeconds(dSeconds);
+    if (!load.bJunk) bench::SleepSeconds(dSeconds);
+    for (int i = 0; load.bJunk && bench::NowSeconds() - d0 < dSeconds; ++i) {
+      JunkRound(m_sim, i);
+      bench::SleepSeconds(JUNK_ROUND_MS / 1000.0);
+    }
     bench::TaskCounters c1 = bench::ReadTasks(m_iPid);
     BaseStats s1 = Stats(m_sim);
     pResult->dSeconds = bench::NowSeconds() - d0;
@@ -199,7 +237,8 @@ class CBaseRun {
     if (m_bTavrix) {
       // How long Escape takes to end the mode: its summary page ("Record: ..."
       // or "No record: ..."), read off the screen as fast as tmux answers (each
-      // look takes a few milliseconds).
+      // look takes a few milliseconds). Under the junk load the simulated
+      // modem's full buffer keeps the flood going meanwhile.
       double dEsc = bench::NowSeconds();
       m_tmux.SendKeys({"Escape"});
       while (bench::NowSeconds() - dEsc < DEADLINE_MS / 1000.0) {
@@ -405,10 +444,11 @@ int main(int argc, char** argv) {
   testenv::Isolate();  // no user settings, logs or devices are touched
 
   const Load aLoads[] = {
-      {"idle", "idle (no remote)", 0, 0, false},
-      {"one", "1 remote, random intervals", 1, 100, true},
-      {"line", "64 remotes, line rate", 64, LINE_RATE_INTERVAL_MS, false},
-      {"over", "64 remotes, 2x line rate", 64, OVERLOAD_INTERVAL_MS, false},
+      {"idle", "idle (no remote)", 0, 0, false, false},
+      {"one", "1 remote, random intervals", 1, 100, true, false},
+      {"line", "64 remotes, line rate", 64, LINE_RATE_INTERVAL_MS, false, false},
+      {"over", "64 remotes, 2x line rate", 64, OVERLOAD_INTERVAL_MS, false, false},
+      {"junk", "64 remotes + junk flood", 64, LINE_RATE_INTERVAL_MS, false, true},
   };
   std::vector<Result> vResults;
   for (int iBase = 0; iBase < 2; ++iBase) {
@@ -421,7 +461,7 @@ int main(int argc, char** argv) {
       r.strLoad = load.pszName;
       fprintf(stderr, "%s base, %s, %.0f s\n", r.strBase.c_str(), load.pszName, dSeconds);
       CBaseRun run(bTavrix, strProgram);
-      if (run.Start(load)) run.Measure(dSeconds, &r);
+      if (run.Start(load)) run.Measure(load, dSeconds, &r);
       run.Stop();
       vResults.push_back(r);
     }
