@@ -415,6 +415,13 @@ void PutRun(DC* pDC, long long llX0, long long llX1, int y, const char* pch, cha
   if (bChanged) g_screen.pbRowDirty[size_t(llY)] = true;
 }
 
+// Fills the cells of rc (client coordinates) in the paint region and clip.
+void PutRect(DC* pDC, const RECT& rc, BYTE bAttr) {
+  int yEnd = std::min<int>(rc.bottom, int(pDC->aRegion.size()));
+  for (int y = std::max<int>(rc.top, 0); y < yEnd; ++y)
+    PutRun(pDC, rc.left, rc.right, y, nullptr, ' ', bAttr);
+}
+
 bool PeekInternal(MSG* pMsg, UINT uRemove) {
   // The terminal and the lines are looked at only when no message waits, and
   // a copy-out is due (the look lets it go out unless a line has bytes) or
@@ -916,10 +923,7 @@ bool PlatExtTextOut(HDC hDC, int x, int y, UINT uOptions, const RECT* prc, const
   if (!pDC || (!pch && n)) return false;
   BYTE bAttr = Luma(pDC->crBk) < Luma(pDC->crText) ? CELL_REVERSE : CELL_NORMAL;
   if ((uOptions & ETO_OPAQUE) && prc) {
-    // The rectangle takes the background colour first.
-    int yEnd = std::min<int>(prc->bottom, int(pDC->aRegion.size()));
-    for (int yy = std::max<int>(prc->top, 0); yy < yEnd; ++yy)
-      PutRun(pDC, prc->left, prc->right, yy, nullptr, ' ', bAttr);
+    PutRect(pDC, *prc, bAttr);  // the rectangle takes the background colour first
   }
   // The text runs from x to the end of the coordinate range at most, and
   // with ETO_CLIPPED within the rectangle.
@@ -937,10 +941,7 @@ bool PlatExtTextOut(HDC hDC, int x, int y, UINT uOptions, const RECT* prc, const
 int PlatFillRect(HDC hDC, const RECT* prc, HBRUSH hBrush) {
   DC* pDC = reinterpret_cast<DC*>(hDC);
   if (!pDC || !prc) return 0;
-  BYTE bAttr = BrushAttr(BrushIndex(hBrush));
-  int yEnd = std::min<int>(prc->bottom, int(pDC->aRegion.size()));
-  for (int y = std::max<int>(prc->top, 0); y < yEnd; ++y)
-    PutRun(pDC, prc->left, prc->right, y, nullptr, ' ', bAttr);
+  PutRect(pDC, *prc, BrushAttr(BrushIndex(hBrush)));
   return 1;
 }
 
