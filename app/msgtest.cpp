@@ -286,6 +286,8 @@ int RepeatSend() {
   bool bShowNow = true;
   bool bSent;
   unsigned uPass = 0;
+  unsigned uNotSent = 0;   // passes whose frame did not go out on a working line
+  bool bNoticeUp = false;  // the screen says why a frame did not go out
   do {
     g_dwSendTick = PlatTickCount();
     g_ullSendTime = PlatSystemTimeFileTime();
@@ -301,6 +303,12 @@ int RepeatSend() {
     if (bSent && g_bReplyAborted) break;
     uPass += 1;
     if (bSent) StatsSent(&g_Stats);
+    // A frame kept back by the modem (no carrier, or it did not take the
+    // frame) would leave the last good figures standing: the screen says so
+    // while it lasts. A lost line shows its own notice below.
+    bool bNotSent = !bSent && !LineLost();
+    if (bNotSent) uNotSent += 1;
+    if (bNoticeUp && !bNotSent) bShowNow = true;
     int iRoundTrip;
     if (bGood) {
       iRoundTrip = int(PlatTickCount() - dwT0);
@@ -317,6 +325,10 @@ int RepeatSend() {
       GuiClear();
       GuiPrintf("%s\nN Trips:%d Time:%d ms\n%s", FrameText(g_Modem.m_szFrame, szText), g_Stats.iTries,
                 iRoundTrip, szReply);
+      if (bNotSent)
+        GuiPrintf("\nNot sent: %s (%u of %u passes)",
+                  g_Modem.HasCarrier() ? "the modem did not take the frame" : "no carrier", uNotSent, uPass);
+      bNoticeUp = bNotSent;
       dwLastShown = PlatTickCount();
       bShowNow = false;
     }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -26,7 +27,12 @@ namespace {
 class CPlanPort : public CFakePort {
  public:
   using CFakePort::CFakePort;
+  // No carrier until the screen's clock reaches m_dwCarrierAt.
+  int GetModemStatus() override {
+    return int(PlatHeadlessNow() - m_dwCarrierAt) < 0 ? m_iStatus & ~0x80 : m_iStatus;
+  }
   int Write(const void* pData, int iLen) override {
+    if (m_fnOnWrite) m_fnOnWrite();
     std::string str(static_cast<const char*>(pData), size_t(iLen));
     if (str.back() == ETX && m_iPass < m_strPlan.size()) {
       str[10] = 'A';
@@ -42,6 +48,8 @@ class CPlanPort : public CFakePort {
   }
   std::string m_strPlan;
   size_t m_iPass = 0;
+  DWORD m_dwCarrierAt = 0;
+  std::function<void()> m_fnOnWrite;
 };
 
 class Commands : public GuiTest {
@@ -184,6 +192,22 @@ TEST_F(Commands, RepeatSendCountsTriesAndMisses) {
     strRows += testenv::FileText(e.path());
   EXPECT_NE(strRows.find(",2,late,,,\"AB 045 19Ahello\""), std::string::npos) << strRows;
   EXPECT_EQ(strRows.find(",late,"), strRows.rfind(",late,"));
+}
+
+// Catches: passes whose frame the modem kept back (no carrier) shown as if
+// nothing were wrong, or the notice left standing once frames go out again.
+TEST_F(Commands, RepeatSendSaysWhyFramesDoNotGoOut) {
+  Sent(30, "g");
+  m_port.m_dwCarrierAt = PlatHeadlessNow() + 250;  // passes at 0, 100 and 200 ms go nowhere
+  std::string strAtFirstSend;
+  m_port.m_fnOnWrite = [&] {
+    if (strAtFirstSend.empty()) strAtFirstSend = PlatHeadlessSnapshot(false);
+  };
+  EXPECT_EQ(1, RepeatSend());
+  EXPECT_EQ(3, g_Stats.iMisses);
+  EXPECT_NE(strAtFirstSend.find("Not sent: no carrier (3 of 3 passes)"), std::string::npos) << strAtFirstSend;
+  KbdPump(1);
+  EXPECT_EQ(PlatHeadlessSnapshot(false).find("Not sent"), std::string::npos) << PlatHeadlessSnapshot(false);
 }
 
 // Catches: a frame not answered, or answered with the wrong letter or to the
