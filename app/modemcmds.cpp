@@ -2,6 +2,7 @@
 // KV3 ID, watch the signal strength, the one-shot modem commands, and
 // the bring-up with its numbered stage lines that every test starts with.
 #include <cstdio>
+#include <cstring>
 
 #include "app/testmodem.h"
 #include "comm/commport.h"
@@ -69,12 +70,36 @@ bool LineLost() {
   return pPort && pPort->IsLost();
 }
 
+namespace {
+
+// The reason in the port's line error, without the "COM2 device: " that
+// the loss line has already shown.
+const char* ReasonOnly(CCommPort* pPort) {
+  const char* psz = pPort->GetLineError();
+  size_t uName = strlen(pPort->GetName()), uDevice = strlen(pPort->GetDevice());
+  if (strncmp(psz, pPort->GetName(), uName) == 0 && psz[uName] == ' ' &&
+      strncmp(psz + uName + 1, pPort->GetDevice(), uDevice) == 0 &&
+      strncmp(psz + uName + 1 + uDevice, ": ", 2) == 0)
+    return psz + uName + uDevice + 3;
+  return psz;
+}
+
+}  // namespace
+
 bool RecoverLine(bool bBase) {
   CCommPort* pPort = g_Modem.GetPort();
   if (!pPort) return false;
   GuiPrintf("Line lost: %s (%s)\n", pPort->GetName(), pPort->GetDevice());
-  GuiUpdate();
+  // Why, and then why it cannot be opened again, each time that changes
+  // (unplugged, then back under another owner, and so on).
+  char szShown[384] = "";
   for (;;) {
+    const char* pszWhy = ReasonOnly(pPort);
+    if (*pszWhy && strcmp(pszWhy, szShown) != 0) {
+      snprintf(szShown, sizeof szShown, "%s", pszWhy);
+      GuiPrintf("  %s\n", szShown);
+    }
+    GuiUpdate();
     if (KbdWaitEscape(100)) return false;
     if (!pPort->Reopen()) continue;
     // Back: the modem was most likely reset with it; bring it up quietly

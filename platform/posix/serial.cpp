@@ -95,7 +95,7 @@ void DescribeErrno(int iErr, char* psz, size_t uSize) {
     pszHint = " (is the user in the dialout group?)";
   else if (iErr == EBUSY || iErr == EWOULDBLOCK)
     pszHint = " (is another program using it?)";
-  else if (iErr == ENOENT || iErr == ENODEV || iErr == ENXIO)
+  else if (iErr == ENOENT || iErr == ENODEV || iErr == ENXIO || iErr == EIO)
     pszHint = " (is the adapter plugged in?)";
   snprintf(psz, uSize, "%s%s", pszSys, pszHint);
 }

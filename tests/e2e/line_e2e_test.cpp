@@ -28,6 +28,7 @@ class LineE2E : public CSimTest {
   void UnplugAndPlug(const std::string& strAfter) {
     Control("unplug m");
     m_app.Expect("Line lost: COM2 (" + Link() + ")", 5000);
+    ExpectAfterLoss("(is the adapter plugged in?)");  // why: a hang-up, an I/O error or the device gone
     Control("plug m");
     ExpectAfterLoss(strAfter);
   }
@@ -36,8 +37,8 @@ class LineE2E : public CSimTest {
 }  // namespace
 
 // The modem is a remote on channel 3, where the simulated base is, and then a base on channel 5 with two
-// simulated remotes; the line lost in each mode (and in a repetition run) is reported, and once it is back
-// the readings, the passes and the answers resume. The diagnostic log tells the story.
+// simulated remotes; the line lost in each mode (and in a repetition run) is reported with its reason, and
+// once it is back the readings, the passes and the answers resume. The diagnostic log tells the story.
 TEST_F(LineE2E, UnplugInTheSignalDisplayARunAndBaseMode) {
   StartAll("name=m", {"--sim-base", "3", "--sim-remotes", "2", "--sim-remote-channel", "5"}, Registry(3));
   m_app.Steps({{"5", "Signal Strength: 26"}});
