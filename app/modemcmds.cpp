@@ -51,14 +51,26 @@ bool PrepareModem(bool bBase) {
       return true;
     }
   }
-  // A line that could not be opened, or was lost, says why on a second line.
-  const char* pszWhy = LineFailure();
-  if (*pszWhy)
-    DiagLog("bring-up failed: %s", pszWhy);
-  else if (iResult == MODEM_ABORT)
+  // The second line says why: a line that could not be opened or was lost,
+  // or a modem that never answered or did not take its settings. Escape
+  // needs no reason.
+  char szWhy[400] = "";
+  const char* pszLine = LineFailure();
+  CCommPort* pPort = g_Modem.GetPort();
+  if (*pszLine) {
+    DiagLog("bring-up failed: %s", pszLine);
+    snprintf(szWhy, sizeof szWhy, "%s", pszLine);
+  } else if (iResult == MODEM_ABORT) {
     DiagLog("bring-up abandoned");
-  else
+  } else {
     DiagLog("bring-up failed: the modem did not answer (last reply '%s')", g_Modem.GetReply());
+    if (pPort)
+      snprintf(szWhy, sizeof szWhy, "%s%s%s: %s", pPort->GetName(), *pPort->GetDevice() ? " " : "",
+               pPort->GetDevice(),
+               g_Modem.IsFound() ? "the modem did not take its settings"
+                                 : "no answer at any line speed (is the modem on?)");
+  }
+  const char* pszWhy = szWhy;
   char szMessage[512];
   snprintf(szMessage, sizeof szMessage, "Modem Not Working\n%s", pszWhy);
   GuiErrorBox(1, szMessage);
