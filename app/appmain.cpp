@@ -34,7 +34,7 @@ struct MenuCommand {
 };
 
 // The main menu, in its order on the screen. A further one-shot modem command
-// is one line: {"label", [] { CmdOneShot("text", "failure message"); }}.
+// is one line: {"label", [] { CmdOneShot("what", "text", "failure message"); }}.
 const MenuCommand MAIN_MENU[] = {
     {nullptr, [] { CmdSelectModem(); }},  // "1. Select Modem (%s)", formatted before every display
     {"2. Set Channel", [] { CmdSetChannel(); }},

@@ -186,20 +186,26 @@ void CmdSignalStrength() {
 
 // The one-shot commands' reply profile: 2 s for the first byte, then until
 // 400 ms of silence, ending with the prompt.
-void CmdOneShot(const char* pszCommand, const char* pszFailure) {
+// The page names the command while it runs: the command brings the modem up
+// by itself when it must, silently, which may take half a minute, and the
+// page would otherwise still hold whatever the last command left on it.
+void CmdOneShot(const char* pszWhat, const char* pszCommand, const char* pszFailure) {
+  GuiClear();
+  GuiPrintf("%s...\n", pszWhat);
+  GuiUpdate();
   int iResult = g_Modem.Command(pszCommand, 200, -40, -1);
   if (iResult < 0) GuiErrorBox(iResult, pszFailure);
 }
 
 void CmdResetToFactory() {
-  CmdOneShot("m0", "Reload Failed");
+  CmdOneShot("Reset to Factory", "m0", "Reload Failed");
   g_Modem.Invalidate();
 }
 
 void CmdLowPower() {
-  CmdOneShot("zq1", "Low power mode Failed");
+  CmdOneShot("Set Low Power Mode", "zq1", "Low power mode Failed");
 }
 
 void CmdAltFreqBand() {
-  CmdOneShot("pe1", "Alternate freq Failed");
+  CmdOneShot("Set Alt Freq Band", "pe1", "Alternate freq Failed");
 }

@@ -56,9 +56,10 @@ bool CmdSelectModem();
 bool CmdSetChannel();
 bool CmdSetId();
 void CmdSignalStrength();
-// Sends a one-shot modem command; a failure is shown with pszFailure. A
-// new one-shot command is one line of the main menu's table calling this.
-void CmdOneShot(const char* pszCommand, const char* pszFailure);
+// Sends a one-shot modem command, with pszWhat on the page meanwhile; a
+// failure is shown with pszFailure. A new one-shot command is one line of
+// the main menu's table calling this.
+void CmdOneShot(const char* pszWhat, const char* pszCommand, const char* pszFailure);
 // "m0"; the modem is then brought up again by the next command.
 void CmdResetToFactory();
 void CmdLowPower();

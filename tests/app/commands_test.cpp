@@ -198,6 +198,26 @@ TEST_F(Commands, RepeatSendCountsTriesAndMisses) {
   EXPECT_EQ(strRows.find(",late,"), strRows.rfind(",late,"));
 }
 
+// Catches: a one-shot command that leaves the last command's page standing
+// while it brings the modem up, or a failure not shown.
+TEST_F(Commands, OneShotNamesItselfWhileItRuns) {
+  g_Modem.Invalidate();
+  m_port.m_bModemPresent = false;
+  GuiPrintf("Channel:   9");
+  std::string strDuring;
+  m_port.m_fnProgress = [&](int, const void*) {
+    if (strDuring.empty()) strDuring = PageRow(0) + PageRow(1);
+    return true;
+  };
+  AtIdle([] {
+    EXPECT_TRUE(ScreenIs("Low power mode Failed\nPress Any Key To Continue\n"));
+    PlatHeadlessChar(' ');
+  });
+  CmdLowPower();
+  EXPECT_EQ(strDuring, "Set Low Power Mode..." + Blank(59) + Blank(80));
+  EXPECT_EQ(m_iStep, 1u);
+}
+
 // Catches: passes whose frame the modem kept back (no carrier) shown as if
 // nothing were wrong, or the notice left standing once frames go out again.
 TEST_F(Commands, RepeatSendSaysWhyFramesDoNotGoOut) {
