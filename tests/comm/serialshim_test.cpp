@@ -16,7 +16,6 @@
 #include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 #include "../support/testenv.h"
 #include "comm/porttable.h"
@@ -82,8 +81,7 @@ TEST_F(SerialShim, CtsLowKeepsBytesInTheRingUntilItRises) {
   ASSERT_TRUE(MakeLines(TIOCM_DSR | TIOCM_CAR));
   CSerialPort port(0);
   ASSERT_TRUE(port.Open(115200, 0x10));
-  std::string str(600, 'a');
-  for (size_t i = 0; i < str.size(); ++i) str[i] = char('a' + i % 26);
+  std::string str = Bytes(600, 1);
   EXPECT_EQ(port.Write(str.data(), 600), 511);
   EXPECT_EQ(port.GetTxFree(), 0);
   EXPECT_EQ(port.GetTxPending(), 511);
@@ -166,8 +164,9 @@ TEST_F(SerialShim, FlowControlOffHoldsTheBytes) {
   EXPECT_EQ(m_line.ReadCount(3), "dsr");
 }
 
-// Status bits mapped wrongly; DTR or RTS not as the flags say; no reset pulse.
-TEST_F(SerialShim, ModemStatusDtrAndRtsAndTheLoggedPulse) {
+// Status bits mapped wrongly; DTR or RTS not as the flags say. (The reset pulse of EscapeFunction is the
+// simulator's DTR reset test.)
+TEST_F(SerialShim, ModemStatusDtrAndRtsAsTheFlagsSay) {
   ASSERT_TRUE(MakeLines(0));
   CSerialPort port(0);
   ASSERT_TRUE(port.Open(9600, 0x80));
@@ -187,16 +186,6 @@ TEST_F(SerialShim, ModemStatusDtrAndRtsAndTheLoggedPulse) {
     EXPECT_EQ(m_lines.Dtr(), bDtr) << iFlags;
     EXPECT_EQ(m_lines.Rts(), bRts) << iFlags;
   }
-  std::vector<ModemLinesEvent> v;
-  m_lines.ReadLog(v);
-  v.clear();
-  // The modem reset: DTR dropped, then raised again.
-  EXPECT_TRUE(port.EscapeFunction(CLRDTR));
-  EXPECT_TRUE(port.EscapeFunction(SETDTR));
-  ASSERT_EQ(m_lines.ReadLog(v), 2);
-  EXPECT_FALSE(v[0].bDtr);
-  EXPECT_TRUE(v[1].bDtr);
-  EXPECT_LE(v[0].iNanos, v[1].iNanos);
 }
 
 // Catches an end setting the other's lines, TIOCMSET not replacing, CTS holding output without
