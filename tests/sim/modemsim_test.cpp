@@ -191,11 +191,8 @@ TEST(SimStart, BadOptionsEndTheSimulatorWithAMessage) {
   std::string strOther = testenv::MakeDir("sim");
   ASSERT_TRUE(std::ofstream(strOther + "/com2") << "keep");
   EXPECT_FALSE(sim.Start({"--modem", "name=com2,link=" + strOther + "/com2"}, strOther));
-  for (const std::string& strPath : {strDir + "/control", strOther + "/com2"}) {
-    std::ifstream in(strPath);
-    std::string strText;
-    EXPECT_TRUE(in >> strText && strText == "keep") << strPath;
-  }
+  for (const std::string& strPath : {strDir + "/control", strOther + "/com2"})
+    EXPECT_EQ(testenv::FileText(strPath), "keep") << strPath;
 }
 
 }  // namespace
