@@ -85,20 +85,11 @@ int Listen(std::string* pstrAddress) {
   return iFd;
 }
 
-// Serves one client of iListen: sends strSend, ends its own side if bEnd, then hands the connection to
-// *piConn, or without piConn takes what the client sends until the client closes.
+// Serves one client of iListen: sends strSend, ends its side if bEnd, gives the connection to *piConn.
 std::thread Serve(int iListen, std::string strSend, bool bEnd, int* piConn) {
   return std::thread([=] {
-    int iFd = accept4(iListen, nullptr, nullptr, SOCK_CLOEXEC);
-    if (send(iFd, strSend.data(), strSend.size(), MSG_NOSIGNAL) < 0 || bEnd) shutdown(iFd, SHUT_WR);
-    if (piConn) {
-      *piConn = iFd;
-      return;
-    }
-    char ab[256];
-    while (recv(iFd, ab, sizeof ab, 0) > 0) {
-    }
-    close(iFd);
+    *piConn = accept4(iListen, nullptr, nullptr, SOCK_CLOEXEC);
+    if (send(*piConn, strSend.data(), strSend.size(), MSG_NOSIGNAL) < 0 || bEnd) shutdown(*piConn, SHUT_WR);
   });
 }
 
@@ -128,8 +119,8 @@ TEST(LineFailure, EachBadServerSaysWhy) {
   };
   for (const auto& c : aCases) {
     std::string strAddress = c.strAddress;
-    int iListen = strAddress.empty() ? Listen(&strAddress) : -1;
-    std::thread t = iListen >= 0 ? Serve(iListen, c.strSend, c.bEnd, nullptr) : std::thread();
+    int iListen = strAddress.empty() ? Listen(&strAddress) : -1, iConn = -1;
+    std::thread t = iListen >= 0 ? Serve(iListen, c.strSend, c.bEnd, &iConn) : std::thread();
     g_bFakeEscape = c.bEscape;
     CRfc2217Port port(2, strAddress.c_str());
     auto tStart = std::chrono::steady_clock::now();
@@ -143,6 +134,7 @@ TEST(LineFailure, EachBadServerSaysWhy) {
     port.Close();
     shutdown(iListen, SHUT_RDWR);  // a server never reached stops waiting
     if (t.joinable()) t.join();
+    close(iConn);
     close(iListen);
   }
 }
