@@ -25,11 +25,6 @@ class CScriptedWriter : public CSerialWriter {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_vWrites;
   }
-  std::string All() {
-    std::string str;
-    for (const std::string& s : Writes()) str += s;
-    return str;
-  }
   void Block(bool bBlock) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bBlock = bBlock;
@@ -105,6 +100,7 @@ TEST(SerialWriter, FailedAndPartialWritesLoseNothing) {
   std::string str = Bytes(100, 'a');
   ASSERT_EQ(writer.Put(str.data(), 100), 100);
   ASSERT_TRUE(testenv::WaitFor([&] { return writer.GetCount() == 0; }, 5000));
-  EXPECT_EQ(writer.All(), str);
-  EXPECT_EQ(writer.Writes().size(), 15u);
+  std::vector<std::string> vWant;
+  for (size_t i = 0; i < str.size(); i += 7) vWant.push_back(str.substr(i, 7));
+  EXPECT_EQ(writer.Writes(), vWant);
 }
