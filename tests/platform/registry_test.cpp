@@ -21,10 +21,6 @@ const char g_szKey[] = "SOFTWARE\\Qirun\\TAVRIX";
 const HKEY HKLM = HKEY_LOCAL_MACHINE;
 using CNames = std::set<std::string>;
 
-void WriteAll(const std::string& strPath, const std::string& strText) {
-  std::ofstream(strPath, std::ios::binary) << strText;
-}
-
 CNames ListDir(const std::string& strDir) {
   CNames names;
   std::error_code ec;
@@ -131,7 +127,7 @@ TEST_F(Registry, FileAndFolderAreForTheOwnerOnlyAndUnderHomeByDefault) {
 
   // A plain file in the configuration folder's place.
   std::string strFile = m_strConfig + "/plain";
-  WriteAll(strFile, "x");
+  std::ofstream(strFile) << "x";
   setenv("XDG_CONFIG_HOME", strFile.c_str(), 1);
   EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "PORT", 1), ERROR_PATH_NOT_FOUND);
   EXPECT_EQ(RegReadDword(HKLM, g_szKey, "PORT", nullptr), ERROR_FILE_NOT_FOUND);
@@ -158,7 +154,7 @@ TEST_F(Registry, AStoreThatCannotBeUsedLeavesAllAsItWasAndSaysWhereAndWhy) {
       {"file size limit", 's', "", "", "File too large", ERROR_DISK_FULL, ERROR_FILE_NOT_FOUND},
   };
   ASSERT_EQ(mkdir((strElsewhere + "/ro").c_str(), 0755), 0);
-  WriteAll(strElsewhere + "/ro/tavrix.reg", "REGEDIT4\n");
+  std::ofstream(strElsewhere + "/ro/tavrix.reg") << "REGEDIT4\n";
   ASSERT_EQ(chmod((strElsewhere + "/ro").c_str(), 0555), 0);
   ASSERT_EQ(mkdir(Dir().c_str(), 0700), 0);
   for (auto& c : aCases) {
@@ -203,10 +199,10 @@ TEST_F(Registry, ALinkedDamagedFileIsWrittenThroughItsLinksAndKept) {
   ASSERT_EQ(mkdir(Dir().c_str(), 0700), 0);
   ASSERT_EQ(symlink((strDot + "/tavrix.reg").c_str(), (m_strConfig + "/link2").c_str()), 0);
   ASSERT_EQ(symlink("../link2", File().c_str()), 0);
-  WriteAll(strDot + "/tavrix.reg.new-Xy12Z9", "left by a writer that died");
+  std::ofstream(strDot + "/tavrix.reg.new-Xy12Z9") << "left by a writer that died";
   std::string strDamaged =
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\r\n\"PORT\"=dword:00000002\r\ngarbage \x01\r\n";
-  WriteAll(File(), strDamaged);
+  std::ofstream(File()) << strDamaged;
   EXPECT_EQ(RegWriteValue(HKLM, "SOFTWARE\\None", "PORT", nullptr, 0, 0), 0);  // no change: left as it is
   EXPECT_EQ(testenv::FileText(File()), strDamaged);
   EXPECT_EQ(ListDir(Dir()), CNames{"registry.reg"});
@@ -224,7 +220,7 @@ TEST_F(Registry, ALinkedDamagedFileIsWrittenThroughItsLinksAndKept) {
 
   EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "CHANNEL", 10), 0);  // clean now: no copy
   EXPECT_EQ(ListDir(Dir()), (CNames{"registry.reg", "registry.reg.damaged"}));
-  WriteAll(File(), "REGEDIT4\nnonsense\n");
+  std::ofstream(File()) << "REGEDIT4\nnonsense\n";
   EXPECT_EQ(RegWriteDword(HKLM, g_szKey, "CHANNEL", 11), 0);
   EXPECT_EQ(testenv::FileText(Dir() + "/registry.reg.damaged"), strDamaged);
   EXPECT_EQ(testenv::FileText(Dir() + "/registry.reg.damaged.1"), "REGEDIT4\nnonsense\n");
