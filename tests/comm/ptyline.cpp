@@ -17,18 +17,9 @@ bool KbdEscapePressed() {
   return g_bFakeEscape;
 }
 
-CPtyLine::CPtyLine(int iNumber) {
-  int iMaster = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (iMaster < 0 || grantpt(iMaster) != 0 || unlockpt(iMaster) != 0) {
-    if (iMaster >= 0) close(iMaster);
-    return;
-  }
-  m_iMaster = iMaster;
-  setenv(("TAVRIX_COM" + std::to_string(iNumber)).c_str(), ptsname(iMaster), 1);
-}
-
-CPtyLine::~CPtyLine() {
-  HangUp();
+CPtyLine::CPtyLine(int iNumber) : m_iMaster(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
+  if (m_iMaster >= 0 && (grantpt(m_iMaster) != 0 || unlockpt(m_iMaster) != 0)) HangUp();
+  if (m_iMaster >= 0) setenv(("TAVRIX_COM" + std::to_string(iNumber)).c_str(), ptsname(m_iMaster), 1);
 }
 
 void CPtyLine::HangUp() {

@@ -12,7 +12,7 @@ extern bool g_bFakeEscape;
 class CPtyLine {
  public:
   explicit CPtyLine(int iNumber);  // points TAVRIX_COM<iNumber> at the slave
-  ~CPtyLine();
+  ~CPtyLine() { HangUp(); }
   bool IsOk() const { return m_iMaster >= 0; }
   int Master() const { return m_iMaster; }
   void HangUp();  // closes the master: the slave's line is hung up
