@@ -74,9 +74,7 @@ namespace {
 // A listener on a loopback port, and its address as a network line's.
 int Listen(std::string* pstrAddress) {
   int iFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in sa{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t len = sizeof sa;
   EXPECT_EQ(bind(iFd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
   EXPECT_EQ(listen(iFd, 1), 0);
