@@ -12,7 +12,6 @@
 // The wrong line or log for a port index; logs kept across openings.
 TEST(SerialPty, PortIndexOpensLineIndexPlusOneAndEachOpeningEmptiesTheLogs) {
   CPtyLine line1(1), line4(4);
-  ASSERT_TRUE(line1.IsOk() && line4.IsOk());
   CSerialPort p0(0), p3(3);
   ASSERT_TRUE(p0.Open(9600, 0));
   ASSERT_TRUE(p3.Open(9600, 0));
