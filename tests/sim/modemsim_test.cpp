@@ -64,7 +64,6 @@ class SimTest : public ::testing::Test {
     str.resize(i + strEnd.size());
     return str;
   }
-  // Sends a command line and reads its reply through the prompt.
   std::string Command(const std::string& strCmd) {
     Write(strCmd + "\n");
     return ReadThrough("> ");
