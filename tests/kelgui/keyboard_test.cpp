@@ -1,8 +1,5 @@
-// The keyboard filter and its translations, the key queue, the message pump's
-// time-outs on the headless screen's clock, Escape detection, and the ends
-// of every wait when the terminal hangs up or the program is told to quit.
-#include <gtest/gtest.h>
-
+// The keyboard filter, the key queue, the message pump's time-outs on the headless screen's clock, Escape
+// detection, and the end of every wait when the terminal hangs up or the program is told to quit.
 #include <vector>
 
 #include "guitest.h"

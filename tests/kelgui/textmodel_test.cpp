@@ -1,7 +1,4 @@
-// The terminal's text model, compared as whole screens: output rules, control characters, scrolling, clearing
-// and clipping, wrap, centring, the error box and its page, resource numbers and formatted output.
-#include <gtest/gtest.h>
-
+// The terminal's text model on the headless screen, compared as whole screens.
 #include <cstring>
 #include <string>
 
