@@ -1,5 +1,4 @@
-// Fixed-point decimal text: formatting, scanning and parsing of scaled
-// 32-bit values, including the extremes of the 32-bit range.
+// Fixed-point decimal text: formatting, scanning and parsing of scaled 32-bit values and their extremes.
 #include <gtest/gtest.h>
 
 #include <climits>

@@ -1,5 +1,4 @@
-// A test fixture for the terminal library: a fresh headless 80 x 25 screen and a fresh terminal object on it
-// for every test, steps run while it waits for a key, and the whole screen compared with a readable diff.
+// A fresh headless 80 x 25 screen and terminal object for every test, steps run while it waits for a key.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,9 +13,8 @@
 #include "kelgui/kelkbd.h"
 #include "platform/screen_headless.h"
 
-// The screen (PlatHeadlessSnapshot) equals strExpected, whose first newline
-// is dropped so that it can be written as a raw string starting on its own
-// line; on a mismatch the failure lists the rows, "-" expected, "+" shown.
+// The screen (PlatHeadlessSnapshot) equals strExpected, less a leading newline; on a mismatch the failure
+// lists the rows, "-" expected, "+" shown.
 inline ::testing::AssertionResult ScreenIs(std::string strExpected, bool bReverse = false) {
   if (!strExpected.empty() && strExpected[0] == '\n') strExpected.erase(0, 1);
   std::string strShown = PlatHeadlessSnapshot(bReverse);

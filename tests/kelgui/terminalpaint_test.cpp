@@ -1,7 +1,6 @@
 // The terminal painter against a small terminal model that understands the test's own strings: after every
-// paint of a random run of screens the model must show exactly the composed cells and the caret, whatever the
-// terminal's margin rules, with or without a clear string, after resizes and after the terminal was given
-// back and taken again.
+// paint of a random run of screens the model shows exactly the composed cells and the caret, under any
+// margin rule, with or without a clear string, after resizes and after the terminal was given back.
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -1,8 +1,6 @@
-// Fuzz target for the terminal key decoder: random bytes in, read in random pieces with the wait for more now
-// and then running out (a 0xFF byte ends a read that timed out). Checked: no call gives more than MAX_OUT
-// keys, every key is one the window knows, an Escape comes only from a lone ESC (never from the middle of a
-// sequence), and an expired wait leaves nothing pending. Built as a libFuzzer program with clang; replayed by
-// terminalkeys_test.
+// Fuzz target for the terminal key decoder (a libFuzzer program with clang, replayed by terminalkeys_test):
+// random bytes, a 0xFF byte ending a read whose wait ran out. No call gives more than MAX_OUT keys, every key
+// is one the window knows, an Escape comes only from a lone ESC, and an expired wait leaves nothing pending.
 #include <cstddef>
 #include <cstdint>
 

@@ -1,5 +1,4 @@
-// The menus' list box model (moves, top index, typed characters, sorting)
-// and the scroll bar's thumb arithmetic, without a screen.
+// The menus' list box model and the scroll bar's thumb arithmetic, without a screen.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -51,8 +50,7 @@ TEST(ListBox, TypedCharacterFindsTheNextItemWrapping) {
   list.SetPageSize(3);
   for (const char* psz : {"Alpha", "beta", "Bravo", "charlie", "Able", "", "b"}) list.AddString(psz);
   list.SetCurSel(0);
-  // Either case; the next item after the caret, wrapping; nothing for an
-  // unknown letter or a control character.
+  // Either case, the next item after the caret, wrapping; nothing for an unknown letter or a control key.
   const struct {
     int ch;
     bool bMoved;

@@ -137,7 +137,6 @@ TEST_F(Menu, TitlePairsAndEmptyDisabledItem) {
 
 // Catches: a bar on a list that fits, a thumb that does not follow the list to its end.
 TEST_F(Menu, ScrollBarOnlyForLongLists) {
-  // The bar in column 79, one row a pixel: trough '#', thumb '.'.
   const std::string strFits(25, '.');
   struct {
     int iItems;
