@@ -140,9 +140,8 @@ TEST(TerminalPaint, RandomScreensShowExactlyUnderEveryMarginRule) {
         ASSERT_EQ(model.iShape, caret.bBlock ? (caret.bBlink ? 1 : 2) : (caret.bBlink ? 5 : 6));
       }
       ASSERT_FALSE(model.bAcs);  // never left in the alternate set between paints
-      // The same screen again, every row said to be dirty: nothing to send.
-      std::fill_n(pbDirty.get(), cy, true);
-      ASSERT_EQ(painter.Paint(aCells.data(), cx, cy, pbDirty.get(), caret), "");
+      // The same screen again, every row said to be dirty (null): nothing to send.
+      ASSERT_EQ(painter.Paint(aCells.data(), cx, cy, nullptr, caret), "");
     }
   }
 }
@@ -153,16 +152,15 @@ TEST(TerminalPaint, OnlyChangesAreSentAndTheGridIsCutToTheTerminal) {
   CTermPainter painter;
   painter.Start(TestCaps(true, false), 80, 25);
   std::vector<ScreenCell> aCells(size_t(100 * 30), ScreenCell{' ', CELL_OUTSIDE});
-  std::unique_ptr<bool[]> pbDirty(new bool[30]);
-  std::fill_n(pbDirty.get(), 30, true);
+  const bool* pbDirty = nullptr;  // every row
   ScreenCaret caret = {false, 0, 0, true, true};
-  EXPECT_EQ(painter.Paint(aCells.data(), 100, 30, pbDirty.get(), caret), "\3\2\20");
+  EXPECT_EQ(painter.Paint(aCells.data(), 100, 30, pbDirty, caret), "\3\2\20");
   std::fill(aCells.begin(), aCells.end(), ScreenCell{'p', CELL_NORMAL});
   Model model(80, 25, true);
-  model.Feed(painter.Paint(aCells.data(), 100, 30, pbDirty.get(), caret));
+  model.Feed(painter.Paint(aCells.data(), 100, 30, pbDirty, caret));
   EXPECT_EQ(model.aCells[size_t(80 * 25 - 1)], (ModelCell{'p', true, false, false}));
   aCells[size_t(100 * 12 + 40)] = ScreenCell{'q', CELL_REVERSE};
-  EXPECT_EQ(painter.Paint(aCells.data(), 100, 30, pbDirty.get(), caret), Move(40, 12) + "\5q");
+  EXPECT_EQ(painter.Paint(aCells.data(), 100, 30, pbDirty, caret), Move(40, 12) + "\5q");
 
   EXPECT_EQ(TermStripPadding("\033[H\033[2J$<50>"), "\033[H\033[2J");
   EXPECT_EQ(TermStripPadding("a$<2.5*/>b$<x>c$<"), "ab$<x>c$<");

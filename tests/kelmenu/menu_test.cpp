@@ -53,7 +53,6 @@ TEST_F(Menu, ResultsAndSelection) {
     const char* pszKeys;
     int iResult, iSel, iBells;
   } aCases[] = {
-      {g_apszMain, 0, KEY, nullptr, 0, "5", '5', 4, 0},
       {g_apszMain, 0, KEY, nullptr, 4, "\x13\r", 13, 3, 0},
       {g_apszMain, 0, KEY, nullptr, -1, "\r", 13, -1, 0},   // no selection
       {g_apszMain, 0, KEY, "XQ", 1, "q", 'Q', 1, 0},        // an exit key
