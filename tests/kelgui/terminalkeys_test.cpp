@@ -57,7 +57,6 @@ const Case g_aCases[] = {
     {"xterm", "colour reply (OSC)", "\x1b]11;rgb:0000/0000/0000\x07x", {'X'}},
     {"xterm", "reply ended by ST", "\x1bP1$r0m\x1b\\y", {'Y'}},
     {"xterm", "device attributes reply", "\x1b[?64;1;2c", {}},
-    // rxvt.
     {"rxvt", "Home", "\x1b[7~", {HOME}},           {"rxvt", "End", "\x1b[8~", {END}},
     {"rxvt", "F1", "\x1b[11~", {F1}},              {"rxvt", "Shift+Up", "\x1b[a", {UP}},
     {"rxvt", "Ctrl+Left", "\x1bOd", {LEFT}},       {"rxvt", "Shift+Delete", "\x1b[3$", {DEL}},
@@ -66,7 +65,6 @@ const Case g_aCases[] = {
     // The linux console (tmux and screen send the same Home and End).
     {"linux", "Home", "\x1b[1~", {HOME}},          {"linux", "End", "\x1b[4~", {END}},
     {"linux", "F1", "\x1b[[A", {F1}},              {"linux", "F5", "\x1b[[E", {F5}},
-    {"linux", "KP5", "\x1b[G", {}},
     // Escape itself: a lone ESC once nothing followed.
     {"any", "Escape", "\x1b", {27}},               {"any", "Escape twice", "\x1b\x1b", {27, 27}},
     {"any", "Escape, then Alt+x", "\x1b\033x", {27}},    {"any", "unfinished sequence", "\x1b[1;", {}},
@@ -97,7 +95,6 @@ std::vector<int> Decode(const std::string& strBytes, size_t iSplit) {
     Take(decoder.Feed(static_cast<unsigned char>(strBytes[i]), aKeys));
   }
   Take(decoder.Expire(aKeys));
-  EXPECT_EQ(decoder.ExpiryMs(), 0u);
   return aiOut;
 }
 
