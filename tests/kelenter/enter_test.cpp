@@ -149,7 +149,6 @@ TEST_F(Enter, CaretPositionsAndDisplayOnly) {
   EXPECT_EQ(EnterField(INT_MIN, 9, sz, INT_MIN, 0, 0, ENTER_RIGHT, nullptr), 13);
   GuiUpdate();
   EXPECT_TRUE(ScreenIs("\n\n\n\n\n\n" + Blank(10) + "42\n\n" + Blank(6) + "AB\n\n X\n"));
-  EXPECT_EQ(PlatHeadlessPending(), 0);
 }
 
 }  // namespace

@@ -34,9 +34,7 @@ TEST_F(Keyboard, FilterQueuesTerminalCodes) {
   PlatHeadlessMessage(WM_TIMER, 5, 0, 0, m_hWnd);
   PlatHeadlessType("a");
   PlatHeadlessVirtualKey(VK_RETURN);
-  std::vector<int> aiKeys;
-  for (int i = 0; i < 3; ++i) aiKeys.push_back(KbdReadKey());
-  EXPECT_EQ(aiKeys, (std::vector<int>{5, 'A', 13}));
+  for (int iKey : {5, int('A'), 13}) EXPECT_EQ(KbdReadKey(), iKey);
   m_pGui->SetEventCode(7);
   KbdFlush();
   EXPECT_EQ(KbdReadKey(), 7);
@@ -56,9 +54,7 @@ TEST_F(Keyboard, QueueHoldsFifteenAndRefusesWithOneBeep) {
   EXPECT_EQ(KbdReadKey(), 'A');
   EXPECT_TRUE(g_Keyboard.QueueKey('q', 0));
   std::vector<int> aiKeys = ReadAll(g_Keyboard);
-  ASSERT_EQ(aiKeys.size(), 15u);
-  EXPECT_EQ(aiKeys.front(), 'B');
-  EXPECT_EQ(aiKeys.back(), 'Q');
+  EXPECT_EQ(std::string(aiKeys.begin(), aiKeys.end()), "BCDEFGHIJKLMNOQ");  // fifteen again
 }
 
 // Catches: a time-out on another clock, a wait that spins, polling more often than every 50 ms.
