@@ -18,15 +18,13 @@
 #include "e2e_common.h"
 #include "simsupport.h"
 
+using namespace e2e;
 using simsupport::CModemSim;
 using simsupport::CTmuxSession;
 
 namespace {
 
-using e2e::DEADLINE;
-using e2e::FileText;
-using e2e::MENU_LAST;
-const std::string REGISTRY = e2e::Registry(5);
+const std::string REGISTRY = Registry(5);
 // The same settings written back at a normal end: the port added, the channel kept.
 const char SAVED[] = "\"CHANNEL\"=dword:00000005\n\"PORT\"=dword:00000001";
 // Remote text with an OSC title, a DCS, 8-bit CSI, OSC and DCS, and bells.
@@ -36,7 +34,7 @@ enum ESetup { NO_MODEM, REMOTE, BASE };
 enum EEnd { ALIVE, ENDS_0, KILLED };
 
 // One run of a row: the simulator, the program's home, the program in tmux.
-class CFaultRun : public e2e::CApp {
+class CFaultRun : public CApp {
  public:
   ESetup m_eSetup = NO_MODEM;
   CModemSim m_sim;
@@ -44,8 +42,7 @@ class CFaultRun : public e2e::CApp {
   std::string m_strLineBefore;
 
   std::string Line() const { return m_strSimDir + "/com2"; }
-  std::string Home() const { return pHome->strDir; }
-  std::string SettingsFile() const { return Home() + "/config/tavrix/registry.reg"; }
+  std::string SettingsFile() const { return pHome->strDir + "/config/tavrix/registry.reg"; }
   // Its text, or "a folder" when one is in its place.
   std::string Settings() const {
     return std::filesystem::is_directory(SettingsFile()) ? "a folder" : FileText(SettingsFile());
@@ -53,7 +50,7 @@ class CFaultRun : public e2e::CApp {
 
   bool StartSim(ESetup eSetup, const std::vector<std::string>& vExtra) {
     m_eSetup = eSetup;
-    pHome = std::make_unique<e2e::CHome>("", Line());
+    pHome = std::make_unique<CHome>("", Line());
     if (eSetup == NO_MODEM) return true;
     std::vector<std::string> vArgs = {
         "--modem",
@@ -77,9 +74,6 @@ class CFaultRun : public e2e::CApp {
     simsupport::EnvList vEnv = m_eSetup == NO_MODEM ? simsupport::EnvList{} : m_sim.ShimEnvironment();
     return e2e::StartProgram(tmux, *pHome, 80, 25, vEnv) && tmux.WaitForText(MENU_LAST, DEADLINE);
   }
-
-  int Pid() const { return e2e::ProgramPid(*pHome); }
-  int WaitForStatus() { return e2e::ExitStatus(*pHome, DEADLINE); }
 
   void Control(const std::string& strLine) { e2e::Control(m_sim, strLine); }
   // Waits until the simulated remotes have been answered n more times.
@@ -140,7 +134,7 @@ struct SRow {
 };
 
 void Kill(CFaultRun& r, int iSignal) {
-  int iPid = r.Pid();
+  int iPid = ProgramPid(*r.pHome);
   ASSERT_GT(iPid, 0);
   ASSERT_EQ(kill(iPid, iSignal), 0);
 }
@@ -176,12 +170,12 @@ const SRow g_aRows[] = {
      [](CFaultRun& r) {
        r.BaseMode();
        Kill(r, SIGSTOP);
-       std::string strStat = "/proc/" + std::to_string(r.Pid()) + "/stat";
+       std::string strStat = "/proc/" + std::to_string(ProgramPid(*r.pHome)) + "/stat";
        ASSERT_TRUE(
            testenv::WaitFor([&] { return FileText(strStat).find(") T ") != std::string::npos; }, DEADLINE));
        Kill(r, SIGCONT);  // the program sets its title again: the raw output is read from here on
        r.ExpectAnswers(4);
-       std::string strRaw = r.Home() + "/raw-output";
+       std::string strRaw = r.pHome->strDir + "/raw-output";
        ASSERT_TRUE(r.tmux.PipeOutput(strRaw));
        for (const char* psz : {"tohost base 1b5d303b6f776e6564071b50717107909b9d9c", "burst base 20000",
                                "inject base oversize 0", "burst base 20000", "inject base truncated 1",
@@ -218,16 +212,16 @@ const SRow g_aRows[] = {
        ASSERT_EQ(mkdir(r.SettingsFile().c_str(), 0700), 0);
      },
      [](CFaultRun& r) {  // said once, on standard error, after the terminal was given back
-       EXPECT_EQ(FileText(r.Home() + "/stderr"),
+       EXPECT_EQ(FileText(r.pHome->strDir + "/stderr"),
                  "tavrix: settings not saved: " + r.SettingsFile() + ": a folder is in the file's place\n");
      }},
     {"SecondCopy", "a second copy started beside the first", NO_MODEM, ALIVE,
      [](CFaultRun& r) {
        CTmuxSession tmux2;
        ASSERT_TRUE(e2e::StartProgram(tmux2, *r.pHome));
-       ASSERT_TRUE(e2e::WaitForExit(tmux2, DEADLINE));
-       EXPECT_EQ(r.Settings(), REGISTRY);       // it wrote nothing
-       unlink((r.Home() + "/status").c_str());  // its wrapper's, in the shared home
+       ASSERT_TRUE(WaitForExit(tmux2, DEADLINE));
+       EXPECT_EQ(r.Settings(), REGISTRY);              // it wrote nothing
+       unlink((r.pHome->strDir + "/status").c_str());  // its wrapper's, in the shared home
      }},
 };
 
@@ -256,10 +250,10 @@ TEST_P(FaultMatrix, WhatHoldsAfterwards) {
   } else if (row.eEnd == KILLED) {
     iExpected = 128 + SIGSEGV;
   }
-  EXPECT_EQ(r.WaitForStatus(), iExpected) << r.tmux.Capture();
+  EXPECT_EQ(ExitStatus(*r.pHome, DEADLINE), iExpected) << r.tmux.Capture();
 
   // The terminal and the line as they were; the settings kept or rewritten.
-  e2e::ExpectTerminalRestored(*r.pHome, r.tmux);
+  ExpectTerminalRestored(*r.pHome, r.tmux);
   if (row.eSetup != NO_MODEM) {
     EXPECT_EQ(r.LineSettings(), r.m_strLineBefore);
   }
@@ -274,7 +268,7 @@ TEST_P(FaultMatrix, WhatHoldsAfterwards) {
     ASSERT_TRUE(r.StartProgram()) << r.tmux.Capture();
     r.NextGoodCommand();
     r.Press("<Escape>");
-    EXPECT_EQ(r.WaitForStatus(), 0);
+    EXPECT_EQ(ExitStatus(*r.pHome, DEADLINE), 0);
   }
 }
 
