@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,7 +15,6 @@
 #include <iterator>
 #include <string>
 #include <sys/stat.h>
-#include <thread>
 #include <utility>
 
 namespace testenv {
@@ -97,15 +95,6 @@ int InChild(const std::function<int()>& fn) {
   }
   int iStatus = 0;
   return pid > 0 && waitpid(pid, &iStatus, 0) == pid && WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
-}
-
-bool WaitStep(int iStep, int iMillis) {
-  static thread_local std::chrono::steady_clock::time_point tpStart;
-  auto tpNow = std::chrono::steady_clock::now();
-  if (iStep == 0) tpStart = tpNow;
-  if (tpNow - tpStart >= std::chrono::milliseconds(iMillis)) return false;
-  std::this_thread::sleep_for(std::chrono::milliseconds(iStep < 20 ? 1 : 5));  // usually met within a few
-  return true;
 }
 
 }  // namespace testenv

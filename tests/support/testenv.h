@@ -1,10 +1,12 @@
 // Test environment: a private temporary folder per test process, so that no test
 // touches the user's settings, traffic logs, instance lock or serial devices.
 #pragma once
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace testenv {
 
@@ -28,16 +30,17 @@ int ReplayCorpus(const char* pszDir, int (*fnTarget)(const uint8_t*, size_t));
 // root: the low 8 bits of fn's result, or -1 when the child did not exit normally.
 int InChild(const std::function<int()>& fn);
 
-// Waits until fnDone() is true or iMillis pass; returns the last result of
-// fnDone(). For conditions of another process or thread that cannot be waited
-// on directly. WaitStep: false once iMillis have passed since step 0, else a nap.
-bool WaitStep(int iStep, int iMillis);
+// Waits until fnDone() is true or iMillis pass; returns the last result of fnDone(). For conditions of
+// another process or thread that cannot be waited on directly; the naps are short, as such a condition is
+// usually met within a few.
 template <class F>
 bool WaitFor(F fnDone, int iMillis) {
-  for (int i = 0;; ++i) {
-    if (fnDone()) return true;
-    if (!WaitStep(i, iMillis)) return fnDone();
+  const auto tpEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(iMillis);
+  for (int i = 0; !fnDone(); ++i) {
+    if (std::chrono::steady_clock::now() >= tpEnd) return fnDone();
+    std::this_thread::sleep_for(std::chrono::milliseconds(i < 20 ? 1 : 5));
   }
+  return true;
 }
 
 }  // namespace testenv

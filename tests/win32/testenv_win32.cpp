@@ -84,13 +84,4 @@ void Isolate() {
     SetVar("TAVRIX_COM" + std::to_string(i), strRoot + "\\no-such-line-" + std::to_string(i));
 }
 
-bool WaitStep(int iStep, int iMillis) {
-  static thread_local DWORD dwStart;
-  DWORD dwNow = GetTickCount();
-  if (iStep == 0) dwStart = dwNow;
-  if (int(dwNow - dwStart) >= iMillis) return false;
-  Sleep(iStep < 20 ? 1 : 5);  // short steps: the condition is usually met at once
-  return true;
-}
-
 }  // namespace testenv
