@@ -10,28 +10,20 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
 
 #include "../support/testenv.h"
-
-extern char** environ;
 
 namespace winehost {
 
 namespace {
 
-// Starts argv (searched in PATH) with the environment vEnv (none given:
-// this process's) in strDir, standard input from /dev/null and its output
-// to strLog (/dev/null when "").
-pid_t Spawn(std::vector<std::string> vArgv, std::vector<std::string> vEnv, const std::string& strDir = ".",
-            const std::string& strLog = "") {
-  std::vector<char*> vC, vE;
+// Starts argv (searched in PATH) in strDir, standard input from /dev/null
+// and its output to strLog (/dev/null when "").
+pid_t Spawn(std::vector<std::string> vArgv, const std::string& strDir = ".", const std::string& strLog = "") {
+  std::vector<char*> vC;
   for (std::string& s : vArgv) vC.push_back(s.data());
-  for (std::string& s : vEnv) vE.push_back(s.data());
   vC.push_back(nullptr);
-  vE.push_back(nullptr);
-  char** ppEnv = vEnv.empty() ? environ : vE.data();
   pid_t pid = fork();
   if (pid != 0) return pid;
   int iNull = open("/dev/null", O_RDWR);
@@ -40,7 +32,7 @@ pid_t Spawn(std::vector<std::string> vArgv, std::vector<std::string> vEnv, const
   dup2(iNull, 0);
   dup2(iLog, 1);
   dup2(iLog, 2);
-  execvpe(vC[0], vC.data(), ppEnv);
+  execvp(vC[0], vC.data());
   _exit(127);
 }
 
@@ -63,8 +55,7 @@ bool CWineEnv::Start(std::string* pstrError) {
   int aPipe[2];
   if (pipe(aPipe) != 0) return false;
   m_pidX = Spawn(
-      {"Xvfb", "-displayfd", std::to_string(aPipe[1]), "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
-      {});
+      {"Xvfb", "-displayfd", std::to_string(aPipe[1]), "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
   close(aPipe[1]);
   std::string strDisplay;
   pollfd pfd = {aPipe[0], POLLIN, 0};
@@ -132,20 +123,14 @@ bool CWineProgram::Start(const std::string& strDir, const simsupport::EnvList& v
   std::string strDumpWin = "Z:" + m_strDump;
   for (char& c : strDumpWin)
     if (c == '/') c = '\\';
-  simsupport::EnvList vAll = vEnv;
-  vAll.emplace_back("TAVRIX_SCREEN_DUMP", strDumpWin);
-  std::vector<std::string> vEnvS;
-  for (auto& kv : vAll) vEnvS.push_back(kv.first + "=" + kv.second);
-  for (char** pp = environ; *pp; ++pp) {
-    bool bOverridden = strncmp(*pp, "LD_PRELOAD=", 11) == 0;
-    for (auto& kv : vAll)
-      if (strncmp(*pp, (kv.first + "=").c_str(), kv.first.size() + 1) == 0) bOverridden = true;
-    if (!bOverridden) vEnvS.emplace_back(*pp);
-  }
+  // env replaces this process's LD_PRELOAD with the shim's, then execs the Wine loader itself (the wine
+  // script would exec it too): the pid held is the program's.
+  std::vector<std::string> vArgv = {"env", "-u", "LD_PRELOAD", "TAVRIX_SCREEN_DUMP=" + strDumpWin};
+  for (const auto& kv : vEnv) vArgv.push_back(kv.first + "=" + kv.second);
+  vArgv.push_back(access("/usr/lib/wine/wine64", X_OK) == 0 ? "/usr/lib/wine/wine64" : "wine");
+  vArgv.push_back(ProgramPath());
   std::string strDrive = std::string(getenv("WINEPREFIX") ? getenv("WINEPREFIX") : ".") + "/drive_c";
-  // The Wine loader itself (the wine script execs it): the pid held is the program's.
-  std::string strLoader = access("/usr/lib/wine/wine64", X_OK) == 0 ? "/usr/lib/wine/wine64" : "wine";
-  m_pid = Spawn({strLoader, ProgramPath()}, vEnvS, strDrive, strDir + "/wine.log");
+  m_pid = Spawn(vArgv, strDrive, strDir + "/wine.log");
   return m_pid > 0;
 }
 
