@@ -59,16 +59,14 @@ class WineE2E : public ::testing::Test {
 
 }  // namespace
 
-// One run through the program: the main menu; the bring-up with its stages and the signal strength (on
-// channel 0, where the simulated base is); a message's round trip and a repetition run; a second copy ends at
-// once; on channel 12 base mode answers the two simulated remotes there; COM1, a device that does not exist,
-// gives "Modem Not Working"; Alt+F4 ends the program with port and channel saved for the user.
+// One run through the program: the main menu; the bring-up and the signal strength (on channel 0, where the
+// simulated base is); a message's round trip and a repetition run; a second copy ends at once; on channel 12
+// base mode answers the two simulated remotes there; COM1, a device that does not exist, gives "Modem Not
+// Working"; Alt+F4 ends the program with port and channel saved for the user.
 TEST_F(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
   StartAll({"--modem", "name=rem,latency=5,link=" + m_strDir + "/sim/com2", "--sim-base", "0",
             "--sim-remotes", "2", "--sim-remote-channel", "12", "--sim-remote-interval", "300"});
-  Expect("1. Select Modem (Internal)");
   m_app.Type("5");
-  Expect("Init Stage");
   Expect("Signal Strength: 26", 60000);
   ASSERT_TRUE(testenv::WaitFor([&] { return Count(m_app.Screen(), "Signal Strength: 26") >= 2; }, DEADLINE))
       << m_app.Screen();
@@ -84,7 +82,6 @@ TEST_F(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
   ASSERT_TRUE(testenv::WaitFor([&] { return e2e::Figure(m_app.Screen(), "N Trips:") >= 3; }, DEADLINE))
       << m_app.Screen();
   Steps({{"<Escape>", "Press Any Key To Continue"}});
-  for (const char* psz : {"Tries=", "min="}) EXPECT_NE(m_app.Screen().find(psz), std::string::npos) << psz;
   Steps({{"x", "1. Next message"}, {"<Escape>", MENU_LAST}});
 
   CWineProgram second;
