@@ -76,18 +76,12 @@ class CFaultRun : public CApp {
   }
 
   void Control(const std::string& strLine) { e2e::Control(m_sim, strLine); }
-  // Waits until the simulated remotes have been answered n more times.
+  // Waits until the program, as the base, has answered the simulated remotes' frames n more times.
   void ExpectAnswers(int iMore) {
-    auto fnGood = [&] {
-      long long ll = 0;
-      std::string str = m_sim.Command("peers");
-      for (size_t u = str.find(" good="); u != std::string::npos; u = str.find(" good=", u + 1))
-        ll += atoll(str.c_str() + u + 6);
-      return ll;
-    };
-    long long llStart = fnGood();
-    ASSERT_TRUE(testenv::WaitFor([&] { return fnGood() >= llStart + iMore; }, DEADLINE))
-        << m_sim.Command("peers");
+    long lStart = Figure(m_sim.Command("basestats"), "answered=");
+    ASSERT_TRUE(testenv::WaitFor(
+        [&] { return Figure(m_sim.Command("basestats"), "answered=") >= lStart + iMore; }, DEADLINE))
+        << m_sim.Command("basestats");
   }
 
   // A main menu item, then its text; the menu leaves what lay under it, so
