@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,15 +16,17 @@ using Row = std::vector<std::string>;
 
 namespace {
 
-// The rows, cut at commas, of the iIndex-th oldest run record whose name starts with strKind ("run", "base").
-std::vector<Row> Record(const CHome& home, const std::string& strKind, size_t iIndex = 0) {
-  std::vector<std::string> vFiles;
+// The rows, cut at commas, of the newest record whose name starts with strKind ("run", "base"). (Not the
+// last name: a second record of the same second is named "...-2.csv", which sorts first.)
+std::vector<Row> Record(const CHome& home, const std::string& strKind) {
+  std::filesystem::directory_entry newest;
   std::error_code ec;
   for (const auto& e : std::filesystem::directory_iterator(home.strDir + "/state/tavrix/runs", ec))
-    if (e.path().filename().string().starts_with(strKind + "-")) vFiles.push_back(e.path().string());
-  std::sort(vFiles.begin(), vFiles.end());
+    if (e.path().filename().string().starts_with(strKind + "-") &&
+        (newest.path().empty() || e.last_write_time() > newest.last_write_time()))
+      newest = e;
   std::vector<Row> vRows;
-  std::ifstream in(iIndex < vFiles.size() ? vFiles[iIndex] : "");
+  std::ifstream in(newest.path());
   for (std::string strLine, strCell; std::getline(in, strLine);) {
     std::istringstream ss(strLine);
     vRows.emplace_back();
@@ -73,7 +74,7 @@ TEST_F(AppE2E, MessagesRunsTheirRecordLateAnswersAndNoCarrier) {
   EXPECT_TRUE(testenv::WaitFor(AllAnswered, DEADLINE)) << strStats;
   long lAnswered = Figure(strStats, "answered="), lSent = 2 + alTries[0] + alTries[1];
   EXPECT_TRUE(lAnswered >= lSent && lAnswered <= lSent + 2) << lAnswered;
-  auto vRows = Record(*m_app.pHome, "run", 1);
+  auto vRows = Record(*m_app.pHome, "run");
   ASSERT_EQ(long(vRows.size()), 1 + alTries[1]);  // the header and one row per pass
   EXPECT_EQ(vRows[0], (Row{"time", "message", "pass", "outcome", "round_trip_ms", "signal", "reply"}));
   for (long i = 1; i <= alTries[1]; ++i) {
@@ -145,8 +146,7 @@ TEST_F(AppE2E, BaseSummaryMatchesTheRemotesCounts) {
     auto v = vRows[size_t(i + 1)];
     ASSERT_EQ(v.size(), 8u);
     v.pop_back();  // the time of the last frame (its form is RemoteCounts')
-    // Every frame received was answered; a frame still in the air when the
-    // carrier went is sent but never received.
+    // Every frame received was answered; one still in the air when the carrier went is sent, never received.
     EXPECT_EQ(v[1], v[2]);
     long lReceived = std::stol(v[1]);
     EXPECT_TRUE(lReceived >= lGood && lReceived <= lSent && lSent - lGood <= 1) << strPeers;
