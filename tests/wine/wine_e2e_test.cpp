@@ -11,83 +11,72 @@
 #include "simsupport.h"
 #include "winehost.h"
 
+using e2e::Count;
+using e2e::MENU_LAST;
 using simsupport::CModemSim;
 using winehost::CWineEnv;
 using winehost::CWineProgram;
 
-namespace {
-
 const int DEADLINE = 30000;
-using e2e::Count;
-using e2e::MENU_LAST;
-
-class WineE2E : public ::testing::Test {
- protected:
-  CWineEnv m_env;
-  CModemSim m_sim;
-  std::string m_strDir = testenv::MakeDir("wine");
-  CWineProgram m_app;
-
-  // The simulator with vSimArgs (its first modem linked at "com2"), COM12
-  // mapped to it, and the program on it as COM2, at its main menu.
-  void StartAll(const std::vector<std::string>& vSimArgs) {
-    std::string strError;
-    ASSERT_TRUE(m_env.Start(&strError)) << strError << " (Wine set-up failed)";
-    ASSERT_TRUE(m_sim.Start(vSimArgs, m_strDir + "/sim")) << m_sim.Output();
-    ASSERT_TRUE(m_env.MapPort(12, m_sim.LinkPath("com2")));
-    simsupport::EnvList vEnv = m_sim.ShimEnvironment();
-    vEnv.emplace_back("TAVRIX_COM2", "\\\\.\\COM12");
-    ASSERT_TRUE(m_app.Start(testenv::MakeDir("run"), vEnv));
-    ASSERT_TRUE(m_app.WaitForText(MENU_LAST, 60000)) << m_app.Screen();
-  }
-  void Expect(const std::string& strText, int iTimeoutMs = DEADLINE) {
-    ASSERT_TRUE(m_app.WaitForText(strText, iTimeoutMs)) << "waiting for \"" << strText << "\"\n"
-                                                        << m_app.Screen();
-  }
-  // Each step types its text (a key name in angle brackets: "<Return>"), then waits for its text.
-  void Steps(const std::vector<std::pair<std::string, std::string>>& vSteps) {
-    for (const auto& [strKeys, strExpect] : vSteps) {
-      if (strKeys.size() > 2 && strKeys[0] == '<')
-        m_app.Keys({strKeys.substr(1, strKeys.size() - 2)});
-      else
-        m_app.Type(strKeys);
-      if (!strExpect.empty()) Expect(strExpect);
-      if (HasFatalFailure()) return;
-    }
-  }
-};
-
-}  // namespace
 
 // One run through the program: the main menu; the bring-up and the signal strength (on channel 0, where the
 // simulated base is); a message's round trip and a repetition run; a second copy ends at once; on channel 12
 // base mode answers the two simulated remotes there; COM1, a device that does not exist, gives "Modem Not
 // Working"; Alt+F4 ends the program with port and channel saved for the user.
-TEST_F(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
-  StartAll({"--modem", "name=rem,latency=5,link=" + m_strDir + "/sim/com2", "--sim-base", "0",
-            "--sim-remotes", "2", "--sim-remote-channel", "12", "--sim-remote-interval", "300"});
-  m_app.Type("5");
+TEST(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
+  CWineEnv env;
+  CModemSim sim;
+  const std::string strDir = testenv::MakeDir("wine");
+  CWineProgram app;
+  auto Expect = [&](const std::string& strText, int iTimeoutMs = DEADLINE) {
+    ASSERT_TRUE(app.WaitForText(strText, iTimeoutMs)) << "waiting for \"" << strText << "\"\n"
+                                                      << app.Screen();
+  };
+  // Each step types its text (a key name in angle brackets: "<Return>"), then waits for its text.
+  auto Steps = [&](const std::vector<std::pair<std::string, std::string>>& vSteps) {
+    for (const auto& [strKeys, strExpect] : vSteps) {
+      if (strKeys.size() > 2 && strKeys[0] == '<')
+        app.Keys({strKeys.substr(1, strKeys.size() - 2)});
+      else
+        app.Type(strKeys);
+      if (!strExpect.empty()) Expect(strExpect);
+      if (::testing::Test::HasFatalFailure()) return;
+    }
+  };
+
+  std::string strError;
+  ASSERT_TRUE(env.Start(&strError)) << strError << " (Wine set-up failed)";
+  ASSERT_TRUE(sim.Start({"--modem", "name=rem,latency=5,link=" + strDir + "/sim/com2", "--sim-base", "0",
+                         "--sim-remotes", "2", "--sim-remote-channel", "12", "--sim-remote-interval", "300"},
+                        strDir + "/sim"))
+      << sim.Output();
+  ASSERT_TRUE(env.MapPort(12, sim.LinkPath("com2")));
+  simsupport::EnvList vEnv = sim.ShimEnvironment();
+  vEnv.emplace_back("TAVRIX_COM2", "\\\\.\\COM12");
+  ASSERT_TRUE(app.Start(testenv::MakeDir("run"), vEnv));
+  ASSERT_TRUE(app.WaitForText(MENU_LAST, 60000)) << app.Screen();
+  app.Type("5");
   Expect("Signal Strength: 26", 60000);
-  ASSERT_TRUE(testenv::WaitFor([&] { return Count(m_app.Screen(), "Signal Strength: 26") >= 2; }, DEADLINE))
-      << m_app.Screen();
+  ASSERT_TRUE(testenv::WaitFor([&] { return Count(app.Screen(), "Signal Strength: 26") >= 2; }, DEADLINE))
+      << app.Screen();
   Steps({{"<Escape>", MENU_LAST},
          {"3", "KV3 ID:"},
          {"AB", ""},
          {"<Return>", MENU_LAST},
          {"4", "Message 1:(<ENTER> sends)"},
          {"hello", ""}});
-  m_app.Keys({"Return"});
+  app.Keys({"Return"});
   Expect("AB 026 01AHELLO", 60000);
   Steps({{"x", "3. Send message until ESC"}, {"3", "N Trips:"}});
-  ASSERT_TRUE(testenv::WaitFor([&] { return e2e::Figure(m_app.Screen(), "N Trips:") >= 3; }, DEADLINE))
-      << m_app.Screen();
+  ASSERT_TRUE(testenv::WaitFor([&] { return e2e::Figure(app.Screen(), "N Trips:") >= 3; }, DEADLINE))
+      << app.Screen();
   Steps({{"<Escape>", "Press Any Key To Continue"}});
   Steps({{"x", "1. Next message"}, {"<Escape>", MENU_LAST}});
 
   CWineProgram second;
-  ASSERT_TRUE(second.Start(testenv::MakeDir("run"), m_sim.ShimEnvironment()));
+  ASSERT_TRUE(second.Start(testenv::MakeDir("run"), sim.ShimEnvironment()));
   EXPECT_EQ(second.WaitForExit(DEADLINE), 0);
-  EXPECT_EQ(m_app.WaitForExit(0), -1);  // the first runs on
+  EXPECT_EQ(app.WaitForExit(0), -1);  // the first runs on
 
   Steps({{"2", "Channel:"}, {"12", ""}, {"<Return>", MENU_LAST}, {"6", ""}});
   Expect("0=01 026 ", 60000);
@@ -98,8 +87,8 @@ TEST_F(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
          {"1", "1. Select Modem (External)"},
          {"5", "Modem Not Working"},
          {"x", MENU_LAST}});
-  m_app.Keys({"alt+F4"});
-  EXPECT_EQ(m_app.WaitForExit(DEADLINE), 0) << m_app.Screen();
-  EXPECT_EQ(m_env.Setting("CHANNEL"), "0xc");
-  EXPECT_EQ(m_env.Setting("PORT"), "0x0");
+  app.Keys({"alt+F4"});
+  EXPECT_EQ(app.WaitForExit(DEADLINE), 0) << app.Screen();
+  EXPECT_EQ(env.Setting("CHANNEL"), "0xc");
+  EXPECT_EQ(env.Setting("PORT"), "0x0");
 }
