@@ -45,8 +45,7 @@ bool StartProgram(simsupport::CTmuxSession& tmux, const CHome& home, int iCols =
 int ProgramPid(const CHome& home);
 // Waits for the program in the pane to end.
 bool WaitForExit(simsupport::CTmuxSession& tmux, int iTimeoutMs);
-// The exit status (128 + n for signal n) once the program has ended; -1
-// when it has not ended within iTimeoutMs.
+// The exit status (128 + n for signal n) once the program has ended; -1 if not within iTimeoutMs.
 int ExitStatus(const CHome& home, int iTimeoutMs);
 // The terminal's settings after the program are those from before it, and its own screen is back.
 void ExpectTerminalRestored(const CHome& home, simsupport::CTmuxSession& tmux);

@@ -68,8 +68,7 @@ TEST_F(LineE2E, UnplugInTheSignalDisplayARunAndBaseMode) {
     EXPECT_NE(strLog.find(psz), std::string::npos) << psz << "\n" << strLog;
 }
 
-// The bring-up's DTR pulse reaches the modem; the server going away is a
-// lost line, and back again the readings resume.
+// The bring-up's DTR pulse reaches the modem; the server gone is a lost line; back, the readings resume.
 TEST_F(LineE2E, Ser2netLineBringsUpWithTheDtrPulseAndSurvivesARestart) {
   StartSim("name=rem,latency=5", {"--sim-base", "any"});
   ASSERT_TRUE(CSer2net::Available()) << "ser2net is not installed (tools/deps.sh)";

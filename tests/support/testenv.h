@@ -30,9 +30,8 @@ int ReplayCorpus(const char* pszDir, int (*fnTarget)(const uint8_t*, size_t));
 // root: the low 8 bits of fn's result, or -1 when the child did not exit normally.
 int InChild(const std::function<int()>& fn);
 
-// Waits until fnDone() is true or iMillis pass; returns the last result of fnDone(). For conditions of
-// another process or thread that cannot be waited on directly; the naps are short, as such a condition is
-// usually met within a few.
+// Waits, in short naps, until fnDone() is true or iMillis pass; returns the last result of fnDone(). For
+// conditions of another process or thread that cannot be waited on directly.
 template <class F>
 bool WaitFor(F fnDone, int iMillis) {
   const auto tpEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(iMillis);

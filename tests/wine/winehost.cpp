@@ -1,5 +1,4 @@
-// The Windows program under Wine: X server, prefix, port mapping, program
-// runs, keys and the screen-dump file.
+// The Windows program under Wine: X server, prefix, port mapping, program runs, keys and the screen dump.
 #include "winehost.h"
 
 #include <fcntl.h>
@@ -18,8 +17,7 @@ namespace winehost {
 
 namespace {
 
-// Starts argv (searched in PATH) in strDir, standard input from /dev/null
-// and its output to strLog (/dev/null when "").
+// Starts argv (searched in PATH) in strDir, reading /dev/null and writing to strLog (/dev/null when "").
 pid_t Spawn(std::vector<std::string> vArgv, const std::string& strDir = ".", const std::string& strLog = "") {
   std::vector<char*> vC;
   for (std::string& s : vArgv) vC.push_back(s.data());

@@ -26,8 +26,7 @@ class CWineEnv {
   // Maps COM<iPort> to strDevice (HKLM\Software\Wine\Ports) and restarts the wineserver so that the mapping
   // takes effect; also forgets the settings that earlier runs stored for the user.
   bool MapPort(int iPort, const std::string& strDevice);
-  // A value of the program's settings key for the user ("" when missing):
-  // the text of `wine reg query` for it, such as "0x7".
+  // A value of the user's settings key as `wine reg query` shows it ("0x7"); "" when missing.
   std::string Setting(const std::string& strValue);
 
  private:
@@ -39,8 +38,7 @@ class CWineEnv {
 class CWineProgram {
  public:
   ~CWineProgram() { Kill(); }
-  // Starts the program with vEnv added (the simulator's shim environment,
-  // TAVRIX_COMn); its screen dump goes to a file in strDir.
+  // Starts the program with vEnv added (shim environment, TAVRIX_COMn); its screen dump goes to strDir.
   bool Start(const std::string& strDir, const simsupport::EnvList& vEnv);
   // The window's rows as text, one line per row ("" before the first paint).
   std::string Screen() const;
