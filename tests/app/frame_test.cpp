@@ -41,20 +41,15 @@ TEST(Frame, FieldsArePaddedAndGrowPastTheirWidths) {
 
 // Catches: control bytes of a remote shown raw, text after the ETX kept.
 TEST(FrameText, CutsAtEtxTrimsAndMasksControlBytes) {
-  struct {
-    const char* pszFrame;
-    const char* pszText;
-  } aCases[] = {
-      {"\002A  045 07 hi  \r\n\003tail", "A  045 07 hi"},  // as Frame pads it
-      {"", ""},
-      {"\x02", ""},
-      {"\x02no etx", "no etx"},
-      // A remote's bell, backspace, tab, CR and LF must not ring or move the
-      // cursor on the page: each shows as one space.
-      {"\002a\007b\010c\td\re\nf\001g\037\r\n\003", "a b c d e f g"},
-  };
   char szOut[FRAME_SIZE];
-  for (const auto& c : aCases) EXPECT_STREQ(FrameText(c.pszFrame, szOut), c.pszText) << c.pszFrame;
+  for (auto [pszFrame, pszText] :
+       {std::pair{"\002A  045 07 hi  \r\n\003tail", "A  045 07 hi"},  // as Frame pads it
+        {"", ""},
+        {"\x02", ""},
+        {"\x02no etx", "no etx"},
+        // A remote's bell, backspace, tab, CR and LF: one space each, never ringing or moving the cursor.
+        {"\002a\007b\010c\td\re\nf\001g\037\r\n\003", "a b c d e f g"}})
+    EXPECT_STREQ(FrameText(pszFrame, szOut), pszText) << pszFrame;
 }
 
 // Catches: a kind of trailing white space kept, or other bytes trimmed.
