@@ -58,12 +58,11 @@ TEST(AddChunk, FramesAreReassembledFromStxToEtx) {
 // Catches: a letter out of the A to J rotation, a short frame overrun, a count that overflows.
 TEST(Answer, LettersRotateFromAToJ) {
   RemoteEntry e(5, 0);
+  ASSERT_TRUE(Add(e, "\002AB 045 07 hi\r\n\x03"));
   std::string strLetters;
   for (int i = 0; i < 11; ++i) {
-    ASSERT_TRUE(Add(e, "\002AB 045 07 hi\r\n\x03"));
     e.MarkAnswer();
     strLetters += e.szFrame[10];
-    e.iLength = 0;
   }
   EXPECT_EQ(strLetters, "ABCDEFGHIJA");
   RemoteEntry eShort(6, 0);
@@ -71,9 +70,7 @@ TEST(Answer, LettersRotateFromAToJ) {
   eShort.MarkAnswer();
   EXPECT_EQ(Frame(eShort), "\002short\x03");
   EXPECT_EQ(eShort.iReplyCount, 1);
-  // An endless run: the count wraps instead of overflowing.
-  ASSERT_TRUE(Add(e, "\002AB 045 07 hi\r\n\x03"));
-  e.iReplyCount = 0x7FFFFFFF;
+  e.iReplyCount = 0x7FFFFFFF;  // an endless run: the count wraps instead of overflowing
   e.MarkAnswer();
   EXPECT_EQ(e.szFrame[10], 'H');
   EXPECT_EQ(e.iReplyCount, int(0x80000000u));
@@ -104,8 +101,7 @@ TEST(RemoteTable, TimeoutScanRemovesNeighboursAndSurvivesTheWrap) {
   table.FindOrAdd(7, 0);  // left for the destructor to free (checked by the leak checker)
 }
 
-// What base mode counts per address, through the same calls it makes.
-// Catches: a refusal, connection or time-out not counted, a wrong summary.
+// Catches: a refusal, connection or time-out not counted (through base mode's own calls), a wrong summary.
 TEST(RemoteCounts, FramesRefusalsReportsAndTimeouts) {
   CRemoteTable table;
   RemoteEntry* p = table.FindOrAdd(5, 1000);
