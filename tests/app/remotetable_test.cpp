@@ -13,11 +13,6 @@ bool Add(RemoteEntry& e, const std::string& s, DWORD dwNow = 1000) {
 std::string Frame(const RemoteEntry& e) {
   return std::string(e.szFrame, size_t(e.iLength));
 }
-
-std::vector<int> g_aiTimedOut;
-void OnTimeout(int iAddress) {
-  g_aiTimedOut.push_back(iAddress);
-}
 }  // namespace
 
 // Catches: a frame complete before its ETX, bytes outside STX..ETX kept, a length not cut.
@@ -89,11 +84,13 @@ TEST(RemoteTable, TimeoutScanRemovesNeighboursAndSurvivesTheWrap) {
   EXPECT_EQ(table.FindOrAdd(10, 0), table.GetEntry(10));  // found, not added again
   table.RemoveSlot(64);                                   // out of range: nothing
   EXPECT_EQ(table.GetCount(), 64);
-  g_aiTimedOut.clear();
+  static std::vector<int> s_aiTimedOut;  // for a plain function, the only kind ScanTimeouts takes
+  auto OnTimeout = [](int iAddress) { s_aiTimedOut.push_back(iAddress); };
+  s_aiTimedOut.clear();
   table.ScanTimeouts(dwStart + 30000, OnTimeout);  // exactly 30 s: not yet
-  EXPECT_TRUE(g_aiTimedOut.empty());
+  EXPECT_TRUE(s_aiTimedOut.empty());
   table.ScanTimeouts(dwStart + 30001, OnTimeout);
-  EXPECT_EQ(g_aiTimedOut, viOld);
+  EXPECT_EQ(s_aiTimedOut, viOld);
   ASSERT_EQ(table.GetCount(), 1);
   EXPECT_EQ(table.GetEntry(0)->byAddress, 3);
   table.ScanTimeouts(dwStart + 50001, OnTimeout);
