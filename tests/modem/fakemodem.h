@@ -1,6 +1,5 @@
-// Test doubles for the modem driver: a clock that only the test moves, and a
-// port whose far end is a scripted WIT2410 stand-in. The port records its
-// events in one list and delivers reply bytes when due on the fake clock.
+// Test doubles for the modem driver: a clock that only the test moves, and a port whose far end is a
+// scripted WIT2410 stand-in; the port records its events in one list and delivers reply bytes when due.
 #pragma once
 
 #include <cstdlib>
@@ -65,10 +64,9 @@ class CFakePort : public CCommPort {
         m_strLine += pc[i];
         continue;
       }
-      std::string strLine;
-      strLine.swap(m_strLine);
-      Record("tx:", strLine);
-      OnLine(strLine);
+      Record("tx:", m_strLine);
+      OnLine(m_strLine);
+      m_strLine.clear();
     }
     return iLen < m_iWriteMax ? iLen : m_iWriteMax;
   }
