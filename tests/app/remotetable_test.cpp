@@ -118,10 +118,8 @@ TEST(RemoteCounts, FramesRefusalsReportsAndTimeouts) {
   ASSERT_NE(p, nullptr);
   EXPECT_FALSE(Add(*p, "\002x", 2000));
   table.ScanTimeouts(2000 + REMOTE_SILENCE_MS + 1, nullptr);
-  EXPECT_EQ(table.GetCount(), 0);
 
   const RemoteCounts& c = table.GetCounts(5);
-  EXPECT_TRUE(c.bSeen);
   EXPECT_EQ((std::vector<DWORD>{c.dwReceived, c.dwRefused, c.dwConnects, c.dwDisconnects, c.dwTimeouts}),
             (std::vector<DWORD>{1, 4, 1, 1, 1}));
   EXPECT_TRUE(table.GetCounts(9).bSeen);
