@@ -14,8 +14,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// ---------------------------------------------------------------- exchange
-
 // A reply ended too early or too late, or longer than its buffer.
 TEST(ReadReply, EndRulesTimeoutsAndTheLengthLimit) {
   const std::string str254 = std::string(253, 'x') + "\r";
@@ -143,8 +141,6 @@ TEST(ModemPort, AttachingAnotherPortForgetsTheModem) {
   rig.modem.Close();
   EXPECT_EQ(1, other.m_iCloses);
 }
-
-// ---------------------------------------------------------------- bring-up
 
 // A setting not applied, or a change that does not force a new bring-up.
 TEST(BringUp, SettingsAndWhatForcesANewBringUp) {
@@ -280,8 +276,6 @@ TEST(SignOn, FieldsPastTheEndNothingAndEscape) {
   rig.port.m_fnProgress = [](int, const void*) { return false; };
   EXPECT_EQ(-27, rig.modem.ReadSignOn(20, 10));
 }
-
-// ---------------------------------------------------------------- data path
 
 // The data path's exchanges with a ready modem: what each writes, and what a refused reply, a missing carrier
 // or the base role does to the link; a speed change reaches the stand-in only if modem and port both move.
