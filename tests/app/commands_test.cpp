@@ -1,6 +1,5 @@
-// The commands that talk to the modem, on the headless screen: the bring-up with its stage lines, the reply
-// wait of the message test and its repetition run. The modem is a scripted stand-in on a fake port
-// (tests/modem), whose fake clock runs the driver's waits without real sleeping.
+// The modem commands on the headless screen (bring-up, reply wait, repetition run, one-shot command, base
+// mode) against the scripted stand-in of tests/modem, whose fake clock runs the driver's waits at once.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>

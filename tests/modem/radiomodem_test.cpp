@@ -148,8 +148,7 @@ TEST(BringUp, SettingsAndWhatForcesANewBringUp) {
   rig.port.m_strSignOn = "WIT2410 Digital Wireless\r:B 2410 [0a 0b 0c] x\r";
   rig.modem.SetChannel(5);
   ASSERT_EQ(0, rig.modem.Initialise());
-  // The sign-on said "B" and the remote role is wanted: "wb0" in this very
-  // bring-up, so that the next remote-role command needs none.
+  // Signed on as "B", wanted as a remote: "wb0" in this bring-up, so that the next remote command needs none.
   EXPECT_EQ((Lines{":wit2410", "m0", "wb0", "wn05", "zc2", "sd01", ""}), rig.port.Lines());
   EXPECT_FALSE(rig.modem.IsBaseSet());
   rig.modem.SetBaseMode(false);
