@@ -56,7 +56,6 @@ bool PrepareModem(bool bBase) {
   // needs no reason.
   char szWhy[400] = "";
   const char* pszLine = LineFailure();
-  CCommPort* pPort = g_Modem.GetPort();
   if (*pszLine) {
     DiagLog("bring-up failed: %s", pszLine);
     snprintf(szWhy, sizeof szWhy, "%s", pszLine);
@@ -64,15 +63,14 @@ bool PrepareModem(bool bBase) {
     DiagLog("bring-up abandoned");
   } else {
     DiagLog("bring-up failed: the modem did not answer (last reply '%s')", g_Modem.GetReply());
-    if (pPort)
+    if (CCommPort* pPort = g_Modem.GetPort())
       snprintf(szWhy, sizeof szWhy, "%s%s%s: %s", pPort->GetName(), *pPort->GetDevice() ? " " : "",
                pPort->GetDevice(),
                g_Modem.IsFound() ? "the modem did not take its settings"
                                  : "no answer at any line speed (is the modem on?)");
   }
-  const char* pszWhy = szWhy;
   char szMessage[512];
-  snprintf(szMessage, sizeof szMessage, "Modem Not Working\n%s", pszWhy);
+  snprintf(szMessage, sizeof szMessage, "Modem Not Working\n%s", szWhy);
   GuiErrorBox(1, szMessage);
   return false;
 }
