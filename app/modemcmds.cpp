@@ -80,22 +80,6 @@ bool LineLost() {
   return pPort && pPort->IsLost();
 }
 
-namespace {
-
-// The reason in the port's line error, without the "COM2 device: " that
-// the loss line has already shown.
-const char* ReasonOnly(CCommPort* pPort) {
-  const char* psz = pPort->GetLineError();
-  size_t uName = strlen(pPort->GetName()), uDevice = strlen(pPort->GetDevice());
-  if (strncmp(psz, pPort->GetName(), uName) == 0 && psz[uName] == ' ' &&
-      strncmp(psz + uName + 1, pPort->GetDevice(), uDevice) == 0 &&
-      strncmp(psz + uName + 1 + uDevice, ": ", 2) == 0)
-    return psz + uName + uDevice + 3;
-  return psz;
-}
-
-}  // namespace
-
 bool RecoverLine(bool bBase) {
   CCommPort* pPort = g_Modem.GetPort();
   if (!pPort) return false;
@@ -104,7 +88,7 @@ bool RecoverLine(bool bBase) {
   // (unplugged, then back under another owner, and so on).
   char szShown[384] = "";
   for (;;) {
-    const char* pszWhy = ReasonOnly(pPort);
+    const char* pszWhy = pPort->GetLineReason();
     if (*pszWhy && strcmp(pszWhy, szShown) != 0) {
       snprintf(szShown, sizeof szShown, "%s", pszWhy);
       GuiPrintf("  %s\n", szShown);

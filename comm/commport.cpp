@@ -134,10 +134,13 @@ CCommPort::CCommPort(int iIndex)
   snprintf(m_szName, sizeof m_szName, "COM%d", (iIndex + 1) & 0xFF);
   m_szDevice[0] = 0;
   m_szLineError[0] = 0;
+  m_uReasonAt = 0;
 }
 
 void CCommPort::SetLineError(const char* pszWhy) {
-  snprintf(m_szLineError, sizeof m_szLineError, "%s %s: %s", m_szName, m_szDevice, pszWhy);
+  int iAt = snprintf(m_szLineError, sizeof m_szLineError, "%s %s: ", m_szName, m_szDevice);
+  m_uReasonAt = iAt < 0 ? 0 : size_t(iAt) < sizeof m_szLineError ? size_t(iAt) : sizeof m_szLineError - 1;
+  snprintf(m_szLineError + m_uReasonAt, sizeof m_szLineError - m_uReasonAt, "%s", pszWhy);
   DiagLog("%s", m_szLineError);
 }
 

@@ -206,6 +206,8 @@ class CCommPort {
   // Why the line could not be opened or was lost, as "COM2 /dev/ttyUSB0:
   // reason"; "" once it opened. Kept through Close.
   const char* GetLineError() const { return m_szLineError; }
+  // The same without the "COM2 /dev/ttyUSB0: " in front: the reason alone.
+  const char* GetLineReason() const { return m_szLineError + m_uReasonAt; }
   // A lost line: it hung up or its server went away. The port is no longer
   // open; Reopen (or the next Open) opens the same device again.
   bool IsLost() const { return m_bLost; }
@@ -238,7 +240,10 @@ class CCommPort {
   void CloseStep();
   // Records why the line failed (also in the diagnostic log), or forgets it.
   void SetLineError(const char* pszWhy);
-  void ClearLineError() { m_szLineError[0] = 0; }
+  void ClearLineError() {
+    m_szLineError[0] = 0;
+    m_uReasonAt = 0;
+  }
 
   int m_iIndex;
   CTrafficLog m_logRx;
@@ -250,6 +255,7 @@ class CCommPort {
   char m_szName[8];
   char m_szDevice[256];
   char m_szLineError[384];
+  size_t m_uReasonAt;  // where the reason starts in m_szLineError
 
  private:
   CCommPort(const CCommPort&) = delete;
