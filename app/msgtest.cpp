@@ -20,6 +20,7 @@
 #include "kelgui/kelkbd.h"
 #include "kelgui/kelmenu.h"
 #include "platform/clock.h"
+#include "platform/screen.h"
 
 TestStats g_Stats = {0, 0, 0x7FFFFFFF, 0, 0.0f, 0, 0};
 
@@ -289,6 +290,7 @@ int RepeatSend() {
   unsigned uNotSent = 0;   // passes whose frame did not go out on a working line
   bool bNoticeUp = false;  // the screen says why a frame did not go out
   do {
+    DWORD dwResumes = PlatScreenResumeCount();
     g_dwSendTick = PlatTickCount();
     g_ullSendTime = PlatSystemTimeFileTime();
     int iSent = SendFrame();
@@ -301,6 +303,13 @@ int RepeatSend() {
     bSent = iSent == g_Modem.m_iFrameLen;
     bool bGood = bSent && ReadReplyFrame(szReply);
     if (bSent && g_bReplyAborted) break;
+    // A pass during which the program was stopped (Ctrl-Z) timed the stop,
+    // not the link: like one cut short by Escape, it has no outcome. Its
+    // answer, if it is still to come, is owed and settled before the next.
+    if (PlatScreenResumeCount() != dwResumes) {
+      bShowNow = true;
+      continue;
+    }
     uPass += 1;
     if (bSent) StatsSent(&g_Stats);
     // A frame kept back by the modem (no carrier, or it did not take the

@@ -119,6 +119,10 @@ int PlatLoadString(HINSTANCE hInstance, UINT uID, char* pszBuf, int cchBuf);
 // system clocks, or the test screen's controlled clock.
 DWORD PlatScreenTickCount();
 uint64_t PlatScreenFileTime();
+// How many times the program has been stopped and continued (Ctrl-Z, then fg
+// in the shell): a time taken across one holds the stop too. A Windows
+// program is not stopped by its user: always 0 there.
+DWORD PlatScreenResumeCount();
 
 // ---- the terminal as a whole ------------------------------------------------------
 // Ends the screen: the terminal gets its own state back (idempotent; also run

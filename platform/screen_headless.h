@@ -45,6 +45,8 @@ void PlatHeadlessResize(int cx, int cy, DWORD dwDelay = 0);
 void PlatHeadlessWake(DWORD dwDelay = 0);
 // The open serial lines that a wait takes in have bytes (true) or not.
 void PlatHeadlessLineReady(bool bReady);
+// The program was stopped and has been continued (PlatScreenResumeCount).
+void PlatHeadlessResume();
 // Events still waiting in the script.
 int PlatHeadlessPending();
 

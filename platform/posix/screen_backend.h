@@ -47,6 +47,8 @@ class CScreenBackend {
   virtual bool Wait(DWORD dwMillis, const int* aiLineFds = nullptr, int nLines = 0) = 0;
   virtual DWORD Ticks() = 0;
   virtual uint64_t FileTime() = 0;
+  // Times the program was stopped and continued.
+  virtual DWORD Resumes() { return 0; }
   virtual void Bell() = 0;
   // The title of the terminal's window, where the terminal shows one.
   virtual void SetTitle(const char* /*pszTitle*/) {}

@@ -1119,6 +1119,9 @@ DWORD PlatScreenTickCount() {
 uint64_t PlatScreenFileTime() {
   return Backend()->FileTime();
 }
+DWORD PlatScreenResumeCount() {
+  return Backend()->Resumes();
+}
 
 void PlatScreenShutdown() {
   if (g_screen.bStarted) {

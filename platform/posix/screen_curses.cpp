@@ -355,6 +355,7 @@ class CCurses : public CScreenBackend {
   }
 
   DWORD Ticks() override { return PlatTickCount(); }
+  DWORD Resumes() override { return m_dwResumes; }
   uint64_t FileTime() override { return PlatSystemTimeFileTime(); }
   void Bell() override {
     if (m_bStarted && !m_bHungUp) WriteAll(Cap("bel") ? CapText("bel") : CapText("flash"));
@@ -513,6 +514,7 @@ class CCurses : public CScreenBackend {
   }
 
   void Resume() {
+    m_dwResumes += 1;
     TakeTerminal();
     WriteAll(TakeScreenText());
     // The size may have changed while stopped: everything is then drawn
@@ -584,6 +586,7 @@ class CCurses : public CScreenBackend {
   bool m_bHungUp = false;
   bool m_bGone = false;     // the terminal itself is gone: nothing more is written
   bool m_bOwnStop = false;  // Ctrl-Z stopped us, and the resume is done
+  DWORD m_dwResumes = 0;    // stops the program came back from
   bool m_bAtExit = false;
   CTermPainter m_painter;
   const char* m_pszSe = nullptr;

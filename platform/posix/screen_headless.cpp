@@ -83,6 +83,7 @@ class CHeadless : public CScreenBackend {
   }
 
   DWORD Ticks() override { return m_dwNow; }
+  DWORD Resumes() override { return m_dwResumes; }
   uint64_t FileTime() override { return FILETIME_BASE + uint64_t(m_dwNow) * 10000u; }
   void Bell() override { ++m_iBells; }
 
@@ -137,6 +138,7 @@ class CHeadless : public CScreenBackend {
   void* m_pvIdle = nullptr;
   int m_iFlushes = 0, m_iRowsFlushed = 0, m_iBells = 0, m_iWaits = 0;
   bool m_bLineReady = false;
+  DWORD m_dwResumes = 0;
 };
 
 CHeadless g_headless;
@@ -178,6 +180,9 @@ void PlatHeadlessResize(int cx, int cy, DWORD dwDelay) {
 }
 void PlatHeadlessWake(DWORD dwDelay) {
   g_headless.Add(EV_WAKE, dwDelay, nullptr, 0, 0, 0);
+}
+void PlatHeadlessResume() {
+  g_headless.m_dwResumes += 1;
 }
 void PlatHeadlessLineReady(bool bReady) {
   g_headless.m_bLineReady = bReady;

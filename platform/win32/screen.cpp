@@ -333,6 +333,10 @@ DWORD PlatScreenTickCount() {
   return PlatTickCount();
 }
 
+DWORD PlatScreenResumeCount() {
+  return 0;  // nothing stops a window's program and continues it behind its back
+}
+
 uint64_t PlatScreenFileTime() {
   FILETIME ft;
   GetSystemTimeAsFileTime(&ft);

@@ -174,14 +174,19 @@ TEST_F(Commands, ReadReplyFrameTakesOnlyTheAnswerToTheFrameSent) {
 
 // Catches: a pass without its own answer counted as a round trip, misses not counted.
 TEST_F(Commands, RepeatSendCountsTriesAndMisses) {
+  // Also: a pass the program was stopped in (Ctrl-Z, then fg) counted, its trip holding the stop.
   struct {
     const char* pszPlan;
     int iTries, iMisses;
-  } aCases[] = {{"ggg", 3, 0}, {"gs", 2, 1}, {"go", 2, 1}, {"gx", 2, 1}, {"s", 1, 1}};
+    size_t uStoppedIn = 99;  // the pass (from 0) during which the program is stopped and continued
+  } aCases[] = {{"ggg", 3, 0}, {"gs", 2, 1}, {"go", 2, 1}, {"gx", 2, 1}, {"s", 1, 1}, {"ggg", 2, 0, 1}};
   int iMessage = 10;
   for (const auto& c : aCases) {
     SCOPED_TRACE(c.pszPlan);
     Sent(iMessage++, c.pszPlan);  // a new frame: no answer to an earlier one is owed
+    m_port.m_fnOnWrite = [&] {
+      if (m_port.m_iPass == c.uStoppedIn) PlatHeadlessResume();
+    };
     EXPECT_EQ(RepeatSend(), c.iTries);
     EXPECT_EQ(g_Stats.iMisses, c.iMisses);
     EXPECT_EQ(g_Stats.iBytes, (c.iTries - c.iMisses) * g_Modem.m_iFrameLen);
