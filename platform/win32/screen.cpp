@@ -334,7 +334,7 @@ DWORD PlatScreenTickCount() {
 }
 
 DWORD PlatScreenResumeCount() {
-  return 0;  // nothing stops a window's program and continues it behind its back
+  return 0;  // a window's program has no Ctrl-Z (the system's own sleep is not counted)
 }
 
 uint64_t PlatScreenFileTime() {
