@@ -64,8 +64,7 @@ bool PrepareModem(bool bBase) {
   } else {
     DiagLog("bring-up failed: the modem did not answer (last reply '%s')", g_Modem.GetReply());
     if (CCommPort* pPort = g_Modem.GetPort())
-      snprintf(szWhy, sizeof szWhy, "%s%s%s: %s", pPort->GetName(), *pPort->GetDevice() ? " " : "",
-               pPort->GetDevice(),
+      snprintf(szWhy, sizeof szWhy, "%s: %s", pPort->GetLabel(),
                g_Modem.IsFound() ? "the modem did not take its settings"
                                  : "no answer at any line speed (is the modem on?)");
   }
@@ -83,7 +82,10 @@ bool LineLost() {
 bool RecoverLine(bool bBase) {
   CCommPort* pPort = g_Modem.GetPort();
   if (!pPort) return false;
-  GuiPrintf("Line lost: %s (%s)\n", pPort->GetName(), pPort->GetDevice());
+  if (*pPort->GetShownDevice())
+    GuiPrintf("Line lost: %s (%s)\n", pPort->GetName(), pPort->GetShownDevice());
+  else
+    GuiPrintf("Line lost: %s\n", pPort->GetName());
   // Why, and then why it cannot be opened again, each time that changes
   // (unplugged, then back under another owner, and so on).
   char szShown[384] = "";
@@ -109,7 +111,7 @@ bool RecoverLine(bool bBase) {
     if (iResult == 0 && bBase) iResult = g_Modem.LeaveCommandMode();
     if (iResult == MODEM_ABORT) return false;
     if (iResult >= 0) {
-      DiagLog("%s %s: line back, modem brought up again", pPort->GetName(), pPort->GetDevice());
+      DiagLog("%s: line back, modem brought up again", pPort->GetLabel());
       return true;
     }
   }

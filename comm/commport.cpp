@@ -132,13 +132,20 @@ DWORD TrafficLogsFlushDue() {
 CCommPort::CCommPort(int iIndex)
     : m_iIndex(iIndex), m_iModeFlags(0), m_iOutCapacity(0), m_pfnProgress(nullptr), m_bLost(false) {
   snprintf(m_szName, sizeof m_szName, "COM%d", (iIndex + 1) & 0xFF);
-  m_szDevice[0] = 0;
   m_szLineError[0] = 0;
   m_uReasonAt = 0;
+  SetDevice("");
+}
+
+void CCommPort::SetDevice(const char* pszDevice) {
+  snprintf(m_szDevice, sizeof m_szDevice, "%s", pszDevice);
+  bool bShown = m_szDevice[0] && strcmp(m_szDevice, m_szName) != 0;
+  snprintf(m_szLabel, sizeof m_szLabel, "%s%s%s", m_szName, bShown ? " " : "", bShown ? m_szDevice : "");
+  m_uNameLen = strlen(m_szName);
 }
 
 void CCommPort::SetLineError(const char* pszWhy) {
-  int iAt = snprintf(m_szLineError, sizeof m_szLineError, "%s %s: ", m_szName, m_szDevice);
+  int iAt = snprintf(m_szLineError, sizeof m_szLineError, "%s: ", m_szLabel);
   m_uReasonAt = iAt < 0 ? 0 : size_t(iAt) < sizeof m_szLineError ? size_t(iAt) : sizeof m_szLineError - 1;
   snprintf(m_szLineError + m_uReasonAt, sizeof m_szLineError - m_uReasonAt, "%s", pszWhy);
   DiagLog("%s", m_szLineError);

@@ -203,6 +203,11 @@ class CCommPort {
   // it ("/dev/ttyUSB0", "rfc2217://host:2217"; "" for a placeholder).
   const char* GetName() const { return m_szName; }
   const char* GetDevice() const { return m_szDevice; }
+  // The device where it says more than the name ("" for COM2 on Windows,
+  // whose device is COM2 itself), and the two as one label: "COM2
+  // /dev/ttyUSB0", or "COM2" alone.
+  const char* GetShownDevice() const { return m_szLabel[m_uNameLen] ? m_szLabel + m_uNameLen + 1 : ""; }
+  const char* GetLabel() const { return m_szLabel; }
   // Why the line could not be opened or was lost, as "COM2 /dev/ttyUSB0:
   // reason"; "" once it opened. Kept through Close.
   const char* GetLineError() const { return m_szLineError; }
@@ -240,6 +245,8 @@ class CCommPort {
   void CloseStep();
   // Records why the line failed (also in the diagnostic log), or forgets it.
   void SetLineError(const char* pszWhy);
+  // Names the device behind the port (and makes the label).
+  void SetDevice(const char* pszDevice);
   void ClearLineError() {
     m_szLineError[0] = 0;
     m_uReasonAt = 0;
@@ -254,6 +261,8 @@ class CCommPort {
   bool m_bLost;
   char m_szName[8];
   char m_szDevice[256];
+  char m_szLabel[sizeof m_szName + sizeof m_szDevice];
+  size_t m_uNameLen;  // where the name ends in m_szLabel
   char m_szLineError[384];
   size_t m_uReasonAt;  // where the reason starts in m_szLineError
 

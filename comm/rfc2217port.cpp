@@ -25,7 +25,7 @@ CRfc2217Port::CRfc2217Port(int iIndex, const char* pszAddress)
       m_iBaud(iIndex == 1 ? 9600 : 57600),
       m_iRxHead(0),
       m_iRxLen(0) {
-  snprintf(m_szDevice, sizeof m_szDevice, "%s", pszAddress ? pszAddress : "");
+  SetDevice(pszAddress ? pszAddress : "");
   m_szHost[0] = 0;
   m_bAddressOk = Rfc2217ParseAddress(m_szDevice, m_szHost, sizeof m_szHost, &m_iTcpPort);
 }
@@ -41,7 +41,7 @@ bool CRfc2217Port::IsOpen() {
 void CRfc2217Port::Fail(const char* pszWhy) {
   // The same failure again (a retry every second) is logged once.
   char szWhy[384];
-  snprintf(szWhy, sizeof szWhy, "%s %s: %s", m_szName, m_szDevice, pszWhy);
+  snprintf(szWhy, sizeof szWhy, "%s: %s", m_szLabel, pszWhy);
   if (strcmp(szWhy, m_szLineError) != 0) SetLineError(pszWhy);
   PlatSocketClose(m_hConn);
   m_hConn = nullptr;
@@ -49,7 +49,7 @@ void CRfc2217Port::Fail(const char* pszWhy) {
 
 void CRfc2217Port::Lose(const char* pszWhy) {
   SetLineError(pszWhy);
-  DiagLog("%s %s: line lost", m_szName, m_szDevice);
+  DiagLog("%s: line lost", m_szLabel);
   PlatSocketClose(m_hConn);
   m_hConn = nullptr;
   m_bLost = true;  // what arrived before the end can still be read
@@ -166,7 +166,7 @@ bool CRfc2217Port::Open(int iBaud, int iFlags) {
   SetMode(iBaud, iFlags);
   if (!IsOpen()) return false;
   m_iOutCapacity = RING_LIKE_FREE;
-  DiagLog("%s %s: opened at %d bit/s, mode 0x%X", m_szName, m_szDevice, m_iBaud, unsigned(m_iModeFlags));
+  DiagLog("%s: opened at %d bit/s, mode 0x%X", m_szLabel, m_iBaud, unsigned(m_iModeFlags));
   return CCommPort::Open(m_iBaud, m_iModeFlags);
 }
 
@@ -205,7 +205,7 @@ int CRfc2217Port::Close() {
   PlatSocketClose(m_hConn);
   m_hConn = nullptr;
   m_iRxHead = m_iRxLen = 0;
-  DiagLog("%s %s: closed", m_szName, m_szDevice);
+  DiagLog("%s: closed", m_szLabel);
   return 0;
 }
 

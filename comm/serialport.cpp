@@ -203,7 +203,9 @@ bool CSerialWriter::LineDsrOn() {
 
 CSerialPort::CSerialPort(int iIndex)
     : CCommPort(iIndex), m_hLine(nullptr), m_iBaud(iIndex == 1 ? 9600 : 57600), m_pWriter(nullptr) {
-  PlatSerialDevice(iIndex + 1, m_szDevice, sizeof m_szDevice);
+  char szDevice[sizeof m_szDevice];
+  PlatSerialDevice(iIndex + 1, szDevice, sizeof szDevice);
+  SetDevice(szDevice);
 }
 
 CSerialPort::~CSerialPort() {
@@ -247,14 +249,14 @@ bool CSerialPort::Open(int iBaud, int iFlags) {
   if (!m_hLine) {
     // The same failure again (a retry every second) is logged once.
     char szWhy[384];
-    snprintf(szWhy, sizeof szWhy, "%s %s: %s", m_szName, m_szDevice, PlatSerialOpenError());
+    snprintf(szWhy, sizeof szWhy, "%s: %s", m_szLabel, PlatSerialOpenError());
     if (strcmp(szWhy, m_szLineError) != 0) SetLineError(PlatSerialOpenError());
     return false;
   }
   m_bLost = false;
   ClearLineError();
   SetMode(iBaud, iFlags);
-  DiagLog("%s %s: opened at %d bit/s, mode 0x%X", m_szName, m_szDevice, m_iBaud, unsigned(m_iModeFlags));
+  DiagLog("%s: opened at %d bit/s, mode 0x%X", m_szLabel, m_iBaud, unsigned(m_iModeFlags));
   int iModeFlags = m_iModeFlags;
   PlatSerialSetQueues(m_hLine, IN_QUEUE, DWORD(OutQueueSize(iModeFlags, m_iBaud)));
   if (iModeFlags & (PORT_MODE_CTS | PORT_MODE_DSR)) {
@@ -296,7 +298,7 @@ int CSerialPort::Close() {
   CloseStep();
   m_bLost = false;
   if (!IsOpen()) return -1;
-  DiagLog("%s %s: closed", m_szName, m_szDevice);
+  DiagLog("%s: closed", m_szLabel);
   EscapeFunction(CLRDTR);
   Purge(PORT_PURGE_ALL);
   // The writer's thread ends before the line goes, so that it never writes
@@ -320,7 +322,7 @@ bool CSerialPort::CheckLost() {
   char szWhy[256];
   if (!m_hLine || !PlatSerialLost(m_hLine, szWhy, sizeof szWhy)) return false;
   SetLineError(szWhy);
-  DiagLog("%s %s: line lost", m_szName, m_szDevice);
+  DiagLog("%s: line lost", m_szLabel);
   if (m_pWriter) {
     m_pWriter->Stop();
     delete m_pWriter;
