@@ -95,7 +95,7 @@ bool RecoverLine(bool bBase) {
       snprintf(szShown, sizeof szShown, "%s", pszWhy);
       GuiPrintf("  %s\n", szShown);
     }
-    GuiUpdate();
+    GuiUpdate();  // nothing to copy out when nothing changed
     if (KbdWaitEscape(100)) return false;
     if (!pPort->Reopen()) continue;
     // Back: the modem was most likely reset with it; bring it up quietly

@@ -139,15 +139,18 @@ CCommPort::CCommPort(int iIndex)
 
 void CCommPort::SetDevice(const char* pszDevice) {
   snprintf(m_szDevice, sizeof m_szDevice, "%s", pszDevice);
-  bool bShown = m_szDevice[0] && strcmp(m_szDevice, m_szName) != 0;
-  snprintf(m_szLabel, sizeof m_szLabel, "%s%s%s", m_szName, bShown ? " " : "", bShown ? m_szDevice : "");
-  m_uNameLen = strlen(m_szName);
+  const char* pszShown = GetShownDevice();
+  snprintf(m_szLabel, sizeof m_szLabel, "%s%s%s", m_szName, *pszShown ? " " : "", pszShown);
 }
 
 void CCommPort::SetLineError(const char* pszWhy) {
-  int iAt = snprintf(m_szLineError, sizeof m_szLineError, "%s: ", m_szLabel);
-  m_uReasonAt = iAt < 0 ? 0 : size_t(iAt) < sizeof m_szLineError ? size_t(iAt) : sizeof m_szLineError - 1;
-  snprintf(m_szLineError + m_uReasonAt, sizeof m_szLineError - m_uReasonAt, "%s", pszWhy);
+  char szError[sizeof m_szLineError];
+  int iAt = snprintf(szError, sizeof szError, "%s: ", m_szLabel);
+  size_t uAt = iAt < 0 ? 0 : size_t(iAt) < sizeof szError ? size_t(iAt) : sizeof szError - 1;
+  snprintf(szError + uAt, sizeof szError - uAt, "%s", pszWhy);
+  if (strcmp(szError, m_szLineError) == 0) return;  // the same failure again (a retry): logged once
+  memcpy(m_szLineError, szError, sizeof m_szLineError);
+  m_uReasonAt = uAt;
   DiagLog("%s", m_szLineError);
 }
 

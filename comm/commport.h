@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstring>
 
 #include "wintypes.h"
 
@@ -206,7 +207,7 @@ class CCommPort {
   // The device where it says more than the name ("" for COM2 on Windows,
   // whose device is COM2 itself), and the two as one label: "COM2
   // /dev/ttyUSB0", or "COM2" alone.
-  const char* GetShownDevice() const { return m_szLabel[m_uNameLen] ? m_szLabel + m_uNameLen + 1 : ""; }
+  const char* GetShownDevice() const { return strcmp(m_szDevice, m_szName) == 0 ? "" : m_szDevice; }
   const char* GetLabel() const { return m_szLabel; }
   // Why the line could not be opened or was lost, as "COM2 /dev/ttyUSB0:
   // reason"; "" once it opened. Kept through Close.
@@ -243,7 +244,8 @@ class CCommPort {
   int LogSent(const void* pData, int iLen);
   // The base close step: progress callback cleared, logs closed.
   void CloseStep();
-  // Records why the line failed (also in the diagnostic log), or forgets it.
+  // Records why the line failed (also in the diagnostic log, once for the
+  // same failure again), or forgets it.
   void SetLineError(const char* pszWhy);
   // Names the device behind the port (and makes the label).
   void SetDevice(const char* pszDevice);
@@ -262,7 +264,6 @@ class CCommPort {
   char m_szName[8];
   char m_szDevice[256];
   char m_szLabel[sizeof m_szName + sizeof m_szDevice];
-  size_t m_uNameLen;  // where the name ends in m_szLabel
   char m_szLineError[384];
   size_t m_uReasonAt;  // where the reason starts in m_szLineError
 

@@ -39,10 +39,7 @@ bool CRfc2217Port::IsOpen() {
 }
 
 void CRfc2217Port::Fail(const char* pszWhy) {
-  // The same failure again (a retry every second) is logged once.
-  char szWhy[384];
-  snprintf(szWhy, sizeof szWhy, "%s: %s", m_szLabel, pszWhy);
-  if (strcmp(szWhy, m_szLineError) != 0) SetLineError(pszWhy);
+  SetLineError(pszWhy);
   PlatSocketClose(m_hConn);
   m_hConn = nullptr;
 }

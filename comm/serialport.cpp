@@ -247,10 +247,7 @@ bool CSerialPort::Open(int iBaud, int iFlags) {
   m_iOutCapacity = 0;
   m_hLine = PlatSerialOpen(m_iIndex + 1);
   if (!m_hLine) {
-    // The same failure again (a retry every second) is logged once.
-    char szWhy[384];
-    snprintf(szWhy, sizeof szWhy, "%s: %s", m_szLabel, PlatSerialOpenError());
-    if (strcmp(szWhy, m_szLineError) != 0) SetLineError(PlatSerialOpenError());
+    SetLineError(PlatSerialOpenError());  // a retry's same failure is logged once
     return false;
   }
   m_bLost = false;
