@@ -102,6 +102,19 @@ int CRadioModem::Close() {
   return 0;
 }
 
+bool CRadioModem::IsReady() {
+  return m_bConfigured && LineOpen();
+}
+
+// Whether the port's line is open, asking the line itself: a line that hung
+// up while nobody used it (a cable pulled and put back between two
+// commands) is found lost by the status query and is open no longer.
+bool CRadioModem::LineOpen() {
+  if (!m_pPort || !m_pPort->IsOpen()) return false;
+  m_pPort->GetModemStatus();
+  return m_pPort->IsOpen();
+}
+
 void CRadioModem::Invalidate() {
   m_bFound = false;
   m_bConfigured = false;
@@ -409,6 +422,13 @@ int CRadioModem::SetBaudRate(int iBaud) {
 }
 
 int CRadioModem::Initialise() {
+  // A line lost since the bring-up comes back to a modem that was most
+  // likely reset with it, or to another one: it is brought up again, and a
+  // sign-on there is not taken for a modem still in command mode.
+  if (m_pPort && !LineOpen()) {
+    Invalidate();
+    m_bCommandMode = false;
+  }
   if (m_bConfigured && m_bFound) return MODEM_OK;
   // Each step runs only after the ones before it succeeded; the first
   // failure clears the link state and is returned.

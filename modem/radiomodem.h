@@ -69,7 +69,9 @@ class CRadioModem {
   static int ParseHex(const char* psz);
 
   // Settings and state for the application.
-  bool IsReady() const { return m_bConfigured; }
+  // Brought up, on a line still open: a line that was lost (or closed)
+  // took the modem's state with it.
+  bool IsReady();
   BYTE GetChannel() const { return m_byChannel; }
   void SetChannel(int iChannel);
   void SetBaseMode(bool bBase);
@@ -152,6 +154,7 @@ class CRadioModem {
   CRadioModem& operator=(const CRadioModem&) = delete;
 
   bool EndRuleHolds(int iEndChar) const;
+  bool LineOpen();
   int Accept(int iResult, int iAtMost);
   int WaitStep(int iTicks, bool bPlain);
   CModemClock* Clock() const;

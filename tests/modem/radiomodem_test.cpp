@@ -142,7 +142,7 @@ TEST(ModemPort, AttachingAnotherPortForgetsTheModem) {
   EXPECT_EQ(1, other.m_iCloses);
 }
 
-// A setting not applied, or a change that does not force a new bring-up.
+// A setting not applied, or a change (or a lost line) that does not force a new bring-up.
 TEST(BringUp, SettingsAndWhatForcesANewBringUp) {
   SModemRig rig;
   rig.port.m_strSignOn = "WIT2410 Digital Wireless\r:B 2410 [0a 0b 0c] x\r";
@@ -171,6 +171,17 @@ TEST(BringUp, SettingsAndWhatForcesANewBringUp) {
   EXPECT_TRUE(rig.modem.IsReady());
   rig.modem.SetBaseMode(false);
   EXPECT_FALSE(rig.modem.IsReady());
+
+  // The line lost since (the port no longer open) and the modem restarted with it: the next command opens
+  // the line, and the modem's sign-on there is not taken for a modem still in command mode.
+  ASSERT_EQ(0, rig.modem.Initialise());
+  rig.port.m_bOpen = false;
+  EXPECT_FALSE(rig.modem.IsReady());
+  rig.port.m_bModemCommand = false;
+  rig.port.Arrive(rig.port.m_strSignOn, 50);
+  rig.port.ClearRecords();
+  EXPECT_GE(rig.modem.Command("pe1", 200, -40, -1), 0);
+  EXPECT_EQ((Lines{":wit2410", "m0", "wb0", "zc2", "sd01", "pe1"}), rig.port.Steps());
 }
 
 // The bring-up from cold: a reset (DTR low for 500 ms in 20 ms steps), the search over the present speed,
