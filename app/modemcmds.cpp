@@ -37,6 +37,40 @@ const char* LineFailure() {
   return pPort->GetLineError();
 }
 
+namespace {
+
+// The second line of a failure box: a line that could not be opened or was
+// lost, or a modem that never answered, or one that did not take pszCommand
+// (nullptr: its settings, at bring-up). Escape needs no reason. pszWhat
+// names what failed in the log.
+const char* FailureReason(int iResult, const char* pszWhat, const char* pszCommand) {
+  static char s_szWhy[400];
+  s_szWhy[0] = 0;
+  const char* pszLine = LineFailure();
+  if (*pszLine) {
+    DiagLog("%s failed: %s", pszWhat, pszLine);
+    snprintf(s_szWhy, sizeof s_szWhy, "%s", pszLine);
+    return s_szWhy;
+  }
+  if (iResult == MODEM_ABORT) {
+    DiagLog("%s abandoned", pszWhat);
+    return s_szWhy;
+  }
+  DiagLog("%s failed: the modem did not answer (last reply '%s')", pszWhat, g_Modem.GetReply());
+  CCommPort* pPort = g_Modem.GetPort();
+  if (!pPort) return s_szWhy;
+  if (!g_Modem.IsFound())
+    snprintf(s_szWhy, sizeof s_szWhy, "%s: no answer at any line speed (is the modem on?)",
+             pPort->GetLabel());
+  else if (pszCommand)
+    snprintf(s_szWhy, sizeof s_szWhy, "%s: the modem did not answer %s", pPort->GetLabel(), pszCommand);
+  else
+    snprintf(s_szWhy, sizeof s_szWhy, "%s: the modem did not take its settings", pPort->GetLabel());
+  return s_szWhy;
+}
+
+}  // namespace
+
 bool PrepareModem(bool bBase) {
   g_Modem.SetBaseMode(bBase);
   if (g_Modem.IsReady()) return true;
@@ -51,25 +85,8 @@ bool PrepareModem(bool bBase) {
       return true;
     }
   }
-  // The second line says why: a line that could not be opened or was lost,
-  // or a modem that never answered or did not take its settings. Escape
-  // needs no reason.
-  char szWhy[400] = "";
-  const char* pszLine = LineFailure();
-  if (*pszLine) {
-    DiagLog("bring-up failed: %s", pszLine);
-    snprintf(szWhy, sizeof szWhy, "%s", pszLine);
-  } else if (iResult == MODEM_ABORT) {
-    DiagLog("bring-up abandoned");
-  } else {
-    DiagLog("bring-up failed: the modem did not answer (last reply '%s')", g_Modem.GetReply());
-    if (CCommPort* pPort = g_Modem.GetPort())
-      snprintf(szWhy, sizeof szWhy, "%s: %s", pPort->GetLabel(),
-               g_Modem.IsFound() ? "the modem did not take its settings"
-                                 : "no answer at any line speed (is the modem on?)");
-  }
   char szMessage[512];
-  snprintf(szMessage, sizeof szMessage, "Modem Not Working\n%s", szWhy);
+  snprintf(szMessage, sizeof szMessage, "Modem Not Working\n%s", FailureReason(iResult, "bring-up", nullptr));
   GuiErrorBox(1, szMessage);
   return false;
 }
@@ -178,7 +195,10 @@ void CmdOneShot(const char* pszWhat, const char* pszCommand, const char* pszFail
   GuiPrintf("%s...\n", pszWhat);
   GuiUpdate();
   int iResult = g_Modem.Command(pszCommand, 200, -40, -1);
-  if (iResult < 0) GuiErrorBox(iResult, pszFailure);
+  if (iResult >= 0) return;
+  char szMessage[512];
+  snprintf(szMessage, sizeof szMessage, "%s\n%s", pszFailure, FailureReason(iResult, pszCommand, pszCommand));
+  GuiErrorBox(iResult, szMessage);
 }
 
 void CmdResetToFactory() {

@@ -201,23 +201,37 @@ TEST_F(Commands, RepeatSendCountsTriesAndMisses) {
 }
 
 // Catches: a one-shot command that leaves the last command's page standing
-// while it brings the modem up, or a failure not shown.
+// while it brings the modem up, or a failure not shown or without its reason.
 TEST_F(Commands, OneShotNamesItselfWhileItRuns) {
-  g_Modem.Invalidate();
-  m_port.m_bModemPresent = false;
-  GuiPrintf("Channel:   9");
-  std::string strDuring;
-  m_port.m_fnProgress = [&](int, const void*) {
-    if (strDuring.empty()) strDuring = PageRow(0) + PageRow(1);
-    return true;
-  };
-  AtIdle([] {
-    EXPECT_TRUE(ScreenIs("Low power mode Failed\nPress Any Key To Continue\n"));
-    PlatHeadlessChar(' ');
-  });
-  CmdLowPower();
-  EXPECT_EQ(strDuring, "Set Low Power Mode..." + Blank(59) + Blank(80));
-  EXPECT_EQ(m_iStep, 1u);
+  struct {
+    bool bPresent;
+    const char* pszWhy;
+  } aCases[] = {{true, "the modem did not answer zq1"},  // the absent one last: it leaves command mode
+                {false, "no answer at any line speed (is the modem on?)"}};
+  for (const auto& c : aCases) {
+    SCOPED_TRACE(c.pszWhy);
+    g_Modem.Invalidate();
+    m_port.m_bModemPresent = c.bPresent;
+    m_port.m_mapReplies["zq1"] = "";
+    GuiClear();
+    GuiPrintf("Channel:   9");
+    std::string strDuring;
+    m_port.m_fnProgress = [&](int, const void*) {
+      if (strDuring.empty()) strDuring = PageRow(0) + PageRow(1);
+      return true;
+    };
+    m_vSteps.clear();
+    m_iStep = 0;
+    AtIdle([&] {
+      EXPECT_TRUE(ScreenIs(std::string("Low power mode Failed\nCOM0: ") + c.pszWhy +
+                           "\nPress Any Key To Continue\n"));
+      PlatHeadlessChar(' ');
+    });
+    CmdLowPower();
+    EXPECT_EQ(strDuring, "Set Low Power Mode..." + Blank(59) + Blank(80));
+    EXPECT_EQ(m_iStep, 1u);
+  }
+  m_port.m_fnProgress = nullptr;
 }
 
 // Catches: passes whose frame the modem kept back (no carrier) shown as if
