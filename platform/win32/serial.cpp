@@ -129,16 +129,19 @@ void DescribeError(DWORD dwErr, char* psz, int iSize, bool bOpening) {
   if (bOpening && (dwErr == ERROR_ACCESS_DENIED || dwErr == ERROR_SHARING_VIOLATION))
     pszHint = " (is another program using it?)";
   else if (dwErr == ERROR_FILE_NOT_FOUND || dwErr == ERROR_PATH_NOT_FOUND || dwErr == ERROR_DEV_NOT_EXIST ||
-           dwErr == ERROR_DEVICE_REMOVED)
+           dwErr == ERROR_DEVICE_REMOVED || dwErr == ERROR_NOT_READY || dwErr == ERROR_DEVICE_NOT_CONNECTED)
     pszHint = " (is the adapter plugged in?)";
   snprintf(psz, size_t(iSize), "%s%s", szSys, pszHint);
 }
 
-// After a failed call: a vanished device loses the line for good.
+// After a failed call: a vanished device loses the line for good. A device
+// that is "not ready" (what Wine reports for a serial line whose other end
+// went away) or "not connected" is one too.
 void CheckLost(PlatSerialLine* pLine) {
   DWORD dwErr = GetLastError();
   if (dwErr == ERROR_ACCESS_DENIED || dwErr == ERROR_BAD_COMMAND || dwErr == ERROR_DEVICE_REMOVED ||
-      dwErr == ERROR_GEN_FAILURE || dwErr == ERROR_DEV_NOT_EXIST || dwErr == ERROR_FILE_NOT_FOUND) {
+      dwErr == ERROR_GEN_FAILURE || dwErr == ERROR_DEV_NOT_EXIST || dwErr == ERROR_FILE_NOT_FOUND ||
+      dwErr == ERROR_NOT_READY || dwErr == ERROR_DEVICE_NOT_CONNECTED) {
     DWORD dwNone = 0;
     pLine->dwLost.compare_exchange_strong(dwNone, dwErr);
   }
@@ -365,7 +368,10 @@ void PlatSerialWaitOutput(PLATSERIAL hLine, PLATEVENT hWake) {
 
 bool PlatSerialGetModemStatus(PLATSERIAL hLine, DWORD* pdwStatus) {
   *pdwStatus = 0;
-  return hLine && GetCommModemStatus(hLine->hFile, pdwStatus);
+  if (!hLine) return false;
+  if (GetCommModemStatus(hLine->hFile, pdwStatus)) return true;
+  CheckLost(hLine);
+  return false;
 }
 
 bool PlatSerialEscape(PLATSERIAL hLine, int iFunc) {
