@@ -136,8 +136,11 @@ bool CmdActAsBase() {
     return false;
   }
   PortSetCallback(InitStageCallback);
-  if (g_Modem.LeaveCommandMode() < 0) {
-    GuiErrorBox(1, "Modem Not Working\n");  // the one report of this failure
+  int iResult = g_Modem.LeaveCommandMode();
+  if (iResult < 0) {
+    char szMessage[512];
+    snprintf(szMessage, sizeof szMessage, "Modem Not Working\n%s", FailureReason(iResult, "z>", "z>"));
+    GuiErrorBox(1, szMessage);  // the one report of this failure
     PortSetCallback(nullptr);
     return false;
   }

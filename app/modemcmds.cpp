@@ -37,13 +37,7 @@ const char* LineFailure() {
   return pPort->GetLineError();
 }
 
-namespace {
-
-// The second line of a failure box: a line that could not be opened or was
-// lost, or a modem that never answered, or one that did not take pszCommand
-// (nullptr: its settings, at bring-up). Escape needs no reason. pszWhat
-// names what failed in the log.
-const char* FailureReason(int iResult, const char* pszWhat, const char* pszCommand) {
+const char* FailureReason(int iResult, const char* pszWhat, const char* pszUnanswered) {
   static char s_szWhy[400];
   s_szWhy[0] = 0;
   const char* pszLine = LineFailure();
@@ -59,17 +53,15 @@ const char* FailureReason(int iResult, const char* pszWhat, const char* pszComma
   DiagLog("%s failed: the modem did not answer (last reply '%s')", pszWhat, g_Modem.GetReply());
   CCommPort* pPort = g_Modem.GetPort();
   if (!pPort) return s_szWhy;
-  if (!g_Modem.IsFound())
+  if (pszUnanswered)
+    snprintf(s_szWhy, sizeof s_szWhy, "%s: the modem did not answer %s", pPort->GetLabel(), pszUnanswered);
+  else if (!g_Modem.IsFound())
     snprintf(s_szWhy, sizeof s_szWhy, "%s: no answer at any line speed (is the modem on?)",
              pPort->GetLabel());
-  else if (pszCommand)
-    snprintf(s_szWhy, sizeof s_szWhy, "%s: the modem did not answer %s", pPort->GetLabel(), pszCommand);
   else
     snprintf(s_szWhy, sizeof s_szWhy, "%s: the modem did not take its settings", pPort->GetLabel());
   return s_szWhy;
 }
-
-}  // namespace
 
 bool PrepareModem(bool bBase) {
   g_Modem.SetBaseMode(bBase);
@@ -194,10 +186,13 @@ void CmdOneShot(const char* pszWhat, const char* pszCommand, const char* pszFail
   GuiClear();
   GuiPrintf("%s...\n", pszWhat);
   GuiUpdate();
-  int iResult = g_Modem.Command(pszCommand, 200, -40, -1);
+  int iResult = g_Modem.SendCommand(pszCommand);
+  bool bSent = iResult >= 0;
+  if (bSent) iResult = g_Modem.ReadReply(200, -40, -1);
   if (iResult >= 0) return;
   char szMessage[512];
-  snprintf(szMessage, sizeof szMessage, "%s\n%s", pszFailure, FailureReason(iResult, pszCommand, pszCommand));
+  snprintf(szMessage, sizeof szMessage, "%s\n%s", pszFailure,
+           FailureReason(iResult, pszCommand, bSent ? pszCommand : nullptr));
   GuiErrorBox(iResult, szMessage);
 }
 

@@ -46,6 +46,11 @@ const char* FormatSelectModemItem(char* pszBuf, int iPort);
 // Modem commands.
 bool PrepareModem(bool bBase);
 bool InitStageCallback(int iCode, const void* pvData);
+// The second line of a failure box after iResult: why the line could not be
+// opened or was lost; else that the modem did not answer pszUnanswered, the
+// command that went out, or (nullptr) never answered or did not take its
+// settings; "" after Escape. Also written to the log, naming pszWhat.
+const char* FailureReason(int iResult, const char* pszWhat, const char* pszUnanswered);
 // The modem's line has been lost (unplugged adapter, server gone).
 bool LineLost();
 // Shows "Line lost: COM2 (/dev/ttyUSB0)", then every second opens the line

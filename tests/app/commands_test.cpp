@@ -201,8 +201,16 @@ TEST_F(Commands, RepeatSendCountsTriesAndMisses) {
 }
 
 // Catches: a one-shot command that leaves the last command's page standing
-// while it brings the modem up, or a failure not shown or without its reason.
+// while it brings the modem up, or a failure not shown or without its reason
+// (also base mode's, when the modem does not leave command mode).
 TEST_F(Commands, OneShotNamesItselfWhileItRuns) {
+  m_port.m_mapReplies["z>"] = "";
+  AtIdle([&] {
+    EXPECT_TRUE(
+        ScreenIs("Modem Not Working\nCOM0: the modem did not answer z>\nPress Any Key To Continue\n"));
+    PlatHeadlessChar(' ');
+  });
+  EXPECT_FALSE(CmdActAsBase());
   struct {
     bool bPresent;
     const char* pszWhy;
