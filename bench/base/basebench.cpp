@@ -49,17 +49,22 @@ const char* const MENU_LAST = "9. Set Alt Freq Band";
 const int LINE_RATE_INTERVAL_MS = 185;
 const int OVERLOAD_INTERVAL_MS = 92;
 
+// Set by --no-shim.
+bool g_bNoShim = false;
+
 void Usage(const char* pszName) {
   printf(
       "usage: %s [--seconds N] [--program PATH] [--only tavrix|reference] [--no-startup]\n"
-      "          [--startup-runs N] [--load idle|one|line|over|junk]\n"
+      "          [--startup-runs N] [--load idle|one|line|over|junk] [--no-shim]\n"
       "  Runs each base (tavrix, then the Python reference) for N seconds (default 20)\n"
       "  under each load: idle, 1 remote at random intervals (about 10 frames/s),\n"
       "  64 remotes at the line rate, 64 remotes at twice the line rate, 64 remotes\n"
       "  at the line rate in a junk flood; then times tavrix from exec to its main\n"
       "  menu (N runs each, default 10).\n"
       "  --program PATH  the tavrix to measure (default: the one built here)\n"
-      "  --load L        that load only (for before/after runs taken in turn)\n",
+      "  --load L        that load only (for before/after runs taken in turn)\n"
+      "  --no-shim       tavrix without the modem-lines shim, as the reference runs: its\n"
+      "                  own cost alone (no DTR or CTS reaches or leaves the simulator)\n",
       pszName);
 }
 
@@ -185,7 +190,8 @@ class CBaseRun {
       m_pHome->WriteRegistry(
           "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qirun\\TAVRIX]\n\"CHANNEL\"=dword:00000000\n");
       simsupport::EnvList vEnv = m_pHome->vEnv;
-      for (const auto& kv : m_sim.ShimEnvironment()) vEnv.push_back(kv);
+      if (!g_bNoShim)
+        for (const auto& kv : m_sim.ShimEnvironment()) vEnv.push_back(kv);
       if (!m_tmux.Start(
               {"/bin/sh", "-c", "echo $$ > \"$1\"; exec \"$0\"", m_strProgram, m_pHome->strDir + "/pid"}, 80,
               25, vEnv, m_pHome->strDir))
@@ -404,6 +410,7 @@ void Print(const std::vector<Result>& vResults) {
   printf("median/p99/worst in ms; cpu %% = CPU time of all the base's threads (schedstat) per second of\n");
   printf("the period; ms/1000fr = that CPU time per 1,000 frames answered; wakeup/s = context switches\n");
   printf("per second; peakKB = peak resident memory; esc ms = Escape to the summary page on the screen.\n");
+  if (g_bNoShim) printf("tavrix ran without the modem-lines shim (--no-shim).\n");
   printf("load average at the end (/proc/loadavg): %s", bench::ReadText("/proc/loadavg").c_str());
 }
 
@@ -426,6 +433,8 @@ int main(int argc, char** argv) {
       strLoad = argv[++i];
     } else if (!strcmp(argv[i], "--startup-runs") && i + 1 < argc) {
       iStartupRuns = atoi(argv[++i]);
+    } else if (!strcmp(argv[i], "--no-shim")) {
+      g_bNoShim = true;
     } else if (!strcmp(argv[i], "--no-startup")) {
       bStartup = false;
     } else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
