@@ -44,7 +44,9 @@ bool PlatGetClientRect(HWND hWnd, RECT* prc);
 // AdjustWindowRectEx: the window rectangle for a client rectangle.
 bool PlatAdjustWindowRectEx(RECT* prc, DWORD dwStyle, bool bMenu, DWORD dwExStyle);
 // SystemParametersInfoA (SPI_GETWORKAREA): the area windows may use; on a
-// terminal its size in cells. False when there is no usable screen.
+// terminal its size in cells, but at least 80 x 25 (a top-level window is
+// fitted to the terminal and grows back with it). False when there is no
+// usable screen.
 bool PlatGetWorkArea(RECT* prc);
 HWND PlatSetFocus(HWND hWnd);  // previous focus
 HWND PlatGetFocus();

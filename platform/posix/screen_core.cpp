@@ -798,9 +798,15 @@ bool PlatAdjustWindowRectEx(RECT* prc, DWORD, bool, DWORD) {
   return prc != nullptr;
 }
 
+// The space a top-level window may ask for: the terminal, but never less
+// than the program's 80 x 25 panel. The screen fits each top-level window to
+// the terminal and gives it back the size it asked for as the terminal grows
+// again; a window sized to a small terminal's own area would stay that small
+// for good.
 bool PlatGetWorkArea(RECT* prc) {
   if (g_screen.bHungUp || !EnsureStarted()) return false;
-  *prc = RECT{0, 0, g_screen.cx, g_screen.cy};
+  const int PANEL_COLS = 80, PANEL_ROWS = 25;
+  *prc = RECT{0, 0, std::max(g_screen.cx, PANEL_COLS), std::max(g_screen.cy, PANEL_ROWS)};
   return true;
 }
 

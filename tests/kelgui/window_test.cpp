@@ -5,7 +5,8 @@ namespace {
 
 using Window = GuiTest;
 
-// Catches: row counts out of range taken, a work area not used, a short terminal not one row down.
+// Catches: row counts out of range taken, a work area not used, a short terminal not one row down, a grid
+// that a terminal started small keeps when it grows.
 TEST_F(Window, SetupLimitsAndShortTerminals) {
   EXPECT_TRUE(m_pGui->Setup(0, 1));
   EXPECT_FALSE(m_pGui->Setup(129, 1));
@@ -19,6 +20,10 @@ TEST_F(Window, SetupLimitsAndShortTerminals) {
     EXPECT_EQ(m_pGui->GetColumns(), cx == 60 ? 60 : 80);
     EXPECT_EQ(m_pGui->GetRows(), cx == 60 ? 20 : 25);
   }
+  PlatHeadlessResize(120, 40);  // the small terminal grows: the whole grid comes back
+  EXPECT_FALSE(KbdPump(1));
+  EXPECT_EQ(m_pGui->GetColumns(), 80);
+  EXPECT_EQ(m_pGui->GetRows(), 25);
   GuiExit();
   Start(80, 25, 2);
   EXPECT_EQ(m_pGui->GetWindowSize().cy, 3);
