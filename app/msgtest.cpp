@@ -213,14 +213,28 @@ void ShowRunStats() {
     GuiPrintf("Record: %s\n", g_Record.GetPath());
 }
 
+// Why a message's frame did not go out, after the signal reading it needed
+// (iStrength, negative when the reading itself failed).
+const char* WhyNotSent(int iStrength) {
+  if (iStrength < 0) return FailureReason(iStrength, "wr?", "wr?");
+  if (LineLost()) return FailureReason(MODEM_FAIL, "message", nullptr);  // the line's own error
+  if (!g_Modem.HasCarrier()) return "no carrier: the base is not heard";
+  if (iStrength == 0) return "signal strength 0: the base is not heard";
+  return "the modem did not take the frame";
+}
+
 }  // namespace
 
-bool BuildAndSendFrame(int iMessage, const char* pszText) {
+bool BuildAndSendFrame(int iMessage, const char* pszText, const char** ppszWhy) {
   int iStrength = g_Modem.GetSignalStrength();
-  if (iStrength <= 0) return false;
-  g_Modem.m_iFrameLen = FormatFrame(g_Modem.m_szFrame, g_szKv3Id, unsigned(iStrength), iMessage, pszText);
-  g_iFrameStrength = iStrength;
-  return SendFrame() == g_Modem.m_iFrameLen;
+  bool bSent = iStrength > 0;
+  if (bSent) {
+    g_Modem.m_iFrameLen = FormatFrame(g_Modem.m_szFrame, g_szKv3Id, unsigned(iStrength), iMessage, pszText);
+    g_iFrameStrength = iStrength;
+    bSent = SendFrame() == g_Modem.m_iFrameLen;
+  }
+  if (!bSent && ppszWhy) *ppszWhy = WhyNotSent(iStrength);
+  return bSent;
 }
 
 bool ReadReplyFrame(char* pszReply) {
@@ -383,8 +397,11 @@ void CmdSendMessages() {
         g_Modem.m_iMessage -= 1;
         return;
       }
-      if (!BuildAndSendFrame(g_Modem.m_iMessage, szText)) {
-        GuiErrorBox(1, "Can't send to base\n");
+      const char* pszWhy = "";
+      if (!BuildAndSendFrame(g_Modem.m_iMessage, szText, &pszWhy)) {
+        char szMessage[512];
+        snprintf(szMessage, sizeof szMessage, "Can't send to base\n%s", pszWhy);
+        GuiErrorBox(1, szMessage);
         g_Modem.m_iMessage -= 1;
         return;
       }

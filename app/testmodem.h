@@ -72,7 +72,9 @@ void CmdAltFreqBand();
 
 // Message round-trip test.
 void CmdSendMessages();
-bool BuildAndSendFrame(int iMessage, const char* pszText);
+// Reads the signal, builds message iMessage's frame and sends it; false when
+// it did not go out, with why in *ppszWhy (when given).
+bool BuildAndSendFrame(int iMessage, const char* pszText, const char** ppszWhy = nullptr);
 bool ReadReplyFrame(char* pszReply);
 int RepeatSend();
 extern TestStats g_Stats;

@@ -107,7 +107,7 @@ TEST_F(AppE2E, MessagesRunsTheirRecordLateAnswersAndNoCarrier) {
 
   Control("fault rem carrier lost");
   m_app.Steps({{"4", "Message 3:(<ENTER> sends)"},
-               {"hi<Enter>", "Can't send to base"},
+               {"hi<Enter>", "Can't send to base\nno carrier: the base is not heard"},
                {"x", MENU_LAST},
                {"4", "Message 3:(<ENTER> sends)"},
                {"<Escape>", MENU_LAST}});
