@@ -214,7 +214,8 @@ void ShowRunStats() {
 }
 
 // Why a message's frame did not go out, after the signal reading it needed
-// (iStrength, negative when the reading itself failed).
+// (iStrength, negative when the reading itself failed; a re-send, which
+// takes none, passes 1).
 const char* WhyNotSent(int iStrength) {
   if (iStrength < 0) return FailureReason(iStrength, "wr?", "wr?");
   if (LineLost()) return FailureReason(MODEM_FAIL, "message", nullptr);  // the line's own error
@@ -407,8 +408,16 @@ void CmdSendMessages() {
       }
       ShowAnswer();
     } else if (iAction == 1) {
-      SendFrame();
-      ShowAnswer();
+      // A frame that did not go out has no answer to wait for: the box says
+      // why instead of "<No reply>" six seconds later.
+      int iSent = SendFrame();
+      if (iSent == g_Modem.m_iFrameLen) {
+        ShowAnswer();
+      } else if (iSent != MODEM_ABORT) {
+        char szMessage[512];
+        snprintf(szMessage, sizeof szMessage, "Can't send to base\n%s", WhyNotSent(1));
+        GuiErrorBox(1, szMessage);
+      }
     } else {
       RepeatSend();
       ShowRunStats();

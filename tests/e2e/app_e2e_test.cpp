@@ -45,7 +45,8 @@ using AppE2E = CSimTest;
 // take the abandoned pass's answer for its own, so its minimum is at or above the true round trip (twice
 // 150 ms); its record has one row per pass. The next message keeps the text. An answer that comes after 7 s,
 // past the 6 s wait, is not taken as the next pass's own but counted late; that run, whose runs folder is a
-// link, goes on without its record. Without carrier nothing is sent, and the message number is taken back.
+// link, goes on without its record. Without carrier nothing is sent (a re-send neither), and the message
+// number is taken back.
 TEST_F(AppE2E, MessagesRunsTheirRecordLateAnswersAndNoCarrier) {
   StartAll("name=rem,latency=150,jitter=40", {"--sim-base", "any"});
   m_app.Message("AB", "hello");
@@ -103,10 +104,12 @@ TEST_F(AppE2E, MessagesRunsTheirRecordLateAnswersAndNoCarrier) {
   EXPECT_NE(strPage.find("Late=1\n"), std::string::npos) << strPage;
   EXPECT_EQ(Count(strPage, "No record: cannot write"), 1) << strPage;
   EXPECT_TRUE(std::filesystem::is_empty(strElsewhere));
-  m_app.Steps({{"x<Escape>", MENU_LAST}});
 
   Control("fault rem carrier lost");
-  m_app.Steps({{"4", "Message 3:(<ENTER> sends)"},
+  m_app.Steps({{"x", "3. Send message until ESC"},
+               {"2", "Can't send to base\nno carrier: the base is not heard"},  // a re-send, not "<No reply>"
+               {"x<Escape>", MENU_LAST},
+               {"4", "Message 3:(<ENTER> sends)"},
                {"hi<Enter>", "Can't send to base\nno carrier: the base is not heard"},
                {"x", MENU_LAST},
                {"4", "Message 3:(<ENTER> sends)"},
