@@ -60,10 +60,10 @@ TEST(Answer, LettersRotateFromAToJ) {
     strLetters += e.szFrame[10];
   }
   EXPECT_EQ(strLetters, "ABCDEFGHIJA");
-  RemoteEntry eShort(6, 0);
-  ASSERT_TRUE(Add(eShort, "\002short\x03"));
+  RemoteEntry eShort(6, 0);  // ten bytes: the letter's place is the frame's end
+  ASSERT_TRUE(Add(eShort, "\002AB 045 0\x03"));
   eShort.MarkAnswer();
-  EXPECT_EQ(Frame(eShort), "\002short\x03");
+  EXPECT_EQ(std::string(eShort.szFrame), "\002AB 045 0\x03");
   EXPECT_EQ(eShort.iReplyCount, 1);
   e.iReplyCount = 0x7FFFFFFF;  // an endless run: the count wraps instead of overflowing
   e.MarkAnswer();
