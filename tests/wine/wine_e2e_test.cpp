@@ -20,9 +20,10 @@ using winehost::CWineProgram;
 const int DEADLINE = 30000;
 
 // One run through the program: the main menu; the bring-up and the signal strength (on channel 0, where the
-// simulated base is); a message's round trip and a repetition run; a second copy ends at once; on channel 12
-// base mode answers the two simulated remotes there; COM1, a device that does not exist, gives "Modem Not
-// Working"; Alt+F4 ends the program with port and channel saved for the user.
+// simulated base is), through a pulled and replaced adapter; a message's round trip and a repetition run; a
+// second copy ends at once; on channel 12 base mode answers the two simulated remotes there; COM1, a device
+// that does not exist, gives "Modem Not Working"; Alt+F4 ends the program with port and channel saved for the
+// user.
 TEST(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
   CWineEnv env;
   CModemSim sim;
@@ -58,6 +59,18 @@ TEST(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
   app.Type("5");
   Expect("Signal Strength: 26", 60000);
   ASSERT_TRUE(testenv::WaitFor([&] { return Count(app.Screen(), "Signal Strength: 26") >= 2; }, DEADLINE))
+      << app.Screen();
+  // The adapter pulled: the loss with its reason; put back: the readings again.
+  sim.Command("unplug rem");
+  Expect("(is the adapter plugged in?)");
+  sim.Command("plug rem");
+  ASSERT_TRUE(testenv::WaitFor(
+      [&] {
+        std::string str = app.Screen();
+        return str.find("Line lost: COM2") != std::string::npos &&
+               str.find("Signal Strength: 26", str.find("Line lost: COM2")) != std::string::npos;
+      },
+      60000))
       << app.Screen();
   Steps({{"<Escape>", MENU_LAST},
          {"3", "KV3 ID:"},
