@@ -138,9 +138,7 @@ bool CmdActAsBase() {
   PortSetCallback(InitStageCallback);
   int iResult = g_Modem.LeaveCommandMode();
   if (iResult < 0) {
-    char szMessage[512];
-    snprintf(szMessage, sizeof szMessage, "Modem Not Working\n%s", FailureReason(iResult, "z>", "z>"));
-    GuiErrorBox(1, szMessage);  // the one report of this failure
+    ReasonBox(1, "Modem Not Working", FailureReason(iResult, "z>", "z>"));  // the one report of this failure
     PortSetCallback(nullptr);
     return false;
   }

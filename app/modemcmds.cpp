@@ -63,6 +63,12 @@ const char* FailureReason(int iResult, const char* pszWhat, const char* pszUnans
   return s_szWhy;
 }
 
+int ReasonBox(int iCode, const char* pszTitle, const char* pszWhy) {
+  char szMessage[512];
+  snprintf(szMessage, sizeof szMessage, "%s\n%s", pszTitle, pszWhy);
+  return GuiErrorBox(iCode, szMessage);
+}
+
 bool PrepareModem(bool bBase) {
   g_Modem.SetBaseMode(bBase);
   if (g_Modem.IsReady()) return true;
@@ -77,9 +83,7 @@ bool PrepareModem(bool bBase) {
       return true;
     }
   }
-  char szMessage[512];
-  snprintf(szMessage, sizeof szMessage, "Modem Not Working\n%s", FailureReason(iResult, "bring-up", nullptr));
-  GuiErrorBox(1, szMessage);
+  ReasonBox(1, "Modem Not Working", FailureReason(iResult, "bring-up", nullptr));
   return false;
 }
 
@@ -190,10 +194,7 @@ void CmdOneShot(const char* pszWhat, const char* pszCommand, const char* pszFail
   bool bSent = iResult >= 0;
   if (bSent) iResult = g_Modem.ReadReply(200, -40, -1);
   if (iResult >= 0) return;
-  char szMessage[512];
-  snprintf(szMessage, sizeof szMessage, "%s\n%s", pszFailure,
-           FailureReason(iResult, pszCommand, bSent ? pszCommand : nullptr));
-  GuiErrorBox(iResult, szMessage);
+  ReasonBox(iResult, pszFailure, FailureReason(iResult, pszCommand, bSent ? pszCommand : nullptr));
 }
 
 void CmdResetToFactory() {

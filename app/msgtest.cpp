@@ -400,9 +400,7 @@ void CmdSendMessages() {
       }
       const char* pszWhy = "";
       if (!BuildAndSendFrame(g_Modem.m_iMessage, szText, &pszWhy)) {
-        char szMessage[512];
-        snprintf(szMessage, sizeof szMessage, "Can't send to base\n%s", pszWhy);
-        GuiErrorBox(1, szMessage);
+        ReasonBox(1, "Can't send to base", pszWhy);
         g_Modem.m_iMessage -= 1;
         return;
       }
@@ -414,9 +412,7 @@ void CmdSendMessages() {
       if (iSent == g_Modem.m_iFrameLen) {
         ShowAnswer();
       } else if (iSent != MODEM_ABORT) {
-        char szMessage[512];
-        snprintf(szMessage, sizeof szMessage, "Can't send to base\n%s", WhyNotSent(1));
-        GuiErrorBox(1, szMessage);
+        ReasonBox(1, "Can't send to base", WhyNotSent(1));
       }
     } else {
       RepeatSend();

@@ -51,6 +51,9 @@ bool InitStageCallback(int iCode, const void* pvData);
 // command that went out, or (nullptr) never answered or did not take its
 // settings; "" after Escape. Also written to the log, naming pszWhat.
 const char* FailureReason(int iResult, const char* pszWhat, const char* pszUnanswered);
+// A failure box: pszTitle ("Modem Not Working") and the reason below it
+// (nothing when pszWhy is empty); GuiErrorBox's result.
+int ReasonBox(int iCode, const char* pszTitle, const char* pszWhy);
 // The modem's line has been lost (unplugged adapter, server gone).
 bool LineLost();
 // Shows "Line lost: COM2 (/dev/ttyUSB0)", then every second opens the line
