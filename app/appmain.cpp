@@ -81,7 +81,11 @@ int TavrixMain(HINSTANCE hInstance) {
   CCommPort::SetEventWait(WaitLineOrKey);
   g_szKv3Id[0] = 0;
   g_Modem.LoadSettings();
+  // A network line shows what it connects to while the program starts.
+  CCommPort* pStartPort = PortGet(g_Modem.m_iPort);
+  if (pStartPort) pStartPort->SetCallback(InitStageCallback);
   g_Modem.SelectPort(g_Modem.m_iPort);
+  if (pStartPort) pStartPort->SetCallback(nullptr);
 
   const char* apszLabels[MAIN_MENU_ITEMS + 1];
   for (int i = 0; i < MAIN_MENU_ITEMS; ++i) apszLabels[i] = MAIN_MENU[i].pszLabel;

@@ -27,6 +27,10 @@ bool InitStageCallback(int iCode, const void* pvData) {
     else
       GuiPrintf("Init Stage %d\n", g_Modem.m_iInitStage);
     g_Modem.m_iInitStage += 1;
+  } else if (iCode == PORT_PROGRESS_CONNECT) {
+    // A network line may take seconds to answer: say what the wait is for.
+    GuiPrintf("Connecting %s (Escape gives up)\n", static_cast<const char*>(pvData));
+    GuiUpdate();
   }
   return !KbdEscapePressed();
 }

@@ -11,11 +11,14 @@
 
 // Progress callback: true = go on, false = abort. Code 0 before each step of
 // a wait (pvData: the address of the wait's tick count, an int), code 3
-// before each command line or modem reset (pvData: the step's text).
+// before each command line or modem reset (pvData: the step's text), code 4
+// before a network line starts to connect, which may take seconds (pvData:
+// the line's label).
 typedef bool (*PortProgressFn)(int iCode, const void* pvData);
 
 #define PORT_PROGRESS_WAIT 0
 #define PORT_PROGRESS_STEP 3
+#define PORT_PROGRESS_CONNECT 4
 
 // Mode flags of Open and SetMode.
 #define PORT_MODE_CTS 0x10     // hardware flow control on CTS, RTS handshake

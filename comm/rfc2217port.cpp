@@ -96,6 +96,10 @@ bool CRfc2217Port::Connect() {
     Fail("not a network line address (rfc2217://HOST:PORT)");
     return false;
   }
+  if (!Progress(PORT_PROGRESS_CONNECT, m_szLabel)) {
+    Fail("connection abandoned");
+    return false;
+  }
   char szWhy[256] = "";
   m_hConn = PlatSocketConnect(m_szHost, m_iTcpPort, szWhy, sizeof szWhy);
   if (!m_hConn) {
