@@ -59,6 +59,9 @@ const char* FailureReason(int iResult, const char* pszWhat, const char* pszUnans
   if (!pPort) return s_szWhy;
   if (pszUnanswered)
     snprintf(s_szWhy, sizeof s_szWhy, "%s: the modem did not answer %s", pPort->GetLabel(), pszUnanswered);
+  else if (!g_Modem.IsFound() && g_Modem.GetBytesHeard() > 0)
+    snprintf(s_szWhy, sizeof s_szWhy, "%s: bytes but no modem answer at any speed (another device?)",
+             pPort->GetLabel());
   else if (!g_Modem.IsFound())
     snprintf(s_szWhy, sizeof s_szWhy, "%s: no answer at any line speed (is the modem on?)",
              pPort->GetLabel());

@@ -50,6 +50,7 @@ CRadioModem::CRadioModem()
       m_byChannel(MODEM_NO_CHANNEL),
       m_dwSerial(0),
       m_iReplyLen(0),
+      m_dwHeard(0),
       m_pClock(nullptr) {
   memset(m_szReply, 0, sizeof(m_szReply));
 }
@@ -194,6 +195,7 @@ int CRadioModem::ReadReply(int iFirstTimeout, int iNextTimeout, int iEndChar) {
       continue;
     }
     bPlain = false;
+    m_dwHeard += 1;
     if (m_iReplyLen >= MODEM_REPLY_MAX) break;  // the byte is dropped
     m_szReply[m_iReplyLen++] = (char)by;
     m_szReply[m_iReplyLen] = 0;
@@ -352,6 +354,7 @@ int CRadioModem::ResetModem(int iBaud, int iFlags) {
 }
 
 int CRadioModem::FindModem(int iFlags) {
+  m_dwHeard = 0;
   int iResult = OpenPort();
   if (iResult < 0) return iResult;
   for (;;) {

@@ -79,6 +79,9 @@ class CRadioModem {
   bool IsCommandMode() const { return m_bCommandMode; }
   bool IsBaseSet() const { return m_bBaseSet; }
   DWORD GetSerial() const { return m_dwSerial; }
+  // Bytes the replies took since the last search for the modem began: a
+  // search that heard bytes but no modem had another device or noise.
+  DWORD GetBytesHeard() const { return m_dwHeard; }
 
   // Bring-up steps. Each returns a modem result; what a failure leaves is
   // said with each.
@@ -146,6 +149,7 @@ class CRadioModem {
   DWORD m_dwSerial;
   int m_iReplyLen;
   char m_szReply[MODEM_REPLY_SIZE];
+  DWORD m_dwHeard;
 
   CModemClock* m_pClock;
 

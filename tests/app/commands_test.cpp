@@ -95,16 +95,23 @@ class Commands : public GuiTest {
 // not ending it.
 TEST_F(Commands, PrepareModemShowsItsStagesOnceAndReportsAFailure) {
   struct {
-    bool bPresent, bEscape, bBase, bResult;
-  } aCases[] = {{true, false, false, true},
-                {true, false, true, true},
-                {false, false, false, false},
-                {true, true, false, false}};
+    bool bPresent, bEscape, bBase, bResult, bNoise;
+    const char* pszWhy;
+  } aCases[] = {
+      {true, false, false, true, false, ""},
+      {true, false, true, true, false, ""},
+      {false, false, false, false, false, "COM0: no answer at any line speed (is the modem on?)\n"},
+      {false, false, false, false, true, "COM0: bytes but no modem answer at any speed (another device?)\n"},
+      {true, true, false, false, false, ""}};
   for (const auto& c : aCases) {
-    SCOPED_TRACE(testing::Message() << c.bPresent << c.bEscape << c.bBase);
+    SCOPED_TRACE(testing::Message() << c.bPresent << c.bEscape << c.bBase << c.bNoise);
     g_Modem.Invalidate();
     m_port.ClearRecords();
     m_port.m_bModemPresent = c.bPresent;
+    // Another device: every line sent to it is answered with bytes that are no modem's reply.
+    m_port.m_fnOnWrite = [&] {
+      if (c.bNoise) m_port.Arrive("$GPGGA,1\r\n", 5);
+    };
     std::vector<std::string> vShown;  // row 1 after each stage
     m_port.m_fnProgress = [&](int iCode, const void* pvData) {
       bool bGoOn = InitStageCallback(iCode, pvData);
@@ -120,9 +127,7 @@ TEST_F(Commands, PrepareModemShowsItsStagesOnceAndReportsAFailure) {
     m_iStep = 0;
     AtIdle([&] {
       // A modem that never answered is named as the reason; Escape needs none.
-      EXPECT_TRUE(ScreenIs(std::string("Modem Not Working\n") +
-                           (c.bPresent ? "" : "COM0: no answer at any line speed (is the modem on?)\n") +
-                           "Press Any Key To Continue\n"));
+      EXPECT_TRUE(ScreenIs(std::string("Modem Not Working\n") + c.pszWhy + "Press Any Key To Continue\n"));
       PlatHeadlessChar(' ');
     });
     GuiClear();
@@ -142,6 +147,7 @@ TEST_F(Commands, PrepareModemShowsItsStagesOnceAndReportsAFailure) {
     EXPECT_TRUE(m_port.Steps().empty());
   }
   m_port.m_fnProgress = nullptr;
+  m_port.m_fnOnWrite = nullptr;
 }
 
 // Catches: a reply taken that is not the answer to the frame sent, noise kept, a wait cut short.
