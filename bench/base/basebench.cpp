@@ -1,7 +1,9 @@
-// The base station under load, tavrix against a reference. Two bases answer
+// The base station under load, tavrix against a reference. Three bases answer
 // the same simulated traffic in turn: tavrix in "6. Act As Base" (in tmux,
-// under the modem-lines shim), and refbase.py, a minimal select()-based
-// Python script that does what a user would write instead. The simulator's
+// under the modem-lines shim); refbase.py, a minimal select()-based Python
+// script that does what a user would write instead; and refbase_compiled,
+// the same loop compiled, which shows what any base on this line costs at
+// least (most of it the kernel's). The simulator's
 // base modem paces its output at its line speed (115200 bit/s) and measures
 // each reaction: from a frame's last byte reaching the base's line to the
 // last byte of the answer coming back. Loads: one remote at random
@@ -54,9 +56,10 @@ bool g_bNoShim = false;
 
 void Usage(const char* pszName) {
   printf(
-      "usage: %s [--seconds N] [--program PATH] [--only tavrix|reference] [--no-startup]\n"
-      "          [--startup-runs N] [--load idle|one|line|over|junk] [--no-shim]\n"
-      "  Runs each base (tavrix, then the Python reference) for N seconds (default 20)\n"
+      "usage: %s [--seconds N] [--program PATH] [--only tavrix|reference|compiled]\n"
+      "          [--no-startup] [--startup-runs N] [--load idle|one|line|over|junk] [--no-shim]\n"
+      "  Runs each base (tavrix, the Python reference, then the same reference loop\n"
+      "  compiled, the least a base on this line costs) for N seconds (default 20)\n"
       "  under each load: idle, 1 remote at random intervals (about 10 frames/s),\n"
       "  64 remotes at the line rate, 64 remotes at twice the line rate, 64 remotes\n"
       "  at the line rate in a junk flood; then times tavrix from exec to its main\n"
@@ -162,9 +165,12 @@ std::vector<char*> CArgs(std::vector<std::string>& v) {
   return vc;
 }
 
+const char* const BASE_NAMES[] = {"tavrix", "reference", "compiled"};
+
 class CBaseRun {
  public:
-  CBaseRun(bool bTavrix, const std::string& strProgram) : m_bTavrix(bTavrix), m_strProgram(strProgram) {}
+  CBaseRun(int iBase, const std::string& strProgram)
+      : m_iBase(iBase), m_bTavrix(iBase == 0), m_strProgram(strProgram) {}
   ~CBaseRun() { Stop(); }
 
   bool Start(const Load& load) {
@@ -202,10 +208,11 @@ class CBaseRun {
       m_iPid = e2e::ProgramPid(*m_pHome);
     } else {
       std::vector<std::string> v = {"python3", BENCH_REFBASE, m_strDir + "/base", "115200"};
+      if (m_iBase == 2) v = {BENCH_REFBASE_COMPILED, m_strDir + "/base"};
       std::vector<char*> vc = CArgs(v);
       m_iPid = fork();
       if (m_iPid == 0) {
-        execvp("python3", vc.data());
+        execvp(vc[0], vc.data());
         _exit(127);
       }
     }
@@ -275,11 +282,12 @@ class CBaseRun {
 
  private:
   bool Fail(const char* pszWhat) {
-    fprintf(stderr, "%s base: did not reach %s\n", m_bTavrix ? "tavrix" : "reference", pszWhat);
+    fprintf(stderr, "%s base: did not reach %s\n", BASE_NAMES[m_iBase], pszWhat);
     if (m_bTavrix) fprintf(stderr, "%s\n", m_tmux.Capture().c_str());
     return false;
   }
 
+  int m_iBase;  // an index of BASE_NAMES
   bool m_bTavrix;
   std::string m_strProgram;
   std::string m_strDir;
@@ -460,22 +468,21 @@ int main(int argc, char** argv) {
       {"junk", "64 remotes + junk flood", 64, LINE_RATE_INTERVAL_MS, false, true},
   };
   std::vector<Result> vResults;
-  for (int iBase = 0; iBase < 2; ++iBase) {
-    bool bTavrix = iBase == 0;
-    if (!strOnly.empty() && strOnly != (bTavrix ? "tavrix" : "reference")) continue;
+  for (int iBase = 0; iBase < 3; ++iBase) {
+    if (!strOnly.empty() && strOnly != BASE_NAMES[iBase]) continue;
     for (const Load& load : aLoads) {
       if (!strLoad.empty() && strLoad != load.pszKey) continue;
       Result r;
-      r.strBase = bTavrix ? "tavrix" : "reference";
+      r.strBase = BASE_NAMES[iBase];
       r.strLoad = load.pszName;
       fprintf(stderr, "%s base, %s, %.0f s\n", r.strBase.c_str(), load.pszName, dSeconds);
-      CBaseRun run(bTavrix, strProgram);
+      CBaseRun run(iBase, strProgram);
       if (run.Start(load)) run.Measure(load, dSeconds, &r);
       run.Stop();
       vResults.push_back(r);
     }
   }
   Print(vResults);
-  if (bStartup && strOnly != "reference") Startup(strProgram, iStartupRuns);
+  if (bStartup && (strOnly.empty() || strOnly == "tavrix")) Startup(strProgram, iStartupRuns);
   return 0;
 }
