@@ -349,7 +349,10 @@ int CSerialPort::Write(const void* pData, int iLen) {
   if (CheckLost()) return -1;
   if (m_pWriter) {
     LogSent(pData, iLen);
-    return m_pWriter->Put(pData, iLen);
+    int iTaken = m_pWriter->Put(pData, iLen);
+    // The put's own write or DSR check may be what meets a line that hung
+    // up: the bytes it took into the ring will never go out.
+    return CheckLost() ? -1 : iTaken;
   }
   if (!FlowControlReady()) return CheckLost() ? -1 : 0;
   if (iLen <= 0) return 0;

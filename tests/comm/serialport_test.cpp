@@ -4,6 +4,8 @@
 
 #include <termios.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "comm/serialport.h"
@@ -118,4 +120,36 @@ TEST(SerialPty, ReadsAndWaitInputWithAThreshold) {
   // A hung-up line has nothing to report: no input, however often asked.
   line.HangUp();
   EXPECT_FALSE(port.WaitInput(10));
+}
+
+// A line that hung up taken for a working one by some call (a write into the writer's ring said the bytes
+// were taken); a loss without its reason; a lost port that does not open the new device again.
+TEST(SerialPty, EveryCallFindsAHungUpLineAndReopenTakesTheNewDevice) {
+  char ab[4];
+  struct {
+    const char* pszCall;
+    int iFlags;
+    std::function<bool(CSerialPort&)> fnFails;
+  } aCases[] = {
+      {"write", 0, [](CSerialPort& p) { return p.Write("abc", 3) == -1; }},
+      {"write into the ring", 0x10, [](CSerialPort& p) { return p.Write("abc", 3) == -1; }},
+      {"write held by DSR", 0x20, [](CSerialPort& p) { return p.Write("abc", 3) == -1; }},
+      {"read", 0x10, [&](CSerialPort& p) { return p.Read(ab, sizeof ab) == -1; }},
+      {"wait", 0, [](CSerialPort& p) { return !p.WaitInput(5000); }},
+      {"status", 0x10, [](CSerialPort& p) { return p.GetModemStatus() == 0; }},
+  };
+  for (const auto& c : aCases) {
+    auto pLine = std::make_unique<CPtyLine>(1);
+    CSerialPort port(0);
+    ASSERT_TRUE(port.Open(9600, c.iFlags));
+    pLine->HangUp();
+    EXPECT_TRUE(c.fnFails(port)) << c.pszCall;
+    EXPECT_TRUE(port.IsLost() && !port.IsOpen()) << c.pszCall;
+    EXPECT_NE(std::string(port.GetLineReason()).find("(is the adapter plugged in?)"), std::string::npos)
+        << c.pszCall << ": " << port.GetLineReason();
+    pLine = std::make_unique<CPtyLine>(1);
+    ASSERT_TRUE(port.Reopen()) << c.pszCall;
+    EXPECT_EQ(port.Write("new", 3), 3) << c.pszCall;
+    EXPECT_EQ(pLine->ReadCount(3), "new") << c.pszCall;
+  }
 }
