@@ -336,7 +336,9 @@ bool PlatSerialWrite(PLATSERIAL hLine, const void* pData, DWORD dwLen, DWORD* pd
   memset(&ov, 0, sizeof ov);
   ov.hEvent = hLine->hIoEvent;
   BOOL bDone = WriteFile(hLine->hFile, pData, dwLen, pdwWritten, &ov);
-  return Finish(hLine, &ov, bDone, pdwWritten);
+  if (Finish(hLine, &ov, bDone, pdwWritten)) return true;
+  CheckLost(hLine);
+  return false;
 }
 
 // The writer thread's write: bounded by the write time-outs, and cut short
@@ -356,6 +358,7 @@ int PlatSerialWriteNow(PLATSERIAL hLine, const void* pData, int iLen, PLATEVENT 
     if (dwWait != WAIT_OBJECT_0) CancelIo(hLine->hFile);
     if (GetOverlappedResult(hLine->hFile, &ov, &dwWritten, TRUE) || dwWritten > 0) iResult = int(dwWritten);
   }
+  if (iResult < 0) CheckLost(hLine);
   return iResult;
 }
 
