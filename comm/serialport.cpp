@@ -117,18 +117,27 @@ bool CSerialWriter::Discard() {
 
 void CSerialWriter::Stop() {
   if (!m_hWake) return;
+  // The thread ends first, so that the purge comes after its last write:
+  // nothing goes out once the writer has stopped, and no bytes are left in
+  // the driver to hold up the close of a line that flow control holds.
+  JoinThread();
   Discard();
   EndThread();
 }
 
-void CSerialWriter::EndThread() {
+void CSerialWriter::JoinThread() {
   m_bStop.store(true);
   if (m_thread.joinable()) {
     PlatEventSet(m_hWake);
-    // The thread waits on the line and the event together, so it ends at
-    // once; it is joined, never abandoned.
+    // The thread waits on the line and the event together, and a write that
+    // waits ends on the event, so it ends at once; it is joined, never
+    // abandoned.
     m_thread.join();
   }
+}
+
+void CSerialWriter::EndThread() {
+  JoinThread();
   PlatEventClose(m_hWake);
   m_hWake = nullptr;
 }
@@ -155,7 +164,7 @@ void CSerialWriter::Run() {
     }
     // One contiguous stretch: up to head, or up to the end of the ring.
     int iLen = iHead > iTail ? iHead - iTail : RING_SIZE - iTail;
-    int iWritten = LineWrite(m_abRing + iTail, iLen);
+    int iWritten = LineWrite(m_abRing + iTail, iLen, m_hWake);
     m_iBusyFrom.store(-1);
     if (iWritten < 0) {
       PlatEventWait(m_hWake, WRITE_RETRY_MS);
@@ -178,8 +187,8 @@ void CSerialWriter::Advance(DWORD dwTailSeen, int iWritten) {
   m_dwTail.compare_exchange_strong(dwTailSeen, dwNew, std::memory_order_release, std::memory_order_relaxed);
 }
 
-int CSerialWriter::LineWrite(const BYTE* pData, int iLen) {
-  return PlatSerialWriteNow(m_hLine, pData, iLen, m_hWake);
+int CSerialWriter::LineWrite(const BYTE* pData, int iLen, PLATEVENT hWake) {
+  return PlatSerialWriteNow(m_hLine, pData, iLen, hWake);
 }
 
 int CSerialWriter::LineWriteNoWait(const BYTE* pData, int iLen) {

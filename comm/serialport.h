@@ -33,7 +33,8 @@ class CSerialWriter {
   // Drops the unsent bytes and purges the line's output; false when the
   // writer was never used.
   bool Discard();
-  // Drops the unsent bytes, tells the thread to end and waits until it has.
+  // Tells the thread to end, waits until it has, then drops the unsent bytes
+  // and purges the line's output.
   void Stop();
 
   // Bytes in the ring, and the room left for Put: 511 minus that, and never
@@ -47,9 +48,10 @@ class CSerialWriter {
 
  protected:
   // The line, as the thread sees it (replaced by tests): write what the line
-  // takes now (count, 0 when it holds, -1 on failure); wait until it takes
-  // bytes or hWake is signalled; purge its output; whether DSR is on.
-  virtual int LineWrite(const BYTE* pData, int iLen);
+  // takes now (count, 0 when it holds, -1 on failure), a write that waits
+  // ending early when hWake is signalled; wait until it takes bytes or hWake
+  // is signalled; purge its output; whether DSR is on.
+  virtual int LineWrite(const BYTE* pData, int iLen, PLATEVENT hWake);
   // Writes what the line takes without any waiting, from the caller's
   // thread; 0 when it holds or the platform cannot do that.
   virtual int LineWriteNoWait(const BYTE* pData, int iLen);
@@ -62,7 +64,9 @@ class CSerialWriter {
   CSerialWriter& operator=(const CSerialWriter&) = delete;
 
   void Run();
-  // Tells the thread to end, waits until it has, and closes the wake event.
+  // Tells the thread to end and waits until it has; EndThread also closes
+  // the wake event.
+  void JoinThread();
   void EndThread();
   void Advance(DWORD dwTailSeen, int iWritten);
   static int TailIndex(DWORD dwTail) { return int(dwTail & (RING_SIZE - 1)); }
