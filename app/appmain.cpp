@@ -69,7 +69,12 @@ bool WaitLineOrKey(int iMillis) {
 }  // namespace
 
 int TavrixMain(HINSTANCE hInstance) {
-  if (!PlatClaimSingleInstance("tavrix")) return 0;
+  if (!PlatClaimSingleInstance("tavrix")) {
+    // Leaves the other copy alone; said, so that a terminal user is not left
+    // guessing why the program ended at once (a window program has no stderr).
+    fputs("tavrix: another copy is already running\n", stderr);
+    return 0;
+  }
   if (!GuiInit(hInstance, -1, "Tavrix")) return -1;
   KelAddAssertHook(PlatSerialRestoreAll);  // a failed check leaves the lines as it found them
   PlatAddExitHook(PlatSerialRestoreAll);   // and so does a crash

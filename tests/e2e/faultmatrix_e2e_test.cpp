@@ -214,7 +214,8 @@ const SRow g_aRows[] = {
        CTmuxSession tmux2;
        ASSERT_TRUE(e2e::StartProgram(tmux2, *r.pHome));
        ASSERT_TRUE(WaitForExit(tmux2, DEADLINE));
-       EXPECT_EQ(r.Settings(), REGISTRY);              // it wrote nothing
+       EXPECT_EQ(r.Settings(), REGISTRY);  // it wrote nothing, and said why it ended
+       EXPECT_EQ(FileText(r.pHome->strDir + "/stderr"), "tavrix: another copy is already running\n");
        unlink((r.pHome->strDir + "/status").c_str());  // its wrapper's, in the shared home
      }},
 };
