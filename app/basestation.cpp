@@ -120,10 +120,7 @@ void ShowSummary(const CRemoteTable& table, uint64_t ullStart) {
   }
   if (!bAny) GuiPrintf("No remote was heard\n");
   record.Close();
-  if (record.HasFailed())
-    GuiPrintf("No record: cannot write %s\n", record.GetPath());
-  else
-    GuiPrintf("Record: %s\n", record.GetPath());
+  ShowRecordLine(record);
   GuiPressAnyKey();
 }
 

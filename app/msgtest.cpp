@@ -207,10 +207,7 @@ void ShowRunStats() {
   } else {
     GuiPrintf("Nothing sent successfully\n");
   }
-  if (g_Record.HasFailed())
-    GuiPrintf("No record: cannot write %s\n", g_Record.GetPath());
-  else
-    GuiPrintf("Record: %s\n", g_Record.GetPath());
+  ShowRecordLine(g_Record);
 }
 
 // Why a message's frame did not go out, after the signal reading it needed
@@ -225,6 +222,16 @@ const char* WhyNotSent(int iStrength) {
 }
 
 }  // namespace
+
+void ShowRecordLine(const CRunRecord& record) {
+  char szLine[RUNRECORD_PATH + 32];
+  snprintf(szLine, sizeof szLine, record.HasFailed() ? "No record: cannot write %s" : "Record: %s",
+           record.GetPath());
+  GuiPutsWrap(szLine);
+  int iCol = 0;
+  GuiGetCursor(&iCol, nullptr);
+  if (iCol != 0) GuiPutsWrap("\n");  // a line that filled its last row has wrapped already
+}
 
 bool BuildAndSendFrame(int iMessage, const char* pszText, const char** ppszWhy) {
   int iStrength = g_Modem.GetSignalStrength();

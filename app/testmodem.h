@@ -7,6 +7,8 @@
 #include "app/testframe.h"
 #include "modem/radiomodem.h"
 
+class CRunRecord;
+
 #define KV3_ID_LEN 2
 
 class CTestModem : public CRadioModem {
@@ -72,6 +74,11 @@ void CmdOneShot(const char* pszWhat, const char* pszCommand, const char* pszFail
 void CmdResetToFactory();
 void CmdLowPower();
 void CmdAltFreqBand();
+
+// The line under a run's figures that says where its record went ("Record:
+// PATH") or that it could not be written; a long path wraps onto the next
+// rows instead of being cut at the page's edge.
+void ShowRecordLine(const CRunRecord& record);
 
 // Message round-trip test.
 void CmdSendMessages();

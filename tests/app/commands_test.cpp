@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <string>
@@ -14,6 +15,7 @@
 #include "../kelgui/guitest.h"
 #include "../modem/fakemodem.h"
 #include "../support/testenv.h"
+#include "app/runrecord.h"
 #include "app/testmodem.h"
 #include "comm/porttable.h"
 
@@ -313,6 +315,35 @@ TEST_F(Commands, BytesWaitingOnALineGoBeforeTheScreensCopyOut) {
   EXPECT_FALSE(KbdWaitInput(1));
   EXPECT_EQ(PlatHeadlessFlushes(), iFlushes + 1);
   EXPECT_NE(PlatHeadlessSnapshot().find("shown once the bytes are taken"), std::string::npos);
+}
+
+// Catches: the line that names a run's record cut at the page's edge, so that a record in a deep
+// folder (or the one that could not be written) cannot be found from the screen.
+TEST_F(Commands, RecordLineShowsTheWholePath) {
+  const std::string strState = testenv::MakeDir("state") + "/" + std::string(120, 'd');
+  std::filesystem::create_directories(strState + "/tavrix");
+  setenv("XDG_STATE_HOME", strState.c_str(), 1);
+  struct {
+    bool bWritable;
+    const char* pszSays;
+  } aRows[] = {{true, "Record: "}, {false, "No record: cannot write "}};
+  for (const auto& row : aRows) {
+    std::filesystem::remove_all(strState + "/tavrix/runs");
+    if (!row.bWritable) std::ofstream(strState + "/tavrix/runs") << "a file in the folder's place";
+    CRunRecord record;
+    EXPECT_EQ(record.Open("run", 0, "time"), row.bWritable);
+    GuiClear();
+    GuiPrintf("Loss=0.0%%\n");
+    ShowRecordLine(record);
+    GuiPrintf("next");
+    GuiUpdate();
+    std::string strShown = PlatHeadlessSnapshot();
+    EXPECT_NE(strShown.find("\nnext"), std::string::npos) << strShown;  // on a row of its own
+    strShown.erase(std::remove(strShown.begin(), strShown.end(), '\n'), strShown.end());
+    EXPECT_EQ(strShown, std::string("Loss=0.0%") + row.pszSays + record.GetPath() + "next")
+        << PlatHeadlessSnapshot();
+  }
+  testenv::Isolate();
 }
 
 }  // namespace
