@@ -41,6 +41,15 @@ const char* LineFailure() {
   return pPort->GetLineError();
 }
 
+const char* CtsHeld() {
+  static char s_szHeld[512];
+  CCommPort* pPort = g_Modem.GetPort();
+  if (!pPort || !pPort->IsOpen() || (pPort->GetModemStatus() & MS_CTS_ON)) return nullptr;
+  snprintf(s_szHeld, sizeof s_szHeld, "%s: the modem holds CTS off: nothing goes out (flow control)",
+           pPort->GetLabel());
+  return s_szHeld;
+}
+
 const char* FailureReason(int iResult, const char* pszWhat, const char* pszUnanswered) {
   static char s_szWhy[400];
   s_szWhy[0] = 0;
@@ -52,12 +61,16 @@ const char* FailureReason(int iResult, const char* pszWhat, const char* pszUnans
   }
   if (iResult == MODEM_ABORT) {
     DiagLog("%s abandoned", pszWhat);
-    return s_szWhy;
+    return "stopped by Escape";
   }
   DiagLog("%s failed: the modem did not answer (last reply '%s')", pszWhat, g_Modem.GetReply());
   CCommPort* pPort = g_Modem.GetPort();
   if (!pPort) return s_szWhy;
-  if (pszUnanswered)
+  // (A line where nothing was ever heard has CTS off too: no modem.)
+  const char* pszHeld = g_Modem.IsFound() || g_Modem.GetBytesHeard() > 0 ? CtsHeld() : nullptr;
+  if (pszHeld)
+    snprintf(s_szWhy, sizeof s_szWhy, "%s", pszHeld);
+  else if (pszUnanswered)
     snprintf(s_szWhy, sizeof s_szWhy, "%s: the modem did not answer %s", pPort->GetLabel(), pszUnanswered);
   else if (!g_Modem.IsFound() && g_Modem.GetBytesHeard() > 0)
     snprintf(s_szWhy, sizeof s_szWhy, "%s: bytes but no modem answer at any speed (another device?)",

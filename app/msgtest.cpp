@@ -218,6 +218,7 @@ const char* WhyNotSent(int iStrength) {
   if (LineLost()) return FailureReason(MODEM_FAIL, "message", nullptr);  // the line's own error
   if (!g_Modem.HasCarrier()) return "no carrier: the base is not heard";
   if (iStrength == 0) return "signal strength 0: the base is not heard";
+  if (const char* pszHeld = CtsHeld()) return pszHeld;
   return "the modem did not take the frame";
 }
 

@@ -48,10 +48,14 @@ const char* FormatSelectModemItem(char* pszBuf, int iPort);
 // Modem commands.
 bool PrepareModem(bool bBase);
 bool InitStageCallback(int iCode, const void* pvData);
+// Why nothing goes out when the modem holds CTS off on an open line (hardware
+// flow control holds every write), or null when it does not.
+const char* CtsHeld();
 // The second line of a failure box after iResult: why the line could not be
 // opened or was lost; else that the modem did not answer pszUnanswered, the
 // command that went out, or (nullptr) never answered or did not take its
-// settings; "" after Escape. Also written to the log, naming pszWhat.
+// settings, or that the modem holds CTS off; "stopped by Escape" after
+// Escape. Also written to the log, naming pszWhat.
 const char* FailureReason(int iResult, const char* pszWhat, const char* pszUnanswered);
 // A failure box: pszTitle ("Modem Not Working") and the reason below it
 // (nothing when pszWhy is empty); GuiErrorBox's result.

@@ -104,7 +104,7 @@ TEST_F(Commands, PrepareModemShowsItsStagesOnceAndReportsAFailure) {
       {true, false, true, true, false, ""},
       {false, false, false, false, false, "COM0: no answer at any line speed (is the modem on?)\n"},
       {false, false, false, false, true, "COM0: bytes but no modem answer at any speed (another device?)\n"},
-      {true, true, false, false, false, ""}};
+      {true, true, false, false, false, "stopped by Escape\n"}};
   for (const auto& c : aCases) {
     SCOPED_TRACE(testing::Message() << c.bPresent << c.bEscape << c.bBase << c.bNoise);
     g_Modem.Invalidate();
@@ -220,14 +220,20 @@ TEST_F(Commands, OneShotNamesItselfWhileItRuns) {
   });
   EXPECT_FALSE(CmdActAsBase());
   struct {
-    bool bPresent;
+    bool bPresent, bCtsHeld;
     const char* pszWhy;
-  } aCases[] = {{true, "the modem did not answer zq1"},  // the absent one last: it leaves command mode
-                {false, "no answer at any line speed (is the modem on?)"}};
+  } aCases[] = {{true, false, "the modem did not answer zq1"},
+                {true, true, "the modem holds CTS off: nothing goes out (flow control)"},
+                // the absent one last: it leaves command mode
+                {false, false, "no answer at any line speed (is the modem on?)"}};
   for (const auto& c : aCases) {
     SCOPED_TRACE(c.pszWhy);
     g_Modem.Invalidate();
     m_port.m_bModemPresent = c.bPresent;
+    // CTS drops once the bring-up is through, as a modem that holds the host's writes back.
+    m_port.m_fnOnWrite = [&] {
+      if (c.bCtsHeld && m_port.m_strTx.find("zq1") != std::string::npos) m_port.m_iStatus &= ~0x10;
+    };
     m_port.m_mapReplies["zq1"] = "";
     GuiClear();
     GuiPrintf("Channel:   9");
@@ -246,8 +252,10 @@ TEST_F(Commands, OneShotNamesItselfWhileItRuns) {
     CmdLowPower();
     EXPECT_EQ(strDuring, "Set Low Power Mode..." + Blank(59) + Blank(80));
     EXPECT_EQ(m_iStep, 1u);
+    m_port.m_iStatus |= 0x10;
   }
   m_port.m_fnProgress = nullptr;
+  m_port.m_fnOnWrite = nullptr;
 }
 
 // Catches: passes whose frame the modem kept back (no carrier) shown as if
