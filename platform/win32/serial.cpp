@@ -181,6 +181,21 @@ PLATSERIAL PlatSerialOpen(int iNumber) {
     DescribeError(GetLastError(), t_szOpenError, sizeof t_szOpenError, true);
     return nullptr;
   }
+  // Only a serial line has communications properties: a plain file or
+  // another device is refused before anything is written to it. Wine opens
+  // a port whose device has gone as a handle of no type: no device.
+  COMMPROP prop;
+  if (!GetCommProperties(hFile, &prop)) {
+    DWORD dwErr = GetFileType(hFile) == FILE_TYPE_UNKNOWN ? DWORD(ERROR_DEV_NOT_EXIST) : GetLastError();
+    char szWhy[160];
+    DescribeError(dwErr, szWhy, sizeof szWhy, false);
+    if (dwErr == ERROR_DEV_NOT_EXIST)
+      snprintf(t_szOpenError, sizeof t_szOpenError, "%s", szWhy);
+    else
+      snprintf(t_szOpenError, sizeof t_szOpenError, "not a serial line (%s)", szWhy);
+    CloseHandle(hFile);
+    return nullptr;
+  }
   PlatSerialLine* pLine = new (std::nothrow) PlatSerialLine{};
   HANDLE hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
   HANDLE hRxEvent = CreateEventA(NULL, TRUE, FALSE, NULL);

@@ -3,6 +3,7 @@
 // the modem-lines shim in the Wine process carries DTR and CTS to the simulator.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,9 @@ const int DEADLINE = 30000;
 
 // One run through the program: the main menu; the bring-up and the signal strength (on channel 0, where the
 // simulated base is), through a pulled and replaced adapter; a message's round trip and a repetition run; a
-// second copy ends at once; on channel 12 base mode answers the two simulated remotes there; COM1, a device
-// that does not exist, gives "Modem Not Working"; Alt+F4 ends the program with port and channel saved for the
-// user.
+// second copy ends at once; on channel 12 base mode answers the two simulated remotes there; COM1, a plain
+// file, is not a serial line and is left as it was; Alt+F4 ends the program with port and channel saved for
+// the user.
 TEST(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
   CWineEnv env;
   CModemSim sim;
@@ -54,6 +55,13 @@ TEST(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
   ASSERT_TRUE(env.MapPort(12, sim.LinkPath("com2")));
   simsupport::EnvList vEnv = sim.ShimEnvironment();
   vEnv.emplace_back("TAVRIX_COM2", "\\\\.\\COM12");
+  // COM1 is a plain file: no line, and nothing is written to it.
+  const std::string strPlain = strDir + "/plain.txt";
+  std::ofstream(strPlain) << "text\n";
+  std::string strPlainWin = "Z:" + strPlain;
+  for (char& c : strPlainWin)
+    if (c == '/') c = '\\';
+  vEnv.emplace_back("TAVRIX_COM1", strPlainWin);
   ASSERT_TRUE(app.Start(testenv::MakeDir("run"), vEnv));
   ASSERT_TRUE(app.WaitForText(MENU_LAST, 60000)) << app.Screen();
   app.Type("5");
@@ -98,8 +106,9 @@ TEST(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
          {"x", MENU_LAST},
          {"1", "2. Internal Modem"},
          {"1", "1. Select Modem (External)"},
-         {"5", "Modem Not Working"},
+         {"5", "not a serial line"},
          {"x", MENU_LAST}});
+  EXPECT_EQ(testenv::FileText(strPlain), "text\n");
   app.Keys({"alt+F4"});
   EXPECT_EQ(app.WaitForExit(DEADLINE), 0) << app.Screen();
   EXPECT_EQ(env.Setting("CHANNEL"), "0xc");
