@@ -158,7 +158,9 @@ LRESULT CGui::WindowProc(UINT uMsg, WPARAM wParam, LPARAM lParam) {
       m_hWnd = nullptr;
       return 0;
     case WM_SIZE:
-      OnSize(LOWORD(lParam), HIWORD(lParam));
+      // A minimised window keeps its grid and text: restored, it shows them
+      // again at the size it had.
+      if (wParam != SIZE_MINIMIZED) OnSize(LOWORD(lParam), HIWORD(lParam));
       return 0;
     case WM_SETFOCUS:
       OnSetFocus();

@@ -99,6 +99,10 @@ struct RECT {
 #define WM_LBUTTONDBLCLK 0x0203u
 #define WM_HOTKEY 0x0312u
 
+// WM_SIZE kinds.
+#define SIZE_RESTORED 0u
+#define SIZE_MINIMIZED 1u
+
 // Virtual keys.
 #define VK_BACK 0x08
 #define VK_TAB 0x09

@@ -1,5 +1,6 @@
 // The terminal window on the headless screen: set-up, lazy painting, the caret, the grid that fits.
 #include "guitest.h"
+#include "platform/screen.h"
 
 namespace {
 
@@ -88,6 +89,18 @@ TEST_F(Window, ResizeChangesTheGridAndKeepsTheCursor) {
   GuiPuts("x");
   GuiUpdate();
   EXPECT_TRUE(ScreenIs("\n\n\n\n\n\n" + Blank(15) + "x\n"));
+}
+
+// Catches: a minimised window taken as one of no cells, so that its text is gone when it is restored.
+TEST_F(Window, MinimisedAndRestoredKeepsItsText) {
+  GuiPuts("kept");
+  GuiUpdate();
+  SIZE size = m_pGui->GetWindowSize();
+  PlatSendMessage(m_hWnd, WM_SIZE, SIZE_MINIMIZED, 0);
+  PlatSendMessage(m_hWnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(size.cx, size.cy));
+  EXPECT_EQ(m_pGui->GetColumns(), 80);
+  EXPECT_EQ(m_pGui->GetRows(), 25);
+  EXPECT_EQ(PageRow(0).substr(0, 5), "kept ");
 }
 
 }  // namespace
