@@ -145,6 +145,7 @@ bool RecoverLine(bool bBase) {
     if (iResult == MODEM_ABORT) return false;
     if (iResult >= 0) {
       DiagLog("%s: line back, modem brought up again", pPort->GetLabel());
+      GuiPrintf("Line back: %s\n", pPort->GetName());  // a quiet base shows nothing else
       return true;
     }
   }

@@ -64,7 +64,8 @@ int ReasonBox(int iCode, const char* pszTitle, const char* pszWhy);
 bool LineLost();
 // Shows "Line lost: COM2 (/dev/ttyUSB0)", then every second opens the line
 // again and brings the modem up for the role (a base also leaves command
-// mode), until that works (true) or Escape or a closed window (false).
+// mode), until that works ("Line back: COM2", true) or Escape or a closed
+// window (false).
 bool RecoverLine(bool bBase);
 bool CmdSelectModem();
 bool CmdSetChannel();

@@ -30,6 +30,7 @@ class LineE2E : public CSimTest {
     m_app.Expect("Line lost: COM2 (" + Link() + ")", 5000);
     ExpectAfterLoss("(is the adapter plugged in?)");  // why: a hang-up, an I/O error or the device gone
     Control("plug m");
+    ExpectAfterLoss("Line back: COM2");
     ExpectAfterLoss(strAfter);
   }
 };
