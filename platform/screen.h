@@ -122,8 +122,9 @@ int PlatLoadString(HINSTANCE hInstance, UINT uID, char* pszBuf, int cchBuf);
 DWORD PlatScreenTickCount();
 uint64_t PlatScreenFileTime();
 // How many times the program has been stopped and continued (Ctrl-Z, then fg
-// in the shell): a time taken across one holds the stop too. A Windows
-// program is not stopped by its user: always 0 there.
+// in the shell): a time taken across one holds the stop too. On Windows,
+// how many times the system's modal loops have held the program's loop up
+// (the window's menu open, the window moved by its title bar).
 DWORD PlatScreenResumeCount();
 
 // ---- the terminal as a whole ------------------------------------------------------

@@ -22,6 +22,7 @@
 
 namespace {
 bool g_bQuitPosted = false;
+DWORD g_dwModalLoops = 0;  // the system's modal loops entered (PlatScreenResumeCount)
 
 // The caret blink time is a setting of the whole desktop: the one found
 // before the first change is put back when the screen ends.
@@ -129,6 +130,9 @@ bool PlatIsWindow(HWND hWnd) {
 }
 
 LRESULT PlatDefWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  // The window's menu, and a move by the title bar, run a loop of the
+  // system's own: the program's loop stands still until it ends.
+  if (uMsg == WM_ENTERMENULOOP || uMsg == WM_ENTERSIZEMOVE) ++g_dwModalLoops;
   return DefWindowProcA(hWnd, uMsg, wParam, lParam);
 }
 
@@ -334,7 +338,9 @@ DWORD PlatScreenTickCount() {
 }
 
 DWORD PlatScreenResumeCount() {
-  return 0;  // a window's program has no Ctrl-Z (the system's own sleep is not counted)
+  // A window's program has no Ctrl-Z; its loop is held up by the system's
+  // modal loops instead (the system's own sleep is not counted).
+  return g_dwModalLoops;
 }
 
 uint64_t PlatScreenFileTime() {

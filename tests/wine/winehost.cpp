@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 
 #include "../support/testenv.h"
@@ -134,6 +136,14 @@ bool CWineProgram::Start(const std::string& strDir, const simsupport::EnvList& v
 
 std::string CWineProgram::Screen() const {
   return testenv::FileText(m_strDump);
+}
+
+long CWineProgram::QuietMs() const {
+  std::error_code ec;
+  auto tpWritten = std::filesystem::last_write_time(m_strDump, ec);
+  if (ec) return -1;
+  auto d = std::filesystem::file_time_type::clock::now() - tpWritten;
+  return long(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 
 bool CWineProgram::WaitForText(const std::string& strText, int iTimeoutMs) const {

@@ -28,6 +28,7 @@ class CWineEnv {
   bool MapPort(int iPort, const std::string& strDevice);
   // A value of the user's settings key as `wine reg query` shows it ("0x7"); "" when missing.
   std::string Setting(const std::string& strValue);
+  const std::string& Prefix() const { return m_strPrefix; }
 
  private:
   pid_t m_pidX = -1;
@@ -42,6 +43,8 @@ class CWineProgram {
   bool Start(const std::string& strDir, const simsupport::EnvList& vEnv);
   // The window's rows as text, one line per row ("" before the first paint).
   std::string Screen() const;
+  // Milliseconds since the window was last painted (its screen dump rewritten); -1 before the first paint.
+  long QuietMs() const;
   bool WaitForText(const std::string& strText, int iTimeoutMs) const;
   // Types text / presses xdotool key names ("Escape", "Return", "Down").
   bool Type(const std::string& strText);
