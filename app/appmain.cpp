@@ -60,6 +60,13 @@ namespace {
 // The driver's reply waits wake on the line, a key or a signal: the
 // keyboard wait serves all three. True when it ended before its time (a
 // key, bytes on a line, or a signal), so that the caller looks at once.
+// Before each wait of the message loop: a line found lost while nothing
+// used it is let go of, and the traffic logs that fall due are written.
+DWORD AppIdle() {
+  PortLetGoOfLostLines();
+  return TrafficLogsFlushDue();
+}
+
 bool WaitLineOrKey(int iMillis) {
   DWORD dwStart = PlatTickCount();
   if (KbdWaitInput((iMillis + 9) / 10)) return true;
@@ -82,7 +89,7 @@ int TavrixMain(HINSTANCE hInstance) {
   // within a moment while the program waits.
   KelAddAssertHook(CTrafficLog::FlushAllAtExit);
   PlatAddExitHook(CTrafficLog::FlushAllAtExit);
-  KbdSetIdleHook(TrafficLogsFlushDue);
+  KbdSetIdleHook(AppIdle);
   CCommPort::SetEventWait(WaitLineOrKey);
   g_szKv3Id[0] = 0;
   g_Modem.LoadSettings();

@@ -226,6 +226,10 @@ class CCommPort {
   // same speed and flags, and GetLineError says why. A placeholder has no
   // line: false.
   virtual bool Reopen() { return false; }
+  // Lets go of the line at once when the platform has found it lost while
+  // nothing used it (a pulled adapter's device is then free for the system
+  // to give the same name again); the next call would have found it too.
+  virtual void LetGoIfLost() {}
 
   void SetCallback(PortProgressFn fn) { m_pfnProgress = fn; }
   int WriteAll(const void* pData, int iLen);

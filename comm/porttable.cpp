@@ -79,6 +79,21 @@ CCommPort* CPortTable::GetPort(int iIndex) {
   return m_apPorts[iIndex];
 }
 
+void CPortTable::LetGoOfLostLines() {
+  CCommPort* apPorts[MAX_PORTS];
+  {
+    std::lock_guard<std::mutex> lock(g_mutexCreate);
+    if (m_bDestroyed) return;
+    std::copy(std::begin(m_apPorts), std::end(m_apPorts), apPorts);
+  }
+  for (CCommPort* p : apPorts)
+    if (p) p->LetGoIfLost();
+}
+
+void PortLetGoOfLostLines() {
+  g_portTable.LetGoOfLostLines();
+}
+
 CCommPort* PortGet(int iIndex) {
   if (iIndex > 3) return nullptr;
   return g_portTable.GetPort(iIndex);

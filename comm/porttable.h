@@ -15,6 +15,8 @@ class CPortTable {
   // index, when it cannot be allocated (a later call tries again) or once the
   // table has been destroyed.
   CCommPort* GetPort(int iIndex);
+  // LetGoIfLost on every port made so far (none is made for it).
+  void LetGoOfLostLines();
 
  private:
   CPortTable(const CPortTable&) = delete;
@@ -29,6 +31,9 @@ extern CPortTable g_portTable;
 
 CCommPort* PortGet(int iIndex);
 CCommPort* PortCurrent();
+// g_portTable.LetGoOfLostLines(): for the program's idle hook, which runs
+// before each wait of the message loop.
+void PortLetGoOfLostLines();
 bool PortSelect(int iIndex, int iBaud, int iFlags);
 void PortSetCallback(PortProgressFn fn);
 bool PortPurge();

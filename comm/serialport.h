@@ -106,6 +106,7 @@ class CSerialPort : public CCommPort {
   bool SetInputThreshold(int iBytes) override;
 
   bool Reopen() override;
+  void LetGoIfLost() override { CheckLost(); }
 
   bool SetMode(int iBaud, int iFlags) override;
   int GetModemStatus() override;

@@ -43,8 +43,11 @@ class CScreenBackend {
   // Waits up to dwMillis (INFINITE: no limit) for input, signals or
   // scripted events, and reports them through the ScreenCore* functions
   // below. 0 only collects what is there. The wait also ends when one of the
-  // nLines descriptors in aiLineFds has bytes to read; true then.
-  virtual bool Wait(DWORD dwMillis, const int* aiLineFds = nullptr, int nLines = 0) = 0;
+  // nLines descriptors in aiLineFds has bytes to read, or one of the nWatch
+  // descriptors in aiWatchFds hangs up or fails (their input is not looked
+  // for); true then.
+  virtual bool Wait(DWORD dwMillis, const int* aiLineFds = nullptr, int nLines = 0,
+                    const int* aiWatchFds = nullptr, int nWatch = 0) = 0;
   virtual DWORD Ticks() = 0;
   virtual uint64_t FileTime() = 0;
   // Times the program was stopped and continued.

@@ -305,11 +305,20 @@ void Flush() {
   g_screen.dwCredit -= FLUSH_INTERVAL_MS;
 }
 
-// The backend's Wait, noting when it looked.
+// The backend's Wait, noting when it looked. A wait that reads no line
+// still watches them for a hang-up: a line pulled while the program waits
+// for a key is marked lost, and WM_DEVICECHANGE tells the windows, so that
+// the program lets go of the device at once (a USB adapter put back then
+// gets its old name again).
 bool BackendWait(DWORD dwMillis, const int* aiLineFds, int nLines) {
-  bool bLine = Backend()->Wait(dwMillis, aiLineFds, nLines);
+  int aiWatch[8];
+  int nWatch = nLines == 0 ? PosixSerialWatchFds(aiWatch, 8) : 0;
+  bool bLine = Backend()->Wait(dwMillis, aiLineFds, nLines, aiWatch, nWatch);
   g_screen.dwLastLook = Backend()->Ticks();
-  return bLine;
+  if (nWatch == 0 || !bLine) return bLine;
+  if (PosixSerialNoteHangUps())
+    for (Window* p : g_screen.apTop) ScreenCorePost(p->hWnd, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, 0);
+  return false;
 }
 
 // Waits like the backend's Wait, but wakes for a copy-out that falls due

@@ -317,14 +317,17 @@ class CCurses : public CScreenBackend {
     WriteAll(m_painter.Paint(pCells, cx, cy, pbRowDirty, caret));
   }
 
-  bool Wait(DWORD dwMillis, const int* aiLineFds, int nLines) override {
+  bool Wait(DWORD dwMillis, const int* aiLineFds, int nLines, const int* aiWatchFds, int nWatch) override {
     if (!m_bStarted) return false;
     const int MAX_LINES = 8;
     if (nLines > MAX_LINES) nLines = MAX_LINES;
-    pollfd afd[2 + MAX_LINES];
+    if (nWatch > MAX_LINES) nWatch = MAX_LINES;
+    pollfd afd[2 + 2 * MAX_LINES];
     afd[0] = pollfd{m_bHungUp ? -1 : STDIN_FILENO, POLLIN, 0};
     afd[1] = pollfd{g_afdSignal[0], POLLIN, 0};
     for (int i = 0; i < nLines; ++i) afd[2 + i] = pollfd{aiLineFds[i], POLLIN, 0};
+    for (int i = 0; i < nWatch; ++i) afd[2 + nLines + i] = pollfd{aiWatchFds[i], 0, 0};
+    nLines += nWatch;
     int iTimeout = dwMillis == INFINITE ? -1 : (dwMillis > INT_MAX ? INT_MAX : int(dwMillis));
     // An unfinished key sequence shortens the wait to its own time-out.
     int iPoll = iTimeout;

@@ -56,7 +56,7 @@ class CHeadless : public CScreenBackend {
 
   // Serial lines are not part of the scripted world: the open ones that a
   // wait takes in have bytes while the test says so (PlatHeadlessLineReady).
-  bool Wait(DWORD dwMillis, const int*, int nLines) override {
+  bool Wait(DWORD dwMillis, const int*, int nLines, const int*, int) override {
     bool bLine = nLines > 0 && m_bLineReady;
     if (DeliverDue() || dwMillis == 0 || bLine) return bLine;
     ++m_iWaits;

@@ -266,6 +266,29 @@ bool PosixSerialBuffered() {
   return false;
 }
 
+int PosixSerialWatchFds(int* aiFds, int iMax) {
+  int n = 0;
+  for (auto& a : g_openLines) {
+    PlatSerialLine* pLine = a.load();
+    if (pLine && n < iMax && pLine->iLost.load() == 0) aiFds[n++] = pLine->iFd;
+  }
+  return n;
+}
+
+bool PosixSerialNoteHangUps() {
+  bool bAny = false;
+  for (auto& a : g_openLines) {
+    PlatSerialLine* pLine = a.load();
+    if (!pLine || pLine->iLost.load() != 0) continue;
+    pollfd pfd = {pLine->iFd, 0, 0};
+    if (poll(&pfd, 1, 0) == 1 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+      MarkLost(pLine, LOST_HUNG_UP);
+      bAny = true;
+    }
+  }
+  return bAny;
+}
+
 int PosixSerialInputFds(int* aiFds, int iMax) {
   int n = 0;
   for (auto& a : g_openLines) {

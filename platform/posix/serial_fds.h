@@ -4,6 +4,13 @@
 
 // Fills aiFds with up to iMax descriptors of open lines; their count.
 int PosixSerialInputFds(int* aiFds, int iMax);
+// The descriptors of the open serial lines not yet lost, for a wait that
+// reads none of them but watches them for a hang-up (no input is looked for).
+int PosixSerialWatchFds(int* aiFds, int iMax);
+// Marks each open line whose device hung up or failed as lost, without
+// waiting; true when one was. (Bytes still queued on it are given up: no
+// one is reading the line.)
+bool PosixSerialNoteHangUps();
 
 // Fills aiFds with up to iMax descriptors of open network connections
 // (platform/socket.h); their count.

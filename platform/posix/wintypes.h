@@ -88,6 +88,8 @@ struct RECT {
 #define WM_KILLFOCUS 0x0008u
 #define WM_PAINT 0x000Fu
 #define WM_CLOSE 0x0010u
+#define WM_DEVICECHANGE 0x0219u
+#define DBT_DEVICEREMOVECOMPLETE 0x8004u
 #define WM_QUIT 0x0012u
 #define WM_KEYDOWN 0x0100u
 #define WM_KEYUP 0x0101u

@@ -3,6 +3,9 @@
 // network line through ser2net (RFC 2217) with the simulated modem as its device.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <system_error>
+
 #include "../support/testenv.h"
 #include "e2e_common.h"
 #include "ser2net.h"
@@ -33,6 +36,15 @@ class LineE2E : public CSimTest {
     ExpectAfterLoss("Line back: COM2");
     ExpectAfterLoss(strAfter);
   }
+  // Whether process iPid has strPath open (a pseudo-terminal whose far end closed shows as deleted).
+  static bool Holds(int iPid, const std::string& strPath) {
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(iPid) + "/fd", ec)) {
+      std::string strLink = std::filesystem::read_symlink(e.path(), ec).string();
+      if (strLink == strPath || strLink == strPath + " (deleted)") return true;
+    }
+    return false;
+  }
 };
 
 }  // namespace
@@ -46,6 +58,14 @@ TEST_F(LineE2E, UnplugInTheSignalDisplayARunAndBaseMode) {
   UnplugAndPlug("Signal Strength: 26");
   EXPECT_EQ(m_app.Screen().find("Not Receiving from Base"), std::string::npos) << m_app.Screen();
   m_app.Steps({{"<Escape>", MENU_LAST}});
+  // Pulled while the main menu waits for a key: the device is let go of at once, not at the next command
+  // (a USB adapter put back would get another name while the old one is held).
+  std::string strDevice = std::filesystem::canonical(Link()).string();
+  int iPid = ProgramPid(*m_app.pHome);
+  ASSERT_TRUE(Holds(iPid, strDevice)) << strDevice;
+  Control("unplug m");
+  EXPECT_TRUE(testenv::WaitFor([&] { return !Holds(iPid, strDevice); }, 5000)) << strDevice;
+  Control("plug m");
   m_app.Message("AB", "hi");
   m_app.Steps({{"x", "3. Send message until ESC"}, {"3", "N Trips:"}});
   Control("unplug m");
