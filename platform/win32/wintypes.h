@@ -3,3 +3,4 @@
 #pragma once
 
 #include <windows.h>
+#include <dbt.h>  // WM_DEVICECHANGE's events

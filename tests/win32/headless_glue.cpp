@@ -10,7 +10,7 @@ class CNoTerminal : public CScreenBackend {
   bool Start(int*, int*) override { return false; }
   void Stop() override {}
   void Flush(const ScreenCell*, int, int, const bool*, const ScreenCaret&) override {}
-  bool Wait(DWORD, const int*, int) override { return false; }
+  bool Wait(DWORD, const int*, int, const int*, int) override { return false; }
   DWORD Ticks() override { return GetTickCount(); }
   uint64_t FileTime() override { return 0; }
   void Bell() override {}
@@ -28,6 +28,14 @@ int PosixSerialInputFds(int*, int) {
 
 int PosixSocketInputFds(int*, int) {
   return 0;
+}
+
+int PosixSerialWatchFds(int*, int) {
+  return 0;
+}
+
+bool PosixSerialNoteHangUps() {
+  return false;
 }
 
 bool PosixSerialBuffered() {
