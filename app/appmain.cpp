@@ -57,9 +57,6 @@ const char* FormatSelectModemItem(char* pszBuf, int iPort) {
 
 namespace {
 
-// The driver's reply waits wake on the line, a key or a signal: the
-// keyboard wait serves all three. True when it ended before its time (a
-// key, bytes on a line, or a signal), so that the caller looks at once.
 // Before each wait of the message loop: a line found lost while nothing
 // used it is let go of, and the traffic logs that fall due are written.
 DWORD AppIdle() {
@@ -67,6 +64,9 @@ DWORD AppIdle() {
   return TrafficLogsFlushDue();
 }
 
+// The driver's reply waits wake on the line, a key or a signal: the
+// keyboard wait serves all three. True when it ended before its time (a
+// key, bytes on a line, or a signal), so that the caller looks at once.
 bool WaitLineOrKey(int iMillis) {
   DWORD dwStart = PlatTickCount();
   if (KbdWaitInput((iMillis + 9) / 10)) return true;

@@ -290,11 +290,7 @@ bool PosixSerialNoteHangUps() {
 }
 
 int PosixSerialInputFds(int* aiFds, int iMax) {
-  int n = 0;
-  for (auto& a : g_openLines) {
-    PlatSerialLine* pLine = a.load();
-    if (pLine && n < iMax && pLine->iLost.load() == 0) aiFds[n++] = pLine->iFd;
-  }
+  int n = PosixSerialWatchFds(aiFds, iMax);
   return n + PosixSocketInputFds(aiFds + n, iMax - n);
 }
 
