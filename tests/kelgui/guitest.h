@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,20 +12,12 @@
 #include "kelgui/kelkbd.h"
 #include "platform/screen_headless.h"
 
-// The screen (PlatHeadlessSnapshot) equals strExpected, less a leading newline; on a mismatch the failure
-// lists the rows, "-" expected, "+" shown.
+// The screen (PlatHeadlessSnapshot) equals strExpected, less a leading newline; a mismatch shows both.
 inline ::testing::AssertionResult ScreenIs(std::string strExpected, bool bReverse = false) {
   if (!strExpected.empty() && strExpected[0] == '\n') strExpected.erase(0, 1);
   std::string strShown = PlatHeadlessSnapshot(bReverse);
   if (strShown == strExpected) return ::testing::AssertionSuccess();
-  std::istringstream inE(strExpected), inS(strShown);
-  std::string strDiff, strE, strS;
-  while (bool(std::getline(inE, strE)) | bool(std::getline(inS, strS))) {
-    strDiff += strE == strS ? "  |" + strE + "\n" : "- |" + strE + "\n+ |" + strS + "\n";
-    strE.clear();
-    strS.clear();
-  }
-  return ::testing::AssertionFailure() << "the screen differs (- expected, + shown):\n" << strDiff;
+  return ::testing::AssertionFailure() << "the screen:\n" << strShown << "\nexpected:\n" << strExpected;
 }
 
 // The caret shows at column iCol of row iRow, as a block or (bBlock false) a bar.
