@@ -293,12 +293,16 @@ bool PlatPeekMessage(MSG* pMsg, UINT uRemove) {
 
 DWORD PlatMsgWaitForInput(DWORD dwMillis, bool bLines) {
   // The wake mask of the message loop: every kind of input (0xFF), and with
-  // bLines the receive events of the open serial lines.
+  // bLines the receive events of the open serial lines and network
+  // connections.
   HANDLE ahLines[8];
   int nLines = 0;
   if (bLines) {
     nLines = Win32SerialInputEvents(ahLines, 8);
     if (nLines < 0) return PLAT_WAIT_LINE;
+    int nConns = Win32SocketInputEvents(ahLines + nLines, 8 - nLines);
+    if (nConns < 0) return PLAT_WAIT_LINE;
+    nLines += nConns;
   }
   DWORD dwResult = MsgWaitForMultipleObjectsEx(DWORD(nLines), nLines ? ahLines : nullptr, dwMillis, 0xFF,
                                                MWMO_INPUTAVAILABLE);

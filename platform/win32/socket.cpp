@@ -1,7 +1,9 @@
 // Network connections on Win32: a non-blocking Winsock TCP socket per
 // connection. Winsock is started with the first connection. Names are
 // resolved with getaddrinfo (any family) and the addresses tried in order;
-// waits use select() with a time limit.
+// waits use select() with a time limit. A connected socket also signals an
+// event on input or close (WSAEventSelect), which the message loop's wait
+// joins (Win32SocketInputEvents), as it joins the serial lines'.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -11,14 +13,21 @@
 #include <cstring>
 #include <new>
 
+#include "platform/openlist.h"
+#include "platform/win32/serial_wait.h"
+
 struct PlatSocketConn {
   SOCKET s;
   addrinfo* pList;
   addrinfo* pNext;
   bool bConnected;
+  WSAEVENT hEvent;  // input or close, once connected; WSA_INVALID_EVENT before
 };
 
 namespace {
+
+// Connected sockets, for the message loop's wait.
+COpenList<PlatSocketConn, 8> g_openConns;
 
 bool StartWinsock() {
   static bool s_bStarted = false;
@@ -98,7 +107,8 @@ PLATSOCKET PlatSocketConnect(const char* pszHost, int iPort, char* pszWhy, int i
     Why(pszWhy, iWhySize, WSAGetLastError());
     return nullptr;
   }
-  PlatSocketConn* p = new (std::nothrow) PlatSocketConn{INVALID_SOCKET, pList, pList, false};
+  PlatSocketConn* p =
+      new (std::nothrow) PlatSocketConn{INVALID_SOCKET, pList, pList, false, WSA_INVALID_EVENT};
   if (!p) {
     freeaddrinfo(pList);
     Why(pszWhy, iWhySize, ERROR_NOT_ENOUGH_MEMORY);
@@ -134,6 +144,16 @@ int PlatSocketWaitConnected(PLATSOCKET hConn, DWORD dwMillis, char* pszWhy, int 
         hConn->bConnected = true;
         BOOL bOne = TRUE;
         setsockopt(hConn->s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&bOne), sizeof bOne);
+        // Without the event the connection still works; the message loop's
+        // wait then does not wake on its input.
+        hConn->hEvent = WSACreateEvent();
+        if (hConn->hEvent != WSA_INVALID_EVENT &&
+            WSAEventSelect(hConn->s, hConn->hEvent, FD_READ | FD_CLOSE) == 0) {
+          g_openConns.Add(hConn);
+        } else if (hConn->hEvent != WSA_INVALID_EVENT) {
+          WSACloseEvent(hConn->hEvent);
+          hConn->hEvent = WSA_INVALID_EVENT;
+        }
         return 1;
       }
       if (iErr == 0) iErr = WSAECONNREFUSED;
@@ -149,7 +169,9 @@ int PlatSocketWaitConnected(PLATSOCKET hConn, DWORD dwMillis, char* pszWhy, int 
 
 void PlatSocketClose(PLATSOCKET hConn) {
   if (!hConn) return;
+  g_openConns.Remove(hConn);
   if (hConn->s != INVALID_SOCKET) closesocket(hConn->s);
+  if (hConn->hEvent != WSA_INVALID_EVENT) WSACloseEvent(hConn->hEvent);
   if (hConn->pList) freeaddrinfo(hConn->pList);
   delete hConn;
 }
@@ -196,4 +218,18 @@ int PlatSocketWrite(PLATSOCKET hConn, const void* pData, int iLen, DWORD dwMilli
 bool PlatSocketWaitInput(PLATSOCKET hConn, DWORD dwMillis) {
   if (!hConn || !hConn->bConnected) return false;
   return SelectOne(hConn->s, false, dwMillis, nullptr) > 0;
+}
+
+int Win32SocketInputEvents(HANDLE* ahEvents, int nMax) {
+  int n = 0;
+  for (auto& a : g_openConns) {
+    PlatSocketConn* p = a.load();
+    if (!p) continue;
+    // Reset first, then look: bytes (or the close) that came before the
+    // reset are seen by the look, and those after it signal the event.
+    WSAResetEvent(p->hEvent);
+    if (SelectOne(p->s, false, 0, nullptr) != 0) return -1;
+    if (n < nMax) ahEvents[n++] = p->hEvent;
+  }
+  return n;
 }
