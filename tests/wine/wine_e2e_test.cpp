@@ -10,6 +10,7 @@
 
 #include "../e2e/e2e_common.h"
 #include "../support/testenv.h"
+#include "ser2net.h"
 #include "simsupport.h"
 #include "winehost.h"
 
@@ -25,7 +26,7 @@ const int DEADLINE = 30000;
 // simulated base is), through a pulled and replaced adapter; a message's round trip and a repetition run; a
 // second copy ends at once; on channel 12 base mode answers the two simulated remotes there; COM1, a plain
 // file, is not a serial line and is left as it was; Alt+F4 ends the program with port and channel saved for
-// the user.
+// the user. Then COM1 is a network line (RFC 2217) through ser2net to the same modem: brought up, and read.
 TEST(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
   CWineEnv env;
   CModemSim sim;
@@ -132,4 +133,13 @@ TEST(WineE2E, SignalMessageRunSecondCopyBaseModeAndAltF4) {
   EXPECT_EQ(app.WaitForExit(DEADLINE), 0) << app.Screen();
   EXPECT_EQ(env.Setting("CHANNEL"), "0xc");
   EXPECT_EQ(env.Setting("PORT"), "0x0");
+
+  simsupport::CSer2net ser2net;
+  ASSERT_TRUE(ser2net.Start(sim.LinkPath("com2"), strDir + "/sim", sim.ShimEnvironment()));
+  ASSERT_TRUE(app.Start(testenv::MakeDir("run"), {{"TAVRIX_COM1", ser2net.Address()}}));
+  ASSERT_TRUE(app.WaitForText(MENU_LAST, 60000)) << app.Screen();
+  Steps({{"2", "Channel:"}, {"0", ""}, {"<Return>", MENU_LAST}, {"5", ""}});
+  Expect("Signal Strength: 26", 60000);
+  app.Keys({"alt+F4"});
+  EXPECT_EQ(app.WaitForExit(DEADLINE), 0) << app.Screen();
 }
