@@ -225,9 +225,13 @@ const char* WhyNotSent(int iStrength) {
 }  // namespace
 
 void ShowRecordLine(const CRunRecord& record) {
-  char szLine[RUNRECORD_PATH + 32];
-  snprintf(szLine, sizeof szLine, record.HasFailed() ? "No record: cannot write %s" : "Record: %s",
-           record.GetPath());
+  char szLine[RUNRECORD_PATH + 200];
+  if (!record.HasFailed())
+    snprintf(szLine, sizeof szLine, "Record: %s", record.GetPath());
+  else if (*record.GetWhy())
+    snprintf(szLine, sizeof szLine, "No record: cannot write %s: %s", record.GetPath(), record.GetWhy());
+  else
+    snprintf(szLine, sizeof szLine, "No record: cannot write %s", record.GetPath());
   GuiPutsWrap(szLine);
   int iCol = 0;
   GuiGetCursor(&iCol, nullptr);

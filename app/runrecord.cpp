@@ -68,6 +68,7 @@ bool AppendCsvQuoted(char* psz, size_t uSize, const char* pszText) {
 
 CRunRecord::CRunRecord() : m_hFile(INVALID_HANDLE_VALUE), m_bFailed(false) {
   m_szPath[0] = 0;
+  m_szWhy[0] = 0;
 }
 
 CRunRecord::~CRunRecord() {
@@ -86,7 +87,7 @@ bool CRunRecord::Open(const char* pszKind, uint64_t ullStart, const char* pszHea
       snprintf(szName, sizeof szName, "%s-%s.csv", pszKind, szTime);
     else
       snprintf(szName, sizeof szName, "%s-%s-%d.csv", pszKind, szTime, i);
-    m_hFile = PlatRunFileCreate(szName, m_szPath, sizeof m_szPath);
+    m_hFile = PlatRunFileCreate(szName, m_szPath, sizeof m_szPath, m_szWhy, sizeof m_szWhy);
     if (i == 1) memcpy(szFirst, m_szPath, sizeof szFirst);
   }
   if (m_hFile == INVALID_HANDLE_VALUE) {

@@ -39,6 +39,8 @@ class CRunRecord {
   bool IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
   bool HasFailed() const { return m_bFailed; }
   const char* GetPath() const { return m_szPath; }
+  // Why the file could not be made ("" when it was, or when a write failed).
+  const char* GetWhy() const { return m_szWhy; }
 
  private:
   CRunRecord(const CRunRecord&) = delete;
@@ -47,4 +49,5 @@ class CRunRecord {
   HANDLE m_hFile;
   bool m_bFailed;
   char m_szPath[RUNRECORD_PATH];
+  char m_szWhy[160];
 };

@@ -11,7 +11,8 @@
 // Creates the new file pszName ("run-20261207-004512.csv") in the runs
 // folder for writing; an existing file is never opened or replaced. The
 // file's full path goes to pszPath (dwPathSize bytes, cut to fit) whether or
-// not the file could be made, so that a failure can be reported with it.
+// not the file could be made, so that a failure can be reported with it,
+// and why it could not be made to pszWhy (dwWhySize bytes; "" when it was).
 // INVALID_HANDLE_VALUE on failure. The handle is written and closed with
 // PlatLogWrite and PlatLogClose (platform/logfile.h).
-HANDLE PlatRunFileCreate(const char* pszName, char* pszPath, DWORD dwPathSize);
+HANDLE PlatRunFileCreate(const char* pszName, char* pszPath, DWORD dwPathSize, char* pszWhy, DWORD dwWhySize);

@@ -22,18 +22,33 @@ bool LocalAppData(char* pszDir) {
 
 }  // namespace
 
-HANDLE PlatRunFileCreate(const char* pszName, char* pszPath, DWORD dwPathSize) {
+HANDLE PlatRunFileCreate(const char* pszName, char* pszPath, DWORD dwPathSize, char* pszWhy,
+                         DWORD dwWhySize) {
   char szBase[MAX_PATH];
   bool bBase = LocalAppData(szBase);
   char szDir[MAX_PATH + 32];
   snprintf(szDir, sizeof szDir, "%s\\Tavrix", bBase ? szBase : "%LOCALAPPDATA%");
   if (pszPath && dwPathSize > 0) snprintf(pszPath, dwPathSize, "%s\\runs\\%s", szDir, pszName ? pszName : "");
-  if (!bBase || !pszName || !*pszName || strpbrk(pszName, "\\/:")) return INVALID_HANDLE_VALUE;
+  if (pszWhy && dwWhySize > 0) pszWhy[0] = 0;
+  if (!bBase || !pszName || !*pszName || strpbrk(pszName, "\\/:")) {
+    if (pszWhy && dwWhySize > 0) snprintf(pszWhy, dwWhySize, "no local application data folder");
+    return INVALID_HANDLE_VALUE;
+  }
   CreateDirectoryA(szDir, NULL);  // an existing folder is fine; the file open tells
   size_t uLen = strlen(szDir);
   snprintf(szDir + uLen, sizeof szDir - uLen, "\\runs");
   CreateDirectoryA(szDir, NULL);
   char szFile[MAX_PATH + 300];
   snprintf(szFile, sizeof szFile, "%s\\%s", szDir, pszName);
-  return CreateFileA(szFile, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE hFile =
+      CreateFileA(szFile, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (hFile == INVALID_HANDLE_VALUE && pszWhy && dwWhySize > 0) {
+    DWORD dwErr = GetLastError();
+    DWORD dwLen = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, dwErr, 0,
+                                 pszWhy, dwWhySize, NULL);
+    while (dwLen > 0 && (pszWhy[dwLen - 1] == '\r' || pszWhy[dwLen - 1] == '\n' || pszWhy[dwLen - 1] == '.'))
+      pszWhy[--dwLen] = 0;
+    if (dwLen == 0) snprintf(pszWhy, dwWhySize, "error %lu", static_cast<unsigned long>(dwErr));
+  }
+  return hFile;
 }
