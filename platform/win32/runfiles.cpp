@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/win32/syserror.h"
+
 namespace {
 
 // The local application data folder into pszDir (MAX_PATH bytes).
@@ -44,11 +46,8 @@ HANDLE PlatRunFileCreate(const char* pszName, char* pszPath, DWORD dwPathSize, c
       CreateFileA(szFile, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
   if (hFile == INVALID_HANDLE_VALUE && pszWhy && dwWhySize > 0) {
     DWORD dwErr = GetLastError();
-    DWORD dwLen = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, dwErr, 0,
-                                 pszWhy, dwWhySize, NULL);
-    while (dwLen > 0 && (pszWhy[dwLen - 1] == '\r' || pszWhy[dwLen - 1] == '\n' || pszWhy[dwLen - 1] == '.'))
-      pszWhy[--dwLen] = 0;
-    if (dwLen == 0) snprintf(pszWhy, dwWhySize, "error %lu", static_cast<unsigned long>(dwErr));
+    if (!Win32SystemText(dwErr, pszWhy, dwWhySize))
+      snprintf(pszWhy, dwWhySize, "error %lu", static_cast<unsigned long>(dwErr));
   }
   return hFile;
 }

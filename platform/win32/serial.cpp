@@ -27,6 +27,7 @@
 #include "platform/openlist.h"
 #include "platform/win32/event_handle.h"
 #include "platform/win32/serial_wait.h"
+#include "platform/win32/syserror.h"
 
 struct PlatSerialLine {
   HANDLE hFile;
@@ -120,11 +121,8 @@ thread_local char t_szOpenError[192];
 // The system's text for dwErr, with a hint for the common cases.
 void DescribeError(DWORD dwErr, char* psz, int iSize, bool bOpening) {
   char szSys[128];
-  DWORD dwLen = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwErr, 0,
-                               szSys, sizeof szSys, nullptr);
-  while (dwLen > 0 && (szSys[dwLen - 1] == '\r' || szSys[dwLen - 1] == '\n' || szSys[dwLen - 1] == '.'))
-    szSys[--dwLen] = 0;
-  if (dwLen == 0) snprintf(szSys, sizeof szSys, "error %lu", (unsigned long)dwErr);
+  if (!Win32SystemText(dwErr, szSys, sizeof szSys))
+    snprintf(szSys, sizeof szSys, "error %lu", (unsigned long)dwErr);
   const char* pszHint = "";
   if (bOpening && (dwErr == ERROR_ACCESS_DENIED || dwErr == ERROR_SHARING_VIOLATION))
     pszHint = " (is another program using it?)";

@@ -15,6 +15,7 @@
 
 #include "platform/openlist.h"
 #include "platform/win32/serial_wait.h"
+#include "platform/win32/syserror.h"
 
 struct PlatSocketConn {
   SOCKET s;
@@ -39,11 +40,8 @@ bool StartWinsock() {
 
 void Why(char* psz, int iSize, int iErr) {
   if (!psz || iSize <= 0) return;
-  DWORD dwLen = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                               DWORD(iErr), 0, psz, DWORD(iSize), nullptr);
-  while (dwLen > 0 && (psz[dwLen - 1] == '\r' || psz[dwLen - 1] == '\n' || psz[dwLen - 1] == '.'))
-    psz[--dwLen] = 0;
-  if (dwLen == 0) snprintf(psz, size_t(iSize), "network error %d", iErr);
+  if (!Win32SystemText(DWORD(iErr), psz, size_t(iSize)))
+    snprintf(psz, size_t(iSize), "network error %d", iErr);
 }
 
 bool StartNext(PlatSocketConn* p, int* piErr) {
